@@ -1,0 +1,76 @@
+#include "tap_file.h"
+
+#include <new>
+#include <string>
+
+#include "text_scan.h"
+
+namespace fixfir {
+
+namespace {
+
+void write_messages(std::FILE* console, std::uint64_t n) {
+  if (console == nullptr || n == 0) return;
+  // Repetitions are written in blocks; a huge count would otherwise cost a call each.
+  std::string block;
+  const std::uint64_t per_block = n < 4096 ? n : 4096;
+  for (std::uint64_t i = 0; i < per_block; ++i) block += improperly_formatted_message;
+  for (std::uint64_t left = n; left > 0;) {
+    const std::uint64_t k = left < per_block ? left : per_block;
+    std::fwrite(block.data(), 1, static_cast<std::size_t>(k) * improperly_formatted_message.size(),
+                console);
+    left -= k;
+  }
+  std::fflush(console);
+}
+
+}  // namespace
+
+tap_file_status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
+                               std::uint64_t& messages) {
+  messages = 0;
+  list = tap_list{};
+  char_input in = text_input(text);
+  std::int32_t count = 0;
+  scan_integer(in, count);  // an unreadable count stays 0
+  if (count < 1) {
+    messages = 1;
+    write_messages(console, 1);
+    return tap_file_status::ok;
+  }
+  if (!allocate_zeroed(list.taps, static_cast<std::size_t>(count))) return tap_file_status::out_of_memory;
+  list.count = count;
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (in.eof) {
+      // Every remaining slot is met with the indicator set: one message each.
+      messages = static_cast<std::uint64_t>(count - i);
+      write_messages(console, messages);
+      break;
+    }
+    scan_real(in, list.taps[static_cast<std::size_t>(i)]);  // a failed read leaves 0.0
+  }
+  return tap_file_status::ok;
+}
+
+tap_file_status read_tap_file(tap_list& list, std::FILE* console) {
+  list = tap_list{};
+  std::FILE* file = std::fopen(tap_file_name, "r");
+  if (file == nullptr) return tap_file_status::not_found;
+  std::string text;
+  bool read_error = false;
+  try {
+    char buf[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
+    read_error = std::ferror(file) != 0;  // e.g. "taps.txt" is a directory
+  } catch (const std::bad_alloc&) {
+    std::fclose(file);
+    return tap_file_status::out_of_memory;
+  }
+  std::fclose(file);
+  if (read_error) return tap_file_status::not_found;
+  std::uint64_t messages = 0;
+  return parse_tap_text(text, list, console, messages);
+}
+
+}  // namespace fixfir

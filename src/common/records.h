@@ -1,0 +1,36 @@
+#pragma once
+// Records shared by the dialogue, the coefficient preparation and the analyses.
+
+#include <cstdint>
+
+#include "heap_array.h"
+
+namespace fixfir {
+
+/// Result of an operation: 0 for success, -1 for failure.
+/// `out_of_memory` tells the dialogue that the run cannot go on.
+enum class status : std::int32_t { ok = 0, failure = -1, out_of_memory = -2 };
+
+/// The three frequency answers, in hertz. Written once by the dialogue, then read-only.
+struct frequency_settings {
+  std::int32_t initial_frequency = 0;
+  std::int32_t frequency_step = 0;
+  std::int32_t ending_frequency = 0;
+};
+
+/// The taps as read from the tap file; tap 0 multiplies the newest sample.
+/// A slot that the file did not fill holds 0.0.
+struct tap_list {
+  std::int32_t count = 0;
+  heap_array<float> taps;
+};
+
+/// The fixed-point filter: `count` 32-bit coefficients at `scale` = 2^precision.
+/// The coefficients are borrowed from whoever owns them (the dialogue).
+struct quantized_filter {
+  std::int32_t scale = 0;
+  std::int32_t count = 0;
+  const std::int32_t* coefficients = nullptr;
+};
+
+}  // namespace fixfir

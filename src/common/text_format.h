@@ -1,0 +1,21 @@
+#pragma once
+// Number writing for the output files.
+
+#include <cstdint>
+#include <string>
+
+namespace fixfir {
+
+/// Appends `v` in fixed notation with six decimals, rounded in two stages: first to 17
+/// significant digits, then at the sixth decimal with halves away from zero.
+/// 0.0078125 → "0.007813"; a negative value that rounds to zero keeps its sign
+/// ("-0.000000"); non-finite values are "nan", "inf" and "-inf".
+void append_fixed6(std::string& out, double v);
+
+/// Appends `v` as a decimal integer with a leading minus when negative.
+void append_decimal(std::string& out, std::int64_t v);
+
+/// `append_fixed6` into a fresh string.
+[[nodiscard]] std::string format_fixed6(double v);
+
+}  // namespace fixfir
