@@ -53,8 +53,10 @@ struct run_result {
 inline std::string shell_quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q += c;
+    if (c == '\'')
+      q += "'\\''";
+    else
+      q += c;
   }
   return q + "'";
 }

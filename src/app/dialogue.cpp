@@ -55,7 +55,8 @@ std::int32_t run_dialogue(std::FILE* input, std::FILE* console) {
   quantized_filter filter;
   filter.count = taps.count;
   filter.coefficients = coefficients.data.get();
-  filter.scale = quantize_taps(precision, taps.count, taps.taps.data.get(), coefficients.data.get());
+  filter.scale =
+      quantize_taps(precision, taps.count, taps.taps.data.get(), coefficients.data.get());
 
   if (run_waveform_test(filter, settings, console) == status::out_of_memory) {
     return out_of_memory(console);
@@ -64,8 +65,8 @@ std::int32_t run_dialogue(std::FILE* input, std::FILE* console) {
   say(console, "\n\n\nNOTE ** Calculating the Frequency Response of a filter takes some time \n");
   say(console, "(a few min) and can only changed if you have updated taps.txt.\n\n");
   std::int32_t answer = 0;
-  ask(in, console, "Enter 1 if you would like to calculate the Frequency Response of the filter : ",
-      answer);
+  ask(in, console,
+      "Enter 1 if you would like to calculate the Frequency Response of the filter : ", answer);
   if (answer == 1) {
     say(console, "Calculating Frequency Response");
     if (run_frequency_sweep(filter, settings, console) == status::out_of_memory) {

@@ -15,7 +15,8 @@ std::int32_t quantize_taps(std::int32_t precision, std::int32_t count, const flo
   const std::int32_t scale = scale_for_precision(precision);
   const auto float_scale = static_cast<float>(scale);
   for (std::int32_t i = 0; i < count; ++i) {
-    coefficients[i] = real_to_int32(static_cast<double>(float_scale) * static_cast<double>(taps[i]));
+    coefficients[i] =
+        real_to_int32(static_cast<double>(float_scale) * static_cast<double>(taps[i]));
   }
   return scale;
 }

@@ -38,7 +38,8 @@ tap_file_status parse_tap_text(std::string_view text, tap_list& list, std::FILE*
     write_messages(console, 1);
     return tap_file_status::ok;
   }
-  if (!allocate_zeroed(list.taps, static_cast<std::size_t>(count))) return tap_file_status::out_of_memory;
+  if (!allocate_zeroed(list.taps, static_cast<std::size_t>(count)))
+    return tap_file_status::out_of_memory;
   list.count = count;
   for (std::int32_t i = 0; i < count; ++i) {
     if (in.eof) {

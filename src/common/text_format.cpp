@@ -33,7 +33,8 @@ void append_fixed6(std::string& out, double v) {
   (void)ec;  // 64 characters always suffice
   std::array<char, significant_digits> mant{};
   mant[0] = sci[0];
-  for (int i = 1; i < significant_digits; ++i) mant[static_cast<std::size_t>(i)] = sci[static_cast<std::size_t>(i + 1)];
+  for (int i = 1; i < significant_digits; ++i)
+    mant[static_cast<std::size_t>(i)] = sci[static_cast<std::size_t>(i + 1)];
   const char* e = sci.data() + significant_digits + 1;  // at 'e'
   int exp10 = 0;
   std::from_chars(e + 2, end, exp10);  // past 'e' and its sign
@@ -48,7 +49,8 @@ void append_fixed6(std::string& out, double v) {
   // Stage 2: integer digits plus six decimals, then round half away from zero on the
   // seventh decimal.
   std::string digits;
-  for (int power = exp10 > 0 ? exp10 : 0; power >= -decimals; --power) digits += digit_of_weight(power);
+  for (int power = exp10 > 0 ? exp10 : 0; power >= -decimals; --power)
+    digits += digit_of_weight(power);
   if (digit_of_weight(-decimals - 1) >= '5') {
     std::size_t i = digits.size();
     while (i > 0) {

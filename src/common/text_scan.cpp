@@ -16,9 +16,12 @@ bool is_digit(int c) noexcept { return c >= '0' && c <= '9'; }
 
 int digit_value(int c, int base) noexcept {
   int d = 99;
-  if (c >= '0' && c <= '9') d = c - '0';
-  else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    d = c - '0';
+  else if (c >= 'a' && c <= 'f')
+    d = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F')
+    d = c - 'A' + 10;
   return d < base ? d : -1;
 }
 
@@ -115,9 +118,13 @@ void put_back(char_input& in, int c) noexcept {
   if (c != EOF) in.pushed_back = c;
 }
 
-bool scan_decimal(char_input& in, std::int32_t& value) noexcept { return scan_int(in, value, false); }
+bool scan_decimal(char_input& in, std::int32_t& value) noexcept {
+  return scan_int(in, value, false);
+}
 
-bool scan_integer(char_input& in, std::int32_t& value) noexcept { return scan_int(in, value, true); }
+bool scan_integer(char_input& in, std::int32_t& value) noexcept {
+  return scan_int(in, value, true);
+}
 
 bool scan_real(char_input& in, float& value) noexcept {
   std::string text;

@@ -17,8 +17,8 @@ struct char_input {
   std::FILE* file = nullptr;
   std::string_view text;
   std::size_t pos = 0;
-  bool eof = false;       ///< set by a read that met the end of the input
-  int pushed_back = -1;   ///< one character put back, or -1
+  bool eof = false;      ///< set by a read that met the end of the input
+  int pushed_back = -1;  ///< one character put back, or -1
 };
 
 /// A source over in-memory text.
