@@ -68,6 +68,11 @@ option_result parse_report_options(std::span<const char* const> args, report_opt
   options = report_options{};
   bool seen[4] = {false, false, false, false};  // precision, initial, step, ending
   bool sweep_step_given = false;
+  // --help wins wherever it is, whatever else is wrong.
+  for (const char* arg : args) {
+    const std::string_view a = arg;
+    if (a == "--help" || a == "-h") return option_result::help;
+  }
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
