@@ -147,8 +147,12 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
       R"(sweep: 80 frequencies from 4 Hz in steps of 100 Hz)",
       R"(passband \(ideal response within 1 dB of its maximum\): [0-9]+ frequencies, 4 to 1[0-9]{3} Hz)",
       R"(passband ripple \(fixed-point sweep\): [0-9]+\.[0-9]{3} dB peak to peak)",
+      R"(passband ripple \(double-precision sweep\): [0-9]+\.[0-9]{3} dB peak to peak)",
+      R"(passband ripple \(ideal response\): [0-9]+\.[0-9]{3} dB peak to peak)",
       R"(stopband \(ideal response at least 40 dB below its maximum\): [0-9]+ frequencies, 2[0-9]{3} to 7904 Hz)",
-      R"(stopband attenuation \(fixed-point sweep\): [0-9]+\.[0-9]{2} dB below the passband maximum)"};
+      R"(stopband attenuation \(fixed-point sweep\): [0-9]+\.[0-9]{2} dB below the passband maximum)",
+      R"(stopband attenuation \(double-precision sweep\): [0-9]+\.[0-9]{2} dB below the passband maximum)",
+      R"(stopband attenuation \(ideal response\): [0-9]+\.[0-9]{2} dB below the passband maximum)"};
   std::string lines;
   for (const char* e : expected) lines += std::string(e) + "\n";
   EXPECT_TRUE(std::regex_match(r.out, std::regex(lines))) << r.out;
@@ -175,7 +179,7 @@ TEST_P(OddRuns, SummarySaysWhatHappened) {
   write_file(dir / "taps.txt", o.taps);
   const report_result r = run_report(dir.path, o.args, no_gnuplot);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(fixfir_test::line_count(r.out), 11U) << r.out;
+  EXPECT_EQ(fixfir_test::line_count(r.out), 15U) << r.out;
   EXPECT_NE(r.out.find(std::string(o.expected_line) + "\n"), std::string::npos) << r.out;
 }
 

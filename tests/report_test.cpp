@@ -232,6 +232,21 @@ TEST(Sweep, UnitTapIsFlatWithTruncationBelowTheDoublePeak) {
   EXPECT_GE(b.ripple_db, 0.0);
 }
 
+TEST(Sweep, ExampleStopbandIsSetByTheStartUpTransientNotByQuantization) {
+  const owned_filter f = quantize(example_taps, 15);
+  const std::vector<sweep_point> sweep = measure_response(f.filter, example_taps, 50, 2);
+  const band_figures fixed = measure_bands(sweep);
+  const band_figures reference = measure_bands(sweep, &sweep_point::double_peak);
+  const band_figures ideal = measure_bands(sweep, &sweep_point::ideal);
+  // The bands come from the ideal response whatever the series.
+  EXPECT_EQ(fixed.passband_count, ideal.passband_count);
+  EXPECT_EQ(reference.stopband_first, ideal.stopband_first);
+  EXPECT_GE(ideal.attenuation_db, 40.0);
+  EXPECT_LT(fixed.attenuation_db, 20.0);
+  EXPECT_NEAR(fixed.attenuation_db, reference.attenuation_db, 0.1);
+  EXPECT_LT(ideal.ripple_db, 1.0);
+}
+
 // ---- Band figures -----------------------------------------------------------------------
 
 struct band_case {

@@ -219,7 +219,7 @@ double snr_db(std::span<const double> reference, std::span<const double> measure
 
 double to_db(double v) noexcept { return 20.0 * std::log10(v); }
 
-band_figures measure_bands(std::span<const sweep_point> sweep) noexcept {
+band_figures measure_bands(std::span<const sweep_point> sweep, sweep_series levels) noexcept {
   band_figures b;
   b.passband_max_db = b.ripple_db = b.attenuation_db = not_a_number;
   auto measurable = [](const sweep_point& p) { return p.frequency != SWEEP_LAST_FREQUENCY; };
@@ -237,7 +237,7 @@ band_figures measure_bands(std::span<const sweep_point> sweep) noexcept {
   for (const sweep_point& p : sweep) {
     if (!measurable(p)) continue;
     const double ideal_db = to_db(p.ideal);
-    const double level = to_db(p.fixed_peak);
+    const double level = to_db(p.*levels);
     if (ideal_db >= ideal_max_db - PASSBAND_TOLERANCE_DB) {
       if (b.passband_count++ == 0) b.passband_first = p.frequency;
       b.passband_last = p.frequency;

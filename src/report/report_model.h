@@ -76,7 +76,7 @@ struct fixed_run {
 [[nodiscard]] double snr_db(std::span<const double> reference,
                             std::span<const double> measured) noexcept;
 
-/// What the fixed-point sweep says about the pass band and the stop band.
+/// What a sweep says about the pass band and the stop band.
 ///
 /// The pass band is where the ideal response is within 1 dB of its largest swept value;
 /// the stop band where it is at least 40 dB below it. 8000 Hz, where the test sine is
@@ -85,8 +85,8 @@ struct band_figures {
   std::int32_t passband_count = 0;  ///< swept frequencies in the pass band
   std::int32_t passband_first = 0;  ///< lowest of them, in hertz
   std::int32_t passband_last = 0;   ///< highest of them, in hertz
-  double passband_max_db = 0.0;     ///< largest fixed-point level in the pass band
-  double ripple_db = 0.0;           ///< largest minus smallest fixed-point level there
+  double passband_max_db = 0.0;     ///< largest measured level in the pass band
+  double ripple_db = 0.0;           ///< largest minus smallest measured level there
   std::int32_t stopband_count = 0;
   std::int32_t stopband_first = 0;
   std::int32_t stopband_last = 0;
@@ -99,8 +99,13 @@ inline constexpr double STOPBAND_DEPTH_DB = 40.0;
 /// 20 · log10(v): -inf for 0, NaN for NaN.
 [[nodiscard]] double to_db(double v) noexcept;
 
-/// The band figures of a sweep. With no pass band (no taps, or all zero), both counts
+/// One of the measurements in a sweep_point.
+using sweep_series = double sweep_point::*;
+
+/// The band figures of the `levels` measurements of a sweep; the bands themselves always
+/// come from the ideal response. With no pass band (no taps, or all zero), both counts
 /// are 0 and the figures are NaN.
-[[nodiscard]] band_figures measure_bands(std::span<const sweep_point> sweep) noexcept;
+[[nodiscard]] band_figures measure_bands(std::span<const sweep_point> sweep,
+                                         sweep_series levels = &sweep_point::fixed_peak) noexcept;
 
 }  // namespace fixfir
