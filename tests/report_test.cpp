@@ -13,6 +13,7 @@
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
+#include "text_format.h"
 #include "waveform_test.h"
 
 namespace fixfir {
@@ -128,6 +129,31 @@ TEST(WrapCount, ExampleWaveformTestAtSafeAndOverflowingPrecisions) {
   EXPECT_EQ(run.wraps, brute_force_wraps(wrapping.filter, signal.input));
   EXPECT_GT(run.wraps, 0);
 }
+
+class SameAsFixfir : public ::testing::TestWithParam<std::int32_t> {};
+
+TEST_P(SameAsFixfir, SignalAndFixedOutputsPrintAsWavesTxt) {
+  const owned_filter f = quantize(example_taps, GetParam());
+  fir_state state;
+  ASSERT_TRUE(fir_init(state, f.filter));
+  std::string expected;
+  append_waveform_lines(state, example_tones, expected);
+
+  const waveform_signal signal = make_waveform_signal(example_tones);
+  const fixed_run run = run_fixed_model(f.filter, signal.input);
+  std::string actual;
+  for (std::size_t n = 0; n < signal.time.size(); ++n) {
+    append_fixed6(actual, signal.time[n]);
+    actual += '\t';
+    append_fixed6(actual, signal.input[n]);
+    actual += '\t';
+    append_fixed6(actual, run.output[n]);
+    actual += '\n';
+  }
+  EXPECT_TRUE(actual == expected);  // 32000 lines: no diff printed
+}
+
+INSTANTIATE_TEST_SUITE_P(SafeAndWrapping, SameAsFixfir, ::testing::Values(15, 18));
 
 TEST(WrapCount, SumsBeyondSixtyFourBitsStillCount) {
   // Four products of (-2^31)·(-2^31) = 2^62 sum to 2^64, whose low 64 bits, like its low
