@@ -297,6 +297,31 @@ TEST(Pictures, AreDrawnEvenWhenEveryOutputIsNan) {
   EXPECT_TRUE(read_png_size(dir / "waves.png").valid);
 }
 
+TEST(Pictures, AFailingGnuplotIsReportedAndKeptOffStandardOutput) {
+  scratch_dir dir;
+  write_file(dir / "taps.txt", example_taps);
+  fs::create_directory(dir / "bin");
+  // Echoes the script, as gnuplot echoes a picture it cannot store, then fails.
+  write_file(dir / "bin" / "gnuplot", "#!/bin/sh\ncat\nexit 3\n");
+  fs::permissions(dir / "bin" / "gnuplot", fs::perms::owner_all);
+  const report_result r = run_report(dir.path, example_args(), "PATH=\"$PWD/bin:$PATH\"");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(fixfir_test::line_count(r.out), 15U) << r.out.substr(0, 2000);
+  EXPECT_TRUE(one_line(r.err)) << r.err;
+  EXPECT_NE(r.err.find("gnuplot failed (status 3)"), std::string::npos) << r.err;
+}
+
+TEST(Pictures, AnUnwritablePictureIsOneMessage) {
+  if (!gnuplot_installed()) GTEST_SKIP() << "gnuplot is not installed";
+  scratch_dir dir;
+  write_file(dir / "taps.txt", example_taps);
+  fs::create_directory(dir / "waves.png");  // even root cannot open a folder for writing
+  const report_result r = run_report(dir.path, example_args());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(one_line(r.err)) << r.err;
+  EXPECT_NE(r.err.find("cannot write ./waves.png"), std::string::npos) << r.err;
+}
+
 TEST(Pictures, FindProgramSkipsFoldersAndFilesThatCannotRun) {
   scratch_dir dir;
   fs::create_directories(dir / "a" / "tool");  // a folder of that name

@@ -180,6 +180,15 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   }
   const std::string response_png = (fs::path(options.dir) / response_png_name).string();
   const std::string waves_png = (fs::path(options.dir) / waves_png_name).string();
+  // Checked here so that an unwritable folder gives one clear line, not gnuplot's noise.
+  for (const std::string& png : {response_png, waves_png}) {
+    std::FILE* f = std::fopen(png.c_str(), "wb");
+    if (f == nullptr) {
+      complain(err, "cannot write " + png + ": " + std::strerror(errno));
+      return 1;
+    }
+    std::fclose(f);
+  }
   const std::string script = response_script(sweep, options.precision, response_png) +
                              waves_script(signal, fixed.output, reference, waves_png);
   const int status = run_gnuplot(gnuplot, script);

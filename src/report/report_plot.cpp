@@ -183,7 +183,8 @@ int run_gnuplot(const std::string& gnuplot, const std::string& script) {
     else
       command += c;
   }
-  command += "'";
+  // gnuplot writes a picture that it cannot put in its file to standard output instead.
+  command += "' >/dev/null";
   // A gnuplot that stops early must not end this process with SIGPIPE.
   struct sigaction ignore {};
   struct sigaction previous {};
