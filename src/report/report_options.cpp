@@ -1,0 +1,165 @@
+#include "report_options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace fixfir {
+
+const char* const report_usage =
+    "Usage: fixfir-report --precision P --initial F0 --step DF --ending F1\n"
+    "                     [--sweep-step S] [--dir D]\n"
+    "\n"
+    "Runs the fixed-point model of fixfir on D/taps.txt beside a double-precision\n"
+    "model of the same measurements, prints a summary of what fixed point did to the\n"
+    "filter, and draws D/response.png and D/waves.png with gnuplot.\n"
+    "\n"
+    "  --precision P     fractional bits of the coefficients and samples (scale 2^P)\n"
+    "  --initial F0      first tone of the waveform test, in Hz\n"
+    "  --step DF         tone spacing of the waveform test, in Hz (not 0)\n"
+    "  --ending F1       last tone of the waveform test, in Hz\n"
+    "  --sweep-step S    step of the 4 to 8000 Hz response sweep, in Hz (default DF)\n"
+    "  --dir D           folder holding taps.txt and receiving the pictures (default .)\n"
+    "  --help            show this text\n"
+    "\n"
+    "Values may also be given as --option=value.\n";
+
+namespace {
+
+enum class option_id { precision, initial, step, ending, sweep_step, dir, help, unknown };
+
+option_id identify(std::string_view name) noexcept {
+  if (name == "--precision") return option_id::precision;
+  if (name == "--initial") return option_id::initial;
+  if (name == "--step") return option_id::step;
+  if (name == "--ending") return option_id::ending;
+  if (name == "--sweep-step") return option_id::sweep_step;
+  if (name == "--dir") return option_id::dir;
+  if (name == "--help" || name == "-h") return option_id::help;
+  return option_id::unknown;
+}
+
+// A whole decimal number with an optional sign, nothing else, inside the 32-bit range.
+bool parse_whole(std::string_view name, std::string_view text, std::int32_t& value,
+                 std::string& message) {
+  std::string_view digits = text;
+  const bool plus = digits.starts_with('+');
+  if (plus) digits.remove_prefix(1);  // from_chars takes a minus but no plus
+  if (digits.empty() || (plus && (digits.front() == '-' || digits.front() == '+'))) {
+    message = std::string(name) + ": '" + std::string(text) + "' is not a whole number";
+    return false;
+  }
+  const char* end = digits.data() + digits.size();
+  const auto [ptr, ec] = std::from_chars(digits.data(), end, value);
+  if (ec == std::errc::result_out_of_range) {
+    message = std::string(name) + ": " + std::string(text) + " is out of range";
+    return false;
+  }
+  if (ec != std::errc() || ptr != end) {
+    message = std::string(name) + ": '" + std::string(text) + "' is not a whole number";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+option_result parse_report_options(std::span<const char* const> args, report_options& options,
+                                   std::string& message) {
+  options = report_options{};
+  bool seen[4] = {false, false, false, false};  // precision, initial, step, ending
+  bool sweep_step_given = false;
+  // --help wins wherever it is, whatever else is wrong.
+  for (const char* arg : args) {
+    const std::string_view a = arg;
+    if (a == "--help" || a == "-h") return option_result::help;
+  }
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    const std::size_t eq = arg.find('=');
+    const bool inline_value = arg.starts_with("--") && eq != std::string_view::npos;
+    const std::string_view name = inline_value ? arg.substr(0, eq) : arg;
+    const option_id id = identify(name);
+
+    if (id == option_id::unknown) {
+      message = arg.starts_with("-") ? "unknown option '" + std::string(name) + "'"
+                                     : "unexpected argument '" + std::string(arg) + "'";
+      return option_result::error;
+    }
+    if (id == option_id::help) {
+      if (inline_value) {
+        message = std::string(name) + " takes no value";
+        return option_result::error;
+      }
+      return option_result::help;
+    }
+
+    std::string_view value;
+    if (inline_value) {
+      value = arg.substr(eq + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      message = std::string(name) + " needs a value";
+      return option_result::error;
+    }
+
+    std::int32_t* target = nullptr;
+    switch (id) {
+      case option_id::precision:
+        target = &options.precision;
+        seen[0] = true;
+        break;
+      case option_id::initial:
+        target = &options.frequencies.initial_frequency;
+        seen[1] = true;
+        break;
+      case option_id::step:
+        target = &options.frequencies.frequency_step;
+        seen[2] = true;
+        break;
+      case option_id::ending:
+        target = &options.frequencies.ending_frequency;
+        seen[3] = true;
+        break;
+      case option_id::sweep_step:
+        target = &options.sweep_step;
+        sweep_step_given = true;
+        break;
+      case option_id::dir:
+        if (value.empty()) {
+          message = "--dir needs a folder name";
+          return option_result::error;
+        }
+        options.dir = std::string(value);
+        continue;
+      case option_id::help:
+      case option_id::unknown:
+        break;
+    }
+    if (target != nullptr && !parse_whole(name, value, *target, message)) {
+      return option_result::error;
+    }
+  }
+
+  static constexpr const char* required[4] = {"--precision", "--initial", "--step", "--ending"};
+  for (std::size_t k = 0; k < 4; ++k) {
+    if (!seen[k]) {
+      message = std::string("missing ") + required[k];
+      return option_result::error;
+    }
+  }
+  if (options.frequencies.frequency_step == 0) {
+    message = "--step must not be 0";
+    return option_result::error;
+  }
+  if (!sweep_step_given) options.sweep_step = options.frequencies.frequency_step;
+  if (options.sweep_step < 1) {
+    message = "the sweep step must be at least 1 Hz (it is " + std::to_string(options.sweep_step) +
+              (sweep_step_given ? ")" : "; give --sweep-step)");
+    return option_result::error;
+  }
+  return option_result::run;
+}
+
+}  // namespace fixfir

@@ -1,0 +1,30 @@
+#pragma once
+// Command-line options of fixfir-report.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "records.h"
+
+namespace fixfir {
+
+/// What the report is asked to measure, and where.
+struct report_options {
+  std::int32_t precision = 0;
+  frequency_settings frequencies;
+  std::int32_t sweep_step = 0;  ///< the sweep's step; the frequency step unless given
+  std::string dir = ".";        ///< where "taps.txt" is read and the pictures are written
+};
+
+enum class option_result { run, help, error };
+
+/// The text that --help prints.
+extern const char* const report_usage;
+
+/// Parses the arguments after the program name. Options take their value as the next
+/// argument or after "=". On `error`, `message` says what is wrong in one line.
+[[nodiscard]] option_result parse_report_options(std::span<const char* const> args,
+                                                 report_options& options, std::string& message);
+
+}  // namespace fixfir
