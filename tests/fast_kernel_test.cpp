@@ -1,0 +1,139 @@
+// The fast filter against the straightforward one: the same random samples through both
+// must give the same accumulators, sample by sample.
+
+#include "fast_kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <tuple>
+#include <vector>
+
+#include "fast_fir.h"
+#include "fast_test_support.h"
+#include "fir_core.h"
+
+namespace fixfir {
+namespace {
+
+using testing::random_filter;
+using testing::random_signal;
+
+// Tap counts around the vector widths (16 lanes, blocks of 32) and well beyond them.
+constexpr std::int32_t tap_counts[] = {0, 1, 2, 7, 15, 16, 17, 31, 32, 33, 63, 64, 65, 255, 1023};
+
+// (taps, precision, signal amplitude). Large amplitudes and taps overflow the accumulator.
+class fast_step_matches_reference
+    : public ::testing::TestWithParam<std::tuple<std::int32_t, std::int32_t, double>> {};
+
+TEST_P(fast_step_matches_reference, accumulators_are_identical_through_a_reset) {
+  const auto [count, precision, amplitude] = GetParam();
+  const std::uint64_t seed = static_cast<std::uint64_t>(count * 131 + precision);
+  const auto owned = random_filter(count, precision, 4.0, seed);
+  fir_state reference;
+  fast_fir_state fast;
+  ASSERT_TRUE(fir_init(reference, owned.filter));
+  ASSERT_TRUE(fast_fir_init(fast, owned.filter));
+
+  // Long enough to wrap the ring several times; a reset midway must forget everything.
+  const auto samples = random_signal(static_cast<std::size_t>(3 * count + 40), amplitude, seed);
+  for (int pass = 0; pass < 2; ++pass) {
+    fir_reset(reference);
+    fast_fir_reset(fast);
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+      const double x = samples[(n + static_cast<std::size_t>(pass) * 7) % samples.size()];
+      ASSERT_EQ(fast_fir_step(fast, x), fir_step(reference, x))
+          << "pass " << pass << " sample " << n << " x " << x;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(taps_and_precisions, fast_step_matches_reference,
+                         ::testing::Combine(::testing::ValuesIn(tap_counts),
+                                            ::testing::Values(0, 1, 15, 20, 30, 31, 32),
+                                            ::testing::Values(1.0, 3e4, 1e12)));
+
+// Every precision from 0 to 31 on the length that mixes full vectors and padding.
+class fast_step_every_precision : public ::testing::TestWithParam<std::int32_t> {};
+
+TEST_P(fast_step_every_precision, matches_reference) {
+  const std::int32_t precision = GetParam();
+  const auto owned = random_filter(2 * 16 + 1, precision, 1.0, 99);
+  fir_state reference;
+  fast_fir_state fast;
+  ASSERT_TRUE(fir_init(reference, owned.filter));
+  ASSERT_TRUE(fast_fir_init(fast, owned.filter));
+  for (const double x : random_signal(200, 2.0, 7 + static_cast<std::uint64_t>(precision))) {
+    ASSERT_EQ(fast_fir_step(fast, x), fir_step(reference, x));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(precisions, fast_step_every_precision, ::testing::Range(0, 32));
+
+std::uint32_t scalar_dot(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b,
+                         std::size_t n) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += a[i] * b[i];
+  return sum;
+}
+
+TEST(wrapping_dot, matches_a_scalar_sum_for_every_length_with_a_tail) {
+  std::mt19937_64 rng(5);
+  std::vector<std::uint32_t> a(80);
+  std::vector<std::uint32_t> b(80);
+  for (auto& v : a) v = static_cast<std::uint32_t>(rng());
+  for (auto& v : b) v = static_cast<std::uint32_t>(rng());
+  for (std::size_t n = 0; n <= a.size(); ++n) {
+    EXPECT_EQ(wrapping_dot(a.data(), b.data(), n), scalar_dot(a, b, n)) << "length " << n;
+  }
+}
+
+// The block convolution against `fir_step` on the real samples: quantize every sample,
+// then filter the signal in pieces that start at arbitrary blocks.
+class convolve_matches_reference : public ::testing::TestWithParam<std::int32_t> {};
+
+TEST_P(convolve_matches_reference, in_pieces_from_rest) {
+  const std::int32_t count = GetParam();
+  const auto owned = random_filter(count, 20, 2.0, 1000 + static_cast<std::uint64_t>(count));
+  const std::size_t outputs = 8 * CONVOLVE_BLOCK;
+  const auto samples = random_signal(outputs, 1e3, 3);
+
+  fir_state reference;
+  ASSERT_TRUE(fir_init(reference, owned.filter));
+  std::vector<std::int32_t> expected;
+  for (const double x : samples) expected.push_back(fir_step(reference, x));
+
+  const std::size_t taps = static_cast<std::size_t>(count);
+  std::vector<std::uint32_t> reversed(taps);
+  reverse_coefficients(owned.filter.coefficients, count, reversed.data());
+  const std::size_t prefix = taps > 0 ? taps - 1 : 0;
+  std::vector<std::uint32_t> signal(prefix + outputs, 0u);
+  for (std::size_t n = 0; n < outputs; ++n) {
+    signal[prefix + n] = static_cast<std::uint32_t>(quantize_sample(reference.scale, samples[n]));
+  }
+  std::vector<std::uint32_t> acc(outputs, 0xdeadbeefu);
+  const std::size_t pieces[] = {0, CONVOLVE_BLOCK, 4 * CONVOLVE_BLOCK, 5 * CONVOLVE_BLOCK, outputs};
+  for (std::size_t p = 0; p + 1 < std::size(pieces); ++p) {
+    wrapping_convolve(reversed.data(), taps, signal.data(), pieces[p], pieces[p + 1] - pieces[p],
+                      acc.data() + pieces[p]);
+  }
+  for (std::size_t n = 0; n < outputs; ++n) {
+    ASSERT_EQ(static_cast<std::int32_t>(acc[n]), expected[n]) << "output " << n;
+  }
+}
+
+// Tap counts below, at and across the block size, and longer than the signal.
+INSTANTIATE_TEST_SUITE_P(tap_counts, convolve_matches_reference,
+                         ::testing::Values(0, 1, 2, 31, 32, 33, 63, 64, 65, 255, 300));
+
+TEST(fast_fir, a_filter_without_taps_always_sums_to_zero) {
+  quantized_filter empty;
+  empty.scale = 32768;
+  fast_fir_state fast;
+  ASSERT_TRUE(fast_fir_init(fast, empty));
+  EXPECT_EQ(fast_fir_step(fast, 0.75), 0);
+  EXPECT_EQ(fast_fir_step(fast, -1.0), 0);
+}
+
+}  // namespace
+}  // namespace fixfir
