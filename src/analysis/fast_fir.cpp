@@ -27,12 +27,14 @@ bool fast_fir_init(fast_fir_state& state, const quantized_filter& filter) noexce
   state.count = filter.count > 0 ? filter.count : 0;
   state.scale = static_cast<double>(filter.scale);
   state.index = 0;
-  // Leading zero coefficients make the dot product a whole number of vectors. The
+  // Leading zero coefficients make the vector part a whole number of vectors. The
   // rounding cannot overflow: count < 2^31 - 15 is checked first.
   if (state.count > INT32_MAX - lanes) return false;
-  state.dot_length = (state.count + lanes - 1) / lanes * lanes;
-  state.padding = state.dot_length - state.count;
-  if (!allocate_zeroed(state.reversed, to_size(state.dot_length))) return false;
+  state.newest = std::min(state.count, lanes);
+  const std::int32_t older = state.count - state.newest;
+  state.dot_length = (older + lanes - 1) / lanes * lanes;
+  state.padding = state.dot_length - older;
+  if (!allocate_zeroed(state.reversed, to_size(state.padding) + to_size(state.count))) return false;
   if (!allocate_zeroed(state.history, to_size(state.padding) + 2 * to_size(state.count))) {
     state.reversed = {};
     return false;
@@ -52,10 +54,16 @@ std::int32_t fast_fir_step(fast_fir_state& state, double x) noexcept {
   const std::size_t slot = to_size(state.padding) + to_size(state.index);
   state.history[slot] = s;
   state.history[slot + to_size(state.count)] = s;
-  // The newest sample is at slot + count and the oldest at slot + 1; the window starts
-  // `padding` earlier, where the zero coefficients make any stored value harmless.
+  // The newest sample is at slot + count and the oldest at slot + 1. The vector part
+  // starts `padding` earlier, where the zero coefficients make any stored value harmless,
+  // and stops before the `newest` samples.
   const std::uint32_t* window = state.history.begin() + state.index + 1;
-  const std::uint32_t acc = wrapping_dot(state.reversed.begin(), window, to_size(state.dot_length));
+  const std::uint32_t* weights = state.reversed.begin();
+  const std::size_t vector_part = to_size(state.dot_length);
+  std::uint32_t acc = vector_part > 0 ? wrapping_dot(weights, window, vector_part) : 0u;
+  for (std::size_t i = vector_part; i < vector_part + to_size(state.newest); ++i) {
+    acc += weights[i] * window[i];
+  }
   state.index = state.index + 1 == state.count ? 0 : state.index + 1;
   return static_cast<std::int32_t>(acc);
 }

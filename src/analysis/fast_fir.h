@@ -5,7 +5,9 @@
 // only on the real value stored there), and written twice into a double-length history,
 // so the window of the newest `count` samples is always contiguous. With the coefficients
 // stored oldest-first the accumulator is a plain dot product of two arrays, which the
-// vector kernel computes in 32-bit wrapping lanes.
+// vector kernel computes in 32-bit wrapping lanes. The newest samples are weighted one by
+// one instead: they were stored moments ago, and a vector load over a store still in
+// flight waits for it to land.
 
 #include <cstdint>
 
@@ -18,8 +20,9 @@ struct fast_fir_state {
   std::int32_t count = 0;
   double scale = 0.0;
   std::int32_t index = 0;       ///< slot of the next sample, 0 to count - 1
+  std::int32_t newest = 0;      ///< the newest samples, weighted one by one (at most DOT_LANES)
   std::int32_t padding = 0;     ///< zero coefficients before the first real one
-  std::int32_t dot_length = 0;  ///< padding + count, a multiple of `DOT_LANES`
+  std::int32_t dot_length = 0;  ///< padding + count - newest, a multiple of `DOT_LANES`
   /// padding zeros, then c[count - 1], …, c[0].
   heap_array<std::uint32_t> reversed;
   /// padding slots (never weighted), then 2 × count quantized samples: the sample of
