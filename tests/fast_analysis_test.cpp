@@ -137,7 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
 class chunks_in_order : public ::testing::TestWithParam<std::tuple<std::size_t, unsigned>> {};
 
 TEST_P(chunks_in_order, every_chunk_runs_once_and_is_done_in_order) {
-  const auto [chunks, threads] = GetParam();
+  // Plain variables: lambdas cannot capture structured bindings everywhere.
+  const std::size_t chunks = std::get<0>(GetParam());
+  const unsigned threads = std::get<1>(GetParam());
   std::vector<std::atomic<int>> runs(chunks);
   std::vector<std::size_t> done;
   std::atomic<bool> worker_in_range{true};
