@@ -1,7 +1,7 @@
 // Throughput of the straightforward and the fast fixed-point filter, side by side.
 //
-// Every fast benchmark has a straightforward twin of the same name with "straightforward"
-// in place of "fast"; after the run a summary prints both times and their ratio.
+// Every fast benchmark "family/fast…/size" has a straightforward twin
+// "family/straightforward/size"; after the run a summary prints both times and their ratio.
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fast_fir.h"
+#include "fast_kernel.h"
 #include "fir_core.h"
 #include "frequency_sweep.h"
 #include "parallel_chunks.h"
@@ -77,6 +78,27 @@ void fir_step_fast(benchmark::State& state, std::int32_t taps) {
   if (!fast_fir_init(fir, f.filter)) state.SkipWithError("out of memory");
   for (auto _ : state) {
     for (const double v : x) benchmark::DoNotOptimize(fast_fir_step(fir, v));
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(block_samples));
+}
+
+// The block kernel the analyses use: quantize a block of samples once, then filter it
+// from rest in one pass.
+void fir_block_fast(benchmark::State& state, std::int32_t taps) {
+  const owned_filter f = low_pass(taps);
+  const std::vector<double> x = noise(block_samples);
+  const auto count = static_cast<std::size_t>(taps);
+  std::vector<std::uint32_t> reversed(count);
+  reverse_coefficients(f.filter.coefficients, taps, reversed.data());
+  std::vector<std::uint32_t> signal(count - 1 + block_samples, 0u);
+  std::vector<std::uint32_t> acc(block_samples);
+  const auto scale = static_cast<double>(f.filter.scale);
+  for (auto _ : state) {
+    for (std::size_t n = 0; n < block_samples; ++n) {
+      signal[count - 1 + n] = static_cast<std::uint32_t>(quantize_sample(scale, x[n]));
+    }
+    wrapping_convolve(reversed.data(), count, signal.data(), 0, block_samples, acc.data());
+    benchmark::DoNotOptimize(acc.data());
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(block_samples));
 }
@@ -158,18 +180,19 @@ class recording_reporter : public benchmark::ConsoleReporter {
   }
 };
 
-std::string replace_first(std::string s, const std::string& from, const std::string& to) {
-  const std::size_t at = s.find(from);
-  if (at != std::string::npos) s.replace(at, from.size(), to);
-  return s;
+// "family/variant/size" → "family/straightforward/size".
+std::string straightforward_twin(const std::string& name) {
+  const std::size_t first = name.find('/');
+  const std::size_t second = name.find('/', first + 1);
+  if (first == std::string::npos || second == std::string::npos) return {};
+  return name.substr(0, first + 1) + "straightforward" + name.substr(second);
 }
 
 void print_summary(const std::map<std::string, double>& seconds) {
   std::printf("\n%-36s %16s %16s %9s\n", "benchmark", "straightforward", "fast", "ratio");
   for (const auto& [name, fast] : seconds) {
     if (name.find("/fast") == std::string::npos) continue;
-    const std::string twin = replace_first(name, "/fast_1thread", "/straightforward");
-    const auto reference = seconds.find(replace_first(twin, "/fast", "/straightforward"));
+    const auto reference = seconds.find(straightforward_twin(name));
     if (reference == seconds.end()) continue;
     std::printf("%-36s %14.3f ms %14.3f ms %8.1fx\n", name.c_str(), reference->second * 1e3,
                 fast * 1e3, reference->second / fast);
@@ -190,6 +213,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("fir_step/straightforward" + suffix).c_str(),
                                  fir_step_straightforward, taps);
     benchmark::RegisterBenchmark(("fir_step/fast" + suffix).c_str(), fir_step_fast, taps);
+    benchmark::RegisterBenchmark(("fir_step/fast_block" + suffix).c_str(), fir_block_fast, taps);
   }
   for (const std::int32_t taps : {63, 255}) {
     const std::string suffix = "/" + std::to_string(taps) + "taps";

