@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <random>
 #include <tuple>
 #include <vector>
 
@@ -125,6 +128,79 @@ TEST_P(convolve_matches_reference, in_pieces_from_rest) {
 // Tap counts below, at and across the block size, and longer than the signal.
 INSTANTIATE_TEST_SUITE_P(tap_counts, convolve_matches_reference,
                          ::testing::Values(0, 1, 2, 31, 32, 33, 63, 64, 65, 255, 300));
+
+// (scale, amplitude): products well inside 32 bits, near 2^31, and far outside 64 bits,
+// with the special samples (±1, infinities, NaN) mixed in; every length up to 40 covers
+// the vector groups of 8 and the scalar tail.
+class quantize_block_matches_quantize_sample
+    : public ::testing::TestWithParam<std::tuple<double, double>> {};
+
+TEST_P(quantize_block_matches_quantize_sample, for_every_length) {
+  const auto [scale, amplitude] = GetParam();
+  const auto x = random_signal(40, amplitude, 11);
+  for (std::size_t n = 0; n <= x.size(); ++n) {
+    std::vector<std::uint32_t> out(n + 1, 0xdeadbeefu);
+    quantize_block(scale, x.data(), out.data(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(scale, x[i]))
+          << "length " << n << " sample " << i << " x " << x[i];
+    }
+    EXPECT_EQ(out[n], 0xdeadbeefu) << "wrote past the end at length " << n;
+  }
+}
+
+// Only in-range products: the vector conversion alone, with samples of exactly ±1 at a
+// scale of -2^31 (a product of exactly 2^31) in a later run.
+std::vector<double> unit_signal(std::size_t n) {
+  std::vector<double> out(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = std::sin(0.37 * static_cast<double>(i));
+  return out;
+}
+
+TEST(quantize_block, unit_samples_at_every_scale_match_quantize_sample) {
+  auto x = unit_signal(64);
+  for (const double scale : {0.0, 1.0, 32768.0, 1073741824.0, -2147483648.0}) {
+    for (const bool with_unit_peaks : {false, true}) {
+      if (with_unit_peaks) {
+        x[17] = 1.0;
+        x[40] = -1.0;
+      }
+      std::vector<std::uint32_t> out(x.size());
+      quantize_block(scale, x.data(), out.data(), x.size());
+      for (std::size_t i = 0; i < x.size(); ++i) {
+        ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(scale, x[i]))
+            << "scale " << scale << " sample " << i;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(scales_and_amplitudes, quantize_block_matches_quantize_sample,
+                         ::testing::Combine(::testing::Values(1.0, 32768.0, 1073741824.0,
+                                                              -2147483648.0),
+                                            ::testing::Values(1.0, 2.5, 1e12)));
+
+// Magnitudes with -2^31 (no magnitude), 2^31 - 1 and negatives, at every length up to 40.
+TEST(peak_magnitude, matches_a_scalar_maximum_for_every_length) {
+  std::mt19937_64 rng(21);
+  for (std::size_t n = 0; n <= 40; ++n) {
+    std::vector<std::uint32_t> acc(n);
+    for (auto& a : acc) a = static_cast<std::uint32_t>(rng());
+    if (n > 3) acc[n / 2] = 0x80000000u;                // -2^31
+    if (n > 5 && n % 2 == 0) acc[n - 1] = 0x80000001u;  // -(2^31 - 1)
+    std::int32_t expected = 0;
+    for (const std::uint32_t a : acc) {
+      const auto v = static_cast<std::int32_t>(a);
+      if (v != INT32_MIN) expected = std::max(expected, v < 0 ? -v : v);
+    }
+    EXPECT_EQ(peak_magnitude(acc.data(), n), expected) << "length " << n;
+  }
+}
+
+TEST(peak_magnitude, only_minus_2_31_gives_zero) {
+  const std::vector<std::uint32_t> acc(33, 0x80000000u);
+  EXPECT_EQ(peak_magnitude(acc.data(), acc.size()), 0);
+}
 
 TEST(fast_fir, a_filter_without_taps_always_sums_to_zero) {
   quantized_filter empty;

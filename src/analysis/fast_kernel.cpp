@@ -2,12 +2,18 @@
 
 #include <cstring>
 
+#include "conversion.h"
+
 namespace fixfir {
 
 namespace {
 
 // Sixteen 32-bit lanes: one AVX-512 register, two AVX2 registers, four SSE2 registers.
 using lanes16 [[gnu::vector_size(64)]] = std::uint32_t;
+using signed16 [[gnu::vector_size(64)]] = std::int32_t;
+using doubles8 [[gnu::vector_size(64)]] = double;
+using bits8 [[gnu::vector_size(64)]] = std::uint64_t;
+using signed8 [[gnu::vector_size(32)]] = std::int32_t;
 constexpr std::size_t lane_count = 16;
 static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
 
@@ -58,6 +64,69 @@ static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
     std::memcpy(acc + k, &a0, sizeof a0);
     std::memcpy(acc + k + lane_count, &a1, sizeof a1);
   }
+}
+
+// Scaling: a product below 2^31 in magnitude truncates to a 32-bit value, so its 64-bit
+// truncation and the low 32 bits of that agree, and the vector conversion gives it
+// directly. A first pass checks every product's exponent, in integer lanes: if any is
+// 2^31 or more in magnitude, infinite or NaN, the whole block takes the scalar conversion,
+// which handles the full range.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void quantize_block(double scale,
+                                                                         const double* x,
+                                                                         std::uint32_t* out,
+                                                                         std::size_t n) noexcept {
+  constexpr std::uint64_t exponent_of_2_31 = 1023 + 31;
+  // Adding this sets bit 11 exactly for biased exponents from that of 2^31 up to 2047.
+  constexpr std::uint64_t flag_offset = 2048 - exponent_of_2_31;
+  std::size_t vector_part = n / 8 * 8;
+  bits8 flags{};
+  for (std::size_t i = 0; i < vector_part; i += 8) {
+    doubles8 v;
+    std::memcpy(&v, x + i, sizeof v);
+    v = v * scale;  // scale × x: the same double product whichever side scale is on
+    bits8 b;
+    std::memcpy(&b, &v, sizeof b);
+    flags |= ((b >> 52) & 0x7ffu) + flag_offset;
+  }
+  std::uint64_t any = 0;
+  for (std::size_t l = 0; l < 8; ++l) any |= flags[l];
+  if ((any & 2048u) != 0) vector_part = 0;
+  for (std::size_t i = 0; i < vector_part; i += 8) {
+    doubles8 v;
+    std::memcpy(&v, x + i, sizeof v);
+    v = v * scale;
+    const signed8 q = __builtin_convertvector(v, signed8);
+    std::memcpy(out + i, &q, sizeof q);
+  }
+  for (std::size_t i = vector_part; i < n; ++i) {
+    out[i] = static_cast<std::uint32_t>(real_to_int32(scale * x[i]));
+  }
+}
+
+// Overflow: the negation is done in unsigned lanes, where -2^31 maps to itself and so
+// stays negative; the maximum starts at 0, so it never wins.
+[[gnu::target_clones("avx512f", "avx2", "default")]] std::int32_t peak_magnitude(
+    const std::uint32_t* acc, std::size_t n) noexcept {
+  signed16 best{};
+  std::size_t i = 0;
+  for (; i + lane_count <= n; i += lane_count) {
+    lanes16 a;
+    std::memcpy(&a, acc + i, sizeof a);
+    const auto value = reinterpret_cast<signed16>(a);
+    const auto negated = reinterpret_cast<signed16>(lanes16{} - a);
+    const signed16 negative = value < 0;  // all ones where negative
+    const signed16 magnitude = (negative & negated) | (~negative & value);
+    const signed16 larger = magnitude > best;
+    best = (larger & magnitude) | (~larger & best);
+  }
+  std::int32_t peak = 0;
+  for (std::size_t l = 0; l < lane_count; ++l) peak = best[l] > peak ? best[l] : peak;
+  for (; i < n; ++i) {
+    const auto a = static_cast<std::int32_t>(acc[i]);
+    const std::int32_t magnitude = a < 0 && a != INT32_MIN ? -a : a;
+    peak = magnitude > peak ? magnitude : peak;
+  }
+  return peak;
 }
 
 }  // namespace fixfir

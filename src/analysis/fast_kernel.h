@@ -30,4 +30,12 @@ inline constexpr std::size_t DOT_LANES = 16;
 void wrapping_convolve(const std::uint32_t* reversed, std::size_t taps, const std::uint32_t* signal,
                        std::size_t first, std::size_t outputs, std::uint32_t* acc) noexcept;
 
+/// out[i] = trunc(scale × x[i]) keeping the low 32 bits: `quantize_sample` on each of
+/// the n samples.
+void quantize_block(double scale, const double* x, std::uint32_t* out, std::size_t n) noexcept;
+
+/// The largest 32-bit magnitude among the n accumulators, at least 0. -2^31 has no
+/// magnitude and never counts.
+[[nodiscard]] std::int32_t peak_magnitude(const std::uint32_t* acc, std::size_t n) noexcept;
+
 }  // namespace fixfir

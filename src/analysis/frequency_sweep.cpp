@@ -34,25 +34,20 @@ fir_state scale_only(double scale) noexcept {
   return state;
 }
 
-// The peak at `frequency` through worker `worker`'s buffers: the 4000 samples are
-// quantized first, then filtered in one block.
+// The peak at `frequency` through worker `worker`'s buffers: the 4000 sines first, then
+// they are quantized and filtered, each in one pass.
 std::int32_t fast_sweep_peak(sweep_plan& plan, unsigned worker, std::int32_t frequency) noexcept {
   const std::size_t taps = to_size(plan.taps);
+  const std::size_t samples = to_size(SWEEP_SAMPLES);
+  double* x = plan.inputs.begin() + worker * samples;
   std::uint32_t* signal = plan.signals.begin() + worker * plan.signal_stride;
   std::uint32_t* acc = plan.accumulators.begin() + worker * plan.outputs;
-  // Samples go after the zero prefix of taps - 1 slots: the history at rest.
-  std::uint32_t* samples = signal + (taps > 0 ? taps - 1 : 0);
   const double f = static_cast<double>(frequency);
-  for (std::size_t n = 0; n < to_size(SWEEP_SAMPLES); ++n) {
-    const double x = std::sin((f * plan.times[n]) * TWO_PI);
-    samples[n] = static_cast<std::uint32_t>(quantize_sample(plan.scale, x));
-  }
+  for (std::size_t n = 0; n < samples; ++n) x[n] = std::sin((f * plan.times[n]) * TWO_PI);
+  // Samples go after the zero prefix of taps - 1 slots: the history at rest.
+  quantize_block(plan.scale, x, signal + (taps > 0 ? taps - 1 : 0), samples);
   wrapping_convolve(plan.reversed.begin(), taps, signal, 0, plan.outputs, acc);
-  std::int32_t peak = 0;
-  for (std::size_t n = 0; n < to_size(SWEEP_SAMPLES); ++n) {
-    peak = std::max(peak, magnitude(static_cast<std::int32_t>(acc[n])));
-  }
-  return peak;
+  return peak_magnitude(acc, samples);
 }
 
 }  // namespace
@@ -100,6 +95,7 @@ bool sweep_plan_init(sweep_plan& plan, const quantized_filter& filter, unsigned 
   plan.signal_stride = (taps > 0 ? taps - 1 : 0) + plan.outputs;
   if (!allocate_zeroed(plan.reversed, taps) ||
       !allocate_zeroed(plan.times, to_size(SWEEP_SAMPLES)) ||
+      !allocate_zeroed(plan.inputs, plan.threads * to_size(SWEEP_SAMPLES)) ||
       !allocate_zeroed(plan.signals, plan.threads * plan.signal_stride) ||
       !allocate_zeroed(plan.accumulators, plan.threads * plan.outputs)) {
     return false;

@@ -39,7 +39,8 @@ void append_sweep_lines(fir_state& state, std::int32_t step, std::string& out);
 
 /// What the fast sweep needs, allocated before it starts. Only the first SWEEP_SAMPLES
 /// taps can meet a sample within a run from rest, so its size stops growing there: the
-/// shared reversed taps and clock, plus per thread one signal and one accumulator block.
+/// shared reversed taps and clock, plus per thread one block of sines, of quantized samples
+/// and of accumulators.
 struct sweep_plan {
   std::int32_t taps = 0;  ///< min(count, SWEEP_SAMPLES)
   double scale = 0.0;
@@ -48,6 +49,7 @@ struct sweep_plan {
   std::size_t signal_stride = 0;           ///< taps - 1 zeros, then `outputs` samples
   heap_array<std::uint32_t> reversed;      ///< c[taps - 1], …, c[0]
   heap_array<double> times;                ///< the sample clock t of each sample
+  heap_array<double> inputs;               ///< threads × SWEEP_SAMPLES sines
   heap_array<std::uint32_t> signals;       ///< threads × signal_stride
   heap_array<std::uint32_t> accumulators;  ///< threads × outputs
 };
