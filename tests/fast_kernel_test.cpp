@@ -149,6 +149,18 @@ TEST_P(quantize_block_matches_quantize_sample, for_every_length) {
   }
 }
 
+// Products that leave 32 bits without leaving 64 (up to 3.9 × 2^30 < 2^32) must keep
+// their low 32 bits, in blocks where nothing else would send them to the scalar path.
+TEST(quantize_block, products_past_2_31_keep_their_low_32_bits) {
+  const auto x = testing::uniform_signal(64, 3.9, 13);
+  std::vector<std::uint32_t> out(x.size());
+  quantize_block(1073741824.0, x.data(), out.data(), x.size());
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(1073741824.0, x[i]))
+        << "sample " << i << " x " << x[i];
+  }
+}
+
 // Only in-range products: the vector conversion alone, with samples of exactly ±1 at a
 // scale of -2^31 (a product of exactly 2^31) in a later run.
 std::vector<double> unit_signal(std::size_t n) {

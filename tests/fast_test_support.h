@@ -76,4 +76,13 @@ inline std::vector<double> random_signal(std::size_t n, double amplitude, std::u
   return out;
 }
 
+/// `n` samples uniform in [-amplitude, amplitude), nothing special mixed in.
+inline std::vector<double> uniform_signal(std::size_t n, double amplitude, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> value(-amplitude, amplitude);
+  std::vector<double> out(n);
+  for (double& x : out) x = value(rng);
+  return out;
+}
+
 }  // namespace fixfir::testing
