@@ -126,6 +126,7 @@ bool waveform_plan_run(waveform_plan& plan, const frequency_settings& settings,
                           plan.accumulators.begin() + begin);
         try {
           std::string& text = texts[chunk];
+          text.reserve((end - begin) * 40);  // a line is at most about 40 characters
           for (std::size_t n = begin; n < std::min(end, plan.inputs.size); ++n) {
             const auto acc = static_cast<std::int32_t>(plan.accumulators[n]);
             append_line(text, plan.times[n], plan.inputs[n], fir_output(view, acc));
