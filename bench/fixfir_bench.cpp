@@ -34,7 +34,8 @@ struct owned_filter {
   quantized_filter filter;
 };
 
-// A windowed-sinc low-pass at a quarter of the sample rate, like the shipped example.
+// A linear-phase windowed-sinc low-pass at a quarter of the sample rate, like the shipped
+// example.
 owned_filter low_pass(std::int32_t count) {
   std::vector<float> taps(static_cast<std::size_t>(count));
   const double middle = (count - 1) / 2.0;
@@ -43,6 +44,10 @@ owned_filter low_pass(std::int32_t count) {
     const double sinc = u == 0.0 ? 0.5 : std::sin(0.5 * M_PI * u) / (M_PI * u);
     const double window = 0.54 - 0.46 * std::cos(2.0 * M_PI * i / std::max(count - 1, 1));
     taps[static_cast<std::size_t>(i)] = static_cast<float>(sinc * window);
+  }
+  // Exactly linear phase, as a designer would ship it: the second half mirrors the first.
+  for (std::int32_t i = 0; i < count / 2; ++i) {
+    taps[static_cast<std::size_t>(count - 1 - i)] = taps[static_cast<std::size_t>(i)];
   }
   owned_filter out;
   out.coefficients.assign(taps.size(), 0);

@@ -50,6 +50,7 @@ struct filter_case {
 const filter_case filters[] = {
     {"low_pass_63_p15", [] { return low_pass_filter(63, 15); }},
     {"random_255_p20_overflowing", [] { return random_filter(255, 20, 8.0, 1); }},
+    {"mirrored_64_p30_overflowing", [] { return testing::mirrored_filter(64, 30, 2.0, 10); }},
     {"single_tap_p30", [] { return random_filter(1, 30, 1.5, 2); }},
     {"no_taps", [] { return random_filter(0, 15, 1.0, 3); }},
     {"p31", [] { return random_filter(33, 31, 1.0, 4); }},

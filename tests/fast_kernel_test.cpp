@@ -93,11 +93,15 @@ TEST(wrapping_dot, matches_a_scalar_sum_for_every_length_with_a_tail) {
 
 // The block convolution against `fir_step` on the real samples: quantize every sample,
 // then filter the signal in pieces that start at arbitrary blocks.
-class convolve_matches_reference : public ::testing::TestWithParam<std::int32_t> {};
+// Mirrored taps (odd and even counts) take the folded loop, the others the plain one.
+class convolve_matches_reference : public ::testing::TestWithParam<std::tuple<std::int32_t, bool>> {
+};
 
 TEST_P(convolve_matches_reference, in_pieces_from_rest) {
-  const std::int32_t count = GetParam();
-  const auto owned = random_filter(count, 20, 2.0, 1000 + static_cast<std::uint64_t>(count));
+  const auto [count, mirrored] = GetParam();
+  const std::uint64_t seed = 1000 + static_cast<std::uint64_t>(count);
+  const auto owned = mirrored ? testing::mirrored_filter(count, 20, 2.0, seed)
+                              : random_filter(count, 20, 2.0, seed);
   const std::size_t outputs = 8 * CONVOLVE_BLOCK;
   const auto samples = random_signal(outputs, 1e3, 3);
 
@@ -127,7 +131,9 @@ TEST_P(convolve_matches_reference, in_pieces_from_rest) {
 
 // Tap counts below, at and across the block size, and longer than the signal.
 INSTANTIATE_TEST_SUITE_P(tap_counts, convolve_matches_reference,
-                         ::testing::Values(0, 1, 2, 31, 32, 33, 63, 64, 65, 255, 300));
+                         ::testing::Combine(::testing::Values(0, 1, 2, 3, 31, 32, 33, 63, 64, 65,
+                                                              66, 67, 255, 300, 301),
+                                            ::testing::Bool()));
 
 // (scale, amplitude): products well inside 32 bits, near 2^31, and far outside 64 bits,
 // with the special samples (±1, infinities, NaN) mixed in; every length up to 40 covers

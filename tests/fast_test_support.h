@@ -34,7 +34,19 @@ inline owned_filter random_filter(std::int32_t count, std::int32_t precision, do
   return out;
 }
 
-/// A windowed-sinc low-pass at a quarter of the sample rate, as a designer would ship.
+/// Like `random_filter`, with mirrored taps (tap j = tap count - 1 - j): a linear-phase
+/// filter.
+inline owned_filter mirrored_filter(std::int32_t count, std::int32_t precision, double amplitude,
+                                    std::uint64_t seed) {
+  owned_filter out = random_filter(count, precision, amplitude, seed);
+  for (std::int32_t j = 0; j < count / 2; ++j) {
+    out.coefficients[static_cast<std::size_t>(count - 1 - j)] =
+        out.coefficients[static_cast<std::size_t>(j)];
+  }
+  return out;
+}
+
+/// A linear-phase windowed-sinc low-pass at a quarter of the sample rate.
 inline owned_filter low_pass_filter(std::int32_t count, std::int32_t precision) {
   std::vector<float> taps(static_cast<std::size_t>(count));
   const double middle = (count - 1) / 2.0;
@@ -43,6 +55,10 @@ inline owned_filter low_pass_filter(std::int32_t count, std::int32_t precision) 
     const double sinc = u == 0.0 ? 0.5 : std::sin(0.5 * M_PI * u) / (M_PI * u);
     const double window = 0.54 - 0.46 * std::cos(2.0 * M_PI * i / std::max(count - 1, 1));
     taps[static_cast<std::size_t>(i)] = static_cast<float>(sinc * window);
+  }
+  // Exactly linear phase, as a designer would ship it: the second half mirrors the first.
+  for (std::int32_t i = 0; i < count / 2; ++i) {
+    taps[static_cast<std::size_t>(count - 1 - i)] = taps[static_cast<std::size_t>(i)];
   }
   owned_filter out;
   out.coefficients.assign(taps.size(), 0);

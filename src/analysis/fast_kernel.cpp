@@ -41,25 +41,64 @@ static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
 // Vectorised across outputs rather than across taps: each tap is broadcast and multiplies
 // the 32 consecutive samples that the 32 outputs of a block see through it. No horizontal
 // sums are needed, and a block costs `taps` broadcasts, 2 × `taps` vector multiply-adds.
+//
+// A linear-phase filter has mirrored taps (c[j] = c[taps - 1 - j]). Then, because
+// c · a + c · b = c · (a + b) holds modulo 2^32 as it does for integers, the two samples a
+// mirrored pair weights are added first and multiplied once: half the multiplies, which
+// are what bounds the loop.
 [[gnu::target_clones("avx512f", "avx2", "default")]] void wrapping_convolve(
     const std::uint32_t* reversed, std::size_t taps, const std::uint32_t* signal, std::size_t first,
     std::size_t outputs, std::uint32_t* acc) noexcept {
+  const std::size_t half = taps / 2;
+  bool mirrored = taps >= 2;
+  for (std::size_t i = 0; i < half && mirrored; ++i) {
+    mirrored = reversed[i] == reversed[taps - 1 - i];
+  }
   for (std::size_t k = 0; k < outputs; k += CONVOLVE_BLOCK) {
     const std::size_t m = first + k;
     lanes16 a0{};
     lanes16 a1{};
-    // Output m + l reads signal[m + l + i]; below taps - 1 it is the zero prefix, so taps
-    // whose reads all fall there (m + 31 + i < taps - 1) add nothing.
-    const std::size_t last = m + CONVOLVE_BLOCK - 1;
-    std::size_t i = taps > last + 1 ? taps - 1 - last : 0;
-    for (; i < taps; ++i) {
-      const lanes16 c = lanes16{} + reversed[i];
-      lanes16 s0;
-      lanes16 s1;
-      std::memcpy(&s0, signal + m + i, sizeof s0);
-      std::memcpy(&s1, signal + m + i + lane_count, sizeof s1);
-      a0 += c * s0;
-      a1 += c * s1;
+    if (mirrored) {
+      // Pair i weights signal[m + l + i] and signal[m + l + taps - 1 - i]; from i = m + 32
+      // on, both lie in the zero prefix for every output of the block.
+      const std::size_t pairs = half < m + CONVOLVE_BLOCK ? half : m + CONVOLVE_BLOCK;
+      for (std::size_t i = 0; i < pairs; ++i) {
+        const lanes16 c = lanes16{} + reversed[i];
+        const std::uint32_t* older = signal + m + i;
+        const std::uint32_t* newer = signal + m + (taps - 1 - i);
+        lanes16 o0;
+        lanes16 o1;
+        lanes16 n0;
+        lanes16 n1;
+        std::memcpy(&o0, older, sizeof o0);
+        std::memcpy(&o1, older + lane_count, sizeof o1);
+        std::memcpy(&n0, newer, sizeof n0);
+        std::memcpy(&n1, newer + lane_count, sizeof n1);
+        a0 += c * (o0 + n0);
+        a1 += c * (o1 + n1);
+      }
+      if (taps % 2 == 1) {  // the middle tap has no mirror
+        const lanes16 c = lanes16{} + reversed[half];
+        lanes16 s0;
+        lanes16 s1;
+        std::memcpy(&s0, signal + m + half, sizeof s0);
+        std::memcpy(&s1, signal + m + half + lane_count, sizeof s1);
+        a0 += c * s0;
+        a1 += c * s1;
+      }
+    } else {
+      // Output m + l reads signal[m + l + i]; below taps - 1 it is the zero prefix, so
+      // taps whose reads all fall there (m + 31 + i < taps - 1) add nothing.
+      const std::size_t last = m + CONVOLVE_BLOCK - 1;
+      for (std::size_t i = taps > last + 1 ? taps - 1 - last : 0; i < taps; ++i) {
+        const lanes16 c = lanes16{} + reversed[i];
+        lanes16 s0;
+        lanes16 s1;
+        std::memcpy(&s0, signal + m + i, sizeof s0);
+        std::memcpy(&s1, signal + m + i + lane_count, sizeof s1);
+        a0 += c * s0;
+        a1 += c * s1;
+      }
     }
     std::memcpy(acc + k, &a0, sizeof a0);
     std::memcpy(acc + k + lane_count, &a1, sizeof a1);

@@ -27,6 +27,7 @@ inline constexpr std::size_t DOT_LANES = 16;
 /// signal[m + taps - 1]. signal[0 .. taps - 1) must be zero (the history before the first
 /// sample): products that only meet that prefix are skipped. `outputs` must be a multiple of
 /// `CONVOLVE_BLOCK`, and `signal` readable up to index first + outputs + taps - 2.
+/// Mirrored taps (a linear-phase filter) take half the multiplies.
 void wrapping_convolve(const std::uint32_t* reversed, std::size_t taps, const std::uint32_t* signal,
                        std::size_t first, std::size_t outputs, std::uint32_t* acc) noexcept;
 
