@@ -5,9 +5,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <random>
 #include <string>
@@ -119,13 +121,36 @@ void sweep_straightforward(benchmark::State& state, std::int32_t taps) {
   }
 }
 
+// CPU time of every thread of the process, in seconds.
+double process_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double wall_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Records how many cores the run actually had: CPU time of all threads over wall time.
+// Below the thread count, other processes were using the machine.
+struct core_meter {
+  double cpu = process_cpu_seconds();
+  double wall = wall_seconds();
+  void report(benchmark::State& state) const {
+    state.counters["cores_used"] = (process_cpu_seconds() - cpu) / (wall_seconds() - wall);
+  }
+};
+
 void sweep_fast(benchmark::State& state, std::int32_t taps, unsigned threads) {
   const owned_filter f = low_pass(taps);
+  const core_meter meter;
   for (auto _ : state) {
     std::string text;
     if (!append_sweep_lines_fast(f.filter, 1, threads, text)) state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(text.data());
   }
+  meter.report(state);
 }
 
 // The sweep's floor: its 7997 × 4000 double sines on one thread, nothing else.
@@ -161,6 +186,7 @@ void waveform_straightforward(benchmark::State& state, std::int32_t tone_total) 
 
 void waveform_fast(benchmark::State& state, std::int32_t tone_total, unsigned threads) {
   const owned_filter f = low_pass(63);
+  const core_meter meter;
   for (auto _ : state) {
     std::string text;
     if (!append_waveform_lines_fast(f.filter, tones(tone_total), threads, text)) {
@@ -168,12 +194,14 @@ void waveform_fast(benchmark::State& state, std::int32_t tone_total, unsigned th
     }
     benchmark::DoNotOptimize(text.data());
   }
+  meter.report(state);
 }
 
 // Console output as usual, plus each run's real time per iteration, for the summary.
 class recording_reporter : public benchmark::ConsoleReporter {
  public:
   std::map<std::string, double> seconds;
+  std::map<std::string, double> cores;
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
@@ -181,6 +209,8 @@ class recording_reporter : public benchmark::ConsoleReporter {
       if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
       const double per_iteration = run.real_accumulated_time / static_cast<double>(run.iterations);
       seconds[run.run_name.function_name] = per_iteration;  // the registered name
+      const auto used = run.counters.find("cores_used");
+      if (used != run.counters.end()) cores[run.run_name.function_name] = used->second.value;
     }
   }
 };
@@ -193,14 +223,19 @@ std::string straightforward_twin(const std::string& name) {
   return name.substr(0, first + 1) + "straightforward" + name.substr(second);
 }
 
-void print_summary(const std::map<std::string, double>& seconds) {
-  std::printf("\n%-36s %16s %16s %9s\n", "benchmark", "straightforward", "fast", "ratio");
+void print_summary(const std::map<std::string, double>& seconds,
+                   const std::map<std::string, double>& cores) {
+  std::printf("\n%-36s %16s %16s %9s %11s\n", "benchmark", "straightforward", "fast", "ratio",
+              "cores used");
   for (const auto& [name, fast] : seconds) {
     if (name.find("/fast") == std::string::npos) continue;
     const auto reference = seconds.find(straightforward_twin(name));
     if (reference == seconds.end()) continue;
-    std::printf("%-36s %14.3f ms %14.3f ms %8.1fx\n", name.c_str(), reference->second * 1e3,
+    const auto used = cores.find(name);
+    std::printf("%-36s %14.3f ms %14.3f ms %8.1fx", name.c_str(), reference->second * 1e3,
                 fast * 1e3, reference->second / fast);
+    if (used != cores.end()) std::printf(" %11.2f", used->second);
+    std::printf("\n");
   }
   const auto floor = seconds.find("sweep_sines_only");
   if (floor != seconds.end()) {
@@ -257,7 +292,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   recording_reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  print_summary(reporter.seconds);
+  print_summary(reporter.seconds, reporter.cores);
   benchmark::Shutdown();
   return 0;
 }
