@@ -19,10 +19,20 @@ static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
 
 }  // namespace
 
-// The clones differ only in the instructions the compiler may use; the arithmetic is the
-// same wrapping arithmetic, so every clone gives the same result.
-[[gnu::target_clones("avx512f", "avx2", "default")]] std::uint32_t wrapping_dot(
-    const std::uint32_t* a, const std::uint32_t* b, std::size_t n) noexcept {
+// Each kernel is compiled for AVX-512, for AVX2 and for plain x86-64, and the loader picks
+// the best the processor has. The clones differ only in the instructions the compiler may
+// use; the arithmetic is the same wrapping arithmetic, so every clone gives the same
+// result. Defining FIXFIR_PORTABLE_KERNELS builds the plain version alone, so that the
+// tests can exercise it on a machine that would otherwise pick a vector clone; other
+// processors get the plain version too.
+#if defined(FIXFIR_PORTABLE_KERNELS) || !defined(__x86_64__)
+#define FIXFIR_VECTOR_CLONES
+#else
+#define FIXFIR_VECTOR_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#endif
+
+FIXFIR_VECTOR_CLONES std::uint32_t wrapping_dot(const std::uint32_t* a, const std::uint32_t* b,
+                                                std::size_t n) noexcept {
   lanes16 sum{};
   std::size_t i = 0;
   for (; i + lane_count <= n; i += lane_count) {
@@ -46,9 +56,9 @@ static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
 // c · a + c · b = c · (a + b) holds modulo 2^32 as it does for integers, the two samples a
 // mirrored pair weights are added first and multiplied once: half the multiplies, which
 // are what bounds the loop.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void wrapping_convolve(
-    const std::uint32_t* reversed, std::size_t taps, const std::uint32_t* signal, std::size_t first,
-    std::size_t outputs, std::uint32_t* acc) noexcept {
+FIXFIR_VECTOR_CLONES void wrapping_convolve(const std::uint32_t* reversed, std::size_t taps,
+                                            const std::uint32_t* signal, std::size_t first,
+                                            std::size_t outputs, std::uint32_t* acc) noexcept {
   const std::size_t half = taps / 2;
   bool mirrored = taps >= 2;
   for (std::size_t i = 0; i < half && mirrored; ++i) {
@@ -110,10 +120,8 @@ static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
 // directly. A first pass checks every product's exponent, in integer lanes: if any is
 // 2^31 or more in magnitude, infinite or NaN, the whole block takes the scalar conversion,
 // which handles the full range.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void quantize_block(double scale,
-                                                                         const double* x,
-                                                                         std::uint32_t* out,
-                                                                         std::size_t n) noexcept {
+FIXFIR_VECTOR_CLONES void quantize_block(double scale, const double* x, std::uint32_t* out,
+                                         std::size_t n) noexcept {
   constexpr std::uint64_t exponent_of_2_31 = 1023 + 31;
   // Adding this sets bit 11 exactly for biased exponents from that of 2^31 up to 2047.
   constexpr std::uint64_t flag_offset = 2048 - exponent_of_2_31;
@@ -144,8 +152,7 @@ static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
 
 // Overflow: the negation is done in unsigned lanes, where -2^31 maps to itself and so
 // stays negative; the maximum starts at 0, so it never wins.
-[[gnu::target_clones("avx512f", "avx2", "default")]] std::int32_t peak_magnitude(
-    const std::uint32_t* acc, std::size_t n) noexcept {
+FIXFIR_VECTOR_CLONES std::int32_t peak_magnitude(const std::uint32_t* acc, std::size_t n) noexcept {
   signed16 best{};
   std::size_t i = 0;
   for (; i + lane_count <= n; i += lane_count) {
