@@ -19,8 +19,6 @@ void fir_reset(fir_state& state) noexcept {
   state.index = 0;
 }
 
-std::int32_t quantize_sample(double scale, double x) noexcept { return real_to_int32(scale * x); }
-
 std::int32_t fir_step(fir_state& state, double x) noexcept {
   const std::int32_t count = state.count;
   if (count < 1) return 0;  // a sum over no taps

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "conversion.h"
 #include "records.h"
 
 namespace fixfir {
@@ -43,6 +44,8 @@ std::int32_t fir_step(fir_state& state, double x) noexcept;
 [[nodiscard]] double fir_output(const fir_state& state, std::int32_t a) noexcept;
 
 /// The sample quantizer: trunc(scale × x) keeping the low 32 bits.
-[[nodiscard]] std::int32_t quantize_sample(double scale, double x) noexcept;
+[[nodiscard]] inline std::int32_t quantize_sample(double scale, double x) noexcept {
+  return real_to_int32(scale * x);
+}
 
 }  // namespace fixfir

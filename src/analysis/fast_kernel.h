@@ -1,0 +1,42 @@
+#pragma once
+// Vector kernels of the fixed-point filter.
+//
+// Overflow: every product keeps its low 32 bits and every sum wraps modulo 2^32, so the
+// lanes are unsigned and the order of the additions cannot change a result. The
+// instruction set (AVX-512, AVX2 or plain x86-64) is chosen once, when the program is
+// loaded, so one binary runs everywhere.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fixfir {
+
+/// Outputs computed together by `wrapping_convolve`; its output counts are multiples of this.
+inline constexpr std::size_t CONVOLVE_BLOCK = 32;
+/// Lanes of `wrapping_dot`'s vector loop; a length that is a multiple of it has no scalar tail.
+inline constexpr std::size_t DOT_LANES = 16;
+
+/// Σ a[i] · b[i] for i in [0, n), wrapping modulo 2^32.
+[[nodiscard]] std::uint32_t wrapping_dot(const std::uint32_t* a, const std::uint32_t* b,
+                                         std::size_t n) noexcept;
+
+/// The accumulators of a filter over a quantized signal:
+///   acc[k] = Σ reversed[i] · signal[first + k + i] for i in [0, taps), k in [0, outputs),
+/// wrapping modulo 2^32. `reversed` holds the coefficients oldest-first (reversed[i] =
+/// c[taps - 1 - i]), so output m = first + k is the filter's output for the sample at
+/// signal[m + taps - 1]. signal[0 .. taps - 1) must be zero (the history before the first
+/// sample): products that only meet that prefix are skipped. `outputs` must be a multiple of
+/// `CONVOLVE_BLOCK`, and `signal` readable up to index first + outputs + taps - 2.
+/// Mirrored taps (a linear-phase filter) take half the multiplies.
+void wrapping_convolve(const std::uint32_t* reversed, std::size_t taps, const std::uint32_t* signal,
+                       std::size_t first, std::size_t outputs, std::uint32_t* acc) noexcept;
+
+/// out[i] = trunc(scale × x[i]) keeping the low 32 bits: `quantize_sample` on each of
+/// the n samples.
+void quantize_block(double scale, const double* x, std::uint32_t* out, std::size_t n) noexcept;
+
+/// The largest 32-bit magnitude among the n accumulators, at least 0. -2^31 has no
+/// magnitude and never counts.
+[[nodiscard]] std::int32_t peak_magnitude(const std::uint32_t* acc, std::size_t n) noexcept;
+
+}  // namespace fixfir

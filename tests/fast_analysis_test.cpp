@@ -1,0 +1,187 @@
+// The parallel analyses against the straightforward ones: the generated text must be the
+// same bytes, whatever the filter, the step or the number of threads.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "fast_test_support.h"
+#include "frequency_sweep.h"
+#include "parallel_chunks.h"
+#include "waveform_test.h"
+
+namespace fixfir {
+namespace {
+
+using testing::low_pass_filter;
+using testing::owned_filter;
+using testing::random_filter;
+
+std::string reference_sweep(const quantized_filter& filter, std::int32_t step) {
+  fir_state state;
+  EXPECT_TRUE(fir_init(state, filter));
+  std::string text;
+  append_sweep_lines(state, step, text);
+  return text;
+}
+
+std::string reference_waves(const quantized_filter& filter, const frequency_settings& settings) {
+  fir_state state;
+  EXPECT_TRUE(fir_init(state, filter));
+  std::string text;
+  append_waveform_lines(state, settings, text);
+  return text;
+}
+
+struct filter_case {
+  const char* name;
+  owned_filter (*make)();
+};
+
+// A shipped-style low-pass, an overflowing random filter, degenerate sizes, scales of
+// -2^31 and 0 (non-finite outputs), and more taps than a sweep has samples.
+const filter_case filters[] = {
+    {"low_pass_63_p15", [] { return low_pass_filter(63, 15); }},
+    {"random_255_p20_overflowing", [] { return random_filter(255, 20, 8.0, 1); }},
+    {"mirrored_64_p30_overflowing", [] { return testing::mirrored_filter(64, 30, 2.0, 10); }},
+    {"single_tap_p30", [] { return random_filter(1, 30, 1.5, 2); }},
+    {"no_taps", [] { return random_filter(0, 15, 1.0, 3); }},
+    {"p31", [] { return random_filter(33, 31, 1.0, 4); }},
+    {"p32_zero_scale", [] { return random_filter(17, 32, 1.0, 5); }},
+    {"taps_beyond_sweep_length", [] { return random_filter(4100, 12, 0.01, 6); }},
+};
+
+class sweep_text_matches_reference
+    : public ::testing::TestWithParam<std::tuple<filter_case, std::int32_t, unsigned>> {};
+
+TEST_P(sweep_text_matches_reference, byte_for_byte) {
+  const auto [kind, step, threads] = GetParam();
+  const owned_filter owned = kind.make();
+  std::string fast;
+  ASSERT_TRUE(append_sweep_lines_fast(owned.filter, step, threads, fast));
+  EXPECT_EQ(fast, reference_sweep(owned.filter, step));
+}
+
+INSTANTIATE_TEST_SUITE_P(filters_steps_threads, sweep_text_matches_reference,
+                         ::testing::Combine(::testing::ValuesIn(filters),
+                                            ::testing::Values(499, 2000, 8000),
+                                            ::testing::Values(1u, 2u, 3u)),
+                         [](const auto& test) {
+                           return std::string(std::get<0>(test.param).name) + "_step" +
+                                  std::to_string(std::get<1>(test.param)) + "_threads" +
+                                  std::to_string(std::get<2>(test.param));
+                         });
+
+// Many frequencies in small chunks across threads: the lines stay in rising order.
+TEST(sweep_text, step_one_on_a_short_filter_matches_reference) {
+  const owned_filter owned = random_filter(5, 15, 1.0, 8);
+  std::string fast;
+  ASSERT_TRUE(append_sweep_lines_fast(owned.filter, 1, 4, fast));
+  EXPECT_EQ(fast, reference_sweep(owned.filter, 1));
+}
+
+TEST(sweep_plan, reports_every_frequency_once_in_rising_order) {
+  const owned_filter owned = random_filter(3, 15, 1.0, 9);
+  sweep_plan plan;
+  ASSERT_TRUE(sweep_plan_init(plan, owned.filter, 3));
+  std::vector<std::int32_t> seen;
+  sweep_plan_run(plan, 7, [&](std::int32_t frequency, std::int32_t) { seen.push_back(frequency); });
+  ASSERT_EQ(seen.size(), static_cast<std::size_t>(sweep_frequency_count(7)));
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i], SWEEP_FIRST_FREQUENCY + static_cast<std::int32_t>(i) * 7);
+  }
+}
+
+struct waves_case {
+  const char* name;
+  frequency_settings settings;
+};
+
+// Ten tones, a single tone (negative span), no tones at all, descending tones, and a
+// tone count that wraps past 2^31 into "no tones".
+const waves_case waves_cases[] = {
+    {"ten_tones", {100, 100, 1000}},
+    {"one_tone", {100, 10, 95}},
+    {"no_tones", {1000, 100, 100}},
+    {"descending", {1000, -100, 100}},
+    {"wrapping_count", {-2147483647, 1, 2147483647}},
+};
+
+class waves_text_matches_reference
+    : public ::testing::TestWithParam<std::tuple<filter_case, waves_case, unsigned>> {};
+
+TEST_P(waves_text_matches_reference, byte_for_byte) {
+  const auto [kind, waves, threads] = GetParam();
+  const owned_filter owned = kind.make();
+  std::string fast;
+  ASSERT_TRUE(append_waveform_lines_fast(owned.filter, waves.settings, threads, fast));
+  EXPECT_EQ(fast, reference_waves(owned.filter, waves.settings));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    filters_settings_threads, waves_text_matches_reference,
+    // Not the longest filter: its reference run takes too long.
+    ::testing::Combine(::testing::ValuesIn(std::begin(filters), std::end(filters) - 1),
+                       ::testing::ValuesIn(waves_cases), ::testing::Values(1u, 2u)),
+    [](const auto& test) {
+      return std::string(std::get<0>(test.param).name) + "_" + std::get<1>(test.param).name +
+             "_threads" + std::to_string(std::get<2>(test.param));
+    });
+
+class chunks_in_order : public ::testing::TestWithParam<std::tuple<std::size_t, unsigned>> {};
+
+TEST_P(chunks_in_order, every_chunk_runs_once_and_is_done_in_order) {
+  // Plain variables: lambdas cannot capture structured bindings everywhere.
+  const std::size_t chunks = std::get<0>(GetParam());
+  const unsigned threads = std::get<1>(GetParam());
+  std::vector<std::atomic<int>> runs(chunks);
+  std::vector<std::size_t> done;
+  std::atomic<bool> worker_in_range{true};
+  run_chunks_in_order(
+      chunks, threads,
+      [&](unsigned worker, std::size_t chunk) {
+        if (worker >= std::max(threads, 1u)) worker_in_range = false;
+        runs[chunk].fetch_add(1);
+      },
+      [&](std::size_t chunk) {
+        // A chunk is only reported after it has run.
+        EXPECT_EQ(runs[chunk].load(), 1);
+        done.push_back(chunk);
+      });
+  EXPECT_TRUE(worker_in_range);
+  ASSERT_EQ(done.size(), chunks);
+  for (std::size_t i = 0; i < chunks; ++i) {
+    EXPECT_EQ(done[i], i);
+    EXPECT_EQ(runs[i].load(), 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(counts_and_threads, chunks_in_order,
+                         ::testing::Combine(::testing::Values(0u, 1u, 2u, 37u, 500u),
+                                            ::testing::Values(0u, 1u, 2u, 5u)));
+
+TEST(chunks_in_order_failure, an_exception_while_reporting_stops_the_run_and_propagates) {
+  std::atomic<int> runs{0};
+  EXPECT_THROW(run_chunks_in_order(
+                   1000, 3,
+                   [&](unsigned, std::size_t chunk) {
+                     // Later chunks take a while, so the run is far from over at chunk 3.
+                     if (chunk > 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                     runs.fetch_add(1);
+                   },
+                   [](std::size_t chunk) {
+                     if (chunk == 3) throw std::runtime_error("disk full");
+                   }),
+               std::runtime_error);
+  EXPECT_LT(runs.load(), 1000);
+}
+
+}  // namespace
+}  // namespace fixfir

@@ -1,0 +1,233 @@
+// The fast filter against the straightforward one: the same random samples through both
+// must give the same accumulators, sample by sample.
+
+#include "fast_kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "fast_fir.h"
+#include "fast_test_support.h"
+#include "fir_core.h"
+
+namespace fixfir {
+namespace {
+
+using testing::random_filter;
+using testing::random_signal;
+
+// Tap counts around the vector widths (16 lanes, blocks of 32) and well beyond them.
+constexpr std::int32_t tap_counts[] = {0, 1, 2, 7, 15, 16, 17, 31, 32, 33, 63, 64, 65, 255, 1023};
+
+// (taps, precision, signal amplitude). Large amplitudes and taps overflow the accumulator.
+class fast_step_matches_reference
+    : public ::testing::TestWithParam<std::tuple<std::int32_t, std::int32_t, double>> {};
+
+TEST_P(fast_step_matches_reference, accumulators_are_identical_through_a_reset) {
+  const auto [count, precision, amplitude] = GetParam();
+  const std::uint64_t seed = static_cast<std::uint64_t>(count * 131 + precision);
+  const auto owned = random_filter(count, precision, 4.0, seed);
+  fir_state reference;
+  fast_fir_state fast;
+  ASSERT_TRUE(fir_init(reference, owned.filter));
+  ASSERT_TRUE(fast_fir_init(fast, owned.filter));
+
+  // Long enough to wrap the ring several times; a reset midway must forget everything.
+  const auto samples = random_signal(static_cast<std::size_t>(3 * count + 40), amplitude, seed);
+  for (int pass = 0; pass < 2; ++pass) {
+    fir_reset(reference);
+    fast_fir_reset(fast);
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+      const double x = samples[(n + static_cast<std::size_t>(pass) * 7) % samples.size()];
+      ASSERT_EQ(fast_fir_step(fast, x), fir_step(reference, x))
+          << "pass " << pass << " sample " << n << " x " << x;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(taps_and_precisions, fast_step_matches_reference,
+                         ::testing::Combine(::testing::ValuesIn(tap_counts),
+                                            ::testing::Values(0, 1, 15, 20, 30, 31, 32),
+                                            ::testing::Values(1.0, 3e4, 1e12)));
+
+// Every precision from 0 to 31 on the length that mixes full vectors and padding.
+class fast_step_every_precision : public ::testing::TestWithParam<std::int32_t> {};
+
+TEST_P(fast_step_every_precision, matches_reference) {
+  const std::int32_t precision = GetParam();
+  const auto owned = random_filter(2 * 16 + 1, precision, 1.0, 99);
+  fir_state reference;
+  fast_fir_state fast;
+  ASSERT_TRUE(fir_init(reference, owned.filter));
+  ASSERT_TRUE(fast_fir_init(fast, owned.filter));
+  for (const double x : random_signal(200, 2.0, 7 + static_cast<std::uint64_t>(precision))) {
+    ASSERT_EQ(fast_fir_step(fast, x), fir_step(reference, x));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(precisions, fast_step_every_precision, ::testing::Range(0, 32));
+
+std::uint32_t scalar_dot(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b,
+                         std::size_t n) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += a[i] * b[i];
+  return sum;
+}
+
+TEST(wrapping_dot, matches_a_scalar_sum_for_every_length_with_a_tail) {
+  std::mt19937_64 rng(5);
+  std::vector<std::uint32_t> a(80);
+  std::vector<std::uint32_t> b(80);
+  for (auto& v : a) v = static_cast<std::uint32_t>(rng());
+  for (auto& v : b) v = static_cast<std::uint32_t>(rng());
+  for (std::size_t n = 0; n <= a.size(); ++n) {
+    EXPECT_EQ(wrapping_dot(a.data(), b.data(), n), scalar_dot(a, b, n)) << "length " << n;
+  }
+}
+
+// The block convolution against `fir_step` on the real samples: quantize every sample,
+// then filter the signal in pieces that start at arbitrary blocks.
+// Mirrored taps (odd and even counts) take the folded loop, the others the plain one.
+class convolve_matches_reference : public ::testing::TestWithParam<std::tuple<std::int32_t, bool>> {
+};
+
+TEST_P(convolve_matches_reference, in_pieces_from_rest) {
+  const auto [count, mirrored] = GetParam();
+  const std::uint64_t seed = 1000 + static_cast<std::uint64_t>(count);
+  const auto owned = mirrored ? testing::mirrored_filter(count, 20, 2.0, seed)
+                              : random_filter(count, 20, 2.0, seed);
+  const std::size_t outputs = 8 * CONVOLVE_BLOCK;
+  const auto samples = random_signal(outputs, 1e3, 3);
+
+  fir_state reference;
+  ASSERT_TRUE(fir_init(reference, owned.filter));
+  std::vector<std::int32_t> expected;
+  for (const double x : samples) expected.push_back(fir_step(reference, x));
+
+  const std::size_t taps = static_cast<std::size_t>(count);
+  std::vector<std::uint32_t> reversed(taps);
+  reverse_coefficients(owned.filter.coefficients, count, reversed.data());
+  const std::size_t prefix = taps > 0 ? taps - 1 : 0;
+  std::vector<std::uint32_t> signal(prefix + outputs, 0u);
+  for (std::size_t n = 0; n < outputs; ++n) {
+    signal[prefix + n] = static_cast<std::uint32_t>(quantize_sample(reference.scale, samples[n]));
+  }
+  std::vector<std::uint32_t> acc(outputs, 0xdeadbeefu);
+  const std::size_t pieces[] = {0, CONVOLVE_BLOCK, 4 * CONVOLVE_BLOCK, 5 * CONVOLVE_BLOCK, outputs};
+  for (std::size_t p = 0; p + 1 < std::size(pieces); ++p) {
+    wrapping_convolve(reversed.data(), taps, signal.data(), pieces[p], pieces[p + 1] - pieces[p],
+                      acc.data() + pieces[p]);
+  }
+  for (std::size_t n = 0; n < outputs; ++n) {
+    ASSERT_EQ(static_cast<std::int32_t>(acc[n]), expected[n]) << "output " << n;
+  }
+}
+
+// Tap counts below, at and across the block size, and longer than the signal.
+INSTANTIATE_TEST_SUITE_P(tap_counts, convolve_matches_reference,
+                         ::testing::Combine(::testing::Values(0, 1, 2, 3, 31, 32, 33, 63, 64, 65,
+                                                              66, 67, 255, 300, 301),
+                                            ::testing::Bool()));
+
+// (scale, amplitude): products well inside 32 bits, near 2^31, and far outside 64 bits,
+// with the special samples (±1, infinities, NaN) mixed in; every length up to 40 covers
+// the vector groups of 8 and the scalar tail.
+class quantize_block_matches_quantize_sample
+    : public ::testing::TestWithParam<std::tuple<double, double>> {};
+
+TEST_P(quantize_block_matches_quantize_sample, for_every_length) {
+  const auto [scale, amplitude] = GetParam();
+  const auto x = random_signal(40, amplitude, 11);
+  for (std::size_t n = 0; n <= x.size(); ++n) {
+    std::vector<std::uint32_t> out(n + 1, 0xdeadbeefu);
+    quantize_block(scale, x.data(), out.data(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(scale, x[i]))
+          << "length " << n << " sample " << i << " x " << x[i];
+    }
+    EXPECT_EQ(out[n], 0xdeadbeefu) << "wrote past the end at length " << n;
+  }
+}
+
+// Products that leave 32 bits without leaving 64 (up to 3.9 × 2^30 < 2^32) must keep
+// their low 32 bits, in blocks where nothing else would send them to the scalar path.
+TEST(quantize_block, products_past_2_31_keep_their_low_32_bits) {
+  const auto x = testing::uniform_signal(64, 3.9, 13);
+  std::vector<std::uint32_t> out(x.size());
+  quantize_block(1073741824.0, x.data(), out.data(), x.size());
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(1073741824.0, x[i]))
+        << "sample " << i << " x " << x[i];
+  }
+}
+
+// Only in-range products: the vector conversion alone, with samples of exactly ±1 at a
+// scale of -2^31 (a product of exactly 2^31) in a later run.
+std::vector<double> unit_signal(std::size_t n) {
+  std::vector<double> out(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = std::sin(0.37 * static_cast<double>(i));
+  return out;
+}
+
+TEST(quantize_block, unit_samples_at_every_scale_match_quantize_sample) {
+  auto x = unit_signal(64);
+  for (const double scale : {0.0, 1.0, 32768.0, 1073741824.0, -2147483648.0}) {
+    for (const bool with_unit_peaks : {false, true}) {
+      if (with_unit_peaks) {
+        x[17] = 1.0;
+        x[40] = -1.0;
+      }
+      std::vector<std::uint32_t> out(x.size());
+      quantize_block(scale, x.data(), out.data(), x.size());
+      for (std::size_t i = 0; i < x.size(); ++i) {
+        ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(scale, x[i]))
+            << "scale " << scale << " sample " << i;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(scales_and_amplitudes, quantize_block_matches_quantize_sample,
+                         ::testing::Combine(::testing::Values(1.0, 32768.0, 1073741824.0,
+                                                              -2147483648.0),
+                                            ::testing::Values(1.0, 2.5, 1e12)));
+
+// Magnitudes with -2^31 (no magnitude), 2^31 - 1 and negatives, at every length up to 40.
+TEST(peak_magnitude, matches_a_scalar_maximum_for_every_length) {
+  std::mt19937_64 rng(21);
+  for (std::size_t n = 0; n <= 40; ++n) {
+    std::vector<std::uint32_t> acc(n);
+    for (auto& a : acc) a = static_cast<std::uint32_t>(rng());
+    if (n > 3) acc[n / 2] = 0x80000000u;                // -2^31
+    if (n > 5 && n % 2 == 0) acc[n - 1] = 0x80000001u;  // -(2^31 - 1)
+    std::int32_t expected = 0;
+    for (const std::uint32_t a : acc) {
+      const auto v = static_cast<std::int32_t>(a);
+      if (v != INT32_MIN) expected = std::max(expected, v < 0 ? -v : v);
+    }
+    EXPECT_EQ(peak_magnitude(acc.data(), n), expected) << "length " << n;
+  }
+}
+
+TEST(peak_magnitude, only_minus_2_31_gives_zero) {
+  const std::vector<std::uint32_t> acc(33, 0x80000000u);
+  EXPECT_EQ(peak_magnitude(acc.data(), acc.size()), 0);
+}
+
+TEST(fast_fir, a_filter_without_taps_always_sums_to_zero) {
+  quantized_filter empty;
+  empty.scale = 32768;
+  fast_fir_state fast;
+  ASSERT_TRUE(fast_fir_init(fast, empty));
+  EXPECT_EQ(fast_fir_step(fast, 0.75), 0);
+  EXPECT_EQ(fast_fir_step(fast, -1.0), 0);
+}
+
+}  // namespace
+}  // namespace fixfir

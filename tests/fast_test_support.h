@@ -1,0 +1,104 @@
+#pragma once
+// Random filters and signals shared by the tests of the fast paths.
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "quantizer.h"
+#include "records.h"
+
+namespace fixfir::testing {
+
+/// A filter whose coefficients and scale stay alive with it.
+struct owned_filter {
+  std::vector<std::int32_t> coefficients;
+  quantized_filter filter;
+};
+
+/// `count` taps in [-amplitude, amplitude) quantized at `precision`.
+inline owned_filter random_filter(std::int32_t count, std::int32_t precision, double amplitude,
+                                  std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<float> tap(static_cast<float>(-amplitude),
+                                            static_cast<float>(amplitude));
+  std::vector<float> taps(static_cast<std::size_t>(count));
+  for (float& t : taps) t = tap(rng);
+  owned_filter out;
+  out.coefficients.assign(taps.size(), 0);
+  out.filter.count = count;
+  out.filter.coefficients = out.coefficients.data();
+  out.filter.scale = quantize_taps(precision, count, taps.data(), out.coefficients.data());
+  return out;
+}
+
+/// Like `random_filter`, with mirrored taps (tap j = tap count - 1 - j): a linear-phase
+/// filter.
+inline owned_filter mirrored_filter(std::int32_t count, std::int32_t precision, double amplitude,
+                                    std::uint64_t seed) {
+  owned_filter out = random_filter(count, precision, amplitude, seed);
+  for (std::int32_t j = 0; j < count / 2; ++j) {
+    out.coefficients[static_cast<std::size_t>(count - 1 - j)] =
+        out.coefficients[static_cast<std::size_t>(j)];
+  }
+  return out;
+}
+
+/// A linear-phase windowed-sinc low-pass at a quarter of the sample rate.
+inline owned_filter low_pass_filter(std::int32_t count, std::int32_t precision) {
+  std::vector<float> taps(static_cast<std::size_t>(count));
+  const double middle = (count - 1) / 2.0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const double u = i - middle;
+    const double sinc = u == 0.0 ? 0.5 : std::sin(0.5 * M_PI * u) / (M_PI * u);
+    const double window = 0.54 - 0.46 * std::cos(2.0 * M_PI * i / std::max(count - 1, 1));
+    taps[static_cast<std::size_t>(i)] = static_cast<float>(sinc * window);
+  }
+  // Exactly linear phase, as a designer would ship it: the second half mirrors the first.
+  for (std::int32_t i = 0; i < count / 2; ++i) {
+    taps[static_cast<std::size_t>(count - 1 - i)] = taps[static_cast<std::size_t>(i)];
+  }
+  owned_filter out;
+  out.coefficients.assign(taps.size(), 0);
+  out.filter.count = count;
+  out.filter.coefficients = out.coefficients.data();
+  out.filter.scale = quantize_taps(precision, count, taps.data(), out.coefficients.data());
+  return out;
+}
+
+/// `n` samples: mostly uniform in [-amplitude, amplitude), with some values that sit on
+/// truncation edges or leave the 64-bit range (±0, ±1, huge, infinite, NaN).
+inline std::vector<double> random_signal(std::size_t n, double amplitude, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> value(-amplitude, amplitude);
+  std::uniform_int_distribution<int> pick(0, 31);
+  const double specials[] = {0.0,
+                             -0.0,
+                             1.0,
+                             -1.0,
+                             0.5,
+                             -0.5,
+                             1e30,
+                             -1e30,
+                             std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN()};
+  std::vector<double> out(n);
+  for (double& x : out) {
+    const int p = pick(rng);
+    x = p < 10 ? specials[p] : value(rng);
+  }
+  return out;
+}
+
+/// `n` samples uniform in [-amplitude, amplitude), nothing special mixed in.
+inline std::vector<double> uniform_signal(std::size_t n, double amplitude, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> value(-amplitude, amplitude);
+  std::vector<double> out(n);
+  for (double& x : out) x = value(rng);
+  return out;
+}
+
+}  // namespace fixfir::testing
