@@ -276,6 +276,20 @@ INSTANTIATE_TEST_SUITE_P(
                         transcript("", skipping), 0, waves_lines, kept)),
     case_name);
 
+// Sized so that reading the file fits under the memory limit and gathering the
+// number's digits does not.
+fault_case long_number_case() {
+  fault_case c = row(
+      "LongNumber",
+      [](const scratch_dir& d) {
+        write_file(d / "taps.txt", "1\n" + std::string(60'000'000, '7'));
+      },
+      answers_skip, prompts + out_of_memory, 255, kept, kept,
+      run_conditions{.limited_memory = true});
+  c.needs_ulimit = true;
+  return c;
+}
+
 // Counts whose allocation cannot succeed end the run before any message is repeated.
 INSTANTIATE_TEST_SUITE_P(
     OutOfMemory, FaultMatrix,
@@ -287,7 +301,10 @@ INSTANTIATE_TEST_SUITE_P(
         row("HexCountAtEndOfFile", taps("0x7FFFFFFF"), answers_sweep, prompts + out_of_memory, 255,
             kept, kept, run_conditions{.limited_memory = true}),
         row("OctalCount", taps("017777777777 1"), answers_sweep, prompts + out_of_memory, 255, kept,
-            kept, run_conditions{.limited_memory = true})),
+            kept, run_conditions{.limited_memory = true}),
+        // The digits of one tap are gathered in memory; when that fails the run ends
+        // like any other failed allocation, instead of aborting.
+        long_number_case()),
     case_name);
 
 // ---------------------------------------------------------------------------------------

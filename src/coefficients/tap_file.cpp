@@ -70,7 +70,13 @@ tap_file_status read_tap_file(tap_list& list, std::FILE* console) {
   std::fclose(file);
   if (read_error) return tap_file_status::not_found;
   std::uint64_t messages = 0;
-  return parse_tap_text(text, list, console, messages);
+  try {
+    // A very long number is gathered into a string as it is read.
+    return parse_tap_text(text, list, console, messages);
+  } catch (const std::bad_alloc&) {
+    list = tap_list{};
+    return tap_file_status::out_of_memory;
+  }
 }
 
 }  // namespace fixfir
