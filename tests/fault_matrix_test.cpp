@@ -183,6 +183,9 @@ TEST_P(FaultMatrix, ConsoleStatusAndFiles) {
     GTEST_SKIP() << "the failing allocation here is a std::string; under ASan it is reported "
                     "instead of thrown, and `ulimit -v` cannot be used";
   }
+  if (c.conditions.unprivileged && !unprivileged_runs_work()) {
+    GTEST_SKIP() << "running as root, and setpriv cannot switch to the user nobody here";
+  }
   scratch_dir dir;
   write_file(dir / "waves.txt", earlier);
   write_file(dir / "frequency.txt", earlier);
@@ -302,6 +305,14 @@ INSTANTIATE_TEST_SUITE_P(
             kept, kept, run_conditions{.limited_memory = true}),
         row("OctalCount", taps("017777777777 1"), answers_sweep, prompts + out_of_memory, 255, kept,
             kept, run_conditions{.limited_memory = true}),
+        // A word keeps the slots unread without meeting the end of the file, so no
+        // message is written; the taps fit, then the coefficients (another 80 MB) do not.
+        row("CoefficientsDoNotFit", taps("20000000\nx\n"), answers_sweep, prompts + out_of_memory,
+            255, kept, kept, run_conditions{.limited_memory = true}),
+        // Taps and coefficients fit (40 MB each); the waveform test's history of doubles
+        // does not, and "waves.txt" is not opened.
+        row("HistoryDoesNotFit", taps("10000000\nx\n"), answers_sweep, prompts + out_of_memory, 255,
+            kept, kept, run_conditions{.limited_memory = true}),
         // The digits of one tap are gathered in memory; when that fails the run ends
         // like any other failed allocation, instead of aborting.
         long_number_case()),

@@ -46,6 +46,15 @@ inline constexpr bool sanitized_build =
 /// True when permission bits do not bind this process (root).
 inline bool permissions_ignored() { return geteuid() == 0; }
 
+/// Whether a run as "nobody" is possible: always as an ordinary user (who simply runs
+/// as themself), and as root when setpriv can switch users here.
+inline bool unprivileged_runs_work() {
+  static const bool works =
+      !permissions_ignored() ||
+      std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true >/dev/null 2>&1") == 0;
+  return works;
+}
+
 /// Virtual memory limit for runs whose allocations must fail, in KiB: room for the
 /// program and a few tens of megabytes, far below any absurd allocation.
 inline constexpr int memory_limit_kib = 130000;
