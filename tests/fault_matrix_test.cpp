@@ -82,10 +82,10 @@ setup_fn taps(const std::string& text) {
   return [text](const scratch_dir& d) { write_file(d / "taps.txt", text); };
 }
 
-setup_fn both(setup_fn a, setup_fn b) {
-  return [a, b](const scratch_dir& d) {
-    a(d);
-    b(d);
+// The setup steps in order.
+setup_fn steps(std::vector<setup_fn> all) {
+  return [all](const scratch_dir& d) {
+    for (const auto& step : all) step(d);
   };
 }
 
@@ -120,7 +120,7 @@ setup_fn read_only_directory() {
   return [](const scratch_dir& d) { fs::permissions(d.path, fs::perms(0555)); };
 }
 
-// The third field of every line of `name`, i.e. y in "waves.txt".
+// Field `index` (from 0, tab-separated) of every line of `file`.
 std::vector<std::string> column(const fs::path& file, std::size_t index) {
   std::vector<std::string> values;
   std::istringstream lines(read_file(file));
@@ -236,17 +236,17 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(row("Missing", remove_file("taps.txt"), answers_sweep, prompts + not_found, 255,
                         kept, kept),
                     row("MissingCreatesNoOutput",
-                        both(remove_file("waves.txt"), remove_file("frequency.txt")), answers_sweep,
-                        prompts + not_found, 255, kept, kept),
+                        steps({remove_file("waves.txt"), remove_file("frequency.txt")}),
+                        answers_sweep, prompts + not_found, 255, kept, kept),
                     row("Directory", make_directory("taps.txt"), answers_sweep, prompts + not_found,
                         255, kept, kept),
                     row("DanglingLink", link_to("taps.txt", "no-such-file"), answers_sweep,
                         prompts + not_found, 255, kept, kept),
                     // No output is created even though "nobody" could create it.
                     row("Unreadable",
-                        both(both(taps(two_taps), set_mode("taps.txt", fs::perms::none)),
-                             both(open_directory(),
-                                  both(remove_file("waves.txt"), remove_file("frequency.txt")))),
+                        steps({taps(two_taps), set_mode("taps.txt", fs::perms::none),
+                               open_directory(), remove_file("waves.txt"),
+                               remove_file("frequency.txt")}),
                         answers_sweep, prompts + not_found, 255, kept, kept,
                         run_conditions{.unprivileged = true}),
                     row("Empty", taps(""), answers_sweep, transcript(improper(1), calculating), 0,
@@ -401,35 +401,35 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     OutputFiles, FaultMatrix,
     testing::Values(
-        row("WavesIsDirectory", both(good_taps, make_directory("waves.txt")), answers_sweep,
+        row("WavesIsDirectory", steps({good_taps, make_directory("waves.txt")}), answers_sweep,
             transcript(cannot_open, calculating), 0, kept, 8),
-        row("FrequencyIsDirectory", both(good_taps, make_directory("frequency.txt")), answers_dots,
-            transcript("", calculating + cannot_open), 0, waves_lines, kept),
-        row("WavesToDevFull", both(good_taps, link_to("waves.txt", "/dev/full")), answers_sweep,
+        row("FrequencyIsDirectory", steps({good_taps, make_directory("frequency.txt")}),
+            answers_dots, transcript("", calculating + cannot_open), 0, waves_lines, kept),
+        row("WavesToDevFull", steps({good_taps, link_to("waves.txt", "/dev/full")}), answers_sweep,
             transcript(cannot_write, calculating), 0, kept, 8),
-        row("FrequencyToDevFull", both(good_taps, link_to("frequency.txt", "/dev/full")),
+        row("FrequencyToDevFull", steps({good_taps, link_to("frequency.txt", "/dev/full")}),
             answers_dots, transcript("", calculating + sixteen_dots + cannot_write), 0, waves_lines,
             kept),
         // The same setting as the read-only cases, with everything writable: shows that a
         // run as "nobody" works at all.
         row("UnprivilegedControl",
-            both(both(good_taps, open_directory()),
-                 both(remove_file("waves.txt"), remove_file("frequency.txt"))),
+            steps({good_taps, open_directory(), remove_file("waves.txt"),
+                   remove_file("frequency.txt")}),
             answers_sweep, transcript("", calculating), 0, waves_lines, 8,
             run_conditions{.unprivileged = true}),
         row("WavesReadOnly",
-            both(both(good_taps, open_directory()),
-                 both(set_mode("waves.txt", fs::perms(0444)), remove_file("frequency.txt"))),
+            steps({good_taps, open_directory(), set_mode("waves.txt", fs::perms(0444)),
+                   remove_file("frequency.txt")}),
             answers_sweep, transcript(cannot_open, calculating), 0, kept, 8,
             run_conditions{.unprivileged = true}),
         row("FrequencyReadOnly",
-            both(both(good_taps, open_directory()),
-                 both(set_mode("frequency.txt", fs::perms(0444)), remove_file("waves.txt"))),
+            steps({good_taps, open_directory(), set_mode("frequency.txt", fs::perms(0444)),
+                   remove_file("waves.txt")}),
             answers_dots, transcript("", calculating + cannot_open), 0, waves_lines, kept,
             run_conditions{.unprivileged = true}),
         row("ReadOnlyDirectory",
-            both(both(good_taps, both(remove_file("waves.txt"), remove_file("frequency.txt"))),
-                 read_only_directory()),
+            steps({good_taps, remove_file("waves.txt"), remove_file("frequency.txt"),
+                   read_only_directory()}),
             answers_sweep, transcript(cannot_open, calculating + cannot_open), 0, kept, kept,
             run_conditions{.unprivileged = true})),
     case_name);
