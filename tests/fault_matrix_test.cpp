@@ -275,20 +275,24 @@ INSTANTIATE_TEST_SUITE_P(
                     // Large, but memory allows it: one message per slot after the end of the file.
                     row("LargeCountFewTaps", taps("5000\n0.5\n"), answers_skip,
                         transcript(improper(4998), skipping), 0, waves_lines, kept),
+                    // Reading stops after the count: the endless rest is never read. The
+                    // memory limit keeps a run that reads it all from taking the machine.
+                    row("EndlessFile", link_to("taps.txt", "/dev/zero"), answers_sweep,
+                        transcript(improper(1), calculating), 0, waves_lines, 8,
+                        run_conditions{.limited_memory = true}, zero_filter),
                     row("CountLettersStopReading", taps("3\n0.5\nabc\n"), answers_skip,
                         transcript("", skipping), 0, waves_lines, kept)),
     case_name);
 
-// Sized so that reading the file fits under the memory limit and gathering the
-// number's digits does not.
+// One tap of 40 million digits: gathering them needs more than the memory limit allows.
 fault_case long_number_case() {
   fault_case c = row(
       "LongNumber",
       [](const scratch_dir& d) {
-        write_file(d / "taps.txt", "1\n" + std::string(60'000'000, '7'));
+        write_file(d / "taps.txt", "1\n" + std::string(40'000'000, '7'));
       },
       answers_skip, prompts + out_of_memory, 255, kept, kept,
-      run_conditions{.limited_memory = true});
+      run_conditions{.limited_memory = true, .memory_limit_kib = 60000});
   c.needs_ulimit = true;
   return c;
 }

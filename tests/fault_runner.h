@@ -31,7 +31,8 @@ struct run_conditions {
   answer_source source = answer_source::file;
   bool unprivileged = false;  ///< run as "nobody" when the suite itself runs as root
   bool limited_memory = false;
-  int time_limit_seconds = 60;  ///< the run is killed (status 137) when it takes longer
+  int memory_limit_kib = 130000;  ///< with `limited_memory`, the `ulimit -v` outside ASan
+  int time_limit_seconds = 60;    ///< the run is killed (status 137) when it takes longer
 };
 
 /// Whether the tool under test was built with AddressSanitizer (which reserves far more
@@ -55,10 +56,6 @@ inline bool unprivileged_runs_work() {
   return works;
 }
 
-/// Virtual memory limit for runs whose allocations must fail, in KiB: room for the
-/// program and a few tens of megabytes, far below any absurd allocation.
-inline constexpr int memory_limit_kib = 130000;
-
 /// The shell words that apply `c` to the command that follows them.
 inline std::string condition_prefix(const run_conditions& c) {
   std::string prefix = "timeout -s KILL " + std::to_string(c.time_limit_seconds) + " ";
@@ -72,7 +69,7 @@ inline std::string condition_prefix(const run_conditions& c) {
                            ":allocator_may_return_null=1:max_allocation_size_mb=64") +
                " " + prefix;
     } else {
-      prefix = "ulimit -v " + std::to_string(memory_limit_kib) + " && " + prefix;
+      prefix = "ulimit -v " + std::to_string(c.memory_limit_kib) + " && " + prefix;
     }
   }
   if (c.unprivileged && permissions_ignored()) {
