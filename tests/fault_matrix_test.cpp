@@ -72,6 +72,11 @@ struct fault_case {
   run_conditions conditions = {};
   check_fn check = nullptr;   // further checks on the files
   bool needs_ulimit = false;  // relies on `ulimit -v`, which ASan cannot run under
+  // A second acceptable outcome, for allocations that an implementation may not make.
+  bool has_alternative = false;
+  std::string alternative_console;
+  int alternative_waves = kept;
+  int alternative_frequency = kept;
 };
 
 void PrintTo(const fault_case& c, std::ostream* os) { *os << c.name; }
@@ -169,6 +174,33 @@ fault_case row(std::string name, setup_fn setup, std::string answers, std::strin
   return c;
 }
 
+// At most the first few hundred characters of `text`, to keep failure reports readable.
+std::string brief(const std::string& text) {
+  constexpr std::size_t shown = 300;
+  if (text.size() <= shown) return text;
+  return text.substr(0, shown) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+// Equal texts; a mismatch between long ones is reported by their beginnings and sizes.
+void expect_text(const std::string& actual, const std::string& expected, const std::string& what) {
+  if (actual.size() < 2000 && expected.size() < 2000) {
+    EXPECT_EQ(actual, expected) << what;
+  } else {
+    EXPECT_TRUE(actual == expected)
+        << what << " differs\nactual: " << brief(actual) << "\nexpected: " << brief(expected);
+  }
+}
+
+// A case that may also end as a complete run with `console`: the allocation that fails
+// in the straightforward implementation may be one that a leaner one never makes.
+fault_case or_completes(fault_case c, std::string console, int waves, int frequency) {
+  c.has_alternative = true;
+  c.alternative_console = std::move(console);
+  c.alternative_waves = waves;
+  c.alternative_frequency = frequency;
+  return c;
+}
+
 // At t = 0 every sine is 0, so the first line is all zeros whatever the scale.
 const check_fn first_line_zeros = [](const scratch_dir& d) {
   const std::string waves = read_file(d / "waves.txt");
@@ -196,8 +228,9 @@ TEST_P(FaultMatrix, ConsoleStatusAndFiles) {
   for (const auto& n : names) before.push_back(snapshot(dir / n));
 
   const fault_run r = run_faulted(dir, c.answers, c.conditions);
-  EXPECT_EQ(r.console, c.console);
-  EXPECT_EQ(r.status, c.status);
+  const bool alternative = c.has_alternative && r.console == c.alternative_console;
+  expect_text(r.console, alternative ? c.alternative_console : c.console, "console");
+  EXPECT_EQ(r.status, alternative ? 0 : c.status);
   if (sanitized_build && c.conditions.limited_memory) {
     // ASan warns on standard error about each allocation it refuses; nothing else.
     std::istringstream lines(r.errors);
@@ -208,12 +241,13 @@ TEST_P(FaultMatrix, ConsoleStatusAndFiles) {
     EXPECT_EQ(r.errors, "");
   }
 
-  EXPECT_EQ(snapshot(dir / "taps.txt"), before[0]) << "the tap file is only ever read";
-  const int expected_lines[] = {c.waves, c.frequency};
+  expect_text(snapshot(dir / "taps.txt"), before[0], "taps.txt, which is only ever read");
+  const int expected_lines[] = {alternative ? c.alternative_waves : c.waves,
+                                alternative ? c.alternative_frequency : c.frequency};
   for (std::size_t i = 1; i < names.size(); ++i) {
     const fs::path p = dir / names[i];
     if (expected_lines[i - 1] == kept) {
-      EXPECT_EQ(snapshot(p), before[i]) << names[i] << " must be left as it was";
+      expect_text(snapshot(p), before[i], names[i] + ", which must be left as it was");
     } else {
       ASSERT_TRUE(fs::is_regular_file(p)) << names[i];
       EXPECT_EQ(line_count(read_file(p)), static_cast<std::size_t>(expected_lines[i - 1]))
@@ -313,10 +347,13 @@ INSTANTIATE_TEST_SUITE_P(
         // message is written; the taps fit, then the coefficients (another 80 MB) do not.
         row("CoefficientsDoNotFit", taps("20000000\nx\n"), answers_sweep, prompts + out_of_memory,
             255, kept, kept, run_conditions{.limited_memory = true}),
-        // Taps and coefficients fit (40 MB each); the waveform test's history of doubles
-        // does not, and "waves.txt" is not opened.
-        row("HistoryDoesNotFit", taps("10000000\nx\n"), answers_sweep, prompts + out_of_memory, 255,
-            kept, kept, run_conditions{.limited_memory = true}),
+        // Taps and coefficients fit (40 MB each); a history of 10 million doubles does
+        // not, and then "waves.txt" is not opened. A waveform test that keeps only the
+        // history it can use (32000 samples) completes instead.
+        or_completes(row("HistoryDoesNotFit", taps("10000000\nx\n"), answers_skip,
+                         prompts + out_of_memory, 255, kept, kept,
+                         run_conditions{.limited_memory = true}),
+                     transcript("", skipping), waves_lines, kept),
         // The digits of one tap are gathered in memory; when that fails the run ends
         // like any other failed allocation, instead of aborting.
         long_number_case()),
