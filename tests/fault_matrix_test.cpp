@@ -502,6 +502,44 @@ INSTANTIATE_TEST_SUITE_P(StdinCloses, FaultMatrix,
                          case_name);
 
 // ---------------------------------------------------------------------------------------
+// Standard output (and error) closed by the caller: the console text is lost, but none of
+// it may land in the files the run writes, which must be those of a run with a console.
+// The sweep's progress dots are written while "frequency.txt" is open.
+
+struct closed_output {
+  std::string name;
+  std::string redirection;
+};
+
+void PrintTo(const closed_output& c, std::ostream* os) { *os << c.name; }
+
+class ClosedOutput : public testing::TestWithParam<closed_output> {};
+
+TEST_P(ClosedOutput, LeavesTheFilesAsARunWithAConsole) {
+  scratch_dir closed;
+  scratch_dir open;
+  write_file(closed / "taps.txt", two_taps);
+  write_file(open / "taps.txt", two_taps);
+  const fault_run a =
+      run_faulted(closed, answers_dots, {.output_redirection = GetParam().redirection});
+  const fault_run b = run_faulted(open, answers_dots);
+  EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(b.console, transcript("", calculating + sixteen_dots));
+  EXPECT_EQ(line_count(read_file(open / "frequency.txt")), 2000u);
+  for (const char* name : {"waves.txt", "frequency.txt"}) {
+    expect_text(read_file(closed / name), read_file(open / name), name);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Redirections, ClosedOutput,
+                         testing::Values(closed_output{"Stdout", ">&-"},
+                                         closed_output{"StdoutAndStderr", ">&- 2>&-"},
+                                         closed_output{"StderrThenStdout", "2>&- >&-"}),
+                         [](const testing::TestParamInfo<closed_output>& p) {
+                           return p.param.name;
+                         });
+
+// ---------------------------------------------------------------------------------------
 // Tap files that must read exactly like a plain one: the same console text and the same
 // "waves.txt" and "frequency.txt", byte for byte.
 

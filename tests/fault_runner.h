@@ -33,6 +33,8 @@ struct run_conditions {
   bool limited_memory = false;
   int memory_limit_kib = 130000;  ///< with `limited_memory`, the `ulimit -v` outside ASan
   int time_limit_seconds = 60;    ///< the run is killed (status 137) when it takes longer
+  /// Shell redirections that replace the capture of stdout and stderr (e.g. ">&-").
+  std::string output_redirection = {};
 };
 
 /// Whether the tool under test was built with AddressSanitizer (which reserves far more
@@ -101,8 +103,10 @@ inline fault_run run_faulted(const scratch_dir& dir, const std::string& answers,
   if (c.source == answer_source::closing_pipe) {
     cmd += "{ cat " + shell_quote(in.string()) + "; sleep 0.2; } | ";
   }
-  cmd += "{ " + condition_prefix(c) + shell_quote(exe) + input + " > " + shell_quote(out.string()) +
-         " 2> " + shell_quote(err.string()) + "; }";
+  const std::string output = c.output_redirection.empty() ? " > " + shell_quote(out.string()) +
+                                                                " 2> " + shell_quote(err.string())
+                                                          : " " + c.output_redirection;
+  cmd += "{ " + condition_prefix(c) + shell_quote(exe) + input + output + "; }";
   const int raw = std::system(cmd.c_str());
   fault_run r;
   if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
