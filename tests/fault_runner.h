@@ -3,9 +3,10 @@
 // limit, standard input from a pipe that closes, a memory limit, and an unprivileged
 // user so that permission bits mean something when the suite runs as root.
 
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "tool_runner.h"
@@ -84,11 +85,12 @@ inline std::string condition_prefix(const run_conditions& c) {
 /// the executable that "nobody" can reach, and `dir` must be usable by "nobody".
 inline fault_run run_faulted(const scratch_dir& dir, const std::string& answers,
                              const run_conditions& c = {}) {
-  const fs::path base = dir.path.parent_path() / dir.path.filename();
-  const fs::path in = base.string() + ".stdin";
-  const fs::path out = base.string() + ".stdout";
-  const fs::path err = base.string() + ".stderr";
-  const fs::path exe_copy = base.string() + ".exe";
+  // Beside the directory, so that the run sees only what the test put in it.
+  const std::string base = dir.path.string();
+  const fs::path in = base + ".stdin";
+  const fs::path out = base + ".stdout";
+  const fs::path err = base + ".stderr";
+  const fs::path exe_copy = base + ".exe";
   std::string exe = FIXFIR_EXE;
   if (c.unprivileged && permissions_ignored()) {
     fs::copy_file(exe, exe_copy, fs::copy_options::overwrite_existing);
