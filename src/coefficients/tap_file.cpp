@@ -24,13 +24,11 @@ void write_messages(std::FILE* console, std::uint64_t n) {
   std::fflush(console);
 }
 
-}  // namespace
-
-tap_file_status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
-                               std::uint64_t& messages) {
+// Reads the count and the taps from `in`, as `parse_tap_text` describes.
+tap_file_status parse_taps(char_input& in, tap_list& list, std::FILE* console,
+                           std::uint64_t& messages) {
   messages = 0;
   list = tap_list{};
-  char_input in = text_input(text);
   std::int32_t count = 0;
   scan_integer(in, count);  // an unreadable count stays 0
   if (count < 1) {
@@ -53,25 +51,40 @@ tap_file_status parse_tap_text(std::string_view text, tap_list& list, std::FILE*
   return tap_file_status::ok;
 }
 
+}  // namespace
+
+tap_file_status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
+                               std::uint64_t& messages) {
+  char_input in = text_input(text);
+  return parse_taps(in, list, console, messages);
+}
+
 tap_file_status read_tap_file(tap_list& list, std::FILE* console) {
   list = tap_list{};
   std::FILE* file = std::fopen(tap_file_name, "r");
   if (file == nullptr) return tap_file_status::not_found;
-  std::string text;
-  bool read_error = false;
-  try {
-    char buf[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
-    read_error = std::ferror(file) != 0;  // e.g. "taps.txt" is a directory
-  } catch (const std::bad_alloc&) {
+  // The file is read as a stream, only as far as the taps go: whatever follows them is
+  // never looked at, however long it is (even endless, like /dev/zero). A file that
+  // opens but cannot be read, such as a directory, fails on its first character, before
+  // any message is written.
+  const int first = std::getc(file);
+  if (first == EOF && std::ferror(file) != 0) {
     std::fclose(file);
-    return tap_file_status::out_of_memory;
+    return tap_file_status::not_found;
+  }
+  char_input in = stream_input(file);
+  put_back(in, first);
+  std::uint64_t messages = 0;
+  tap_file_status result = tap_file_status::ok;
+  try {
+    // A very long number is gathered into a string as it is read.
+    result = parse_taps(in, list, console, messages);
+  } catch (const std::bad_alloc&) {
+    list = tap_list{};
+    result = tap_file_status::out_of_memory;
   }
   std::fclose(file);
-  if (read_error) return tap_file_status::not_found;
-  std::uint64_t messages = 0;
-  return parse_tap_text(text, list, console, messages);
+  return result;
 }
 
 }  // namespace fixfir

@@ -126,7 +126,7 @@ bool scan_integer(char_input& in, std::int32_t& value) noexcept {
   return scan_int(in, value, true);
 }
 
-bool scan_real(char_input& in, float& value) noexcept {
+bool scan_real(char_input& in, float& value) {
   std::string text;
   int c = skip_space(in);
   if (c == EOF) return false;

@@ -41,7 +41,8 @@ bool scan_integer(char_input& in, std::int32_t& value) noexcept;
 
 /// Reads a real: optional sign, digits with an optional decimal point (at least one
 /// digit), optional exponent. Words such as inf or nan and hexadecimal floats are not
-/// numbers. The value is the single-precision float nearest to the decimal text.
-bool scan_real(char_input& in, float& value) noexcept;
+/// numbers. The value is the single-precision float nearest to the decimal text. The
+/// text is gathered in memory, so a very long number can throw std::bad_alloc.
+bool scan_real(char_input& in, float& value);
 
 }  // namespace fixfir

@@ -1,0 +1,111 @@
+// Fuzzes the tap file reader: any text must parse without a sanitizer finding, and give
+// the count, taps and number of "improperly formatted file" messages of the model. Both
+// ways in are checked: parse_tap_text over the text, and read_tap_file over the same
+// bytes written to "taps.txt" in a private directory.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "input_models.h"
+#include "tap_file.h"
+
+namespace {
+
+// Counts above this are skipped: the reader's allocation is the only cost that grows
+// with the count, and the dialogue's handling of a failed one is tested end to end.
+constexpr std::int32_t max_count = 1 << 16;
+// The console text is checked when it stays small.
+constexpr std::int32_t max_checked_console = 4096 * 3;
+
+[[noreturn]] void mismatch(const char* way, const char* what) {
+  std::fprintf(stderr, "tap reader (%s) differs from the model: %s\n", way, what);
+  std::abort();
+}
+
+// Where "taps.txt" is written, and where the fuzzer itself runs (so that relative
+// corpus paths keep working); each read_tap_file call moves between the two.
+char tap_path[] = "/tmp/fixfir-fuzz-XXXXXX";
+int tap_directory = -1;
+int own_directory = -1;
+
+void remove_tap_directory() {
+  unlinkat(tap_directory, "taps.txt", 0);
+  rmdir(tap_path);
+}
+
+using reader = fixfir::tap_file_status (*)(std::string_view, fixfir::tap_list&, std::FILE*,
+                                           std::uint64_t&);
+
+fixfir::tap_file_status from_text(std::string_view text, fixfir::tap_list& list, std::FILE* console,
+                                  std::uint64_t& messages) {
+  return fixfir::parse_tap_text(text, list, console, messages);
+}
+
+// read_tap_file does not count its messages; they are checked through the console only.
+fixfir::tap_file_status from_file(std::string_view text, fixfir::tap_list& list, std::FILE* console,
+                                  std::uint64_t& messages) {
+  if (fchdir(tap_directory) != 0) std::abort();
+  std::FILE* f = std::fopen("taps.txt", "wb");
+  if (f == nullptr || std::fwrite(text.data(), 1, text.size(), f) != text.size() ||
+      std::fclose(f) != 0) {
+    std::abort();
+  }
+  const fixfir::tap_file_status status = fixfir::read_tap_file(list, console);
+  if (fchdir(own_directory) != 0) std::abort();
+  messages = UINT64_MAX;
+  return status;
+}
+
+void check(const char* way, reader read, std::string_view text,
+           const fixfir_test::tap_model& expected) {
+  char* console_text = nullptr;
+  std::size_t console_size = 0;
+  std::FILE* console = nullptr;
+  if (expected.count <= max_checked_console) console = open_memstream(&console_text, &console_size);
+
+  fixfir::tap_list list;
+  std::uint64_t messages = 0;
+  if (read(text, list, console, messages) != fixfir::tap_file_status::ok) mismatch(way, "status");
+  if (list.count != expected.count) mismatch(way, "count");
+  if (list.taps.size != expected.taps.size()) mismatch(way, "tap array size");
+  if (list.taps.size != 0 &&
+      std::memcmp(list.taps.begin(), expected.taps.data(), list.taps.size * sizeof(float)) != 0) {
+    mismatch(way, "taps");
+  }
+  if (messages != UINT64_MAX && messages != expected.messages) mismatch(way, "message count");
+
+  if (console != nullptr) {
+    std::fclose(console);
+    std::string want;
+    for (std::uint64_t i = 0; i < expected.messages; ++i) want += "improperly formatted file";
+    if (std::string_view(console_text, console_size) != want) mismatch(way, "console text");
+    std::free(console_text);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (mkdtemp(tap_path) == nullptr) std::abort();
+  tap_directory = open(tap_path, O_RDONLY | O_DIRECTORY);
+  own_directory = open(".", O_RDONLY | O_DIRECTORY);
+  if (tap_directory == -1 || own_directory == -1) std::abort();
+  std::atexit(remove_tap_directory);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (fixfir_test::model_stated_count(text) > max_count) return -1;
+  const fixfir_test::tap_model expected = fixfir_test::model_tap_text(text);
+  check("text", from_text, text, expected);
+  check("file", from_file, text, expected);
+  return 0;
+}
