@@ -24,40 +24,17 @@
 #include "quantizer.h"
 #include "waveform_test.h"
 
+// The filters come from the tests' support, so that the benchmark measures the same kind.
+#include "fast_test_support.h"
+
 namespace {
 
 using namespace fixfir;
+using fixfir::testing::low_pass_filter;
+using fixfir::testing::owned_filter;
 
 constexpr std::int32_t precision = 15;
 constexpr std::size_t block_samples = 4096;
-
-struct owned_filter {
-  std::vector<std::int32_t> coefficients;
-  quantized_filter filter;
-};
-
-// A linear-phase windowed-sinc low-pass at a quarter of the sample rate, like the shipped
-// example.
-owned_filter low_pass(std::int32_t count) {
-  std::vector<float> taps(static_cast<std::size_t>(count));
-  const double middle = (count - 1) / 2.0;
-  for (std::int32_t i = 0; i < count; ++i) {
-    const double u = i - middle;
-    const double sinc = u == 0.0 ? 0.5 : std::sin(0.5 * M_PI * u) / (M_PI * u);
-    const double window = 0.54 - 0.46 * std::cos(2.0 * M_PI * i / std::max(count - 1, 1));
-    taps[static_cast<std::size_t>(i)] = static_cast<float>(sinc * window);
-  }
-  // Exactly linear phase, as a designer would ship it: the second half mirrors the first.
-  for (std::int32_t i = 0; i < count / 2; ++i) {
-    taps[static_cast<std::size_t>(count - 1 - i)] = taps[static_cast<std::size_t>(i)];
-  }
-  owned_filter out;
-  out.coefficients.assign(taps.size(), 0);
-  out.filter.count = count;
-  out.filter.coefficients = out.coefficients.data();
-  out.filter.scale = quantize_taps(precision, count, taps.data(), out.coefficients.data());
-  return out;
-}
 
 std::vector<double> noise(std::size_t n) {
   std::mt19937_64 rng(42);
@@ -68,7 +45,7 @@ std::vector<double> noise(std::size_t n) {
 }
 
 void fir_step_straightforward(benchmark::State& state, std::int32_t taps) {
-  const owned_filter f = low_pass(taps);
+  const owned_filter f = low_pass_filter(taps, precision);
   const std::vector<double> x = noise(block_samples);
   fir_state fir;
   if (!fir_init(fir, f.filter)) state.SkipWithError("out of memory");
@@ -79,7 +56,7 @@ void fir_step_straightforward(benchmark::State& state, std::int32_t taps) {
 }
 
 void fir_step_fast(benchmark::State& state, std::int32_t taps) {
-  const owned_filter f = low_pass(taps);
+  const owned_filter f = low_pass_filter(taps, precision);
   const std::vector<double> x = noise(block_samples);
   fast_fir_state fir;
   if (!fast_fir_init(fir, f.filter)) state.SkipWithError("out of memory");
@@ -92,7 +69,7 @@ void fir_step_fast(benchmark::State& state, std::int32_t taps) {
 // The block kernel the analyses use: quantize a block of samples once, then filter it
 // from rest in one pass.
 void fir_block_fast(benchmark::State& state, std::int32_t taps) {
-  const owned_filter f = low_pass(taps);
+  const owned_filter f = low_pass_filter(taps, precision);
   const std::vector<double> x = noise(block_samples);
   const auto count = static_cast<std::size_t>(taps);
   std::vector<std::uint32_t> reversed(count);
@@ -111,7 +88,7 @@ void fir_block_fast(benchmark::State& state, std::int32_t taps) {
 }
 
 void sweep_straightforward(benchmark::State& state, std::int32_t taps) {
-  const owned_filter f = low_pass(taps);
+  const owned_filter f = low_pass_filter(taps, precision);
   fir_state fir;
   if (!fir_init(fir, f.filter)) state.SkipWithError("out of memory");
   for (auto _ : state) {
@@ -143,7 +120,7 @@ struct core_meter {
 };
 
 void sweep_fast(benchmark::State& state, std::int32_t taps, unsigned threads) {
-  const owned_filter f = low_pass(taps);
+  const owned_filter f = low_pass_filter(taps, precision);
   const core_meter meter;
   for (auto _ : state) {
     std::string text;
@@ -174,7 +151,7 @@ frequency_settings tones(std::int32_t count) {
 }
 
 void waveform_straightforward(benchmark::State& state, std::int32_t tone_total) {
-  const owned_filter f = low_pass(63);
+  const owned_filter f = low_pass_filter(63, precision);
   fir_state fir;
   if (!fir_init(fir, f.filter)) state.SkipWithError("out of memory");
   for (auto _ : state) {
@@ -185,7 +162,7 @@ void waveform_straightforward(benchmark::State& state, std::int32_t tone_total) 
 }
 
 void waveform_fast(benchmark::State& state, std::int32_t tone_total, unsigned threads) {
-  const owned_filter f = low_pass(63);
+  const owned_filter f = low_pass_filter(63, precision);
   const core_meter meter;
   for (auto _ : state) {
     std::string text;

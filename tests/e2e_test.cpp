@@ -4,20 +4,11 @@
 
 #include <string>
 
+#include "console_text.h"
 #include "tool_runner.h"
 
 namespace fixfir_test {
 namespace {
-
-const std::string questions =
-    "\nInput precision : \nInput Initial Frequency : \nInput Frequency Step : "
-    "\nInput Ending Frequency : ";
-const std::string note =
-    "\n\n\nNOTE ** Calculating the Frequency Response of a filter takes some time \n"
-    "(a few min) and can only changed if you have updated taps.txt.\n\n"
-    "Enter 1 if you would like to calculate the Frequency Response of the filter : ";
-const std::string skipping = "Skipping Frequency Response";
-const std::string calculating = "Calculating Frequency Response";
 
 const std::string two_taps = "2\n0.5 0.5\n";
 

@@ -15,25 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "console_text.h"
 #include "fault_runner.h"
 
 namespace fixfir_test {
 namespace {
 
-const std::string prompts =
-    "\nInput precision : \nInput Initial Frequency : \nInput Frequency Step : "
-    "\nInput Ending Frequency : ";
-const std::string note =
-    "\n\n\nNOTE ** Calculating the Frequency Response of a filter takes some time \n"
-    "(a few min) and can only changed if you have updated taps.txt.\n\n"
-    "Enter 1 if you would like to calculate the Frequency Response of the filter : ";
-const std::string calculating = "Calculating Frequency Response";
-const std::string skipping = "Skipping Frequency Response";
-const std::string invalid_step = "Invalid frequency step\n";
-const std::string cannot_open = "Cannot open output file\n";
-const std::string cannot_write = "Cannot write output file\n";
-const std::string not_found = "File Not Found\n";
-const std::string out_of_memory = "Out of memory\n";
 const std::string earlier = "from an earlier run\n";
 
 // Two taps; the usual answers give 4 tones and an 8-line sweep (4, 1004, ... 7004).
@@ -55,7 +42,7 @@ std::string improper(int n) {
 
 // The transcript of a run that gets past the tap file.
 std::string transcript(const std::string& after_prompts, const std::string& sweep) {
-  return prompts + after_prompts + note + sweep;
+  return questions + after_prompts + note + sweep;
 }
 
 using setup_fn = std::function<void(const scratch_dir&)>;
@@ -267,21 +254,21 @@ const check_fn zero_filter =
 
 INSTANTIATE_TEST_SUITE_P(
     TapFile, FaultMatrix,
-    testing::Values(row("Missing", remove_file("taps.txt"), answers_sweep, prompts + not_found, 255,
-                        kept, kept),
+    testing::Values(row("Missing", remove_file("taps.txt"), answers_sweep, questions + not_found,
+                        255, kept, kept),
                     row("MissingCreatesNoOutput",
                         steps({remove_file("waves.txt"), remove_file("frequency.txt")}),
-                        answers_sweep, prompts + not_found, 255, kept, kept),
-                    row("Directory", make_directory("taps.txt"), answers_sweep, prompts + not_found,
-                        255, kept, kept),
+                        answers_sweep, questions + not_found, 255, kept, kept),
+                    row("Directory", make_directory("taps.txt"), answers_sweep,
+                        questions + not_found, 255, kept, kept),
                     row("DanglingLink", link_to("taps.txt", "no-such-file"), answers_sweep,
-                        prompts + not_found, 255, kept, kept),
+                        questions + not_found, 255, kept, kept),
                     // No output is created even though "nobody" could create it.
                     row("Unreadable",
                         steps({taps(two_taps), set_mode("taps.txt", fs::perms::none),
                                open_directory(), remove_file("waves.txt"),
                                remove_file("frequency.txt")}),
-                        answers_sweep, prompts + not_found, 255, kept, kept,
+                        answers_sweep, questions + not_found, 255, kept, kept,
                         run_conditions{.unprivileged = true}),
                     row("Empty", taps(""), answers_sweep, transcript(improper(1), calculating), 0,
                         waves_lines, 8, {}, zero_filter),
@@ -325,7 +312,7 @@ fault_case long_number_case() {
       [](const scratch_dir& d) {
         write_file(d / "taps.txt", "1\n" + std::string(40'000'000, '7'));
       },
-      answers_skip, prompts + out_of_memory, 255, kept, kept,
+      answers_skip, questions + out_of_memory, 255, kept, kept,
       run_conditions{.limited_memory = true, .memory_limit_kib = 60000});
   c.needs_ulimit = true;
   return c;
@@ -335,23 +322,23 @@ fault_case long_number_case() {
 INSTANTIATE_TEST_SUITE_P(
     OutOfMemory, FaultMatrix,
     testing::Values(
-        row("CountInt32Max", taps("2147483647\n0.5\n"), answers_sweep, prompts + out_of_memory, 255,
-            kept, kept, run_conditions{.limited_memory = true}),
+        row("CountInt32Max", taps("2147483647\n0.5\n"), answers_sweep, questions + out_of_memory,
+            255, kept, kept, run_conditions{.limited_memory = true}),
         // Without a line break the count meets the end of the file: were the slots read
         // first, this would print 2^31 - 1 messages.
-        row("HexCountAtEndOfFile", taps("0x7FFFFFFF"), answers_sweep, prompts + out_of_memory, 255,
+        row("HexCountAtEndOfFile", taps("0x7FFFFFFF"), answers_sweep, questions + out_of_memory,
+            255, kept, kept, run_conditions{.limited_memory = true}),
+        row("OctalCount", taps("017777777777 1"), answers_sweep, questions + out_of_memory, 255,
             kept, kept, run_conditions{.limited_memory = true}),
-        row("OctalCount", taps("017777777777 1"), answers_sweep, prompts + out_of_memory, 255, kept,
-            kept, run_conditions{.limited_memory = true}),
         // A word keeps the slots unread without meeting the end of the file, so no
         // message is written; the taps fit, then the coefficients (another 80 MB) do not.
-        row("CoefficientsDoNotFit", taps("20000000\nx\n"), answers_sweep, prompts + out_of_memory,
+        row("CoefficientsDoNotFit", taps("20000000\nx\n"), answers_sweep, questions + out_of_memory,
             255, kept, kept, run_conditions{.limited_memory = true}),
         // Taps and coefficients fit (40 MB each); a history of 10 million doubles does
         // not, and then "waves.txt" is not opened. A waveform test that keeps only the
         // history it can use (32000 samples) completes instead.
         or_completes(row("HistoryDoesNotFit", taps("10000000\nx\n"), answers_skip,
-                         prompts + out_of_memory, 255, kept, kept,
+                         questions + out_of_memory, 255, kept, kept,
                          run_conditions{.limited_memory = true}),
                      transcript("", skipping), waves_lines, kept),
         // The digits of one tap are gathered in memory; when that fails the run ends

@@ -14,6 +14,14 @@ bool fir_init(fir_state& state, const quantized_filter& filter) noexcept {
   return allocate_zeroed(state.history, static_cast<std::size_t>(state.count));
 }
 
+void fill_sample_times(heap_array<double>& times) noexcept {
+  double t = 0.0;
+  for (double& slot : times) {
+    slot = t;
+    t = t + SAMPLE_INTERVAL;
+  }
+}
+
 void fir_reset(fir_state& state) noexcept {
   std::fill(state.history.begin(), state.history.end(), 0.0);
   state.index = 0;

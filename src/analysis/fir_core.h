@@ -32,6 +32,10 @@ struct fir_state {
 /// the allocation fails. A filter with no taps has no history and always sums to 0.
 [[nodiscard]] bool fir_init(fir_state& state, const quantized_filter& filter) noexcept;
 
+/// Fills `times` with the sample clock from 0.0: each time is the one before plus
+/// SAMPLE_INTERVAL, a repeated double addition (not n × SAMPLE_INTERVAL).
+void fill_sample_times(heap_array<double>& times) noexcept;
+
 /// Clears the history to 0.0 and sets `index` to 0.
 void fir_reset(fir_state& state) noexcept;
 

@@ -102,12 +102,7 @@ bool sweep_plan_init(sweep_plan& plan, const quantized_filter& filter, unsigned 
   }
   // Coefficient j meets the sample j steps old, so only the first `taps` can matter.
   reverse_coefficients(filter.coefficients, plan.taps, plan.reversed.begin());
-  // The clock is the same for every frequency: t advances by repeated addition.
-  double t = 0.0;
-  for (double& slot : plan.times) {
-    slot = t;
-    t = t + SAMPLE_INTERVAL;
-  }
+  fill_sample_times(plan.times);
   return true;
 }
 

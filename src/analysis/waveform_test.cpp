@@ -79,12 +79,7 @@ bool waveform_plan_init(waveform_plan& plan, const quantized_filter& filter,
   }
   // Coefficient j meets the sample j steps old, so only the first `taps` can matter.
   reverse_coefficients(filter.coefficients, plan.taps, plan.reversed.begin());
-  // t advances by repeated addition, so it is computed in sample order, once.
-  double t = 0.0;
-  for (double& slot : plan.times) {
-    slot = t;
-    t = t + SAMPLE_INTERVAL;
-  }
+  fill_sample_times(plan.times);
   return true;
 }
 
