@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "conversion.h"
+#include "fast_test_support.h"
 #include "frequency_sweep.h"
 #include "quantizer.h"
 #include "text_format.h"
@@ -48,17 +49,6 @@ TEST(MultitoneSample, SumsTonesInRisingOrder) {
   EXPECT_EQ(multitone_sample(s, -3, t), 0.0);
 }
 
-struct filter_holder {
-  std::vector<std::int32_t> coefficients;
-  quantized_filter filter;
-  filter_holder(std::int32_t precision, const std::vector<float>& taps)
-      : coefficients(taps.size()) {
-    filter.count = static_cast<std::int32_t>(taps.size());
-    filter.scale = quantize_taps(precision, filter.count, taps.data(), coefficients.data());
-    filter.coefficients = coefficients.data();
-  }
-};
-
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -66,7 +56,7 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-std::string waveform_text(const filter_holder& h, const frequency_settings& s) {
+std::string waveform_text(const testing::owned_filter& h, const frequency_settings& s) {
   fir_state state;
   EXPECT_TRUE(fir_init(state, h.filter));
   std::string text;
@@ -75,7 +65,7 @@ std::string waveform_text(const filter_holder& h, const frequency_settings& s) {
 }
 
 TEST(WaveformLines, ClockAccumulatesByAddition) {
-  const filter_holder h(15, {1.0f});
+  const testing::owned_filter h = testing::quantized({1.0f}, 15);
   const auto lines = lines_of(waveform_text(h, {100, 100, 1000}));
   ASSERT_EQ(lines.size(), 32000u);
   EXPECT_EQ(lines[0], "0.000000\t0.000000\t0.000000");
@@ -85,7 +75,7 @@ TEST(WaveformLines, ClockAccumulatesByAddition) {
 }
 
 TEST(WaveformLines, UnitTapTruncatesInputToScaleSteps) {
-  const filter_holder h(15, {1.0f});
+  const testing::owned_filter h = testing::quantized({1.0f}, 15);
   const frequency_settings s{50, 300, 7000};
   const auto lines = lines_of(waveform_text(h, s));
   const std::int32_t tones = tone_count(s);
@@ -101,15 +91,15 @@ TEST(WaveformLines, UnitTapTruncatesInputToScaleSteps) {
 }
 
 TEST(WaveformLines, NoTonesOrNoTapsGiveZeroOutput) {
-  const filter_holder descending(15, {0.5f, 0.5f});
+  const testing::owned_filter descending = testing::quantized({0.5f, 0.5f}, 15);
   for (const auto& line : lines_of(waveform_text(descending, {1000, 100, 100}))) {
     ASSERT_EQ(line.substr(8), "\t0.000000\t0.000000");
   }
-  const filter_holder none(15, {});
+  const testing::owned_filter none = testing::quantized({}, 15);
   for (const auto& line : lines_of(waveform_text(none, {100, 100, 1000}))) {
     ASSERT_EQ(line.substr(line.size() - 9), "\t0.000000");
   }
-  const filter_holder zero_scale(40, {0.5f});  // 0 ÷ 0
+  const testing::owned_filter zero_scale = testing::quantized({0.5f}, 40);  // 0 ÷ 0
   EXPECT_EQ(lines_of(waveform_text(zero_scale, {100, 100, 1000}))[5].substr(18), "nan");
 }
 
@@ -130,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Table, SweepFrequencyCount,
                                            sweep_count_case{INT32_MAX, 1}));
 
 TEST(SweepPeak, UnitTapPeakIsLargestQuantizedSample) {
-  const filter_holder h(15, {1.0f});
+  const testing::owned_filter h = testing::quantized({1.0f}, 15);
   fir_state state;
   ASSERT_TRUE(fir_init(state, h.filter));
   for (std::int32_t d : {4, 1000, 4000, 7777, 8000}) {
@@ -148,14 +138,14 @@ TEST(SweepPeak, UnitTapPeakIsLargestQuantizedSample) {
 
 TEST(SweepPeak, MostNegativeAccumulatorNeverCounts) {
   // s × c = -2^31 whenever s = -32768: the wrapped product has no magnitude.
-  const filter_holder h(16, {1.0f});  // coefficient 65536
+  const testing::owned_filter h = testing::quantized({1.0f}, 16);  // coefficient 65536
   fir_state state;
   ASSERT_TRUE(fir_init(state, h.filter));
   EXPECT_EQ(sweep_peak(state, 4000), 0);  // samples 0, ±1 → only 0 and ±2^31·…
 }
 
 TEST(SweepLine, FormatsFrequencyAndPeak) {
-  const filter_holder h(15, {1.0f});
+  const testing::owned_filter h = testing::quantized({1.0f}, 15);
   fir_state state;
   ASSERT_TRUE(fir_init(state, h.filter));
   std::string line;
@@ -179,7 +169,7 @@ TEST(SweepScience, LowPassAgreesWithDoubleModel) {
     tap_sum += std::fabs(taps[static_cast<std::size_t>(n)]);
   }
   const std::int32_t precision = 14;
-  const filter_holder h(precision, taps);
+  const testing::owned_filter h = testing::quantized(taps, precision);
   const double scale = 16384.0;
   // Each product is off by at most |tap|/scale (sample truncation) + 1/scale (tap
   // truncation) per tap; the peak moves by no more than the largest such error.

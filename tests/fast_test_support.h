@@ -18,6 +18,17 @@ struct owned_filter {
   quantized_filter filter;
 };
 
+/// `taps` quantized at `precision`, with the coefficients it owns.
+inline owned_filter quantized(const std::vector<float>& taps, std::int32_t precision) {
+  owned_filter out;
+  out.coefficients.assign(taps.size(), 0);
+  out.filter.count = static_cast<std::int32_t>(taps.size());
+  out.filter.coefficients = out.coefficients.data();
+  out.filter.scale =
+      quantize_taps(precision, out.filter.count, taps.data(), out.coefficients.data());
+  return out;
+}
+
 /// `count` taps in [-amplitude, amplitude) quantized at `precision`.
 inline owned_filter random_filter(std::int32_t count, std::int32_t precision, double amplitude,
                                   std::uint64_t seed) {
@@ -26,12 +37,7 @@ inline owned_filter random_filter(std::int32_t count, std::int32_t precision, do
                                             static_cast<float>(amplitude));
   std::vector<float> taps(static_cast<std::size_t>(count));
   for (float& t : taps) t = tap(rng);
-  owned_filter out;
-  out.coefficients.assign(taps.size(), 0);
-  out.filter.count = count;
-  out.filter.coefficients = out.coefficients.data();
-  out.filter.scale = quantize_taps(precision, count, taps.data(), out.coefficients.data());
-  return out;
+  return quantized(taps, precision);
 }
 
 /// Like `random_filter`, with mirrored taps (tap j = tap count - 1 - j): a linear-phase
@@ -60,12 +66,7 @@ inline owned_filter low_pass_filter(std::int32_t count, std::int32_t precision) 
   for (std::int32_t i = 0; i < count / 2; ++i) {
     taps[static_cast<std::size_t>(count - 1 - i)] = taps[static_cast<std::size_t>(i)];
   }
-  owned_filter out;
-  out.coefficients.assign(taps.size(), 0);
-  out.filter.count = count;
-  out.filter.coefficients = out.coefficients.data();
-  out.filter.scale = quantize_taps(precision, count, taps.data(), out.coefficients.data());
-  return out;
+  return quantized(taps, precision);
 }
 
 /// `n` samples: mostly uniform in [-amplitude, amplitude), with some values that sit on
