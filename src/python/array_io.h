@@ -1,0 +1,40 @@
+#pragma once
+// Checked copies between numpy arrays and the engine's plain buffers. Every argument is
+// copied in before any computation, so a caller's array is never modified and the
+// engine can run without the interpreter lock.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace fixfir::python {
+
+/// The taps in single precision, as the tap file reader holds them: a float32 array as
+/// it is, any other real or integer array through float64 and then rounded to the
+/// nearest float (beyond the float range: ±inf). Raises on a wrong dtype or shape, and
+/// on an empty array.
+std::vector<float> taps_argument(pybind11::handle taps);
+
+/// A one-dimensional array of real or integer numbers as float64; may be empty.
+std::vector<double> signal_argument(pybind11::handle x, const char* name);
+
+/// A one-dimensional integer array whose values fit 32 bits, as int32; may be empty.
+std::vector<std::int32_t> int32_argument(pybind11::handle x, const char* name);
+
+/// `value` as a 32-bit integer, or a ValueError naming `name`.
+std::int32_t int32_value(long long value, const char* name);
+
+/// `precision` checked to be in 0..30, the range that gives a usable scale.
+std::int32_t precision_argument(long long precision);
+
+/// A fresh numpy array holding a copy of `n` values at `data`.
+template <class T>
+pybind11::array_t<T> to_array(const T* data, std::size_t n) {
+  pybind11::array_t<T> out(static_cast<pybind11::ssize_t>(n));
+  if (n != 0) std::copy(data, data + n, out.mutable_data());
+  return out;
+}
+
+}  // namespace fixfir::python

@@ -1,0 +1,162 @@
+// The Python module `fixfir`: the console tool's fixed-point model on numpy arrays, computed
+// by the same libraries, so every array holds the bits that fixfir prints.
+//
+// Each function copies its arguments first, then runs the engine without the interpreter
+// lock on the machine's threads, and raises an exception for an argument the tool's model
+// cannot take.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "array_io.h"
+#include "fir_engine.h"
+#include "frequency_sweep.h"
+#include "multitone_waveform.h"
+#include "parallel_chunks.h"
+#include "python_bindings.h"
+#include "quantizer.h"
+#include "records.h"
+
+namespace py = pybind11;
+
+namespace fixfir::python {
+
+quantized_taps quantize_argument(py::handle taps, long long precision) {
+  quantized_taps q;
+  q.taps = taps_argument(taps);
+  q.coefficients.resize(q.taps.size());
+  const auto count = static_cast<std::int32_t>(q.taps.size());
+  const std::int32_t scale =
+      quantize_taps(precision_argument(precision), count, q.taps.data(), q.coefficients.data());
+  q.filter = quantized_filter{scale, count, q.coefficients.data()};
+  return q;
+}
+
+namespace {
+
+py::tuple quantize(py::handle taps, long long precision) {
+  const quantized_taps q = quantize_argument(taps, precision);
+  return py::make_tuple(to_array(q.coefficients.data(), q.coefficients.size()), q.filter.scale);
+}
+
+py::array_t<std::int32_t> filter(py::handle taps, py::handle x, long long precision) {
+  const quantized_taps q = quantize_argument(taps, precision);
+  const std::vector<double> signal = signal_argument(x, "x");
+  py::array_t<std::int32_t> out(static_cast<py::ssize_t>(signal.size()));
+  std::int32_t* acc = out.mutable_data();
+  bool ok = true;
+  if (!signal.empty()) {
+    py::gil_scoped_release unlocked;
+    ok = filter_signal(q.filter, signal.data(), signal.size(), acc, worker_count());
+  }
+  if (!ok) throw std::bad_alloc();
+  return out;
+}
+
+py::array_t<double> output(py::handle acc, double scale) {
+  const std::vector<std::int32_t> a = int32_argument(acc, "acc");
+  py::array_t<double> out(static_cast<py::ssize_t>(a.size()));
+  double* y = out.mutable_data();
+  for (std::size_t i = 0; i < a.size(); ++i) y[i] = fir_output(scale, a[i]);
+  return out;
+}
+
+py::tuple waveform_test(py::handle taps, long long precision, long long initial, long long step,
+                        long long ending) {
+  const quantized_taps q = quantize_argument(taps, precision);
+  const frequency_settings settings{int32_value(initial, "initial"), int32_value(step, "step"),
+                                    int32_value(ending, "ending")};
+  if (settings.frequency_step == 0) throw py::value_error("step must not be 0");
+  const auto n = static_cast<std::size_t>(WAVEFORM_SAMPLES);
+  py::array_t<double> time(static_cast<py::ssize_t>(n));
+  py::array_t<double> input(static_cast<py::ssize_t>(n));
+  py::array_t<double> y(static_cast<py::ssize_t>(n));
+  double* time_out = time.mutable_data();
+  double* input_out = input.mutable_data();
+  double* y_out = y.mutable_data();
+  bool ok = false;
+  {
+    py::gil_scoped_release unlocked;
+    fir_workspace ws;
+    ok = waveform_workspace_init(ws, q.filter) && waveform_compute(ws, settings, worker_count());
+    if (ok) {
+      const fir_lane lane = workspace_lane(ws, 0);
+      for (std::size_t i = 0; i < n; ++i) {
+        time_out[i] = ws.times[i];
+        input_out[i] = lane.input[i];
+        y_out[i] = fir_output(ws.scale, static_cast<std::int32_t>(lane.accumulators[i]));
+      }
+    }
+  }
+  if (!ok) throw std::bad_alloc();
+  return py::make_tuple(time, input, y);
+}
+
+py::tuple sweep(py::handle taps, long long precision, long long step) {
+  const quantized_taps q = quantize_argument(taps, precision);
+  const std::int32_t df = int32_value(step, "step");
+  if (df < 1) throw py::value_error("step must be at least 1, not " + std::to_string(df));
+  const auto n = static_cast<std::size_t>(sweep_frequency_count(df));
+  py::array_t<std::int32_t> frequencies(static_cast<py::ssize_t>(n));
+  py::array_t<double> peaks(static_cast<py::ssize_t>(n));
+  std::int32_t* f_out = frequencies.mutable_data();
+  double* peak_out = peaks.mutable_data();
+  bool ok = false;
+  {
+    py::gil_scoped_release unlocked;
+    fir_workspace ws;
+    std::size_t i = 0;
+    ok = sweep_workspace_init(ws, q.filter, worker_count()) &&
+         sweep_peaks(ws, df, [&](std::int32_t frequency, std::int32_t peak) {
+           f_out[i] = frequency;
+           peak_out[i] = fir_output(ws.scale, peak);
+           ++i;
+           return true;
+         });
+  }
+  if (!ok) throw std::bad_alloc();
+  return py::make_tuple(frequencies, peaks);
+}
+
+}  // namespace
+
+}  // namespace fixfir::python
+
+PYBIND11_MODULE(fixfir, m) {
+  using namespace fixfir;
+  using namespace fixfir::python;
+  namespace py = pybind11;
+  m.doc() =
+      "The fixed-point FIR model of the fixfir console tool on numpy arrays.\n\n"
+      "Taps are held in single precision as the tap file reader holds them: a float32 array "
+      "is taken as it is; any other real or integer array is converted to float64 and each "
+      "value rounded to the nearest float32 (the reader rounds the decimal text directly, "
+      "which can differ in the last bit for a text that is not exactly a float64). "
+      "Precisions are 0 to 30 (scale 2^precision). Arguments are copied, never modified.";
+  m.attr("SAMPLE_RATE") = 16000;
+  m.attr("WAVEFORM_SAMPLES") = WAVEFORM_SAMPLES;
+  m.attr("SWEEP_SAMPLES") = SWEEP_SAMPLES;
+  m.def("quantize", &quantize, py::arg("taps"), py::arg("precision"),
+        "(coefficients, scale): the taps as int32 coefficients trunc(scale × tap) and the "
+        "scale 2^precision, as the console tool quantizes them.");
+  m.def("filter", &filter, py::arg("taps"), py::arg("x"), py::arg("precision"),
+        "The int32 accumulators of the fixed-point filter over the signal x from rest: "
+        "acc[n] = Σ c[j] · trunc(scale × x[n - j]), every product and sum wrapping modulo "
+        "2^32 (units of scale²).");
+  m.def("output", &output, py::arg("acc"), py::arg("scale"),
+        "Accumulators in real units: acc ÷ scale² as float64.");
+  m.def("waveform_test", &waveform_test, py::arg("taps"), py::arg("precision"), py::arg("initial"),
+        py::arg("step"), py::arg("ending"),
+        "(time, input, output): the three columns of waves.txt as float64 arrays of "
+        "WAVEFORM_SAMPLES values, the multi-tone test from initial to ending Hz in steps of "
+        "step Hz (not 0).");
+  m.def("sweep", &sweep, py::arg("taps"), py::arg("precision"), py::arg("step"),
+        "(frequencies, peaks): the two columns of frequency.txt, the int32 frequencies from "
+        "4 to 8000 Hz in steps of step (at least 1) and the float64 peak output magnitude of "
+        "a unit sine at each, from rest over SWEEP_SAMPLES samples.");
+  bind_report(m);
+}

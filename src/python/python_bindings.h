@@ -1,0 +1,33 @@
+#pragma once
+// What the parts of the module share.
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "records.h"
+
+namespace fixfir::python {
+
+/// Taps checked and copied, with their coefficients. `filter` borrows the buffer of
+/// `coefficients`, which a move hands over, so the record may move but not be copied.
+struct quantized_taps {
+  quantized_taps() = default;
+  quantized_taps(const quantized_taps&) = delete;
+  quantized_taps& operator=(const quantized_taps&) = delete;
+  quantized_taps(quantized_taps&&) = default;
+  quantized_taps& operator=(quantized_taps&&) = default;
+
+  std::vector<float> taps;
+  std::vector<std::int32_t> coefficients;
+  quantized_filter filter;
+};
+
+/// The `taps` and `precision` arguments checked, copied and quantized.
+quantized_taps quantize_argument(pybind11::handle taps, long long precision);
+
+/// Adds the report's figures to the module.
+void bind_report(pybind11::module_& m);
+
+}  // namespace fixfir::python
