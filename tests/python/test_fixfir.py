@@ -1,0 +1,170 @@
+"""The Python module against the console tool's files and a plain-Python model.
+
+CTest runs this with PYTHONPATH at the built module and FIXFIR_EXE at the built tool.
+"""
+
+import math
+import os
+import subprocess
+from decimal import ROUND_HALF_UP, Decimal
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import fixfir
+
+EXAMPLE_TAPS = Path(__file__).resolve().parents[2] / "examples" / "taps.txt"
+
+
+def example_taps():
+    words = EXAMPLE_TAPS.read_text().split()
+    return np.array([float(w) for w in words[1 : 1 + int(words[0])]], dtype=np.float32)
+
+
+def fixed6(v):
+    """A float64 as fixfir writes it: 17 significant digits, then six decimals with halves
+    rounded away from zero; the sign is kept on a value that rounds to zero."""
+    if math.isnan(v):
+        return "nan"
+    if math.isinf(v):
+        return "-inf" if v < 0 else "inf"
+    d = Decimal("%.16e" % v).quantize(Decimal("0.000001"), rounding=ROUND_HALF_UP)
+    text = format(d, "f")
+    return "-" + text if math.copysign(1.0, v) < 0 and not text.startswith("-") else text
+
+
+def run_console_tool(tmp_path, taps, answers):
+    exe = os.environ.get("FIXFIR_EXE")
+    if not exe:
+        pytest.skip("FIXFIR_EXE is not set (CTest sets it to the built fixfir)")
+    # repr of a float32 value widened to float64 reads back as that float32 exactly.
+    text = "%d\n%s\n" % (len(taps), "\n".join(repr(float(t)) for t in taps))
+    (tmp_path / "taps.txt").write_text(text)
+    subprocess.run([exe], cwd=tmp_path, input="\n".join(map(str, answers)) + "\n",
+                   capture_output=True, text=True, check=True)
+    waves = [line.split("\t") for line in (tmp_path / "waves.txt").read_text().splitlines()]
+    sweep_file = tmp_path / "frequency.txt"  # not written when the step is below 1
+    sweep = sweep_file.exists() and [line.split("\t") for line in sweep_file.read_text().splitlines()]
+    return waves, sweep
+
+
+# Taps, then the tool's answers: precision, initial, step, ending, and the sweep step.
+CONSOLE_CASES = [
+    ("example", example_taps(), (15, 100, 50, 4000, 50)),
+    ("wraps at 30 bits", np.array([0.9, -0.7, 0.8, 0.95], np.float32), (30, 3000, -250, 200, 97)),
+    ("precision 1", np.array([1.5, -2.0, 3.0], np.float32), (1, 1000, 700, 7000, 997)),
+    ("one tone, odd taps", np.array([1.5, -2.25, 1e-3, 0.1], np.float32), (22, 440, 7, 440, 401)),
+]
+
+
+@pytest.mark.parametrize("name,taps,answers", CONSOLE_CASES, ids=[c[0] for c in CONSOLE_CASES])
+def test_arrays_print_as_the_console_tools_files(tmp_path, name, taps, answers):
+    precision, initial, step, ending, sweep_step = answers
+    waves, sweep = run_console_tool(tmp_path, taps, (precision, initial, step, ending, 1))
+    if sweep_step != step:  # the tool sweeps with the waveform step
+        _, sweep = run_console_tool(tmp_path, taps, (precision, initial, sweep_step, ending, 1))
+    # float64 taps holding float32 values go through the same single-precision taps.
+    columns = fixfir.waveform_test(taps.astype(np.float64), precision, initial, step, ending)
+    assert [c.dtype for c in columns] == [np.float64] * 3
+    assert len(waves) == fixfir.WAVEFORM_SAMPLES
+    for n, line in enumerate(waves):
+        assert line == [fixed6(c[n]) for c in columns], f"line {n + 1}"
+    frequencies, peaks = fixfir.sweep(taps, precision, sweep_step)
+    assert frequencies.dtype == np.int32
+    assert [[str(f), fixed6(p)] for f, p in zip(frequencies, peaks)] == sweep
+
+
+def real_to_int32(v):
+    v = float(v)
+    wide = int(v) if -(2.0**63) <= v < 2.0**63 else -(2**63)
+    wide &= 0xFFFFFFFF
+    return wide - 2**32 if wide >= 2**31 else wide
+
+
+def reference_accumulators(taps, x, precision):
+    scale = float(2**precision)
+    c = [real_to_int32(float(np.float32(scale)) * float(np.float32(t))) for t in taps]
+    s = [real_to_int32(scale * v) for v in x]
+    acc = [sum(c[j] * s[n - j] for j in range(min(len(c), n + 1))) for n in range(len(s))]
+    return c, [real_to_int32(a % 2**32) for a in acc]
+
+
+RNG = np.random.default_rng(7)
+# Taps, input and precision, chosen to wrap, to truncate negative values toward zero, and to
+# meet values beyond 32 and 64 bits and not-a-number.
+BIT_CASES = [
+    ([0.25, 0.5, 0.25], [1.0, 0.5, -1.0, 0.0, -0.3], 15),
+    ([0.9, -0.7, 0.8, 0.95], [1.0, 1.0, -1.0, 1.0, 0.999, -0.5], 30),
+    ([-2.7, 3.3], [1.0, -1.0, 0.1, 2.0], 0),
+    ([1.0, 1e-9], [1e12, -5e9, 1e30, float("nan"), float("inf"), 0.5], 20),
+    (RNG.uniform(-1, 1, 45), RNG.uniform(-1.5, 1.5, 3000), 24),  # spans the engine's chunks
+]
+
+
+@pytest.mark.parametrize("taps,x,precision", BIT_CASES)
+def test_quantize_and_filter_match_the_plain_model(taps, x, precision):
+    coefficients, accumulators = reference_accumulators(taps, x, precision)
+    c, scale = fixfir.quantize(taps, precision)
+    assert scale == 2**precision and c.dtype == np.int32 and c.tolist() == coefficients
+    acc = fixfir.filter(taps, np.asarray(x), precision)
+    assert acc.dtype == np.int32 and acc.tolist() == accumulators
+    y = fixfir.output(acc, scale)
+    assert y.tolist() == [a / (float(scale) * scale) for a in accumulators]
+
+
+def test_report_figures_agree_with_the_module_and_numpy():
+    taps = example_taps()
+    frequencies, peaks = fixfir.sweep(taps, 15, 250)
+    r = fixfir.response(taps, 15, 250)
+    assert r["frequency"].tolist() == frequencies.tolist()
+    assert r["fixed_peak"].tolist() == peaks.tolist()
+    w = 2 * np.pi * frequencies / 16000.0
+    h = np.abs(np.exp(-1j * np.outer(w, np.arange(len(taps)))) @ taps.astype(np.float64))
+    np.testing.assert_allclose(fixfir.ideal_response(taps, frequencies), h, atol=1e-12)
+    np.testing.assert_allclose(r["ideal"], h, atol=1e-12)
+    # At precision 15 an accumulator of 2^31 is 2 in real units: taps summing to 2.7 wrap
+    # once the full input has reached all three, taps summing to 0.9 never do.
+    loud = np.ones(400)
+    assert fixfir.accumulator_wraps([0.9, 0.9, 0.9], loud, 15) == 398
+    assert fixfir.accumulator_wraps([0.45, 0.45], loud, 15) == 0
+
+
+ONE = np.array([1.0])
+BAD_ARGUMENTS = [
+    (fixfir.quantize, ([], 15), ValueError, "taps must not be empty"),
+    (fixfir.quantize, (np.ones((2, 2)), 15), ValueError, "one-dimensional"),
+    (fixfir.quantize, (np.array([1 + 1j]), 15), TypeError, "complex128"),
+    (fixfir.quantize, (["0.5"], 15), TypeError, "real numbers"),
+    (fixfir.quantize, (ONE, 31), ValueError, "precision must be 0 to 30"),
+    (fixfir.quantize, (ONE, -1), ValueError, "precision must be 0 to 30"),
+    (fixfir.filter, (ONE, np.array(1.0), 15), ValueError, "x must be one-dimensional"),
+    (fixfir.output, (np.array([0.5]), 2.0), TypeError, "acc must be an array of integers"),
+    (fixfir.output, (np.array([2**31]), 2.0), ValueError, "does not fit 32 bits"),
+    (fixfir.waveform_test, (ONE, 15, 100, 0, 400), ValueError, "step must not be 0"),
+    (fixfir.waveform_test, (ONE, 15, 2**31, 1, 400), ValueError, "initial must fit 32 bits"),
+    (fixfir.sweep, (ONE, 15, 0), ValueError, "step must be at least 1"),
+    (fixfir.response, (ONE, 15, -3), ValueError, "step must be at least 1"),
+]
+
+
+@pytest.mark.parametrize("function,args,error,message", BAD_ARGUMENTS)
+def test_bad_arguments_raise(function, args, error, message):
+    with pytest.raises(error, match=message):
+        function(*args)
+
+
+def test_arguments_are_left_as_they_were():
+    taps = RNG.uniform(-1, 1, 9)
+    x = RNG.uniform(-2, 2, 200)
+    acc = np.arange(-5, 5, dtype=np.int32)
+    kept = [a.copy() for a in (taps, x, acc)]
+    strided = x[::2]  # not contiguous: copied in, as a contiguous array would be
+    contiguous = strided.copy()
+    assert fixfir.filter(taps, strided, 20).tolist() == fixfir.filter(taps, contiguous, 20).tolist()
+    fixfir.quantize(taps, 20)
+    fixfir.output(acc, 8.0)
+    fixfir.accumulator_wraps(taps, x, 20)
+    fixfir.waveform_test(taps, 20, 100, 100, 300)
+    for before, after in zip(kept, (taps, x, acc)):
+        assert before.dtype == after.dtype and np.array_equal(before, after)
