@@ -45,7 +45,8 @@ def run_console_tool(tmp_path, taps, answers):
                    capture_output=True, text=True, check=True)
     waves = [line.split("\t") for line in (tmp_path / "waves.txt").read_text().splitlines()]
     sweep_file = tmp_path / "frequency.txt"  # not written when the step is below 1
-    sweep = sweep_file.exists() and [line.split("\t") for line in sweep_file.read_text().splitlines()]
+    lines = sweep_file.read_text().splitlines() if sweep_file.exists() else []
+    sweep = [line.split("\t") for line in lines]
     return waves, sweep
 
 
