@@ -9,7 +9,6 @@
 #include "conversion.h"
 #include "fir_core.h"
 #include "quantizer.h"
-#include "report_app.h"
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
@@ -464,43 +463,15 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   EXPECT_EQ(parse_report_options(help, o, message), option_result::help);
 }
 
-// ---- Tap text ---------------------------------------------------------------------------
-
-struct tap_text_case {
-  const char* text;
-  const char* problem;  // "" when usable
-};
-
-class TapText : public ::testing::TestWithParam<tap_text_case> {};
-
-TEST_P(TapText, Problems) {
-  const tap_text_case& c = GetParam();
-  EXPECT_EQ(tap_text_problem(c.text), c.problem);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, TapText,
-    ::testing::Values(tap_text_case{"3\n0.5 0.25 0.125\n", ""},
-                      tap_text_case{"3\n0.5 0.25 0.125", ""},
-                      tap_text_case{"0x2 1 -2e-3 anything after", ""},
-                      tap_text_case{"", "no tap count at the start"},
-                      tap_text_case{"taps: 3", "no tap count at the start"},
-                      tap_text_case{"0\n", "the tap count is 0, not at least 1"},
-                      tap_text_case{"-4 1 2 3 4", "the tap count is -4, not at least 1"},
-                      tap_text_case{"5\n1 2 3\n", "tap 4 of 5 is missing or not a number"},
-                      tap_text_case{"3 1 x 2", "tap 2 of 3 is missing or not a number"},
-                      tap_text_case{"2 1 nan", "tap 2 of 2 is missing or not a number"}));
-
 // ---- Plot helpers -----------------------------------------------------------------------
 
-TEST(Plot, QuotingAndRanges) {
-  EXPECT_EQ(gnuplot_quote("a dir/it's"), "'a dir/it''s'");
+TEST(Plot, FixedOutputNamesAndExplicitRanges) {
   // Every range is explicit, so gnuplot never autoscales a plot of undefined points.
   const std::vector<sweep_point> silent{{4, nan, nan, 0.0}, {14, nan, nan, 0.0}};
-  const std::string script = response_script(silent, 40, "/x/response.png");
+  const std::string script = response_script(silent, 40);
   EXPECT_NE(script.find("set yrange [-"), std::string::npos);
   EXPECT_NE(script.find("4 NaN NaN NaN\n"), std::string::npos);
-  EXPECT_NE(script.find("set output '/x/response.png'"), std::string::npos);
+  EXPECT_NE(script.find("set output 'response.png'\n"), std::string::npos);
 }
 
 }  // namespace
