@@ -1,9 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conversion.h"
@@ -12,6 +18,7 @@
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
+#include "report_progress.h"
 #include "text_format.h"
 #include "waveform_test.h"
 
@@ -472,6 +479,65 @@ TEST(Plot, FixedOutputNamesAndExplicitRanges) {
   EXPECT_NE(script.find("set yrange [-"), std::string::npos);
   EXPECT_NE(script.find("4 NaN NaN NaN\n"), std::string::npos);
   EXPECT_NE(script.find("set output 'response.png'\n"), std::string::npos);
+}
+
+// ---- Progress bar -----------------------------------------------------------------------
+
+// Everything written to the terminal side of a pseudo-terminal so far.
+std::string drain(int master) {
+  std::string text;
+  char buf[4096];
+  ssize_t n = 0;
+  while ((n = read(master, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+  return text;
+}
+
+TEST(Progress, DrawsOnATerminalOnlyAndAtMostTenTimesASecond) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  progress_bar quiet;
+  progress_start(quiet, file, "sweep");
+  progress_report(progress_callback_for(quiet), 5, 10);
+  progress_finish(quiet);
+  EXPECT_EQ(std::ftell(file), 0L);
+  std::fclose(file);
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  std::FILE* terminal = std::fopen(ptsname(master), "w");
+  ASSERT_NE(terminal, nullptr);
+  termios mode{};
+  tcgetattr(fileno(terminal), &mode);
+  cfmakeraw(&mode);  // no output processing: the test sees exactly what was written
+  tcsetattr(fileno(terminal), TCSANOW, &mode);
+  // A bar that drew on every call would fill the terminal: fail then, never block.
+  fcntl(fileno(terminal), F_SETFL, fcntl(fileno(terminal), F_GETFL) | O_NONBLOCK);
+
+  progress_bar bar;
+  progress_start(bar, terminal, "sweep");
+  const progress_callback advance = progress_callback_for(bar);
+  const auto start = std::chrono::steady_clock::now();
+  for (std::int64_t done = 0; done <= 100000; ++done) progress_report(advance, done, 100000);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::string drawn = drain(master);
+  const auto draws = static_cast<double>(std::count(drawn.begin(), drawn.end(), '\r'));
+  EXPECT_GE(draws, 1.0);
+  EXPECT_LE(draws, 1.0 + seconds * 10.0) << drawn;
+  EXPECT_EQ(drawn.rfind("\rsweep: 0 / 100000 (0%), --:-- left", 0), 0U) << drawn;
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  progress_report(advance, 25000, 100000);
+  EXPECT_NE(drain(master).find("sweep: 25000 / 100000 (25%), "), std::string::npos);
+  progress_finish(bar);
+  const std::string cleared = drain(master);
+  EXPECT_TRUE(cleared.size() > 2 && cleared.front() == '\r' && cleared.back() == '\r' &&
+              cleared.find_first_not_of(' ', 1) == cleared.size() - 1)
+      << cleared;
+  std::fclose(terminal);
+  close(master);
 }
 
 }  // namespace
