@@ -25,7 +25,7 @@ TEST_P(ParseTapText, CountsTapsAndMessages) {
   const auto& c = GetParam();
   tap_list list;
   std::uint64_t messages = 99;
-  ASSERT_EQ(parse_tap_text(c.text, list, nullptr, messages), tap_file_status::ok);
+  ASSERT_EQ(parse_tap_text(c.text, list, nullptr, messages), status::ok);
   EXPECT_EQ(list.count, c.count);
   EXPECT_EQ(messages, c.messages);
   ASSERT_EQ(list.taps.size, c.taps.size());
@@ -65,7 +65,7 @@ TEST(ParseTapText, WritesMessagesWithoutBreaks) {
   ASSERT_NE(console, nullptr);
   tap_list list;
   std::uint64_t messages = 0;
-  ASSERT_EQ(parse_tap_text("6\n1", list, console, messages), tap_file_status::ok);
+  ASSERT_EQ(parse_tap_text("6\n1", list, console, messages), status::ok);
   std::rewind(console);
   char buf[256] = {};
   const std::size_t n = std::fread(buf, 1, sizeof buf - 1, console);
@@ -81,7 +81,7 @@ TEST(ParseTapText, WritesMessagesWithoutBreaks) {
 struct facts_case {
   const char* name;
   std::string text;  // "@path": read that path instead of a file holding the text
-  tap_file_status status;
+  status result;
   bool count_read;
   std::int32_t count;
   std::int32_t numbers;
@@ -105,7 +105,7 @@ TEST_P(ReadTapFileAt, Facts) {
   }
   tap_list list;
   tap_read_facts facts;
-  EXPECT_EQ(read_tap_file_at(path, list, nullptr, facts), c.status);
+  EXPECT_EQ(read_tap_file_at(path, list, nullptr, facts), c.result);
   std::remove((std::string(folder) + "/taps.txt").c_str());
   rmdir(folder);
   EXPECT_EQ(facts.count_read, c.count_read);
@@ -118,24 +118,23 @@ TEST_P(ReadTapFileAt, Facts) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ReadTapFileAt,
     ::testing::Values(
-        facts_case{"Whole", "3\n0.5 0.25 0.125\n", tap_file_status::ok, true, 3, 3, 0},
-        facts_case{"NoFinalBreak", "3\n0.5 0.25 0.125", tap_file_status::ok, true, 3, 3, 0},
-        facts_case{"TextAfter", "0x2 1 -2e-3 anything after", tap_file_status::ok, true, 2, 2, 0},
-        facts_case{"Empty", "", tap_file_status::ok, false, 0, 0, 0},
-        facts_case{"Word", "taps: 3", tap_file_status::ok, false, 0, 0, 0},
-        facts_case{"Zero", "0\n", tap_file_status::ok, true, 0, 0, 0},
-        facts_case{"Negative", "-4 1 2 3 4", tap_file_status::ok, true, -4, 0, 0},
-        facts_case{"Short", "5\n1 2 3\n", tap_file_status::ok, true, 5, 3, 0},
-        facts_case{"ShortNoBreak", "4\n1 2 3", tap_file_status::ok, true, 4, 3, 0},
-        facts_case{"Letter", "3 1 x 2", tap_file_status::ok, true, 3, 1, 0},
-        facts_case{"Nan", "2 1 nan", tap_file_status::ok, true, 2, 1, 0},
+        facts_case{"Whole", "3\n0.5 0.25 0.125\n", status::ok, true, 3, 3, 0},
+        facts_case{"NoFinalBreak", "3\n0.5 0.25 0.125", status::ok, true, 3, 3, 0},
+        facts_case{"TextAfter", "0x2 1 -2e-3 anything after", status::ok, true, 2, 2, 0},
+        facts_case{"Empty", "", status::ok, false, 0, 0, 0},
+        facts_case{"Word", "taps: 3", status::ok, false, 0, 0, 0},
+        facts_case{"Zero", "0\n", status::ok, true, 0, 0, 0},
+        facts_case{"Negative", "-4 1 2 3 4", status::ok, true, -4, 0, 0},
+        facts_case{"Short", "5\n1 2 3\n", status::ok, true, 5, 3, 0},
+        facts_case{"ShortNoBreak", "4\n1 2 3", status::ok, true, 4, 3, 0},
+        facts_case{"Letter", "3 1 x 2", status::ok, true, 3, 1, 0},
+        facts_case{"Nan", "2 1 nan", status::ok, true, 2, 1, 0},
         // The lone sign fails; the 5 after it is read, but the file still has a gap.
-        facts_case{"SignThenNumber", "3 1 - 5", tap_file_status::ok, true, 3, 1, 0},
-        facts_case{"Missing", "@/nonexistent/taps.txt", tap_file_status::not_found, false, 0, 0,
-                   ENOENT},
-        facts_case{"Folder", "@/tmp", tap_file_status::not_found, false, 0, 0, EISDIR},
+        facts_case{"SignThenNumber", "3 1 - 5", status::ok, true, 3, 1, 0},
+        facts_case{"Missing", "@/nonexistent/taps.txt", status::failure, false, 0, 0, ENOENT},
+        facts_case{"Folder", "@/tmp", status::failure, false, 0, 0, EISDIR},
         // Endless: read only as far as the count, which is not there.
-        facts_case{"Endless", "@/dev/zero", tap_file_status::ok, false, 0, 0, 0}),
+        facts_case{"Endless", "@/dev/zero", status::ok, false, 0, 0, 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -84,15 +84,15 @@ bool read_taps(const std::string& path, tap_list& list, std::string& message) {
   tap_read_facts facts;
   const std::string shown = printable(path);
   switch (read_tap_file_at(path, list, nullptr, facts)) {
-    case tap_file_status::not_found:
+    case status::failure:
       message = (facts.opened ? "cannot read " : "cannot open ") + shown + ": " +
                 std::strerror(facts.error);
       return false;
-    case tap_file_status::out_of_memory:
+    case status::out_of_memory:
       message =
           shown + ": the tap count " + std::to_string(facts.count) + " is too large for memory";
       return false;
-    case tap_file_status::ok:
+    case status::ok:
       break;
   }
   if (!facts.count_read) {
