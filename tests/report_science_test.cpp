@@ -10,13 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "fir_core.h"
+#include "fir_reference.h"
 #include "frequency_sweep.h"
 #include "quantizer.h"
 #include "report_bands.h"
 #include "report_model.h"
 #include "report_precision.h"
-#include "waveform_test.h"
 
 namespace fixfir {
 namespace {

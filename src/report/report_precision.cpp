@@ -6,7 +6,7 @@
 #include <limits>
 #include <new>
 
-#include "fir_core.h"
+#include "fir_engine.h"
 #include "quantizer.h"
 
 namespace fixfir {

@@ -15,7 +15,7 @@ using doubles8 [[gnu::vector_size(64)]] = double;
 using bits8 [[gnu::vector_size(64)]] = std::uint64_t;
 using signed8 [[gnu::vector_size(32)]] = std::int32_t;
 constexpr std::size_t lane_count = 16;
-static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
+static_assert(CONVOLVE_BLOCK == 2 * lane_count);
 
 }  // namespace
 
@@ -30,23 +30,6 @@ static_assert(CONVOLVE_BLOCK == 2 * lane_count && DOT_LANES == lane_count);
 #else
 #define FIXFIR_VECTOR_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
 #endif
-
-FIXFIR_VECTOR_CLONES std::uint32_t wrapping_dot(const std::uint32_t* a, const std::uint32_t* b,
-                                                std::size_t n) noexcept {
-  lanes16 sum{};
-  std::size_t i = 0;
-  for (; i + lane_count <= n; i += lane_count) {
-    lanes16 va;
-    lanes16 vb;
-    std::memcpy(&va, a + i, sizeof va);  // unaligned loads
-    std::memcpy(&vb, b + i, sizeof vb);
-    sum += va * vb;
-  }
-  std::uint32_t total = 0;
-  for (std::size_t l = 0; l < lane_count; ++l) total += sum[l];
-  for (; i < n; ++i) total += a[i] * b[i];
-  return total;
-}
 
 // Vectorised across outputs rather than across taps: each tap is broadcast and multiplies
 // the 32 consecutive samples that the 32 outputs of a block see through it. No horizontal
