@@ -1,6 +1,8 @@
 // fixfir-report's bands, responses and precision figures, held to filters designed with a
 // standard design tool (tests/fixtures/design_fixtures.py) and to their true figures.
 
+#include "report_science.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -381,6 +383,49 @@ INSTANTIATE_TEST_SUITE_P(AroundTheLimit, SweepWraps,
                                            sweep_wrap_case{"kaiser_lp_255", 2, 4000},
                                            sweep_wrap_case{"kaiser_lp_255", 9, 7000},
                                            sweep_wrap_case{"remez_bp_95", 2, 2500}));
+
+// ---- Every precision in one sweep --------------------------------------------------------
+
+// One pass over the frequencies for several precisions gives each precision's own sweep:
+// fixfir's peaks exactly, the wraps the core makes, and the steady state of its
+// coefficients.
+TEST(PrecisionSweeps, EachPrecisionIsItsOwnSweep) {
+  const std::vector<float> taps = load_taps("remez_bp_95");
+  const std::int32_t limit = largest_wrap_free_precision(taps);
+  const std::vector<std::int32_t> precisions = {limit - 4, limit, limit + 1, limit + 5};
+  constexpr std::int32_t step = 211;
+  precision_sweeps sweeps;
+  ASSERT_TRUE(sweep_precisions(taps, precisions, step, 2, sweeps));
+  ASSERT_EQ(sweeps.runs.size(), precisions.size());
+  ASSERT_EQ(sweeps.frequency.size(), static_cast<std::size_t>(sweep_frequency_count(step)));
+  for (std::size_t k = 0; k < precisions.size(); ++k) {
+    const swept_precision& run = sweeps.runs[k];
+    const owned_filter f = quantize(taps, precisions[k]);
+    fir_state state;
+    ASSERT_TRUE(fir_init(state, f.filter));
+    std::vector<double> h(f.coefficients.begin(), f.coefficients.end());
+    for (double& v : h) v /= static_cast<double>(f.filter.scale);
+    std::int32_t wraps = 0;
+    for (std::size_t i = 0; i < sweeps.frequency.size(); ++i) {
+      const std::int32_t frequency = sweeps.frequency[i];
+      EXPECT_EQ(run.peak[i], fir_output(state.scale, sweep_peak(state, frequency)))
+          << precisions[k] << " " << frequency;
+      sine_basis basis;
+      ASSERT_TRUE(make_sine_basis(frequency, SWEEP_SAMPLES, basis));
+      const bool wrapped = run_fixed_model(f.filter, basis.sine).wraps > 0;
+      EXPECT_EQ(run.wrapped[i] != 0, wrapped) << precisions[k] << " " << frequency;
+      wraps += wrapped ? 1 : 0;
+      if (!wrapped && frequency != SWEEP_LAST_FREQUENCY) {
+        EXPECT_NEAR(run.steady[i], magnitude_at(h, frequency), std::ldexp(1.0, -precisions[k]));
+      }
+    }
+    EXPECT_EQ(run.wraps, wraps);
+    if (k < 2) {
+      EXPECT_EQ(wraps, 0);
+    }
+  }
+  EXPECT_GT(sweeps.runs.back().wraps, 0);
+}
 
 // ---- Where the error comes from -----------------------------------------------------------
 
