@@ -233,6 +233,36 @@ double magnitude_at(std::span<const double> h, double frequency) noexcept {
   return std::hypot(re, im);
 }
 
+bool averaged_spectrum(std::span<const double> x, std::size_t segment,
+                       std::vector<double>& out) noexcept {
+  try {
+    std::vector<double> window(segment);
+    double window_power = 0.0;
+    for (std::size_t i = 0; i < segment; ++i) {
+      window[i] =
+          0.5 - 0.5 * std::cos(2.0 * pi * static_cast<double>(i) / static_cast<double>(segment));
+      window_power += window[i] * window[i];
+    }
+    out.assign(segment / 2 + 1, 0.0);
+    std::vector<std::complex<double>> a(segment);
+    std::size_t segments = 0;
+    for (std::size_t start = 0; segments == 0 || start + segment <= x.size();
+         start += segment / 2) {
+      for (std::size_t i = 0; i < segment; ++i)
+        a[i] = start + i < x.size() ? window[i] * x[start + i] : 0.0;
+      fft(a);
+      for (std::size_t k = 0; k < out.size(); ++k) out[k] += std::norm(a[k]);
+      ++segments;
+    }
+    const double norm =
+        2.0 / (window_power * static_cast<double>(segment) * static_cast<double>(segments));
+    for (double& v : out) v *= norm;
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 band_plan infer_bands(const dense_response& response) {
   band_plan plan;
   const std::vector<double>& m = response.magnitude;

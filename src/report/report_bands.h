@@ -80,6 +80,14 @@ struct band_figures_db {
 /// |Σ h[j] e^(-iωj)| at one frequency, summed directly.
 [[nodiscard]] double magnitude_at(std::span<const double> h, double frequency) noexcept;
 
+/// Welch's averaged power spectrum of `x`: Hann-windowed segments of `segment` samples (a
+/// power of two) overlapping by half, out[k] for k = 0 … segment / 2 at k · 16000 /
+/// segment Hz, scaled so that white noise of variance v reads 2 v / segment at every k
+/// (the power in one bin) and a sine of amplitude A about A² / 3 at its bin. With fewer
+/// than `segment` samples, `x` is zero-padded to one segment. False when memory runs out.
+[[nodiscard]] bool averaged_spectrum(std::span<const double> x, std::size_t segment,
+                                     std::vector<double>& out) noexcept;
+
 /// The bands of the response of some unquantized taps, read from the shape of `taps`:
 ///
 /// - a pass band lies in each stretch where the response is within 3 dB of its peak: it

@@ -97,6 +97,7 @@ double mean_square_difference(std::span<const double> a, std::span<const double>
 }
 
 std::string decibels(double v) {
+  if (std::isnan(v)) return "nan dB";
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f dB", v);
   return buf;
@@ -191,7 +192,27 @@ bool run_wrapped(const wrap_check& run) noexcept {
       {run.coefficients, run.samples.first(n), run.accumulators.first(n), {}, {}, run.scale});
 }
 
-bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& basis) noexcept {
+wrap_verdict verdict_from_lower(std::int64_t largest_sum_at_p0, std::uint64_t coefficient_sum_at_p0,
+                                std::size_t taps, std::int32_t p0, std::int32_t p) noexcept {
+  if (p0 < 0 || p < p0 || largest_sum_at_p0 < 0) return wrap_verdict::unknown;
+  const double growth = std::ldexp(1.0, 2 * (p - p0));
+  const double spread = growth * (static_cast<double>(coefficient_sum_at_p0) +
+                                  static_cast<double>(taps) * (std::ldexp(1.0, p0) + 1.0));
+  const double centre = growth * static_cast<double>(largest_sum_at_p0);
+  // A hair of slack for the rounding of these doubles.
+  const double slack = 1e-12 * (centre + spread);
+  if (centre + spread + slack <= largest_int32) return wrap_verdict::none;
+  if (centre - spread - slack > largest_int32 + 1.0) return wrap_verdict::wraps;
+  return wrap_verdict::unknown;
+}
+
+std::size_t steady_fit_start(std::size_t taps, std::size_t samples) noexcept {
+  const std::size_t full = taps > 0 ? taps - 1 : 0;
+  return samples > STEADY_FIT_SAMPLES ? std::max(full, samples - STEADY_FIT_SAMPLES) : full;
+}
+
+bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& basis,
+                     std::size_t cosines_from) noexcept {
   try {
     basis.frequency = frequency;
     basis.sine.resize(samples);
@@ -201,7 +222,7 @@ bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& ba
     for (std::size_t n = 0; n < samples; ++n) {
       const double argument = (f * t) * TWO_PI;
       basis.sine[n] = std::sin(argument);
-      basis.cosine[n] = std::cos(argument);
+      basis.cosine[n] = n >= cosines_from ? std::cos(argument) : 0.0;
       t = t + SAMPLE_INTERVAL;
     }
     return true;
@@ -290,6 +311,30 @@ double predicted_truncation_power(std::span<const std::int32_t> coefficients, do
     total += mean * mean + variance * q * q / 12.0;
   }
   return total / static_cast<double>(input.size());
+}
+
+double truncation_model(std::span<const std::int32_t> coefficients, double scale,
+                        std::span<const double> input, std::vector<double>& mean) noexcept {
+  try {
+    const double q = 1.0 / scale;
+    mean.assign(input.size(), 0.0);
+    std::size_t nonzero = 0;
+    for (std::size_t n = 0; n < input.size(); ++n) {
+      if (input[n] != 0.0) ++nonzero;
+      const std::size_t met = std::min(coefficients.size(), n + 1);
+      double m = 0.0;
+      for (std::size_t j = 0; j < met; ++j) {
+        const double x = input[n - j];
+        if (x == 0.0) continue;
+        m += static_cast<double>(coefficients[j]) * q * (x > 0.0 ? -q / 2.0 : q / 2.0);
+      }
+      mean[n] = m;
+    }
+    if (input.empty()) return 0.0;
+    return q * q / 12.0 * static_cast<double>(nonzero) / static_cast<double>(input.size());
+  } catch (const std::bad_alloc&) {
+    return not_a_number;
+  }
 }
 
 double power_ratio_db(double signal_power, double error_power) noexcept {

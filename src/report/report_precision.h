@@ -58,6 +58,26 @@ struct wrap_check {
 
 [[nodiscard]] bool run_wrapped(const wrap_check& run) noexcept;
 
+/// Whether a run at precision p wraps, judged from an exact run of the same input at a
+/// lower precision p0 (one that cannot wrap). Scaling up by k = p - p0 bits moves each
+/// coefficient and each sample by less than 2^k from 2^k times its value at p0, so each
+/// exact sum at p lies within 4^k · (Σ |c at p0| + taps · (2^p0 + 1)) of 4^k times the sum
+/// at p0. From the largest magnitude of the sums at p0 it follows that no sum at p leaves
+/// the 32-bit range, that one does, or neither (then the run at p must be checked). The
+/// inputs must satisfy |x| ≤ 1 and the taps |tap| · 2^p < 2^31 (no coefficient wrapped).
+enum class wrap_verdict { none, wraps, unknown };
+
+[[nodiscard]] wrap_verdict verdict_from_lower(std::int64_t largest_sum_at_p0,
+                                              std::uint64_t coefficient_sum_at_p0, std::size_t taps,
+                                              std::int32_t p0, std::int32_t p) noexcept;
+
+/// The samples a steady-state fit uses: the last `STEADY_FIT_SAMPLES` of a run, or all
+/// once the history is full if that is later.
+inline constexpr std::size_t STEADY_FIT_SAMPLES = 512;
+
+/// The first sample of the fit for a run of `samples` samples through `taps` taps.
+[[nodiscard]] std::size_t steady_fit_start(std::size_t taps, std::size_t samples) noexcept;
+
 /// The sine of the sweep at one frequency, and its cosine, on the sweep's clock
 /// (t accumulated by t += 6.25e-05, argument (f × t) × 6.283185307179586).
 struct sine_basis {
@@ -66,9 +86,10 @@ struct sine_basis {
   std::vector<double> cosine;
 };
 
-/// Fills `basis` for `samples` samples at `frequency`. False when memory runs out.
-[[nodiscard]] bool make_sine_basis(std::int32_t frequency, std::size_t samples,
-                                   sine_basis& basis) noexcept;
+/// Fills `basis` for `samples` samples at `frequency`; cosines only from `cosines_from` on
+/// (those before are 0). False when memory runs out.
+[[nodiscard]] bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& basis,
+                                   std::size_t cosines_from = 0) noexcept;
 
 /// The amplitude of the least-squares fit a · sin + b · cos to `output[first ..]` (the
 /// steady state starts once the history is full: first = taps - 1), as √(a² + b²). NaN
@@ -111,6 +132,15 @@ struct error_split {
 [[nodiscard]] double predicted_truncation_power(std::span<const std::int32_t> coefficients,
                                                 double scale,
                                                 std::span<const double> input) noexcept;
+
+/// The truncation model's prediction as a signal and a white level: `mean` receives the
+/// filtered mean error Σ (c[j] / scale) · (-sign(x[n - j]) / (2 · scale)), and the return
+/// value is the variance of the white part of each truncated sample, (1 / scale)² / 12
+/// times the share of samples that are not 0 (to be filtered by |C(f)| / scale). False
+/// (NaN) when memory runs out.
+[[nodiscard]] double truncation_model(std::span<const std::int32_t> coefficients, double scale,
+                                      std::span<const double> input,
+                                      std::vector<double>& mean) noexcept;
 
 /// The split for a waveform test: `reference` the unquantized filter's output,
 /// `coefficient_model` that of `run_coefficient_model`, `fixed` the fixed-point output,

@@ -14,13 +14,15 @@
 
 #include "records.h"
 #include "report_bands.h"
+#include "report_model.h"
 #include "report_precision.h"
 
 namespace fixfir {
 
 /// One precision's sweep: per swept frequency, fixfir's peak (the value of frequency.txt,
 /// start-up transient included), the steady-state amplitude fitted once the history is
-/// full, and whether the run wrapped its accumulator.
+/// full (over the last STEADY_FIT_SAMPLES samples), and whether the run wrapped its
+/// accumulator.
 struct swept_precision {
   std::int32_t precision = 0;
   std::vector<double> peak;
@@ -35,12 +37,13 @@ struct precision_sweeps {
   std::vector<swept_precision> runs;
 };
 
-/// Sweeps `taps` quantized at each of `precisions` (0 to 30), 4 to 8000 Hz in steps of
-/// `step` (at least 1), on `threads` threads. `progress(done, total)` is told on the
-/// calling thread as frequencies finish in order.
+/// Sweeps `taps` quantized at each of `precisions`, 4 to 8000 Hz in steps of `step` (at
+/// least 1), on `threads` threads. Without `peaks` the peaks are NaN and each run filters
+/// only what its steady-state fit needs (wraps are still judged over whole runs).
+/// `progress(done, total)` is told on the calling thread as frequencies finish in order.
 [[nodiscard]] bool sweep_precisions(
     std::span<const float> taps, std::span<const std::int32_t> precisions, std::int32_t step,
-    unsigned threads, precision_sweeps& out,
+    unsigned threads, bool peaks, precision_sweeps& out,
     const std::function<void(std::size_t, std::size_t)>& progress = {}) noexcept;
 
 /// The measurable points of one series of a sweep (8000 Hz, sampled at its zero
@@ -92,6 +95,13 @@ struct waveform_figures {
                                     std::span<const double> reference, bool split,
                                     waveform_figures& out);
 
+/// The truncation model's arithmetic error spectrum on the grid of `averaged_spectrum`
+/// with `segment` samples: the spectrum of the filtered mean error plus the white part
+/// shaped by |C(f)| / scale. False when memory runs out.
+[[nodiscard]] bool predicted_error_spectrum(std::span<const std::int32_t> coefficients,
+                                            double scale, std::span<const double> input,
+                                            std::size_t segment, std::vector<double>& out);
+
 /// Text of the summary lines about the bands: "passbands (...): 0 to 1820 Hz" and the
 /// same for the stop bands.
 [[nodiscard]] std::vector<std::string> band_lines(const band_plan& plan);
@@ -103,5 +113,59 @@ struct waveform_figures {
 
 /// The scan's table, one row per precision, with its header.
 [[nodiscard]] std::vector<std::string> scan_table(std::span<const precision_row> rows);
+
+/// What one report or scan is asked for.
+struct science_options {
+  std::int32_t precision = 0;
+  frequency_settings tones;
+  std::int32_t sweep_step = 1;
+  band_plan given;  ///< bands named on the command line, if any
+  unsigned threads = 1;
+};
+
+/// Everything a report at one precision says and draws.
+struct precision_report {
+  band_setup bands;
+  std::vector<std::int32_t> coefficients;
+  quantized_filter filter;  ///< over `coefficients`
+  dense_response coefficient_response;
+  response_figures figures;
+  precision_sweeps sweeps;  ///< one run: the chosen precision
+  waveform_signal signal;
+  std::vector<double> reference;  ///< the unquantized filter on the waveform test
+  waveform_figures waveform;
+  std::int32_t wrap_free_limit = -1;
+  wrap_bound bound;
+  std::vector<double> predicted_spectrum;  ///< per SPECTRUM_SEGMENT bin, for waves.png
+};
+
+/// Measures `taps` at `options.precision`. On failure `message` says why (bands that do
+/// not make sense, or memory).
+[[nodiscard]] bool run_precision_report(std::span<const float> taps, const science_options& options,
+                                        precision_report& out, std::string& message);
+
+/// The summary lines of a report after the sweep line: bands, the four responses, wraps,
+/// the wrap-free limit and headroom, and where the waveform test's error comes from.
+[[nodiscard]] std::vector<std::string> precision_report_lines(const precision_report& r,
+                                                              std::int32_t precision);
+
+/// A scan of every precision from 0 to 30.
+struct scan_report {
+  band_setup bands;
+  band_figures_db taps_figures;
+  std::vector<precision_row> rows;
+  precision_targets targets;
+  recommendation choice;
+  std::int32_t wrap_free_limit = -1;
+};
+
+/// Scans `taps`. NaN fields of `asked` take their defaults: the unquantized attenuation
+/// less 1 dB, the unquantized ripple plus 0.1 dB, and no SNR target.
+[[nodiscard]] bool run_scan(std::span<const float> taps, const science_options& options,
+                            const precision_targets& asked, scan_report& out, std::string& message);
+
+/// The scan's text: targets, bands, the table, the wrap-free limit, and last the
+/// recommendation and the line that says why.
+[[nodiscard]] std::vector<std::string> scan_lines(const scan_report& r);
 
 }  // namespace fixfir
