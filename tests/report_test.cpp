@@ -437,7 +437,17 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{{BASE, "--step", "50", "--frobnicate"}, "unknown option '--frobnicate'"},
         option_case{{BASE, "--step", "50", "extra"}, "unexpected argument 'extra'"},
         option_case{{BASE, "--step", "50", "--dir="}, "--dir needs a folder"},
-        option_case{{"--help=yes"}, "takes no value"}));
+        option_case{{"--help=yes"}, "takes no value"},
+        option_case{{BASE, "--step", "50", "--passband", "1800"}, "--passband: '1800' is not"},
+        option_case{{BASE, "--step", "50", "--stopband=900:100"}, "LO below HI"},
+        option_case{{BASE, "--step", "50", "--passband", "0:1000", "--stopband", "900:8000"},
+                    "overlaps"},
+        option_case{{BASE, "--step", "50", "--min-snr", "60"}, "targets of --scan"},
+        option_case{
+            {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--max-ripple", "x"},
+            "'x' is not a number of decibels"},
+        option_case{{"--scan=1"}, "takes no value"},
+        option_case{{"--scan", "--step", "50", "--ending", "4000"}, "missing --initial"}));
 
 TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   const std::vector<const char*> args{"--precision=15", "--initial", "-100",  "--step=+50",
@@ -459,6 +469,23 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   EXPECT_EQ(o.frequencies.frequency_step, -100);
   EXPECT_EQ(o.sweep_step, 10);
   EXPECT_EQ(o.dir, ".");
+
+  // A scan needs no precision; bands repeat and targets take decimals.
+  std::vector<const char*> scan{"--scan",    "--initial",  "100",          "--step",
+                                "50",        "--ending",   "4000",         "--passband",
+                                "0:1500",    "--stopband", "0:0.5",        "--stopband=2000:8000",
+                                "--min-snr", "60.5",       "--max-ripple", "0.25"};
+  ASSERT_EQ(parse_report_options(scan, o, message), option_result::error);  // overlaps
+  scan[9] = "--passband";
+  ASSERT_EQ(parse_report_options(scan, o, message), option_result::run) << message;
+  EXPECT_TRUE(o.scan);
+  ASSERT_EQ(o.bands.passbands.size(), 2U);
+  ASSERT_EQ(o.bands.stopbands.size(), 1U);
+  EXPECT_EQ(o.bands.stopbands[0].low, 2000.0);
+  EXPECT_TRUE(o.bands.passbands_given && o.bands.stopbands_given);
+  EXPECT_EQ(o.targets.min_snr_db, 60.5);
+  EXPECT_EQ(o.targets.max_ripple_db, 0.25);
+  EXPECT_TRUE(std::isnan(o.targets.min_attenuation_db));
 
   const std::vector<const char*> help{"--precision", "x", "--help"};
   EXPECT_EQ(parse_report_options(help, o, message), option_result::help);
