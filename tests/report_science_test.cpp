@@ -513,7 +513,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {row(10, 50, 0.5, 40), row(11, 50, 0.31, 45), row(12, 50, 0.29, 50)},
                        {40.0, 0.3, nan_value},
                        12,
-                       "ripple 0.31 dB > 0.30 dB"},
+                       "ripple 0.3100 dB > 0.3000 dB"},
         recommend_case{
             "wraps_exclude",
             {row(15, 50, 0.1, 60), row(16, 60, 0.1, 20, 5, 0), row(17, 60, 0.1, 10, 0, 3)},
@@ -531,6 +531,52 @@ INSTANTIATE_TEST_SUITE_P(
                        -1,
                        "every precision wraps"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+struct scan_case {
+  const char* design;
+  std::int32_t recommended;  // with the default targets
+};
+
+class ScanDesign : public ::testing::TestWithParam<scan_case> {};
+
+// The scan over real designs: its own figures at the recommendation meet the targets,
+// the precision below does not, and the choice is the expected one.
+TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
+  const scan_case& c = GetParam();
+  const std::vector<float> taps = load_taps(c.design);
+  science_options o;
+  o.tones = {100, 50, 4000};
+  o.sweep_step = 100;
+  o.threads = 2;
+  scan_report r;
+  std::string message;
+  const precision_targets defaults{nan_value, nan_value, nan_value};
+  ASSERT_TRUE(run_scan(taps, o, defaults, r, message)) << message;
+  ASSERT_EQ(r.rows.size(), 31U);
+  EXPECT_NEAR(r.targets.min_attenuation_db, r.taps_figures.worst_attenuation_db - 1.0, 1e-9);
+  EXPECT_EQ(r.choice.precision, c.recommended) << r.choice.reason;
+  EXPECT_EQ(r.wrap_free_limit, largest_wrap_free_precision(taps));
+  for (const precision_row& row : r.rows) {
+    EXPECT_EQ(row.wrap_free, row.precision <= r.wrap_free_limit) << row.precision;
+    if (row.wrap_free) {
+      EXPECT_EQ(row.waveform_wraps, 0) << row.precision;
+      EXPECT_EQ(row.sweep_wraps, 0) << row.precision;
+    }
+  }
+  const std::vector<std::string> lines = scan_lines(r);
+  ASSERT_GE(lines.size(), 2U);
+  EXPECT_EQ(lines[lines.size() - 2],
+            "recommended precision: " +
+                (c.recommended >= 0 ? std::to_string(c.recommended) : std::string("none")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ScanDesign,
+                         ::testing::Values(scan_case{"kaiser_lp_255", -1},
+                                           scan_case{"kaiser_bp_119", 15},
+                                           scan_case{"remez_lp_63", 12},
+                                           scan_case{"remez_bp_95", 14},
+                                           scan_case{"firls_bs_81", 13}),
+                         [](const auto& p) { return std::string(p.param.design); });
 
 }  // namespace
 }  // namespace fixfir

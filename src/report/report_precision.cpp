@@ -96,10 +96,10 @@ double mean_square_difference(std::span<const double> a, std::span<const double>
   return n == 0 ? not_a_number : sum / static_cast<double>(n);
 }
 
-std::string decibels(double v) {
+std::string decibels(double v, const char* format = "%.2f dB") {
   if (std::isnan(v)) return "nan dB";
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2f dB", v);
+  std::snprintf(buf, sizeof buf, format, v);
   return buf;
 }
 
@@ -115,7 +115,8 @@ std::string shortfalls(const precision_row& row, const precision_targets& t) {
     add("attenuation " + decibels(row.fixed_attenuation_db) + " < " +
         decibels(t.min_attenuation_db));
   if (!std::isnan(t.max_ripple_db) && !(row.fixed_ripple_db <= t.max_ripple_db))
-    add("ripple " + decibels(row.fixed_ripple_db) + " > " + decibels(t.max_ripple_db));
+    add("ripple " + decibels(row.fixed_ripple_db, "%.4f dB") + " > " +
+        decibels(t.max_ripple_db, "%.4f dB"));
   if (!std::isnan(t.min_snr_db) && !(row.snr_db >= t.min_snr_db))
     add("SNR " + decibels(row.snr_db) + " < " + decibels(t.min_snr_db));
   return why;
@@ -125,7 +126,7 @@ std::string targets_text(const precision_targets& t) {
   std::string text;
   auto add = [&text](const std::string& s) { text += (text.empty() ? "" : ", ") + s; };
   if (!std::isnan(t.min_attenuation_db)) add("attenuation >= " + decibels(t.min_attenuation_db));
-  if (!std::isnan(t.max_ripple_db)) add("ripple <= " + decibels(t.max_ripple_db));
+  if (!std::isnan(t.max_ripple_db)) add("ripple <= " + decibels(t.max_ripple_db, "%.4f dB"));
   if (!std::isnan(t.min_snr_db)) add("SNR >= " + decibels(t.min_snr_db));
   add("no wrap");
   return text;
@@ -369,6 +370,7 @@ recommendation recommend_precision(std::span<const precision_row> rows,
     if (!shortfalls(rows[i], targets).empty()) continue;
     r.precision = rows[i].precision;
     r.reason = "the smallest precision with " + targets_text(targets);
+    if (!rows[i].wrap_free) r.reason += " in the tests (other inputs can wrap it)";
     if (i > 0) {
       r.reason +=
           "; at " + std::to_string(rows[i - 1].precision) + ": " + shortfalls(rows[i - 1], targets);
