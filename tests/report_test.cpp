@@ -1,19 +1,25 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conversion.h"
 #include "fir_reference.h"
 #include "multitone_waveform.h"
 #include "quantizer.h"
-#include "report_app.h"
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
+#include "report_progress.h"
 #include "text_format.h"
 
 namespace fixfir {
@@ -491,43 +497,74 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   EXPECT_EQ(parse_report_options(help, o, message), option_result::help);
 }
 
-// ---- Tap text ---------------------------------------------------------------------------
-
-struct tap_text_case {
-  const char* text;
-  const char* problem;  // "" when usable
-};
-
-class TapText : public ::testing::TestWithParam<tap_text_case> {};
-
-TEST_P(TapText, Problems) {
-  const tap_text_case& c = GetParam();
-  EXPECT_EQ(tap_text_problem(c.text), c.problem);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, TapText,
-    ::testing::Values(tap_text_case{"3\n0.5 0.25 0.125\n", ""},
-                      tap_text_case{"3\n0.5 0.25 0.125", ""},
-                      tap_text_case{"0x2 1 -2e-3 anything after", ""},
-                      tap_text_case{"", "no tap count at the start"},
-                      tap_text_case{"taps: 3", "no tap count at the start"},
-                      tap_text_case{"0\n", "the tap count is 0, not at least 1"},
-                      tap_text_case{"-4 1 2 3 4", "the tap count is -4, not at least 1"},
-                      tap_text_case{"5\n1 2 3\n", "tap 4 of 5 is missing or not a number"},
-                      tap_text_case{"3 1 x 2", "tap 2 of 3 is missing or not a number"},
-                      tap_text_case{"2 1 nan", "tap 2 of 2 is missing or not a number"}));
-
 // ---- Plot helpers -----------------------------------------------------------------------
 
-TEST(Plot, QuotingAndRanges) {
-  EXPECT_EQ(gnuplot_quote("a dir/it's"), "'a dir/it''s'");
+TEST(Plot, FixedOutputNamesAndExplicitRanges) {
   // Every range is explicit, so gnuplot never autoscales a plot of undefined points.
   const std::vector<sweep_point> silent{{4, nan, nan, 0.0}, {14, nan, nan, 0.0}};
-  const std::string script = response_script(silent, 40, "/x/response.png");
+  const std::string script = response_script(silent, 40);
   EXPECT_NE(script.find("set yrange [-"), std::string::npos);
   EXPECT_NE(script.find("4 NaN NaN NaN\n"), std::string::npos);
-  EXPECT_NE(script.find("set output '/x/response.png'"), std::string::npos);
+  EXPECT_NE(script.find("set output 'response.png'\n"), std::string::npos);
+}
+
+// ---- Progress bar -----------------------------------------------------------------------
+
+// Everything written to the terminal side of a pseudo-terminal so far.
+std::string drain(int master) {
+  std::string text;
+  char buf[4096];
+  ssize_t n = 0;
+  while ((n = read(master, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+  return text;
+}
+
+TEST(Progress, DrawsOnATerminalOnlyAndAtMostTenTimesASecond) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  progress_bar quiet;
+  progress_start(quiet, file, "sweep");
+  progress_report(progress_callback_for(quiet), 5, 10);
+  progress_finish(quiet);
+  EXPECT_EQ(std::ftell(file), 0L);
+  std::fclose(file);
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  std::FILE* terminal = std::fopen(ptsname(master), "w");
+  ASSERT_NE(terminal, nullptr);
+  termios mode{};
+  tcgetattr(fileno(terminal), &mode);
+  cfmakeraw(&mode);  // no output processing: the test sees exactly what was written
+  tcsetattr(fileno(terminal), TCSANOW, &mode);
+  // A bar that drew on every call would fill the terminal: fail then, never block.
+  fcntl(fileno(terminal), F_SETFL, fcntl(fileno(terminal), F_GETFL) | O_NONBLOCK);
+
+  progress_bar bar;
+  progress_start(bar, terminal, "sweep");
+  const progress_callback advance = progress_callback_for(bar);
+  const auto start = std::chrono::steady_clock::now();
+  for (std::int64_t done = 0; done <= 100000; ++done) progress_report(advance, done, 100000);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::string drawn = drain(master);
+  const auto draws = static_cast<double>(std::count(drawn.begin(), drawn.end(), '\r'));
+  EXPECT_GE(draws, 1.0);
+  EXPECT_LE(draws, 1.0 + seconds * 10.0) << drawn;
+  EXPECT_EQ(drawn.rfind("\rsweep: 0 / 100000 (0%), --:-- left", 0), 0U) << drawn;
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  progress_report(advance, 25000, 100000);
+  EXPECT_NE(drain(master).find("sweep: 25000 / 100000 (25%), "), std::string::npos);
+  progress_finish(bar);
+  const std::string cleared = drain(master);
+  EXPECT_TRUE(cleared.size() > 2 && cleared.front() == '\r' && cleared.back() == '\r' &&
+              cleared.find_first_not_of(' ', 1) == cleared.size() - 1)
+      << cleared;
+  std::fclose(terminal);
+  close(master);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "tap_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,68 @@ TEST(ParseTapText, WritesMessagesWithoutBreaks) {
   EXPECT_EQ(std::string(buf, n), expected);
   EXPECT_EQ(messages, 5u);
 }
+
+// The reader at a path tells the report what it needs to refuse a file that fixfir would
+// read with gaps: the count as read, and how many taps were numbers before one was not.
+struct facts_case {
+  const char* name;
+  std::string text;  // "@path": read that path instead of a file holding the text
+  tap_file_status status;
+  bool count_read;
+  std::int32_t count;
+  std::int32_t numbers;
+  int error;
+};
+
+class ReadTapFileAt : public ::testing::TestWithParam<facts_case> {};
+
+TEST_P(ReadTapFileAt, Facts) {
+  const facts_case& c = GetParam();
+  char folder[] = "/tmp/fixfir-taps-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string path = std::string(folder) + "/taps.txt";
+  if (c.text.starts_with('@')) {
+    path = c.text.substr(1);
+  } else {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(c.text.c_str(), f);
+    std::fclose(f);
+  }
+  tap_list list;
+  tap_read_facts facts;
+  EXPECT_EQ(read_tap_file_at(path, list, nullptr, facts), c.status);
+  std::remove((std::string(folder) + "/taps.txt").c_str());
+  rmdir(folder);
+  EXPECT_EQ(facts.count_read, c.count_read);
+  EXPECT_EQ(facts.count, c.count);
+  EXPECT_EQ(facts.numbers, c.numbers);
+  EXPECT_EQ(facts.error, c.error);
+  EXPECT_EQ(facts.opened, c.error != ENOENT);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReadTapFileAt,
+    ::testing::Values(
+        facts_case{"Whole", "3\n0.5 0.25 0.125\n", tap_file_status::ok, true, 3, 3, 0},
+        facts_case{"NoFinalBreak", "3\n0.5 0.25 0.125", tap_file_status::ok, true, 3, 3, 0},
+        facts_case{"TextAfter", "0x2 1 -2e-3 anything after", tap_file_status::ok, true, 2, 2, 0},
+        facts_case{"Empty", "", tap_file_status::ok, false, 0, 0, 0},
+        facts_case{"Word", "taps: 3", tap_file_status::ok, false, 0, 0, 0},
+        facts_case{"Zero", "0\n", tap_file_status::ok, true, 0, 0, 0},
+        facts_case{"Negative", "-4 1 2 3 4", tap_file_status::ok, true, -4, 0, 0},
+        facts_case{"Short", "5\n1 2 3\n", tap_file_status::ok, true, 5, 3, 0},
+        facts_case{"ShortNoBreak", "4\n1 2 3", tap_file_status::ok, true, 4, 3, 0},
+        facts_case{"Letter", "3 1 x 2", tap_file_status::ok, true, 3, 1, 0},
+        facts_case{"Nan", "2 1 nan", tap_file_status::ok, true, 2, 1, 0},
+        // The lone sign fails; the 5 after it is read, but the file still has a gap.
+        facts_case{"SignThenNumber", "3 1 - 5", tap_file_status::ok, true, 3, 1, 0},
+        facts_case{"Missing", "@/nonexistent/taps.txt", tap_file_status::not_found, false, 0, 0,
+                   ENOENT},
+        facts_case{"Folder", "@/tmp", tap_file_status::not_found, false, 0, 0, EISDIR},
+        // Endless: read only as far as the count, which is not there.
+        facts_case{"Endless", "@/dev/zero", tap_file_status::ok, false, 0, 0, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace fixfir

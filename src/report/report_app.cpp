@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -18,8 +20,8 @@
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
+#include "report_progress.h"
 #include "tap_file.h"
-#include "text_scan.h"
 
 namespace fixfir {
 
@@ -42,21 +44,68 @@ std::string number(const char* format, double v) {
   return buf;
 }
 
-// Reads the whole file; false with `message` set when it cannot.
-bool read_whole_file(const std::string& path, std::string& text, std::string& message) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) {
-    message = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
+// `text` for display on one line: control characters (a line break in a folder name)
+// are written as escapes.
+std::string printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", u);
+      out += buf;
+    } else {
+      out += c;
+    }
   }
-  char buf[65536];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
-  const bool failed = std::ferror(file) != 0;  // e.g. a directory
-  const int error = errno;
-  std::fclose(file);
-  if (failed) message = "cannot read " + path + ": " + std::strerror(error);
+  return out;
+}
+
+// Writes `text` to `out` and flushes it; false with `message` set when that fails (a
+// full disk, /dev/full).
+bool put_out(std::FILE* out, const std::string& text, std::string& message) {
+  errno = 0;
+  std::fputs(text.c_str(), out);
+  const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
+  if (failed) {
+    message = std::string("cannot write to standard output: ") +
+              (errno != 0 ? std::strerror(errno) : "write error");
+  }
   return !failed;
+}
+
+// Reads the tap file as fixfir does and refuses one that fixfir would read with gaps.
+// False with `message` set when the file cannot be used.
+bool read_taps(const std::string& path, tap_list& list, std::string& message) {
+  tap_read_facts facts;
+  const std::string shown = printable(path);
+  switch (read_tap_file_at(path, list, nullptr, facts)) {
+    case tap_file_status::not_found:
+      message = (facts.opened ? "cannot read " : "cannot open ") + shown + ": " +
+                std::strerror(facts.error);
+      return false;
+    case tap_file_status::out_of_memory:
+      message =
+          shown + ": the tap count " + std::to_string(facts.count) + " is too large for memory";
+      return false;
+    case tap_file_status::ok:
+      break;
+  }
+  if (!facts.count_read) {
+    message = shown + ": no tap count at the start";
+  } else if (facts.count < 1) {
+    message = shown + ": the tap count is " + std::to_string(facts.count) + ", not at least 1";
+  } else if (facts.numbers < facts.count) {
+    message = shown + ": tap " + std::to_string(facts.numbers + 1) + " of " +
+              std::to_string(facts.count) + " is missing or not a number";
+  } else {
+    return true;
+  }
+  return false;
 }
 
 std::string band_extent(std::int32_t count, std::int32_t first, std::int32_t last) {
@@ -92,7 +141,7 @@ std::string summary_text(const report_options& o, const std::string& taps_path,
                          const report_facts& f) {
   const frequency_settings& s = o.frequencies;
   std::vector<std::string> lines;
-  lines.push_back("taps: " + std::to_string(f.tap_count) + " from " + taps_path);
+  lines.push_back("taps: " + std::to_string(f.tap_count) + " from " + printable(taps_path));
   lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
                   std::to_string(f.scale) + ")");
   lines.push_back("largest tap quantization error: " + number("%.6g", f.tap_error));
@@ -127,19 +176,12 @@ std::string summary_text(const report_options& o, const std::string& taps_path,
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
   namespace fs = std::filesystem;
   const std::string taps_path = (fs::path(options.dir) / tap_file_name).string();
-  std::string text;
   std::string message;
-  if (!read_whole_file(taps_path, text, message)) {
+  tap_list list;
+  if (!read_taps(taps_path, list, message)) {
     complain(err, message);
     return 1;
   }
-  if (const std::string problem = tap_text_problem(text); !problem.empty()) {
-    complain(err, taps_path + ": " + problem);
-    return 1;
-  }
-  tap_list list;
-  std::uint64_t messages = 0;
-  if (parse_tap_text(text, list, nullptr, messages) != tap_file_status::ok) throw std::bad_alloc();
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
 
   std::vector<std::int32_t> coefficients(taps.size());
@@ -151,9 +193,22 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   const waveform_signal signal = make_waveform_signal(options.frequencies);
   const fixed_run fixed = run_fixed_model(filter, signal.input);
   const std::vector<double> reference = run_double_model(taps, signal.input);
-  const unsigned threads = worker_count();
-  const std::vector<sweep_point> sweep =
-      measure_response(filter, taps, options.sweep_step, threads);
+  progress_bar bar;
+  progress_start(bar, err, "sweep");
+  // The line is cleared on every way out, before anything else reaches the terminal.
+  struct finisher {
+    progress_bar& bar;
+    ~finisher() { progress_finish(bar); }
+  };
+  std::vector<sweep_point> sweep;
+  {
+    const finisher clear_bar{bar};
+    sweep = measure_response(filter, taps, options.sweep_step, worker_count(),
+                             [&bar](std::size_t done, std::size_t total) {
+                               progress_advance(bar, static_cast<std::int64_t>(done),
+                                                static_cast<std::int64_t>(total));
+                             });
+  }
 
   report_facts facts;
   facts.tap_count = list.count;
@@ -167,8 +222,10 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   facts.bands = measure_bands(sweep);
   facts.double_bands = measure_bands(sweep, &sweep_point::double_peak);
   facts.ideal_bands = measure_bands(sweep, &sweep_point::ideal);
-  std::fputs(summary_text(options, taps_path, facts).c_str(), out);
-  std::fflush(out);
+  if (!put_out(out, summary_text(options, taps_path, facts), message)) {
+    complain(err, message);
+    return 1;
+  }
 
   const char* path_variable = std::getenv("PATH");
   const std::string gnuplot =
@@ -178,52 +235,33 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
                       std::string(response_png_name) + " and " + waves_png_name);
     return 0;
   }
-  const std::string response_png = (fs::path(options.dir) / response_png_name).string();
-  const std::string waves_png = (fs::path(options.dir) / waves_png_name).string();
-  // Checked here so that an unwritable folder gives one clear line, not gnuplot's noise.
-  for (const std::string& png : {response_png, waves_png}) {
-    std::FILE* f = std::fopen(png.c_str(), "wb");
-    if (f == nullptr) {
-      complain(err, "cannot write " + png + ": " + std::strerror(errno));
-      return 1;
-    }
-    std::fclose(f);
-  }
-  const std::string script = response_script(sweep, options.precision, response_png) +
-                             waves_script(signal, fixed.output, reference, waves_png);
-  const int status = run_gnuplot(gnuplot, script);
-  if (status != 0) {
-    complain(err, "gnuplot failed (status " + std::to_string(status) + "), so " + response_png +
-                      " and " + waves_png + " may be missing or incomplete");
+  const std::string script =
+      response_script(sweep, options.precision) + waves_script(signal, fixed.output, reference);
+  if (!draw_pictures(gnuplot, script, {response_png_name, waves_png_name}, options.dir, message)) {
+    complain(err, printable(message));
     return 1;
   }
-  say_line(out, "pictures: " + response_png + ", " + waves_png);
+  const std::string response_png = (fs::path(options.dir) / response_png_name).string();
+  const std::string waves_png = (fs::path(options.dir) / waves_png_name).string();
+  if (!put_out(out, "pictures: " + printable(response_png) + ", " + printable(waves_png) + "\n",
+               message)) {
+    complain(err, message);
+    return 1;
+  }
   return 0;
 }
 
 }  // namespace
-
-std::string tap_text_problem(std::string_view text) {
-  char_input in = text_input(text);
-  std::int32_t count = 0;
-  if (!scan_integer(in, count)) return "no tap count at the start";
-  if (count < 1) return "the tap count is " + std::to_string(count) + ", not at least 1";
-  for (std::int32_t i = 0; i < count; ++i) {
-    float tap = 0.0F;
-    if (!scan_real(in, tap)) {
-      return "tap " + std::to_string(i + 1) + " of " + std::to_string(count) +
-             " is missing or not a number";
-    }
-  }
-  return {};
-}
 
 int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err) {
   report_options options;
   std::string message;
   switch (parse_report_options(args, options, message)) {
     case option_result::help:
-      std::fputs(report_usage, out);
+      if (!put_out(out, report_usage, message)) {
+        complain(err, message);
+        return 1;
+      }
       return 0;
     case option_result::error:
       complain(err, message + " (see --help)");
@@ -235,6 +273,10 @@ int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err
     return report(options, out, err);
   } catch (const std::bad_alloc&) {
     complain(err, "out of memory");
+    return 1;
+  } catch (const std::system_error& e) {
+    // A thread that cannot be started (a process limit, too little address space).
+    complain(err, std::string("cannot go on: ") + e.what());
     return 1;
   }
 }
