@@ -19,6 +19,7 @@
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
+#include "report_science_plot.h"
 #include "report_progress.h"
 #include "text_format.h"
 
@@ -500,12 +501,33 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
 // ---- Plot helpers -----------------------------------------------------------------------
 
 TEST(Plot, FixedOutputNamesAndExplicitRanges) {
-  // Every range is explicit, so gnuplot never autoscales a plot of undefined points.
-  const std::vector<sweep_point> silent{{4, nan, nan, 0.0}, {14, nan, nan, 0.0}};
-  const std::string script = response_script(silent, 40);
-  EXPECT_NE(script.find("set yrange [-"), std::string::npos);
-  EXPECT_NE(script.find("4 NaN NaN NaN\n"), std::string::npos);
+  // Every range is explicit, so gnuplot never autoscales a plot of undefined points (a
+  // scale of 0 makes every measured level NaN).
+  dense_response flat;
+  flat.spacing = 4000.0;
+  flat.magnitude = {nan, nan, nan};
+  const band_plan plan;
+  const std::vector<std::int32_t> frequency{4, 14};
+  const std::vector<double> levels{nan, nan};
+  const std::vector<std::uint8_t> wrapped{0, 0};
+  response_plot p;
+  p.taps = 3;
+  p.precision = 40;
+  p.taps_response = &flat;
+  p.coefficients_response = &flat;
+  p.frequency = frequency;
+  p.steady = levels;
+  p.sweep = levels;
+  p.wrapped = wrapped;
+  p.plan = &plan;
+  p.taps_figures.passband_max_db = p.taps_figures.ripple_db = nan;
+  p.taps_figures.worst_attenuation_db = nan;
+  const plot_body body = response_body(p);
+  EXPECT_NE(body.script.find("set yrange [-"), std::string::npos);
+  EXPECT_NE(body.script.find("4 NaN NaN NaN\n"), std::string::npos);
+  const std::string script = picture_script(response_png_name, body.width, body.height, body.script);
   EXPECT_NE(script.find("set output 'response.png'\n"), std::string::npos);
+  EXPECT_EQ(script.substr(script.size() - 13), "unset output\n");
 }
 
 // ---- Progress bar -----------------------------------------------------------------------

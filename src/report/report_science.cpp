@@ -212,6 +212,9 @@ bool setup_bands(std::span<const float> taps, const band_plan& given, band_setup
     setup.plan.stopbands_given = true;
   }
   message = band_plan_problem(setup.plan);
+  // Inferred bands may be missing (taps that are all zero have no pass band); only bands
+  // the user gave can be wrong.
+  if (!given.passbands_given && !given.stopbands_given) message.clear();
   return message.empty();
 }
 
@@ -291,8 +294,9 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
                           {"sweep, transient included", &fig.sweep}};
   std::vector<std::string> lines;
   for (const labelled& l : all) {
-    lines.push_back(std::string("passband ripple (") + l.label +
-                    "): " + ripple_text(l.figures->ripple_db));
+    lines.push_back(
+        std::string("passband ripple (") + l.label + "): " +
+        (plan.passbands.empty() ? std::string("no passband") : ripple_text(l.figures->ripple_db)));
   }
   for (const labelled& l : all) {
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
@@ -358,7 +362,8 @@ bool run_precision_report(std::span<const float> taps, const science_options& op
                              out.figures.coefficients))
       return false;
     const std::int32_t precisions[1] = {options.precision};
-    if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, true, out.sweeps))
+    if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, true, out.sweeps,
+                          options.progress))
       return false;
     const swept_precision& run = out.sweeps.runs[0];
     out.figures.steady = measure_plan(sweep_series_points(out.sweeps, run.steady), out.bands.plan);
@@ -416,7 +421,8 @@ bool run_scan(std::span<const float> taps, const science_options& options,
     std::vector<std::int32_t> precisions;
     for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) precisions.push_back(p);
     precision_sweeps sweeps;
-    if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, false, sweeps))
+    if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, false, sweeps,
+                          options.progress))
       return false;
     const waveform_signal signal = make_waveform_signal(options.tones);
     const std::vector<double> reference = run_double_model(taps, signal.input);

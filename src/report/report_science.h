@@ -121,6 +121,7 @@ struct science_options {
   std::int32_t sweep_step = 1;
   band_plan given;  ///< bands named on the command line, if any
   unsigned threads = 1;
+  std::function<void(std::size_t, std::size_t)> progress;  ///< told as the sweep goes
 };
 
 /// Everything a report at one precision says and draws.
