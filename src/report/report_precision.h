@@ -73,7 +73,7 @@ enum class wrap_verdict { none, wraps, unknown };
 
 /// The samples a steady-state fit uses: the last `STEADY_FIT_SAMPLES` of a run, or all
 /// once the history is full if that is later.
-inline constexpr std::size_t STEADY_FIT_SAMPLES = 512;
+inline constexpr std::size_t STEADY_FIT_SAMPLES = 256;
 
 /// The first sample of the fit for a run of `samples` samples through `taps` taps.
 [[nodiscard]] std::size_t steady_fit_start(std::size_t taps, std::size_t samples) noexcept;

@@ -72,6 +72,7 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
       fir_workspace ws;
       bool wrap_free = false;
       bool judged = false;  // verdict_from_lower applies
+      bool silent = false;  // all coefficients 0
     };
     std::vector<precision_run> run(runs + 1);  // the last: the lower precision
     out.frequency.resize(to_size(frequencies));
@@ -84,6 +85,8 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
       filter.coefficients = r.coefficients.data();
       filter.scale = quantize_taps(precision, filter.count, taps.data(), r.coefficients.data());
       r.wrap_free = wrap_bound_at(taps, precision).wrap_free;
+      r.silent = std::all_of(r.coefficients.begin(), r.coefficients.end(),
+                             [](std::int32_t c) { return c == 0; });
       r.judged = !r.wrap_free && lower >= 0 && precision > lower &&
                  precision <= HIGHEST_PRECISION &&
                  largest_tap * std::ldexp(1.0, precision) < 2147483648.0;
@@ -145,6 +148,12 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
             for (std::size_t k = 0; k < runs; ++k) {
               precision_run& r = run[k];
               swept_precision& result = out.runs[k];
+              if (r.silent) {  // every coefficient is 0, and so is every output
+                if (peaks) result.peak[to_size(i)] = 0.0;
+                result.steady[to_size(i)] = 0.0;
+                result.wrapped[to_size(i)] = 0;
+                continue;
+              }
               const double scale = r.ws.scale;
               wrap_verdict verdict = r.wrap_free ? wrap_verdict::none : wrap_verdict::unknown;
               if (r.judged)
