@@ -34,7 +34,9 @@ void append_terminal(std::string& out, int width, int height, const char* png_na
 }  // namespace
 
 std::string picture_script(const char* png_name, int width, int height, const std::string& body) {
-  std::string s;
+  // Nothing set for an earlier picture of the same run (labels, arrows, shading) carries
+  // over; reset leaves the terminal and the output alone.
+  std::string s = "reset\n";
   append_terminal(s, width, height, png_name);
   s += body;
   s += "unset output\n";
