@@ -19,6 +19,7 @@
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
+#include "report_science_plot.h"
 #include "report_progress.h"
 #include "text_format.h"
 
@@ -443,7 +444,17 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{{BASE, "--step", "50", "--frobnicate"}, "unknown option '--frobnicate'"},
         option_case{{BASE, "--step", "50", "extra"}, "unexpected argument 'extra'"},
         option_case{{BASE, "--step", "50", "--dir="}, "--dir needs a folder"},
-        option_case{{"--help=yes"}, "takes no value"}));
+        option_case{{"--help=yes"}, "takes no value"},
+        option_case{{BASE, "--step", "50", "--passband", "1800"}, "--passband: '1800' is not"},
+        option_case{{BASE, "--step", "50", "--stopband=900:100"}, "LO below HI"},
+        option_case{{BASE, "--step", "50", "--passband", "0:1000", "--stopband", "900:8000"},
+                    "overlaps"},
+        option_case{{BASE, "--step", "50", "--min-snr", "60"}, "targets of --scan"},
+        option_case{
+            {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--max-ripple", "x"},
+            "'x' is not a number of decibels"},
+        option_case{{"--scan=1"}, "takes no value"},
+        option_case{{"--scan", "--step", "50", "--ending", "4000"}, "missing --initial"}));
 
 TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   const std::vector<const char*> args{"--precision=15", "--initial", "-100",  "--step=+50",
@@ -466,6 +477,23 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   EXPECT_EQ(o.sweep_step, 10);
   EXPECT_EQ(o.dir, ".");
 
+  // A scan needs no precision; bands repeat and targets take decimals.
+  std::vector<const char*> scan{"--scan",    "--initial",  "100",          "--step",
+                                "50",        "--ending",   "4000",         "--passband",
+                                "0:1500",    "--stopband", "0:0.5",        "--stopband=2000:8000",
+                                "--min-snr", "60.5",       "--max-ripple", "0.25"};
+  ASSERT_EQ(parse_report_options(scan, o, message), option_result::error);  // overlaps
+  scan[9] = "--passband";
+  ASSERT_EQ(parse_report_options(scan, o, message), option_result::run) << message;
+  EXPECT_TRUE(o.scan);
+  ASSERT_EQ(o.bands.passbands.size(), 2U);
+  ASSERT_EQ(o.bands.stopbands.size(), 1U);
+  EXPECT_EQ(o.bands.stopbands[0].low, 2000.0);
+  EXPECT_TRUE(o.bands.passbands_given && o.bands.stopbands_given);
+  EXPECT_EQ(o.targets.min_snr_db, 60.5);
+  EXPECT_EQ(o.targets.max_ripple_db, 0.25);
+  EXPECT_TRUE(std::isnan(o.targets.min_attenuation_db));
+
   const std::vector<const char*> help{"--precision", "x", "--help"};
   EXPECT_EQ(parse_report_options(help, o, message), option_result::help);
 }
@@ -473,12 +501,33 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
 // ---- Plot helpers -----------------------------------------------------------------------
 
 TEST(Plot, FixedOutputNamesAndExplicitRanges) {
-  // Every range is explicit, so gnuplot never autoscales a plot of undefined points.
-  const std::vector<sweep_point> silent{{4, nan, nan, 0.0}, {14, nan, nan, 0.0}};
-  const std::string script = response_script(silent, 40);
-  EXPECT_NE(script.find("set yrange [-"), std::string::npos);
-  EXPECT_NE(script.find("4 NaN NaN NaN\n"), std::string::npos);
+  // Every range is explicit, so gnuplot never autoscales a plot of undefined points (a
+  // scale of 0 makes every measured level NaN).
+  dense_response flat;
+  flat.spacing = 4000.0;
+  flat.magnitude = {nan, nan, nan};
+  const band_plan plan;
+  const std::vector<std::int32_t> frequency{4, 14};
+  const std::vector<double> levels{nan, nan};
+  const std::vector<std::uint8_t> wrapped{0, 0};
+  response_plot p;
+  p.taps = 3;
+  p.precision = 40;
+  p.taps_response = &flat;
+  p.coefficients_response = &flat;
+  p.frequency = frequency;
+  p.steady = levels;
+  p.sweep = levels;
+  p.wrapped = wrapped;
+  p.plan = &plan;
+  p.taps_figures.passband_max_db = p.taps_figures.ripple_db = nan;
+  p.taps_figures.worst_attenuation_db = nan;
+  const plot_body body = response_body(p);
+  EXPECT_NE(body.script.find("set yrange [-"), std::string::npos);
+  EXPECT_NE(body.script.find("4 NaN NaN NaN\n"), std::string::npos);
+  const std::string script = picture_script(response_png_name, body.width, body.height, body.script);
   EXPECT_NE(script.find("set output 'response.png'\n"), std::string::npos);
+  EXPECT_EQ(script.substr(script.size() - 13), "unset output\n");
 }
 
 // ---- Progress bar -----------------------------------------------------------------------

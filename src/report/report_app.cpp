@@ -21,6 +21,8 @@
 #include "report_options.h"
 #include "report_plot.h"
 #include "report_progress.h"
+#include "report_science.h"
+#include "report_science_plot.h"
 #include "tap_file.h"
 
 namespace fixfir {
@@ -108,12 +110,6 @@ bool read_taps(const std::string& path, tap_list& list, std::string& message) {
   return false;
 }
 
-std::string band_extent(std::int32_t count, std::int32_t first, std::int32_t last) {
-  if (count == 0) return "none";
-  return std::to_string(count) + (count == 1 ? " frequency, " : " frequencies, ") +
-         std::to_string(first) + " to " + std::to_string(last) + " Hz";
-}
-
 struct report_facts {
   std::int32_t tap_count = 0;
   std::int32_t scale = 0;
@@ -123,22 +119,10 @@ struct report_facts {
   std::size_t samples = 0;
   double snr = 0.0;
   std::size_t frequencies = 0;
-  band_figures bands;         // from the fixed-point sweep
-  band_figures double_bands;  // from the double-precision sweep
-  band_figures ideal_bands;   // from the ideal response
 };
 
-std::string ripple_text(const band_figures& b) {
-  return b.passband_count > 0 ? number("%.3f", b.ripple_db) + " dB peak to peak" : "no passband";
-}
-
-std::string attenuation_text(const band_figures& b) {
-  return b.stopband_count > 0 ? number("%.2f", b.attenuation_db) + " dB below the passband maximum"
-                              : "no stopband";
-}
-
 std::string summary_text(const report_options& o, const std::string& taps_path,
-                         const report_facts& f) {
+                         const report_facts& f, const std::vector<std::string>& more) {
   const frequency_settings& s = o.frequencies;
   std::vector<std::string> lines;
   lines.push_back("taps: " + std::to_string(f.tap_count) + " from " + printable(taps_path));
@@ -156,21 +140,55 @@ std::string summary_text(const report_options& o, const std::string& taps_path,
   lines.push_back("sweep: " + std::to_string(f.frequencies) + " frequencies from " +
                   std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
                   std::to_string(o.sweep_step) + " Hz");
-  const band_figures& b = f.bands;
-  lines.push_back("passband (ideal response within 1 dB of its maximum): " +
-                  band_extent(b.passband_count, b.passband_first, b.passband_last));
-  lines.push_back("passband ripple (fixed-point sweep): " + ripple_text(b));
-  lines.push_back("passband ripple (double-precision sweep): " + ripple_text(f.double_bands));
-  lines.push_back("passband ripple (ideal response): " + ripple_text(f.ideal_bands));
-  lines.push_back("stopband (ideal response at least 40 dB below its maximum): " +
-                  band_extent(b.stopband_count, b.stopband_first, b.stopband_last));
-  lines.push_back("stopband attenuation (fixed-point sweep): " + attenuation_text(b));
-  lines.push_back("stopband attenuation (double-precision sweep): " +
-                  attenuation_text(f.double_bands));
-  lines.push_back("stopband attenuation (ideal response): " + attenuation_text(f.ideal_bands));
+  lines.insert(lines.end(), more.begin(), more.end());
   std::string text;
   for (const std::string& line : lines) text += line + '\n';
   return text;
+}
+
+std::string text_of(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
+  return text;
+}
+
+// The gnuplot to draw with, or "" after saying on `err` that there is none.
+std::string gnuplot_or_say(std::FILE* err, const std::string& pictures) {
+  const char* path_variable = std::getenv("PATH");
+  std::string gnuplot = find_program("gnuplot", path_variable != nullptr ? path_variable : "");
+  if (gnuplot.empty()) {
+    say_line(err,
+             "gnuplot not found: install it (apt-get install gnuplot-nox) to draw " + pictures);
+  }
+  return gnuplot;
+}
+
+// Runs `work` with a progress bar for the sweep on `err`, cleared on every way out.
+template <typename Work>
+auto with_progress(std::FILE* err, science_options& options, Work work) {
+  progress_bar bar;
+  progress_start(bar, err, "sweep");
+  struct finisher {
+    progress_bar& bar;
+    ~finisher() { progress_finish(bar); }
+  };
+  const finisher clear_bar{bar};
+  options.progress = [&bar](std::size_t done, std::size_t total) {
+    progress_advance(bar, static_cast<std::int64_t>(done), static_cast<std::int64_t>(total));
+  };
+  auto result = work();
+  options.progress = nullptr;
+  return result;
+}
+
+science_options science_options_for(const report_options& options) {
+  science_options s;
+  s.precision = options.precision;
+  s.tones = options.frequencies;
+  s.sweep_step = options.sweep_step;
+  s.given = options.bands;
+  s.threads = worker_count();
+  return s;
 }
 
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
@@ -183,60 +201,61 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
     return 1;
   }
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
-
-  std::vector<std::int32_t> coefficients(taps.size());
-  quantized_filter filter;
-  filter.count = list.count;
-  filter.coefficients = coefficients.data();
-  filter.scale = quantize_taps(options.precision, list.count, taps.data(), coefficients.data());
-
-  const waveform_signal signal = make_waveform_signal(options.frequencies);
-  const fixed_run fixed = run_fixed_model(filter, signal.input);
-  const std::vector<double> reference = run_double_model(taps, signal.input);
-  progress_bar bar;
-  progress_start(bar, err, "sweep");
-  // The line is cleared on every way out, before anything else reaches the terminal.
-  struct finisher {
-    progress_bar& bar;
-    ~finisher() { progress_finish(bar); }
-  };
-  std::vector<sweep_point> sweep;
-  {
-    const finisher clear_bar{bar};
-    sweep = measure_response(filter, taps, options.sweep_step, worker_count(),
-                             [&bar](std::size_t done, std::size_t total) {
-                               progress_advance(bar, static_cast<std::int64_t>(done),
-                                                static_cast<std::int64_t>(total));
-                             });
+  science_options science = science_options_for(options);
+  precision_report r;
+  const bool measured =
+      with_progress(err, science, [&] { return run_precision_report(taps, science, r, message); });
+  if (!measured) {
+    if (message == "out of memory") throw std::bad_alloc();
+    complain(err, message);
+    return 2;
   }
 
   report_facts facts;
   facts.tap_count = list.count;
-  facts.scale = filter.scale;
+  facts.scale = r.filter.scale;
   facts.tones = tone_count(options.frequencies);
-  facts.tap_error = largest_tap_error(taps, filter);
-  facts.wraps = fixed.wraps;
-  facts.samples = signal.input.size();
-  facts.snr = snr_db(reference, fixed.output);
-  facts.frequencies = sweep.size();
-  facts.bands = measure_bands(sweep);
-  facts.double_bands = measure_bands(sweep, &sweep_point::double_peak);
-  facts.ideal_bands = measure_bands(sweep, &sweep_point::ideal);
-  if (!put_out(out, summary_text(options, taps_path, facts), message)) {
+  facts.tap_error = largest_tap_error(taps, r.filter);
+  facts.wraps = r.waveform.wraps;
+  facts.samples = r.signal.input.size();
+  facts.snr = r.waveform.snr_db;
+  facts.frequencies = r.sweeps.frequency.size();
+  if (!put_out(
+          out,
+          summary_text(options, taps_path, facts, precision_report_lines(r, options.precision)),
+          message)) {
     complain(err, message);
     return 1;
   }
 
-  const char* path_variable = std::getenv("PATH");
   const std::string gnuplot =
-      find_program("gnuplot", path_variable != nullptr ? path_variable : "");
-  if (gnuplot.empty()) {
-    say_line(err, "gnuplot not found: install it (apt-get install gnuplot-nox) to draw " +
-                      std::string(response_png_name) + " and " + waves_png_name);
-    return 0;
-  }
+      gnuplot_or_say(err, std::string(response_png_name) + " and " + waves_png_name);
+  if (gnuplot.empty()) return 0;
+  const swept_precision& run = r.sweeps.runs[0];
+  response_plot rp;
+  rp.taps = list.count;
+  rp.precision = options.precision;
+  rp.taps_response = &r.bands.response;
+  rp.coefficients_response = &r.coefficient_response;
+  rp.frequency = r.sweeps.frequency;
+  rp.steady = run.steady;
+  rp.sweep = run.peak;
+  rp.wrapped = run.wrapped;
+  rp.plan = &r.bands.plan;
+  rp.taps_figures = r.figures.taps;
+  const plot_body response = response_body(rp);
+  waves_plot wp{r.signal.time,
+                r.signal.input,
+                r.waveform.fixed_output,
+                r.reference,
+                r.waveform.coefficient_output,
+                r.predicted_spectrum,
+                r.waveform.wraps,
+                options.precision};
+  const plot_body waves = waves_body(wp);
   const std::string script =
-      response_script(sweep, options.precision) + waves_script(signal, fixed.output, reference);
+      picture_script(response_png_name, response.width, response.height, response.script) +
+      picture_script(waves_png_name, waves.width, waves.height, waves.script);
   if (!draw_pictures(gnuplot, script, {response_png_name, waves_png_name}, options.dir, message)) {
     complain(err, printable(message));
     return 1;
@@ -249,6 +268,59 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
     return 1;
   }
   return 0;
+}
+
+// --scan: every precision, the table, scan.png, and last the recommendation.
+int scan(const report_options& options, std::FILE* out, std::FILE* err) {
+  namespace fs = std::filesystem;
+  const std::string taps_path = (fs::path(options.dir) / tap_file_name).string();
+  std::string message;
+  tap_list list;
+  if (!read_taps(taps_path, list, message)) {
+    complain(err, message);
+    return 1;
+  }
+  const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
+  science_options science = science_options_for(options);
+  scan_report r;
+  const bool measured = with_progress(
+      err, science, [&] { return run_scan(taps, science, options.targets, r, message); });
+  if (!measured) {
+    if (message == "out of memory") throw std::bad_alloc();
+    complain(err, message);
+    return 2;
+  }
+  std::vector<std::string> lines = scan_lines(r);
+  const std::vector<std::string> last(lines.end() - 2, lines.end());
+  lines.erase(lines.end() - 2, lines.end());
+  lines.insert(lines.begin(),
+               "taps: " + std::to_string(list.count) + " from " + printable(taps_path));
+  if (!put_out(out, text_of(lines), message)) {
+    complain(err, message);
+    return 1;
+  }
+  int status = 0;
+  const std::string gnuplot = gnuplot_or_say(err, scan_png_name);
+  if (!gnuplot.empty()) {
+    const plot_body body = scan_body({r.rows, r.wrap_free_limit, r.choice.precision, r.targets});
+    if (draw_pictures(gnuplot, picture_script(scan_png_name, body.width, body.height, body.script),
+                      {scan_png_name}, options.dir, message)) {
+      if (!put_out(out,
+                   "picture: " + printable((fs::path(options.dir) / scan_png_name).string()) + "\n",
+                   message)) {
+        complain(err, message);
+        return 1;
+      }
+    } else {
+      complain(err, printable(message));
+      status = 1;
+    }
+  }
+  if (!put_out(out, text_of(last), message)) {
+    complain(err, message);
+    return 1;
+  }
+  return status;
 }
 
 }  // namespace
@@ -270,7 +342,7 @@ int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err
       break;
   }
   try {
-    return report(options, out, err);
+    return options.scan ? scan(options, out, err) : report(options, out, err);
   } catch (const std::bad_alloc&) {
     complain(err, "out of memory");
     return 1;

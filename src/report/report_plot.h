@@ -16,20 +16,14 @@ namespace fixfir {
 
 inline constexpr const char* response_png_name = "response.png";
 inline constexpr const char* waves_png_name = "waves.png";
+inline constexpr const char* scan_png_name = "scan.png";
 /// The part of the waveform test drawn sample by sample: the first 20 ms.
 inline constexpr std::int32_t WAVES_WINDOW_SAMPLES = 320;
 
-/// A script that draws the three sweep curves in dB to "response.png" in gnuplot's
-/// working folder.
-[[nodiscard]] std::string response_script(std::span<const sweep_point> sweep,
-                                          std::int32_t precision);
-
-/// A script that draws the waveform test to "waves.png" in gnuplot's working folder:
-/// input, fixed-point and double-precision outputs over the first 20 ms, and the output
-/// error over the whole test. The three series have one value per entry of `signal.time`.
-[[nodiscard]] std::string waves_script(const waveform_signal& signal,
-                                       std::span<const double> fixed_output,
-                                       std::span<const double> double_output);
+/// The script that draws `body` (gnuplot commands that plot, with their data inline) to
+/// the fixed name `png_name` in gnuplot's working folder at `width` × `height`.
+[[nodiscard]] std::string picture_script(const char* png_name, int width, int height,
+                                         const std::string& body);
 
 /// The first executable file called `program` in the ':'-separated folder list `path`,
 /// made absolute, or an empty string. Empty entries are skipped: only an explicit "."
