@@ -19,8 +19,8 @@
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
-#include "report_science_plot.h"
 #include "report_progress.h"
+#include "report_science_plot.h"
 #include "text_format.h"
 
 namespace fixfir {
@@ -205,155 +205,9 @@ TEST(DoubleModel, ImpulseGivesTheTapsAndStartsFromRest) {
   EXPECT_EQ(run_double_model({}, std::vector<double>{1.0, 2.0}), (std::vector<double>{0.0, 0.0}));
 }
 
-class IdealMagnitude : public ::testing::TestWithParam<double> {};
-
-TEST_P(IdealMagnitude, MatchesClosedForms) {
-  const double f = GetParam();
-  const double w = TWO_PI * f * SAMPLE_INTERVAL;
-  EXPECT_NEAR(ideal_magnitude(std::vector<float>{1.0F}, f), 1.0, 1e-12);
-  // Two-tap average: |cos(ω/2)|.
-  EXPECT_NEAR(ideal_magnitude(std::vector<float>{0.5F, 0.5F}, f), std::fabs(std::cos(w / 2)),
-              1e-12);
-  // First difference: 2 |sin(ω/2)|.
-  EXPECT_NEAR(ideal_magnitude(std::vector<float>{1.0F, -1.0F}, f), 2 * std::fabs(std::sin(w / 2)),
-              1e-12);
-}
-
-INSTANTIATE_TEST_SUITE_P(Frequencies, IdealMagnitude,
-                         ::testing::Values(0.0, 4.0, 1000.0, 2666.0, 4000.0, 7999.0, 8000.0));
-
-TEST(DoubleSweep, PassbandPeakMeetsTheIdealAndStopbandPeakShowsTheTransient) {
-  // A unit sine well inside the pass band reaches the steady-state gain, give or take a
-  // little overshoot at the start.
-  EXPECT_NEAR(double_sweep_peak(example_taps, 500), ideal_magnitude(example_taps, 500.0), 1e-2);
-  // Deep in the stop band the start-up transient stands far above the steady state.
-  EXPECT_GT(double_sweep_peak(example_taps, 4000), 100 * ideal_magnitude(example_taps, 4000.0));
-  EXPECT_EQ(double_sweep_peak({}, 1000), 0.0);
-}
-
-// ---- Sweep ------------------------------------------------------------------------------
-
-TEST(Sweep, ThreadsDoNotChangeTheResult) {
-  const owned_filter f = quantize(example_taps, 15);
-  const std::vector<sweep_point> one = measure_response(f.filter, example_taps, 97, 1);
-  for (unsigned threads : {2U, 3U, 200U}) {
-    const std::vector<sweep_point> many = measure_response(f.filter, example_taps, 97, threads);
-    ASSERT_EQ(many.size(), one.size());
-    for (std::size_t i = 0; i < one.size(); ++i) {
-      EXPECT_EQ(many[i].frequency, 4 + 97 * static_cast<std::int32_t>(i));
-      EXPECT_EQ(many[i].frequency, one[i].frequency);
-      EXPECT_EQ(many[i].fixed_peak, one[i].fixed_peak);
-      EXPECT_EQ(many[i].double_peak, one[i].double_peak);
-      EXPECT_EQ(many[i].ideal, one[i].ideal);
-    }
-  }
-}
-
-TEST(Sweep, UnitTapIsFlatWithTruncationBelowTheDoublePeak) {
-  const owned_filter f = quantize({1.0F}, 15);
-  const std::vector<sweep_point> sweep = measure_response(f.filter, std::vector<float>{1.0F}, 10);
-  ASSERT_EQ(sweep.size(), 800U);
-  for (const sweep_point& p : sweep) {
-    EXPECT_NEAR(p.ideal, 1.0, 1e-12);
-    EXPECT_LE(p.fixed_peak, p.double_peak);
-    EXPECT_GT(p.fixed_peak, p.double_peak - 1.0 / 32768);
-  }
-  const band_figures b = measure_bands(sweep);
-  EXPECT_EQ(b.passband_count, 800);
-  EXPECT_EQ(b.stopband_count, 0);
-  EXPECT_LT(b.ripple_db, 0.01);
-  EXPECT_GE(b.ripple_db, 0.0);
-}
-
-TEST(Sweep, ExampleStopbandIsSetByTheStartUpTransientNotByQuantization) {
-  const owned_filter f = quantize(example_taps, 15);
-  const std::vector<sweep_point> sweep = measure_response(f.filter, example_taps, 50, 2);
-  const band_figures fixed = measure_bands(sweep);
-  const band_figures reference = measure_bands(sweep, &sweep_point::double_peak);
-  const band_figures ideal = measure_bands(sweep, &sweep_point::ideal);
-  // The bands come from the ideal response whatever the series.
-  EXPECT_EQ(fixed.passband_count, ideal.passband_count);
-  EXPECT_EQ(reference.stopband_first, ideal.stopband_first);
-  EXPECT_GE(ideal.attenuation_db, 40.0);
-  EXPECT_LT(fixed.attenuation_db, 20.0);
-  EXPECT_NEAR(fixed.attenuation_db, reference.attenuation_db, 0.1);
-  EXPECT_LT(ideal.ripple_db, 1.0);
-}
-
-// ---- Band figures -----------------------------------------------------------------------
-
-struct band_case {
-  const char* name;
-  std::vector<sweep_point> sweep;  // frequency, fixed, double, ideal
-  std::int32_t passband_count;
-  double ripple_db;
-  std::int32_t stopband_count;
-  double attenuation_db;  // NaN: no stopband
-};
-
-class Bands : public ::testing::TestWithParam<band_case> {};
-
-void expect_same(double actual, double expected) {
-  if (std::isnan(expected)) {
-    EXPECT_TRUE(std::isnan(actual)) << actual;
-  } else if (std::isinf(expected)) {
-    EXPECT_EQ(actual, expected);
-  } else {
-    EXPECT_NEAR(actual, expected, 1e-9);
-  }
-}
-
-TEST_P(Bands, Figures) {
-  const band_case& c = GetParam();
-  const band_figures b = measure_bands(c.sweep);
-  EXPECT_EQ(b.passband_count, c.passband_count);
-  EXPECT_EQ(b.stopband_count, c.stopband_count);
-  expect_same(b.ripple_db, c.ripple_db);
-  expect_same(b.attenuation_db, c.attenuation_db);
-}
-
-const double nan = std::numeric_limits<double>::quiet_NaN();
-
-INSTANTIATE_TEST_SUITE_P(
-    Tables, Bands,
-    ::testing::Values(
-        band_case{"low_pass",
-                  {{4, 1.0, 1.0, 1.0},
-                   {100, 0.9, 0.9, 0.95},    // within 1 dB of the ideal maximum
-                   {200, 0.5, 0.5, 0.5},     // transition: neither band
-                   {300, 0.01, 0.01, 0.01},  // exactly 40 dB down: stop band
-                   {400, 0.001, 0.002, 0.0001}},
-                  2,
-                  20 * std::log10(1.0 / 0.9),
-                  2,
-                  40.0},
-        // The measured levels, not the ideal ones, set the figures.
-        band_case{"gain_above_one",
-                  {{4, 2.0, 2.0, 0.5}, {100, 4.0, 4.0, 0.5}, {200, 0.4, 0.4, 0.001}},
-                  2,
-                  20 * std::log10(2.0),
-                  1,
-                  20.0},
-        band_case{"flat_no_stopband", {{4, 1.0, 1.0, 1.0}, {14, 1.0, 1.0, 1.0}}, 2, 0.0, 0, nan},
-        // 8000 Hz is sampled at the sine's zero crossings; it would make the ripple infinite.
-        band_case{"nyquist_left_out",
-                  {{4, 1.0, 1.0, 1.0}, {4000, 0.5, 0.5, 1.0}, {8000, 0.0, 0.0, 1.0}},
-                  2,
-                  20 * std::log10(2.0),
-                  0,
-                  nan},
-        band_case{"silent_stopband",
-                  {{4, 1.0, 1.0, 1.0}, {200, 0.0, 0.0, 0.001}},
-                  1,
-                  0.0,
-                  1,
-                  std::numeric_limits<double>::infinity()},
-        band_case{"all_zero_taps", {{4, 0.0, 0.0, 0.0}, {14, 0.0, 0.0, 0.0}}, 0, nan, 0, nan},
-        band_case{"zero_scale", {{4, nan, 1.0, 1.0}, {14, nan, 0.0, 0.001}}, 1, nan, 1, nan},
-        band_case{"empty", {}, 0, nan, 0, nan}),
-    [](const auto& p) { return std::string(p.param.name); });
-
 // ---- SNR and tap error ------------------------------------------------------------------
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 class UnitTapSnr : public ::testing::TestWithParam<std::int32_t> {};
 
@@ -525,7 +379,8 @@ TEST(Plot, FixedOutputNamesAndExplicitRanges) {
   const plot_body body = response_body(p);
   EXPECT_NE(body.script.find("set yrange [-"), std::string::npos);
   EXPECT_NE(body.script.find("4 NaN NaN NaN\n"), std::string::npos);
-  const std::string script = picture_script(response_png_name, body.width, body.height, body.script);
+  const std::string script =
+      picture_script(response_png_name, body.width, body.height, body.script);
   EXPECT_NE(script.find("set output 'response.png'\n"), std::string::npos);
   EXPECT_EQ(script.substr(script.size() - 13), "unset output\n");
 }
