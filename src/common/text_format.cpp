@@ -3,7 +3,9 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace fixfir {
 
@@ -12,9 +14,80 @@ namespace {
 constexpr int significant_digits = 17;
 constexpr int decimals = 6;
 
+// Below this the fast path's product a × 10^6 stays under 10^15, so its integer part
+// fits a 64-bit integer and its fraction keeps at least 3 bits.
+constexpr double fast_limit = 1e9;
+
+// Writes micro = round(|v| × 10^6) as "<integer part>.<six decimals>".
+void append_micro_units(std::string& out, std::uint64_t micro) {
+  std::array<char, 32> buf{};
+  std::size_t i = buf.size();
+  for (int d = 0; d < decimals; ++d) {
+    buf[--i] = static_cast<char>('0' + micro % 10);
+    micro /= 10;
+  }
+  buf[--i] = '.';
+  do {
+    buf[--i] = static_cast<char>('0' + micro % 10);
+    micro /= 10;
+  } while (micro != 0);
+  out.append(buf.data() + i, buf.size() - i);
+}
+
+// The fast path, for 0 <= a < fast_limit: the same digits as the two-stage rounding, or
+// false when a × 10^6 lies too near a half for this path to be sure.
+//
+// a × 10^6 is formed exactly as head + tail without FMA: a is split into a high part of
+// 26 significant bits and the rest (at most 27), and 10^6 = 15625 × 2^6 has 14
+// significant bits, so both partial products are exact; a fast two-sum then gives
+// head = fl(a × 10^6) and the exact tail. The fraction of the head is exact (head < 10^15),
+// so s = (fraction - 1/2) + tail is within 2^-53 of the distance of a × 10^6 from the
+// half above its integer part.
+//
+// The two-stage rule rounds D × 10^6 half away from zero, where D is a rounded to 17
+// significant digits: |D - a| <= 0.5 × 10^(e - 16) <= 5e-17 × a for 10^e <= a. So
+// D × 10^6 lies within 5e-17 × a × 10^6 <= head × 2^-52 / 4 of a × 10^6. When |s| exceeds
+// head × 2^-52 + 2^-50 both lie strictly on the same side of the same half, and rounding
+// a × 10^6 to nearest gives the same integer as the two-stage rule.
+bool append_fixed6_fast(std::string& out, double a) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &a, sizeof bits);
+  bits &= ~((std::uint64_t{1} << 27) - 1);
+  double a_high = 0.0;
+  std::memcpy(&a_high, &bits, sizeof a_high);
+  const double a_low = a - a_high;     // exact: the bits cleared above
+  const double p_high = a_high * 1e6;  // exact: 26 + 14 bits
+  const double p_low = a_low * 1e6;    // exact: 27 + 14 bits
+  const double head = p_high + p_low;
+  const double tail = p_low - (head - p_high);  // exact, as |p_high| >= |p_low|
+  const auto whole = static_cast<std::uint64_t>(head);
+  const double s = ((head - static_cast<double>(whole)) - 0.5) + tail;
+  const double margin = head * 0x1p-52 + 0x1p-50;
+  if (s > margin) {
+    append_micro_units(out, whole + 1);
+    return true;
+  }
+  if (s < -margin) {
+    append_micro_units(out, whole);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void append_fixed6(std::string& out, double v) {
+  const double a = std::fabs(v);
+  if (a < fast_limit) {  // false for NaN and infinities
+    const std::size_t size = out.size();
+    if (std::signbit(v)) out += '-';
+    if (append_fixed6_fast(out, a)) return;
+    out.resize(size);
+  }
+  append_fixed6_exact(out, v);
+}
+
+void append_fixed6_exact(std::string& out, double v) {
   if (std::isnan(v)) {
     out += "nan";
     return;
