@@ -85,7 +85,7 @@ constexpr double sine_guard = 0x1p-48;
 constexpr double text_slack = 0x1p-40;
 constexpr std::int64_t sign_mask = INT64_MIN;
 
-double multitone_guard(std::int32_t tones) noexcept {
+[[maybe_unused]] double multitone_guard(std::int32_t tones) noexcept {
   return 0x1p-48 + static_cast<double>(tones) * 0x1p-51;
 }
 
