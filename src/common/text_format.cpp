@@ -18,19 +18,35 @@ constexpr int decimals = 6;
 // fits a 64-bit integer and its fraction keeps at least 3 bits.
 constexpr double fast_limit = 1e9;
 
-// Writes micro = round(|v| × 10^6) as "<integer part>.<six decimals>".
-void append_micro_units(std::string& out, std::uint64_t micro) {
-  std::array<char, 32> buf{};
-  std::size_t i = buf.size();
-  for (int d = 0; d < decimals; ++d) {
-    buf[--i] = static_cast<char>('0' + micro % 10);
-    micro /= 10;
+// "00" … "99".
+constexpr std::array<char, 200> digit_pairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
   }
-  buf[--i] = '.';
+  return pairs;
+}();
+
+// Writes two digits of `pair` (below 100) at `at`.
+void put_pair(char* at, std::uint64_t pair) { std::memcpy(at, digit_pairs.data() + 2 * pair, 2); }
+
+// Appends `sign`, then micro = round(|v| × 10^6) as "<integer part>.<six decimals>".
+void append_micro_units(std::string& out, bool negative, std::uint64_t micro) {
+  std::array<char, 32> buf{};
+  std::size_t i = buf.size() - 7;
+  const std::uint64_t fraction = micro % 1000000;
+  std::uint64_t whole = micro / 1000000;
+  buf[i] = '.';
+  put_pair(buf.data() + i + 1, fraction / 10000);
+  put_pair(buf.data() + i + 3, fraction / 100 % 100);
+  put_pair(buf.data() + i + 5, fraction % 100);
   do {
-    buf[--i] = static_cast<char>('0' + micro % 10);
-    micro /= 10;
-  } while (micro != 0);
+    buf[--i] = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole != 0);
+  buf[--i] = '-';
+  i += negative ? 0u : 1u;  // no branch: the signs of samples are as good as random
   out.append(buf.data() + i, buf.size() - i);
 }
 
@@ -49,7 +65,7 @@ void append_micro_units(std::string& out, std::uint64_t micro) {
 // D × 10^6 lies within 5e-17 × a × 10^6 <= head × 2^-52 / 4 of a × 10^6. When |s| exceeds
 // head × 2^-52 + 2^-50 both lie strictly on the same side of the same half, and rounding
 // a × 10^6 to nearest gives the same integer as the two-stage rule.
-bool append_fixed6_fast(std::string& out, double a) {
+bool append_fixed6_fast(std::string& out, bool negative, double a) {
   std::uint64_t bits = 0;
   std::memcpy(&bits, &a, sizeof bits);
   bits &= ~((std::uint64_t{1} << 27) - 1);
@@ -63,27 +79,17 @@ bool append_fixed6_fast(std::string& out, double a) {
   const auto whole = static_cast<std::uint64_t>(head);
   const double s = ((head - static_cast<double>(whole)) - 0.5) + tail;
   const double margin = head * 0x1p-52 + 0x1p-50;
-  if (s > margin) {
-    append_micro_units(out, whole + 1);
-    return true;
-  }
-  if (s < -margin) {
-    append_micro_units(out, whole);
-    return true;
-  }
-  return false;
+  if (std::fabs(s) <= margin) return false;
+  append_micro_units(out, negative, whole + (s > 0.0 ? 1u : 0u));
+  return true;
 }
 
 }  // namespace
 
 void append_fixed6(std::string& out, double v) {
   const double a = std::fabs(v);
-  if (a < fast_limit) {  // false for NaN and infinities
-    const std::size_t size = out.size();
-    if (std::signbit(v)) out += '-';
-    if (append_fixed6_fast(out, a)) return;
-    out.resize(size);
-  }
+  // false for NaN and infinities
+  if (a < fast_limit && append_fixed6_fast(out, std::signbit(v), a)) return;
   append_fixed6_exact(out, v);
 }
 
