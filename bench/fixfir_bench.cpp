@@ -169,6 +169,20 @@ void sweep_guarded_sines_only(benchmark::State& state) {
   }
 }
 
+// The waveform test's inputs as the guarded path computes them, on one thread.
+void waveform_guarded_sums_only(benchmark::State& state, std::int32_t tone_total) {
+  const std::vector<double> times = sample_clock(WAVEFORM_SAMPLES);
+  std::vector<double> x(times.size());
+  std::vector<std::uint32_t> q(times.size());
+  const tone_set set{100.0, 1.0, tone_total};  // as `tones` below
+  const auto scale = static_cast<double>(std::int64_t{1} << precision);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        guarded_multitone(set, scale, times.data(), x.data(), q.data(), times.size()));
+    benchmark::DoNotOptimize(x.data());
+  }
+}
+
 // The block convolution of one sweep frequency (4000 outputs from rest) …
 constexpr std::size_t sweep_outputs =
     (SWEEP_SAMPLES + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
@@ -368,6 +382,10 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
     benchmark::RegisterBenchmark(("waveform/fast" + suffix).c_str(), waveform_fast, count, threads)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("waveform_guarded_sums_only" + suffix).c_str(),
+                                 waveform_guarded_sums_only, count)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
   }

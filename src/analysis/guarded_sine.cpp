@@ -53,10 +53,11 @@ namespace fixfir {
 // values, which stay below 2^31 in magnitude.
 //
 // Sums of sines (the waveform test). X = Σ fl(s_k / N), added in rising k; the fast sum
-// V does the same with the fast sines v_k, |v_k - s_k| <= 20u. Each quotient differs by at
-// most (20u + 2u) / N < 22.01u / N (both divisions round once, |s_k|, |v_k| <= 1 + 16u).
-// Every partial sum is at most 1.001 in magnitude (N < 2^31), so each addition adds at most
-// 2 × 1.001u to the difference: |V - X| <= 22.01u + 2.002u N. The guard
+// V adds fl(v_k × fl(1/N)) in the same order, with the fast sines v_k, |v_k - s_k| <= 20u.
+// The fast quotient rounds twice (the reciprocal and the product), the exact one once, and
+// |s_k|, |v_k| <= 1 + 16u, so each term differs by at most (20u + 2.01u + u) / N <
+// 23.1u / N. Every partial sum is at most 1.001 in magnitude (N < 2^31), so each addition
+// adds at most 2 × 1.001u to the difference: |V - X| <= 23.1u + 2.002u N. The guard
 // multitone_guard(N) = 32u + 4uN covers that plus the rounding of V ± guard.
 // The printed text of X is sign, then round-half-away(D × 10^6) for D = X rounded to 17
 // significant digits (|D - X| < 2^-54 for |X| <= 1.001). When |V| - guard - 2^-40 > 0, X has
