@@ -16,15 +16,15 @@
 #include <thread>
 #include <vector>
 
-#include "fast_fir.h"
 #include "fast_kernel.h"
-#include "fir_core.h"
+#include "fir_engine.h"
+#include "fir_reference.h"
 #include "frequency_sweep.h"
 #include "guarded_sine.h"
+#include "multitone_waveform.h"
 #include "parallel_chunks.h"
 #include "quantizer.h"
 #include "text_format.h"
-#include "waveform_test.h"
 
 // The filters come from the tests' support, so that the benchmark measures the same kind.
 #include "fast_test_support.h"
@@ -60,17 +60,6 @@ void fir_step_straightforward(benchmark::State& state, std::int32_t taps) {
   if (!fir_init(fir, f.filter)) state.SkipWithError("out of memory");
   for (auto _ : state) {
     for (const double v : x) benchmark::DoNotOptimize(fir_step(fir, v));
-  }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(block_samples));
-}
-
-void fir_step_fast(benchmark::State& state, std::int32_t taps) {
-  const owned_filter f = low_pass_filter(taps, precision);
-  const std::vector<double> x = noise(block_samples);
-  fast_fir_state fir;
-  if (!fast_fir_init(fir, f.filter)) state.SkipWithError("out of memory");
-  for (auto _ : state) {
-    for (const double v : x) benchmark::DoNotOptimize(fast_fir_step(fir, v));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(block_samples));
 }
@@ -133,7 +122,8 @@ void sweep_fast(benchmark::State& state, std::int32_t taps, unsigned threads) {
   const core_meter meter;
   for (auto _ : state) {
     std::string text;
-    if (!append_sweep_lines_fast(f.filter, 1, threads, text)) state.SkipWithError("out of memory");
+    if (!fixfir::testing::fast_sweep_text(f.filter, 1, threads, text))
+      state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(text.data());
   }
   meter.report(state);
@@ -253,7 +243,7 @@ void waveform_fast(benchmark::State& state, std::int32_t tone_total, unsigned th
   const core_meter meter;
   for (auto _ : state) {
     std::string text;
-    if (!append_waveform_lines_fast(f.filter, tones(tone_total), threads, text)) {
+    if (!fixfir::testing::fast_waves_text(f.filter, tones(tone_total), threads, text)) {
       state.SkipWithError("out of memory");
     }
     benchmark::DoNotOptimize(text.data());
@@ -337,7 +327,6 @@ int main(int argc, char** argv) {
     const std::string suffix = "/" + std::to_string(taps) + "taps";
     benchmark::RegisterBenchmark(("fir_step/straightforward" + suffix).c_str(),
                                  fir_step_straightforward, taps);
-    benchmark::RegisterBenchmark(("fir_step/fast" + suffix).c_str(), fir_step_fast, taps);
     benchmark::RegisterBenchmark(("fir_step/fast_block" + suffix).c_str(), fir_block_fast, taps);
   }
   for (const std::int32_t taps : {63, 255}) {

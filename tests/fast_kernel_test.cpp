@@ -1,4 +1,4 @@
-// The fast filter against the straightforward one: the same random samples through both
+// The engine against the straightforward filter: the same random samples through both
 // must give the same accumulators, sample by sample.
 
 #include "fast_kernel.h"
@@ -12,9 +12,9 @@
 #include <tuple>
 #include <vector>
 
-#include "fast_fir.h"
 #include "fast_test_support.h"
-#include "fir_core.h"
+#include "fir_engine.h"
+#include "fir_reference.h"
 
 namespace fixfir {
 namespace {
@@ -56,73 +56,55 @@ std::int32_t peak_all(const std::uint32_t* acc, std::size_t n) {
 // Tap counts around the vector widths (16 lanes, blocks of 32) and well beyond them.
 constexpr std::int32_t tap_counts[] = {0, 1, 2, 7, 15, 16, 17, 31, 32, 33, 63, 64, 65, 255, 1023};
 
+// The engine's accumulators for `x` from rest, on `threads` threads.
+std::vector<std::int32_t> engine_accumulators(const quantized_filter& filter,
+                                              const std::vector<double>& x, unsigned threads) {
+  std::vector<std::int32_t> out(x.size());
+  EXPECT_TRUE(filter_signal(filter, x.data(), x.size(), out.data(), threads));
+  return out;
+}
+
+// `fir_step` over `x` from rest.
+std::vector<std::int32_t> reference_accumulators(const quantized_filter& filter,
+                                                 const std::vector<double>& x) {
+  fir_state reference;
+  EXPECT_TRUE(fir_init(reference, filter));
+  std::vector<std::int32_t> out;
+  for (const double v : x) out.push_back(fir_step(reference, v));
+  return out;
+}
+
 // (taps, precision, signal amplitude). Large amplitudes and taps overflow the accumulator.
-class fast_step_matches_reference
+class engine_matches_reference
     : public ::testing::TestWithParam<std::tuple<std::int32_t, std::int32_t, double>> {};
 
-TEST_P(fast_step_matches_reference, accumulators_are_identical_through_a_reset) {
+TEST_P(engine_matches_reference, accumulators_are_identical_for_any_signal_length) {
   const auto [count, precision, amplitude] = GetParam();
   const std::uint64_t seed = static_cast<std::uint64_t>(count * 131 + precision);
   const auto owned = random_filter(count, precision, 4.0, seed);
-  fir_state reference;
-  fast_fir_state fast;
-  ASSERT_TRUE(fir_init(reference, owned.filter));
-  ASSERT_TRUE(fast_fir_init(fast, owned.filter));
-
-  // Long enough to wrap the ring several times; a reset midway must forget everything.
+  // Long enough to pass the taps several times, and not a whole number of blocks.
   const auto samples = random_signal(static_cast<std::size_t>(3 * count + 40), amplitude, seed);
-  for (int pass = 0; pass < 2; ++pass) {
-    fir_reset(reference);
-    fast_fir_reset(fast);
-    for (std::size_t n = 0; n < samples.size(); ++n) {
-      const double x = samples[(n + static_cast<std::size_t>(pass) * 7) % samples.size()];
-      ASSERT_EQ(fast_fir_step(fast, x), fir_step(reference, x))
-          << "pass " << pass << " sample " << n << " x " << x;
-    }
-  }
+  EXPECT_EQ(engine_accumulators(owned.filter, samples, 2),
+            reference_accumulators(owned.filter, samples));
 }
 
-INSTANTIATE_TEST_SUITE_P(taps_and_precisions, fast_step_matches_reference,
+INSTANTIATE_TEST_SUITE_P(taps_and_precisions, engine_matches_reference,
                          ::testing::Combine(::testing::ValuesIn(tap_counts),
                                             ::testing::Values(0, 1, 15, 20, 30, 31, 32),
                                             ::testing::Values(1.0, 3e4, 1e12)));
 
-// Every precision from 0 to 31 on the length that mixes full vectors and padding.
-class fast_step_every_precision : public ::testing::TestWithParam<std::int32_t> {};
+// Every precision from 0 to 31 on the length that mixes full vectors and a tail.
+class engine_every_precision : public ::testing::TestWithParam<std::int32_t> {};
 
-TEST_P(fast_step_every_precision, matches_reference) {
+TEST_P(engine_every_precision, matches_reference) {
   const std::int32_t precision = GetParam();
   const auto owned = random_filter(2 * 16 + 1, precision, 1.0, 99);
-  fir_state reference;
-  fast_fir_state fast;
-  ASSERT_TRUE(fir_init(reference, owned.filter));
-  ASSERT_TRUE(fast_fir_init(fast, owned.filter));
-  for (const double x : random_signal(200, 2.0, 7 + static_cast<std::uint64_t>(precision))) {
-    ASSERT_EQ(fast_fir_step(fast, x), fir_step(reference, x));
-  }
+  const auto samples = random_signal(200, 2.0, 7 + static_cast<std::uint64_t>(precision));
+  EXPECT_EQ(engine_accumulators(owned.filter, samples, 1),
+            reference_accumulators(owned.filter, samples));
 }
 
-INSTANTIATE_TEST_SUITE_P(precisions, fast_step_every_precision, ::testing::Range(0, 32));
-
-std::uint32_t scalar_dot(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b,
-                         std::size_t n) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < n; ++i) sum += a[i] * b[i];
-  return sum;
-}
-
-TEST(wrapping_dot, matches_a_scalar_sum_for_every_length_with_a_tail) {
-  std::mt19937_64 rng(5);
-  std::vector<std::uint32_t> a(80);
-  std::vector<std::uint32_t> b(80);
-  for (auto& v : a) v = static_cast<std::uint32_t>(rng());
-  for (auto& v : b) v = static_cast<std::uint32_t>(rng());
-  for (const kernel_variant v : variants()) {
-    for (std::size_t n = 0; n <= a.size(); ++n) {
-      EXPECT_EQ(kernels(v).dot(a.data(), b.data(), n), scalar_dot(a, b, n)) << "length " << n;
-    }
-  }
-}
+INSTANTIATE_TEST_SUITE_P(precisions, engine_every_precision, ::testing::Range(0, 32));
 
 // The block convolution against `fir_step` on the real samples: quantize every sample,
 // then filter the signal in pieces that start at arbitrary blocks.
@@ -258,13 +240,11 @@ TEST(peak_magnitude, only_minus_2_31_gives_zero) {
   EXPECT_EQ(peak_all(acc.data(), acc.size()), 0);
 }
 
-TEST(fast_fir, a_filter_without_taps_always_sums_to_zero) {
+TEST(filter_signal, a_filter_without_taps_always_sums_to_zero) {
   quantized_filter empty;
   empty.scale = 32768;
-  fast_fir_state fast;
-  ASSERT_TRUE(fast_fir_init(fast, empty));
-  EXPECT_EQ(fast_fir_step(fast, 0.75), 0);
-  EXPECT_EQ(fast_fir_step(fast, -1.0), 0);
+  EXPECT_EQ(engine_accumulators(empty, {0.75, -1.0}, 2), (std::vector<std::int32_t>{0, 0}));
+  EXPECT_TRUE(engine_accumulators(empty, {}, 2).empty());
 }
 
 }  // namespace

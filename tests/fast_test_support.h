@@ -5,8 +5,12 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "frequency_sweep.h"
+#include "multitone_waveform.h"
 #include "quantizer.h"
 #include "records.h"
 
@@ -100,6 +104,27 @@ inline std::vector<double> uniform_signal(std::size_t n, double amplitude, std::
   std::vector<double> out(n);
   for (double& x : out) x = value(rng);
   return out;
+}
+
+/// The text of "frequency.txt" for `step` from the engine on `threads` threads. False when
+/// memory cannot be had.
+inline bool fast_sweep_text(const quantized_filter& filter, std::int32_t step, unsigned threads,
+                            std::string& out) {
+  fir_workspace ws;
+  if (!sweep_workspace_init(ws, filter, threads)) return false;
+  return sweep_peaks(ws, step, [&](std::int32_t frequency, std::int32_t peak) {
+    append_sweep_line(out, ws.scale, frequency, peak);
+    return true;
+  });
+}
+
+/// The text of "waves.txt" for `settings` from the engine on `threads` threads. False when
+/// memory cannot be had.
+inline bool fast_waves_text(const quantized_filter& filter, const frequency_settings& settings,
+                            unsigned threads, std::string& out) {
+  fir_workspace ws;
+  if (!waveform_workspace_init(ws, filter)) return false;
+  return waveform_text(ws, settings, threads, [&out](std::string_view text) { out += text; });
 }
 
 }  // namespace fixfir::testing

@@ -11,9 +11,9 @@
 #include <tuple>
 #include <vector>
 
-#include "fir_core.h"
+#include "fir_engine.h"
 #include "text_format.h"
-#include "waveform_test.h"
+#include "multitone_waveform.h"
 
 namespace fixfir {
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "conversion.h"
-#include "fir_core.h"
+#include "fir_engine.h"
 #include "frequency_sweep.h"
 #include "guarded_sine.h"
 #include "text_format.h"

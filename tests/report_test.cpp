@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "conversion.h"
-#include "fir_core.h"
+#include "fir_reference.h"
+#include "multitone_waveform.h"
 #include "quantizer.h"
 #include "report_app.h"
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
 #include "text_format.h"
-#include "waveform_test.h"
 
 namespace fixfir {
 namespace {
@@ -103,7 +103,7 @@ TEST_P(WrapCount, MatchesBruteForceAndFixfirOutputs) {
   ASSERT_TRUE(fir_init(state, f.filter));
   ASSERT_EQ(run.output.size(), c.input.size());
   for (std::size_t n = 0; n < c.input.size(); ++n) {
-    ASSERT_EQ(run.output[n], fir_output(state, fir_step(state, c.input[n]))) << n;
+    ASSERT_EQ(run.output[n], fir_output(state.scale, fir_step(state, c.input[n]))) << n;
   }
 }
 

@@ -1,12 +1,12 @@
 #include "dialogue.h"
 
 #include "frequency_sweep.h"
+#include "multitone_waveform.h"
 #include "output_file.h"
 #include "quantizer.h"
 #include "records.h"
 #include "tap_file.h"
 #include "text_scan.h"
-#include "waveform_test.h"
 
 namespace fixfir {
 

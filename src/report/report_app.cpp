@@ -10,8 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "fir_core.h"
 #include "frequency_sweep.h"
+#include "multitone_waveform.h"
+#include "parallel_chunks.h"
 #include "quantizer.h"
 #include "records.h"
 #include "report_model.h"
@@ -19,7 +20,6 @@
 #include "report_plot.h"
 #include "tap_file.h"
 #include "text_scan.h"
-#include "waveform_test.h"
 
 namespace fixfir {
 
@@ -151,7 +151,7 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   const waveform_signal signal = make_waveform_signal(options.frequencies);
   const fixed_run fixed = run_fixed_model(filter, signal.input);
   const std::vector<double> reference = run_double_model(taps, signal.input);
-  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1U, 8U);
+  const unsigned threads = worker_count();
   const std::vector<sweep_point> sweep =
       measure_response(filter, taps, options.sweep_step, threads);
 

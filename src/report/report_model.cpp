@@ -5,11 +5,13 @@
 #include <cmath>
 #include <limits>
 #include <new>
-#include <thread>
+#include <utility>
 
-#include "fir_core.h"
+#include "fast_kernel.h"
+#include "fir_engine.h"
 #include "frequency_sweep.h"
-#include "waveform_test.h"
+#include "multitone_waveform.h"
+#include "real_kernel.h"
 
 namespace fixfir {
 
@@ -47,26 +49,41 @@ double nan_min(double a, double b) noexcept {
   return a < b ? a : b;
 }
 
-// The largest |y| of the double model over `x`. `padded` is scratch space.
-double double_peak(const std::vector<double>& reversed_taps, std::span<const double> x,
-                   std::vector<double>& padded) {
-  const std::size_t count = reversed_taps.size();
-  if (count == 0) return 0.0;
-  padded.assign(count - 1, 0.0);  // the filter starts from rest
-  padded.insert(padded.end(), x.begin(), x.end());
-  double peak = 0.0;
-  for (std::size_t n = 0; n < x.size(); ++n) {
-    const double* window = padded.data() + n;
-    double y = 0.0;
-    for (std::size_t k = 0; k < count; ++k) y += reversed_taps[k] * window[k];
-    peak = nan_max(peak, std::fabs(y));
-  }
-  return peak;
+// A double-precision filter over whole signals, laid out as the engine's kernel wants it:
+// the reversed taps, and a signal behind a zero prefix of taps - 1 samples.
+struct double_filter {
+  std::vector<double> reversed;
+  std::size_t outputs = 0;  // the signal length rounded up to CONVOLVE_BLOCK
+  std::vector<double> signal;
+  std::vector<double> output;
+};
+
+double_filter make_double_filter(std::span<const float> taps, std::size_t samples) {
+  double_filter f;
+  f.reversed.assign(taps.rbegin(), taps.rend());
+  f.outputs = (samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+  const std::size_t prefix = f.reversed.empty() ? 0 : f.reversed.size() - 1;
+  f.signal.assign(prefix + f.outputs, 0.0);
+  f.output.assign(f.outputs, 0.0);
+  return f;
 }
 
-std::vector<double> reversed_as_double(std::span<const float> taps) {
-  std::vector<double> r(taps.rbegin(), taps.rend());
-  return r;
+// Runs `x` (at most the length it was made for) from rest; the outputs are f.output[0, n).
+void run_double(double_filter& f, std::span<const double> x) noexcept {
+  if (f.reversed.empty()) {
+    std::fill(f.output.begin(), f.output.end(), 0.0);
+    return;
+  }
+  std::copy(x.begin(), x.end(),
+            f.signal.begin() + static_cast<std::ptrdiff_t>(f.reversed.size() - 1));
+  real_convolve(f.reversed.data(), f.reversed.size(), f.signal.data(), 0, f.outputs,
+                f.output.data());
+}
+
+double largest_magnitude(std::span<const double> y) noexcept {
+  double peak = 0.0;
+  for (const double v : y) peak = nan_max(peak, std::fabs(v));
+  return peak;
 }
 
 // The unit sine of the sweep at `frequency`, on the sweep's clock.
@@ -80,52 +97,81 @@ void sweep_sine(std::int32_t frequency, std::vector<double>& x) {
   }
 }
 
+// Σ |c[j]| as an exact 64-bit sum (at most 2^31 terms below 2^31 each).
+std::uint64_t coefficient_magnitude_sum(const quantized_filter& filter) noexcept {
+  std::uint64_t sum = 0;
+  for (std::int32_t j = 0; j < filter.count; ++j) {
+    const std::int64_t c = filter.coefficients[j];
+    sum += static_cast<std::uint64_t>(c < 0 ? -c : c);
+  }
+  return sum;
+}
+
 }  // namespace
 
 double ideal_magnitude(std::span<const float> taps, double frequency) noexcept {
   const double omega = TWO_PI * frequency * SAMPLE_INTERVAL;
+  // e^(-i ω j) by repeated rotation, re-anchored on exact values every 64 taps so that the
+  // rounding of the rotations cannot build up (cos and sin cost as much as 64 rotations).
+  constexpr std::size_t anchor = 64;
+  const double step_re = std::cos(omega);
+  const double step_im = -std::sin(omega);
   double re = 0.0;
   double im = 0.0;
+  double rot_re = 1.0;
+  double rot_im = 0.0;
   for (std::size_t j = 0; j < taps.size(); ++j) {
-    const double phase = omega * static_cast<double>(j);
-    re += static_cast<double>(taps[j]) * std::cos(phase);
-    im -= static_cast<double>(taps[j]) * std::sin(phase);
+    if (j % anchor == 0) {
+      const double phase = omega * static_cast<double>(j);
+      rot_re = std::cos(phase);
+      rot_im = -std::sin(phase);
+    }
+    const auto tap = static_cast<double>(taps[j]);
+    re += tap * rot_re;
+    im += tap * rot_im;
+    const double next_re = rot_re * step_re - rot_im * step_im;
+    rot_im = rot_re * step_im + rot_im * step_re;
+    rot_re = next_re;
   }
   return std::hypot(re, im);
 }
 
 std::vector<double> run_double_model(std::span<const float> taps, std::span<const double> input) {
-  const std::vector<double> reversed = reversed_as_double(taps);
-  std::vector<double> output(input.size(), 0.0);
-  if (reversed.empty()) return output;
-  std::vector<double> padded(reversed.size() - 1, 0.0);
-  padded.insert(padded.end(), input.begin(), input.end());
-  for (std::size_t n = 0; n < input.size(); ++n) {
-    double y = 0.0;
-    for (std::size_t k = 0; k < reversed.size(); ++k) y += reversed[k] * padded[n + k];
-    output[n] = y;
-  }
-  return output;
+  double_filter f = make_double_filter(taps, input.size());
+  run_double(f, input);
+  f.output.resize(input.size());
+  return std::move(f.output);
 }
 
 fixed_run run_fixed_model(const quantized_filter& filter, std::span<const double> input) {
-  fir_state state;
-  if (!fir_init(state, filter)) throw std::bad_alloc();
-  fir_reset(state);
   fixed_run run;
+  std::vector<std::int32_t> acc(input.size());
+  if (!filter_signal(filter, input.data(), input.size(), acc.data(), worker_count())) {
+    throw std::bad_alloc();
+  }
+  const double scale = static_cast<double>(filter.scale);
   run.output.resize(input.size());
   // The samples as the core quantizes them, for the exact sums.
   std::vector<std::int32_t> s(input.size());
-  const std::size_t count = static_cast<std::size_t>(state.count);
+  std::uint64_t largest_sample = 0;
   for (std::size_t n = 0; n < input.size(); ++n) {
-    const std::int32_t acc = fir_step(state, input[n]);
-    run.output[n] = fir_output(state, acc);
-    s[n] = quantize_sample(state.scale, input[n]);
+    run.output[n] = fir_output(scale, acc[n]);
+    s[n] = quantize_sample(scale, input[n]);
+    const std::int64_t v = s[n];
+    largest_sample = std::max(largest_sample, static_cast<std::uint64_t>(v < 0 ? -v : v));
+  }
+  // When Σ |c[j]| · max |s| fits in 31 bits no sum can wrap, and the exact sums are skipped.
+  const std::uint64_t bound = coefficient_magnitude_sum(filter);
+  if (largest_sample == 0 || bound <= static_cast<std::uint64_t>(INT32_MAX) / largest_sample) {
+    return run;
+  }
+  const auto count = static_cast<std::size_t>(std::max(filter.count, 0));
+  for (std::size_t n = 0; n < input.size(); ++n) {
     wide_sum exact;
     for (std::size_t j = 0; j < count && j <= n; ++j) {
       add_product(exact, static_cast<std::int64_t>(filter.coefficients[j]) * s[n - j]);
     }
-    if (!equals_int32(exact, acc)) ++run.wraps;
+    if (!equals_int32(exact, acc[n])) ++run.wraps;
   }
   return run;
 }
@@ -146,47 +192,38 @@ waveform_signal make_waveform_signal(const frequency_settings& settings) {
 
 double double_sweep_peak(std::span<const float> taps, std::int32_t frequency) {
   std::vector<double> x;
-  std::vector<double> padded;
   sweep_sine(frequency, x);
-  return double_peak(reversed_as_double(taps), x, padded);
+  double_filter f = make_double_filter(taps, x.size());
+  run_double(f, x);
+  return largest_magnitude(std::span(f.output).first(x.size()));
 }
 
 std::vector<sweep_point> measure_response(const quantized_filter& filter,
                                           std::span<const float> taps, std::int32_t step,
-                                          unsigned threads) {
+                                          unsigned threads, const sweep_progress& progress) {
   const std::int32_t frequencies = sweep_frequency_count(step);
   std::vector<sweep_point> sweep(static_cast<std::size_t>(frequencies));
-  const std::vector<double> reversed = reversed_as_double(taps);
-  std::atomic<bool> out_of_memory{false};
-
-  // Worker `w` of `workers` takes every workers-th frequency; each has its own state.
-  auto work = [&](std::size_t w, std::size_t workers) {
-    try {
-      fir_state state;
-      if (!fir_init(state, filter)) throw std::bad_alloc();
-      std::vector<double> x;
-      std::vector<double> padded;
-      for (std::size_t i = w; i < sweep.size(); i += workers) {
-        // Below 8000, so the product fits.
-        const std::int32_t f = SWEEP_FIRST_FREQUENCY + static_cast<std::int32_t>(i) * step;
-        sweep_point& p = sweep[i];
-        p.frequency = f;
-        p.fixed_peak = fir_output(state, sweep_peak(state, f));
-        sweep_sine(f, x);
-        p.double_peak = double_peak(reversed, x, padded);
-        p.ideal = ideal_magnitude(taps, static_cast<double>(f));
-      }
-    } catch (const std::bad_alloc&) {
-      out_of_memory = true;
-    }
-  };
-
-  const std::size_t workers = std::clamp<std::size_t>(threads, 1, sweep.size());
-  std::vector<std::thread> pool;
-  for (std::size_t w = 1; w < workers; ++w) pool.emplace_back(work, w, workers);
-  work(0, workers);
-  for (std::thread& t : pool) t.join();
-  if (out_of_memory) throw std::bad_alloc();
+  fir_workspace ws;
+  if (!sweep_workspace_init(ws, filter, std::max(threads, 1u))) throw std::bad_alloc();
+  // Each worker runs the double model on its lane's sines, in its own buffers.
+  std::vector<double_filter> doubles;
+  for (unsigned w = 0; w < ws.lanes; ++w) doubles.push_back(make_double_filter(taps, ws.samples));
+  const bool finished = sweep_run(
+      ws, step,
+      [&](unsigned worker, std::int32_t i, const fir_lane& lane) {
+        sweep_point& p = sweep[static_cast<std::size_t>(i)];
+        p.frequency = swept_frequency(step, i);
+        p.fixed_peak = fir_output(ws.scale, peak_magnitude(lane.accumulators, ws.samples));
+        double_filter& d = doubles[worker];
+        run_double(d, std::span(lane.input, ws.samples));
+        p.double_peak = largest_magnitude(std::span(d.output).first(ws.samples));
+        p.ideal = ideal_magnitude(taps, static_cast<double>(p.frequency));
+      },
+      [&](std::int32_t i) {
+        if (progress) progress(static_cast<std::size_t>(i) + 1, sweep.size());
+        return true;
+      });
+  if (!finished) throw std::bad_alloc();
   return sweep;
 }
 

@@ -7,7 +7,9 @@
 // same input samples and the same sample clock as the fixed-point model. Functions that
 // build vectors throw std::bad_alloc when memory runs out.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -46,8 +48,8 @@ struct fixed_run {
 [[nodiscard]] std::vector<double> run_double_model(std::span<const float> taps,
                                                    std::span<const double> input);
 
-/// Runs `input` through the fixed-point core from rest (fir_step, fir_output) and counts
-/// the samples whose accumulator wrapped.
+/// Runs `input` through the fixed-point engine from rest and counts the samples whose
+/// accumulator wrapped.
 [[nodiscard]] fixed_run run_fixed_model(const quantized_filter& filter,
                                         std::span<const double> input);
 
@@ -59,11 +61,16 @@ struct fixed_run {
 /// sine at `frequency` from rest, with the sweep's clock.
 [[nodiscard]] double double_sweep_peak(std::span<const float> taps, std::int32_t frequency);
 
+/// Told how many of the swept frequencies are done, of how many, as they finish in order.
+using sweep_progress = std::function<void(std::size_t done, std::size_t total)>;
+
 /// The three curves at 4, 4 + step, … up to 8000 Hz. `step` must be at least 1. The
-/// frequencies are shared out between up to `threads` threads (at least one).
+/// frequencies are shared out between up to `threads` threads (at least one) on the
+/// engine, and `progress` (if set) is told as they finish.
 [[nodiscard]] std::vector<sweep_point> measure_response(const quantized_filter& filter,
                                                         std::span<const float> taps,
-                                                        std::int32_t step, unsigned threads = 1);
+                                                        std::int32_t step, unsigned threads = 1,
+                                                        const sweep_progress& progress = {});
 
 /// The largest |tap - coefficient ÷ scale| over the taps, in real units; 0 without taps
 /// and NaN when the scale is 0.

@@ -2,8 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
-#include <system_error>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -40,14 +41,19 @@ bool run_one(chunk_board& board, unsigned worker,
 
 }  // namespace
 
-void run_chunks_in_order(std::size_t chunks, unsigned threads,
+bool run_chunks_in_order(std::size_t chunks, unsigned threads,
                          const std::function<void(unsigned, std::size_t)>& work,
-                         const std::function<void(std::size_t)>& done) {
+                         const std::function<bool(std::size_t)>& done) noexcept {
   chunk_board board;
   board.chunks = chunks;
-  board.finished.assign(chunks, false);
-
   std::vector<std::thread> helpers;
+  try {
+    board.finished.assign(chunks, false);
+    helpers.reserve(threads > 1 ? threads - 1 : 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+
   // Stops the helpers after their current chunk and waits for them, on every way out.
   struct joiner {
     chunk_board& board;
@@ -65,7 +71,7 @@ void run_chunks_in_order(std::size_t chunks, unsigned threads,
         while (run_one(board, w, work)) {
         }
       });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
       break;  // the threads already started, and this one, share the rest
     }
   }
@@ -83,8 +89,9 @@ void run_chunks_in_order(std::size_t chunks, unsigned threads,
         break;
       }
     }
-    done(chunk);
+    if (!done(chunk)) return false;
   }
+  return true;
 }
 
 }  // namespace fixfir

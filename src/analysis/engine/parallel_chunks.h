@@ -14,11 +14,13 @@ namespace fixfir {
 /// and no two calls with the same worker run at once. `done(chunk)` is called on the
 /// calling thread in rising chunk order, each as soon as that chunk and all before it are
 /// finished, so output can be written in order while later chunks are computed. When a
-/// thread cannot be started the others do its share. `work` must not throw; if `done`
-/// throws, the remaining chunks are abandoned and the exception propagates once every
-/// thread has stopped.
-void run_chunks_in_order(std::size_t chunks, unsigned threads,
-                         const std::function<void(unsigned worker, std::size_t chunk)>& work,
-                         const std::function<void(std::size_t chunk)>& done);
+/// thread cannot be started the others do its share, with the same results. Neither
+/// callback may throw. When `done` returns false the remaining chunks are abandoned, and
+/// the call returns false once every thread has stopped; it also returns false, having run
+/// nothing, when its own bookkeeping cannot be allocated.
+[[nodiscard]] bool run_chunks_in_order(
+    std::size_t chunks, unsigned threads,
+    const std::function<void(unsigned worker, std::size_t chunk)>& work,
+    const std::function<bool(std::size_t chunk)>& done) noexcept;
 
 }  // namespace fixfir

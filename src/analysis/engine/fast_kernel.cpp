@@ -85,15 +85,13 @@ kernel_variant best_kernel_variant() noexcept {
 }
 
 const kernel_table& kernels(kernel_variant variant) noexcept {
-  static constexpr kernel_table plain = {plain_lanes::dot, plain_lanes::convolve,
-                                         plain_lanes::quantize, plain_lanes::peak,
-                                         plain_lanes::multiplies};
+  static constexpr kernel_table plain = {plain_lanes::convolve, plain_lanes::quantize,
+                                         plain_lanes::peak, plain_lanes::multiplies};
 #ifdef FIXFIR_VECTOR_VARIANTS
-  static constexpr kernel_table avx2 = {avx2_lanes::dot, avx2_lanes::convolve, avx2_lanes::quantize,
+  static constexpr kernel_table avx2 = {avx2_lanes::convolve, avx2_lanes::quantize,
                                         avx2_lanes::peak, avx2_lanes::multiplies};
-  static constexpr kernel_table avx512 = {avx512_lanes::dot, avx512_lanes::convolve,
-                                          avx512_lanes::quantize, avx512_lanes::peak,
-                                          avx512_lanes::multiplies};
+  static constexpr kernel_table avx512 = {avx512_lanes::convolve, avx512_lanes::quantize,
+                                          avx512_lanes::peak, avx512_lanes::multiplies};
   if (kernel_variant_supported(variant)) {
     if (variant == kernel_variant::avx512) return avx512;
     if (variant == kernel_variant::avx2) return avx2;
@@ -102,10 +100,6 @@ const kernel_table& kernels(kernel_variant variant) noexcept {
   (void)variant;
 #endif
   return plain;
-}
-
-std::uint32_t wrapping_dot(const std::uint32_t* a, const std::uint32_t* b, std::size_t n) noexcept {
-  return kernels().dot(a, b, n);
 }
 
 void wrapping_convolve(const std::uint32_t* reversed, std::size_t taps, const std::uint32_t* signal,

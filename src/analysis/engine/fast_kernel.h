@@ -13,13 +13,6 @@ namespace fixfir {
 
 /// Outputs computed together by `wrapping_convolve`; its output counts are multiples of this.
 inline constexpr std::size_t CONVOLVE_BLOCK = 32;
-/// Lanes of `wrapping_dot`'s vector loop; a length that is a multiple of it has no scalar tail.
-inline constexpr std::size_t DOT_LANES = 16;
-
-/// Σ a[i] · b[i] for i in [0, n), wrapping modulo 2^32.
-[[nodiscard]] std::uint32_t wrapping_dot(const std::uint32_t* a, const std::uint32_t* b,
-                                         std::size_t n) noexcept;
-
 /// The accumulators of a filter over a quantized signal:
 ///   acc[k] = Σ reversed[i] · signal[first + k + i] for i in [0, taps), k in [0, outputs),
 /// wrapping modulo 2^32. `reversed` holds the coefficients oldest-first (reversed[i] =
@@ -52,7 +45,6 @@ enum class kernel_variant { plain, avx2, avx512 };
 /// One variant's kernels, for the tests and the benchmark; the functions above call those
 /// of `best_kernel_variant()`.
 struct kernel_table {
-  std::uint32_t (*dot)(const std::uint32_t*, const std::uint32_t*, std::size_t) noexcept;
   void (*convolve)(const std::uint32_t*, std::size_t, const std::uint32_t*, std::size_t,
                    std::size_t, std::uint32_t*) noexcept;
   void (*quantize)(double, const double*, std::uint32_t*, std::size_t) noexcept;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "conversion.h"
-#include "fir_core.h"
+#include "fir_engine.h"
 
 #if defined(__x86_64__) && !defined(FIXFIR_PORTABLE_KERNELS)
 #include <immintrin.h>

@@ -1,0 +1,80 @@
+#pragma once
+// Frequency-response sweep: for each frequency from 4 Hz to 8000 Hz in steps of the
+// frequency step, a unit sine from rest through the fixed-point filter; the peak
+// accumulator magnitude over 4000 samples, in real units, goes to "frequency.txt".
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "fir_engine.h"
+#include "parallel_chunks.h"
+#include "records.h"
+
+namespace fixfir {
+
+inline constexpr std::int32_t SWEEP_FIRST_FREQUENCY = 4;
+inline constexpr std::int32_t SWEEP_LAST_FREQUENCY = 8000;
+inline constexpr std::int32_t SWEEP_SAMPLES = 4000;
+inline constexpr std::int32_t PROGRESS_INTERVAL = 500;
+inline constexpr const char* frequency_file_name = "frequency.txt";
+
+/// The 32-bit magnitude of an accumulator; -2^31 has none and stays negative, so it never
+/// becomes a peak.
+[[nodiscard]] inline std::int32_t accumulator_magnitude(std::int32_t acc) noexcept {
+  return acc < 0 && acc != INT32_MIN ? -acc : acc;
+}
+
+/// Appends one "%d\t%lf\n" line for `frequency` and its peak at `scale`.
+void append_sweep_line(std::string& out, double scale, std::int32_t frequency, std::int32_t peak);
+
+/// The swept frequencies: 4, 4 + step, … up to 8000. The count never overflows: any step
+/// from 7997 up gives only 4. `step` must be at least 1.
+[[nodiscard]] std::int32_t sweep_frequency_count(std::int32_t step) noexcept;
+
+/// The `index`-th swept frequency for `step`.
+[[nodiscard]] inline std::int32_t swept_frequency(std::int32_t step, std::int32_t index) noexcept {
+  return SWEEP_FIRST_FREQUENCY + index * step;  // at most 8000, so it fits
+}
+
+/// A workspace for the sweep: one lane of SWEEP_SAMPLES samples per thread (at least 1).
+/// False when memory cannot be had.
+[[nodiscard]] bool sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
+                                        unsigned threads) noexcept;
+
+/// What a sweep leaves in a lane besides the accumulators.
+enum class sweep_inputs {
+  real,            ///< the unit sine's real samples and their quantized values
+  quantized_only,  ///< the quantized samples alone, from the guarded sines (faster)
+};
+
+/// Runs every swept frequency for `step` (at least 1) on the workspace's lanes, one thread
+/// each. For each frequency the worker fills its lane with the unit sine on the sweep's
+/// clock, quantizes and filters it, then calls `measure(worker, index, lane)` on its own
+/// thread. With `sweep_inputs::quantized_only` the lane's real inputs are not filled: the
+/// quantized samples come straight from `guarded_sine_samples`, the same values. `in_order(index)`
+/// is called on the calling thread in rising index order while later frequencies are still being
+/// computed; when it returns false the rest is abandoned. Returns false when abandoned or when
+/// memory ran out. Neither callback may throw.
+[[nodiscard]] bool sweep_run(
+    fir_workspace& ws, std::int32_t step,
+    const std::function<void(unsigned worker, std::int32_t index, const fir_lane& lane)>& measure,
+    const std::function<bool(std::int32_t index)>& in_order,
+    sweep_inputs inputs = sweep_inputs::real) noexcept;
+
+/// The peaks of every swept frequency (the values of "frequency.txt" before scaling), on
+/// `ws`'s threads; `line(frequency, peak)` in rising frequency order on the calling thread.
+/// False when `line` returns false or memory runs out.
+[[nodiscard]] bool sweep_peaks(
+    fir_workspace& ws, std::int32_t step,
+    const std::function<bool(std::int32_t frequency, std::int32_t peak)>& line) noexcept;
+
+/// Runs the sweep with `settings.frequency_step` and writes "frequency.txt", with a
+/// "." on `console` for every swept multiple of 500 as it goes. A step below 1 gives
+/// "Invalid frequency step\n" and leaves the file alone. The frequencies are computed
+/// on `threads` threads; the file and the dots come out as from a single thread.
+status run_frequency_sweep(const quantized_filter& filter, const frequency_settings& settings,
+                           std::FILE* console = stdout, unsigned threads = worker_count());
+
+}  // namespace fixfir

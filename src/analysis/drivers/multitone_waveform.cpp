@@ -1,0 +1,160 @@
+#include "multitone_waveform.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <new>
+#include <vector>
+
+#include "analysis_file.h"
+#include "conversion.h"
+#include "fast_kernel.h"
+#include "guarded_sine.h"
+#include "output_file.h"
+#include "text_format.h"
+
+namespace fixfir {
+
+namespace {
+
+// Samples handed to a thread at a time; a multiple of CONVOLVE_BLOCK.
+constexpr std::size_t samples_per_chunk = 1024;
+static_assert(samples_per_chunk % CONVOLVE_BLOCK == 0);
+
+std::size_t chunk_count(const fir_workspace& ws) noexcept {
+  return (ws.outputs + samples_per_chunk - 1) / samples_per_chunk;
+}
+std::size_t chunk_begin(std::size_t chunk) noexcept { return chunk * samples_per_chunk; }
+std::size_t chunk_end(std::size_t chunk, std::size_t limit) noexcept {
+  return std::min((chunk + 1) * samples_per_chunk, limit);
+}
+
+tone_set tones_of(const frequency_settings& settings) noexcept {
+  return tone_set{static_cast<double>(settings.initial_frequency),
+                  static_cast<double>(settings.frequency_step), tone_count(settings)};
+}
+
+// Every input and its quantized value, first: a sample's filter output needs the earlier
+// samples, which other threads may be computing. The inputs are independent, so they are
+// computed in parallel, each summing its tones in rising order. With `for_text`, an input
+// may be any value that prints as the exact sum does (the guarded sums); its quantized
+// value is always the exact sum's.
+bool generate_signal(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
+                     bool for_text) noexcept {
+  const tone_set tones = tones_of(settings);
+  const fir_lane lane = workspace_lane(ws, 0);
+  return run_chunks_in_order(
+      chunk_count(ws), threads,
+      [&](unsigned, std::size_t chunk) {
+        const std::size_t begin = chunk_begin(chunk);
+        const std::size_t end = chunk_end(chunk, ws.samples);
+        if (for_text) {
+          guarded_multitone(tones, ws.scale, ws.times.begin() + begin, lane.input + begin,
+                            lane.quantized + begin, end - begin);
+          return;
+        }
+        for (std::size_t n = begin; n < end; ++n) {
+          lane.input[n] = exact_multitone(tones, ws.times[n]);
+        }
+        workspace_quantize(ws, 0, begin, end);
+      },
+      [](std::size_t) { return true; });
+}
+
+}  // namespace
+
+std::int32_t tone_count(const frequency_settings& settings) noexcept {
+  const std::int32_t span = wrapping_sub(settings.ending_frequency, settings.initial_frequency);
+  return wrapping_add(wrapping_div(span, settings.frequency_step), 1);
+}
+
+double multitone_sample(const frequency_settings& settings, std::int32_t tones, double t) noexcept {
+  tone_set set = tones_of(settings);
+  set.count = tones;
+  return exact_multitone(set, t);
+}
+
+void append_waveform_line(std::string& out, double t, double x, double y) {
+  append_fixed6(out, t);
+  out += '\t';
+  append_fixed6(out, x);
+  out += '\t';
+  append_fixed6(out, y);
+  out += '\n';
+}
+
+bool waveform_workspace_init(fir_workspace& ws, const quantized_filter& filter) noexcept {
+  return workspace_init(ws, filter, static_cast<std::size_t>(WAVEFORM_SAMPLES), 1);
+}
+
+bool waveform_compute(fir_workspace& ws, const frequency_settings& settings,
+                      unsigned threads) noexcept {
+  if (!generate_signal(ws, settings, threads, false)) return false;
+  return run_chunks_in_order(
+      chunk_count(ws), threads,
+      [&](unsigned, std::size_t chunk) {
+        workspace_convolve(ws, 0, chunk_begin(chunk), chunk_end(chunk, ws.outputs));
+      },
+      [](std::size_t) { return true; });
+}
+
+bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
+                   const std::function<void(std::string_view)>& write) noexcept {
+  if (!generate_signal(ws, settings, threads, true)) return false;
+  // Then the filter and the text, chunk by chunk, written in order.
+  const std::size_t chunks = chunk_count(ws);
+  std::vector<std::string> texts;
+  try {
+    texts.resize(chunks);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const fir_lane lane = workspace_lane(ws, 0);
+  std::atomic<bool> out_of_memory{false};
+  const bool finished = run_chunks_in_order(
+      chunks, threads,
+      [&](unsigned, std::size_t chunk) {
+        const std::size_t begin = chunk_begin(chunk);
+        const std::size_t end = chunk_end(chunk, ws.outputs);
+        workspace_convolve(ws, 0, begin, end);
+        try {
+          std::string& text = texts[chunk];
+          text.reserve((end - begin) * 40);  // a line is at most about 40 characters
+          for (std::size_t n = begin; n < std::min(end, ws.samples); ++n) {
+            const auto acc = static_cast<std::int32_t>(lane.accumulators[n]);
+            append_waveform_line(text, ws.times[n], lane.input[n], fir_output(ws.scale, acc));
+          }
+        } catch (const std::bad_alloc&) {
+          out_of_memory.store(true);
+        }
+      },
+      [&](std::size_t chunk) {
+        if (out_of_memory.load()) return false;
+        try {
+          write(texts[chunk]);
+        } catch (const std::bad_alloc&) {
+          out_of_memory.store(true);
+          return false;
+        }
+        texts[chunk] = std::string{};
+        return true;
+      });
+  return finished && !out_of_memory.load();
+}
+
+status run_waveform_test(const quantized_filter& filter, const frequency_settings& settings,
+                         std::FILE* console, unsigned threads) {
+  if (settings.frequency_step == 0) {
+    say(console, invalid_step_message);
+    return status::failure;
+  }
+  // The buffers are allocated before the file is opened, so that a run that cannot
+  // proceed leaves an earlier "waves.txt" as it was.
+  fir_workspace ws;
+  if (!waveform_workspace_init(ws, filter)) return status::out_of_memory;
+  return write_analysis_file(waves_file_name, console, [&](const auto& write) {
+    return waveform_text(ws, settings, threads, write);
+  });
+}
+
+}  // namespace fixfir

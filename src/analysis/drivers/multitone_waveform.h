@@ -1,0 +1,61 @@
+#pragma once
+// Multi-tone waveform test: a two-second sum of equal-amplitude tones through the
+// fixed-point filter, written to "waves.txt" as "t\tx\ty" lines.
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "fir_engine.h"
+#include "parallel_chunks.h"
+#include "records.h"
+
+namespace fixfir {
+
+inline constexpr std::int32_t WAVEFORM_SAMPLES = 32000;
+inline constexpr const char* waves_file_name = "waves.txt";
+inline constexpr const char* invalid_step_message = "Invalid frequency step\n";
+
+/// N = (ending - initial) ÷ step + 1, in wrapping 32-bit arithmetic with truncating
+/// division. `frequency_step` must not be 0. N of 0 or less means no tones.
+[[nodiscard]] std::int32_t tone_count(const frequency_settings& settings) noexcept;
+
+/// The input sample at time `t`: Σ sin((f_k × t) × TWO_PI) ÷ N over the N tones
+/// f_k = initial + k × step (accumulated in double), added in rising k.
+[[nodiscard]] double multitone_sample(const frequency_settings& settings, std::int32_t tones,
+                                      double t) noexcept;
+
+/// Appends one "%lf\t%lf\t%lf\n" line.
+void append_waveform_line(std::string& out, double t, double x, double y);
+
+/// A workspace for the test: one lane of WAVEFORM_SAMPLES samples. False when memory
+/// cannot be had.
+[[nodiscard]] bool waveform_workspace_init(fir_workspace& ws,
+                                           const quantized_filter& filter) noexcept;
+
+/// Generates the test signal into `ws`'s lane and filters it on `threads` threads: the
+/// inputs, their quantized values and the accumulators, all WAVEFORM_SAMPLES of them.
+/// `frequency_step` must not be 0. False when memory runs out.
+[[nodiscard]] bool waveform_compute(fir_workspace& ws, const frequency_settings& settings,
+                                    unsigned threads) noexcept;
+
+/// Computes the test on `threads` threads and hands its text, the lines of "waves.txt", to
+/// `write` piece by piece in order on the calling thread while later pieces are computed.
+/// The inputs come from the guarded sums: the lane's inputs print as the exact sums do
+/// (they may differ in the last bits), and its quantized samples are the exact sums'.
+/// `frequency_step` must not be 0. Returns false, having written nothing more, when memory
+/// runs out.
+[[nodiscard]] bool waveform_text(fir_workspace& ws, const frequency_settings& settings,
+                                 unsigned threads,
+                                 const std::function<void(std::string_view)>& write) noexcept;
+
+/// Runs the test and writes "waves.txt". A step of 0 gives "Invalid frequency step\n";
+/// a file that cannot be opened "Cannot open output file\n"; a failed write "Cannot
+/// write output file\n"; each returns `failure` and leaves any earlier file alone where
+/// it was not yet opened.
+status run_waveform_test(const quantized_filter& filter, const frequency_settings& settings,
+                         std::FILE* console = stdout, unsigned threads = worker_count());
+
+}  // namespace fixfir

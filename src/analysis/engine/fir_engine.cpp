@@ -1,0 +1,105 @@
+#include "fir_engine.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "fast_kernel.h"
+#include "parallel_chunks.h"
+
+namespace fixfir {
+
+void fill_sample_times(heap_array<double>& times) noexcept {
+  double t = 0.0;
+  for (double& slot : times) {
+    slot = t;
+    t = t + SAMPLE_INTERVAL;
+  }
+}
+
+void reverse_coefficients(const std::int32_t* coefficients, std::int32_t count,
+                          std::uint32_t* out) noexcept {
+  for (std::int32_t i = 0; i < count; ++i) {
+    out[i] = static_cast<std::uint32_t>(coefficients[count - 1 - i]);
+  }
+}
+
+bool workspace_init(fir_workspace& ws, const quantized_filter& filter, std::size_t samples,
+                    unsigned lanes) noexcept {
+  ws = fir_workspace{};
+  // Coefficient j meets the sample j steps old, so in a run of `samples` samples from rest
+  // only the first `samples` coefficients can matter.
+  const auto count = static_cast<std::size_t>(std::max(filter.count, 0));
+  const std::size_t taps = std::min(count, samples);
+  ws.taps = static_cast<std::int32_t>(taps);
+  ws.scale = static_cast<double>(filter.scale);
+  ws.lanes = std::max(lanes, 1u);
+  ws.samples = samples;
+  ws.outputs = (samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+  ws.signal_stride = (taps > 0 ? taps - 1 : 0) + ws.outputs;
+  if (!allocate_zeroed(ws.reversed, taps) || !allocate_zeroed(ws.times, samples) ||
+      !allocate_zeroed(ws.inputs, ws.lanes * samples) ||
+      !allocate_zeroed(ws.signals, ws.lanes * ws.signal_stride) ||
+      !allocate_zeroed(ws.accumulators, ws.lanes * ws.outputs)) {
+    ws = fir_workspace{};
+    return false;
+  }
+  reverse_coefficients(filter.coefficients, ws.taps, ws.reversed.begin());
+  fill_sample_times(ws.times);
+  return true;
+}
+
+fir_lane workspace_lane(fir_workspace& ws, unsigned lane) noexcept {
+  const std::size_t prefix = ws.taps > 0 ? static_cast<std::size_t>(ws.taps) - 1 : 0;
+  return fir_lane{ws.inputs.begin() + lane * ws.samples,
+                  ws.signals.begin() + lane * ws.signal_stride + prefix,
+                  ws.accumulators.begin() + lane * ws.outputs};
+}
+
+void workspace_quantize(fir_workspace& ws, unsigned lane, std::size_t begin,
+                        std::size_t end) noexcept {
+  const fir_lane l = workspace_lane(ws, lane);
+  quantize_block(ws.scale, l.input + begin, l.quantized + begin, end - begin);
+}
+
+void workspace_convolve(fir_workspace& ws, unsigned lane, std::size_t begin,
+                        std::size_t end) noexcept {
+  wrapping_convolve(ws.reversed.begin(), static_cast<std::size_t>(ws.taps),
+                    ws.signals.begin() + lane * ws.signal_stride, begin, end - begin,
+                    workspace_lane(ws, lane).accumulators + begin);
+}
+
+bool filter_signal(const quantized_filter& filter, const double* x, std::size_t n,
+                   std::int32_t* out, unsigned threads) noexcept {
+  fir_workspace ws;
+  if (!workspace_init(ws, filter, n, 1)) return false;
+  const fir_lane lane = workspace_lane(ws, 0);
+  std::copy(x, x + n, lane.input);
+  // Blocks of outputs are independent once every sample is quantized.
+  constexpr std::size_t per_chunk = 64 * CONVOLVE_BLOCK;
+  const std::size_t chunks = (ws.outputs + per_chunk - 1) / per_chunk;
+  auto range = [&](std::size_t chunk) {
+    return std::pair{chunk * per_chunk, std::min((chunk + 1) * per_chunk, ws.outputs)};
+  };
+  auto none = [](std::size_t) { return true; };
+  if (!run_chunks_in_order(
+          chunks, threads,
+          [&](unsigned, std::size_t chunk) {
+            const auto [begin, end] = range(chunk);
+            workspace_quantize(ws, 0, begin, std::min(end, n));
+          },
+          none)) {
+    return false;
+  }
+  return run_chunks_in_order(
+      chunks, threads,
+      [&](unsigned, std::size_t chunk) {
+        const auto [begin, end] = range(chunk);
+        workspace_convolve(ws, 0, begin, end);
+        for (std::size_t k = begin; k < std::min(end, n); ++k) {
+          out[k] = static_cast<std::int32_t>(lane.accumulators[k]);
+        }
+      },
+      none);
+}
+
+}  // namespace fixfir
