@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fir_engine.h"
-#include "text_format.h"
 #include "multitone_waveform.h"
+#include "text_format.h"
 
 namespace fixfir {
 namespace {
