@@ -5,8 +5,9 @@
 #   bench/report_speed.sh BUILD_DIR [RUNS]
 #
 # fixfir answers precision 15, a single 100 Hz tone and a sweep at step 1; the report gets
-# the same with --sweep-step 1 and draws its pictures too. Each figure is the median of RUNS
-# whole-process wall times (default 3; the 4000-tap filter runs once).
+# the same with --sweep-step 1, once with its pictures and once without them (gnuplot kept off
+# PATH), since drawing them is a fixed cost fixfir does not have. Each figure is the median of
+# RUNS whole-process wall times (default 3; the 4000-tap filter runs once).
 set -euo pipefail
 build=$(realpath "$1")
 runs=${2:-3}
@@ -24,7 +25,7 @@ seconds() {
   awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
 }
 
-printf '%6s  %10s  %10s  %6s\n' taps "fixfir (s)" "report (s)" ratio
+printf '%6s  %10s  %18s  %6s  %14s  %6s\n' taps "fixfir (s)" "report, no pictures" ratio "with pictures" ratio
 for taps in 63 255 4000; do
   dir="$scratch/$taps"
   mkdir -p "$dir"
@@ -34,13 +35,18 @@ for taps in 63 255 4000; do
       w = 0.54 - 0.46 * cos(2 * pi * (m - u) / (n - 1)); printf "%.9f\n", s * w } }' >"$dir/taps.txt"
   n=$runs
   [ "$taps" -ge 4000 ] && n=1
-  tool=() rep=()
+  tool=() bare=() rep=()
   for _ in $(seq "$n"); do
     tool+=("$(cd "$dir" && seconds sh -c "printf '15\n100\n1\n100\n1\n' | '$fixfir'")")
+    bare+=("$(cd "$dir" && seconds env PATH=/nonexistent "$report" --precision 15 --initial 100 \
+      --step 1 --ending 100 --sweep-step 1)")
     rep+=("$(cd "$dir" && seconds "$report" --precision 15 --initial 100 --step 1 --ending 100 \
       --sweep-step 1)")
   done
   t=$(printf '%s\n' "${tool[@]}" | median)
+  b=$(printf '%s\n' "${bare[@]}" | median)
   r=$(printf '%s\n' "${rep[@]}" | median)
-  printf '%6d  %10.2f  %10.2f  %5.2fx\n' "$taps" "$t" "$r" "$(awk -v r="$r" -v t="$t" 'BEGIN { print r / t }')"
+  ratio() { awk -v r="$1" -v t="$2" 'BEGIN { print r / t }'; }
+  printf '%6d  %10.2f  %18.2f  %5.2fx  %14.2f  %5.2fx\n' "$taps" "$t" "$b" "$(ratio "$b" "$t")" \
+    "$r" "$(ratio "$r" "$t")"
 done

@@ -213,7 +213,7 @@ std::size_t steady_fit_start(std::size_t taps, std::size_t samples) noexcept {
 }
 
 bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& basis,
-                     std::size_t cosines_from) noexcept {
+                     std::size_t from) noexcept {
   try {
     basis.frequency = frequency;
     basis.sine.resize(samples);
@@ -222,8 +222,8 @@ bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& ba
     double t = 0.0;
     for (std::size_t n = 0; n < samples; ++n) {
       const double argument = (f * t) * TWO_PI;
-      basis.sine[n] = std::sin(argument);
-      basis.cosine[n] = n >= cosines_from ? std::cos(argument) : 0.0;
+      basis.sine[n] = n >= from ? std::sin(argument) : 0.0;
+      basis.cosine[n] = n >= from ? std::cos(argument) : 0.0;
       t = t + SAMPLE_INTERVAL;
     }
     return true;

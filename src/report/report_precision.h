@@ -86,10 +86,11 @@ struct sine_basis {
   std::vector<double> cosine;
 };
 
-/// Fills `basis` for `samples` samples at `frequency`; cosines only from `cosines_from` on
-/// (those before are 0). False when memory runs out.
+/// Fills `basis` for `samples` samples at `frequency` on the sweep's clock; sines and
+/// cosines only from `from` on, where a fit starts (those before are 0). False when memory
+/// runs out.
 [[nodiscard]] bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& basis,
-                                   std::size_t cosines_from = 0) noexcept;
+                                   std::size_t from = 0) noexcept;
 
 /// The amplitude of the least-squares fit a · sin + b · cos to `output[first ..]` (the
 /// steady state starts once the history is full: first = taps - 1), as √(a² + b²). NaN

@@ -9,6 +9,7 @@
 #include "fast_kernel.h"
 #include "fir_engine.h"
 #include "frequency_sweep.h"
+#include "guarded_sine.h"
 #include "parallel_chunks.h"
 #include "quantizer.h"
 #include "real_kernel.h"
@@ -120,10 +121,11 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
     // Fills a lane from sample `from` on and computes its outputs from `output` on.
     auto filter_lane = [&](precision_run& r, unsigned worker, const sine_basis& b, std::size_t from,
                            std::size_t output) {
+      // Only the quantized samples are needed: the guarded sines give them without a
+      // std::sin call for nearly every sample, and exactly.
       const fir_lane lane = workspace_lane(r.ws, worker);
-      std::copy(b.sine.begin() + static_cast<std::ptrdiff_t>(from), b.sine.end(),
-                lane.input + from);
-      workspace_quantize(r.ws, worker, from, samples);
+      guarded_sine_samples(static_cast<double>(b.frequency), r.ws.times.begin() + from, r.ws.scale,
+                           lane.quantized + from, samples - from);
       workspace_convolve(r.ws, worker, output, outputs);
       return lane;
     };
