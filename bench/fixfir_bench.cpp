@@ -20,9 +20,11 @@
 #include "fir_engine.h"
 #include "fir_reference.h"
 #include "frequency_sweep.h"
+#include "guarded_sine.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
 #include "quantizer.h"
+#include "text_format.h"
 
 // The filters come from the tests' support, so that the benchmark measures the same kind.
 #include "fast_test_support.h"
@@ -35,6 +37,13 @@ using fixfir::testing::owned_filter;
 
 constexpr std::int32_t precision = 15;
 constexpr std::size_t block_samples = 4096;
+
+std::vector<double> sample_clock(std::int32_t n) {
+  heap_array<double> clock;
+  if (!allocate_zeroed(clock, static_cast<std::size_t>(n))) return {};
+  fill_sample_times(clock);
+  return std::vector<double>(clock.begin(), clock.end());
+}
 
 std::vector<double> noise(std::size_t n) {
   std::mt19937_64 rng(42);
@@ -135,6 +144,84 @@ void sweep_sines_only(benchmark::State& state) {
   }
 }
 
+// The sweep's sines as the guarded path computes them: 7997 × 4000 quantized samples on
+// one thread, the library's sine only where the guard cannot decide.
+void sweep_guarded_sines_only(benchmark::State& state) {
+  const std::vector<double> times = sample_clock(SWEEP_SAMPLES);
+  std::vector<std::uint32_t> q(times.size());
+  const auto scale = static_cast<double>(std::int64_t{1} << precision);
+  for (auto _ : state) {
+    for (std::int32_t d = SWEEP_FIRST_FREQUENCY; d <= SWEEP_LAST_FREQUENCY; ++d) {
+      benchmark::DoNotOptimize(
+          guarded_sine_samples(static_cast<double>(d), times.data(), scale, q.data(), q.size()));
+    }
+    benchmark::DoNotOptimize(q.data());
+  }
+}
+
+// The waveform test's inputs as the guarded path computes them, on one thread.
+void waveform_guarded_sums_only(benchmark::State& state, std::int32_t tone_total) {
+  const std::vector<double> times = sample_clock(WAVEFORM_SAMPLES);
+  std::vector<double> x(times.size());
+  std::vector<std::uint32_t> q(times.size());
+  const tone_set set{100.0, 1.0, tone_total};  // as `tones` below
+  const auto scale = static_cast<double>(std::int64_t{1} << precision);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        guarded_multitone(set, scale, times.data(), x.data(), q.data(), times.size()));
+    benchmark::DoNotOptimize(x.data());
+  }
+}
+
+// The block convolution of one sweep frequency (4000 outputs from rest) …
+constexpr std::size_t sweep_outputs =
+    (SWEEP_SAMPLES + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+
+void kernel_convolve(benchmark::State& state, std::int32_t taps) {
+  const owned_filter f = low_pass_filter(taps, precision);
+  const auto count = static_cast<std::size_t>(taps);
+  std::vector<std::uint32_t> reversed(count);
+  reverse_coefficients(f.filter.coefficients, taps, reversed.data());
+  std::vector<std::uint32_t> signal(count - 1 + sweep_outputs, 0u);
+  const auto scale = static_cast<double>(f.filter.scale);
+  const std::vector<double> x = noise(sweep_outputs);
+  for (std::size_t n = 0; n < sweep_outputs; ++n) {
+    signal[count - 1 + n] = static_cast<std::uint32_t>(quantize_sample(scale, x[n]));
+  }
+  std::vector<std::uint32_t> acc(sweep_outputs);
+  for (auto _ : state) {
+    wrapping_convolve(reversed.data(), count, signal.data(), 0, sweep_outputs, acc.data());
+    benchmark::DoNotOptimize(acc.data());
+  }
+}
+
+// … and its multiplies alone: one per mirrored pair (and middle tap) per output, on the
+// same instruction set, in registers.
+void kernel_multiply_floor(benchmark::State& state, std::int32_t taps) {
+  const std::size_t multiplies = (static_cast<std::size_t>(taps) + 1) / 2 * sweep_outputs;
+  for (auto _ : state) benchmark::DoNotOptimize(kernels().multiplies(7u, multiplies));
+}
+
+// Numbers as the output files have them: times, sines and filter outputs.
+void format_numbers(benchmark::State& state, bool fast) {
+  std::vector<double> values = noise(30000);
+  const std::vector<double> times = sample_clock(30000);
+  for (std::size_t i = 0; i < values.size(); i += 3) values[i] = times[i];
+  std::string text;
+  for (auto _ : state) {
+    text.clear();
+    for (const double v : values) {
+      if (fast) {
+        append_fixed6(text, v);
+      } else {
+        append_fixed6_exact(text, v);
+      }
+    }
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(values.size()));
+}
+
 frequency_settings tones(std::int32_t count) {
   // `count` tones 1 Hz apart from 100 Hz.
   return frequency_settings{100, 1, 100 + count - 1};
@@ -206,8 +293,29 @@ void print_summary(const std::map<std::string, double>& seconds,
   }
   const auto floor = seconds.find("sweep_sines_only");
   if (floor != seconds.end()) {
-    std::printf("\nsweep floor: %.3f ms of sines on one thread, %.3f ms over %u threads\n",
+    std::printf("\nold sweep floor: %.3f ms of std::sin on one thread, %.3f ms over %u threads\n",
                 floor->second * 1e3, floor->second * 1e3 / worker_count(), worker_count());
+  }
+  const double frequencies = SWEEP_LAST_FREQUENCY - SWEEP_FIRST_FREQUENCY + 1;
+  const auto sines = seconds.find("sweep_guarded_sines_only");
+  for (const char* taps : {"63", "255", "1023"}) {
+    const auto kernel = seconds.find(std::string("kernel/convolve/") + taps + "taps");
+    const auto multiplies = seconds.find(std::string("kernel/multiply_floor/") + taps + "taps");
+    if (kernel == seconds.end() || multiplies == seconds.end()) continue;
+    std::printf("kernel, %4s taps: %.2f us a sweep frequency, multiplies alone %.2f us: %.2fx\n",
+                taps, kernel->second * 1e6, multiplies->second * 1e6,
+                kernel->second / multiplies->second);
+    const auto sweep = seconds.find(std::string("sweep_step1/fast/") + taps + "taps");
+    if (sines == seconds.end() || sweep == seconds.end()) continue;
+    const double new_floor = (sines->second + frequencies * multiplies->second) / worker_count();
+    const auto used = cores.find(sweep->first);
+    std::printf(
+        "  sweep %.3f ms against its floor %.3f ms (guarded sines %.3f ms + multiplies %.3f ms, "
+        "over %u threads): %.2fx",
+        sweep->second * 1e3, new_floor * 1e3, sines->second * 1e3,
+        frequencies * multiplies->second * 1e3, worker_count(), sweep->second / new_floor);
+    if (used != cores.end()) std::printf(" with %.2f cores", used->second);
+    std::printf("\n");
   }
 }
 
@@ -239,6 +347,19 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("sweep_sines_only", sweep_sines_only)
       ->Unit(benchmark::kMillisecond)
       ->UseRealTime();
+  benchmark::RegisterBenchmark("sweep_guarded_sines_only", sweep_guarded_sines_only)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
+  for (const std::int32_t taps : {63, 255, 1023}) {
+    const std::string suffix = "/" + std::to_string(taps) + "taps";
+    benchmark::RegisterBenchmark(("kernel/convolve" + suffix).c_str(), kernel_convolve, taps)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("kernel/multiply_floor" + suffix).c_str(), kernel_multiply_floor,
+                                 taps)
+        ->Unit(benchmark::kMicrosecond);
+  }
+  benchmark::RegisterBenchmark("format/straightforward/30000numbers", format_numbers, false);
+  benchmark::RegisterBenchmark("format/fast/30000numbers", format_numbers, true);
   for (const std::int32_t count : {10, 2000}) {
     const std::string suffix = "/" + std::to_string(count) + "tones";
     benchmark::RegisterBenchmark(("waveform/straightforward" + suffix).c_str(),
@@ -250,6 +371,10 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
     benchmark::RegisterBenchmark(("waveform/fast" + suffix).c_str(), waveform_fast, count, threads)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("waveform_guarded_sums_only" + suffix).c_str(),
+                                 waveform_guarded_sums_only, count)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
   }

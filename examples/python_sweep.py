@@ -24,8 +24,7 @@ except ImportError:  # the same Hamming-windowed sinc, scaled to a gain of 1 at 
     taps /= taps.sum()
 
 sweeps = {p: fixfir.sweep(taps, p, 10) for p in (8, 12, 15)}
-frequencies = sweeps[15][0]
-ideal = fixfir.ideal_response(taps, frequencies)
+dense_f, ideal = fixfir.taps_response(taps)  # |H(f)| of the unquantized taps
 
 
 def db(v):
@@ -35,17 +34,20 @@ def db(v):
 
 # The sweep takes the peak from rest, start-up transient included (as frequency.txt does);
 # the steady state after the first TAPS samples shows the quantization alone.
-stop = frequencies >= 3000
+stop = sweeps[15][0] >= 3000
 t = np.arange(fixfir.SAMPLE_RATE) / fixfir.SAMPLE_RATE
 tone = np.sin(2 * np.pi * 3500.0 * t)
 print("above 3 kHz (dB)   swept peak   steady state at 3.5 kHz")
-ideal_tone = fixfir.ideal_response(taps, [3500.0])[0]
-print(f"  ideal |H(f)|    {db(ideal[stop].max()):9.2f}   {db(ideal_tone):9.2f}")
+ideal_tone = np.interp(3500.0, dense_f, ideal)
+print(f"  ideal |H(f)|    {db(ideal[dense_f >= 3000].max()):9.2f}   {db(ideal_tone):9.2f}")
 for precision, (_, peaks) in sweeps.items():
     _, scale = fixfir.quantize(taps, precision)
     y = fixfir.output(fixfir.filter(taps, tone, precision), scale)
     steady = np.abs(y[TAPS:]).max()
     print(f"  precision {precision:2d}    {db(peaks[stop].max()):9.2f}   {db(steady):9.2f}")
+
+scan = fixfir.scan(taps, 100, 50, 4000, sweep_step=10)
+print(f"recommended precision: {scan['recommended']} ({scan['reason']})")
 
 try:
     import matplotlib
@@ -57,7 +59,7 @@ except ImportError:
 else:
     for precision, (f, peaks) in sweeps.items():
         plt.plot(f, db(peaks), label=f"fixed point, precision {precision}")
-    plt.plot(frequencies, db(ideal), "k--", label="ideal |H(f)|")
+    plt.plot(dense_f, db(ideal), "k--", label="ideal |H(f)|")
     plt.xlabel("frequency (Hz)")
     plt.ylabel("magnitude (dB)")
     plt.ylim(-100, 5)

@@ -40,24 +40,23 @@ void remove_tap_directory() {
   rmdir(tap_path);
 }
 
-using reader = fixfir::tap_file_status (*)(std::string_view, fixfir::tap_list&, std::FILE*,
-                                           std::uint64_t&);
+using reader = fixfir::status (*)(std::string_view, fixfir::tap_list&, std::FILE*, std::uint64_t&);
 
-fixfir::tap_file_status from_text(std::string_view text, fixfir::tap_list& list, std::FILE* console,
-                                  std::uint64_t& messages) {
+fixfir::status from_text(std::string_view text, fixfir::tap_list& list, std::FILE* console,
+                         std::uint64_t& messages) {
   return fixfir::parse_tap_text(text, list, console, messages);
 }
 
 // read_tap_file does not count its messages; they are checked through the console only.
-fixfir::tap_file_status from_file(std::string_view text, fixfir::tap_list& list, std::FILE* console,
-                                  std::uint64_t& messages) {
+fixfir::status from_file(std::string_view text, fixfir::tap_list& list, std::FILE* console,
+                         std::uint64_t& messages) {
   if (fchdir(tap_directory) != 0) std::abort();
   std::FILE* f = std::fopen("taps.txt", "wb");
   if (f == nullptr || std::fwrite(text.data(), 1, text.size(), f) != text.size() ||
       std::fclose(f) != 0) {
     std::abort();
   }
-  const fixfir::tap_file_status status = fixfir::read_tap_file(list, console);
+  const fixfir::status status = fixfir::read_tap_file(list, console);
   if (fchdir(own_directory) != 0) std::abort();
   messages = UINT64_MAX;
   return status;
@@ -72,7 +71,7 @@ void check(const char* way, reader read, std::string_view text,
 
   fixfir::tap_list list;
   std::uint64_t messages = 0;
-  if (read(text, list, console, messages) != fixfir::tap_file_status::ok) mismatch(way, "status");
+  if (read(text, list, console, messages) != fixfir::status::ok) mismatch(way, "status");
   if (list.count != expected.count) mismatch(way, "count");
   if (list.taps.size != expected.taps.size()) mismatch(way, "tap array size");
   if (list.taps.size != 0 &&

@@ -22,6 +22,37 @@ namespace {
 using testing::random_filter;
 using testing::random_signal;
 
+// Every kernel variant built and runnable here (the plain one always): each must give the
+// same results, as the loader may pick any of them.
+std::vector<kernel_variant> variants() {
+  std::vector<kernel_variant> out;
+  for (const kernel_variant v :
+       {kernel_variant::plain, kernel_variant::avx2, kernel_variant::avx512}) {
+    if (kernel_variant_supported(v)) out.push_back(v);
+  }
+  return out;
+}
+
+// `quantize_block` and `peak_magnitude` through every variant: each must agree with the
+// plain one, whose result the tests then hold to the scalar reference.
+void quantize_all(double scale, const double* x, std::uint32_t* out, std::size_t n) {
+  const std::vector<std::uint32_t> before(out, out + n + 1);
+  kernels(kernel_variant::plain).quantize(scale, x, out, n);
+  for (const kernel_variant v : variants()) {
+    std::vector<std::uint32_t> other = before;
+    kernels(v).quantize(scale, x, other.data(), n);
+    EXPECT_TRUE(std::equal(other.begin(), other.end(), out)) << "variant " << static_cast<int>(v);
+  }
+}
+
+std::int32_t peak_all(const std::uint32_t* acc, std::size_t n) {
+  const std::int32_t peak = kernels(kernel_variant::plain).peak(acc, n);
+  for (const kernel_variant v : variants()) {
+    EXPECT_EQ(kernels(v).peak(acc, n), peak) << "variant " << static_cast<int>(v);
+  }
+  return peak;
+}
+
 // Tap counts around the vector widths (16 lanes, blocks of 32) and well beyond them.
 constexpr std::int32_t tap_counts[] = {0, 1, 2, 7, 15, 16, 17, 31, 32, 33, 63, 64, 65, 255, 1023};
 
@@ -102,21 +133,26 @@ TEST_P(convolve_matches_reference, in_pieces_from_rest) {
   for (std::size_t n = 0; n < outputs; ++n) {
     signal[prefix + n] = static_cast<std::uint32_t>(quantize_sample(reference.scale, samples[n]));
   }
-  std::vector<std::uint32_t> acc(outputs, 0xdeadbeefu);
-  const std::size_t pieces[] = {0, CONVOLVE_BLOCK, 4 * CONVOLVE_BLOCK, 5 * CONVOLVE_BLOCK, outputs};
-  for (std::size_t p = 0; p + 1 < std::size(pieces); ++p) {
-    wrapping_convolve(reversed.data(), taps, signal.data(), pieces[p], pieces[p + 1] - pieces[p],
-                      acc.data() + pieces[p]);
-  }
-  for (std::size_t n = 0; n < outputs; ++n) {
-    ASSERT_EQ(static_cast<std::int32_t>(acc[n]), expected[n]) << "output " << n;
+  for (const kernel_variant v : variants()) {
+    std::vector<std::uint32_t> acc(outputs, 0xdeadbeefu);
+    const std::size_t pieces[] = {0, CONVOLVE_BLOCK, 4 * CONVOLVE_BLOCK, 5 * CONVOLVE_BLOCK,
+                                  outputs};
+    for (std::size_t p = 0; p + 1 < std::size(pieces); ++p) {
+      kernels(v).convolve(reversed.data(), taps, signal.data(), pieces[p],
+                          pieces[p + 1] - pieces[p], acc.data() + pieces[p]);
+    }
+    for (std::size_t n = 0; n < outputs; ++n) {
+      ASSERT_EQ(static_cast<std::int32_t>(acc[n]), expected[n])
+          << "variant " << static_cast<int>(v) << " output " << n;
+    }
   }
 }
 
 // Tap counts below, at and across the block size, and longer than the signal.
 INSTANTIATE_TEST_SUITE_P(tap_counts, convolve_matches_reference,
-                         ::testing::Combine(::testing::Values(0, 1, 2, 3, 31, 32, 33, 63, 64, 65,
-                                                              66, 67, 255, 300, 301),
+                         ::testing::Combine(::testing::Values(0, 1, 2, 3, 16, 17, 18, 31, 32, 33,
+                                                              47, 63, 64, 65, 66, 67, 97, 255, 300,
+                                                              301),
                                             ::testing::Bool()));
 
 // (scale, amplitude): products well inside 32 bits, near 2^31, and far outside 64 bits,
@@ -130,7 +166,7 @@ TEST_P(quantize_block_matches_quantize_sample, for_every_length) {
   const auto x = random_signal(40, amplitude, 11);
   for (std::size_t n = 0; n <= x.size(); ++n) {
     std::vector<std::uint32_t> out(n + 1, 0xdeadbeefu);
-    quantize_block(scale, x.data(), out.data(), n);
+    quantize_all(scale, x.data(), out.data(), n);
     for (std::size_t i = 0; i < n; ++i) {
       ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(scale, x[i]))
           << "length " << n << " sample " << i << " x " << x[i];
@@ -143,8 +179,8 @@ TEST_P(quantize_block_matches_quantize_sample, for_every_length) {
 // their low 32 bits, in blocks where nothing else would send them to the scalar path.
 TEST(quantize_block, products_past_2_31_keep_their_low_32_bits) {
   const auto x = testing::uniform_signal(64, 3.9, 13);
-  std::vector<std::uint32_t> out(x.size());
-  quantize_block(1073741824.0, x.data(), out.data(), x.size());
+  std::vector<std::uint32_t> out(x.size() + 1);
+  quantize_all(1073741824.0, x.data(), out.data(), x.size());
   for (std::size_t i = 0; i < x.size(); ++i) {
     ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(1073741824.0, x[i]))
         << "sample " << i << " x " << x[i];
@@ -167,8 +203,8 @@ TEST(quantize_block, unit_samples_at_every_scale_match_quantize_sample) {
         x[17] = 1.0;
         x[40] = -1.0;
       }
-      std::vector<std::uint32_t> out(x.size());
-      quantize_block(scale, x.data(), out.data(), x.size());
+      std::vector<std::uint32_t> out(x.size() + 1);
+      quantize_all(scale, x.data(), out.data(), x.size());
       for (std::size_t i = 0; i < x.size(); ++i) {
         ASSERT_EQ(static_cast<std::int32_t>(out[i]), quantize_sample(scale, x[i]))
             << "scale " << scale << " sample " << i;
@@ -195,13 +231,13 @@ TEST(peak_magnitude, matches_a_scalar_maximum_for_every_length) {
       const auto v = static_cast<std::int32_t>(a);
       if (v != INT32_MIN) expected = std::max(expected, v < 0 ? -v : v);
     }
-    EXPECT_EQ(peak_magnitude(acc.data(), n), expected) << "length " << n;
+    EXPECT_EQ(peak_all(acc.data(), n), expected) << "length " << n;
   }
 }
 
 TEST(peak_magnitude, only_minus_2_31_gives_zero) {
   const std::vector<std::uint32_t> acc(33, 0x80000000u);
-  EXPECT_EQ(peak_magnitude(acc.data(), acc.size()), 0);
+  EXPECT_EQ(peak_all(acc.data(), acc.size()), 0);
 }
 
 TEST(filter_signal, a_filter_without_taps_always_sums_to_zero) {

@@ -40,7 +40,7 @@ TEST_P(TapReading, ReaderFollowsTheRules) {
   const tap_row& r = GetParam();
   fixfir::tap_list list;
   std::uint64_t messages = 0;
-  ASSERT_EQ(fixfir::parse_tap_text(r.text, list, nullptr, messages), fixfir::tap_file_status::ok);
+  ASSERT_EQ(fixfir::parse_tap_text(r.text, list, nullptr, messages), fixfir::status::ok);
   EXPECT_EQ(list.count, r.count);
   EXPECT_EQ(std::vector<float>(list.taps.begin(), list.taps.end()), r.taps);
   EXPECT_EQ(messages, r.messages);

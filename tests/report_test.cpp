@@ -1,19 +1,26 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conversion.h"
 #include "fir_reference.h"
 #include "multitone_waveform.h"
 #include "quantizer.h"
-#include "report_app.h"
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
+#include "report_progress.h"
+#include "report_science_plot.h"
 #include "text_format.h"
 
 namespace fixfir {
@@ -198,155 +205,9 @@ TEST(DoubleModel, ImpulseGivesTheTapsAndStartsFromRest) {
   EXPECT_EQ(run_double_model({}, std::vector<double>{1.0, 2.0}), (std::vector<double>{0.0, 0.0}));
 }
 
-class IdealMagnitude : public ::testing::TestWithParam<double> {};
-
-TEST_P(IdealMagnitude, MatchesClosedForms) {
-  const double f = GetParam();
-  const double w = TWO_PI * f * SAMPLE_INTERVAL;
-  EXPECT_NEAR(ideal_magnitude(std::vector<float>{1.0F}, f), 1.0, 1e-12);
-  // Two-tap average: |cos(ω/2)|.
-  EXPECT_NEAR(ideal_magnitude(std::vector<float>{0.5F, 0.5F}, f), std::fabs(std::cos(w / 2)),
-              1e-12);
-  // First difference: 2 |sin(ω/2)|.
-  EXPECT_NEAR(ideal_magnitude(std::vector<float>{1.0F, -1.0F}, f), 2 * std::fabs(std::sin(w / 2)),
-              1e-12);
-}
-
-INSTANTIATE_TEST_SUITE_P(Frequencies, IdealMagnitude,
-                         ::testing::Values(0.0, 4.0, 1000.0, 2666.0, 4000.0, 7999.0, 8000.0));
-
-TEST(DoubleSweep, PassbandPeakMeetsTheIdealAndStopbandPeakShowsTheTransient) {
-  // A unit sine well inside the pass band reaches the steady-state gain, give or take a
-  // little overshoot at the start.
-  EXPECT_NEAR(double_sweep_peak(example_taps, 500), ideal_magnitude(example_taps, 500.0), 1e-2);
-  // Deep in the stop band the start-up transient stands far above the steady state.
-  EXPECT_GT(double_sweep_peak(example_taps, 4000), 100 * ideal_magnitude(example_taps, 4000.0));
-  EXPECT_EQ(double_sweep_peak({}, 1000), 0.0);
-}
-
-// ---- Sweep ------------------------------------------------------------------------------
-
-TEST(Sweep, ThreadsDoNotChangeTheResult) {
-  const owned_filter f = quantize(example_taps, 15);
-  const std::vector<sweep_point> one = measure_response(f.filter, example_taps, 97, 1);
-  for (unsigned threads : {2U, 3U, 200U}) {
-    const std::vector<sweep_point> many = measure_response(f.filter, example_taps, 97, threads);
-    ASSERT_EQ(many.size(), one.size());
-    for (std::size_t i = 0; i < one.size(); ++i) {
-      EXPECT_EQ(many[i].frequency, 4 + 97 * static_cast<std::int32_t>(i));
-      EXPECT_EQ(many[i].frequency, one[i].frequency);
-      EXPECT_EQ(many[i].fixed_peak, one[i].fixed_peak);
-      EXPECT_EQ(many[i].double_peak, one[i].double_peak);
-      EXPECT_EQ(many[i].ideal, one[i].ideal);
-    }
-  }
-}
-
-TEST(Sweep, UnitTapIsFlatWithTruncationBelowTheDoublePeak) {
-  const owned_filter f = quantize({1.0F}, 15);
-  const std::vector<sweep_point> sweep = measure_response(f.filter, std::vector<float>{1.0F}, 10);
-  ASSERT_EQ(sweep.size(), 800U);
-  for (const sweep_point& p : sweep) {
-    EXPECT_NEAR(p.ideal, 1.0, 1e-12);
-    EXPECT_LE(p.fixed_peak, p.double_peak);
-    EXPECT_GT(p.fixed_peak, p.double_peak - 1.0 / 32768);
-  }
-  const band_figures b = measure_bands(sweep);
-  EXPECT_EQ(b.passband_count, 800);
-  EXPECT_EQ(b.stopband_count, 0);
-  EXPECT_LT(b.ripple_db, 0.01);
-  EXPECT_GE(b.ripple_db, 0.0);
-}
-
-TEST(Sweep, ExampleStopbandIsSetByTheStartUpTransientNotByQuantization) {
-  const owned_filter f = quantize(example_taps, 15);
-  const std::vector<sweep_point> sweep = measure_response(f.filter, example_taps, 50, 2);
-  const band_figures fixed = measure_bands(sweep);
-  const band_figures reference = measure_bands(sweep, &sweep_point::double_peak);
-  const band_figures ideal = measure_bands(sweep, &sweep_point::ideal);
-  // The bands come from the ideal response whatever the series.
-  EXPECT_EQ(fixed.passband_count, ideal.passband_count);
-  EXPECT_EQ(reference.stopband_first, ideal.stopband_first);
-  EXPECT_GE(ideal.attenuation_db, 40.0);
-  EXPECT_LT(fixed.attenuation_db, 20.0);
-  EXPECT_NEAR(fixed.attenuation_db, reference.attenuation_db, 0.1);
-  EXPECT_LT(ideal.ripple_db, 1.0);
-}
-
-// ---- Band figures -----------------------------------------------------------------------
-
-struct band_case {
-  const char* name;
-  std::vector<sweep_point> sweep;  // frequency, fixed, double, ideal
-  std::int32_t passband_count;
-  double ripple_db;
-  std::int32_t stopband_count;
-  double attenuation_db;  // NaN: no stopband
-};
-
-class Bands : public ::testing::TestWithParam<band_case> {};
-
-void expect_same(double actual, double expected) {
-  if (std::isnan(expected)) {
-    EXPECT_TRUE(std::isnan(actual)) << actual;
-  } else if (std::isinf(expected)) {
-    EXPECT_EQ(actual, expected);
-  } else {
-    EXPECT_NEAR(actual, expected, 1e-9);
-  }
-}
-
-TEST_P(Bands, Figures) {
-  const band_case& c = GetParam();
-  const band_figures b = measure_bands(c.sweep);
-  EXPECT_EQ(b.passband_count, c.passband_count);
-  EXPECT_EQ(b.stopband_count, c.stopband_count);
-  expect_same(b.ripple_db, c.ripple_db);
-  expect_same(b.attenuation_db, c.attenuation_db);
-}
-
-const double nan = std::numeric_limits<double>::quiet_NaN();
-
-INSTANTIATE_TEST_SUITE_P(
-    Tables, Bands,
-    ::testing::Values(
-        band_case{"low_pass",
-                  {{4, 1.0, 1.0, 1.0},
-                   {100, 0.9, 0.9, 0.95},    // within 1 dB of the ideal maximum
-                   {200, 0.5, 0.5, 0.5},     // transition: neither band
-                   {300, 0.01, 0.01, 0.01},  // exactly 40 dB down: stop band
-                   {400, 0.001, 0.002, 0.0001}},
-                  2,
-                  20 * std::log10(1.0 / 0.9),
-                  2,
-                  40.0},
-        // The measured levels, not the ideal ones, set the figures.
-        band_case{"gain_above_one",
-                  {{4, 2.0, 2.0, 0.5}, {100, 4.0, 4.0, 0.5}, {200, 0.4, 0.4, 0.001}},
-                  2,
-                  20 * std::log10(2.0),
-                  1,
-                  20.0},
-        band_case{"flat_no_stopband", {{4, 1.0, 1.0, 1.0}, {14, 1.0, 1.0, 1.0}}, 2, 0.0, 0, nan},
-        // 8000 Hz is sampled at the sine's zero crossings; it would make the ripple infinite.
-        band_case{"nyquist_left_out",
-                  {{4, 1.0, 1.0, 1.0}, {4000, 0.5, 0.5, 1.0}, {8000, 0.0, 0.0, 1.0}},
-                  2,
-                  20 * std::log10(2.0),
-                  0,
-                  nan},
-        band_case{"silent_stopband",
-                  {{4, 1.0, 1.0, 1.0}, {200, 0.0, 0.0, 0.001}},
-                  1,
-                  0.0,
-                  1,
-                  std::numeric_limits<double>::infinity()},
-        band_case{"all_zero_taps", {{4, 0.0, 0.0, 0.0}, {14, 0.0, 0.0, 0.0}}, 0, nan, 0, nan},
-        band_case{"zero_scale", {{4, nan, 1.0, 1.0}, {14, nan, 0.0, 0.001}}, 1, nan, 1, nan},
-        band_case{"empty", {}, 0, nan, 0, nan}),
-    [](const auto& p) { return std::string(p.param.name); });
-
 // ---- SNR and tap error ------------------------------------------------------------------
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 class UnitTapSnr : public ::testing::TestWithParam<std::int32_t> {};
 
@@ -437,7 +298,17 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{{BASE, "--step", "50", "--frobnicate"}, "unknown option '--frobnicate'"},
         option_case{{BASE, "--step", "50", "extra"}, "unexpected argument 'extra'"},
         option_case{{BASE, "--step", "50", "--dir="}, "--dir needs a folder"},
-        option_case{{"--help=yes"}, "takes no value"}));
+        option_case{{"--help=yes"}, "takes no value"},
+        option_case{{BASE, "--step", "50", "--passband", "1800"}, "--passband: '1800' is not"},
+        option_case{{BASE, "--step", "50", "--stopband=900:100"}, "LO below HI"},
+        option_case{{BASE, "--step", "50", "--passband", "0:1000", "--stopband", "900:8000"},
+                    "overlaps"},
+        option_case{{BASE, "--step", "50", "--min-snr", "60"}, "targets of --scan"},
+        option_case{
+            {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--max-ripple", "x"},
+            "'x' is not a number of decibels"},
+        option_case{{"--scan=1"}, "takes no value"},
+        option_case{{"--scan", "--step", "50", "--ending", "4000"}, "missing --initial"}));
 
 TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   const std::vector<const char*> args{"--precision=15", "--initial", "-100",  "--step=+50",
@@ -460,47 +331,117 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   EXPECT_EQ(o.sweep_step, 10);
   EXPECT_EQ(o.dir, ".");
 
+  // A scan needs no precision; bands repeat and targets take decimals.
+  std::vector<const char*> scan{"--scan",    "--initial",  "100",          "--step",
+                                "50",        "--ending",   "4000",         "--passband",
+                                "0:1500",    "--stopband", "0:0.5",        "--stopband=2000:8000",
+                                "--min-snr", "60.5",       "--max-ripple", "0.25"};
+  ASSERT_EQ(parse_report_options(scan, o, message), option_result::error);  // overlaps
+  scan[9] = "--passband";
+  ASSERT_EQ(parse_report_options(scan, o, message), option_result::run) << message;
+  EXPECT_TRUE(o.scan);
+  ASSERT_EQ(o.bands.passbands.size(), 2U);
+  ASSERT_EQ(o.bands.stopbands.size(), 1U);
+  EXPECT_EQ(o.bands.stopbands[0].low, 2000.0);
+  EXPECT_TRUE(o.bands.passbands_given && o.bands.stopbands_given);
+  EXPECT_EQ(o.targets.min_snr_db, 60.5);
+  EXPECT_EQ(o.targets.max_ripple_db, 0.25);
+  EXPECT_TRUE(std::isnan(o.targets.min_attenuation_db));
+
   const std::vector<const char*> help{"--precision", "x", "--help"};
   EXPECT_EQ(parse_report_options(help, o, message), option_result::help);
 }
 
-// ---- Tap text ---------------------------------------------------------------------------
-
-struct tap_text_case {
-  const char* text;
-  const char* problem;  // "" when usable
-};
-
-class TapText : public ::testing::TestWithParam<tap_text_case> {};
-
-TEST_P(TapText, Problems) {
-  const tap_text_case& c = GetParam();
-  EXPECT_EQ(tap_text_problem(c.text), c.problem);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, TapText,
-    ::testing::Values(tap_text_case{"3\n0.5 0.25 0.125\n", ""},
-                      tap_text_case{"3\n0.5 0.25 0.125", ""},
-                      tap_text_case{"0x2 1 -2e-3 anything after", ""},
-                      tap_text_case{"", "no tap count at the start"},
-                      tap_text_case{"taps: 3", "no tap count at the start"},
-                      tap_text_case{"0\n", "the tap count is 0, not at least 1"},
-                      tap_text_case{"-4 1 2 3 4", "the tap count is -4, not at least 1"},
-                      tap_text_case{"5\n1 2 3\n", "tap 4 of 5 is missing or not a number"},
-                      tap_text_case{"3 1 x 2", "tap 2 of 3 is missing or not a number"},
-                      tap_text_case{"2 1 nan", "tap 2 of 2 is missing or not a number"}));
-
 // ---- Plot helpers -----------------------------------------------------------------------
 
-TEST(Plot, QuotingAndRanges) {
-  EXPECT_EQ(gnuplot_quote("a dir/it's"), "'a dir/it''s'");
-  // Every range is explicit, so gnuplot never autoscales a plot of undefined points.
-  const std::vector<sweep_point> silent{{4, nan, nan, 0.0}, {14, nan, nan, 0.0}};
-  const std::string script = response_script(silent, 40, "/x/response.png");
-  EXPECT_NE(script.find("set yrange [-"), std::string::npos);
-  EXPECT_NE(script.find("4 NaN NaN NaN\n"), std::string::npos);
-  EXPECT_NE(script.find("set output '/x/response.png'"), std::string::npos);
+TEST(Plot, FixedOutputNamesAndExplicitRanges) {
+  // Every range is explicit, so gnuplot never autoscales a plot of undefined points (a
+  // scale of 0 makes every measured level NaN).
+  dense_response flat;
+  flat.spacing = 4000.0;
+  flat.magnitude = {nan, nan, nan};
+  const band_plan plan;
+  const std::vector<std::int32_t> frequency{4, 14};
+  const std::vector<double> levels{nan, nan};
+  const std::vector<std::uint8_t> wrapped{0, 0};
+  response_plot p;
+  p.taps = 3;
+  p.precision = 40;
+  p.taps_response = &flat;
+  p.coefficients_response = &flat;
+  p.frequency = frequency;
+  p.steady = levels;
+  p.sweep = levels;
+  p.wrapped = wrapped;
+  p.plan = &plan;
+  p.taps_figures.passband_max_db = p.taps_figures.ripple_db = nan;
+  p.taps_figures.worst_attenuation_db = nan;
+  const plot_body body = response_body(p);
+  EXPECT_NE(body.script.find("set yrange [-"), std::string::npos);
+  EXPECT_NE(body.script.find("4 NaN NaN NaN\n"), std::string::npos);
+  const std::string script =
+      picture_script(response_png_name, body.width, body.height, body.script);
+  EXPECT_NE(script.find("set output 'response.png'\n"), std::string::npos);
+  EXPECT_EQ(script.substr(script.size() - 13), "unset output\n");
+}
+
+// ---- Progress bar -----------------------------------------------------------------------
+
+// Everything written to the terminal side of a pseudo-terminal so far.
+std::string drain(int master) {
+  std::string text;
+  char buf[4096];
+  ssize_t n = 0;
+  while ((n = read(master, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+  return text;
+}
+
+TEST(Progress, DrawsOnATerminalOnlyAndAtMostTenTimesASecond) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  progress_bar quiet;
+  progress_start(quiet, file, "sweep");
+  progress_report(progress_callback_for(quiet), 5, 10);
+  progress_finish(quiet);
+  EXPECT_EQ(std::ftell(file), 0L);
+  std::fclose(file);
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  std::FILE* terminal = std::fopen(ptsname(master), "w");
+  ASSERT_NE(terminal, nullptr);
+  termios mode{};
+  tcgetattr(fileno(terminal), &mode);
+  cfmakeraw(&mode);  // no output processing: the test sees exactly what was written
+  tcsetattr(fileno(terminal), TCSANOW, &mode);
+  // A bar that drew on every call would fill the terminal: fail then, never block.
+  fcntl(fileno(terminal), F_SETFL, fcntl(fileno(terminal), F_GETFL) | O_NONBLOCK);
+
+  progress_bar bar;
+  progress_start(bar, terminal, "sweep");
+  const progress_callback advance = progress_callback_for(bar);
+  const auto start = std::chrono::steady_clock::now();
+  for (std::int64_t done = 0; done <= 100000; ++done) progress_report(advance, done, 100000);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::string drawn = drain(master);
+  const auto draws = static_cast<double>(std::count(drawn.begin(), drawn.end(), '\r'));
+  EXPECT_GE(draws, 1.0);
+  EXPECT_LE(draws, 1.0 + seconds * 10.0) << drawn;
+  EXPECT_EQ(drawn.rfind("\rsweep: 0 / 100000 (0%), --:-- left", 0), 0U) << drawn;
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  progress_report(advance, 25000, 100000);
+  EXPECT_NE(drain(master).find("sweep: 25000 / 100000 (25%), "), std::string::npos);
+  progress_finish(bar);
+  const std::string cleared = drain(master);
+  EXPECT_TRUE(cleared.size() > 2 && cleared.front() == '\r' && cleared.back() == '\r' &&
+              cleared.find_first_not_of(' ', 1) == cleared.size() - 1)
+      << cleared;
+  std::fclose(terminal);
+  close(master);
 }
 
 }  // namespace

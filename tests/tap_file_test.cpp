@@ -1,7 +1,10 @@
 #include "tap_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,7 @@ TEST_P(ParseTapText, CountsTapsAndMessages) {
   const auto& c = GetParam();
   tap_list list;
   std::uint64_t messages = 99;
-  ASSERT_EQ(parse_tap_text(c.text, list, nullptr, messages), tap_file_status::ok);
+  ASSERT_EQ(parse_tap_text(c.text, list, nullptr, messages), status::ok);
   EXPECT_EQ(list.count, c.count);
   EXPECT_EQ(messages, c.messages);
   ASSERT_EQ(list.taps.size, c.taps.size());
@@ -62,7 +65,7 @@ TEST(ParseTapText, WritesMessagesWithoutBreaks) {
   ASSERT_NE(console, nullptr);
   tap_list list;
   std::uint64_t messages = 0;
-  ASSERT_EQ(parse_tap_text("6\n1", list, console, messages), tap_file_status::ok);
+  ASSERT_EQ(parse_tap_text("6\n1", list, console, messages), status::ok);
   std::rewind(console);
   char buf[256] = {};
   const std::size_t n = std::fread(buf, 1, sizeof buf - 1, console);
@@ -72,6 +75,67 @@ TEST(ParseTapText, WritesMessagesWithoutBreaks) {
   EXPECT_EQ(std::string(buf, n), expected);
   EXPECT_EQ(messages, 5u);
 }
+
+// The reader at a path tells the report what it needs to refuse a file that fixfir would
+// read with gaps: the count as read, and how many taps were numbers before one was not.
+struct facts_case {
+  const char* name;
+  std::string text;  // "@path": read that path instead of a file holding the text
+  status result;
+  bool count_read;
+  std::int32_t count;
+  std::int32_t numbers;
+  int error;
+};
+
+class ReadTapFileAt : public ::testing::TestWithParam<facts_case> {};
+
+TEST_P(ReadTapFileAt, Facts) {
+  const facts_case& c = GetParam();
+  char folder[] = "/tmp/fixfir-taps-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string path = std::string(folder) + "/taps.txt";
+  if (c.text.starts_with('@')) {
+    path = c.text.substr(1);
+  } else {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(c.text.c_str(), f);
+    std::fclose(f);
+  }
+  tap_list list;
+  tap_read_facts facts;
+  EXPECT_EQ(read_tap_file_at(path, list, nullptr, facts), c.result);
+  std::remove((std::string(folder) + "/taps.txt").c_str());
+  rmdir(folder);
+  EXPECT_EQ(facts.count_read, c.count_read);
+  EXPECT_EQ(facts.count, c.count);
+  EXPECT_EQ(facts.numbers, c.numbers);
+  EXPECT_EQ(facts.error, c.error);
+  EXPECT_EQ(facts.opened, c.error != ENOENT);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReadTapFileAt,
+    ::testing::Values(
+        facts_case{"Whole", "3\n0.5 0.25 0.125\n", status::ok, true, 3, 3, 0},
+        facts_case{"NoFinalBreak", "3\n0.5 0.25 0.125", status::ok, true, 3, 3, 0},
+        facts_case{"TextAfter", "0x2 1 -2e-3 anything after", status::ok, true, 2, 2, 0},
+        facts_case{"Empty", "", status::ok, false, 0, 0, 0},
+        facts_case{"Word", "taps: 3", status::ok, false, 0, 0, 0},
+        facts_case{"Zero", "0\n", status::ok, true, 0, 0, 0},
+        facts_case{"Negative", "-4 1 2 3 4", status::ok, true, -4, 0, 0},
+        facts_case{"Short", "5\n1 2 3\n", status::ok, true, 5, 3, 0},
+        facts_case{"ShortNoBreak", "4\n1 2 3", status::ok, true, 4, 3, 0},
+        facts_case{"Letter", "3 1 x 2", status::ok, true, 3, 1, 0},
+        facts_case{"Nan", "2 1 nan", status::ok, true, 2, 1, 0},
+        // The lone sign fails; the 5 after it is read, but the file still has a gap.
+        facts_case{"SignThenNumber", "3 1 - 5", status::ok, true, 3, 1, 0},
+        facts_case{"Missing", "@/nonexistent/taps.txt", status::failure, false, 0, 0, ENOENT},
+        facts_case{"Folder", "@/tmp", status::failure, false, 0, 0, EISDIR},
+        // Endless: read only as far as the count, which is not there.
+        facts_case{"Endless", "@/dev/zero", status::ok, false, 0, 0, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace fixfir

@@ -98,6 +98,31 @@ TEST(Fixed6, AgreesWithIntegerModelOnRandomValues) {
   }
 }
 
+std::string exact_fixed6(double v) {
+  std::string s;
+  append_fixed6_exact(s, v);
+  return s;
+}
+
+// The fast path decides on its own only away from halves: the values on a half at the
+// seventh decimal and their nearest neighbours, over the magnitudes the tool prints, must
+// come out as the digit-by-digit path writes them (both sides of the fast path's limit too).
+TEST(Fixed6, FastPathAgreesWithDigitPathNextToHalves) {
+  std::mt19937_64 rng(777);
+  for (int i = 0; i < 20000; ++i) {
+    const double limit = i % 4 == 0 ? 2e9 : i % 4 == 1 ? 3e4 : 2.5;
+    const auto micro =
+        static_cast<std::int64_t>(std::ldexp(static_cast<double>(rng() >> 11), -53) * limit * 1e6);
+    double v = (static_cast<double>(micro) + 0.5) / 1e6;
+    if (i % 2 == 1) v = -v;
+    for (int step = 0; step < 4; ++step) v = std::nextafter(v, 0.0);
+    for (int step = 0; step < 9; ++step) {
+      ASSERT_EQ(format_fixed6(v), exact_fixed6(v)) << std::hexfloat << v;
+      v = std::nextafter(v, v < 0 ? -1e300 : 1e300);
+    }
+  }
+}
+
 TEST(AppendDecimal, WritesSignedIntegers) {
   std::string s;
   append_decimal(s, 4);

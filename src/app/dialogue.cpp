@@ -39,12 +39,12 @@ std::int32_t run_dialogue(std::FILE* input, std::FILE* console) {
 
   tap_list taps;
   switch (read_tap_file(taps, console)) {
-    case tap_file_status::not_found:
+    case status::failure:
       say(console, file_not_found_message);
       return -1;
-    case tap_file_status::out_of_memory:
+    case status::out_of_memory:
       return out_of_memory(console);
-    case tap_file_status::ok:
+    case status::ok:
       break;
   }
 

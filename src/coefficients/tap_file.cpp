@@ -1,5 +1,6 @@
 #include "tap_file.h"
 
+#include <cerrno>
 #include <new>
 #include <string>
 
@@ -25,63 +26,80 @@ void write_messages(std::FILE* console, std::uint64_t n) {
 }
 
 // Reads the count and the taps from `in`, as `parse_tap_text` describes.
-tap_file_status parse_taps(char_input& in, tap_list& list, std::FILE* console,
-                           std::uint64_t& messages) {
-  messages = 0;
+status parse_taps(char_input& in, tap_list& list, std::FILE* console, tap_read_facts& facts) {
   list = tap_list{};
   std::int32_t count = 0;
-  scan_integer(in, count);  // an unreadable count stays 0
+  facts.count_read = scan_integer(in, count);  // an unreadable count stays 0
+  facts.count = count;
   if (count < 1) {
-    messages = 1;
+    facts.messages = 1;
     write_messages(console, 1);
-    return tap_file_status::ok;
+    return status::ok;
   }
-  if (!allocate_zeroed(list.taps, static_cast<std::size_t>(count)))
-    return tap_file_status::out_of_memory;
+  if (!allocate_zeroed(list.taps, static_cast<std::size_t>(count))) return status::out_of_memory;
   list.count = count;
+  bool all_numbers = true;
   for (std::int32_t i = 0; i < count; ++i) {
     if (in.eof) {
       // Every remaining slot is met with the indicator set: one message each.
-      messages = static_cast<std::uint64_t>(count - i);
-      write_messages(console, messages);
+      facts.messages = static_cast<std::uint64_t>(count - i);
+      write_messages(console, facts.messages);
       break;
     }
-    scan_real(in, list.taps[static_cast<std::size_t>(i)]);  // a failed read leaves 0.0
+    // A failed read leaves 0.0. Later reads may still succeed ("- 5" reads the 5).
+    all_numbers = scan_real(in, list.taps[static_cast<std::size_t>(i)]) && all_numbers;
+    if (all_numbers) facts.numbers = i + 1;
   }
-  return tap_file_status::ok;
+  return status::ok;
 }
 
 }  // namespace
 
-tap_file_status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
-                               std::uint64_t& messages) {
+status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
+                      std::uint64_t& messages) {
   char_input in = text_input(text);
-  return parse_taps(in, list, console, messages);
+  tap_read_facts facts;
+  const status result = parse_taps(in, list, console, facts);
+  messages = facts.messages;
+  return result;
 }
 
-tap_file_status read_tap_file(tap_list& list, std::FILE* console) {
+status read_tap_file(tap_list& list, std::FILE* console) {
+  tap_read_facts facts;
+  return read_tap_file_at(tap_file_name, list, console, facts);
+}
+
+status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* console,
+                        tap_read_facts& facts) {
   list = tap_list{};
-  std::FILE* file = std::fopen(tap_file_name, "r");
-  if (file == nullptr) return tap_file_status::not_found;
+  facts = tap_read_facts{};
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) {
+    facts.error = errno;
+    return status::failure;
+  }
+  facts.opened = true;
   // The file is read as a stream, only as far as the taps go: whatever follows them is
   // never looked at, however long it is (even endless, like /dev/zero). A file that
   // opens but cannot be read, such as a directory, fails on its first character, before
   // any message is written.
+  errno = 0;
   const int first = std::getc(file);
   if (first == EOF && std::ferror(file) != 0) {
+    facts.error = errno;
     std::fclose(file);
-    return tap_file_status::not_found;
+    return status::failure;
   }
   char_input in = stream_input(file);
   put_back(in, first);
-  std::uint64_t messages = 0;
-  tap_file_status result = tap_file_status::ok;
+  status result = status::ok;
   try {
     // A very long number is gathered into a string as it is read.
-    result = parse_taps(in, list, console, messages);
+    result = parse_taps(in, list, console, facts);
   } catch (const std::bad_alloc&) {
     list = tap_list{};
-    result = tap_file_status::out_of_memory;
+    result = status::out_of_memory;
   }
   std::fclose(file);
   return result;

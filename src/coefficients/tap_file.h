@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "records.h"
@@ -14,18 +15,33 @@ namespace fixfir {
 inline constexpr const char* tap_file_name = "taps.txt";
 inline constexpr std::string_view improperly_formatted_message = "improperly formatted file";
 
-enum class tap_file_status { ok, not_found, out_of_memory };
+/// What reading a tap file found besides the taps: enough to tell a file that fixfir
+/// reads in full from one that it reads with gaps.
+struct tap_read_facts {
+  bool opened = false;         ///< the file opened (a `failure` after that is a failed read)
+  int error = 0;               ///< errno of the failed open or read behind a `failure`
+  bool count_read = false;     ///< the text began with a number
+  std::int32_t count = 0;      ///< that number, also when below 1; 0 when there was none
+  std::int32_t numbers = 0;    ///< taps read as numbers before the first that was not
+  std::uint64_t messages = 0;  ///< "improperly formatted file" messages
+};
 
 /// Reads "taps.txt" from the working directory into `list`, writing
 /// "improperly formatted file" to `console` as the reading meets problems.
-/// `not_found` when the file cannot be opened or read; nothing is allocated then.
-tap_file_status read_tap_file(tap_list& list, std::FILE* console = stdout);
+/// `failure` when the file cannot be opened or read; nothing is allocated then.
+status read_tap_file(tap_list& list, std::FILE* console = stdout);
+
+/// Reads the tap file at `path` as `read_tap_file` reads "taps.txt": as a stream, only as
+/// far as the taps go, so that whatever follows them (even an endless /dev/zero) is never
+/// read. `facts` says what was found; messages go to `console` unless it is null.
+status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* console,
+                        tap_read_facts& facts);
 
 /// Parses the text of a tap file. Each slot still to be read once the end of the text
 /// has been met gives one "improperly formatted file" (counted in `messages`, and
 /// written to `console` unless it is null); a slot that is never read holds 0.0. A count
 /// below 1 gives the message once and an empty list.
-tap_file_status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
-                               std::uint64_t& messages);
+status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
+                      std::uint64_t& messages);
 
 }  // namespace fixfir

@@ -7,8 +7,11 @@
 
 namespace fixfir {
 
-/// Result of an operation: 0 for success, -1 for failure.
-/// `out_of_memory` tells the dialogue that the run cannot go on.
+/// Result of an operation, the one convention across the libraries: 0 for success, -1 for
+/// failure (a file that cannot be opened, read or written), and `out_of_memory`, which
+/// tells the dialogue that the run cannot go on. Steps whose only way to fail is memory
+/// (the engine's workspaces and runs) return a plain `bool`, true when it could be had.
+/// Nothing throws from one library into another.
 enum class status : std::int32_t { ok = 0, failure = -1, out_of_memory = -2 };
 
 /// The three frequency answers, in hertz. Written once by the dialogue, then read-only.

@@ -1,16 +1,26 @@
-// The figures of fixfir-report, from its own model, as plain Python data.
+// The figures of fixfir-report, from its own computations, as plain Python data.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <new>
+#include <optional>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "array_io.h"
 #include "parallel_chunks.h"
 #include "python_bindings.h"
+#include "report_bands.h"
 #include "report_model.h"
+#include "report_precision.h"
+#include "report_science.h"
 
 namespace py = pybind11;
 
@@ -18,15 +28,37 @@ namespace fixfir::python {
 
 namespace {
 
-py::array_t<double> ideal_response(py::handle taps, py::handle frequencies) {
+using band_list = std::optional<std::vector<std::pair<double, double>>>;
+
+py::tuple dense_arrays(const dense_response& r) {
+  std::vector<double> f(r.magnitude.size());
+  for (std::size_t k = 0; k < f.size(); ++k) f[k] = r.spacing * static_cast<double>(k);
+  return py::make_tuple(to_array(f.data(), f.size()),
+                        to_array(r.magnitude.data(), r.magnitude.size()));
+}
+
+py::tuple taps_dense(py::handle taps) {
   const std::vector<float> t = taps_argument(taps);
-  const std::vector<double> f = signal_argument(frequencies, "frequencies");
-  std::vector<double> h(f.size());
+  dense_response r;
+  bool ok = false;
   {
     py::gil_scoped_release unlocked;
-    for (std::size_t i = 0; i < f.size(); ++i) h[i] = ideal_magnitude(t, f[i]);
+    ok = taps_response(t, r);
   }
-  return to_array(h.data(), h.size());
+  if (!ok) throw std::bad_alloc();
+  return dense_arrays(r);
+}
+
+py::tuple coefficients_dense(py::handle taps, long long precision) {
+  const quantized_taps q = quantize_argument(taps, precision);
+  dense_response r;
+  bool ok = false;
+  {
+    py::gil_scoped_release unlocked;
+    ok = coefficients_response(q.coefficients, static_cast<double>(q.filter.scale), r);
+  }
+  if (!ok) throw std::bad_alloc();
+  return dense_arrays(r);
 }
 
 double tap_error(py::handle taps, long long precision) {
@@ -41,47 +73,219 @@ std::int64_t accumulator_wraps(py::handle taps, py::handle x, long long precisio
   return run_fixed_model(q.filter, signal).wraps;
 }
 
-py::dict response(py::handle taps, long long precision, long long step) {
-  const quantized_taps q = quantize_argument(taps, precision);
-  const std::int32_t df = int32_value(step, "step");
-  if (df < 1) throw py::value_error("step must be at least 1, not " + std::to_string(df));
-  std::vector<sweep_point> points;
+py::dict bound_dict(const wrap_bound& b) {
+  py::dict d;
+  d["precision"] = b.precision;
+  d["coefficient_sum"] = b.coefficient_sum;
+  d["wrap_free"] = b.wrap_free;
+  d["headroom_bits"] = b.headroom_bits;
+  return d;
+}
+
+py::dict bound_at(py::handle taps, long long precision) {
+  const std::vector<float> t = taps_argument(taps);
+  return bound_dict(wrap_bound_at(t, precision_argument(precision)));
+}
+
+std::optional<std::int32_t> wrap_free_limit(py::handle taps) {
+  const std::int32_t p = largest_wrap_free_precision(taps_argument(taps));
+  if (p < 0) return std::nullopt;
+  return p;
+}
+
+std::vector<band> bands_argument(const band_list& given, const char* name) {
+  std::vector<band> out;
+  if (!given) return out;
+  for (const auto& [low, high] : *given) {
+    if (!(low >= 0.0 && low < high && high <= NYQUIST_HZ)) {
+      throw py::value_error(std::string(name) +
+                            ": a band is (low, high) in hertz within 0 to 8000 with low below "
+                            "high, not (" +
+                            std::to_string(low) + ", " + std::to_string(high) + ")");
+    }
+    out.push_back(band{low, high});
+  }
+  return out;
+}
+
+science_options options_argument(long long precision, long long initial, long long step,
+                                 long long ending, std::optional<long long> sweep_step,
+                                 const band_list& passbands, const band_list& stopbands) {
+  science_options o;
+  o.precision = precision_argument(precision);
+  o.tones = frequency_settings{int32_value(initial, "initial"), int32_value(step, "step"),
+                               int32_value(ending, "ending")};
+  if (o.tones.frequency_step == 0) throw py::value_error("step must not be 0");
+  o.sweep_step = int32_value(sweep_step.value_or(step), "sweep_step");
+  if (o.sweep_step < 1) {
+    throw py::value_error("sweep_step must be at least 1, not " + std::to_string(o.sweep_step));
+  }
+  o.given.passbands = bands_argument(passbands, "passbands");
+  o.given.stopbands = bands_argument(stopbands, "stopbands");
+  o.given.passbands_given = !o.given.passbands.empty();
+  o.given.stopbands_given = !o.given.stopbands.empty();
+  o.threads = worker_count();
+  return o;
+}
+
+// A failed report: its message names the bands' problem, or memory.
+[[noreturn]] void report_failed(const std::string& message) {
+  if (message == "out of memory") throw std::bad_alloc();
+  throw py::value_error(message);
+}
+
+py::list band_tuples(const std::vector<band>& bands) {
+  py::list out;
+  for (const band& b : bands) out.append(py::make_tuple(b.low, b.high));
+  return out;
+}
+
+void put_bands(py::dict& d, const band_plan& plan) {
+  d["passbands"] = band_tuples(plan.passbands);
+  d["stopbands"] = band_tuples(plan.stopbands);
+  d["passbands_given"] = plan.passbands_given;
+  d["stopbands_given"] = plan.stopbands_given;
+}
+
+py::dict figures_dict(const band_figures_db& f) {
+  py::dict d;
+  d["passband_max_db"] = f.passband_max_db;
+  d["ripple_db"] = f.ripple_db;
+  d["attenuation_db"] = f.attenuation_db;
+  d["worst_attenuation_db"] = f.worst_attenuation_db;
+  return d;
+}
+
+py::dict report(py::handle taps, long long precision, long long initial, long long step,
+                long long ending, std::optional<long long> sweep_step, const band_list& passbands,
+                const band_list& stopbands) {
+  const std::vector<float> t = taps_argument(taps);
+  const science_options o =
+      options_argument(precision, initial, step, ending, sweep_step, passbands, stopbands);
+  precision_report r;
+  std::string message;
+  bool ok = false;
   {
     py::gil_scoped_release unlocked;
-    points = measure_response(q.filter, q.taps, df, worker_count());
+    ok = run_precision_report(t, o, r, message);
   }
-  std::vector<std::int32_t> frequency;
-  std::vector<double> fixed_peak, double_peak, ideal;
-  for (const sweep_point& p : points) {
-    frequency.push_back(p.frequency);
-    fixed_peak.push_back(p.fixed_peak);
-    double_peak.push_back(p.double_peak);
-    ideal.push_back(p.ideal);
+  if (!ok) report_failed(message);
+  py::dict d;
+  d["precision"] = o.precision;
+  put_bands(d, r.bands.plan);
+  py::dict figures;
+  figures["taps"] = figures_dict(r.figures.taps);
+  figures["coefficients"] = figures_dict(r.figures.coefficients);
+  figures["steady"] = figures_dict(r.figures.steady);
+  figures["sweep"] = figures_dict(r.figures.sweep);
+  d["figures"] = figures;
+  const swept_precision& run = r.sweeps.runs.at(0);
+  d["frequency"] = to_array(r.sweeps.frequency.data(), r.sweeps.frequency.size());
+  d["peak"] = to_array(run.peak.data(), run.peak.size());
+  d["steady"] = to_array(run.steady.data(), run.steady.size());
+  d["sweep_wrapped"] = to_array(run.wrapped.data(), run.wrapped.size()).attr("astype")("bool");
+  d["sweep_wraps"] = run.wraps;
+  d["waveform_wraps"] = r.waveform.wraps;
+  d["snr_db"] = r.waveform.snr_db;
+  py::dict split;
+  split["coefficient_db"] = r.waveform.split.coefficient_db;
+  split["arithmetic_db"] = r.waveform.split.arithmetic_db;
+  split["predicted_arithmetic_db"] = r.waveform.split.predicted_arithmetic_db;
+  d["error_split"] = split;
+  d["wrap_free_limit"] =
+      r.wrap_free_limit < 0 ? py::object(py::none()) : py::object(py::int_(r.wrap_free_limit));
+  d["wrap_bound"] = bound_dict(r.bound);
+  d["lines"] = precision_report_lines(r, o.precision);
+  return d;
+}
+
+py::dict row_dict(const precision_row& row) {
+  py::dict d;
+  d["precision"] = row.precision;
+  d["waveform_wraps"] = row.waveform_wraps;
+  d["sweep_wraps"] = row.sweep_wraps;
+  d["sweep_frequencies"] = row.sweep_frequencies;
+  d["wrap_free"] = row.wrap_free;
+  d["snr_db"] = row.snr_db;
+  d["coefficient_ripple_db"] = row.coefficient_ripple_db;
+  d["coefficient_attenuation_db"] = row.coefficient_attenuation_db;
+  d["fixed_ripple_db"] = row.fixed_ripple_db;
+  d["fixed_attenuation_db"] = row.fixed_attenuation_db;
+  return d;
+}
+
+py::dict scan(py::handle taps, long long initial, long long step, long long ending,
+              std::optional<long long> sweep_step, double min_attenuation_db, double max_ripple_db,
+              double min_snr_db, const band_list& passbands, const band_list& stopbands) {
+  const std::vector<float> t = taps_argument(taps);
+  const science_options o =
+      options_argument(0, initial, step, ending, sweep_step, passbands, stopbands);
+  const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
+  scan_report r;
+  std::string message;
+  bool ok = false;
+  {
+    py::gil_scoped_release unlocked;
+    ok = run_scan(t, o, asked, r, message);
   }
-  py::dict out;
-  out["frequency"] = to_array(frequency.data(), frequency.size());
-  out["fixed_peak"] = to_array(fixed_peak.data(), fixed_peak.size());
-  out["double_peak"] = to_array(double_peak.data(), double_peak.size());
-  out["ideal"] = to_array(ideal.data(), ideal.size());
-  return out;
+  if (!ok) report_failed(message);
+  py::dict d;
+  put_bands(d, r.bands.plan);
+  d["taps_figures"] = figures_dict(r.taps_figures);
+  py::list rows;
+  for (const precision_row& row : r.rows) rows.append(row_dict(row));
+  d["rows"] = rows;
+  py::dict targets;
+  targets["min_attenuation_db"] = r.targets.min_attenuation_db;
+  targets["max_ripple_db"] = r.targets.max_ripple_db;
+  targets["min_snr_db"] = r.targets.min_snr_db;
+  d["targets"] = targets;
+  d["recommended"] =
+      r.choice.precision < 0 ? py::object(py::none()) : py::object(py::int_(r.choice.precision));
+  d["reason"] = r.choice.reason;
+  d["wrap_free_limit"] =
+      r.wrap_free_limit < 0 ? py::object(py::none()) : py::object(py::int_(r.wrap_free_limit));
+  d["lines"] = scan_lines(r);
+  return d;
 }
 
 }  // namespace
 
 void bind_report(py::module_& m) {
-  m.def("ideal_response", &ideal_response, py::arg("taps"), py::arg("frequencies"),
-        "The steady-state gain |H(f)| of the unquantized taps at each frequency in Hz "
-        "(float64).");
+  const double no_target = std::numeric_limits<double>::quiet_NaN();
+  m.def("taps_response", &taps_dense, py::arg("taps"),
+        "(frequency, magnitude): |H(f)| of the unquantized taps on the report's dense grid "
+        "from 0 to 8000 Hz (float64).");
+  m.def("coefficients_response", &coefficients_dense, py::arg("taps"), py::arg("precision"),
+        "(frequency, magnitude): |C(f)| / scale of the quantized coefficients in exact "
+        "arithmetic, on the same grid as taps_response.");
   m.def("largest_tap_error", &tap_error, py::arg("taps"), py::arg("precision"),
         "The largest |tap - coefficient ÷ scale|, in the taps' units.");
   m.def("accumulator_wraps", &accumulator_wraps, py::arg("taps"), py::arg("x"),
         py::arg("precision"),
         "How many samples of the fixed-point filter over x have a wrapped accumulator: an "
         "exact sum Σ c[j] · s[n - j] that differs from the 32-bit one.");
-  m.def("response", &response, py::arg("taps"), py::arg("precision"), py::arg("step"),
-        "The report's sweep as a dict of arrays: frequency, fixed_peak (frequency.txt's "
-        "values), double_peak (the same measurement in double precision) and ideal (|H(f)| "
-        "of the unquantized taps).");
+  m.def("wrap_bound", &bound_at, py::arg("taps"), py::arg("precision"),
+        "The worst case of the accumulator for any input with |x| ≤ 1: a dict of "
+        "precision, coefficient_sum (Σ |c|), wrap_free and headroom_bits.");
+  m.def("largest_wrap_free_precision", &wrap_free_limit, py::arg("taps"),
+        "The largest precision at which no input with |x| ≤ 1 can wrap, or None.");
+  m.def("report", &report, py::arg("taps"), py::arg("precision"), py::arg("initial"),
+        py::arg("step"), py::arg("ending"), py::arg("sweep_step") = py::none(),
+        py::arg("passbands") = py::none(), py::arg("stopbands") = py::none(),
+        "fixfir-report's figures at one precision as a dict: the bands (given as lists of "
+        "(low, high) in Hz, else inferred), the ripple and attenuation of the four "
+        "responses (figures: taps, coefficients, steady, sweep), the sweep's frequency, "
+        "peak and steady arrays and its wraps, the waveform test's wraps, SNR and "
+        "error_split, the wrap bound, and the summary lines. sweep_step defaults to step.");
+  m.def("scan", &scan, py::arg("taps"), py::arg("initial"), py::arg("step"), py::arg("ending"),
+        py::arg("sweep_step") = py::none(), py::arg("min_attenuation_db") = no_target,
+        py::arg("max_ripple_db") = no_target, py::arg("min_snr_db") = no_target,
+        py::arg("passbands") = py::none(), py::arg("stopbands") = py::none(),
+        "fixfir-report's precision scan, 0 to 30, as a dict: rows (one dict per "
+        "precision), targets (NaN ones default to the unquantized attenuation less 1 dB "
+        "and ripple plus 0.1 dB, no SNR target), recommended (a precision or None), "
+        "reason, the bands, wrap_free_limit and the scan's lines.");
 }
 
 }  // namespace fixfir::python

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -18,8 +20,10 @@
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
+#include "report_progress.h"
+#include "report_science.h"
+#include "report_science_plot.h"
 #include "tap_file.h"
-#include "text_scan.h"
 
 namespace fixfir {
 
@@ -42,27 +46,68 @@ std::string number(const char* format, double v) {
   return buf;
 }
 
-// Reads the whole file; false with `message` set when it cannot.
-bool read_whole_file(const std::string& path, std::string& text, std::string& message) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) {
-    message = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
+// `text` for display on one line: control characters (a line break in a folder name)
+// are written as escapes.
+std::string printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", u);
+      out += buf;
+    } else {
+      out += c;
+    }
   }
-  char buf[65536];
-  std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
-  const bool failed = std::ferror(file) != 0;  // e.g. a directory
-  const int error = errno;
-  std::fclose(file);
-  if (failed) message = "cannot read " + path + ": " + std::strerror(error);
+  return out;
+}
+
+// Writes `text` to `out` and flushes it; false with `message` set when that fails (a
+// full disk, /dev/full).
+bool put_out(std::FILE* out, const std::string& text, std::string& message) {
+  errno = 0;
+  std::fputs(text.c_str(), out);
+  const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
+  if (failed) {
+    message = std::string("cannot write to standard output: ") +
+              (errno != 0 ? std::strerror(errno) : "write error");
+  }
   return !failed;
 }
 
-std::string band_extent(std::int32_t count, std::int32_t first, std::int32_t last) {
-  if (count == 0) return "none";
-  return std::to_string(count) + (count == 1 ? " frequency, " : " frequencies, ") +
-         std::to_string(first) + " to " + std::to_string(last) + " Hz";
+// Reads the tap file as fixfir does and refuses one that fixfir would read with gaps.
+// False with `message` set when the file cannot be used.
+bool read_taps(const std::string& path, tap_list& list, std::string& message) {
+  tap_read_facts facts;
+  const std::string shown = printable(path);
+  switch (read_tap_file_at(path, list, nullptr, facts)) {
+    case status::failure:
+      message = (facts.opened ? "cannot read " : "cannot open ") + shown + ": " +
+                std::strerror(facts.error);
+      return false;
+    case status::out_of_memory:
+      message =
+          shown + ": the tap count " + std::to_string(facts.count) + " is too large for memory";
+      return false;
+    case status::ok:
+      break;
+  }
+  if (!facts.count_read) {
+    message = shown + ": no tap count at the start";
+  } else if (facts.count < 1) {
+    message = shown + ": the tap count is " + std::to_string(facts.count) + ", not at least 1";
+  } else if (facts.numbers < facts.count) {
+    message = shown + ": tap " + std::to_string(facts.numbers + 1) + " of " +
+              std::to_string(facts.count) + " is missing or not a number";
+  } else {
+    return true;
+  }
+  return false;
 }
 
 struct report_facts {
@@ -74,25 +119,13 @@ struct report_facts {
   std::size_t samples = 0;
   double snr = 0.0;
   std::size_t frequencies = 0;
-  band_figures bands;         // from the fixed-point sweep
-  band_figures double_bands;  // from the double-precision sweep
-  band_figures ideal_bands;   // from the ideal response
 };
 
-std::string ripple_text(const band_figures& b) {
-  return b.passband_count > 0 ? number("%.3f", b.ripple_db) + " dB peak to peak" : "no passband";
-}
-
-std::string attenuation_text(const band_figures& b) {
-  return b.stopband_count > 0 ? number("%.2f", b.attenuation_db) + " dB below the passband maximum"
-                              : "no stopband";
-}
-
 std::string summary_text(const report_options& o, const std::string& taps_path,
-                         const report_facts& f) {
+                         const report_facts& f, const std::vector<std::string>& more) {
   const frequency_settings& s = o.frequencies;
   std::vector<std::string> lines;
-  lines.push_back("taps: " + std::to_string(f.tap_count) + " from " + taps_path);
+  lines.push_back("taps: " + std::to_string(f.tap_count) + " from " + printable(taps_path));
   lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
                   std::to_string(f.scale) + ")");
   lines.push_back("largest tap quantization error: " + number("%.6g", f.tap_error));
@@ -107,123 +140,200 @@ std::string summary_text(const report_options& o, const std::string& taps_path,
   lines.push_back("sweep: " + std::to_string(f.frequencies) + " frequencies from " +
                   std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
                   std::to_string(o.sweep_step) + " Hz");
-  const band_figures& b = f.bands;
-  lines.push_back("passband (ideal response within 1 dB of its maximum): " +
-                  band_extent(b.passband_count, b.passband_first, b.passband_last));
-  lines.push_back("passband ripple (fixed-point sweep): " + ripple_text(b));
-  lines.push_back("passband ripple (double-precision sweep): " + ripple_text(f.double_bands));
-  lines.push_back("passband ripple (ideal response): " + ripple_text(f.ideal_bands));
-  lines.push_back("stopband (ideal response at least 40 dB below its maximum): " +
-                  band_extent(b.stopband_count, b.stopband_first, b.stopband_last));
-  lines.push_back("stopband attenuation (fixed-point sweep): " + attenuation_text(b));
-  lines.push_back("stopband attenuation (double-precision sweep): " +
-                  attenuation_text(f.double_bands));
-  lines.push_back("stopband attenuation (ideal response): " + attenuation_text(f.ideal_bands));
+  lines.insert(lines.end(), more.begin(), more.end());
   std::string text;
   for (const std::string& line : lines) text += line + '\n';
   return text;
 }
 
+std::string text_of(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
+  return text;
+}
+
+// The gnuplot to draw with, or "" after saying on `err` that there is none.
+std::string gnuplot_or_say(std::FILE* err, const std::string& pictures) {
+  const char* path_variable = std::getenv("PATH");
+  std::string gnuplot = find_program("gnuplot", path_variable != nullptr ? path_variable : "");
+  if (gnuplot.empty()) {
+    say_line(err,
+             "gnuplot not found: install it (apt-get install gnuplot-nox) to draw " + pictures);
+  }
+  return gnuplot;
+}
+
+// Runs `work` with a progress bar for the sweep on `err`, cleared on every way out.
+template <typename Work>
+auto with_progress(std::FILE* err, science_options& options, Work work) {
+  progress_bar bar;
+  progress_start(bar, err, "sweep");
+  struct finisher {
+    progress_bar& bar;
+    ~finisher() { progress_finish(bar); }
+  };
+  const finisher clear_bar{bar};
+  options.progress = [&bar](std::size_t done, std::size_t total) {
+    progress_advance(bar, static_cast<std::int64_t>(done), static_cast<std::int64_t>(total));
+  };
+  auto result = work();
+  options.progress = nullptr;
+  return result;
+}
+
+science_options science_options_for(const report_options& options) {
+  science_options s;
+  s.precision = options.precision;
+  s.tones = options.frequencies;
+  s.sweep_step = options.sweep_step;
+  s.given = options.bands;
+  s.threads = worker_count();
+  return s;
+}
+
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
   namespace fs = std::filesystem;
   const std::string taps_path = (fs::path(options.dir) / tap_file_name).string();
-  std::string text;
   std::string message;
-  if (!read_whole_file(taps_path, text, message)) {
+  tap_list list;
+  if (!read_taps(taps_path, list, message)) {
     complain(err, message);
     return 1;
   }
-  if (const std::string problem = tap_text_problem(text); !problem.empty()) {
-    complain(err, taps_path + ": " + problem);
-    return 1;
-  }
-  tap_list list;
-  std::uint64_t messages = 0;
-  if (parse_tap_text(text, list, nullptr, messages) != tap_file_status::ok) throw std::bad_alloc();
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
-
-  std::vector<std::int32_t> coefficients(taps.size());
-  quantized_filter filter;
-  filter.count = list.count;
-  filter.coefficients = coefficients.data();
-  filter.scale = quantize_taps(options.precision, list.count, taps.data(), coefficients.data());
-
-  const waveform_signal signal = make_waveform_signal(options.frequencies);
-  const fixed_run fixed = run_fixed_model(filter, signal.input);
-  const std::vector<double> reference = run_double_model(taps, signal.input);
-  const unsigned threads = worker_count();
-  const std::vector<sweep_point> sweep =
-      measure_response(filter, taps, options.sweep_step, threads);
+  science_options science = science_options_for(options);
+  precision_report r;
+  const bool measured =
+      with_progress(err, science, [&] { return run_precision_report(taps, science, r, message); });
+  if (!measured) {
+    if (message == "out of memory") throw std::bad_alloc();
+    complain(err, message);
+    return 2;
+  }
 
   report_facts facts;
   facts.tap_count = list.count;
-  facts.scale = filter.scale;
+  facts.scale = r.filter.scale;
   facts.tones = tone_count(options.frequencies);
-  facts.tap_error = largest_tap_error(taps, filter);
-  facts.wraps = fixed.wraps;
-  facts.samples = signal.input.size();
-  facts.snr = snr_db(reference, fixed.output);
-  facts.frequencies = sweep.size();
-  facts.bands = measure_bands(sweep);
-  facts.double_bands = measure_bands(sweep, &sweep_point::double_peak);
-  facts.ideal_bands = measure_bands(sweep, &sweep_point::ideal);
-  std::fputs(summary_text(options, taps_path, facts).c_str(), out);
-  std::fflush(out);
+  facts.tap_error = largest_tap_error(taps, r.filter);
+  facts.wraps = r.waveform.wraps;
+  facts.samples = r.signal.input.size();
+  facts.snr = r.waveform.snr_db;
+  facts.frequencies = r.sweeps.frequency.size();
+  if (!put_out(
+          out,
+          summary_text(options, taps_path, facts, precision_report_lines(r, options.precision)),
+          message)) {
+    complain(err, message);
+    return 1;
+  }
 
-  const char* path_variable = std::getenv("PATH");
   const std::string gnuplot =
-      find_program("gnuplot", path_variable != nullptr ? path_variable : "");
-  if (gnuplot.empty()) {
-    say_line(err, "gnuplot not found: install it (apt-get install gnuplot-nox) to draw " +
-                      std::string(response_png_name) + " and " + waves_png_name);
-    return 0;
+      gnuplot_or_say(err, std::string(response_png_name) + " and " + waves_png_name);
+  if (gnuplot.empty()) return 0;
+  const swept_precision& run = r.sweeps.runs[0];
+  response_plot rp;
+  rp.taps = list.count;
+  rp.precision = options.precision;
+  rp.taps_response = &r.bands.response;
+  rp.coefficients_response = &r.coefficient_response;
+  rp.frequency = r.sweeps.frequency;
+  rp.steady = run.steady;
+  rp.sweep = run.peak;
+  rp.wrapped = run.wrapped;
+  rp.plan = &r.bands.plan;
+  rp.taps_figures = r.figures.taps;
+  const plot_body response = response_body(rp);
+  waves_plot wp{r.signal.time,
+                r.signal.input,
+                r.waveform.fixed_output,
+                r.reference,
+                r.waveform.coefficient_output,
+                r.predicted_spectrum,
+                r.waveform.wraps,
+                options.precision};
+  const plot_body waves = waves_body(wp);
+  const std::string script =
+      picture_script(response_png_name, response.width, response.height, response.script) +
+      picture_script(waves_png_name, waves.width, waves.height, waves.script);
+  if (!draw_pictures(gnuplot, script, {response_png_name, waves_png_name}, options.dir, message)) {
+    complain(err, printable(message));
+    return 1;
   }
   const std::string response_png = (fs::path(options.dir) / response_png_name).string();
   const std::string waves_png = (fs::path(options.dir) / waves_png_name).string();
-  // Checked here so that an unwritable folder gives one clear line, not gnuplot's noise.
-  for (const std::string& png : {response_png, waves_png}) {
-    std::FILE* f = std::fopen(png.c_str(), "wb");
-    if (f == nullptr) {
-      complain(err, "cannot write " + png + ": " + std::strerror(errno));
-      return 1;
-    }
-    std::fclose(f);
-  }
-  const std::string script = response_script(sweep, options.precision, response_png) +
-                             waves_script(signal, fixed.output, reference, waves_png);
-  const int status = run_gnuplot(gnuplot, script);
-  if (status != 0) {
-    complain(err, "gnuplot failed (status " + std::to_string(status) + "), so " + response_png +
-                      " and " + waves_png + " may be missing or incomplete");
+  if (!put_out(out, "pictures: " + printable(response_png) + ", " + printable(waves_png) + "\n",
+               message)) {
+    complain(err, message);
     return 1;
   }
-  say_line(out, "pictures: " + response_png + ", " + waves_png);
   return 0;
 }
 
-}  // namespace
-
-std::string tap_text_problem(std::string_view text) {
-  char_input in = text_input(text);
-  std::int32_t count = 0;
-  if (!scan_integer(in, count)) return "no tap count at the start";
-  if (count < 1) return "the tap count is " + std::to_string(count) + ", not at least 1";
-  for (std::int32_t i = 0; i < count; ++i) {
-    float tap = 0.0F;
-    if (!scan_real(in, tap)) {
-      return "tap " + std::to_string(i + 1) + " of " + std::to_string(count) +
-             " is missing or not a number";
+// --scan: every precision, the table, scan.png, and last the recommendation.
+int scan(const report_options& options, std::FILE* out, std::FILE* err) {
+  namespace fs = std::filesystem;
+  const std::string taps_path = (fs::path(options.dir) / tap_file_name).string();
+  std::string message;
+  tap_list list;
+  if (!read_taps(taps_path, list, message)) {
+    complain(err, message);
+    return 1;
+  }
+  const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
+  science_options science = science_options_for(options);
+  scan_report r;
+  const bool measured = with_progress(
+      err, science, [&] { return run_scan(taps, science, options.targets, r, message); });
+  if (!measured) {
+    if (message == "out of memory") throw std::bad_alloc();
+    complain(err, message);
+    return 2;
+  }
+  std::vector<std::string> lines = scan_lines(r);
+  const std::vector<std::string> last(lines.end() - 2, lines.end());
+  lines.erase(lines.end() - 2, lines.end());
+  lines.insert(lines.begin(),
+               "taps: " + std::to_string(list.count) + " from " + printable(taps_path));
+  if (!put_out(out, text_of(lines), message)) {
+    complain(err, message);
+    return 1;
+  }
+  int status = 0;
+  const std::string gnuplot = gnuplot_or_say(err, scan_png_name);
+  if (!gnuplot.empty()) {
+    const plot_body body = scan_body({r.rows, r.wrap_free_limit, r.choice.precision, r.targets});
+    if (draw_pictures(gnuplot, picture_script(scan_png_name, body.width, body.height, body.script),
+                      {scan_png_name}, options.dir, message)) {
+      if (!put_out(out,
+                   "picture: " + printable((fs::path(options.dir) / scan_png_name).string()) + "\n",
+                   message)) {
+        complain(err, message);
+        return 1;
+      }
+    } else {
+      complain(err, printable(message));
+      status = 1;
     }
   }
-  return {};
+  if (!put_out(out, text_of(last), message)) {
+    complain(err, message);
+    return 1;
+  }
+  return status;
 }
+
+}  // namespace
 
 int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err) {
   report_options options;
   std::string message;
   switch (parse_report_options(args, options, message)) {
     case option_result::help:
-      std::fputs(report_usage, out);
+      if (!put_out(out, report_usage, message)) {
+        complain(err, message);
+        return 1;
+      }
       return 0;
     case option_result::error:
       complain(err, message + " (see --help)");
@@ -232,9 +342,13 @@ int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err
       break;
   }
   try {
-    return report(options, out, err);
+    return options.scan ? scan(options, out, err) : report(options, out, err);
   } catch (const std::bad_alloc&) {
     complain(err, "out of memory");
+    return 1;
+  } catch (const std::system_error& e) {
+    // A thread that cannot be started (a process limit, too little address space).
+    complain(err, std::string("cannot go on: ") + e.what());
     return 1;
   }
 }

@@ -3,20 +3,14 @@
 
 #include <cstdio>
 #include <span>
-#include <string>
-#include <string_view>
 
 namespace fixfir {
 
-/// What makes the text of a tap file unusable for a report, in a few words: a count
-/// below 1 or unreadable, or fewer taps than the count that are numbers. Empty when the
-/// text is usable. Text after the last tap is ignored, as fixfir does.
-[[nodiscard]] std::string tap_text_problem(std::string_view text);
-
 /// Runs the report for the arguments after the program name: the summary goes to `out`,
 /// problems to `err`. Returns the exit status: 0 on success (also when gnuplot is
-/// missing and only the summary could be given), 1 when the tap file or gnuplot fails,
-/// 2 for bad options.
+/// missing and only the summary could be given), 1 when the tap file is unusable (a
+/// count below 1 or unreadable, or fewer taps than the count that are numbers), a
+/// picture or `out` cannot be written, or gnuplot fails; 2 for bad options.
 int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err);
 
 }  // namespace fixfir

@@ -1,13 +1,18 @@
 #include "report_options.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <string_view>
 
 namespace fixfir {
 
 const char* const report_usage =
     "Usage: fixfir-report --precision P --initial F0 --step DF --ending F1\n"
-    "                     [--sweep-step S] [--dir D]\n"
+    "                     [--sweep-step S] [--dir D] [--passband LO:HI]... [--stopband LO:HI]...\n"
+    "       fixfir-report --scan --initial F0 --step DF --ending F1 [--sweep-step S] [--dir D]\n"
+    "                     [--passband LO:HI]... [--stopband LO:HI]...\n"
+    "                     [--min-attenuation A] [--max-ripple R] [--min-snr S]\n"
     "\n"
     "Runs the fixed-point model of fixfir on D/taps.txt beside a double-precision\n"
     "model of the same measurements, prints a summary of what fixed point did to the\n"
@@ -19,13 +24,38 @@ const char* const report_usage =
     "  --ending F1       last tone of the waveform test, in Hz\n"
     "  --sweep-step S    step of the 4 to 8000 Hz response sweep, in Hz (default DF)\n"
     "  --dir D           folder holding taps.txt and receiving the pictures (default .)\n"
+    "  --passband LO:HI  a pass band in Hz (repeatable); without it the pass bands are\n"
+    "                    inferred from the unquantized taps\n"
+    "  --stopband LO:HI  a stop band in Hz (repeatable); inferred likewise without it\n"
+    "  --scan            evaluate every precision from 0 to 30, recommend one and draw\n"
+    "                    D/scan.png (--precision is not needed)\n"
+    "  --min-attenuation A  scan target: stop-band attenuation in dB (default: the\n"
+    "                    unquantized taps' own, less 1 dB)\n"
+    "  --max-ripple R    scan target: pass-band ripple in dB (default: the unquantized\n"
+    "                    taps' own, plus 0.1 dB)\n"
+    "  --min-snr S       scan target: SNR of the waveform test in dB (default: none)\n"
     "  --help            show this text\n"
     "\n"
     "Values may also be given as --option=value.\n";
 
 namespace {
 
-enum class option_id { precision, initial, step, ending, sweep_step, dir, help, unknown };
+enum class option_id {
+  precision,
+  initial,
+  step,
+  ending,
+  sweep_step,
+  dir,
+  passband,
+  stopband,
+  scan,
+  min_attenuation,
+  max_ripple,
+  min_snr,
+  help,
+  unknown
+};
 
 option_id identify(std::string_view name) noexcept {
   if (name == "--precision") return option_id::precision;
@@ -34,6 +64,12 @@ option_id identify(std::string_view name) noexcept {
   if (name == "--ending") return option_id::ending;
   if (name == "--sweep-step") return option_id::sweep_step;
   if (name == "--dir") return option_id::dir;
+  if (name == "--passband") return option_id::passband;
+  if (name == "--stopband") return option_id::stopband;
+  if (name == "--scan") return option_id::scan;
+  if (name == "--min-attenuation") return option_id::min_attenuation;
+  if (name == "--max-ripple") return option_id::max_ripple;
+  if (name == "--min-snr") return option_id::min_snr;
   if (name == "--help" || name == "-h") return option_id::help;
   return option_id::unknown;
 }
@@ -61,6 +97,24 @@ bool parse_whole(std::string_view name, std::string_view text, std::int32_t& val
   return true;
 }
 
+// A decimal number of decibels, nothing else.
+bool parse_decibels(std::string_view name, std::string_view text, double& value,
+                    std::string& message) {
+  const std::string s(text);
+  bool plain = !s.empty() && s.size() < 64;
+  for (char c : s) {
+    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+      plain = false;
+  }
+  char* end = nullptr;
+  if (plain) value = std::strtod(s.c_str(), &end);
+  if (!plain || end != s.c_str() + s.size() || !std::isfinite(value)) {
+    message = std::string(name) + ": '" + s + "' is not a number of decibels";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 option_result parse_report_options(std::span<const char* const> args, report_options& options,
@@ -68,6 +122,7 @@ option_result parse_report_options(std::span<const char* const> args, report_opt
   options = report_options{};
   bool seen[4] = {false, false, false, false};  // precision, initial, step, ending
   bool sweep_step_given = false;
+  bool targets_given = false;
   // --help wins wherever it is, whatever else is wrong.
   for (const char* arg : args) {
     const std::string_view a = arg;
@@ -85,6 +140,14 @@ option_result parse_report_options(std::span<const char* const> args, report_opt
       message = arg.starts_with("-") ? "unknown option '" + std::string(name) + "'"
                                      : "unexpected argument '" + std::string(arg) + "'";
       return option_result::error;
+    }
+    if (id == option_id::scan) {
+      if (inline_value) {
+        message = std::string(name) + " takes no value";
+        return option_result::error;
+      }
+      options.scan = true;
+      continue;
     }
     if (id == option_id::help) {
       if (inline_value) {
@@ -133,6 +196,29 @@ option_result parse_report_options(std::span<const char* const> args, report_opt
         }
         options.dir = std::string(value);
         continue;
+      case option_id::passband:
+      case option_id::stopband: {
+        band b;
+        if (!parse_band(value, b, message)) {
+          message = std::string(name) + ": " + message;
+          return option_result::error;
+        }
+        const bool pass = id == option_id::passband;
+        (pass ? options.bands.passbands : options.bands.stopbands).push_back(b);
+        (pass ? options.bands.passbands_given : options.bands.stopbands_given) = true;
+        continue;
+      }
+      case option_id::min_attenuation:
+      case option_id::max_ripple:
+      case option_id::min_snr: {
+        double& goal = id == option_id::min_attenuation ? options.targets.min_attenuation_db
+                       : id == option_id::max_ripple    ? options.targets.max_ripple_db
+                                                        : options.targets.min_snr_db;
+        if (!parse_decibels(name, value, goal, message)) return option_result::error;
+        targets_given = true;
+        continue;
+      }
+      case option_id::scan:
       case option_id::help:
       case option_id::unknown:
         break;
@@ -143,11 +229,21 @@ option_result parse_report_options(std::span<const char* const> args, report_opt
   }
 
   static constexpr const char* required[4] = {"--precision", "--initial", "--step", "--ending"};
-  for (std::size_t k = 0; k < 4; ++k) {
+  // A scan tries every precision, so it needs none.
+  for (std::size_t k = options.scan ? 1 : 0; k < 4; ++k) {
     if (!seen[k]) {
       message = std::string("missing ") + required[k];
       return option_result::error;
     }
+  }
+  if (targets_given && !options.scan) {
+    message = "--min-attenuation, --max-ripple and --min-snr are targets of --scan";
+    return option_result::error;
+  }
+  if (const std::string problem = band_plan_problem(options.bands);
+      options.bands.passbands_given && options.bands.stopbands_given && !problem.empty()) {
+    message = problem;
+    return option_result::error;
   }
   if (options.frequencies.frequency_step == 0) {
     message = "--step must not be 0";

@@ -2,10 +2,13 @@
 // Command-line options of fixfir-report.
 
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 
 #include "records.h"
+#include "report_bands.h"
+#include "report_precision.h"
 
 namespace fixfir {
 
@@ -15,6 +18,11 @@ struct report_options {
   frequency_settings frequencies;
   std::int32_t sweep_step = 0;  ///< the sweep's step; the frequency step unless given
   std::string dir = ".";        ///< where "taps.txt" is read and the pictures are written
+  band_plan bands;              ///< --passband and --stopband, each kind given or not
+  bool scan = false;            ///< --scan: every precision from 0 to 30
+  precision_targets targets{std::numeric_limits<double>::quiet_NaN(),
+                            std::numeric_limits<double>::quiet_NaN(),
+                            std::numeric_limits<double>::quiet_NaN()};  ///< NaN: default
 };
 
 enum class option_result { run, help, error };

@@ -1,55 +1,26 @@
 #include "report_plot.h"
 
-#include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 
 namespace fixfir {
 
 namespace {
 
-// Plot values: non-finite ones become gnuplot's undefined "NaN", so that they leave a gap.
-void append_value(std::string& out, double v) {
-  if (!std::isfinite(v)) {
-    out += "NaN";
-    return;
-  }
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.9g", v);
-  out += buf;
-}
-
-// The finite range of some values.
-struct value_range {
-  double low = std::numeric_limits<double>::infinity();
-  double high = -std::numeric_limits<double>::infinity();
-};
-
-void widen(value_range& r, double v) {
-  if (!std::isfinite(v)) return;
-  r.low = std::min(r.low, v);
-  r.high = std::max(r.high, v);
-}
-
-// "set yrange" with a margin. Every range is set explicitly: gnuplot refuses to
-// autoscale a plot whose points are all undefined, as they are with a scale of 0.
-void append_yrange(std::string& out, value_range r) {
-  if (!(r.low <= r.high)) r = {-1.0, 1.0};
-  const double margin = r.high > r.low ? 0.05 * (r.high - r.low) : 1.0;
-  out += "set yrange [";
-  append_value(out, r.low - margin);
-  out += ':';
-  append_value(out, r.high + margin);
-  out += "]\n";
-}
-
-void append_terminal(std::string& out, int width, int height, const std::string& png_path) {
+// `png_name` is one of the fixed names above, never a user's path.
+void append_terminal(std::string& out, int width, int height, const char* png_name) {
   const std::string size = std::to_string(width) + "," + std::to_string(height);
   // Debian's gnuplot-nox has both; the cairo one draws smoother lines.
   out += "if (strstrt(GPVAL_TERMINALS, ' pngcairo ') > 0) {\n";
@@ -57,151 +28,333 @@ void append_terminal(std::string& out, int width, int height, const std::string&
   out += "} else {\n";
   out += "  set terminal png size " + size + "\n";
   out += "}\n";
-  out += "set output " + gnuplot_quote(png_path) + "\n";
+  out += std::string("set output '") + png_name + "'\n";
 }
 
 }  // namespace
 
-std::string gnuplot_quote(std::string_view text) {
-  std::string q = "'";
-  for (char c : text) {
-    if (c == '\'')
-      q += "''";
-    else
-      q += c;
-  }
-  return q + "'";
-}
-
-std::string response_script(std::span<const sweep_point> sweep, std::int32_t precision,
-                            const std::string& png_path) {
-  std::string s = "$response << EOD\n";
-  value_range r;
-  for (const sweep_point& p : sweep) {
-    const double levels[3] = {to_db(p.fixed_peak), to_db(p.double_peak), to_db(p.ideal)};
-    s += std::to_string(p.frequency);
-    for (double level : levels) {
-      s += ' ';
-      append_value(s, level);
-      widen(r, level);
-    }
-    s += '\n';
-  }
-  s += "EOD\n";
-  // Deep nulls of the ideal response would squash the rest; 160 dB below the top is
-  // below anything a 32-bit model resolves.
-  if (r.low <= r.high) {
-    r.high = std::ceil(r.high / 10.0) * 10.0;
-    r.low = std::floor(std::max(r.low, r.high - 160.0) / 10.0) * 10.0;
-  }
-  append_terminal(s, 1100, 650, png_path);
-  s += "set title 'Magnitude response at precision " + std::to_string(precision) + "' noenhanced\n";
-  s += "set xlabel 'frequency (Hz)'\nset ylabel 'magnitude (dB)'\n";
-  s += "set xrange [0:8000]\n";
-  append_yrange(s, r);
-  s += "set grid\nset key top right box opaque\n";
-  // The fixed-point curve goes last so that it stays visible where the others meet it.
-  s += "plot $response using 1:4 with lines lw 1.5 dt 2 lc rgb '#2ca02c' "
-       "title 'ideal steady state |H(f)|, unquantized taps', \\\n"
-       "     $response using 1:3 with lines lw 2.5 lc rgb '#1f77b4' "
-       "title 'double precision: swept peak, unquantized taps', \\\n"
-       "     $response using 1:2 with lines lw 1 lc rgb '#d62728' "
-       "title 'fixed point: swept peak (as in frequency.txt)'\n";
+std::string picture_script(const char* png_name, int width, int height, const std::string& body) {
+  // Nothing set for an earlier picture of the same run (labels, arrows, shading) carries
+  // over; reset leaves the terminal and the output alone.
+  std::string s = "reset\n";
+  append_terminal(s, width, height, png_name);
+  s += body;
   s += "unset output\n";
   return s;
 }
 
-std::string waves_script(const waveform_signal& signal, std::span<const double> fixed_output,
-                         std::span<const double> double_output, const std::string& png_path) {
-  const std::size_t n = std::min(
-      {signal.time.size(), signal.input.size(), fixed_output.size(), double_output.size()});
-  const std::size_t window = std::min(n, static_cast<std::size_t>(WAVES_WINDOW_SAMPLES));
-
-  std::string s = "$window << EOD\n";
-  value_range top;
-  for (std::size_t i = 0; i < window; ++i) {
-    append_value(s, signal.time[i] * 1000.0);
-    for (double v : {signal.input[i], fixed_output[i], double_output[i]}) {
-      s += ' ';
-      append_value(s, v);
-      widen(top, v);
-    }
-    s += '\n';
-  }
-  s += "EOD\n$error << EOD\n";
-  value_range bottom;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double e = fixed_output[i] - double_output[i];
-    append_value(s, signal.time[i]);
-    s += ' ';
-    append_value(s, e);
-    s += '\n';
-    widen(bottom, e);
-  }
-  s += "EOD\n";
-
-  append_terminal(s, 1100, 850, png_path);
-  s += "set multiplot layout 2,1\nset grid\nset key top right box opaque\n";
-  s += "set title 'Waveform test: the first 20 ms'\n";
-  s += "set xlabel 'time (ms)'\nset ylabel 'amplitude'\nset xrange [0:20]\n";
-  append_yrange(s, top);
-  s += "plot $window using 1:2 with lines lc rgb '#7f7f7f' title 'input', \\\n"
-       "     $window using 1:3 with lines lw 1.5 lc rgb '#d62728' "
-       "title 'fixed-point output (as in waves.txt)', \\\n"
-       "     $window using 1:4 with lines dt 2 lw 1.5 lc rgb '#1f77b4' "
-       "title 'double-precision output'\n";
-  s += "set title 'Output error over the whole test: fixed point minus double precision'\n";
-  s += "set xlabel 'time (s)'\nset ylabel 'error'\nset xrange [0:2]\n";
-  append_yrange(s, bottom);
-  s += "plot $error using 1:2 with lines lc rgb '#9467bd' title 'error'\n";
-  s += "unset multiplot\nunset output\n";
-  return s;
-}
-
 std::string find_program(std::string_view program, std::string_view path) {
+  std::string default_path;
+  if (path.empty()) {
+    default_path.resize(confstr(_CS_PATH, nullptr, 0));
+    if (!default_path.empty()) {
+      confstr(_CS_PATH, default_path.data(), default_path.size());
+      default_path.pop_back();  // the terminating null
+    }
+    path = default_path;
+  }
   while (true) {
     const std::size_t colon = path.find(':');
-    std::string_view dir = path.substr(0, colon);
-    // An empty entry means the working directory.
-    std::string candidate = (dir.empty() ? std::string(".") : std::string(dir)) + "/";
-    candidate += program;
-    struct stat info {};
-    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
+    const std::string_view dir = path.substr(0, colon);
+    // An empty entry would mean the working folder to a shell; here it means nothing, so
+    // that a program planted in the folder being worked on is never run by accident.
+    if (!dir.empty()) {
+      std::string candidate = std::string(dir) + "/" + std::string(program);
+      struct stat info {};
+      if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+          access(candidate.c_str(), X_OK) == 0) {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(candidate, ec);
+        return ec ? std::string() : absolute.string();
+      }
     }
     if (colon == std::string_view::npos) return {};
     path.remove_prefix(colon + 1);
   }
 }
 
-int run_gnuplot(const std::string& gnuplot, const std::string& script) {
-  std::string command = "'";
-  for (char c : gnuplot) {
-    if (c == '\'')
-      command += "'\\''";
-    else
-      command += c;
+namespace {
+
+constexpr const char* script_name = "plot.gp";
+constexpr const char* log_name = "gnuplot.log";
+
+std::string error_text(int error) { return std::strerror(error); }
+
+// A private folder under the temporary folder, removed with everything in it at the end.
+struct temp_folder {
+  std::string path;
+  temp_folder() = default;
+  temp_folder(const temp_folder&) = delete;
+  temp_folder& operator=(const temp_folder&) = delete;
+  ~temp_folder() {
+    if (path.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
   }
-  // gnuplot writes a picture that it cannot put in its file to standard output instead.
-  command += "' >/dev/null";
-  // A gnuplot that stops early must not end this process with SIGPIPE.
-  struct sigaction ignore {};
-  struct sigaction previous {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, &previous);
-  std::FILE* pipe = popen(command.c_str(), "w");
-  bool written = false;
-  int raw = -1;
-  if (pipe != nullptr) {
-    written = std::fwrite(script.data(), 1, script.size(), pipe) == script.size();
-    raw = pclose(pipe);
+};
+
+bool make_temp_folder(temp_folder& folder, std::string& message) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  std::string name = (std::filesystem::path(base) / "fixfir-report-XXXXXX").string();
+  if (mkdtemp(name.data()) == nullptr) {
+    message = "cannot make a temporary folder in " + base + ": " + error_text(errno);
+    return false;
   }
-  sigaction(SIGPIPE, &previous, nullptr);
-  if (raw == -1 || !WIFEXITED(raw)) return -1;
-  const int status = WEXITSTATUS(raw);
-  return status == 0 && !written ? -1 : status;
+  folder.path = name;
+  return true;
+}
+
+// Writes `text` to the new file `path`; false with errno set when any step fails.
+bool write_new_file(const std::string& path, std::string_view text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  while (!text.empty()) {
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : EIO;
+      close(fd);
+      errno = error;
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return close(fd) == 0;
+}
+
+// The last non-blank line of gnuplot's messages, with control characters shown as '?',
+// or "" when there are none.
+std::string last_log_line(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return {};
+  std::fseek(f, -2048, SEEK_END);  // fails harmlessly on a shorter file
+  char buf[2048];
+  const std::size_t n = std::fread(buf, 1, sizeof buf, f);
+  std::fclose(f);
+  std::string_view text(buf, n);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())) != 0)
+    text.remove_suffix(1);
+  const std::size_t start = text.find_last_of('\n');
+  if (start != std::string_view::npos) text.remove_prefix(start + 1);
+  std::string line(text.substr(0, 200));
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return line;
+}
+
+// Runs `gnuplot -d plot.gp` in `folder`: standard input and output on /dev/null (gnuplot
+// writes a picture it cannot store to standard output), its messages in gnuplot.log.
+// Returns true when it exited with status 0.
+bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::string& message) {
+  const std::string log_path = folder + "/" + log_name;
+  const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  int report[2] = {-1, -1};  // tells the parent why exec failed
+  if (null_fd < 0 || log_fd < 0 || pipe2(report, O_CLOEXEC) != 0) {
+    message = "cannot prepare to run gnuplot: " + error_text(errno);
+    if (null_fd >= 0) close(null_fd);
+    if (log_fd >= 0) close(log_fd);
+    return false;
+  }
+  // Built before fork: the child may only make async-signal-safe calls.
+  const char* const argv[] = {"gnuplot", "-d", script_name, nullptr};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(folder.c_str()) == 0 && dup2(null_fd, 0) >= 0 && dup2(null_fd, 1) >= 0 &&
+        dup2(log_fd, 2) >= 0) {
+      execv(gnuplot.c_str(), const_cast<char* const*>(argv));
+    }
+    const int error = errno;
+    [[maybe_unused]] const ssize_t ignored = write(report[1], &error, sizeof error);
+    _exit(127);
+  }
+  const int fork_error = errno;
+  close(null_fd);
+  close(log_fd);
+  close(report[1]);
+  if (pid < 0) {
+    close(report[0]);
+    message = "cannot run " + gnuplot + ": " + error_text(fork_error);
+    return false;
+  }
+  int exec_error = 0;
+  ssize_t got = 0;
+  do {
+    got = read(report[0], &exec_error, sizeof exec_error);
+  } while (got < 0 && errno == EINTR);
+  close(report[0]);
+  int raw = 0;
+  while (waitpid(pid, &raw, 0) < 0) {
+    if (errno != EINTR) {
+      message = "lost track of gnuplot: " + error_text(errno);
+      return false;
+    }
+  }
+  if (got == static_cast<ssize_t>(sizeof exec_error)) {
+    message = "cannot run " + gnuplot + ": " + error_text(exec_error);
+    return false;
+  }
+  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) return true;
+  message = WIFEXITED(raw) ? "gnuplot failed (status " + std::to_string(WEXITSTATUS(raw)) + ")"
+                           : "gnuplot was stopped by signal " + std::to_string(WTERMSIG(raw));
+  if (const std::string line = last_log_line(log_path); !line.empty()) message += ": " + line;
+  return false;
+}
+
+// The signature opens a PNG file and the IEND chunk (empty, with a fixed CRC) closes it.
+bool complete_png(const std::string& path) {
+  static constexpr unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  static constexpr unsigned char iend[12] = {0,   0,   0,    0,    'I',  'E',
+                                             'N', 'D', 0xae, 0x42, 0x60, 0x82};
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  unsigned char head[8] = {};
+  unsigned char tail[12] = {};
+  const bool ok = std::fread(head, 1, sizeof head, f) == sizeof head &&
+                  std::fseek(f, -static_cast<long>(sizeof tail), SEEK_END) == 0 &&
+                  std::fread(tail, 1, sizeof tail, f) == sizeof tail &&
+                  std::memcmp(head, signature, sizeof head) == 0 &&
+                  std::memcmp(tail, iend, sizeof tail) == 0;
+  std::fclose(f);
+  return ok;
+}
+
+// Copies the file `from` into the open file `fd`, then syncs and closes it. Closes `fd`
+// on every path; false with errno set on failure.
+bool copy_into(const std::string& from, int fd) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = in >= 0;
+  int error = ok ? 0 : errno;
+  char buf[65536];
+  while (ok) {
+    const ssize_t n = read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      if (!ok) error = errno;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      const ssize_t w = write(fd, buf + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        ok = false;
+        error = w < 0 ? errno : EIO;
+      } else {
+        done += w;
+      }
+    }
+  }
+  if (in >= 0) close(in);
+  if (ok && fsync(fd) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  errno = error;
+  return ok;
+}
+
+// Pictures waiting in `dir` under temporary names; removed again unless moved into place.
+struct staged_files {
+  std::vector<std::string> paths;
+  staged_files() = default;
+  staged_files(const staged_files&) = delete;
+  staged_files& operator=(const staged_files&) = delete;
+  ~staged_files() {
+    for (const std::string& p : paths) {
+      if (!p.empty()) unlink(p.c_str());
+    }
+  }
+};
+
+// Puts `from` into `dir` as a new file with a temporary name ("." + name + a number),
+// made on the folder's own file system: renamed when it can be, copied when `from` lies
+// on another one. The name is added to `staged` as soon as it exists.
+bool stage(const std::string& from, const std::string& dir, const std::string& name,
+           staged_files& staged, std::string& message) {
+  const std::string base = (std::filesystem::path(dir) / ("." + name + ".")).string();
+  int fd = -1;
+  std::string path;
+  for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    path = base + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    // 0666 before the umask, as for any file a program writes.
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  const std::string target = (std::filesystem::path(dir) / name).string();
+  if (fd < 0) {
+    message = "cannot write " + target + ": " + error_text(errno);
+    return false;
+  }
+  staged.paths.push_back(path);
+  // Same file system: the finished picture takes the reserved name at once.
+  if (rename(from.c_str(), path.c_str()) == 0) {
+    close(fd);
+    return true;
+  }
+  if (errno != EXDEV) {
+    message = "cannot write " + target + ": " + error_text(errno);
+    close(fd);
+    return false;
+  }
+  if (!copy_into(from, fd)) {
+    message = "cannot write " + target + ": " + error_text(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool draw_pictures(const std::string& gnuplot, const std::string& script,
+                   const std::vector<std::string>& png_names, const std::string& dir,
+                   std::string& message) {
+  namespace fs = std::filesystem;
+  temp_folder folder;
+  if (!make_temp_folder(folder, message)) return false;
+  const std::string script_path = folder.path + "/" + script_name;
+  if (!write_new_file(script_path, script)) {
+    message = "cannot write the plot script in " + folder.path + ": " + error_text(errno);
+    return false;
+  }
+  if (!run_gnuplot(gnuplot, folder.path, message)) return false;
+  for (const std::string& name : png_names) {
+    if (!complete_png(folder.path + "/" + name)) {
+      message = "gnuplot did not finish " + name;
+      return false;
+    }
+  }
+  // A folder in a picture's place would stop the final renames half way; refuse it now,
+  // before anything in `dir` changes.
+  for (const std::string& name : png_names) {
+    const std::string target = (fs::path(dir) / name).string();
+    struct stat info {};
+    if (lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      message = "cannot write " + target + ": " + error_text(EISDIR);
+      return false;
+    }
+  }
+  staged_files staged;
+  for (const std::string& name : png_names) {
+    if (!stage(folder.path + "/" + name, dir, name, staged, message)) return false;
+  }
+  for (std::size_t i = 0; i < png_names.size(); ++i) {
+    const std::string target = (fs::path(dir) / png_names[i]).string();
+    if (rename(staged.paths[i].c_str(), target.c_str()) != 0) {
+      message = "cannot write " + target + ": " + error_text(errno);
+      // Only a change to `dir` since the check above gets here.
+      for (std::size_t k = 0; k < i; ++k) message += "; " + png_names[k] + " is new";
+      return false;
+    }
+    staged.paths[i].clear();
+  }
+  return true;
 }
 
 }  // namespace fixfir

@@ -1,11 +1,14 @@
 #pragma once
 // The two pictures of fixfir-report, drawn by gnuplot from scripts that carry their data
-// inline, so that nothing but the pictures is left behind.
+// inline. gnuplot runs in a private temporary folder and writes fixed file names there,
+// so no path or other user text ever enters a script; the pictures are moved into place
+// only once both are complete.
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "report_model.h"
 
@@ -13,30 +16,30 @@ namespace fixfir {
 
 inline constexpr const char* response_png_name = "response.png";
 inline constexpr const char* waves_png_name = "waves.png";
+inline constexpr const char* scan_png_name = "scan.png";
 /// The part of the waveform test drawn sample by sample: the first 20 ms.
 inline constexpr std::int32_t WAVES_WINDOW_SAMPLES = 320;
 
-/// A gnuplot string literal holding `text`.
-[[nodiscard]] std::string gnuplot_quote(std::string_view text);
-
-/// A script that draws the three sweep curves in dB to the PNG file `png_path`.
-[[nodiscard]] std::string response_script(std::span<const sweep_point> sweep,
-                                          std::int32_t precision, const std::string& png_path);
-
-/// A script that draws the waveform test to `png_path`: input, fixed-point and
-/// double-precision outputs over the first 20 ms, and the output error over the whole
-/// test. The three series have one value per entry of `signal.time`.
-[[nodiscard]] std::string waves_script(const waveform_signal& signal,
-                                       std::span<const double> fixed_output,
-                                       std::span<const double> double_output,
-                                       const std::string& png_path);
+/// The script that draws `body` (gnuplot commands that plot, with their data inline) to
+/// the fixed name `png_name` in gnuplot's working folder at `width` × `height`.
+[[nodiscard]] std::string picture_script(const char* png_name, int width, int height,
+                                         const std::string& body);
 
 /// The first executable file called `program` in the ':'-separated folder list `path`,
-/// or an empty string.
+/// made absolute, or an empty string. Empty entries are skipped: only an explicit "."
+/// names the working folder. An empty `path` stands for the system's default list
+/// (confstr _CS_PATH, such as /bin:/usr/bin).
 [[nodiscard]] std::string find_program(std::string_view program, std::string_view path);
 
-/// Runs `gnuplot` on `script` and returns its exit status (-1 if it could not be run or
-/// did not exit).
-[[nodiscard]] int run_gnuplot(const std::string& gnuplot, const std::string& script);
+/// Draws pictures: runs the executable `gnuplot` (an absolute path) on `script` in a new
+/// private folder under the temporary folder, with no shell and nothing of the user's in
+/// its arguments, then checks that each of `png_names` is a complete PNG there and moves
+/// them into `dir`, replacing earlier ones. Earlier pictures are left untouched unless all
+/// of the new ones are ready in `dir` under temporary names; the temporary folder is
+/// removed on every path. On failure returns false with `message` set to one line, which
+/// names any picture that was replaced all the same.
+[[nodiscard]] bool draw_pictures(const std::string& gnuplot, const std::string& script,
+                                 const std::vector<std::string>& png_names, const std::string& dir,
+                                 std::string& message);
 
 }  // namespace fixfir

@@ -114,21 +114,57 @@ def test_quantize_and_filter_match_the_plain_model(taps, x, precision):
     assert y.tolist() == [a / (float(scale) * scale) for a in accumulators]
 
 
-def test_report_figures_agree_with_the_module_and_numpy():
-    taps = example_taps()
-    frequencies, peaks = fixfir.sweep(taps, 15, 250)
-    r = fixfir.response(taps, 15, 250)
-    assert r["frequency"].tolist() == frequencies.tolist()
-    assert r["fixed_peak"].tolist() == peaks.tolist()
-    w = 2 * np.pi * frequencies / 16000.0
-    h = np.abs(np.exp(-1j * np.outer(w, np.arange(len(taps)))) @ taps.astype(np.float64))
-    np.testing.assert_allclose(fixfir.ideal_response(taps, frequencies), h, atol=1e-12)
-    np.testing.assert_allclose(r["ideal"], h, atol=1e-12)
+def report_stdout(tmp_path, taps, options):
+    exe = os.environ.get("FIXFIR_REPORT_EXE")
+    if not exe:
+        pytest.skip("FIXFIR_REPORT_EXE is not set (CTest sets it to the built fixfir-report)")
+    (tmp_path / "taps.txt").write_text("%d\n%s\n" % (len(taps), "\n".join(map(repr, taps))))
+    done = subprocess.run([exe, *options], cwd=tmp_path, capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    return done.stdout.splitlines()
+
+
+TONES = ["--initial", "100", "--step", "50", "--ending", "4000", "--sweep-step", "100"]
+REPORT_CASES = [
+    ("report", ["--precision", "15", *TONES],
+     lambda t: fixfir.report(t, 15, 100, 50, 4000, sweep_step=100)),
+    ("report, bands given", ["--precision", "9", *TONES, "--passband", "0:1500",
+                             "--stopband", "2500:8000"],
+     lambda t: fixfir.report(t, 9, 100, 50, 4000, 100, [(0, 1500)], [(2500, 8000)])),
+    ("scan", ["--scan", *TONES], lambda t: fixfir.scan(t, 100, 50, 4000, sweep_step=100)),
+]
+
+
+@pytest.mark.parametrize("name,options,call", REPORT_CASES, ids=[c[0] for c in REPORT_CASES])
+def test_report_figures_are_fixfir_reports(tmp_path, name, options, call):
+    taps = [float(t) for t in example_taps()]
+    # The tool names its pictures between the lines; the module draws none.
+    printed = [line for line in report_stdout(tmp_path, taps, options)
+               if not line.startswith("picture")]
+    lines = call(np.array(taps))["lines"]
+    first = printed.index(lines[0])
+    assert printed[first : first + len(lines)] == lines
+
+
+def test_responses_and_wraps():
+    taps = example_taps().astype(np.float64)
+    f, h = fixfir.taps_response(taps)
+    assert f[0] == 0 and f[-1] == 8000
+    phases = np.exp(-1j * np.outer(2 * np.pi * f[::97] / 16000, np.arange(63)))
+    direct = lambda w: np.abs(phases @ w)
+    np.testing.assert_allclose(h[::97], direct(taps), atol=1e-12)
+    c, scale = fixfir.quantize(taps, 9)
+    np.testing.assert_allclose(fixfir.coefficients_response(taps, 9)[1][::97], direct(c / scale),
+                               atol=1e-12)
     # At precision 15 an accumulator of 2^31 is 2 in real units: taps summing to 2.7 wrap
     # once the full input has reached all three, taps summing to 0.9 never do.
     loud = np.ones(400)
     assert fixfir.accumulator_wraps([0.9, 0.9, 0.9], loud, 15) == 398
     assert fixfir.accumulator_wraps([0.45, 0.45], loud, 15) == 0
+    # Wrap-free while Σ |c| · 2^P ≤ 2^31 - 1: 2.7 · 4^P, and 3 · 4^P.
+    assert fixfir.largest_wrap_free_precision([0.9, 0.9, 0.9]) == 14
+    assert fixfir.largest_wrap_free_precision([1.5, 1.5]) == 14
+    assert fixfir.wrap_bound([1.5, 1.5], 15)["wrap_free"] is False
 
 
 ONE = np.array([1.0])
@@ -145,7 +181,10 @@ BAD_ARGUMENTS = [
     (fixfir.waveform_test, (ONE, 15, 100, 0, 400), ValueError, "step must not be 0"),
     (fixfir.waveform_test, (ONE, 15, 2**31, 1, 400), ValueError, "initial must fit 32 bits"),
     (fixfir.sweep, (ONE, 15, 0), ValueError, "step must be at least 1"),
-    (fixfir.response, (ONE, 15, -3), ValueError, "step must be at least 1"),
+    (fixfir.report, (ONE, 15, 100, 50, 400, 0), ValueError, "sweep_step must be at least 1"),
+    (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(10, 5)]), ValueError, "passbands: a band"),
+    (fixfir.scan, (ONE, 100, 50, 400, 9, *[float("nan")] * 3, [(0, 900)], [(800, 8000)]),
+     ValueError, "overlaps"),
 ]
 
 

@@ -8,6 +8,7 @@
 
 #include "analysis_file.h"
 #include "fast_kernel.h"
+#include "guarded_sine.h"
 #include "multitone_waveform.h"
 #include "output_file.h"
 #include "text_format.h"
@@ -23,11 +24,18 @@ constexpr std::int32_t frequencies_per_chunk = 8;
 std::size_t to_size(std::int32_t v) noexcept { return static_cast<std::size_t>(v); }
 
 // The unit sine at `frequency` into worker `worker`'s lane, quantized and filtered.
-void run_frequency(fir_workspace& ws, unsigned worker, std::int32_t frequency) noexcept {
+void run_frequency(fir_workspace& ws, unsigned worker, std::int32_t frequency,
+                   sweep_inputs inputs) noexcept {
   const fir_lane lane = workspace_lane(ws, worker);
   const double f = static_cast<double>(frequency);
-  for (std::size_t n = 0; n < ws.samples; ++n) lane.input[n] = std::sin((f * ws.times[n]) * TWO_PI);
-  workspace_quantize(ws, worker, 0, ws.samples);
+  if (inputs == sweep_inputs::quantized_only) {
+    guarded_sine_samples(f, ws.times.begin(), ws.scale, lane.quantized, ws.samples);
+  } else {
+    for (std::size_t n = 0; n < ws.samples; ++n) {
+      lane.input[n] = std::sin((f * ws.times[n]) * TWO_PI);
+    }
+    workspace_quantize(ws, worker, 0, ws.samples);
+  }
   workspace_convolve(ws, worker, 0, ws.outputs);
 }
 
@@ -51,7 +59,7 @@ bool sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
 
 bool sweep_run(fir_workspace& ws, std::int32_t step,
                const std::function<void(unsigned, std::int32_t, const fir_lane&)>& measure,
-               const std::function<bool(std::int32_t)>& in_order) noexcept {
+               const std::function<bool(std::int32_t)>& in_order, sweep_inputs inputs) noexcept {
   const std::int32_t frequencies = sweep_frequency_count(step);
   const std::int32_t chunks = (frequencies + frequencies_per_chunk - 1) / frequencies_per_chunk;
   auto chunk_range = [frequencies](std::size_t chunk) {
@@ -63,7 +71,7 @@ bool sweep_run(fir_workspace& ws, std::int32_t step,
       [&](unsigned worker, std::size_t chunk) {
         const auto [begin, end] = chunk_range(chunk);
         for (std::int32_t i = begin; i < end; ++i) {
-          run_frequency(ws, worker, swept_frequency(step, i));
+          run_frequency(ws, worker, swept_frequency(step, i), inputs);
           measure(worker, i, workspace_lane(ws, worker));
         }
       },
@@ -91,7 +99,8 @@ bool sweep_peaks(fir_workspace& ws, std::int32_t step,
       [&](unsigned, std::int32_t i, const fir_lane& lane) {
         peaks[to_size(i)] = peak_magnitude(lane.accumulators, ws.samples);
       },
-      [&](std::int32_t i) { return line(swept_frequency(step, i), peaks[to_size(i)]); });
+      [&](std::int32_t i) { return line(swept_frequency(step, i), peaks[to_size(i)]); },
+      sweep_inputs::quantized_only);
 }
 
 status run_frequency_sweep(const quantized_filter& filter, const frequency_settings& settings,

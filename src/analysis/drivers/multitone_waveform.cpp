@@ -9,6 +9,7 @@
 #include "analysis_file.h"
 #include "conversion.h"
 #include "fast_kernel.h"
+#include "guarded_sine.h"
 #include "output_file.h"
 #include "text_format.h"
 
@@ -28,20 +29,32 @@ std::size_t chunk_end(std::size_t chunk, std::size_t limit) noexcept {
   return std::min((chunk + 1) * samples_per_chunk, limit);
 }
 
+tone_set tones_of(const frequency_settings& settings) noexcept {
+  return tone_set{static_cast<double>(settings.initial_frequency),
+                  static_cast<double>(settings.frequency_step), tone_count(settings)};
+}
+
 // Every input and its quantized value, first: a sample's filter output needs the earlier
 // samples, which other threads may be computing. The inputs are independent, so they are
-// computed in parallel, each summing its tones in rising order.
-bool generate_signal(fir_workspace& ws, const frequency_settings& settings,
-                     unsigned threads) noexcept {
-  const std::int32_t tones = tone_count(settings);
+// computed in parallel, each summing its tones in rising order. With `for_text`, an input
+// may be any value that prints as the exact sum does (the guarded sums); its quantized
+// value is always the exact sum's.
+bool generate_signal(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
+                     bool for_text) noexcept {
+  const tone_set tones = tones_of(settings);
   const fir_lane lane = workspace_lane(ws, 0);
   return run_chunks_in_order(
       chunk_count(ws), threads,
       [&](unsigned, std::size_t chunk) {
         const std::size_t begin = chunk_begin(chunk);
         const std::size_t end = chunk_end(chunk, ws.samples);
+        if (for_text) {
+          guarded_multitone(tones, ws.scale, ws.times.begin() + begin, lane.input + begin,
+                            lane.quantized + begin, end - begin);
+          return;
+        }
         for (std::size_t n = begin; n < end; ++n) {
-          lane.input[n] = multitone_sample(settings, tones, ws.times[n]);
+          lane.input[n] = exact_multitone(tones, ws.times[n]);
         }
         workspace_quantize(ws, 0, begin, end);
       },
@@ -56,15 +69,9 @@ std::int32_t tone_count(const frequency_settings& settings) noexcept {
 }
 
 double multitone_sample(const frequency_settings& settings, std::int32_t tones, double t) noexcept {
-  const double n = static_cast<double>(tones);
-  const double step = static_cast<double>(settings.frequency_step);
-  double f = static_cast<double>(settings.initial_frequency);
-  double x = 0.0;
-  for (std::int32_t k = 0; k < tones; ++k) {
-    x = x + std::sin((f * t) * TWO_PI) / n;
-    f = f + step;
-  }
-  return x;
+  tone_set set = tones_of(settings);
+  set.count = tones;
+  return exact_multitone(set, t);
 }
 
 void append_waveform_line(std::string& out, double t, double x, double y) {
@@ -82,7 +89,7 @@ bool waveform_workspace_init(fir_workspace& ws, const quantized_filter& filter) 
 
 bool waveform_compute(fir_workspace& ws, const frequency_settings& settings,
                       unsigned threads) noexcept {
-  if (!generate_signal(ws, settings, threads)) return false;
+  if (!generate_signal(ws, settings, threads, false)) return false;
   return run_chunks_in_order(
       chunk_count(ws), threads,
       [&](unsigned, std::size_t chunk) {
@@ -93,7 +100,7 @@ bool waveform_compute(fir_workspace& ws, const frequency_settings& settings,
 
 bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
                    const std::function<void(std::string_view)>& write) noexcept {
-  if (!generate_signal(ws, settings, threads)) return false;
+  if (!generate_signal(ws, settings, threads, true)) return false;
   // Then the filter and the text, chunk by chunk, written in order.
   const std::size_t chunks = chunk_count(ws);
   std::vector<std::string> texts;

@@ -43,6 +43,8 @@ void append_waveform_line(std::string& out, double t, double x, double y);
 
 /// Computes the test on `threads` threads and hands its text, the lines of "waves.txt", to
 /// `write` piece by piece in order on the calling thread while later pieces are computed.
+/// The inputs come from the guarded sums: the lane's inputs print as the exact sums do
+/// (they may differ in the last bits), and its quantized samples are the exact sums'.
 /// `frequency_step` must not be 0. Returns false, having written nothing more, when memory
 /// runs out.
 [[nodiscard]] bool waveform_text(fir_workspace& ws, const frequency_settings& settings,

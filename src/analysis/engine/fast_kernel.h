@@ -3,8 +3,8 @@
 //
 // Overflow: every product keeps its low 32 bits and every sum wraps modulo 2^32, so the
 // lanes are unsigned and the order of the additions cannot change a result. The
-// instruction set (AVX-512, AVX2 or plain x86-64) is chosen once, when the program is
-// loaded, so one binary runs everywhere.
+// instruction set (AVX-512, AVX2 or plain x86-64) is chosen once, at the first call, so
+// one binary runs everywhere.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,5 +31,30 @@ void quantize_block(double scale, const double* x, std::uint32_t* out, std::size
 /// The largest 32-bit magnitude among the n accumulators, at least 0. -2^31 has no
 /// magnitude and never counts.
 [[nodiscard]] std::int32_t peak_magnitude(const std::uint32_t* acc, std::size_t n) noexcept;
+
+/// The instruction sets the kernels are built for. A build with FIXFIR_PORTABLE_KERNELS has
+/// the plain one alone.
+enum class kernel_variant { plain, avx2, avx512 };
+
+/// Whether `variant` is built and runs on this processor.
+[[nodiscard]] bool kernel_variant_supported(kernel_variant variant) noexcept;
+
+/// The variant the functions above use: the widest supported.
+[[nodiscard]] kernel_variant best_kernel_variant() noexcept;
+
+/// One variant's kernels, for the tests and the benchmark; the functions above call those
+/// of `best_kernel_variant()`.
+struct kernel_table {
+  void (*convolve)(const std::uint32_t*, std::size_t, const std::uint32_t*, std::size_t,
+                   std::size_t, std::uint32_t*) noexcept;
+  void (*quantize)(double, const double*, std::uint32_t*, std::size_t) noexcept;
+  std::int32_t (*peak)(const std::uint32_t*, std::size_t) noexcept;
+  /// `count` 32-bit lane multiplies and nothing else, in independent chains: the floor
+  /// under `convolve`, which needs one per tap (per mirrored pair) per output.
+  std::uint32_t (*multiplies)(std::uint32_t seed, std::size_t count) noexcept;
+};
+
+/// The kernels of `variant`, or the plain ones when it is not supported.
+[[nodiscard]] const kernel_table& kernels(kernel_variant variant = best_kernel_variant()) noexcept;
 
 }  // namespace fixfir

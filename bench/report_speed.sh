@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Times fixfir-report's step-1 sweep against fixfir's own step-1 sweep on the same filter,
+# one run after the other, for windowed-sinc low-pass filters of 63, 255 and 4000 taps.
+#
+#   bench/report_speed.sh BUILD_DIR [RUNS]
+#
+# fixfir answers precision 15, a single 100 Hz tone and a sweep at step 1; the report gets
+# the same with --sweep-step 1, once with its pictures and once without them (gnuplot kept off
+# PATH), since drawing them is a fixed cost fixfir does not have. Each figure is the median of
+# RUNS whole-process wall times (default 3; the 4000-tap filter runs once).
+set -euo pipefail
+build=$(realpath "$1")
+runs=${2:-3}
+fixfir="$build/src/app/fixfir"
+report="$build/src/report/fixfir-report"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+seconds() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
+}
+
+printf '%6s  %10s  %18s  %6s  %14s  %6s\n' taps "fixfir (s)" "report, no pictures" ratio "with pictures" ratio
+for taps in 63 255 4000; do
+  dir="$scratch/$taps"
+  mkdir -p "$dir"
+  awk -v n="$taps" 'BEGIN { pi = atan2(0, -1); print n; m = (n - 1) / 2;
+    for (i = 0; i < n; i++) { u = i - m; if (u < 0) u = -u;
+      s = (u == 0) ? 0.25 : sin(0.25 * pi * u) / (pi * u);
+      w = 0.54 - 0.46 * cos(2 * pi * (m - u) / (n - 1)); printf "%.9f\n", s * w } }' >"$dir/taps.txt"
+  n=$runs
+  [ "$taps" -ge 4000 ] && n=1
+  tool=() bare=() rep=()
+  for _ in $(seq "$n"); do
+    tool+=("$(cd "$dir" && seconds sh -c "printf '15\n100\n1\n100\n1\n' | '$fixfir'")")
+    bare+=("$(cd "$dir" && seconds env PATH=/nonexistent "$report" --precision 15 --initial 100 \
+      --step 1 --ending 100 --sweep-step 1)")
+    rep+=("$(cd "$dir" && seconds "$report" --precision 15 --initial 100 --step 1 --ending 100 \
+      --sweep-step 1)")
+  done
+  t=$(printf '%s\n' "${tool[@]}" | median)
+  b=$(printf '%s\n' "${bare[@]}" | median)
+  r=$(printf '%s\n' "${rep[@]}" | median)
+  ratio() { awk -v r="$1" -v t="$2" 'BEGIN { print r / t }'; }
+  printf '%6d  %10.2f  %18.2f  %5.2fx  %14.2f  %5.2fx\n' "$taps" "$t" "$b" "$(ratio "$b" "$t")" \
+    "$r" "$(ratio "$r" "$t")"
+done

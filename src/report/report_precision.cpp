@@ -1,0 +1,392 @@
+#include "report_precision.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <new>
+
+#include "fir_engine.h"
+#include "quantizer.h"
+
+namespace fixfir {
+
+namespace {
+
+constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
+constexpr double two_32 = 4294967296.0;
+constexpr double largest_int32 = 2147483647.0;
+
+std::uint64_t magnitude(std::int32_t c) noexcept {
+  return c < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(c))
+               : static_cast<std::uint64_t>(c);
+}
+
+// An exact sum of products of two 32-bit values, kept as high · 2^64 + low: a sum of
+// many such products can pass the 64-bit range.
+struct wide_sum {
+  std::int64_t high = 0;
+  std::uint64_t low = 0;
+};
+
+void add_product(wide_sum& sum, std::int64_t p) noexcept {
+  const std::uint64_t before = sum.low;
+  sum.low = before + static_cast<std::uint64_t>(p);
+  if (p >= 0 && sum.low < before) ++sum.high;
+  if (p < 0 && sum.low > before) --sum.high;
+}
+
+bool equals_int32(const wide_sum& sum, std::int32_t a) noexcept {
+  return sum.high == (a < 0 ? -1 : 0) &&
+         sum.low == static_cast<std::uint64_t>(static_cast<std::int64_t>(a));
+}
+
+// Σ c[j] · s[n - j] over j ≤ n exactly, modulo 2^64. Callers make sure the true sum
+// stays within 64 bits, so that this is the sum itself.
+#if defined(FIXFIR_PORTABLE_KERNELS) || !defined(__x86_64__)
+#define FIXFIR_REPORT_CLONES
+#else
+#define FIXFIR_REPORT_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#endif
+FIXFIR_REPORT_CLONES std::uint64_t dot_64(const std::int32_t* c, const std::int32_t* newest,
+                                          std::size_t count) noexcept {
+  std::uint64_t sum = 0;
+  for (std::size_t j = 0; j < count; ++j) {
+    sum += static_cast<std::uint64_t>(static_cast<std::int64_t>(c[j]) *
+                                      static_cast<std::int64_t>(*(newest - j)));
+  }
+  return sum;
+}
+
+bool exact_run_wrapped(const wrap_check& run) noexcept {
+  const std::span<const std::int32_t> c = run.coefficients;
+  const std::span<const std::int32_t> s = run.samples;
+  std::uint64_t coefficient_sum = 0;
+  for (std::int32_t v : c) coefficient_sum += magnitude(v);
+  std::uint64_t largest_sample = 0;
+  for (std::int32_t v : s) largest_sample = std::max(largest_sample, magnitude(v));
+  const bool fits_64 =
+      largest_sample == 0 || coefficient_sum <= (std::uint64_t{1} << 63) / largest_sample - 1;
+  for (std::size_t n = 0; n < s.size(); ++n) {
+    const std::size_t met = std::min(c.size(), n + 1);
+    if (fits_64) {
+      const std::uint64_t sum = dot_64(c.data(), s.data() + n, met);
+      if (sum != static_cast<std::uint64_t>(static_cast<std::int64_t>(run.accumulators[n])))
+        return true;
+    } else {
+      wide_sum sum;
+      for (std::size_t j = 0; j < met; ++j)
+        add_product(sum, static_cast<std::int64_t>(c[j]) * s[n - j]);
+      if (!equals_int32(sum, run.accumulators[n])) return true;
+    }
+  }
+  return false;
+}
+
+double mean_square(std::span<const double> v) noexcept {
+  double sum = 0.0;
+  for (double x : v) sum += x * x;
+  return v.empty() ? not_a_number : sum / static_cast<double>(v.size());
+}
+
+double mean_square_difference(std::span<const double> a, std::span<const double> b) noexcept {
+  const std::size_t n = std::min(a.size(), b.size());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < n; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return n == 0 ? not_a_number : sum / static_cast<double>(n);
+}
+
+std::string decibels(double v, const char* format = "%.2f dB") {
+  if (std::isnan(v)) return "nan dB";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, format, v);
+  return buf;
+}
+
+// What keeps `row` from being chosen, "" when nothing does.
+std::string shortfalls(const precision_row& row, const precision_targets& t) {
+  std::string why;
+  auto add = [&why](const std::string& s) { why += (why.empty() ? "" : ", ") + s; };
+  if (row.waveform_wraps > 0)
+    add("the waveform test wraps (" + std::to_string(row.waveform_wraps) + " samples)");
+  if (row.sweep_wraps > 0)
+    add("the sweep wraps (" + std::to_string(row.sweep_wraps) + " frequencies)");
+  if (!std::isnan(t.min_attenuation_db) && !(row.fixed_attenuation_db >= t.min_attenuation_db))
+    add("attenuation " + decibels(row.fixed_attenuation_db) + " < " +
+        decibels(t.min_attenuation_db));
+  if (!std::isnan(t.max_ripple_db) && !(row.fixed_ripple_db <= t.max_ripple_db))
+    add("ripple " + decibels(row.fixed_ripple_db, "%.4f dB") + " > " +
+        decibels(t.max_ripple_db, "%.4f dB"));
+  if (!std::isnan(t.min_snr_db) && !(row.snr_db >= t.min_snr_db))
+    add("SNR " + decibels(row.snr_db) + " < " + decibels(t.min_snr_db));
+  return why;
+}
+
+std::string targets_text(const precision_targets& t) {
+  std::string text;
+  auto add = [&text](const std::string& s) { text += (text.empty() ? "" : ", ") + s; };
+  if (!std::isnan(t.min_attenuation_db)) add("attenuation >= " + decibels(t.min_attenuation_db));
+  if (!std::isnan(t.max_ripple_db)) add("ripple <= " + decibels(t.max_ripple_db, "%.4f dB"));
+  if (!std::isnan(t.min_snr_db)) add("SNR >= " + decibels(t.min_snr_db));
+  add("no wrap");
+  return text;
+}
+
+}  // namespace
+
+wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) noexcept {
+  wrap_bound b;
+  b.precision = precision;
+  for (const float& tap : taps) {
+    std::int32_t c = 0;
+    quantize_taps(precision, 1, &tap, &c);
+    b.coefficient_sum += magnitude(c);
+  }
+  const std::uint64_t limit =
+      precision >= 0 && precision < 31 ? (std::uint64_t{0x7FFFFFFF} >> precision) : 0;
+  b.wrap_free = b.coefficient_sum <= limit;
+  b.headroom_bits = b.coefficient_sum == 0 ? std::numeric_limits<double>::infinity()
+                                           : std::log2(largest_int32) -
+                                                 std::log2(static_cast<double>(b.coefficient_sum)) -
+                                                 static_cast<double>(precision);
+  return b;
+}
+
+std::int32_t largest_wrap_free_precision(std::span<const float> taps) noexcept {
+  std::int32_t best = -1;
+  for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) {
+    if (wrap_bound_at(taps, p).wrap_free) best = p;
+  }
+  return best;
+}
+
+bool run_wrapped(const wrap_check& run) noexcept {
+  const std::size_t n = std::min(run.samples.size(), run.accumulators.size());
+  const std::size_t count = run.coefficients.size();
+  if (n == 0 || count == 0) return false;
+  if (run.reference.size() >= n && run.taps.size() == count && run.scale > 0.0 &&
+      run.scale <= 1073741824.0) {
+    double coefficient_sum = 0.0;
+    double taps_sum = 0.0;
+    double coefficient_error = 0.0;
+    for (std::size_t j = 0; j < count; ++j) {
+      const double c = static_cast<double>(run.coefficients[j]);
+      const double tap = static_cast<double>(run.taps[j]);
+      coefficient_sum += std::fabs(c);
+      taps_sum += std::fabs(tap);
+      coefficient_error = std::max(coefficient_error, std::fabs(c - run.scale * tap));
+    }
+    const double taps = static_cast<double>(count);
+    const double scale2 = run.scale * run.scale;
+    const double bound = coefficient_sum + run.scale * taps * coefficient_error +
+                         scale2 * taps * taps_sum * std::ldexp(1.0, -50);
+    if (bound < 1073741824.0) {
+      for (std::size_t i = 0; i < n; ++i) {
+        const double difference =
+            scale2 * run.reference[i] - static_cast<double>(run.accumulators[i]);
+        if (std::nearbyint(difference / two_32) != 0.0) return true;
+      }
+      return false;
+    }
+  }
+  return exact_run_wrapped(
+      {run.coefficients, run.samples.first(n), run.accumulators.first(n), {}, {}, run.scale});
+}
+
+wrap_verdict verdict_from_lower(std::int64_t largest_sum_at_p0, std::uint64_t coefficient_sum_at_p0,
+                                std::size_t taps, std::int32_t p0, std::int32_t p) noexcept {
+  if (p0 < 0 || p < p0 || largest_sum_at_p0 < 0) return wrap_verdict::unknown;
+  const double growth = std::ldexp(1.0, 2 * (p - p0));
+  const double spread = growth * (static_cast<double>(coefficient_sum_at_p0) +
+                                  static_cast<double>(taps) * (std::ldexp(1.0, p0) + 1.0));
+  const double centre = growth * static_cast<double>(largest_sum_at_p0);
+  // A hair of slack for the rounding of these doubles.
+  const double slack = 1e-12 * (centre + spread);
+  if (centre + spread + slack <= largest_int32) return wrap_verdict::none;
+  if (centre - spread - slack > largest_int32 + 1.0) return wrap_verdict::wraps;
+  return wrap_verdict::unknown;
+}
+
+std::size_t steady_fit_start(std::size_t taps, std::size_t samples) noexcept {
+  const std::size_t full = taps > 0 ? taps - 1 : 0;
+  return samples > STEADY_FIT_SAMPLES ? std::max(full, samples - STEADY_FIT_SAMPLES) : full;
+}
+
+bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& basis,
+                     std::size_t from) noexcept {
+  try {
+    basis.frequency = frequency;
+    basis.sine.resize(samples);
+    basis.cosine.resize(samples);
+    const double f = static_cast<double>(frequency);
+    double t = 0.0;
+    for (std::size_t n = 0; n < samples; ++n) {
+      const double argument = (f * t) * TWO_PI;
+      basis.sine[n] = n >= from ? std::sin(argument) : 0.0;
+      basis.cosine[n] = n >= from ? std::cos(argument) : 0.0;
+      t = t + SAMPLE_INTERVAL;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+namespace {
+
+template <typename T>
+double fit(const sine_basis& basis, std::span<const T> output, std::size_t first) noexcept {
+  const std::size_t n = std::min({output.size(), basis.sine.size(), basis.cosine.size()});
+  if (first >= n || n - first < 3) return not_a_number;
+  double ss = 0.0;
+  double cc = 0.0;
+  double sc = 0.0;
+  double ys = 0.0;
+  double yc = 0.0;
+  for (std::size_t i = first; i < n; ++i) {
+    const double s = basis.sine[i];
+    const double c = basis.cosine[i];
+    const auto y = static_cast<double>(output[i]);
+    ss += s * s;
+    cc += c * c;
+    sc += s * c;
+    ys += y * s;
+    yc += y * c;
+  }
+  const double m = static_cast<double>(n - first);
+  const double det = ss * cc - sc * sc;
+  // Each sum is at most m; a determinant this small means the two do not span a sine
+  // (8000 Hz sampled at its zero crossings).
+  if (!(det > 1e-6 * m * m)) return not_a_number;
+  const double a = (ys * cc - yc * sc) / det;
+  const double b = (yc * ss - ys * sc) / det;
+  return std::hypot(a, b);
+}
+
+}  // namespace
+
+double fitted_amplitude(const sine_basis& basis, std::span<const double> output,
+                        std::size_t first) noexcept {
+  return fit(basis, output, first);
+}
+
+double fitted_amplitude(const sine_basis& basis, std::span<const std::int32_t> accumulators,
+                        std::size_t first, double scale) noexcept {
+  return fit(basis, accumulators, first) / (scale * scale);
+}
+
+bool run_coefficient_model(std::span<const std::int32_t> coefficients, double scale,
+                           std::span<const double> input, std::vector<double>& output) noexcept {
+  try {
+    std::vector<double> h(coefficients.size());
+    for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
+    output.assign(input.size(), 0.0);
+    for (std::size_t n = 0; n < input.size(); ++n) {
+      const std::size_t met = std::min(h.size(), n + 1);
+      double y = 0.0;
+      for (std::size_t j = 0; j < met; ++j) y += h[j] * input[n - j];
+      output[n] = y;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+double predicted_truncation_power(std::span<const std::int32_t> coefficients, double scale,
+                                  std::span<const double> input) noexcept {
+  if (input.empty()) return not_a_number;
+  const double q = 1.0 / scale;
+  double total = 0.0;
+  for (std::size_t n = 0; n < input.size(); ++n) {
+    const std::size_t met = std::min(coefficients.size(), n + 1);
+    double mean = 0.0;
+    double variance = 0.0;
+    for (std::size_t j = 0; j < met; ++j) {
+      const double x = input[n - j];
+      if (x == 0.0) continue;
+      const double h = static_cast<double>(coefficients[j]) * q;
+      mean += h * (x > 0.0 ? -q / 2.0 : q / 2.0);
+      variance += h * h;
+    }
+    total += mean * mean + variance * q * q / 12.0;
+  }
+  return total / static_cast<double>(input.size());
+}
+
+double truncation_model(std::span<const std::int32_t> coefficients, double scale,
+                        std::span<const double> input, std::vector<double>& mean) noexcept {
+  try {
+    const double q = 1.0 / scale;
+    mean.assign(input.size(), 0.0);
+    std::size_t nonzero = 0;
+    for (std::size_t n = 0; n < input.size(); ++n) {
+      if (input[n] != 0.0) ++nonzero;
+      const std::size_t met = std::min(coefficients.size(), n + 1);
+      double m = 0.0;
+      for (std::size_t j = 0; j < met; ++j) {
+        const double x = input[n - j];
+        if (x == 0.0) continue;
+        m += static_cast<double>(coefficients[j]) * q * (x > 0.0 ? -q / 2.0 : q / 2.0);
+      }
+      mean[n] = m;
+    }
+    if (input.empty()) return 0.0;
+    return q * q / 12.0 * static_cast<double>(nonzero) / static_cast<double>(input.size());
+  } catch (const std::bad_alloc&) {
+    return not_a_number;
+  }
+}
+
+double power_ratio_db(double signal_power, double error_power) noexcept {
+  if (std::isnan(signal_power) || std::isnan(error_power) || signal_power == 0.0)
+    return not_a_number;
+  if (error_power == 0.0) return std::numeric_limits<double>::infinity();
+  return 10.0 * std::log10(signal_power / error_power);
+}
+
+error_split split_error(std::span<const double> reference,
+                        std::span<const double> coefficient_model, std::span<const double> fixed,
+                        double predicted_power) noexcept {
+  error_split split;
+  const double signal = mean_square(reference);
+  split.arithmetic_power = mean_square_difference(fixed, coefficient_model);
+  split.predicted_arithmetic_power = predicted_power;
+  split.coefficient_db =
+      power_ratio_db(signal, mean_square_difference(coefficient_model, reference));
+  split.arithmetic_db = power_ratio_db(signal, split.arithmetic_power);
+  split.predicted_arithmetic_db = power_ratio_db(signal, predicted_power);
+  return split;
+}
+
+recommendation recommend_precision(std::span<const precision_row> rows,
+                                   const precision_targets& targets) {
+  recommendation r;
+  const precision_row* highest_unwrapped = nullptr;
+  for (const precision_row& row : rows) {
+    if (row.waveform_wraps == 0 && row.sweep_wraps == 0) highest_unwrapped = &row;
+  }
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!shortfalls(rows[i], targets).empty()) continue;
+    r.precision = rows[i].precision;
+    r.reason = "the smallest precision with " + targets_text(targets);
+    if (!rows[i].wrap_free) r.reason += " in the tests (other inputs can wrap it)";
+    if (i > 0) {
+      r.reason +=
+          "; at " + std::to_string(rows[i - 1].precision) + ": " + shortfalls(rows[i - 1], targets);
+    }
+    return r;
+  }
+  if (rows.empty()) {
+    r.reason = "no precision was measured";
+  } else if (highest_unwrapped == nullptr) {
+    r.reason = "every precision wraps";
+  } else {
+    r.reason = "no precision has " + targets_text(targets) + "; at " +
+               std::to_string(highest_unwrapped->precision) +
+               ", the highest without wraps: " + shortfalls(*highest_unwrapped, targets);
+  }
+  return r;
+}
+
+}  // namespace fixfir

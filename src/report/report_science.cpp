@@ -1,0 +1,504 @@
+#include "report_science.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <new>
+
+#include "fast_kernel.h"
+#include "fir_engine.h"
+#include "frequency_sweep.h"
+#include "guarded_sine.h"
+#include "parallel_chunks.h"
+#include "quantizer.h"
+#include "real_kernel.h"
+#include "report_model.h"
+#include "report_science_plot.h"
+
+namespace fixfir {
+
+namespace {
+
+// Frequencies handed to a worker at a time.
+constexpr std::int32_t frequencies_per_chunk = 8;
+
+std::size_t to_size(std::int32_t v) noexcept { return static_cast<std::size_t>(v); }
+
+std::string format(const char* f, double v) {
+  if (std::isnan(v)) return "nan";  // never "-nan"
+  char buf[64];
+  std::snprintf(buf, sizeof buf, f, v);
+  return buf;
+}
+
+std::string hertz_range(const band& b) {
+  return format("%.0f", b.low) + " to " + format("%.0f", b.high) + " Hz";
+}
+
+std::string band_list(const std::vector<band>& bands) {
+  if (bands.empty()) return "none";
+  std::string text;
+  for (const band& b : bands) text += (text.empty() ? "" : ", ") + hertz_range(b);
+  return text;
+}
+
+std::string ripple_text(double v) { return format("%.4f", v) + " dB"; }
+std::string attenuation_text(double v) { return format("%.2f", v) + " dB"; }
+
+}  // namespace
+
+bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t> precisions,
+                      std::int32_t step, unsigned threads, bool peaks, precision_sweeps& out,
+                      const std::function<void(std::size_t, std::size_t)>& progress) noexcept {
+  try {
+    threads = std::max(threads, 1U);
+    const std::int32_t frequencies = sweep_frequency_count(step);
+    const std::size_t samples = to_size(SWEEP_SAMPLES);
+    const std::size_t met = std::min(taps.size(), samples);  // taps that meet a sample
+    const std::size_t fit_start = steady_fit_start(taps.size(), samples);
+    const std::size_t outputs = (samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+    // Without peaks only the fit's outputs are needed, from a whole block on.
+    const std::size_t first_output = peaks ? 0 : fit_start / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+    const std::size_t first_sample = first_output >= met ? first_output - (met - 1) : 0;
+    double largest_tap = 0.0;
+    for (float t : taps) largest_tap = std::max(largest_tap, std::fabs(static_cast<double>(t)));
+
+    // A run at the largest wrap-free precision is exact; it tells whether the runs at the
+    // higher precisions wrap (see verdict_from_lower), run by run only where it cannot.
+    const std::int32_t lower = largest_wrap_free_precision(taps);
+    const std::size_t runs = precisions.size();
+    struct precision_run {
+      std::vector<std::int32_t> coefficients;
+      fir_workspace ws;
+      bool wrap_free = false;
+      bool judged = false;  // verdict_from_lower applies
+      bool silent = false;  // all coefficients 0
+    };
+    std::vector<precision_run> run(runs + 1);  // the last: the lower precision
+    out.frequency.resize(to_size(frequencies));
+    out.runs.assign(runs, {});
+    bool need_lower = false;
+    auto prepare = [&](precision_run& r, std::int32_t precision) {
+      r.coefficients.resize(taps.size());
+      quantized_filter filter;
+      filter.count = static_cast<std::int32_t>(taps.size());
+      filter.coefficients = r.coefficients.data();
+      filter.scale = quantize_taps(precision, filter.count, taps.data(), r.coefficients.data());
+      r.wrap_free = wrap_bound_at(taps, precision).wrap_free;
+      r.silent = std::all_of(r.coefficients.begin(), r.coefficients.end(),
+                             [](std::int32_t c) { return c == 0; });
+      r.judged = !r.wrap_free && lower >= 0 && precision > lower &&
+                 precision <= HIGHEST_PRECISION &&
+                 largest_tap * std::ldexp(1.0, precision) < 2147483648.0;
+      return sweep_workspace_init(r.ws, filter, threads);
+    };
+    for (std::size_t k = 0; k < runs; ++k) {
+      if (!prepare(run[k], precisions[k])) return false;
+      need_lower = need_lower || run[k].judged;
+      swept_precision& r = out.runs[k];
+      r.precision = precisions[k];
+      r.peak.assign(to_size(frequencies), std::numeric_limits<double>::quiet_NaN());
+      r.steady.resize(to_size(frequencies));
+      r.wrapped.resize(to_size(frequencies));
+    }
+    std::uint64_t lower_sum = 0;
+    if (need_lower) {
+      if (!prepare(run[runs], lower)) return false;
+      for (std::int32_t c : std::span(run[runs].coefficients).first(met))
+        lower_sum += static_cast<std::uint64_t>(c < 0 ? -static_cast<std::int64_t>(c) : c);
+    }
+
+    std::vector<sine_basis> bases(threads);
+    for (sine_basis& b : bases) {
+      if (!make_sine_basis(0, samples, b, fit_start)) return false;
+    }
+    const std::int32_t chunks = (frequencies + frequencies_per_chunk - 1) / frequencies_per_chunk;
+    auto range = [frequencies](std::size_t chunk) {
+      const auto begin = static_cast<std::int32_t>(chunk) * frequencies_per_chunk;
+      return std::pair{begin, std::min(begin + frequencies_per_chunk, frequencies)};
+    };
+    // Fills a lane from sample `from` on and computes its outputs from `output` on.
+    auto filter_lane = [&](precision_run& r, unsigned worker, const sine_basis& b, std::size_t from,
+                           std::size_t output) {
+      // Only the quantized samples are needed: the guarded sines give them without a
+      // std::sin call for nearly every sample, and exactly.
+      const fir_lane lane = workspace_lane(r.ws, worker);
+      guarded_sine_samples(static_cast<double>(b.frequency), r.ws.times.begin() + from, r.ws.scale,
+                           lane.quantized + from, samples - from);
+      workspace_convolve(r.ws, worker, output, outputs);
+      return lane;
+    };
+    auto as_signed = [samples](const std::uint32_t* v) {
+      // Signed and unsigned forms of one type may alias.
+      return std::span<const std::int32_t>(reinterpret_cast<const std::int32_t*>(v), samples);
+    };
+    const bool finished = run_chunks_in_order(
+        to_size(chunks), threads,
+        [&](unsigned worker, std::size_t chunk) {
+          sine_basis& b = bases[worker];
+          const auto [begin, end] = range(chunk);
+          for (std::int32_t i = begin; i < end; ++i) {
+            const std::int32_t f = swept_frequency(step, i);
+            out.frequency[to_size(i)] = f;
+            (void)make_sine_basis(f, samples, b, fit_start);  // sizes kept: cannot fail
+            std::int64_t lower_peak = -1;
+            if (need_lower) {
+              const fir_lane lane = filter_lane(run[runs], worker, b, 0, 0);
+              lower_peak = peak_magnitude(lane.accumulators, samples);
+            }
+            for (std::size_t k = 0; k < runs; ++k) {
+              precision_run& r = run[k];
+              swept_precision& result = out.runs[k];
+              if (r.silent) {  // every coefficient is 0, and so is every output
+                if (peaks) result.peak[to_size(i)] = 0.0;
+                result.steady[to_size(i)] = 0.0;
+                result.wrapped[to_size(i)] = 0;
+                continue;
+              }
+              const double scale = r.ws.scale;
+              wrap_verdict verdict = r.wrap_free ? wrap_verdict::none : wrap_verdict::unknown;
+              if (r.judged)
+                verdict = verdict_from_lower(lower_peak, lower_sum, met, lower, precisions[k]);
+              const bool whole = peaks || verdict == wrap_verdict::unknown;
+              const fir_lane lane =
+                  filter_lane(r, worker, b, whole ? 0 : first_sample, whole ? 0 : first_output);
+              if (peaks) {
+                result.peak[to_size(i)] =
+                    fir_output(scale, peak_magnitude(lane.accumulators, samples));
+              }
+              result.steady[to_size(i)] =
+                  fitted_amplitude(b, as_signed(lane.accumulators), fit_start, scale);
+              if (verdict == wrap_verdict::unknown) {
+                wrap_check check;
+                check.coefficients = std::span<const std::int32_t>(r.coefficients).first(met);
+                check.samples = as_signed(lane.quantized);
+                check.accumulators = as_signed(lane.accumulators);
+                check.scale = scale;
+                verdict = run_wrapped(check) ? wrap_verdict::wraps : wrap_verdict::none;
+              }
+              result.wrapped[to_size(i)] = verdict == wrap_verdict::wraps ? 1 : 0;
+            }
+          }
+        },
+        [&](std::size_t chunk) {
+          if (progress) progress(to_size(range(chunk).second), to_size(frequencies));
+          return true;
+        });
+    if (!finished) return false;
+    for (swept_precision& r : out.runs) {
+      r.wraps = static_cast<std::int32_t>(std::count(r.wrapped.begin(), r.wrapped.end(), 1));
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+response_points sweep_series_points(const precision_sweeps& sweeps,
+                                    const std::vector<double>& series) {
+  response_points points;
+  for (std::size_t i = 0; i < sweeps.frequency.size() && i < series.size(); ++i) {
+    if (sweeps.frequency[i] == SWEEP_LAST_FREQUENCY) continue;
+    points.frequency.push_back(static_cast<double>(sweeps.frequency[i]));
+    points.magnitude.push_back(series[i]);
+  }
+  return points;
+}
+
+bool setup_bands(std::span<const float> taps, const band_plan& given, band_setup& setup,
+                 std::string& message) {
+  if (!taps_response(taps, setup.response)) {
+    message = "out of memory";
+    return false;
+  }
+  const band_plan inferred = infer_bands(setup.response);
+  setup.plan = inferred;
+  if (given.passbands_given) {
+    setup.plan.passbands = given.passbands;
+    setup.plan.passbands_given = true;
+  }
+  if (given.stopbands_given) {
+    setup.plan.stopbands = given.stopbands;
+    setup.plan.stopbands_given = true;
+  }
+  message = band_plan_problem(setup.plan);
+  // Inferred bands may be missing (taps that are all zero have no pass band); only bands
+  // the user gave can be wrong.
+  if (!given.passbands_given && !given.stopbands_given) message.clear();
+  return message.empty();
+}
+
+bool taps_figures(std::span<const float> taps, const band_setup& setup, band_figures_db& out) {
+  const std::vector<double> h(taps.begin(), taps.end());
+  response_points points;
+  if (!band_points(setup.response, h, setup.plan, points)) return false;
+  out = measure_plan(points, setup.plan);
+  return true;
+}
+
+bool coefficient_figures(std::span<const std::int32_t> coefficients, double scale,
+                         const band_plan& plan, dense_response& response, band_figures_db& out) {
+  if (!coefficients_response(coefficients, scale, response)) return false;
+  std::vector<double> h(coefficients.size());
+  for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
+  response_points points;
+  if (!band_points(response, h, plan, points)) return false;
+  out = measure_plan(points, plan);
+  return true;
+}
+
+bool measure_waveform(const quantized_filter& filter, std::span<const double> input,
+                      std::span<const double> reference, bool split, waveform_figures& out) {
+  try {
+    fixed_run run = run_fixed_model(filter, input);
+    out.wraps = run.wraps;
+    out.snr_db = snr_db(reference, run.output);
+    out.fixed_output = std::move(run.output);
+    if (split) {
+      const std::span<const std::int32_t> c(filter.coefficients,
+                                            static_cast<std::size_t>(std::max(filter.count, 0)));
+      const auto scale = static_cast<double>(filter.scale);
+      if (!run_coefficient_model(c, scale, input, out.coefficient_output)) return false;
+      out.split = split_error(reference, out.coefficient_output, out.fixed_output,
+                              predicted_truncation_power(c, scale, input));
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool predicted_error_spectrum(std::span<const std::int32_t> coefficients, double scale,
+                              std::span<const double> input, std::size_t segment,
+                              std::vector<double>& out) {
+  std::vector<double> mean;
+  const double white = truncation_model(coefficients, scale, input, mean);
+  if (std::isnan(white) || !averaged_spectrum(mean, segment, out)) return false;
+  std::vector<double> h(coefficients.size());
+  for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    const double f = static_cast<double>(k) * 2.0 * NYQUIST_HZ / static_cast<double>(segment);
+    const double gain = magnitude_at(h, f);
+    out[k] += 2.0 * white * gain * gain / static_cast<double>(segment);
+  }
+  return true;
+}
+
+std::vector<std::string> band_lines(const band_plan& plan) {
+  return {std::string("passbands (") +
+              (plan.passbands_given ? "given" : "inferred from the unquantized taps") +
+              "): " + band_list(plan.passbands),
+          std::string("stopbands (") +
+              (plan.stopbands_given ? "given" : "inferred from the unquantized taps") +
+              "): " + band_list(plan.stopbands)};
+}
+
+std::vector<std::string> response_lines(const band_plan& plan, const response_figures& fig) {
+  struct labelled {
+    const char* label;
+    const band_figures_db* figures;
+  };
+  const labelled all[] = {{"unquantized taps", &fig.taps},
+                          {"quantized coefficients", &fig.coefficients},
+                          {"fixed point, steady state", &fig.steady},
+                          {"sweep, transient included", &fig.sweep}};
+  std::vector<std::string> lines;
+  for (const labelled& l : all) {
+    lines.push_back(
+        std::string("passband ripple (") + l.label + "): " +
+        (plan.passbands.empty() ? std::string("no passband") : ripple_text(l.figures->ripple_db)));
+  }
+  for (const labelled& l : all) {
+    lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
+                    (plan.stopbands.empty() ? std::string("no stopband")
+                                            : attenuation_text(l.figures->worst_attenuation_db)));
+  }
+  if (plan.stopbands.size() > 1) {
+    for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
+      std::string line = "stopband " + hertz_range(plan.stopbands[b]) + " attenuation:";
+      for (const labelled& l : all) {
+        const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
+        line += std::string(" ") + attenuation_text(a) + " (" + l.label + ")" +
+                (&l == &all[3] ? "" : ",");
+      }
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> scan_table(std::span<const precision_row> rows) {
+  std::vector<std::string> lines;
+  lines.push_back(
+      "precision  wraps (waveform)  wraps (sweep)  wrap-free  SNR (dB)  "
+      "ripple coef. (dB)  atten. coef. (dB)  ripple fixed (dB)  atten. fixed (dB)");
+  for (const precision_row& r : rows) {
+    char buf[256];
+    std::snprintf(
+        buf, sizeof buf, "%9d  %16lld  %13d  %9s  %8s  %17s  %17s  %17s  %17s", r.precision,
+        static_cast<long long>(r.waveform_wraps), r.sweep_wraps, r.wrap_free ? "yes" : "no",
+        format("%.2f", r.snr_db).c_str(), format("%.4f", r.coefficient_ripple_db).c_str(),
+        format("%.2f", r.coefficient_attenuation_db).c_str(),
+        format("%.4f", r.fixed_ripple_db).c_str(), format("%.2f", r.fixed_attenuation_db).c_str());
+    lines.emplace_back(buf);
+  }
+  return lines;
+}
+
+namespace {
+
+bool quantize_into(std::span<const float> taps, std::int32_t precision,
+                   std::vector<std::int32_t>& coefficients, quantized_filter& filter) {
+  coefficients.resize(taps.size());
+  filter.count = static_cast<std::int32_t>(taps.size());
+  filter.coefficients = coefficients.data();
+  filter.scale = quantize_taps(precision, filter.count, taps.data(), coefficients.data());
+  return true;
+}
+
+std::string signed_text(const char* f, double v) { return format(f, v); }
+
+}  // namespace
+
+bool run_precision_report(std::span<const float> taps, const science_options& options,
+                          precision_report& out, std::string& message) {
+  if (!setup_bands(taps, options.given, out.bands, message)) return false;
+  message = "out of memory";
+  try {
+    quantize_into(taps, options.precision, out.coefficients, out.filter);
+    const auto scale = static_cast<double>(out.filter.scale);
+    if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
+    if (!coefficient_figures(out.coefficients, scale, out.bands.plan, out.coefficient_response,
+                             out.figures.coefficients))
+      return false;
+    const std::int32_t precisions[1] = {options.precision};
+    if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, true, out.sweeps,
+                          options.progress))
+      return false;
+    const swept_precision& run = out.sweeps.runs[0];
+    out.figures.steady = measure_plan(sweep_series_points(out.sweeps, run.steady), out.bands.plan);
+    out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
+    out.signal = make_waveform_signal(options.tones);
+    out.reference = run_double_model(taps, out.signal.input);
+    if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
+      return false;
+    out.wrap_free_limit = largest_wrap_free_precision(taps);
+    out.bound = wrap_bound_at(taps, options.precision);
+    if (!predicted_error_spectrum(out.coefficients, scale, out.signal.input, SPECTRUM_SEGMENT,
+                                  out.predicted_spectrum))
+      return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  message.clear();
+  return true;
+}
+
+std::vector<std::string> precision_report_lines(const precision_report& r, std::int32_t precision) {
+  std::vector<std::string> lines = band_lines(r.bands.plan);
+  for (std::string& line : response_lines(r.bands.plan, r.figures)) lines.push_back(line);
+  const swept_precision& run = r.sweeps.runs[0];
+  lines.push_back("accumulator wraps (sweep): " + std::to_string(run.wraps) + " of " +
+                  std::to_string(r.sweeps.frequency.size()) + " frequencies");
+  lines.push_back(
+      "largest precision free of wraps for any input: " +
+      (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));
+  lines.push_back("headroom at precision " + std::to_string(precision) + ": " +
+                  signed_text("%.2f", r.bound.headroom_bits) + " bits" +
+                  (r.bound.wrap_free ? "" : " (some input can wrap the accumulator)"));
+  const error_split& e = r.waveform.split;
+  lines.push_back("error from coefficient quantization (waveform test): " +
+                  format("%.2f", e.coefficient_db) + " dB signal to error");
+  lines.push_back("error from the arithmetic, signal truncation and wraps (waveform test): " +
+                  format("%.2f", e.arithmetic_db) + " dB signal to error, " +
+                  format("%.2f", e.predicted_arithmetic_db) +
+                  " dB predicted by the truncation model");
+  return lines;
+}
+
+bool run_scan(std::span<const float> taps, const science_options& options,
+              const precision_targets& asked, scan_report& out, std::string& message) {
+  if (!setup_bands(taps, options.given, out.bands, message)) return false;
+  message = "out of memory";
+  try {
+    if (!taps_figures(taps, out.bands, out.taps_figures)) return false;
+    out.targets = asked;
+    if (std::isnan(out.targets.min_attenuation_db))
+      out.targets.min_attenuation_db = out.taps_figures.worst_attenuation_db - 1.0;
+    if (std::isnan(out.targets.max_ripple_db))
+      out.targets.max_ripple_db = out.taps_figures.ripple_db + 0.1;
+
+    std::vector<std::int32_t> precisions;
+    for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) precisions.push_back(p);
+    precision_sweeps sweeps;
+    if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, false, sweeps,
+                          options.progress))
+      return false;
+    const waveform_signal signal = make_waveform_signal(options.tones);
+    const std::vector<double> reference = run_double_model(taps, signal.input);
+    out.rows.clear();
+    for (std::size_t k = 0; k < precisions.size(); ++k) {
+      precision_row row;
+      row.precision = precisions[k];
+      std::vector<std::int32_t> coefficients;
+      quantized_filter filter;
+      quantize_into(taps, row.precision, coefficients, filter);
+      dense_response response;
+      band_figures_db coefficient;
+      if (!coefficient_figures(coefficients, static_cast<double>(filter.scale), out.bands.plan,
+                               response, coefficient))
+        return false;
+      waveform_figures waveform;
+      if (!measure_waveform(filter, signal.input, reference, false, waveform)) return false;
+      const swept_precision& run = sweeps.runs[k];
+      const band_figures_db steady =
+          measure_plan(sweep_series_points(sweeps, run.steady), out.bands.plan);
+      row.waveform_wraps = waveform.wraps;
+      row.sweep_wraps = run.wraps;
+      row.sweep_frequencies = static_cast<std::int32_t>(sweeps.frequency.size());
+      row.wrap_free = wrap_bound_at(taps, row.precision).wrap_free;
+      row.snr_db = waveform.snr_db;
+      row.coefficient_ripple_db = coefficient.ripple_db;
+      row.coefficient_attenuation_db = coefficient.worst_attenuation_db;
+      row.fixed_ripple_db = steady.ripple_db;
+      row.fixed_attenuation_db = steady.worst_attenuation_db;
+      out.rows.push_back(row);
+    }
+    out.wrap_free_limit = largest_wrap_free_precision(taps);
+    out.choice = recommend_precision(out.rows, out.targets);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  message.clear();
+  return true;
+}
+
+std::vector<std::string> scan_lines(const scan_report& r) {
+  std::vector<std::string> lines;
+  const precision_targets& t = r.targets;
+  lines.push_back("scan: every precision from 0 to 30");
+  lines.push_back("targets: stopband attenuation (fixed point, steady state) at least " +
+                  format("%.2f", t.min_attenuation_db) + " dB, passband ripple at most " +
+                  format("%.4f", t.max_ripple_db) + " dB, SNR " +
+                  (std::isnan(t.min_snr_db) ? std::string("any")
+                                            : "at least " + format("%.2f", t.min_snr_db) + " dB") +
+                  ", no wraps");
+  for (std::string& line : band_lines(r.bands.plan)) lines.push_back(line);
+  lines.push_back("passband ripple (unquantized taps): " + ripple_text(r.taps_figures.ripple_db));
+  lines.push_back("stopband attenuation (unquantized taps): " +
+                  (r.bands.plan.stopbands.empty()
+                       ? std::string("no stopband")
+                       : attenuation_text(r.taps_figures.worst_attenuation_db)));
+  for (std::string& line : scan_table(r.rows)) lines.push_back(line);
+  lines.push_back(
+      "largest precision free of wraps for any input: " +
+      (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));
+  lines.push_back("recommended precision: " + (r.choice.precision >= 0
+                                                   ? std::to_string(r.choice.precision)
+                                                   : std::string("none")));
+  lines.push_back("why: " + r.choice.reason);
+  return lines;
+}
+
+}  // namespace fixfir

@@ -1,0 +1,357 @@
+#include "report_science_plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace fixfir {
+
+namespace {
+
+constexpr std::size_t most_plotted_points = 8193;
+
+void value(std::string& out, double v) {
+  if (!std::isfinite(v)) {
+    out += "NaN";
+    return;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.9g", v);
+  out += buf;
+}
+
+std::string number(double v) {
+  std::string s;
+  value(s, v);
+  return s;
+}
+
+double decibels(double v) { return 20.0 * std::log10(v); }
+double power_decibels(double v) { return 10.0 * std::log10(v); }
+
+struct range {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -std::numeric_limits<double>::infinity();
+  void add(double v) {
+    if (!std::isfinite(v)) return;
+    low = std::min(low, v);
+    high = std::max(high, v);
+  }
+  [[nodiscard]] bool empty() const { return !(low <= high); }
+};
+
+void yrange(std::string& s, double low, double high) {
+  s += "set yrange [" + number(low) + ":" + number(high) + "]\n";
+}
+
+// A dense response as "f dB" lines; past `most_plotted_points` each group of grid points
+// gives its lowest and its highest, so neither ripples nor side lobes vanish.
+void dense_block(std::string& s, const char* name, const dense_response& r) {
+  s += std::string("$") + name + " << EOD\n";
+  const std::size_t n = r.magnitude.size();
+  const std::size_t group =
+      std::max<std::size_t>(1, (n + most_plotted_points - 1) / most_plotted_points);
+  for (std::size_t start = 0; start < n; start += group) {
+    const std::size_t end = std::min(n, start + group);
+    std::size_t lo = start;
+    std::size_t hi = start;
+    for (std::size_t k = start; k < end; ++k) {
+      if (r.magnitude[k] < r.magnitude[lo]) lo = k;
+      if (r.magnitude[k] > r.magnitude[hi]) hi = k;
+    }
+    for (std::size_t k : {std::min(lo, hi), std::max(lo, hi)}) {
+      value(s, static_cast<double>(k) * r.spacing);
+      s += ' ';
+      value(s, decibels(r.magnitude[k]));
+      s += '\n';
+      if (lo == hi) break;
+    }
+  }
+  s += "EOD\n";
+}
+
+bool in_bands(const std::vector<band>& bands, double f) {
+  return std::any_of(bands.begin(), bands.end(),
+                     [f](const band& b) { return f >= b.low && f <= b.high; });
+}
+
+void shade_bands(std::string& s, const band_plan& plan) {
+  int object = 1;
+  for (const band& b : plan.passbands) {
+    s += "set object " + std::to_string(object++) + " rect from " + number(b.low) + ",graph 0 to " +
+         number(b.high) + ",graph 1 behind fc rgb '#2ca02c' fs transparent solid 0.08 noborder\n";
+  }
+  for (const band& b : plan.stopbands) {
+    s += "set object " + std::to_string(object++) + " rect from " + number(b.low) + ",graph 0 to " +
+         number(b.high) + ",graph 1 behind fc rgb '#d62728' fs transparent solid 0.06 noborder\n";
+  }
+}
+
+}  // namespace
+
+plot_body response_body(const response_plot& p) {
+  plot_body body{1100, 1000, {}};
+  std::string& s = body.script;
+  const band_plan& plan = *p.plan;
+  dense_block(s, "taps", *p.taps_response);
+  dense_block(s, "coefficients", *p.coefficients_response);
+  s += "$swept << EOD\n";
+  std::int32_t wraps = 0;
+  range all;
+  range zoom;
+  for (std::size_t i = 0; i < p.frequency.size(); ++i) {
+    const double f = p.frequency[i];
+    const bool wrapped = i < p.wrapped.size() && p.wrapped[i] != 0;
+    wraps += wrapped ? 1 : 0;
+    value(s, f);
+    s += ' ';
+    value(s, decibels(p.steady[i]));
+    s += ' ';
+    value(s, decibels(p.sweep[i]));
+    s += ' ';
+    value(s, wrapped ? decibels(p.steady[i]) : NAN);
+    s += '\n';
+    all.add(decibels(p.steady[i]));
+    all.add(decibels(p.sweep[i]));
+    if (in_bands(plan.passbands, f) && !wrapped) zoom.add(decibels(p.steady[i]));
+  }
+  s += "EOD\n";
+  for (const dense_response* r : {p.taps_response, p.coefficients_response}) {
+    for (std::size_t k = 0; k < r->magnitude.size(); ++k) {
+      const double level = decibels(r->magnitude[k]);
+      all.add(level);
+      if (in_bands(plan.passbands, static_cast<double>(k) * r->spacing)) zoom.add(level);
+    }
+  }
+
+  std::string title = std::to_string(p.taps) + " taps at precision " + std::to_string(p.precision);
+  if (wraps > 0) {
+    title += ": the accumulator WRAPS at " + std::to_string(wraps) + " of " +
+             std::to_string(p.frequency.size()) + " swept frequencies (marked x)";
+  }
+  s += "set multiplot layout 2,1 title '" + title + "' noenhanced\n";
+  s += "set grid\nset key top right box opaque noenhanced\nset xrange [0:8000]\n";
+  s += "set xlabel 'frequency (Hz)'\nset ylabel 'magnitude (dB)'\n";
+  shade_bands(s, plan);
+  for (const auto* bands : {&plan.passbands, &plan.stopbands}) {
+    for (const band& b : *bands) {
+      for (double edge : {b.low, b.high}) {
+        if (edge <= 0.0 || edge >= 8000.0) continue;
+        s += "set arrow from " + number(edge) + ",graph 0 to " + number(edge) +
+             ",graph 1 nohead dt 3 lc rgb '#555555'\n";
+      }
+    }
+  }
+  const double top = p.taps_figures.passband_max_db;
+  const double floor_level = top - p.taps_figures.worst_attenuation_db;
+  double high = all.empty() ? 10.0 : std::ceil(all.high / 10.0) * 10.0 + 5.0;
+  double low = all.empty() ? -100.0 : std::floor(std::max(all.low, high - 180.0) / 10.0) * 10.0;
+  yrange(s, low, high);
+  if (std::isfinite(floor_level)) {
+    s += "set arrow 100 from graph 0, first " + number(floor_level) + " to graph 1, first " +
+         number(floor_level) + " nohead dt 2 lw 1.5 lc rgb '#000000' front\n";
+    s += "set label 100 'unquantized attenuation " +
+         number(std::round(p.taps_figures.worst_attenuation_db * 100.0) / 100.0) +
+         " dB' at graph 0.99, first " + number(floor_level) + " right offset 0,0.7 front\n";
+  }
+  s += "set title 'Magnitude: green pass bands, red stop bands' noenhanced\n";
+  s += "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' "
+       "title 'sweep peak, start-up transient included (frequency.txt)', \\\n"
+       "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' title 'unquantized taps |H(f)|', \\\n"
+       "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' "
+       "title 'quantized coefficients |C(f)|/scale', \\\n"
+       "     $swept using 1:2 with lines lw 1.2 lc rgb '#d62728' "
+       "title 'fixed point, steady state (fitted)', \\\n"
+       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' title 'wrapped'\n";
+
+  // The zoomed pass bands.
+  s += "unset arrow 100\nunset label 100\nunset key\n";
+  double zoom_low = zoom.empty() ? -1.0 : zoom.low;
+  double zoom_high = zoom.empty() ? 1.0 : zoom.high;
+  const double margin = std::max(0.1 * (zoom_high - zoom_low), 1e-4);
+  if (!plan.passbands.empty()) {
+    double from = plan.passbands.front().low;
+    double to = plan.passbands.back().high;
+    const double pad = std::max(0.03 * (to - from), 20.0);
+    s += "set xrange [" + number(std::max(0.0, from - pad)) + ":" +
+         number(std::min(8000.0, to + pad)) + "]\n";
+  }
+  yrange(s, zoom_low - margin, zoom_high + margin);
+  for (int i = 0; i < 2; ++i) {
+    const double level = i == 0 ? top : top - p.taps_figures.ripple_db;
+    if (!std::isfinite(level)) continue;
+    s += "set arrow " + std::to_string(101 + i) + " from graph 0, first " + number(level) +
+         " to graph 1, first " + number(level) + " nohead dt 2 lw 1.5 lc rgb '#000000' front\n";
+  }
+  s += "set ylabel 'magnitude (dB)'\n";
+  s += "set title 'Pass bands, zoomed: dashed lines bound the unquantized ripple of " +
+       number(std::round(p.taps_figures.ripple_db * 1e4) / 1e4) + " dB' noenhanced\n";
+  s += "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' notitle, \\\n"
+       "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' notitle, \\\n"
+       "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' notitle, \\\n"
+       "     $swept using 1:2 with linespoints lw 1.2 pt 7 ps 0.3 lc rgb '#d62728' notitle, \\\n"
+       "     $swept using 1:4 with points pt 2 ps 0.8 lc rgb '#000000' notitle\n";
+  s += "unset multiplot\n";
+  return body;
+}
+
+plot_body waves_body(const waves_plot& p) {
+  plot_body body{1100, 900, {}};
+  std::string& s = body.script;
+  const std::size_t n = std::min({p.time.size(), p.input.size(), p.fixed.size(), p.reference.size(),
+                                  p.coefficient_model.size()});
+  const std::size_t window = std::min<std::size_t>(n, 320);  // the first 20 ms
+  s += "$window << EOD\n";
+  range top;
+  for (std::size_t i = 0; i < window; ++i) {
+    value(s, p.time[i] * 1000.0);
+    for (double v : {p.input[i], p.fixed[i], p.reference[i]}) {
+      s += ' ';
+      value(s, v);
+      top.add(v);
+    }
+    s += '\n';
+  }
+  s += "EOD\n";
+  // The spectra of the whole error and of its coefficient part, and the predicted floor.
+  std::vector<double> error(n);
+  std::vector<double> coefficient_error(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    error[i] = p.fixed[i] - p.reference[i];
+    coefficient_error[i] = p.coefficient_model[i] - p.reference[i];
+  }
+  std::vector<double> error_power;
+  std::vector<double> coefficient_power;
+  const bool spectra = averaged_spectrum(error, SPECTRUM_SEGMENT, error_power) &&
+                       averaged_spectrum(coefficient_error, SPECTRUM_SEGMENT, coefficient_power);
+  s += "$spectrum << EOD\n";
+  range bottom;
+  if (spectra) {
+    for (std::size_t k = 0; k < error_power.size(); ++k) {
+      const double f = static_cast<double>(k) * 16000.0 / static_cast<double>(SPECTRUM_SEGMENT);
+      const double levels[3] = {power_decibels(error_power[k]),
+                                power_decibels(coefficient_power[k]),
+                                k < p.predicted.size() ? power_decibels(p.predicted[k]) : NAN};
+      value(s, f);
+      for (double level : levels) {
+        s += ' ';
+        value(s, level);
+        bottom.add(level);
+      }
+      s += '\n';
+    }
+  }
+  s += "EOD\n";
+  s += "set multiplot layout 2,1\nset grid\nset key top right box opaque noenhanced\n";
+  s += "set title 'Waveform test at precision " + std::to_string(p.precision) +
+       ": the first 20 ms" +
+       (p.wraps > 0 ? ", the accumulator WRAPS at " + std::to_string(p.wraps) + " samples" : "") +
+       "' noenhanced\n";
+  s += "set xlabel 'time (ms)'\nset ylabel 'amplitude'\nset xrange [0:20]\n";
+  if (top.empty()) top = {-1.0, 1.0};
+  const double m = std::max(0.05 * (top.high - top.low), 1e-9);
+  yrange(s, top.low - m, top.high + m);
+  s += "plot $window using 1:2 with lines lc rgb '#7f7f7f' title 'input', \\\n"
+       "     $window using 1:3 with lines lw 1.5 lc rgb '#d62728' "
+       "title 'fixed-point output (as in waves.txt)', \\\n"
+       "     $window using 1:4 with lines dt 2 lw 1.5 lc rgb '#1f77b4' "
+       "title 'double-precision output, unquantized taps'\n";
+  s += "set title 'Spectrum of the output error over the whole test (" +
+       std::to_string(SPECTRUM_SEGMENT) + "-sample Hann segments)' noenhanced\n";
+  s += "set xlabel 'frequency (Hz)'\nset ylabel 'error power per 15.6 Hz bin (dB)'\n";
+  s += "set xrange [0:8000]\n";
+  if (bottom.empty()) bottom = {-100.0, 0.0};
+  const double high = std::ceil(bottom.high / 10.0) * 10.0 + 5.0;
+  yrange(s, std::floor(std::max(bottom.low, high - 200.0) / 10.0) * 10.0, high);
+  s += "plot $spectrum using 1:2 with lines lw 1.5 lc rgb '#9467bd' "
+       "title 'error: fixed point minus double precision', \\\n"
+       "     $spectrum using 1:3 with lines lw 1 lc rgb '#1f77b4' "
+       "title 'of which coefficient quantization', \\\n"
+       "     $spectrum using 1:4 with lines dt 2 lw 2 lc rgb '#000000' "
+       "title 'arithmetic noise predicted by the truncation model'\n";
+  s += "unset multiplot\n";
+  return body;
+}
+
+plot_body scan_body(const scan_plot& p) {
+  plot_body body{1100, 900, {}};
+  std::string& s = body.script;
+  s += "$scan << EOD\n";
+  range db;
+  range ripple;
+  for (const precision_row& r : p.rows) {
+    const bool wrapped = r.waveform_wraps > 0 || r.sweep_wraps > 0;
+    const double levels[6] = {r.snr_db,
+                              r.coefficient_attenuation_db,
+                              r.fixed_attenuation_db,
+                              wrapped ? r.fixed_attenuation_db : NAN,
+                              std::max(r.coefficient_ripple_db, 1e-6),
+                              std::max(r.fixed_ripple_db, 1e-6)};
+    s += std::to_string(r.precision);
+    for (double v : levels) {
+      s += ' ';
+      value(s, v);
+    }
+    s += '\n';
+    for (int i = 0; i < 3; ++i) db.add(levels[i]);
+    ripple.add(levels[4]);
+    ripple.add(levels[5]);
+  }
+  s += "EOD\n";
+  s += "set multiplot layout 2,1 title 'Which precision: every precision from 0 to 30' "
+       "noenhanced\n";
+  s += "set grid\nset key top left box opaque noenhanced\nset xrange [-0.5:30.5]\n";
+  s += "set xlabel 'precision (fractional bits)'\nset xtics 0,2,30\n";
+  if (p.wrap_free_limit >= 0) {
+    s += "set arrow 1 from " + number(p.wrap_free_limit + 0.5) + ",graph 0 to " +
+         number(p.wrap_free_limit + 0.5) + ",graph 1 nohead lw 2 lc rgb '#ff7f0e'\n";
+    s += "set label 1 'wrap-free for any input up to " + std::to_string(p.wrap_free_limit) +
+         "' at " + number(p.wrap_free_limit + 0.5) + ",graph 0.05 right offset -0.5,0\n";
+  }
+  if (p.recommended >= 0) {
+    s += "set arrow 2 from " + number(p.recommended) + ",graph 0 to " + number(p.recommended) +
+         ",graph 1 nohead lw 2 dt 2 lc rgb '#2ca02c'\n";
+    s += "set label 2 'recommended: " + std::to_string(p.recommended) + "' at " +
+         number(p.recommended) + ",graph 0.95 left offset 0.5,0\n";
+  }
+  if (!std::isnan(p.targets.min_attenuation_db)) {
+    s += "set arrow 3 from graph 0, first " + number(p.targets.min_attenuation_db) +
+         " to graph 1, first " + number(p.targets.min_attenuation_db) +
+         " nohead dt 3 lc rgb '#d62728'\n";
+  }
+  if (!std::isnan(p.targets.min_snr_db)) {
+    s += "set arrow 4 from graph 0, first " + number(p.targets.min_snr_db) + " to graph 1, first " +
+         number(p.targets.min_snr_db) + " nohead dt 3 lc rgb '#9467bd'\n";
+  }
+  if (db.empty()) db = {0.0, 100.0};
+  yrange(s, std::floor(std::max(db.low, -20.0) / 10.0) * 10.0,
+         std::ceil(db.high / 10.0) * 10.0 + 10.0);
+  s += "set ylabel 'dB'\nset title 'SNR and stop-band attenuation (dotted: targets)'\n";
+  s += "plot $scan using 1:2 with linespoints pt 7 lc rgb '#9467bd' "
+       "title 'SNR, waveform test', \\\n"
+       "     $scan using 1:3 with linespoints pt 5 lc rgb '#1f77b4' "
+       "title 'attenuation, quantized coefficients', \\\n"
+       "     $scan using 1:4 with linespoints pt 9 lc rgb '#d62728' "
+       "title 'attenuation, fixed point, steady state', \\\n"
+       "     $scan using 1:5 with points pt 2 ps 2 lw 2 lc rgb '#000000' "
+       "title 'the accumulator wraps'\n";
+  s += "unset arrow 3\nunset arrow 4\nunset label 1\nunset label 2\n";
+  if (!std::isnan(p.targets.max_ripple_db)) {
+    s += "set arrow 3 from graph 0, first " + number(std::max(p.targets.max_ripple_db, 1e-6)) +
+         " to graph 1, first " + number(std::max(p.targets.max_ripple_db, 1e-6)) +
+         " nohead dt 3 lc rgb '#d62728'\n";
+  }
+  s += "set logscale y\nset format y '%g'\n";
+  if (!ripple.empty()) yrange(s, ripple.low / 2.0, ripple.high * 2.0);
+  s += "set ylabel 'pass-band ripple (dB)'\nset title 'Pass-band ripple (dotted: target)'\n";
+  s += "set key top right\n";
+  s += "plot $scan using 1:6 with linespoints pt 5 lc rgb '#1f77b4' "
+       "title 'quantized coefficients', \\\n"
+       "     $scan using 1:7 with linespoints pt 9 lc rgb '#d62728' "
+       "title 'fixed point, steady state'\n";
+  s += "unset multiplot\n";
+  return body;
+}
+
+}  // namespace fixfir

@@ -1,0 +1,76 @@
+#pragma once
+// The report's pictures as gnuplot script bodies carrying their data inline: the four
+// responses (response.png), the waveform test with its error spectrum (waves.png) and the
+// precision scan (scan.png). Each body draws to whatever terminal and output its caller set
+// up before it, at the size it asks for; no file name appears in a body.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "report_bands.h"
+#include "report_precision.h"
+
+namespace fixfir {
+
+/// A script body and the picture size it is drawn for.
+struct plot_body {
+  int width = 0;
+  int height = 0;
+  std::string script;
+};
+
+/// What response.png shows.
+struct response_plot {
+  std::int32_t taps = 0;
+  std::int32_t precision = 0;
+  const dense_response* taps_response = nullptr;
+  const dense_response* coefficients_response = nullptr;
+  std::span<const std::int32_t> frequency;  ///< swept frequencies
+  std::span<const double> steady;           ///< fixed point, steady state
+  std::span<const double> sweep;            ///< fixfir's peaks, transient included
+  std::span<const std::uint8_t> wrapped;    ///< per swept frequency
+  const band_plan* plan = nullptr;
+  band_figures_db taps_figures;  ///< for the ripple and attenuation levels
+};
+
+/// Two panels: the four responses in dB over 0 to 8000 Hz with the bands shaded, their
+/// edges and the unquantized attenuation level marked; then the pass bands zoomed to
+/// fractions of a dB with the unquantized ripple limits.
+[[nodiscard]] plot_body response_body(const response_plot& p);
+
+/// What waves.png shows.
+struct waves_plot {
+  std::span<const double> time;
+  std::span<const double> input;
+  std::span<const double> fixed;
+  std::span<const double> reference;  ///< the unquantized filter in double precision
+  std::span<const double> coefficient_model;
+  std::span<const double> predicted;  ///< predicted arithmetic error power per bin
+  std::int64_t wraps = 0;
+  std::int32_t precision = 0;
+};
+
+/// The power of the output error per bin of `SPECTRUM_SEGMENT` samples, and its parts.
+inline constexpr std::size_t SPECTRUM_SEGMENT = 1024;
+
+/// Two panels: the first 20 ms of input and outputs, then the spectrum of the output
+/// error (fixed point minus double precision) in dB beside the truncation model's floor
+/// and the coefficient-quantization error's spectrum.
+[[nodiscard]] plot_body waves_body(const waves_plot& p);
+
+/// What scan.png shows.
+struct scan_plot {
+  std::span<const precision_row> rows;
+  std::int32_t wrap_free_limit = -1;
+  std::int32_t recommended = -1;
+  precision_targets targets;
+};
+
+/// SNR and attenuation against precision (top), ripple on a log scale (bottom), with the
+/// largest wrap-free precision, the recommendation, the targets and the wrapping
+/// precisions marked.
+[[nodiscard]] plot_body scan_body(const scan_plot& p);
+
+}  // namespace fixfir

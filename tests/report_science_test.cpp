@@ -1,0 +1,582 @@
+// fixfir-report's bands, responses and precision figures, held to filters designed with a
+// standard design tool (tests/fixtures/design_fixtures.py) and to their true figures.
+
+#include "report_science.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "fir_reference.h"
+#include "frequency_sweep.h"
+#include "quantizer.h"
+#include "report_bands.h"
+#include "report_model.h"
+#include "report_precision.h"
+
+namespace fixfir {
+namespace {
+
+constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
+
+struct design_row {
+  const char* name;
+  int taps;
+  std::vector<band> passbands;
+  std::vector<band> stopbands;
+  double ripple_db;
+  std::vector<double> attenuation_db;
+};
+
+const std::vector<design_row> designs = {
+#include "fixtures/design_figures.inc"
+};
+
+std::vector<float> load_taps(const std::string& name) {
+  std::ifstream in(std::string(FIXFIR_FIXTURES) + "/" + name + ".txt");
+  int count = 0;
+  in >> count;
+  std::vector<float> taps(static_cast<std::size_t>(count));
+  for (float& t : taps) in >> t;
+  EXPECT_TRUE(in) << name;
+  return taps;
+}
+
+std::vector<double> as_double(const std::vector<float>& taps) { return {taps.begin(), taps.end()}; }
+
+struct owned_filter {
+  std::vector<std::int32_t> coefficients;
+  quantized_filter filter;
+};
+
+owned_filter quantize(const std::vector<float>& taps, std::int32_t precision) {
+  owned_filter f;
+  f.coefficients.resize(taps.size());
+  f.filter.count = static_cast<std::int32_t>(taps.size());
+  f.filter.coefficients = f.coefficients.data();
+  f.filter.scale = quantize_taps(precision, f.filter.count, taps.data(), f.coefficients.data());
+  return f;
+}
+
+band_figures_db dense_figures(const std::vector<double>& h, const band_plan& plan) {
+  dense_response r;
+  EXPECT_TRUE(dense_magnitude(h, r));
+  response_points points;
+  EXPECT_TRUE(band_points(r, h, plan, points));
+  return measure_plan(points, plan);
+}
+
+bool least_squares(const design_row& d) { return std::string(d.name).rfind("firls", 0) == 0; }
+
+// ---- Bands of real designs --------------------------------------------------------------
+
+class Design : public ::testing::TestWithParam<design_row> {};
+
+TEST_P(Design, GivenBandsGiveTheTrueFigures) {
+  const design_row& d = GetParam();
+  const std::vector<float> taps = load_taps(d.name);
+  ASSERT_EQ(taps.size(), static_cast<std::size_t>(d.taps));
+  band_plan plan{d.passbands, d.stopbands, true, true};
+  const band_figures_db fig = dense_figures(as_double(taps), plan);
+  EXPECT_NEAR(fig.ripple_db, d.ripple_db, 0.002);
+  ASSERT_EQ(fig.attenuation_db.size(), d.attenuation_db.size());
+  double worst = d.attenuation_db[0];
+  for (std::size_t i = 0; i < d.attenuation_db.size(); ++i) {
+    EXPECT_NEAR(fig.attenuation_db[i], d.attenuation_db[i], 0.05) << "stop band " << i;
+    worst = std::min(worst, d.attenuation_db[i]);
+  }
+  EXPECT_NEAR(fig.worst_attenuation_db, worst, 0.05);
+}
+
+TEST_P(Design, InferredBandsAreTheDesignsAndGiveItsFigures) {
+  const design_row& d = GetParam();
+  const std::vector<double> h = as_double(load_taps(d.name));
+  dense_response r;
+  ASSERT_TRUE(dense_magnitude(h, r));
+  const band_plan plan = infer_bands(r);
+  ASSERT_EQ(plan.passbands.size(), d.passbands.size());
+  ASSERT_EQ(plan.stopbands.size(), d.stopbands.size());
+  EXPECT_FALSE(plan.passbands_given || plan.stopbands_given);
+  EXPECT_EQ(band_plan_problem(plan), "");
+  if (least_squares(d)) {
+    // The worst error of a least-squares design sits on the slope at its band edges, which
+    // the response does not reveal: the inferred bands lie inside the design's.
+    for (std::size_t i = 0; i < d.passbands.size(); ++i) {
+      EXPECT_GE(plan.passbands[i].low, d.passbands[i].low - 1.0);
+      EXPECT_LE(plan.passbands[i].high, d.passbands[i].high + 1.0);
+    }
+    for (std::size_t i = 0; i < d.stopbands.size(); ++i) {
+      EXPECT_GE(plan.stopbands[i].low, d.stopbands[i].low - 1.0);
+      EXPECT_LE(plan.stopbands[i].high, d.stopbands[i].high + 1.0);
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < d.passbands.size(); ++i) {
+    EXPECT_NEAR(plan.passbands[i].low, d.passbands[i].low, 25.0) << "pass band " << i;
+    EXPECT_NEAR(plan.passbands[i].high, d.passbands[i].high, 25.0) << "pass band " << i;
+  }
+  for (std::size_t i = 0; i < d.stopbands.size(); ++i) {
+    EXPECT_NEAR(plan.stopbands[i].low, d.stopbands[i].low, 25.0) << "stop band " << i;
+    EXPECT_NEAR(plan.stopbands[i].high, d.stopbands[i].high, 25.0) << "stop band " << i;
+  }
+  const band_figures_db fig = dense_figures(h, plan);
+  EXPECT_NEAR(fig.ripple_db, d.ripple_db, 0.05);
+  for (std::size_t i = 0; i < d.attenuation_db.size(); ++i)
+    EXPECT_NEAR(fig.attenuation_db[i], d.attenuation_db[i], 0.5) << "stop band " << i;
+}
+
+// Coefficient quantization alone: near the design at high precision, and its stop band
+// rising about 6 dB a bit until the design's own level.
+TEST_P(Design, QuantizedCoefficientsApproachTheDesignWithPrecision) {
+  const design_row& d = GetParam();
+  const std::vector<float> taps = load_taps(d.name);
+  const band_plan plan{d.passbands, d.stopbands, true, true};
+  double design_worst = d.attenuation_db[0];
+  for (double a : d.attenuation_db) design_worst = std::min(design_worst, a);
+  double previous = 0.0;
+  for (std::int32_t p : {8, 12, 16, 24}) {
+    const owned_filter f = quantize(taps, p);
+    std::vector<double> h(f.coefficients.begin(), f.coefficients.end());
+    for (double& v : h) v /= static_cast<double>(f.filter.scale);
+    const band_figures_db fig = dense_figures(h, plan);
+    // The quantization error of N truncated taps is below N · 2^-P; so is its leak.
+    const double leak_db =
+        20.0 * std::log10(static_cast<double>(taps.size()) * std::ldexp(1.0, -p));
+    EXPECT_GE(fig.worst_attenuation_db, std::min(design_worst, -leak_db) - 1.0) << "P=" << p;
+    EXPECT_GE(fig.worst_attenuation_db, previous - 3.0) << "P=" << p;
+    previous = fig.worst_attenuation_db;
+    if (p == 24) {
+      EXPECT_NEAR(fig.worst_attenuation_db, design_worst, 0.5);
+      EXPECT_NEAR(fig.ripple_db, d.ripple_db, 0.01);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, Design, ::testing::ValuesIn(designs),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// The Kaiser design needs more bits than the 16 that its coefficients would suggest: at
+// 10 its coefficients alone leak far above its 90 dB.
+TEST(Design, KaiserLowPassLosesItsStopBandToCoefficientQuantization) {
+  const design_row& d = designs[0];
+  ASSERT_EQ(std::string(d.name), "kaiser_lp_255");
+  const std::vector<float> taps = load_taps(d.name);
+  const band_plan plan{d.passbands, d.stopbands, true, true};
+  auto attenuation = [&](std::int32_t p) {
+    const owned_filter f = quantize(taps, p);
+    std::vector<double> h(f.coefficients.begin(), f.coefficients.end());
+    for (double& v : h) v /= static_cast<double>(f.filter.scale);
+    return dense_figures(h, plan).worst_attenuation_db;
+  };
+  EXPECT_LT(attenuation(10), 50.0);
+  EXPECT_GT(attenuation(15), attenuation(10) + 15.0);
+  EXPECT_LT(attenuation(15), 80.0);
+}
+
+// ---- Dense responses --------------------------------------------------------------------
+
+struct grid_case {
+  const char* name;
+  std::size_t taps;
+};
+
+class DenseGrid : public ::testing::TestWithParam<grid_case> {};
+
+// Every grid point agrees with the direct sum, also when taps fold onto a shorter FFT.
+TEST_P(DenseGrid, MatchesTheDirectSum) {
+  const std::size_t n = GetParam().taps;
+  std::vector<double> h(n);
+  std::uint32_t state = 12345;
+  for (double& v : h) {
+    state = state * 1664525U + 1013904223U;
+    v = static_cast<double>(state >> 8) / 16777216.0 - 0.5;
+  }
+  dense_response r;
+  ASSERT_TRUE(dense_magnitude(h, r));
+  EXPECT_EQ(r.magnitude.size(), dense_grid_size(n) / 2 + 1);
+  EXPECT_DOUBLE_EQ(r.spacing * static_cast<double>(r.magnitude.size() - 1), NYQUIST_HZ);
+  const std::size_t last = r.magnitude.size() - 1;
+  for (std::size_t k : {std::size_t{0}, std::size_t{1}, last / 3, last - 1, last}) {
+    const double f = static_cast<double>(k) * r.spacing;
+    EXPECT_NEAR(r.magnitude[k], magnitude_at(h, f), 1e-9 * std::sqrt(static_cast<double>(n)))
+        << "at " << f << " Hz";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, DenseGrid,
+                         ::testing::Values(grid_case{"one", 1}, grid_case{"short", 63},
+                                           grid_case{"long", 4000},
+                                           grid_case{"folded", (std::size_t{1} << 20) + 7}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// ---- Band options -----------------------------------------------------------------------
+
+struct band_text_case {
+  const char* text;
+  bool ok;
+  band expected;
+};
+
+class BandText : public ::testing::TestWithParam<band_text_case> {};
+
+TEST_P(BandText, Parses) {
+  const band_text_case& c = GetParam();
+  band b;
+  std::string message;
+  ASSERT_EQ(parse_band(c.text, b, message), c.ok) << message;
+  if (c.ok) {
+    EXPECT_EQ(b.low, c.expected.low);
+    EXPECT_EQ(b.high, c.expected.high);
+  } else {
+    EXPECT_NE(message.find(c.text), std::string::npos) << message;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, BandText,
+    ::testing::Values(band_text_case{"0:1800", true, {0, 1800}},
+                      band_text_case{"2212.5:8000", true, {2212.5, 8000}},
+                      band_text_case{"1800:0", false, {}}, band_text_case{"5:5", false, {}},
+                      band_text_case{"0:8001", false, {}}, band_text_case{"-1:10", false, {}},
+                      band_text_case{"nan:10", false, {}}, band_text_case{"0x10:20", false, {}},
+                      band_text_case{"10", false, {}}, band_text_case{":10", false, {}},
+                      band_text_case{"10:", false, {}}, band_text_case{"1:2:3", false, {}}));
+
+TEST(BandPlan, Problems) {
+  EXPECT_EQ(band_plan_problem({{{0, 1000}}, {{1500, 8000}}, true, true}), "");
+  EXPECT_NE(band_plan_problem({{{0, 1000}}, {{900, 8000}}, true, true}), "");
+  EXPECT_NE(band_plan_problem({{}, {{900, 8000}}, false, true}), "");
+}
+
+// ---- Steady state -----------------------------------------------------------------------
+
+struct fit_case {
+  const char* design;
+  std::int32_t frequency;
+};
+
+class SteadyState : public ::testing::TestWithParam<fit_case> {};
+
+// The fit over the sweep's own run recovers |H(f)| of the double model exactly and that
+// of the coefficients in fixed point to within the truncation noise, where the swept peak
+// of the same run (start-up transient included) can be far louder.
+TEST_P(SteadyState, FitRecoversTheResponse) {
+  const fit_case& c = GetParam();
+  const std::vector<float> taps = load_taps(c.design);
+  sine_basis basis;
+  ASSERT_TRUE(make_sine_basis(c.frequency, SWEEP_SAMPLES, basis));
+  const std::size_t first = taps.size() - 1;
+  const std::vector<double> h = as_double(taps);
+  const double ideal = magnitude_at(h, c.frequency);
+  const std::vector<double> y = run_double_model(taps, basis.sine);
+  EXPECT_NEAR(fitted_amplitude(basis, y, first), ideal, 1e-12 + 1e-9 * ideal);
+
+  const std::int32_t p = largest_wrap_free_precision(taps);
+  const owned_filter f = quantize(taps, p);
+  const fixed_run run = run_fixed_model(f.filter, basis.sine);
+  ASSERT_EQ(run.wraps, 0);
+  std::vector<double> coefficients(f.coefficients.begin(), f.coefficients.end());
+  for (double& v : coefficients) v /= static_cast<double>(f.filter.scale);
+  const double expected = magnitude_at(coefficients, c.frequency);
+  // Truncating the samples toward zero moves the amplitude by less than a step.
+  EXPECT_NEAR(fitted_amplitude(basis, run.output, first), expected, std::ldexp(1.0, -p));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frequencies, SteadyState,
+    ::testing::Values(fit_case{"kaiser_lp_255", 4}, fit_case{"kaiser_lp_255", 1000},
+                      fit_case{"kaiser_lp_255", 3001}, fit_case{"remez_bp_95", 2222},
+                      fit_case{"remez_bp_95", 500}, fit_case{"remez_hp_47", 7999}));
+
+TEST(SteadyState, UndefinedWhereTheSineIsNotSampled) {
+  sine_basis basis;
+  ASSERT_TRUE(make_sine_basis(8000, SWEEP_SAMPLES, basis));
+  const std::vector<double> y(SWEEP_SAMPLES, 1.0);
+  EXPECT_TRUE(std::isnan(fitted_amplitude(basis, y, 0)));
+  ASSERT_TRUE(make_sine_basis(1000, SWEEP_SAMPLES, basis));
+  EXPECT_TRUE(std::isnan(fitted_amplitude(basis, y, SWEEP_SAMPLES - 2)));
+}
+
+// ---- Overflow -----------------------------------------------------------------------------
+
+// The worst input for the newest sample: ±1 matching the sign of each coefficient.
+std::vector<double> worst_input(const owned_filter& f) {
+  std::vector<double> x(f.coefficients.size());
+  for (std::size_t j = 0; j < x.size(); ++j)
+    x[x.size() - 1 - j] = f.coefficients[j] < 0 ? -1.0 : 1.0;
+  return x;
+}
+
+class WrapFree : public ::testing::TestWithParam<design_row> {};
+
+// The bound is sharp: the worst input wraps one precision above it and not at it.
+TEST_P(WrapFree, LimitIsSharp) {
+  const std::vector<float> taps = load_taps(GetParam().name);
+  const std::int32_t limit = largest_wrap_free_precision(taps);
+  ASSERT_GE(limit, 0);
+  ASSERT_LT(limit, HIGHEST_PRECISION);
+  EXPECT_TRUE(wrap_bound_at(taps, limit).wrap_free);
+  EXPECT_GE(wrap_bound_at(taps, limit).headroom_bits, 0.0);
+  EXPECT_FALSE(wrap_bound_at(taps, limit + 1).wrap_free);
+  EXPECT_LT(wrap_bound_at(taps, limit + 1).headroom_bits, 0.0);
+  const owned_filter safe = quantize(taps, limit);
+  EXPECT_EQ(run_fixed_model(safe.filter, worst_input(safe)).wraps, 0);
+  const owned_filter wrapping = quantize(taps, limit + 1);
+  EXPECT_GT(run_fixed_model(wrapping.filter, worst_input(wrapping)).wraps, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, WrapFree, ::testing::ValuesIn(designs),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(WrapFree, KnownCases) {
+  // Σ|c| = 2^P: 2^(2P) ≤ 2^31 - 1 up to 15.
+  EXPECT_EQ(largest_wrap_free_precision(std::vector<float>{0.5F, -0.5F}), 15);
+  EXPECT_EQ(largest_wrap_free_precision(std::vector<float>{0.0F}), HIGHEST_PRECISION);
+  EXPECT_EQ(largest_wrap_free_precision(std::vector<float>{2.0F, -2.0F}), 14);
+  EXPECT_NEAR(wrap_bound_at(std::vector<float>{0.5F, 0.5F}, 10).headroom_bits, 11.0, 1e-6);
+}
+
+struct sweep_wrap_case {
+  const char* design;
+  std::int32_t above_limit;  // precision minus the wrap-free limit
+  std::int32_t frequency;
+};
+
+class SweepWraps : public ::testing::TestWithParam<sweep_wrap_case> {};
+
+// The quick check from the double reference and the exact sums agree with the core.
+TEST_P(SweepWraps, AgreeWithExactSums) {
+  const sweep_wrap_case& c = GetParam();
+  const std::vector<float> taps = load_taps(c.design);
+  const std::int32_t p = largest_wrap_free_precision(taps) + c.above_limit;
+  const owned_filter f = quantize(taps, p);
+  sine_basis basis;
+  ASSERT_TRUE(make_sine_basis(c.frequency, SWEEP_SAMPLES, basis));
+  fir_state state;
+  ASSERT_TRUE(fir_init(state, f.filter));
+  std::vector<std::int32_t> samples;
+  std::vector<std::int32_t> accumulators;
+  for (double x : basis.sine) {
+    accumulators.push_back(fir_step(state, x));
+    samples.push_back(quantize_sample(state.scale, x));
+  }
+  const bool expected = run_fixed_model(f.filter, basis.sine).wraps > 0;
+  const std::vector<double> reference = run_double_model(taps, basis.sine);
+  wrap_check check{f.coefficients, samples, accumulators, reference, taps, state.scale};
+  EXPECT_EQ(run_wrapped(check), expected);
+  check.reference = {};
+  EXPECT_EQ(run_wrapped(check), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(AroundTheLimit, SweepWraps,
+                         ::testing::Values(sweep_wrap_case{"remez_lp_63", 0, 1000},
+                                           sweep_wrap_case{"remez_lp_63", 1, 1000},
+                                           sweep_wrap_case{"remez_lp_63", 1, 5000},
+                                           sweep_wrap_case{"remez_lp_63", 3, 5000},
+                                           sweep_wrap_case{"remez_lp_63", 6, 5000},
+                                           sweep_wrap_case{"kaiser_lp_255", 1, 1500},
+                                           sweep_wrap_case{"kaiser_lp_255", 2, 4000},
+                                           sweep_wrap_case{"kaiser_lp_255", 9, 7000},
+                                           sweep_wrap_case{"remez_bp_95", 2, 2500}));
+
+// ---- Every precision in one sweep --------------------------------------------------------
+
+// One pass over the frequencies for several precisions gives each precision's own sweep:
+// fixfir's peaks exactly, the wraps the core makes, and the steady state of its
+// coefficients.
+TEST(PrecisionSweeps, EachPrecisionIsItsOwnSweep) {
+  const std::vector<float> taps = load_taps("remez_bp_95");
+  const std::int32_t limit = largest_wrap_free_precision(taps);
+  const std::vector<std::int32_t> precisions = {limit - 4, limit, limit + 1, limit + 5};
+  constexpr std::int32_t step = 211;
+  precision_sweeps sweeps;
+  ASSERT_TRUE(sweep_precisions(taps, precisions, step, 2, true, sweeps));
+  // Without peaks each run filters only the fit's samples, and judges wraps from the
+  // wrap-free precision: the same figures.
+  precision_sweeps quick;
+  ASSERT_TRUE(sweep_precisions(taps, precisions, step, 2, false, quick));
+  for (std::size_t k = 0; k < precisions.size(); ++k) {
+    EXPECT_EQ(quick.runs[k].steady, sweeps.runs[k].steady);
+    EXPECT_EQ(quick.runs[k].wrapped, sweeps.runs[k].wrapped);
+  }
+  ASSERT_EQ(sweeps.runs.size(), precisions.size());
+  ASSERT_EQ(sweeps.frequency.size(), static_cast<std::size_t>(sweep_frequency_count(step)));
+  for (std::size_t k = 0; k < precisions.size(); ++k) {
+    const swept_precision& run = sweeps.runs[k];
+    const owned_filter f = quantize(taps, precisions[k]);
+    fir_state state;
+    ASSERT_TRUE(fir_init(state, f.filter));
+    std::vector<double> h(f.coefficients.begin(), f.coefficients.end());
+    for (double& v : h) v /= static_cast<double>(f.filter.scale);
+    std::int32_t wraps = 0;
+    for (std::size_t i = 0; i < sweeps.frequency.size(); ++i) {
+      const std::int32_t frequency = sweeps.frequency[i];
+      EXPECT_EQ(run.peak[i], fir_output(state.scale, sweep_peak(state, frequency)))
+          << precisions[k] << " " << frequency;
+      sine_basis basis;
+      ASSERT_TRUE(make_sine_basis(frequency, SWEEP_SAMPLES, basis));
+      const bool wrapped = run_fixed_model(f.filter, basis.sine).wraps > 0;
+      EXPECT_EQ(run.wrapped[i] != 0, wrapped) << precisions[k] << " " << frequency;
+      wraps += wrapped ? 1 : 0;
+      if (!wrapped && frequency != SWEEP_LAST_FREQUENCY) {
+        // (truncation noise over the fit's samples stays well below a step)
+        EXPECT_NEAR(run.steady[i], magnitude_at(h, frequency), std::ldexp(1.0, -precisions[k]));
+      }
+    }
+    EXPECT_EQ(run.wraps, wraps);
+    if (k < 2) {
+      EXPECT_EQ(wraps, 0);
+    }
+  }
+  EXPECT_GT(sweeps.runs.back().wraps, 0);
+}
+
+// ---- Where the error comes from -----------------------------------------------------------
+
+class ErrorSplit : public ::testing::TestWithParam<std::int32_t> {};
+
+// With no wraps, the arithmetic error is what the truncation model predicts, and the
+// coefficient error is that of the coefficients alone.
+TEST_P(ErrorSplit, TruncationModelPredictsTheArithmeticError) {
+  const std::vector<float> taps = load_taps("remez_lp_63");
+  const owned_filter f = quantize(taps, GetParam());
+  const waveform_signal signal = make_waveform_signal({100, 50, 4000});
+  const fixed_run fixed = run_fixed_model(f.filter, signal.input);
+  ASSERT_EQ(fixed.wraps, 0);
+  const std::vector<double> reference = run_double_model(taps, signal.input);
+  std::vector<double> coefficient_model;
+  const double scale = static_cast<double>(f.filter.scale);
+  ASSERT_TRUE(run_coefficient_model(f.coefficients, scale, signal.input, coefficient_model));
+  const error_split split =
+      split_error(reference, coefficient_model, fixed.output,
+                  predicted_truncation_power(f.coefficients, scale, signal.input));
+  EXPECT_NEAR(split.arithmetic_db, split.predicted_arithmetic_db, 1.0);
+  // The two parts add up to the whole (they are nearly uncorrelated).
+  const double total = snr_db(reference, fixed.output);
+  const double combined = -10.0 * std::log10(std::pow(10.0, -split.coefficient_db / 10.0) +
+                                             std::pow(10.0, -split.arithmetic_db / 10.0));
+  EXPECT_NEAR(total, combined, 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Precisions, ErrorSplit, ::testing::Values(8, 12, 15));
+
+// ---- The recommendation -------------------------------------------------------------------
+
+precision_row row(std::int32_t p, double attenuation, double ripple, double snr,
+                  std::int64_t waveform_wraps = 0, std::int32_t sweep_wraps = 0) {
+  precision_row r;
+  r.precision = p;
+  r.fixed_attenuation_db = attenuation;
+  r.fixed_ripple_db = ripple;
+  r.snr_db = snr;
+  r.waveform_wraps = waveform_wraps;
+  r.sweep_wraps = sweep_wraps;
+  return r;
+}
+
+struct recommend_case {
+  const char* name;
+  std::vector<precision_row> rows;
+  precision_targets targets;
+  std::int32_t expected;
+  const char* reason_part;
+};
+
+class Recommend : public ::testing::TestWithParam<recommend_case> {};
+
+TEST_P(Recommend, ChoosesTheSmallestThatMeetsEveryTarget) {
+  const recommend_case& c = GetParam();
+  const recommendation r = recommend_precision(c.rows, c.targets);
+  EXPECT_EQ(r.precision, c.expected);
+  EXPECT_NE(r.reason.find(c.reason_part), std::string::npos) << r.reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, Recommend,
+    ::testing::Values(
+        recommend_case{"first_that_meets",
+                       {row(10, 30, 0.2, 40), row(11, 41, 0.2, 45), row(12, 50, 0.1, 50)},
+                       {40.0, 0.3, nan_value},
+                       11,
+                       "at 10: attenuation 30.00 dB < 40.00 dB"},
+        recommend_case{"snr_target",
+                       {row(10, 50, 0.1, 40), row(11, 50, 0.1, 45), row(12, 50, 0.1, 50)},
+                       {40.0, 0.3, 44.0},
+                       11,
+                       "SNR 40.00 dB < 44.00 dB"},
+        recommend_case{"ripple_target",
+                       {row(10, 50, 0.5, 40), row(11, 50, 0.31, 45), row(12, 50, 0.29, 50)},
+                       {40.0, 0.3, nan_value},
+                       12,
+                       "ripple 0.3100 dB > 0.3000 dB"},
+        recommend_case{
+            "wraps_exclude",
+            {row(15, 50, 0.1, 60), row(16, 60, 0.1, 20, 5, 0), row(17, 60, 0.1, 10, 0, 3)},
+            {55.0, 0.3, nan_value},
+            -1,
+            "at 15, the highest without wraps: attenuation 50.00 dB < 55.00 dB"},
+        recommend_case{"nan_meets_nothing",
+                       {row(10, nan_value, 0.1, 40), row(11, 45, 0.1, 40)},
+                       {40.0, 0.3, nan_value},
+                       11,
+                       "attenuation nan dB"},
+        recommend_case{"everything_wraps",
+                       {row(10, 60, 0.1, 40, 1, 0)},
+                       {40.0, 0.3, nan_value},
+                       -1,
+                       "every precision wraps"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct scan_case {
+  const char* design;
+  std::int32_t recommended;  // with the default targets
+};
+
+class ScanDesign : public ::testing::TestWithParam<scan_case> {};
+
+// The scan over real designs: its own figures at the recommendation meet the targets,
+// the precision below does not, and the choice is the expected one.
+TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
+  const scan_case& c = GetParam();
+  const std::vector<float> taps = load_taps(c.design);
+  science_options o;
+  o.tones = {100, 50, 4000};
+  o.sweep_step = 100;
+  o.threads = 2;
+  scan_report r;
+  std::string message;
+  const precision_targets defaults{nan_value, nan_value, nan_value};
+  ASSERT_TRUE(run_scan(taps, o, defaults, r, message)) << message;
+  ASSERT_EQ(r.rows.size(), 31U);
+  EXPECT_NEAR(r.targets.min_attenuation_db, r.taps_figures.worst_attenuation_db - 1.0, 1e-9);
+  EXPECT_EQ(r.choice.precision, c.recommended) << r.choice.reason;
+  EXPECT_EQ(r.wrap_free_limit, largest_wrap_free_precision(taps));
+  for (const precision_row& row : r.rows) {
+    EXPECT_EQ(row.wrap_free, row.precision <= r.wrap_free_limit) << row.precision;
+    if (row.wrap_free) {
+      EXPECT_EQ(row.waveform_wraps, 0) << row.precision;
+      EXPECT_EQ(row.sweep_wraps, 0) << row.precision;
+    }
+  }
+  const std::vector<std::string> lines = scan_lines(r);
+  ASSERT_GE(lines.size(), 2U);
+  EXPECT_EQ(lines[lines.size() - 2],
+            "recommended precision: " +
+                (c.recommended >= 0 ? std::to_string(c.recommended) : std::string("none")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ScanDesign,
+                         ::testing::Values(scan_case{"kaiser_lp_255", -1},
+                                           scan_case{"kaiser_bp_119", 15},
+                                           scan_case{"remez_lp_63", 12},
+                                           scan_case{"remez_bp_95", 14},
+                                           scan_case{"firls_bs_81", 13}),
+                         [](const auto& p) { return std::string(p.param.design); });
+
+}  // namespace
+}  // namespace fixfir
