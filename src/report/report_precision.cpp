@@ -6,8 +6,10 @@
 #include <limits>
 #include <new>
 
+#include "exact_sum.h"
 #include "fir_engine.h"
 #include "quantizer.h"
+#include "vector_clones.h"
 
 namespace fixfir {
 
@@ -22,33 +24,9 @@ std::uint64_t magnitude(std::int32_t c) noexcept {
                : static_cast<std::uint64_t>(c);
 }
 
-// An exact sum of products of two 32-bit values, kept as high · 2^64 + low: a sum of
-// many such products can pass the 64-bit range.
-struct wide_sum {
-  std::int64_t high = 0;
-  std::uint64_t low = 0;
-};
-
-void add_product(wide_sum& sum, std::int64_t p) noexcept {
-  const std::uint64_t before = sum.low;
-  sum.low = before + static_cast<std::uint64_t>(p);
-  if (p >= 0 && sum.low < before) ++sum.high;
-  if (p < 0 && sum.low > before) --sum.high;
-}
-
-bool equals_int32(const wide_sum& sum, std::int32_t a) noexcept {
-  return sum.high == (a < 0 ? -1 : 0) &&
-         sum.low == static_cast<std::uint64_t>(static_cast<std::int64_t>(a));
-}
-
 // Σ c[j] · s[n - j] over j ≤ n exactly, modulo 2^64. Callers make sure the true sum
 // stays within 64 bits, so that this is the sum itself.
-#if defined(FIXFIR_PORTABLE_KERNELS) || !defined(__x86_64__)
-#define FIXFIR_REPORT_CLONES
-#else
-#define FIXFIR_REPORT_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
-#endif
-FIXFIR_REPORT_CLONES std::uint64_t dot_64(const std::int32_t* c, const std::int32_t* newest,
+FIXFIR_KERNEL_CLONES std::uint64_t dot_64(const std::int32_t* c, const std::int32_t* newest,
                                           std::size_t count) noexcept {
   std::uint64_t sum = 0;
   for (std::size_t j = 0; j < count; ++j) {
