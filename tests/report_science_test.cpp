@@ -567,7 +567,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ScanDesign,
                                            scan_case{"kaiser_bp_119", 15},
                                            scan_case{"remez_lp_63", 12},
                                            scan_case{"remez_bp_95", 14},
-                                           scan_case{"firls_bs_81", 13}),
+                                           scan_case{"firls_bs_81", 11}),
                          [](const auto& p) { return std::string(p.param.design); });
 
 }  // namespace
