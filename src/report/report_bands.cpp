@@ -4,8 +4,10 @@
 #include <cmath>
 #include <complex>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace fixfir {
 
@@ -175,6 +177,391 @@ void levels_in(const response_points& points, band b, double& low, double& high,
   }
 }
 
+// ---- Least-squares band edges --------------------------------------------------------
+
+constexpr std::size_t least_squares_taps_limit = 2047;
+// Equations beyond the fitted unknowns, so that a fit is a finding rather than a given.
+constexpr std::size_t spare_equations = 4;
+// The most that rounding the taps may explain of the largest band's terms. A windowed or
+// equiripple design leaves a residual of a tenth of its terms or more, a least-squares
+// one no more than its rounding: a hundredth keeps the two ten times apart. Long designs
+// of some 80 dB and more round by more than that and keep their inferred bands.
+constexpr double largest_rounding_share = 0.01;
+constexpr int refine_steps = 30;
+constexpr int step_halvings = 8;
+// Where in its transition each edge starts (the lower edge's share of the way, then the
+// upper's): first the inferred bands themselves. Short tap sets have wide transitions
+// that the inferred bands say little about; up to `few_equations` equations the fit
+// tries the others too.
+constexpr double starts_in_gap[][2] = {
+    {0.0, 1.0}, {1.0 / 3.0, 2.0 / 3.0}, {1.0 / 6.0, 5.0 / 6.0}, {0.25, 0.5}, {0.5, 0.75}};
+constexpr std::size_t few_equations = 64;
+// Points an edge's transition is searched at before the crossing is bisected.
+constexpr std::size_t edge_search_points = 32;
+constexpr int bisections = 40;
+
+// The zero-phase amplitude of symmetric taps, A(f) = Σ a[k] cos(2π f (k + o) / 16000).
+struct amplitude {
+  std::vector<double> a;
+  std::vector<double> rounding;  // the most a[k] moved when its tap was rounded to float
+  std::size_t half_offset = 0;   // 2·o: 0 for an odd count, 1 for an even one
+};
+
+bool symmetric_amplitude(std::span<const float> taps, amplitude& out) {
+  const std::size_t n = taps.size();
+  for (std::size_t j = 0; j < n; ++j) {
+    if (!std::isfinite(taps[j]) || taps[j] != taps[n - 1 - j]) return false;
+  }
+  const std::size_t count = (n + 1) / 2;
+  out.half_offset = n % 2 == 0 ? 1 : 0;
+  out.a.resize(count);
+  out.rounding.resize(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    const float t = taps[count - 1 - k];
+    const float size = std::fabs(t);
+    const double half_ulp =
+        (static_cast<double>(std::nextafter(size, std::numeric_limits<float>::infinity())) -
+         static_cast<double>(size)) /
+        2.0;
+    const double twice = out.half_offset == 0 && k == 0 ? 1.0 : 2.0;  // the middle tap once
+    out.a[k] = twice * static_cast<double>(t);
+    out.rounding[k] = twice * half_ulp;
+  }
+  return true;
+}
+
+// e^(iπ e / 16000), the turn by which the sines below step from one index to the next.
+std::complex<double> half_turn(double e) {
+  const double turns = e / (4.0 * NYQUIST_HZ);
+  const double angle = 2.0 * pi * (turns - std::floor(turns));
+  return {std::cos(angle), std::sin(angle)};
+}
+
+// s[q] = ∫_0^e cos(2π f (q / 2) / 16000) df for q = 0 … s.size() − 1. The sines come from
+// repeated turns rather than a call each: the error grows by about an ulp a step, far
+// below the float rounding of the taps that decides a fit.
+void sine_integrals(double e, std::vector<double>& s) {
+  s[0] = e;
+  const std::complex<double> step = half_turn(e);
+  std::complex<double> z = step;
+  for (std::size_t q = 1; q < s.size(); ++q, z *= step) {
+    const double d = static_cast<double>(q) / 2.0;
+    s[q] = z.imag() * (2.0 * NYQUIST_HZ) / (2.0 * pi * d);
+  }
+}
+
+// The normal equations' integrals from 0 to one band edge for k < rows, where
+// c_k(f) = cos(2π f (k + o) / 16000).
+struct edge_terms {
+  std::vector<double> sines;  // sine_integrals at the edge, q up to 4 · a.size()
+  std::vector<double> area;   // ∫_0^e A(f) c_k(f) df
+  std::vector<double> basis;  // ∫_0^e c_k(f) df
+};
+
+// cos x cos y = (cos(x − y) + cos(x + y)) / 2 turns each integral into sine integrals.
+void integrate_to(const amplitude& amp, double e, std::size_t rows, edge_terms& out) {
+  const std::size_t count = amp.a.size();
+  const std::size_t h = amp.half_offset;
+  out.sines.resize(4 * count);
+  out.area.resize(rows);
+  out.basis.resize(rows);
+  sine_integrals(e, out.sines);
+  for (std::size_t k = 0; k < rows; ++k) {
+    double sum = 0.0;
+    for (std::size_t m = 0; m < count; ++m) {
+      const std::size_t difference = m > k ? m - k : k - m;
+      sum += amp.a[m] * (out.sines[2 * difference] + out.sines[2 * (m + k) + 2 * h]);
+    }
+    out.area[k] = sum / 2.0;
+    out.basis[k] = out.sines[2 * k + h];
+  }
+}
+
+// ∫_0^e A(f) df.
+double amplitude_area(const amplitude& amp, double e) {
+  double sum = 0.0;
+  const std::complex<double> step = half_turn(e);
+  const std::complex<double> full = step * step;
+  std::complex<double> z = amp.half_offset == 0 ? std::complex<double>(1.0, 0.0) : step;
+  for (std::size_t k = 0; k < amp.a.size(); ++k, z *= full) {
+    const double d = static_cast<double>(2 * k + amp.half_offset) / 2.0;
+    sum += d == 0.0 ? amp.a[k] * e : amp.a[k] * z.imag() * (2.0 * NYQUIST_HZ) / (2.0 * pi * d);
+  }
+  return sum;
+}
+
+double norm(const std::vector<double>& v) {
+  double sum = 0.0;
+  for (double x : v) sum += x * x;
+  return std::sqrt(sum);
+}
+
+// x minimising ‖Σ x[i] columns[i] − target‖, by Householder QR. False when the columns
+// are (nearly) dependent.
+bool least_squares(std::vector<std::vector<double>> columns, std::vector<double> target,
+                   std::vector<double>& x) {
+  const std::size_t n = columns.size();
+  const std::size_t rows = target.size();
+  if (n == 0 || n > rows) return false;
+  for (std::size_t j = 0; j < n; ++j) {
+    std::vector<double>& c = columns[j];
+    const double whole = norm(c);
+    double below = 0.0;
+    for (std::size_t i = j; i < rows; ++i) below += c[i] * c[i];
+    below = std::sqrt(below);
+    if (!(below > 1e-12 * whole)) {
+      return false;
+    }
+    const double alpha = c[j] > 0.0 ? -below : below;
+    std::vector<double> v(c.begin() + static_cast<std::ptrdiff_t>(j), c.end());
+    v[0] -= alpha;
+    double vv = 0.0;
+    for (double e : v) vv += e * e;
+    auto reflect = [&](std::vector<double>& y) {
+      double dot = 0.0;
+      for (std::size_t i = 0; i < v.size(); ++i) dot += v[i] * y[j + i];
+      const double tau = 2.0 * dot / vv;
+      for (std::size_t i = 0; i < v.size(); ++i) y[j + i] -= tau * v[i];
+    };
+    for (std::size_t l = j + 1; l < n; ++l) reflect(columns[l]);
+    reflect(target);
+    c[j] = alpha;
+  }
+  x.assign(n, 0.0);
+  for (std::size_t j = n; j-- > 0;) {
+    double sum = target[j];
+    for (std::size_t l = j + 1; l < n; ++l) sum -= columns[l][j] * x[l];
+    x[j] = sum / columns[j][j];
+  }
+  return true;
+}
+
+// A plan's bands in frequency order as edges (band j spans edges[2j] to edges[2j + 1]),
+// when they alternate between pass and stop bands from 0 to 8000 Hz.
+bool plan_edges(const band_plan& plan, std::vector<double>& edges, std::vector<bool>& passing) {
+  std::vector<std::pair<band, bool>> bands;
+  for (const band& b : plan.passbands) bands.emplace_back(b, true);
+  for (const band& b : plan.stopbands) bands.emplace_back(b, false);
+  std::sort(bands.begin(), bands.end(),
+            [](const auto& x, const auto& y) { return x.first.low < y.first.low; });
+  if (bands.size() < 2 || bands.front().first.low != 0.0 || bands.back().first.high != NYQUIST_HZ)
+    return false;
+  for (std::size_t j = 0; j < bands.size(); ++j) {
+    if (!(bands[j].first.low < bands[j].first.high)) return false;
+    if (j > 0 &&
+        (bands[j].second == bands[j - 1].second || !(bands[j - 1].first.high < bands[j].first.low)))
+      return false;
+    edges.push_back(bands[j].first.low);
+    edges.push_back(bands[j].first.high);
+    passing.push_back(bands[j].second);
+  }
+  return true;
+}
+
+// A least-squares fit of the bands to the normal equations.
+struct band_fit {
+  std::vector<double> edges;
+  std::vector<edge_terms> terms;  // at each edge
+  std::vector<double> weight;     // w_j, 1 for the lowest band
+  std::vector<double> level;      // w_j D_j (0 in a stop band)
+  std::vector<double> residual;   // Σ_j w_j ∫_{B_j} (A − D_j) c_k
+  double size = 0.0;              // ‖residual‖
+};
+
+struct band_problem {
+  amplitude amp;
+  std::vector<bool> passing;
+  std::vector<double> lowest;   // each inner edge's range: the transition between the
+  std::vector<double> highest;  // inferred bands
+  std::size_t rows = 0;         // the equations fitted: k = 0 … rows − 1
+};
+
+// Column j of the band terms: ∫_{B_j} A c_k, or ∫_{B_j} c_k with `basis`, k < rows.
+std::vector<double> band_integral(const band_fit& fit, std::size_t j, bool basis,
+                                  std::size_t rows) {
+  const edge_terms& low = fit.terms[2 * j];
+  const edge_terms& high = fit.terms[2 * j + 1];
+  std::vector<double> v(rows);
+  for (std::size_t k = 0; k < v.size(); ++k)
+    v[k] = basis ? high.basis[k] - low.basis[k] : high.area[k] - low.area[k];
+  return v;
+}
+
+// The weights and levels that best fit `fit`'s edges (their terms already computed), with
+// one more column per entry of `extra`; the extra columns' coefficients go to `extra_x`.
+bool fit_weights(const band_problem& p, band_fit& fit,
+                 const std::vector<std::vector<double>>& extra, std::vector<double>& extra_x) {
+  const std::size_t bands = p.passing.size();
+  std::vector<std::vector<double>> columns;
+  for (std::size_t j = 1; j < bands; ++j) columns.push_back(band_integral(fit, j, false, p.rows));
+  for (std::size_t j = 0; j < bands; ++j) {
+    if (!p.passing[j]) continue;
+    std::vector<double> c = band_integral(fit, j, true, p.rows);
+    for (double& v : c) v = -v;
+    columns.push_back(std::move(c));
+  }
+  const std::size_t fitted = columns.size();
+  columns.insert(columns.end(), extra.begin(), extra.end());
+  const std::vector<double> first = band_integral(fit, 0, false, p.rows);
+  std::vector<double> target = first;
+  for (double& v : target) v = -v;
+  std::vector<double> x;
+  if (!least_squares(columns, target, x)) return false;
+  fit.weight.assign(bands, 1.0);
+  fit.level.assign(bands, 0.0);
+  std::size_t i = 0;
+  for (std::size_t j = 1; j < bands; ++j) fit.weight[j] = x[i++];
+  for (std::size_t j = 0; j < bands; ++j) {
+    if (p.passing[j]) fit.level[j] = x[i++];
+  }
+  extra_x.assign(x.begin() + static_cast<std::ptrdiff_t>(fitted), x.end());
+  // The residual of the weights and levels alone.
+  fit.residual = first;
+  for (std::size_t l = 0; l < fitted; ++l) {
+    for (std::size_t k = 0; k < target.size(); ++k) fit.residual[k] += x[l] * columns[l][k];
+  }
+  fit.size = norm(fit.residual);
+  return true;
+}
+
+// Computes the terms at `fit.edges` and fits the weights to them.
+bool fit_at(const band_problem& p, band_fit& fit) {
+  fit.terms.resize(fit.edges.size());
+  for (std::size_t i = 0; i < fit.edges.size(); ++i) {
+    // 0 and 8000 Hz do not move: their terms are computed once.
+    const bool outer = i == 0 || i + 1 == fit.edges.size();
+    if (!outer || fit.terms[i].area.size() < p.rows)
+      integrate_to(p.amp, fit.edges[i], p.rows, fit.terms[i]);
+  }
+  std::vector<double> unused;
+  return fit_weights(p, fit, {}, unused);
+}
+
+// The edge in [lowest, highest] nearest `from` where ∫_from^edge (A(f) − level) df = step,
+// or where that integral comes nearest to it.
+double move_edge(const amplitude& amp, double from, double level, double step, double lowest,
+                 double highest) {
+  const double target = amplitude_area(amp, from) - level * from + step;
+  auto miss = [&](double e) { return amplitude_area(amp, e) - level * e - target; };
+  std::vector<double> x(edge_search_points + 1);
+  for (std::size_t i = 0; i <= edge_search_points; ++i)
+    x[i] = lowest +
+           (highest - lowest) * static_cast<double>(i) / static_cast<double>(edge_search_points);
+  x.push_back(from);
+  std::sort(x.begin(), x.end());
+  std::vector<double> m(x.size());
+  for (std::size_t i = 0; i < x.size(); ++i) m[i] = x[i] == from ? -step : miss(x[i]);
+  // The crossing nearest `from`, else the point that comes nearest.
+  std::size_t nearest = x.size();
+  double distance = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i + 1 < x.size(); ++i) {
+    if ((m[i] <= 0.0) == (m[i + 1] <= 0.0)) continue;
+    const double d = from < x[i] ? x[i] - from : from > x[i + 1] ? from - x[i + 1] : 0.0;
+    if (d < distance) {
+      distance = d;
+      nearest = i;
+    }
+  }
+  if (nearest == x.size()) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < x.size(); ++i) {
+      if (std::fabs(m[i]) < std::fabs(m[best])) best = i;
+    }
+    return x[best];
+  }
+  double a = x[nearest];
+  double b = x[nearest + 1];
+  const bool low_side = m[nearest] <= 0.0;
+  for (int n = 0; n < bisections; ++n) {
+    const double mid = (a + b) / 2.0;
+    ((miss(mid) <= 0.0) == low_side ? a : b) = mid;
+  }
+  return (a + b) / 2.0;
+}
+
+// Gauss–Newton steps on the edges. Moving edge e of band j to e' changes the residual by
+// ±∫_e^e' (w_j A(f) − level_j) c_k(f) df ≈ ±w_j c_k(e) ∫_e^e' (A(f) − level_j / w_j) df:
+// linear in the weights, the levels and that last integral together, so each step solves
+// for all of them at once and then finds the edge whose integral it asks for.
+bool refine(const band_problem& p, band_fit& fit) {
+  if (!fit_at(p, fit)) return false;
+  const std::size_t inner = fit.edges.size() - 2;
+  for (int step = 0; step < refine_steps; ++step) {
+    std::vector<std::vector<double>> edge_columns(inner, std::vector<double>(p.rows));
+    for (std::size_t i = 0; i < inner; ++i) {
+      const double e = fit.edges[i + 1];
+      const double sign = (i + 1) % 2 == 1 ? 1.0 : -1.0;  // a band's high edge, or its low one
+      for (std::size_t k = 0; k < p.rows; ++k) {
+        const double turns =
+            e * static_cast<double>(2 * k + p.amp.half_offset) / (4.0 * NYQUIST_HZ);
+        edge_columns[i][k] = sign * std::cos(2.0 * pi * (turns - std::floor(turns)));
+      }
+    }
+    band_fit linear = fit;
+    std::vector<double> moves;
+    if (!fit_weights(p, linear, edge_columns, moves)) return true;
+    bool moved = false;
+    double share = 1.0;
+    for (int halving = 0; halving < step_halvings && !moved; ++halving, share /= 2.0) {
+      band_fit next = fit;
+      for (std::size_t i = 0; i < inner; ++i) {
+        const std::size_t j = (i + 1) / 2;
+        const double w = linear.weight[j];
+        if (!(w > 0.0)) continue;
+        next.edges[i + 1] = move_edge(p.amp, fit.edges[i + 1], linear.level[j] / w,
+                                      share * moves[i] / w, p.lowest[i], p.highest[i]);
+      }
+      if (!std::is_sorted(next.edges.begin(), next.edges.end()) ||
+          std::adjacent_find(next.edges.begin(), next.edges.end()) != next.edges.end())
+        continue;
+      if (fit_at(p, next) && next.size < fit.size) {
+        fit = std::move(next);
+        moved = true;
+      }
+    }
+    if (!moved) break;
+  }
+  return true;
+}
+
+// The most that rounding the taps to float can move the residual: ‖|Q| u‖, where
+// Q[k][m] = Σ_j w_j ∫_{B_j} c_k c_m is the equations' matrix and u the rounding bounds.
+double rounding_bound(const band_problem& p, const band_fit& fit) {
+  const std::size_t count = p.amp.a.size();
+  const std::size_t h = p.amp.half_offset;
+  std::vector<double> weighted(4 * count, 0.0);
+  for (std::size_t j = 0; j < p.passing.size(); ++j) {
+    for (std::size_t q = 0; q < weighted.size(); ++q)
+      weighted[q] += fit.weight[j] * (fit.terms[2 * j + 1].sines[q] - fit.terms[2 * j].sines[q]);
+  }
+  double sum = 0.0;
+  for (std::size_t k = 0; k < count; ++k) {
+    double row = 0.0;
+    for (std::size_t m = 0; m < count; ++m) {
+      const std::size_t difference = m > k ? m - k : k - m;
+      row += std::fabs(weighted[2 * difference] + weighted[2 * (m + k) + 2 * h]) / 2.0 *
+             p.amp.rounding[m];
+    }
+    sum += row * row;
+  }
+  return std::sqrt(sum);
+}
+
+// Whether the fit is the design: see refine_least_squares_bands.
+bool fits_the_design(const band_problem& p, const band_fit& fit) {
+  double largest_terms = 0.0;
+  for (std::size_t j = 0; j < p.passing.size(); ++j) {
+    if (!(fit.weight[j] > 0.0) || (p.passing[j] && !(fit.level[j] > 0.0))) return false;
+    std::vector<double> terms = band_integral(fit, j, false, p.rows);
+    const std::vector<double> basis = band_integral(fit, j, true, p.rows);
+    for (std::size_t k = 0; k < terms.size(); ++k)
+      terms[k] = fit.weight[j] * terms[k] - fit.level[j] * basis[k];
+    largest_terms = std::max(largest_terms, norm(terms));
+  }
+  const double rounding = rounding_bound(p, fit);
+  return fit.size <= rounding && rounding <= largest_rounding_share * largest_terms;
+}
+
 }  // namespace
 
 std::size_t dense_grid_size(std::size_t taps) noexcept {
@@ -283,6 +670,51 @@ band_plan infer_bands(const dense_response& response) {
     a = b + 1;
   }
   return plan;
+}
+
+bool refine_least_squares_bands(std::span<const float> taps, band_plan& plan) noexcept {
+  try {
+    if (taps.size() > least_squares_taps_limit) return false;
+    band_problem p;
+    band_fit fit;
+    if (!plan_edges(plan, fit.edges, p.passing) || !symmetric_amplitude(taps, p.amp)) return false;
+    std::size_t levels = 0;
+    for (bool passing : p.passing) levels += passing ? 1 : 0;
+    const std::size_t unknowns = p.passing.size() - 1 + levels + fit.edges.size() - 2;
+    if (p.amp.a.size() < unknowns + spare_equations) return false;
+    for (std::size_t i = 1; i + 1 < fit.edges.size(); ++i) {
+      const std::size_t transition = (i - 1) / 2;
+      p.lowest.push_back(fit.edges[2 * transition + 1]);
+      p.highest.push_back(fit.edges[2 * transition + 2]);
+    }
+    const std::size_t equations = p.amp.a.size();
+    bool found = false;
+    const std::size_t starts = equations <= few_equations ? std::size(starts_in_gap) : 1;
+    for (std::size_t start = 0; start < starts && !found; ++start) {
+      for (std::size_t i = 1; i + 1 < fit.edges.size(); ++i) {
+        const double share = starts_in_gap[start][(i + 1) % 2];
+        fit.edges[i] = p.lowest[i - 1] + share * (p.highest[i - 1] - p.lowest[i - 1]);
+      }
+      // The first equations vary slowly with the edges and find them from further away;
+      // the rest, added a doubling at a time, pin them down.
+      bool refined = true;
+      for (p.rows = unknowns + spare_equations; refined; p.rows = std::min(equations, 2 * p.rows)) {
+        refined = refine(p, fit);
+        if (p.rows == equations) break;
+      }
+      found = refined && fits_the_design(p, fit);
+    }
+    if (!found) return false;
+    std::vector<band> passbands;
+    std::vector<band> stopbands;
+    for (std::size_t j = 0; j < p.passing.size(); ++j)
+      (p.passing[j] ? passbands : stopbands).push_back({fit.edges[2 * j], fit.edges[2 * j + 1]});
+    plan.passbands = std::move(passbands);
+    plan.stopbands = std::move(stopbands);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 bool parse_band(std::string_view text, band& out, std::string& message) {

@@ -212,7 +212,9 @@ bool setup_bands(std::span<const float> taps, const band_plan& given, band_setup
     message = "out of memory";
     return false;
   }
-  const band_plan inferred = infer_bands(setup.response);
+  band_plan inferred = infer_bands(setup.response);
+  // A least-squares design's edges lie outside the bands its response shows.
+  if (!given.passbands_given || !given.stopbands_given) refine_least_squares_bands(taps, inferred);
   setup.plan = inferred;
   if (given.passbands_given) {
     setup.plan.passbands = given.passbands;
