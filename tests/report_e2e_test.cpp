@@ -1,6 +1,7 @@
 // fixfir-report run as a program in scratch directories.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -446,6 +447,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot did not finish waves.png"},
         picture_run{"one_picture_missing", "out", "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.png\n",
                     "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot did not finish waves.png"},
+        // Ctrl-C while gnuplot runs: the run still ends by the signal, with nothing left.
+        picture_run{"interrupted", "out", "#!/bin/sh\nkill -INT $PPID\nexec sleep 5\n",
+                    "PATH=\"@/bin:$PATH\"", "", 128 + SIGINT, false, ""},
         // Empty PATH entries do not stand for the working folder and its gnuplot.
         picture_run{"empty_path_entries", "out", partial_then_fail, "PATH=:/nonexistent:", "", 0,
                     false, "gnuplot not found"},

@@ -330,6 +330,9 @@ TEST(WrapFree, KnownCases) {
   EXPECT_EQ(largest_wrap_free_precision(std::vector<float>{0.5F, -0.5F}), 15);
   EXPECT_EQ(largest_wrap_free_precision(std::vector<float>{0.0F}), HIGHEST_PRECISION);
   EXPECT_EQ(largest_wrap_free_precision(std::vector<float>{2.0F, -2.0F}), 14);
+  // From precision 29 on, 4.0 does not fit a coefficient (at 30 it wraps to 0).
+  EXPECT_EQ(largest_wrap_free_precision(std::vector<float>{4.0F, 4.0F}), 13);
+  EXPECT_FALSE(wrap_bound_at(std::vector<float>{4.0F, 4.0F}, 30).wrap_free);
   EXPECT_NEAR(wrap_bound_at(std::vector<float>{0.5F, 0.5F}, 10).headroom_bits, 11.0, 1e-6);
 }
 

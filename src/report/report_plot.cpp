@@ -1,6 +1,7 @@
 #include "report_plot.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +81,45 @@ constexpr const char* script_name = "plot.gp";
 constexpr const char* log_name = "gnuplot.log";
 
 std::string error_text(int error) { return std::strerror(error); }
+
+// An interrupt (Ctrl-C, a hang-up, a plain kill) while pictures are being made is held
+// back until the temporary folder and any staged picture are removed: the handler notes
+// the signal and passes it on to gnuplot, and the guard's end raises it again with its
+// default action, so the run still ends as the signal asked.
+volatile std::sig_atomic_t interrupting_signal = 0;
+volatile std::sig_atomic_t gnuplot_pid = 0;
+constexpr int held_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+extern "C" void hold_interrupt(int sig) {
+  const int saved = errno;
+  interrupting_signal = sig;
+  if (gnuplot_pid > 0) kill(static_cast<pid_t>(gnuplot_pid), sig);
+  errno = saved;
+}
+
+struct interrupt_guard {
+  struct sigaction earlier[std::size(held_signals)] = {};
+  interrupt_guard() {
+    interrupting_signal = 0;
+    struct sigaction hold {};
+    hold.sa_handler = hold_interrupt;
+    sigemptyset(&hold.sa_mask);
+    for (std::size_t i = 0; i < std::size(held_signals); ++i) {
+      sigaction(held_signals[i], &hold, &earlier[i]);
+    }
+  }
+  interrupt_guard(const interrupt_guard&) = delete;
+  interrupt_guard& operator=(const interrupt_guard&) = delete;
+  ~interrupt_guard() {
+    for (std::size_t i = 0; i < std::size(held_signals); ++i) {
+      sigaction(held_signals[i], &earlier[i], nullptr);
+    }
+    if (interrupting_signal != 0) {
+      std::signal(interrupting_signal, SIG_DFL);
+      raise(interrupting_signal);
+    }
+  }
+};
 
 // A private folder under the temporary folder, removed with everything in it at the end.
 struct temp_folder {
@@ -171,6 +212,8 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::str
     _exit(127);
   }
   const int fork_error = errno;
+  if (pid > 0) gnuplot_pid = pid;
+  if (pid > 0 && interrupting_signal != 0) kill(pid, interrupting_signal);  // came before
   close(null_fd);
   close(log_fd);
   close(report[1]);
@@ -188,9 +231,15 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::str
   int raw = 0;
   while (waitpid(pid, &raw, 0) < 0) {
     if (errno != EINTR) {
+      gnuplot_pid = 0;
       message = "lost track of gnuplot: " + error_text(errno);
       return false;
     }
+  }
+  gnuplot_pid = 0;
+  if (interrupting_signal != 0) {
+    message = "interrupted";
+    return false;
   }
   if (got == static_cast<ssize_t>(sizeof exec_error)) {
     message = "cannot run " + gnuplot + ": " + error_text(exec_error);
@@ -316,6 +365,7 @@ bool draw_pictures(const std::string& gnuplot, const std::string& script,
                    const std::vector<std::string>& png_names, const std::string& dir,
                    std::string& message) {
   namespace fs = std::filesystem;
+  const interrupt_guard guard;  // ends last: after the folder and staged files are gone
   temp_folder folder;
   if (!make_temp_folder(folder, message)) return false;
   const std::string script_path = folder.path + "/" + script_name;
@@ -339,6 +389,10 @@ bool draw_pictures(const std::string& gnuplot, const std::string& script,
       message = "cannot write " + target + ": " + error_text(EISDIR);
       return false;
     }
+  }
+  if (interrupting_signal != 0) {
+    message = "interrupted";
+    return false;
   }
   staged_files staged;
   for (const std::string& name : png_names) {

@@ -115,18 +115,32 @@ std::string targets_text(const precision_targets& t) {
 wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) noexcept {
   wrap_bound b;
   b.precision = precision;
+  // A tap whose scaled value does not fit 32 bits wraps when it is converted (4.0 at
+  // precision 30 becomes 0), so the bound sums the values the taps truncate to, not the
+  // wrapped coefficients: a filter whose coefficients wrapped is never called wrap-free.
+  const double scale = std::ldexp(1.0, precision);
+  double sum = 0.0;
+  bool coefficients_wrap = false;
   for (const float& tap : taps) {
-    std::int32_t c = 0;
-    quantize_taps(precision, 1, &tap, &c);
-    b.coefficient_sum += magnitude(c);
+    const double truncated = std::trunc(scale * static_cast<double>(tap));  // exact
+    if (std::isfinite(truncated)) {
+      sum += std::fabs(truncated);
+      coefficients_wrap = coefficients_wrap || std::fabs(truncated) > largest_int32 + 1.0;
+    } else {
+      std::int32_t c = 0;
+      quantize_taps(precision, 1, &tap, &c);
+      sum += static_cast<double>(magnitude(c));
+    }
   }
+  // Exact below 2^53; beyond that it is far past every limit anyway.
+  b.coefficient_sum =
+      sum < 0x1p63 ? static_cast<std::uint64_t>(sum) : std::numeric_limits<std::uint64_t>::max();
   const std::uint64_t limit =
       precision >= 0 && precision < 31 ? (std::uint64_t{0x7FFFFFFF} >> precision) : 0;
-  b.wrap_free = b.coefficient_sum <= limit;
-  b.headroom_bits = b.coefficient_sum == 0 ? std::numeric_limits<double>::infinity()
-                                           : std::log2(largest_int32) -
-                                                 std::log2(static_cast<double>(b.coefficient_sum)) -
-                                                 static_cast<double>(precision);
+  b.wrap_free = !coefficients_wrap && b.coefficient_sum <= limit;
+  b.headroom_bits =
+      sum == 0.0 ? std::numeric_limits<double>::infinity()
+                 : std::log2(largest_int32) - std::log2(sum) - static_cast<double>(precision);
   return b;
 }
 

@@ -22,8 +22,10 @@ inline constexpr std::int32_t HIGHEST_PRECISION = 30;
 /// coefficients reaches it). Below 2^31 no input can wrap the accumulator.
 struct wrap_bound {
   std::int32_t precision = 0;
-  std::uint64_t coefficient_sum = 0;  ///< Σ |c[j]| of the taps quantized at this precision
-  bool wrap_free = false;             ///< Σ |c[j]| · 2^P ≤ 2^31 - 1
+  /// Σ |trunc(2^P · tap)| over the taps: the quantized coefficients' Σ |c[j]| when none
+  /// wraps on conversion, larger when one does (such a filter is never wrap-free)
+  std::uint64_t coefficient_sum = 0;
+  bool wrap_free = false;      ///< Σ |c[j]| · 2^P ≤ 2^31 - 1
   double headroom_bits = 0.0;  ///< log2((2^31 - 1) / (Σ |c[j]| · 2^P)); below 0 it can wrap
 };
 
