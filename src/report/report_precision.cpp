@@ -204,13 +204,13 @@ std::size_t steady_fit_start(std::size_t taps, std::size_t samples) noexcept {
   return samples > STEADY_FIT_SAMPLES ? std::max(full, samples - STEADY_FIT_SAMPLES) : full;
 }
 
-bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& basis,
+bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
                      std::size_t from) noexcept {
   try {
     basis.frequency = frequency;
     basis.sine.resize(samples);
     basis.cosine.resize(samples);
-    const double f = static_cast<double>(frequency);
+    const double f = frequency;
     double t = 0.0;
     for (std::size_t n = 0; n < samples; ++n) {
       const double argument = (f * t) * TWO_PI;

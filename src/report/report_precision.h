@@ -83,7 +83,7 @@ inline constexpr std::size_t STEADY_FIT_SAMPLES = 256;
 /// The sine of the sweep at one frequency, and its cosine, on the sweep's clock
 /// (t accumulated by t += 6.25e-05, argument (f × t) × 6.283185307179586).
 struct sine_basis {
-  std::int32_t frequency = 0;
+  double frequency = 0.0;
   std::vector<double> sine;
   std::vector<double> cosine;
 };
@@ -91,7 +91,7 @@ struct sine_basis {
 /// Fills `basis` for `samples` samples at `frequency` on the sweep's clock; sines and
 /// cosines only from `from` on, where a fit starts (those before are 0). False when memory
 /// runs out.
-[[nodiscard]] bool make_sine_basis(std::int32_t frequency, std::size_t samples, sine_basis& basis,
+[[nodiscard]] bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
                                    std::size_t from = 0) noexcept;
 
 /// The amplitude of the least-squares fit a · sin + b · cos to `output[first ..]` (the

@@ -124,7 +124,7 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
       // Only the quantized samples are needed: the guarded sines give them without a
       // std::sin call for nearly every sample, and exactly.
       const fir_lane lane = workspace_lane(r.ws, worker);
-      guarded_sine_samples(static_cast<double>(b.frequency), r.ws.times.begin() + from, r.ws.scale,
+      guarded_sine_samples(b.frequency, r.ws.times.begin() + from, r.ws.scale,
                            lane.quantized + from, samples - from);
       workspace_convolve(r.ws, worker, output, outputs);
       return lane;
@@ -361,7 +361,121 @@ bool quantize_into(std::span<const float> taps, std::int32_t precision,
 
 std::string signed_text(const char* f, double v) { return format(f, v); }
 
+// The points of a series of the sweep, with `extra` points (frequency, level) among them.
+response_points merged_points(const precision_sweeps& sweeps, const std::vector<double>& series,
+                              std::span<const double> extra_frequency,
+                              std::span<const double> extra_level) {
+  const response_points swept = sweep_series_points(sweeps, series);
+  std::vector<std::pair<double, double>> all;
+  for (std::size_t i = 0; i < swept.frequency.size(); ++i)
+    all.emplace_back(swept.frequency[i], swept.magnitude[i]);
+  for (std::size_t i = 0; i < extra_frequency.size() && i < extra_level.size(); ++i)
+    all.emplace_back(extra_frequency[i], extra_level[i]);
+  std::sort(all.begin(), all.end());
+  response_points points;
+  for (const auto& [f, v] : all) {
+    points.frequency.push_back(f);
+    points.magnitude.push_back(v);
+  }
+  return points;
+}
+
+// The steady state of one precision over the plan: at the swept frequencies and where its
+// quantized coefficients' response is worst in each band.
+bool steady_figures(std::span<const float> taps, std::int32_t precision, unsigned threads,
+                    const dense_response& coefficients, const band_plan& plan,
+                    const precision_sweeps& sweeps, const std::vector<double>& swept_steady,
+                    std::vector<double>& extreme_frequency, std::vector<double>& extreme_steady,
+                    band_figures_db& out) {
+  extreme_frequency = band_extremes(coefficients, plan);
+  if (!steady_amplitudes(taps, precision, extreme_frequency, threads, extreme_steady)) return false;
+  out = measure_plan(merged_points(sweeps, swept_steady, extreme_frequency, extreme_steady), plan);
+  return true;
+}
+
 }  // namespace
+
+std::vector<double> band_extremes(const dense_response& coefficients, const band_plan& plan,
+                                  std::size_t per_band) {
+  const std::vector<double>& m = coefficients.magnitude;
+  const double low_limit = SWEEP_FIRST_FREQUENCY;
+  const double high_limit = SWEEP_LAST_FREQUENCY - SWEEP_FIRST_FREQUENCY;
+  std::vector<double> out;
+  auto add = [&](double f) { out.push_back(std::clamp(f, low_limit, high_limit)); };
+  auto scan_band = [&](const band& b, bool dips) {
+    add(b.low);
+    add(b.high);
+    if (m.size() < 3 || !(coefficients.spacing > 0.0)) return;
+    // Grid points strictly inside the band whose neighbours are both lower (tops) or
+    // both higher (dips); a band edge on a slope is covered by the edge itself.
+    std::vector<std::pair<double, std::size_t>> tops;
+    std::vector<std::pair<double, std::size_t>> bottoms;
+    const auto first = static_cast<std::size_t>(std::ceil(b.low / coefficients.spacing));
+    for (std::size_t k = std::max<std::size_t>(first, 1); k + 1 < m.size(); ++k) {
+      if (static_cast<double>(k) * coefficients.spacing > b.high) break;
+      if (m[k] >= m[k - 1] && m[k] >= m[k + 1]) tops.emplace_back(-m[k], k);
+      if (dips && m[k] <= m[k - 1] && m[k] <= m[k + 1]) bottoms.emplace_back(m[k], k);
+    }
+    for (auto* list : {&tops, &bottoms}) {
+      const std::size_t keep = std::min(per_band, list->size());
+      std::partial_sort(list->begin(), list->begin() + static_cast<std::ptrdiff_t>(keep),
+                        list->end());
+      for (std::size_t i = 0; i < keep; ++i)
+        add(static_cast<double>((*list)[i].second) * coefficients.spacing);
+    }
+  };
+  for (const band& b : plan.passbands) scan_band(b, true);
+  for (const band& b : plan.stopbands) scan_band(b, false);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+bool steady_amplitudes(std::span<const float> taps, std::int32_t precision,
+                       std::span<const double> frequencies, unsigned threads,
+                       std::vector<double>& out) noexcept {
+  try {
+    threads = std::max(threads, 1U);
+    out.assign(frequencies.size(), 0.0);
+    std::vector<std::int32_t> coefficients;
+    quantized_filter filter;
+    quantize_into(taps, precision, coefficients, filter);
+    if (std::all_of(coefficients.begin(), coefficients.end(),
+                    [](std::int32_t c) { return c == 0; }))
+      return true;  // every output is 0
+    fir_workspace ws;
+    if (!sweep_workspace_init(ws, filter, threads)) return false;
+    const std::size_t samples = to_size(SWEEP_SAMPLES);
+    const std::size_t met = std::min(taps.size(), samples);
+    const std::size_t fit_start = steady_fit_start(taps.size(), samples);
+    const std::size_t outputs = (samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+    // Only the fit's outputs, from a whole block on, and the samples they meet.
+    const std::size_t first_output = fit_start / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+    const std::size_t first_sample = first_output >= met ? first_output - (met - 1) : 0;
+    std::vector<sine_basis> bases(threads);
+    for (sine_basis& b : bases) {
+      if (!make_sine_basis(0.0, samples, b, fit_start)) return false;
+    }
+    return run_chunks_in_order(
+        frequencies.size(), threads,
+        [&](unsigned worker, std::size_t i) {
+          sine_basis& b = bases[worker];
+          (void)make_sine_basis(frequencies[i], samples, b, fit_start);  // sizes kept
+          const fir_lane lane = workspace_lane(ws, worker);
+          guarded_sine_samples(b.frequency, ws.times.begin() + first_sample, ws.scale,
+                               lane.quantized + first_sample, samples - first_sample);
+          workspace_convolve(ws, worker, first_output, outputs);
+          out[i] = fitted_amplitude(
+              b,
+              std::span<const std::int32_t>(
+                  reinterpret_cast<const std::int32_t*>(lane.accumulators), samples),
+              fit_start, ws.scale);
+        },
+        [](std::size_t) { return true; });
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
 
 bool run_precision_report(std::span<const float> taps, const science_options& options,
                           precision_report& out, std::string& message) {
@@ -379,7 +493,10 @@ bool run_precision_report(std::span<const float> taps, const science_options& op
                           options.progress))
       return false;
     const swept_precision& run = out.sweeps.runs[0];
-    out.figures.steady = measure_plan(sweep_series_points(out.sweeps, run.steady), out.bands.plan);
+    if (!steady_figures(taps, options.precision, options.threads, out.coefficient_response,
+                        out.bands.plan, out.sweeps, run.steady, out.extreme_frequency,
+                        out.extreme_steady, out.figures.steady))
+      return false;
     out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
     out.signal = make_waveform_signal(options.tones);
     out.reference = run_double_model(taps, out.signal.input);
@@ -454,8 +571,12 @@ bool run_scan(std::span<const float> taps, const science_options& options,
       waveform_figures waveform;
       if (!measure_waveform(filter, signal.input, reference, false, waveform)) return false;
       const swept_precision& run = sweeps.runs[k];
-      const band_figures_db steady =
-          measure_plan(sweep_series_points(sweeps, run.steady), out.bands.plan);
+      std::vector<double> extreme_frequency;
+      std::vector<double> extreme_steady;
+      band_figures_db steady;
+      if (!steady_figures(taps, row.precision, options.threads, response, out.bands.plan, sweeps,
+                          run.steady, extreme_frequency, extreme_steady, steady))
+        return false;
       row.waveform_wraps = waveform.wraps;
       row.sweep_wraps = run.wraps;
       row.sweep_frequencies = static_cast<std::int32_t>(sweeps.frequency.size());

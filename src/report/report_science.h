@@ -46,6 +46,22 @@ struct precision_sweeps {
     unsigned threads, bool peaks, precision_sweeps& out,
     const std::function<void(std::size_t, std::size_t)>& progress = {}) noexcept;
 
+/// Frequencies where a fixed-point filter's steady state is worst within `plan`'s bands,
+/// read from its quantized coefficients' dense response |C(f)| / scale (which the steady
+/// state follows up to the truncation noise): every band edge, the `per_band` highest lobe
+/// tops of each band and the `per_band` lowest dips of each pass band, kept within the
+/// sweep's 4 to 7996 Hz, in rising order without repeats.
+[[nodiscard]] std::vector<double> band_extremes(const dense_response& coefficients,
+                                                const band_plan& plan, std::size_t per_band = 8);
+
+/// The steady-state amplitude of `taps` quantized at `precision` at each of `frequencies`
+/// (Hz, any value from 4 to 7996), fitted exactly as `sweep_precisions` fits it: a unit
+/// sine from rest on the sweep's clock, over the last STEADY_FIT_SAMPLES of SWEEP_SAMPLES
+/// samples. False when memory runs out.
+[[nodiscard]] bool steady_amplitudes(std::span<const float> taps, std::int32_t precision,
+                                     std::span<const double> frequencies, unsigned threads,
+                                     std::vector<double>& out) noexcept;
+
 /// The measurable points of one series of a sweep (8000 Hz, sampled at its zero
 /// crossings, is left out).
 [[nodiscard]] response_points sweep_series_points(const precision_sweeps& sweeps,
@@ -67,7 +83,7 @@ struct band_setup {
 struct response_figures {
   band_figures_db taps;          ///< unquantized taps, dense grid
   band_figures_db coefficients;  ///< quantized coefficients, exact arithmetic, dense grid
-  band_figures_db steady;        ///< fixed point in steady state, at the swept frequencies
+  band_figures_db steady;        ///< fixed point in steady state, swept and at `band_extremes`
   band_figures_db sweep;         ///< fixfir's sweep, start-up transient included
 };
 
@@ -131,7 +147,9 @@ struct precision_report {
   quantized_filter filter;  ///< over `coefficients`
   dense_response coefficient_response;
   response_figures figures;
-  precision_sweeps sweeps;  ///< one run: the chosen precision
+  precision_sweeps sweeps;                ///< one run: the chosen precision
+  std::vector<double> extreme_frequency;  ///< `band_extremes` of the coefficients
+  std::vector<double> extreme_steady;     ///< the steady state there
   waveform_signal signal;
   std::vector<double> reference;  ///< the unquantized filter on the waveform test
   waveform_figures waveform;

@@ -117,6 +117,17 @@ plot_body response_body(const response_plot& p) {
     if (in_bands(plan.passbands, f) && !wrapped) zoom.add(decibels(p.steady[i]));
   }
   s += "EOD\n";
+  s += "$extremes << EOD\n";
+  for (std::size_t i = 0; i < p.extreme_frequency.size() && i < p.extreme_steady.size(); ++i) {
+    const double level = decibels(p.extreme_steady[i]);
+    value(s, p.extreme_frequency[i]);
+    s += ' ';
+    value(s, level);
+    s += '\n';
+    all.add(level);
+    if (in_bands(plan.passbands, p.extreme_frequency[i])) zoom.add(level);
+  }
+  s += "EOD\n";
   for (const dense_response* r : {p.taps_response, p.coefficients_response}) {
     for (std::size_t k = 0; k < r->magnitude.size(); ++k) {
       const double level = decibels(r->magnitude[k]);
@@ -163,6 +174,8 @@ plot_body response_body(const response_plot& p) {
        "title 'quantized coefficients |C(f)|/scale', \\\n"
        "     $swept using 1:2 with lines lw 1.2 lc rgb '#d62728' "
        "title 'fixed point, steady state (fitted)', \\\n"
+       "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' "
+       "title 'the same at band edges and |C(f)| lobe tops', \\\n"
        "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' title 'wrapped'\n";
 
   // The zoomed pass bands.
@@ -191,6 +204,7 @@ plot_body response_body(const response_plot& p) {
        "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' notitle, \\\n"
        "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' notitle, \\\n"
        "     $swept using 1:2 with linespoints lw 1.2 pt 7 ps 0.3 lc rgb '#d62728' notitle, \\\n"
+       "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' notitle, \\\n"
        "     $swept using 1:4 with points pt 2 ps 0.8 lc rgb '#000000' notitle\n";
   s += "unset multiplot\n";
   return body;
