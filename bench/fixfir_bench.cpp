@@ -202,6 +202,13 @@ void kernel_multiply_floor(benchmark::State& state, std::int32_t taps) {
   for (auto _ : state) benchmark::DoNotOptimize(kernels().multiplies(7u, multiplies));
 }
 
+// … and the same multiplies with the two adds each of a folded pair: the arithmetic floor
+// where the vector adds compete with the multiplies for the same ports.
+void kernel_folded_floor(benchmark::State& state, std::int32_t taps) {
+  const std::size_t multiplies = (static_cast<std::size_t>(taps) + 1) / 2 * sweep_outputs;
+  for (auto _ : state) benchmark::DoNotOptimize(kernels().folded_steps(7u, multiplies));
+}
+
 // Numbers as the output files have them: times, sines and filter outputs.
 void format_numbers(benchmark::State& state, bool fast) {
   std::vector<double> values = noise(30000);
@@ -305,6 +312,14 @@ void print_summary(const std::map<std::string, double>& seconds,
     std::printf("kernel, %4s taps: %.2f us a sweep frequency, multiplies alone %.2f us: %.2fx\n",
                 taps, kernel->second * 1e6, multiplies->second * 1e6,
                 kernel->second / multiplies->second);
+    const auto folded = seconds.find(std::string("kernel/folded_floor/") + taps + "taps");
+    if (folded != seconds.end()) {
+      std::printf(
+          "  with each multiply's two folded-pair adds, in registers: %.2f us (%.2fx the "
+          "multiplies); the kernel is %.2fx that\n",
+          folded->second * 1e6, folded->second / multiplies->second,
+          kernel->second / folded->second);
+    }
     const auto sweep = seconds.find(std::string("sweep_step1/fast/") + taps + "taps");
     if (sines == seconds.end() || sweep == seconds.end()) continue;
     const double new_floor = (sines->second + frequencies * multiplies->second) / worker_count();
@@ -355,6 +370,9 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("kernel/convolve" + suffix).c_str(), kernel_convolve, taps)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("kernel/multiply_floor" + suffix).c_str(), kernel_multiply_floor,
+                                 taps)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("kernel/folded_floor" + suffix).c_str(), kernel_folded_floor,
                                  taps)
         ->Unit(benchmark::kMicrosecond);
   }

@@ -86,12 +86,15 @@ kernel_variant best_kernel_variant() noexcept {
 
 const kernel_table& kernels(kernel_variant variant) noexcept {
   static constexpr kernel_table plain = {plain_lanes::convolve, plain_lanes::quantize,
-                                         plain_lanes::peak, plain_lanes::multiplies};
+                                         plain_lanes::peak, plain_lanes::multiplies,
+                                         plain_lanes::folded_steps};
 #ifdef FIXFIR_VECTOR_VARIANTS
   static constexpr kernel_table avx2 = {avx2_lanes::convolve, avx2_lanes::quantize,
-                                        avx2_lanes::peak, avx2_lanes::multiplies};
+                                        avx2_lanes::peak, avx2_lanes::multiplies,
+                                        avx2_lanes::folded_steps};
   static constexpr kernel_table avx512 = {avx512_lanes::convolve, avx512_lanes::quantize,
-                                          avx512_lanes::peak, avx512_lanes::multiplies};
+                                          avx512_lanes::peak, avx512_lanes::multiplies,
+                                          avx512_lanes::folded_steps};
   if (kernel_variant_supported(variant)) {
     if (variant == kernel_variant::avx512) return avx512;
     if (variant == kernel_variant::avx2) return avx2;

@@ -52,6 +52,10 @@ struct kernel_table {
   /// `count` 32-bit lane multiplies and nothing else, in independent chains: the floor
   /// under `convolve`, which needs one per tap (per mirrored pair) per output.
   std::uint32_t (*multiplies)(std::uint32_t seed, std::size_t count) noexcept;
+  /// `count` multiplies, each with the two adds of a folded mirrored pair, in registers:
+  /// the floor of `convolve`'s arithmetic where the processor's vector adds share ports
+  /// with its multiplies.
+  std::uint32_t (*folded_steps)(std::uint32_t seed, std::size_t count) noexcept;
 };
 
 /// The kernels of `variant`, or the plain ones when it is not supported.
