@@ -181,6 +181,26 @@ auto with_progress(std::FILE* err, science_options& options, Work work) {
   return result;
 }
 
+// Reads D/taps.txt for a report or a scan into `list`; false after saying on `err` why it
+// cannot be used.
+bool read_run_taps(const report_options& options, std::FILE* err, std::string& taps_path,
+                   tap_list& list) {
+  taps_path = (std::filesystem::path(options.dir) / tap_file_name).string();
+  std::string message;
+  if (!read_taps(taps_path, list, message)) {
+    complain(err, message);
+    return false;
+  }
+  return true;
+}
+
+// The status of a measurement that failed with `message`, after saying it on `err`: running
+// out of memory is status 1, as everywhere; bands that make no sense are a usage error.
+int measurement_failed(std::FILE* err, const std::string& message) {
+  complain(err, message);
+  return message == "out of memory" ? 1 : 2;
+}
+
 science_options science_options_for(const report_options& options) {
   science_options s;
   s.precision = options.precision;
@@ -193,23 +213,16 @@ science_options science_options_for(const report_options& options) {
 
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
   namespace fs = std::filesystem;
-  const std::string taps_path = (fs::path(options.dir) / tap_file_name).string();
-  std::string message;
+  std::string taps_path;
   tap_list list;
-  if (!read_taps(taps_path, list, message)) {
-    complain(err, message);
-    return 1;
-  }
+  if (!read_run_taps(options, err, taps_path, list)) return 1;
+  std::string message;
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
   science_options science = science_options_for(options);
   precision_report r;
   const bool measured =
       with_progress(err, science, [&] { return run_precision_report(taps, science, r, message); });
-  if (!measured) {
-    if (message == "out of memory") throw std::bad_alloc();
-    complain(err, message);
-    return 2;
-  }
+  if (!measured) return measurement_failed(err, message);
 
   report_facts facts;
   facts.tap_count = list.count;
@@ -275,23 +288,16 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
 // --scan: every precision, the table, scan.png, and last the recommendation.
 int scan(const report_options& options, std::FILE* out, std::FILE* err) {
   namespace fs = std::filesystem;
-  const std::string taps_path = (fs::path(options.dir) / tap_file_name).string();
-  std::string message;
+  std::string taps_path;
   tap_list list;
-  if (!read_taps(taps_path, list, message)) {
-    complain(err, message);
-    return 1;
-  }
+  if (!read_run_taps(options, err, taps_path, list)) return 1;
+  std::string message;
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
   science_options science = science_options_for(options);
   scan_report r;
   const bool measured = with_progress(
       err, science, [&] { return run_scan(taps, science, options.targets, r, message); });
-  if (!measured) {
-    if (message == "out of memory") throw std::bad_alloc();
-    complain(err, message);
-    return 2;
-  }
+  if (!measured) return measurement_failed(err, message);
   std::vector<std::string> lines = scan_lines(r);
   const std::vector<std::string> last(lines.end() - 2, lines.end());
   lines.erase(lines.end() - 2, lines.end());
