@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fast_test_support.h"
 #include "fir_reference.h"
 #include "frequency_sweep.h"
 #include "quantizer.h"
@@ -49,19 +50,7 @@ std::vector<float> load_taps(const std::string& name) {
 
 std::vector<double> as_double(const std::vector<float>& taps) { return {taps.begin(), taps.end()}; }
 
-struct owned_filter {
-  std::vector<std::int32_t> coefficients;
-  quantized_filter filter;
-};
-
-owned_filter quantize(const std::vector<float>& taps, std::int32_t precision) {
-  owned_filter f;
-  f.coefficients.resize(taps.size());
-  f.filter.count = static_cast<std::int32_t>(taps.size());
-  f.filter.coefficients = f.coefficients.data();
-  f.filter.scale = quantize_taps(precision, f.filter.count, taps.data(), f.coefficients.data());
-  return f;
-}
+using testing::owned_filter;
 
 band_figures_db dense_figures(const std::vector<double>& h, const band_plan& plan) {
   dense_response r;
@@ -132,7 +121,7 @@ TEST_P(Design, QuantizedCoefficientsApproachTheDesignWithPrecision) {
   for (double a : d.attenuation_db) design_worst = std::min(design_worst, a);
   double previous = 0.0;
   for (std::int32_t p : {8, 12, 16, 24}) {
-    const owned_filter f = quantize(taps, p);
+    const owned_filter f = testing::quantized(taps, p);
     std::vector<double> h(f.coefficients.begin(), f.coefficients.end());
     for (double& v : h) v /= static_cast<double>(f.filter.scale);
     const band_figures_db fig = dense_figures(h, plan);
@@ -160,7 +149,7 @@ TEST(Design, KaiserLowPassLosesItsStopBandToCoefficientQuantization) {
   const std::vector<float> taps = load_taps(d.name);
   const band_plan plan{d.passbands, d.stopbands, true, true};
   auto attenuation = [&](std::int32_t p) {
-    const owned_filter f = quantize(taps, p);
+    const owned_filter f = testing::quantized(taps, p);
     std::vector<double> h(f.coefficients.begin(), f.coefficients.end());
     for (double& v : h) v /= static_cast<double>(f.filter.scale);
     return dense_figures(h, plan).worst_attenuation_db;
@@ -269,7 +258,7 @@ TEST_P(SteadyState, FitRecoversTheResponse) {
   EXPECT_NEAR(fitted_amplitude(basis, y, first), ideal, 1e-12 + 1e-9 * ideal);
 
   const std::int32_t p = largest_wrap_free_precision(taps);
-  const owned_filter f = quantize(taps, p);
+  const owned_filter f = testing::quantized(taps, p);
   const fixed_run run = run_fixed_model(f.filter, basis.sine);
   ASSERT_EQ(run.wraps, 0);
   std::vector<double> coefficients(f.coefficients.begin(), f.coefficients.end());
@@ -339,9 +328,9 @@ TEST_P(WrapFree, LimitIsSharp) {
   EXPECT_GE(wrap_bound_at(taps, limit).headroom_bits, 0.0);
   EXPECT_FALSE(wrap_bound_at(taps, limit + 1).wrap_free);
   EXPECT_LT(wrap_bound_at(taps, limit + 1).headroom_bits, 0.0);
-  const owned_filter safe = quantize(taps, limit);
+  const owned_filter safe = testing::quantized(taps, limit);
   EXPECT_EQ(run_fixed_model(safe.filter, worst_input(safe)).wraps, 0);
-  const owned_filter wrapping = quantize(taps, limit + 1);
+  const owned_filter wrapping = testing::quantized(taps, limit + 1);
   EXPECT_GT(run_fixed_model(wrapping.filter, worst_input(wrapping)).wraps, 0);
 }
 
@@ -372,7 +361,7 @@ TEST_P(SweepWraps, AgreeWithExactSums) {
   const sweep_wrap_case& c = GetParam();
   const std::vector<float> taps = load_taps(c.design);
   const std::int32_t p = largest_wrap_free_precision(taps) + c.above_limit;
-  const owned_filter f = quantize(taps, p);
+  const owned_filter f = testing::quantized(taps, p);
   sine_basis basis;
   ASSERT_TRUE(make_sine_basis(c.frequency, SWEEP_SAMPLES, basis));
   fir_state state;
@@ -426,7 +415,7 @@ TEST(PrecisionSweeps, EachPrecisionIsItsOwnSweep) {
   ASSERT_EQ(sweeps.frequency.size(), static_cast<std::size_t>(sweep_frequency_count(step)));
   for (std::size_t k = 0; k < precisions.size(); ++k) {
     const swept_precision& run = sweeps.runs[k];
-    const owned_filter f = quantize(taps, precisions[k]);
+    const owned_filter f = testing::quantized(taps, precisions[k]);
     fir_state state;
     ASSERT_TRUE(fir_init(state, f.filter));
     std::vector<double> h(f.coefficients.begin(), f.coefficients.end());
@@ -462,7 +451,7 @@ class ErrorSplit : public ::testing::TestWithParam<std::int32_t> {};
 // coefficient error is that of the coefficients alone.
 TEST_P(ErrorSplit, TruncationModelPredictsTheArithmeticError) {
   const std::vector<float> taps = load_taps("remez_lp_63");
-  const owned_filter f = quantize(taps, GetParam());
+  const owned_filter f = testing::quantized(taps, GetParam());
   const waveform_signal signal = make_waveform_signal({100, 50, 4000});
   const fixed_run fixed = run_fixed_model(f.filter, signal.input);
   ASSERT_EQ(fixed.wraps, 0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "conversion.h"
+#include "fast_test_support.h"
 #include "fir_reference.h"
 #include "multitone_waveform.h"
 #include "quantizer.h"
@@ -42,20 +43,7 @@ const std::vector<float> example_taps = {
 
 const frequency_settings example_tones{100, 50, 4000};  // 79 tones
 
-// A quantized filter that owns its coefficients.
-struct owned_filter {
-  std::vector<std::int32_t> coefficients;
-  quantized_filter filter;
-};
-
-owned_filter quantize(const std::vector<float>& taps, std::int32_t precision) {
-  owned_filter f;
-  f.coefficients.resize(taps.size());
-  f.filter.count = static_cast<std::int32_t>(taps.size());
-  f.filter.coefficients = f.coefficients.data();
-  f.filter.scale = quantize_taps(precision, f.filter.count, taps.data(), f.coefficients.data());
-  return f;
-}
+using testing::owned_filter;
 
 std::vector<double> sine(double frequency, std::size_t n, double amplitude = 1.0) {
   std::vector<double> x(n);
@@ -96,7 +84,7 @@ class WrapCount : public ::testing::TestWithParam<wrap_case> {};
 
 TEST_P(WrapCount, MatchesBruteForceAndFixfirOutputs) {
   const wrap_case& c = GetParam();
-  const owned_filter f = quantize(c.taps, c.precision);
+  const owned_filter f = testing::quantized(c.taps, c.precision);
   const fixed_run run = run_fixed_model(f.filter, c.input);
   const std::int64_t expected = brute_force_wraps(f.filter, c.input);
   EXPECT_EQ(run.wraps, expected);
@@ -129,8 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(WrapCount, ExampleWaveformTestAtSafeAndOverflowingPrecisions) {
   const waveform_signal signal = make_waveform_signal(example_tones);
-  const owned_filter safe = quantize(example_taps, 15);
-  const owned_filter wrapping = quantize(example_taps, 18);
+  const owned_filter safe = testing::quantized(example_taps, 15);
+  const owned_filter wrapping = testing::quantized(example_taps, 18);
   EXPECT_EQ(run_fixed_model(safe.filter, signal.input).wraps, 0);
   const fixed_run run = run_fixed_model(wrapping.filter, signal.input);
   EXPECT_EQ(run.wraps, brute_force_wraps(wrapping.filter, signal.input));
@@ -140,7 +128,7 @@ TEST(WrapCount, ExampleWaveformTestAtSafeAndOverflowingPrecisions) {
 class SameAsFixfir : public ::testing::TestWithParam<std::int32_t> {};
 
 TEST_P(SameAsFixfir, SignalAndFixedOutputsPrintAsWavesTxt) {
-  const owned_filter f = quantize(example_taps, GetParam());
+  const owned_filter f = testing::quantized(example_taps, GetParam());
   fir_state state;
   ASSERT_TRUE(fir_init(state, f.filter));
   std::string expected;
@@ -182,7 +170,7 @@ TEST(WrapCount, DegenerateFilters) {
   EXPECT_EQ(empty.wraps, 0);
   for (double y : empty.output) EXPECT_EQ(y, 0.0);
 
-  const owned_filter zero_scale = quantize({0.5F, 0.5F}, 40);
+  const owned_filter zero_scale = testing::quantized({0.5F, 0.5F}, 40);
   const fixed_run nan_run = run_fixed_model(zero_scale.filter, x);
   EXPECT_EQ(nan_run.wraps, 0);
   for (double y : nan_run.output) EXPECT_TRUE(std::isnan(y));
@@ -217,7 +205,7 @@ TEST_P(UnitTapSnr, IsSetByTheQuantizationStep) {
   // error is no longer uniform.)
   const std::int32_t p = GetParam();
   const waveform_signal signal = make_waveform_signal(example_tones);
-  const owned_filter f = quantize({1.0F}, p);
+  const owned_filter f = testing::quantized({1.0F}, p);
   const double snr = snr_db(run_double_model(std::vector<float>{1.0F}, signal.input),
                             run_fixed_model(f.filter, signal.input).output);
   const double q = std::ldexp(1.0, -p);
@@ -230,10 +218,10 @@ INSTANTIATE_TEST_SUITE_P(Precisions, UnitTapSnr, ::testing::Values(10, 12, 14, 1
 TEST(Snr, HighPrecisionIdentityIsFarAboveAWrappingOne) {
   const waveform_signal signal = make_waveform_signal(example_tones);
   const std::vector<double> reference = run_double_model(std::vector<float>{1.0F}, signal.input);
-  const double safe =
-      snr_db(reference, run_fixed_model(quantize({1.0F}, 15).filter, signal.input).output);
-  const double wrapping =
-      snr_db(reference, run_fixed_model(quantize({1.0F}, 16).filter, signal.input).output);
+  const double safe = snr_db(
+      reference, run_fixed_model(testing::quantized({1.0F}, 15).filter, signal.input).output);
+  const double wrapping = snr_db(
+      reference, run_fixed_model(testing::quantized({1.0F}, 16).filter, signal.input).output);
   EXPECT_GT(safe, 70.0);
   EXPECT_LT(wrapping, 20.0);
 }
@@ -250,13 +238,15 @@ TEST(Snr, EdgeValues) {
 TEST(TapError, KnownCases) {
   // Precision 0 truncates 0.9 → 0, -1.7 → -1, 3.0 → 3.
   const std::vector<float> taps{0.9F, -1.7F, 3.0F};
-  EXPECT_NEAR(largest_tap_error(taps, quantize(taps, 0).filter), 0.9, 1e-6);
-  const double example = largest_tap_error(example_taps, quantize(example_taps, 15).filter);
+  EXPECT_NEAR(largest_tap_error(taps, testing::quantized(taps, 0).filter), 0.9, 1e-6);
+  const double example =
+      largest_tap_error(example_taps, testing::quantized(example_taps, 15).filter);
   EXPECT_GT(example, 0.0);
   EXPECT_LT(example, 1.0 / 32768);
-  EXPECT_EQ(largest_tap_error(std::vector<float>{0.5F, -0.25F}, quantize({0.5F, -0.25F}, 3).filter),
+  EXPECT_EQ(largest_tap_error(std::vector<float>{0.5F, -0.25F},
+                              testing::quantized({0.5F, -0.25F}, 3).filter),
             0.0);
-  EXPECT_TRUE(std::isnan(largest_tap_error(taps, quantize(taps, 40).filter)));
+  EXPECT_TRUE(std::isnan(largest_tap_error(taps, testing::quantized(taps, 40).filter)));
   EXPECT_EQ(largest_tap_error({}, quantized_filter{}), 0.0);
 }
 
