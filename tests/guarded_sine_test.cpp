@@ -21,20 +21,6 @@ namespace {
 const sine_lanes all_lanes[] = {sine_lanes::none, sine_lanes::avx2, sine_lanes::avx2_eight,
                                 sine_lanes::avx512};
 
-std::string lanes_name(sine_lanes lanes) {
-  switch (lanes) {
-    case sine_lanes::none:
-      return "none";
-    case sine_lanes::avx2:
-      return "avx2";
-    case sine_lanes::avx2_eight:
-      return "avx2_eight";
-    case sine_lanes::avx512:
-      return "avx512";
-  }
-  return "?";
-}
-
 std::vector<double> sample_times(std::size_t n) {
   heap_array<double> clock;
   EXPECT_TRUE(allocate_zeroed(clock, n));
@@ -141,13 +127,13 @@ TEST_P(guarded_tones, samples_and_text_equal_the_exact_sum) {
 }
 
 INSTANTIATE_TEST_SUITE_P(variants, guarded_sines, ::testing::ValuesIn(all_lanes),
-                         [](const auto& test) { return lanes_name(test.param); });
+                         [](const auto& test) { return std::string(sine_lanes_name(test.param)); });
 
 INSTANTIATE_TEST_SUITE_P(variants_and_tones, guarded_tones,
                          ::testing::Combine(::testing::ValuesIn(all_lanes),
                                             ::testing::ValuesIn(tone_cases)),
                          [](const auto& test) {
-                           return lanes_name(std::get<0>(test.param)) + "_" +
+                           return std::string(sine_lanes_name(std::get<0>(test.param))) + "_" +
                                   std::get<1>(test.param).name;
                          });
 

@@ -45,20 +45,6 @@ std::vector<sine_lanes> variants() {
   return out;
 }
 
-const char* name_of(sine_lanes lanes) {
-  switch (lanes) {
-    case sine_lanes::avx2:
-      return "avx2";
-    case sine_lanes::avx2_eight:
-      return "avx2_eight";
-    case sine_lanes::avx512:
-      return "avx512";
-    case sine_lanes::none:
-      break;
-  }
-  return "none";
-}
-
 // All 7997 × 4000 arguments of the step-1 sweep, at every precision 0 … 30 for the
 // variants that run in production, at a few for the slow eight-lane test variant.
 int check_sines() {
@@ -81,7 +67,7 @@ int check_sines() {
         for (std::size_t n = 0; n < samples; ++n) {
           if (q[n] != static_cast<std::uint32_t>(quantize_sample(scale, library[n]))) {
             std::printf("MISMATCH %s: frequency %d sample %zu precision %d: %u, library %d\n",
-                        name_of(lanes[v]), d, n, precision, q[n],
+                        sine_lanes_name(lanes[v]), d, n, precision, q[n],
                         quantize_sample(scale, library[n]));
             return 1;
           }
@@ -91,7 +77,7 @@ int check_sines() {
     }
   }
   for (std::size_t v = 0; v < lanes.size(); ++v) {
-    std::printf("%s: fallbacks to std::sin %zu\n", name_of(lanes[v]), fallbacks[v]);
+    std::printf("%s: fallbacks to std::sin %zu\n", sine_lanes_name(lanes[v]), fallbacks[v]);
   }
   std::printf("sines: %zu guarded samples equal std::sin's (%.1f s)\n", checked,
               seconds_since(start));
@@ -121,13 +107,14 @@ int check_multitone() {
           if (format_fixed6(x[n]) != format_fixed6(exact[n]) ||
               q[n] != static_cast<std::uint32_t>(quantize_sample(scale, exact[n]))) {
             std::printf("MISMATCH %s: %d tones from %g step %g, sample %zu precision %d\n",
-                        name_of(lanes), tones.count, tones.first, tones.step, n, precision);
+                        sine_lanes_name(lanes), tones.count, tones.first, tones.step, n, precision);
             return 1;
           }
         }
         checked += times.size();
-        std::printf("%s: %d tones from %g step %g, precision %d: %zu fallbacks\n", name_of(lanes),
-                    tones.count, tones.first, tones.step, precision, fallbacks);
+        std::printf("%s: %d tones from %g step %g, precision %d: %zu fallbacks\n",
+                    sine_lanes_name(lanes), tones.count, tones.first, tones.step, precision,
+                    fallbacks);
       }
     }
   }

@@ -168,6 +168,20 @@ sine_lanes best_sine_lanes() noexcept {
   return sine_lanes::none;
 }
 
+const char* sine_lanes_name(sine_lanes lanes) noexcept {
+  switch (lanes) {
+    case sine_lanes::avx2:
+      return "avx2";
+    case sine_lanes::avx2_eight:
+      return "avx2_eight";
+    case sine_lanes::avx512:
+      return "avx512";
+    case sine_lanes::none:
+      break;
+  }
+  return "none";
+}
+
 bool sine_lanes_supported(sine_lanes lanes) noexcept {
 #ifdef FIXFIR_SINE_LANES
   switch (lanes) {

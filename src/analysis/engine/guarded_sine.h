@@ -24,6 +24,9 @@ enum class sine_lanes { none, avx2, avx2_eight, avx512 };
 /// compiled for AVX2, so that its logic can be tested on an AVX2 processor.
 [[nodiscard]] bool sine_lanes_supported(sine_lanes lanes) noexcept;
 
+/// "none", "avx2", "avx2_eight" or "avx512", for test names and reports.
+[[nodiscard]] const char* sine_lanes_name(sine_lanes lanes) noexcept;
+
 /// The largest |argument| the fast sine's bound is proven for; larger ones use std::sin.
 inline constexpr double FAST_SINE_LIMIT = 131072.0;
 
