@@ -44,6 +44,34 @@ std::string band_list(const std::vector<band>& bands) {
 }
 
 std::string ripple_text(double v) { return format("%.4f", v) + " dB"; }
+
+// Which samples and outputs a sweep run of `taps` taps computes: every output for its peak,
+// or only the steady-state fit's, from a whole block on, and the samples those meet.
+struct run_window {
+  std::size_t samples = 0;
+  std::size_t met = 0;  // taps that meet a sample
+  std::size_t fit_start = 0;
+  std::size_t outputs = 0;  // samples rounded up to whole blocks
+  std::size_t first_output = 0;
+  std::size_t first_sample = 0;
+};
+
+run_window window_for(std::size_t taps, bool peaks) {
+  run_window w;
+  w.samples = to_size(SWEEP_SAMPLES);
+  w.met = std::min(taps, w.samples);
+  w.fit_start = steady_fit_start(taps, w.samples);
+  w.outputs = (w.samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+  w.first_output = peaks ? 0 : w.fit_start / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+  w.first_sample = w.first_output >= w.met ? w.first_output - (w.met - 1) : 0;
+  return w;
+}
+
+// A lane's accumulators as the signed values they stand for.
+std::span<const std::int32_t> as_signed(const std::uint32_t* v, std::size_t n) {
+  // Signed and unsigned forms of one type may alias.
+  return {reinterpret_cast<const std::int32_t*>(v), n};
+}
 std::string attenuation_text(double v) { return format("%.2f", v) + " dB"; }
 
 }  // namespace
@@ -54,13 +82,13 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
   try {
     threads = std::max(threads, 1U);
     const std::int32_t frequencies = sweep_frequency_count(step);
-    const std::size_t samples = to_size(SWEEP_SAMPLES);
-    const std::size_t met = std::min(taps.size(), samples);  // taps that meet a sample
-    const std::size_t fit_start = steady_fit_start(taps.size(), samples);
-    const std::size_t outputs = (samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
-    // Without peaks only the fit's outputs are needed, from a whole block on.
-    const std::size_t first_output = peaks ? 0 : fit_start / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
-    const std::size_t first_sample = first_output >= met ? first_output - (met - 1) : 0;
+    const run_window window = window_for(taps.size(), peaks);
+    const std::size_t samples = window.samples;
+    const std::size_t met = window.met;
+    const std::size_t fit_start = window.fit_start;
+    const std::size_t outputs = window.outputs;
+    const std::size_t first_output = window.first_output;
+    const std::size_t first_sample = window.first_sample;
     double largest_tap = 0.0;
     for (float t : taps) largest_tap = std::max(largest_tap, std::fabs(static_cast<double>(t)));
 
@@ -129,10 +157,6 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
       workspace_convolve(r.ws, worker, output, outputs);
       return lane;
     };
-    auto as_signed = [samples](const std::uint32_t* v) {
-      // Signed and unsigned forms of one type may alias.
-      return std::span<const std::int32_t>(reinterpret_cast<const std::int32_t*>(v), samples);
-    };
     const bool finished = run_chunks_in_order(
         to_size(chunks), threads,
         [&](unsigned worker, std::size_t chunk) {
@@ -168,12 +192,12 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
                     fir_output(scale, peak_magnitude(lane.accumulators, samples));
               }
               result.steady[to_size(i)] =
-                  fitted_amplitude(b, as_signed(lane.accumulators), fit_start, scale);
+                  fitted_amplitude(b, as_signed(lane.accumulators, samples), fit_start, scale);
               if (verdict == wrap_verdict::unknown) {
                 wrap_check check;
                 check.coefficients = std::span<const std::int32_t>(r.coefficients).first(met);
-                check.samples = as_signed(lane.quantized);
-                check.accumulators = as_signed(lane.accumulators);
+                check.samples = as_signed(lane.quantized, samples);
+                check.accumulators = as_signed(lane.accumulators, samples);
                 check.scale = scale;
                 verdict = run_wrapped(check) ? wrap_verdict::wraps : wrap_verdict::none;
               }
@@ -382,13 +406,13 @@ response_points merged_points(const precision_sweeps& sweeps, const std::vector<
 
 // The steady state of one precision over the plan: at the swept frequencies and where its
 // quantized coefficients' response is worst in each band.
-bool steady_figures(std::span<const float> taps, std::int32_t precision, unsigned threads,
+bool steady_figures(const quantized_filter& filter, unsigned threads,
                     const dense_response& coefficients, const band_plan& plan,
                     const precision_sweeps& sweeps, const std::vector<double>& swept_steady,
                     std::vector<double>& extreme_frequency, std::vector<double>& extreme_steady,
                     band_figures_db& out) {
   extreme_frequency = band_extremes(coefficients, plan);
-  if (!steady_amplitudes(taps, precision, extreme_frequency, threads, extreme_steady)) return false;
+  if (!steady_amplitudes(filter, extreme_frequency, threads, extreme_steady)) return false;
   out = measure_plan(merged_points(sweeps, swept_steady, extreme_frequency, extreme_steady), plan);
   return true;
 }
@@ -431,45 +455,34 @@ std::vector<double> band_extremes(const dense_response& coefficients, const band
   return out;
 }
 
-bool steady_amplitudes(std::span<const float> taps, std::int32_t precision,
-                       std::span<const double> frequencies, unsigned threads,
-                       std::vector<double>& out) noexcept {
+bool steady_amplitudes(const quantized_filter& filter, std::span<const double> frequencies,
+                       unsigned threads, std::vector<double>& out) noexcept {
   try {
     threads = std::max(threads, 1U);
     out.assign(frequencies.size(), 0.0);
-    std::vector<std::int32_t> coefficients;
-    quantized_filter filter;
-    quantize_into(taps, precision, coefficients, filter);
+    const std::span<const std::int32_t> coefficients(filter.coefficients,
+                                                     to_size(std::max(filter.count, 0)));
     if (std::all_of(coefficients.begin(), coefficients.end(),
                     [](std::int32_t c) { return c == 0; }))
       return true;  // every output is 0
     fir_workspace ws;
     if (!sweep_workspace_init(ws, filter, threads)) return false;
-    const std::size_t samples = to_size(SWEEP_SAMPLES);
-    const std::size_t met = std::min(taps.size(), samples);
-    const std::size_t fit_start = steady_fit_start(taps.size(), samples);
-    const std::size_t outputs = (samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
-    // Only the fit's outputs, from a whole block on, and the samples they meet.
-    const std::size_t first_output = fit_start / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
-    const std::size_t first_sample = first_output >= met ? first_output - (met - 1) : 0;
+    const run_window w = window_for(coefficients.size(), false);
     std::vector<sine_basis> bases(threads);
     for (sine_basis& b : bases) {
-      if (!make_sine_basis(0.0, samples, b, fit_start)) return false;
+      if (!make_sine_basis(0.0, w.samples, b, w.fit_start)) return false;
     }
     return run_chunks_in_order(
         frequencies.size(), threads,
         [&](unsigned worker, std::size_t i) {
           sine_basis& b = bases[worker];
-          (void)make_sine_basis(frequencies[i], samples, b, fit_start);  // sizes kept
+          (void)make_sine_basis(frequencies[i], w.samples, b, w.fit_start);  // sizes kept
           const fir_lane lane = workspace_lane(ws, worker);
-          guarded_sine_samples(b.frequency, ws.times.begin() + first_sample, ws.scale,
-                               lane.quantized + first_sample, samples - first_sample);
-          workspace_convolve(ws, worker, first_output, outputs);
-          out[i] = fitted_amplitude(
-              b,
-              std::span<const std::int32_t>(
-                  reinterpret_cast<const std::int32_t*>(lane.accumulators), samples),
-              fit_start, ws.scale);
+          guarded_sine_samples(b.frequency, ws.times.begin() + w.first_sample, ws.scale,
+                               lane.quantized + w.first_sample, w.samples - w.first_sample);
+          workspace_convolve(ws, worker, w.first_output, w.outputs);
+          out[i] =
+              fitted_amplitude(b, as_signed(lane.accumulators, w.samples), w.fit_start, ws.scale);
         },
         [](std::size_t) { return true; });
   } catch (const std::bad_alloc&) {
@@ -493,9 +506,9 @@ bool run_precision_report(std::span<const float> taps, const science_options& op
                           options.progress))
       return false;
     const swept_precision& run = out.sweeps.runs[0];
-    if (!steady_figures(taps, options.precision, options.threads, out.coefficient_response,
-                        out.bands.plan, out.sweeps, run.steady, out.extreme_frequency,
-                        out.extreme_steady, out.figures.steady))
+    if (!steady_figures(out.filter, options.threads, out.coefficient_response, out.bands.plan,
+                        out.sweeps, run.steady, out.extreme_frequency, out.extreme_steady,
+                        out.figures.steady))
       return false;
     out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
     out.signal = make_waveform_signal(options.tones);
@@ -574,8 +587,8 @@ bool run_scan(std::span<const float> taps, const science_options& options,
       std::vector<double> extreme_frequency;
       std::vector<double> extreme_steady;
       band_figures_db steady;
-      if (!steady_figures(taps, row.precision, options.threads, response, out.bands.plan, sweeps,
-                          run.steady, extreme_frequency, extreme_steady, steady))
+      if (!steady_figures(filter, options.threads, response, out.bands.plan, sweeps, run.steady,
+                          extreme_frequency, extreme_steady, steady))
         return false;
       row.waveform_wraps = waveform.wraps;
       row.sweep_wraps = run.wraps;

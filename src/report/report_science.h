@@ -54,11 +54,11 @@ struct precision_sweeps {
 [[nodiscard]] std::vector<double> band_extremes(const dense_response& coefficients,
                                                 const band_plan& plan, std::size_t per_band = 8);
 
-/// The steady-state amplitude of `taps` quantized at `precision` at each of `frequencies`
+/// The steady-state amplitude of the fixed-point `filter` at each of `frequencies`
 /// (Hz, any value from 4 to 7996), fitted exactly as `sweep_precisions` fits it: a unit
 /// sine from rest on the sweep's clock, over the last STEADY_FIT_SAMPLES of SWEEP_SAMPLES
 /// samples. False when memory runs out.
-[[nodiscard]] bool steady_amplitudes(std::span<const float> taps, std::int32_t precision,
+[[nodiscard]] bool steady_amplitudes(const quantized_filter& filter,
                                      std::span<const double> frequencies, unsigned threads,
                                      std::vector<double>& out) noexcept;
 
