@@ -378,6 +378,15 @@ TEST_P(SweepWraps, AgreeWithExactSums) {
   EXPECT_EQ(run_wrapped(check), expected);
   check.reference = {};
   EXPECT_EQ(run_wrapped(check), expected);
+  // From a later sample on, as the steady-state fit checks it: the accumulators before it
+  // are never read (here they are spoiled), both ways, and a wrap there is one of the run's.
+  check.from = samples.size() - STEADY_FIT_SAMPLES;
+  const bool tail = run_wrapped(check);
+  EXPECT_TRUE(!tail || expected);
+  for (std::size_t n = 0; n < check.from; ++n) accumulators[n] ^= 0x40000000;
+  EXPECT_EQ(run_wrapped(check), tail);
+  check.reference = reference;
+  EXPECT_EQ(run_wrapped(check), tail);
 }
 
 INSTANTIATE_TEST_SUITE_P(AroundTheLimit, SweepWraps,

@@ -184,8 +184,10 @@ py::dict report(py::handle taps, long long precision, long long initial, long lo
   d["peak"] = to_array(run.peak.data(), run.peak.size());
   d["steady"] = to_array(run.steady.data(), run.steady.size());
   // The steady state where it is worst (band edges, lobe tops), which its figures include.
-  d["extreme_frequency"] = to_array(r.extreme_frequency.data(), r.extreme_frequency.size());
-  d["extreme_steady"] = to_array(r.extreme_steady.data(), r.extreme_steady.size());
+  d["extreme_frequency"] = to_array(r.extremes.frequency.data(), r.extremes.frequency.size());
+  d["extreme_steady"] = to_array(r.extremes.steady.data(), r.extremes.steady.size());
+  d["extreme_wrapped"] =
+      to_array(r.extremes.wrapped.data(), r.extremes.wrapped.size()).attr("astype")("bool");
   d["sweep_wrapped"] = to_array(run.wrapped.data(), run.wrapped.size()).attr("astype")("bool");
   d["sweep_wraps"] = run.wraps;
   d["waveform_wraps"] = r.waveform.wraps;
@@ -280,7 +282,8 @@ void bind_report(py::module_& m) {
         "(low, high) in Hz, else inferred), the ripple and attenuation of the four "
         "responses (figures: taps, coefficients, steady, sweep), the sweep's frequency, "
         "peak and steady arrays and its wraps, the steady state at the band edges and lobe "
-        "tops (extreme_frequency, extreme_steady), the waveform test's wraps, SNR and "
+        "tops (extreme_frequency, extreme_steady, extreme_wrapped), the waveform test's wraps, SNR "
+        "and "
         "error_split, the wrap bound, and the summary lines. sweep_step defaults to step.");
   m.def("scan", &scan, py::arg("taps"), py::arg("initial"), py::arg("step"), py::arg("ending"),
         py::arg("sweep_step") = py::none(), py::arg("min_attenuation_db") = no_target,

@@ -254,8 +254,9 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   rp.steady = run.steady;
   rp.sweep = run.peak;
   rp.wrapped = run.wrapped;
-  rp.extreme_frequency = r.extreme_frequency;
-  rp.extreme_steady = r.extreme_steady;
+  rp.extreme_frequency = r.extremes.frequency;
+  rp.extreme_steady = r.extremes.steady;
+  rp.extreme_wrapped = r.extremes.wrapped;
   rp.plan = &r.bands.plan;
   rp.taps_figures = r.figures.taps;
   const plot_body response = response_body(rp);

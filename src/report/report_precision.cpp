@@ -42,10 +42,12 @@ bool exact_run_wrapped(const wrap_check& run) noexcept {
   std::uint64_t coefficient_sum = 0;
   for (std::int32_t v : c) coefficient_sum += magnitude(v);
   std::uint64_t largest_sample = 0;
-  for (std::int32_t v : s) largest_sample = std::max(largest_sample, magnitude(v));
+  const std::size_t first_met = run.from >= c.size() ? run.from - (c.size() - 1) : 0;
+  for (std::int32_t v : s.subspan(std::min(first_met, s.size())))
+    largest_sample = std::max(largest_sample, magnitude(v));
   const bool fits_64 =
       largest_sample == 0 || coefficient_sum <= (std::uint64_t{1} << 63) / largest_sample - 1;
-  for (std::size_t n = 0; n < s.size(); ++n) {
+  for (std::size_t n = run.from; n < s.size(); ++n) {
     const std::size_t met = std::min(c.size(), n + 1);
     if (fits_64) {
       const std::uint64_t sum = dot_64(c.data(), s.data() + n, met);
@@ -173,7 +175,7 @@ bool run_wrapped(const wrap_check& run) noexcept {
     const double bound = coefficient_sum + run.scale * taps * coefficient_error +
                          scale2 * taps * taps_sum * std::ldexp(1.0, -50);
     if (bound < 1073741824.0) {
-      for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t i = run.from; i < n; ++i) {
         const double difference =
             scale2 * run.reference[i] - static_cast<double>(run.accumulators[i]);
         if (std::nearbyint(difference / two_32) != 0.0) return true;
@@ -181,8 +183,13 @@ bool run_wrapped(const wrap_check& run) noexcept {
       return false;
     }
   }
-  return exact_run_wrapped(
-      {run.coefficients, run.samples.first(n), run.accumulators.first(n), {}, {}, run.scale});
+  return exact_run_wrapped({run.coefficients,
+                            run.samples.first(n),
+                            run.accumulators.first(n),
+                            {},
+                            {},
+                            run.scale,
+                            run.from});
 }
 
 wrap_verdict verdict_from_lower(std::int64_t largest_sum_at_p0, std::uint64_t coefficient_sum_at_p0,

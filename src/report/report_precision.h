@@ -56,6 +56,9 @@ struct wrap_check {
   std::span<const double> reference;
   std::span<const float> taps;  ///< the unquantized taps, needed with `reference`
   double scale = 0.0;           ///< 2^P
+  /// The first sample checked: earlier samples only feed the sums, and earlier
+  /// accumulators (which need not have been computed) are not read.
+  std::size_t from = 0;
 };
 
 [[nodiscard]] bool run_wrapped(const wrap_check& run) noexcept;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <new>
 
@@ -409,11 +410,11 @@ response_points merged_points(const precision_sweeps& sweeps, const std::vector<
 bool steady_figures(const quantized_filter& filter, unsigned threads,
                     const dense_response& coefficients, const band_plan& plan,
                     const precision_sweeps& sweeps, const std::vector<double>& swept_steady,
-                    std::vector<double>& extreme_frequency, std::vector<double>& extreme_steady,
-                    band_figures_db& out) {
-  extreme_frequency = band_extremes(coefficients, plan);
-  if (!steady_amplitudes(filter, extreme_frequency, threads, extreme_steady)) return false;
-  out = measure_plan(merged_points(sweeps, swept_steady, extreme_frequency, extreme_steady), plan);
+                    steady_points& extremes, band_figures_db& out) {
+  extremes.frequency = band_extremes(coefficients, plan);
+  if (!steady_amplitudes(filter, threads, extremes)) return false;
+  out =
+      measure_plan(merged_points(sweeps, swept_steady, extremes.frequency, extremes.steady), plan);
   return true;
 }
 
@@ -455,16 +456,23 @@ std::vector<double> band_extremes(const dense_response& coefficients, const band
   return out;
 }
 
-bool steady_amplitudes(const quantized_filter& filter, std::span<const double> frequencies,
-                       unsigned threads, std::vector<double>& out) noexcept {
+bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
+                       steady_points& out) noexcept {
   try {
     threads = std::max(threads, 1U);
-    out.assign(frequencies.size(), 0.0);
+    const std::span<const double> frequencies = out.frequency;
+    out.steady.assign(frequencies.size(), 0.0);
+    out.wrapped.assign(frequencies.size(), 0);
     const std::span<const std::int32_t> coefficients(filter.coefficients,
                                                      to_size(std::max(filter.count, 0)));
-    if (std::all_of(coefficients.begin(), coefficients.end(),
-                    [](std::int32_t c) { return c == 0; }))
-      return true;  // every output is 0
+    std::uint64_t coefficient_sum = 0;
+    for (std::int32_t c : coefficients)
+      coefficient_sum += static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(c)));
+    if (coefficient_sum == 0) return true;  // every output is 0
+    // Samples are at most the scale in magnitude, so below this no sum can wrap.
+    const bool wrap_free =
+        filter.scale > 0 &&
+        coefficient_sum <= std::uint64_t{0x7FFFFFFF} / static_cast<std::uint64_t>(filter.scale);
     fir_workspace ws;
     if (!sweep_workspace_init(ws, filter, threads)) return false;
     const run_window w = window_for(coefficients.size(), false);
@@ -481,8 +489,17 @@ bool steady_amplitudes(const quantized_filter& filter, std::span<const double> f
           guarded_sine_samples(b.frequency, ws.times.begin() + w.first_sample, ws.scale,
                                lane.quantized + w.first_sample, w.samples - w.first_sample);
           workspace_convolve(ws, worker, w.first_output, w.outputs);
-          out[i] =
+          out.steady[i] =
               fitted_amplitude(b, as_signed(lane.accumulators, w.samples), w.fit_start, ws.scale);
+          if (!wrap_free) {
+            wrap_check check;
+            check.coefficients = coefficients.first(w.met);
+            check.samples = as_signed(lane.quantized, w.samples);
+            check.accumulators = as_signed(lane.accumulators, w.samples);
+            check.scale = ws.scale;
+            check.from = w.first_output;
+            out.wrapped[i] = run_wrapped(check) ? 1 : 0;
+          }
         },
         [](std::size_t) { return true; });
   } catch (const std::bad_alloc&) {
@@ -507,8 +524,7 @@ bool run_precision_report(std::span<const float> taps, const science_options& op
       return false;
     const swept_precision& run = out.sweeps.runs[0];
     if (!steady_figures(out.filter, options.threads, out.coefficient_response, out.bands.plan,
-                        out.sweeps, run.steady, out.extreme_frequency, out.extreme_steady,
-                        out.figures.steady))
+                        out.sweeps, run.steady, out.extremes, out.figures.steady))
       return false;
     out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
     out.signal = make_waveform_signal(options.tones);
@@ -584,11 +600,10 @@ bool run_scan(std::span<const float> taps, const science_options& options,
       waveform_figures waveform;
       if (!measure_waveform(filter, signal.input, reference, false, waveform)) return false;
       const swept_precision& run = sweeps.runs[k];
-      std::vector<double> extreme_frequency;
-      std::vector<double> extreme_steady;
+      steady_points extremes;
       band_figures_db steady;
       if (!steady_figures(filter, options.threads, response, out.bands.plan, sweeps, run.steady,
-                          extreme_frequency, extreme_steady, steady))
+                          extremes, steady))
         return false;
       row.waveform_wraps = waveform.wraps;
       row.sweep_wraps = run.wraps;

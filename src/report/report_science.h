@@ -54,13 +54,20 @@ struct precision_sweeps {
 [[nodiscard]] std::vector<double> band_extremes(const dense_response& coefficients,
                                                 const band_plan& plan, std::size_t per_band = 8);
 
-/// The steady-state amplitude of the fixed-point `filter` at each of `frequencies`
+/// The steady state of a fixed-point filter at chosen frequencies.
+struct steady_points {
+  std::vector<double> frequency;
+  std::vector<double> steady;         ///< the fitted amplitude
+  std::vector<std::uint8_t> wrapped;  ///< whether an output of the fit wrapped
+};
+
+/// The steady-state amplitude of the fixed-point `filter` at each of `out.frequency`
 /// (Hz, any value from 4 to 7996), fitted exactly as `sweep_precisions` fits it: a unit
 /// sine from rest on the sweep's clock, over the last STEADY_FIT_SAMPLES of SWEEP_SAMPLES
-/// samples. False when memory runs out.
-[[nodiscard]] bool steady_amplitudes(const quantized_filter& filter,
-                                     std::span<const double> frequencies, unsigned threads,
-                                     std::vector<double>& out) noexcept;
+/// samples, and whether any output of that fit wrapped (checked exactly unless no input
+/// can wrap the filter). False when memory runs out.
+[[nodiscard]] bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
+                                     steady_points& out) noexcept;
 
 /// The measurable points of one series of a sweep (8000 Hz, sampled at its zero
 /// crossings, is left out).
@@ -147,9 +154,8 @@ struct precision_report {
   quantized_filter filter;  ///< over `coefficients`
   dense_response coefficient_response;
   response_figures figures;
-  precision_sweeps sweeps;                ///< one run: the chosen precision
-  std::vector<double> extreme_frequency;  ///< `band_extremes` of the coefficients
-  std::vector<double> extreme_steady;     ///< the steady state there
+  precision_sweeps sweeps;  ///< one run: the chosen precision
+  steady_points extremes;   ///< at the `band_extremes` of the coefficients
   waveform_signal signal;
   std::vector<double> reference;  ///< the unquantized filter on the waveform test
   waveform_figures waveform;

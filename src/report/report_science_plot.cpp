@@ -120,12 +120,15 @@ plot_body response_body(const response_plot& p) {
   s += "$extremes << EOD\n";
   for (std::size_t i = 0; i < p.extreme_frequency.size() && i < p.extreme_steady.size(); ++i) {
     const double level = decibels(p.extreme_steady[i]);
+    const bool wrapped = i < p.extreme_wrapped.size() && p.extreme_wrapped[i] != 0;
     value(s, p.extreme_frequency[i]);
     s += ' ';
     value(s, level);
+    s += ' ';
+    value(s, wrapped ? level : NAN);
     s += '\n';
     all.add(level);
-    if (in_bands(plan.passbands, p.extreme_frequency[i])) zoom.add(level);
+    if (in_bands(plan.passbands, p.extreme_frequency[i]) && !wrapped) zoom.add(level);
   }
   s += "EOD\n";
   for (const dense_response* r : {p.taps_response, p.coefficients_response}) {
@@ -176,7 +179,8 @@ plot_body response_body(const response_plot& p) {
        "title 'fixed point, steady state (fitted)', \\\n"
        "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' "
        "title 'the same at band edges and |C(f)| lobe tops', \\\n"
-       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' title 'wrapped'\n";
+       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' title 'wrapped', \\\n"
+       "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
 
   // The zoomed pass bands.
   s += "unset arrow 100\nunset label 100\nunset key\n";
@@ -205,7 +209,8 @@ plot_body response_body(const response_plot& p) {
        "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' notitle, \\\n"
        "     $swept using 1:2 with linespoints lw 1.2 pt 7 ps 0.3 lc rgb '#d62728' notitle, \\\n"
        "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' notitle, \\\n"
-       "     $swept using 1:4 with points pt 2 ps 0.8 lc rgb '#000000' notitle\n";
+       "     $swept using 1:4 with points pt 2 ps 0.8 lc rgb '#000000' notitle, \\\n"
+       "     $extremes using 1:3 with points pt 2 ps 0.8 lc rgb '#000000' notitle\n";
   s += "unset multiplot\n";
   return body;
 }

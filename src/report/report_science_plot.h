@@ -27,12 +27,13 @@ struct response_plot {
   std::int32_t precision = 0;
   const dense_response* taps_response = nullptr;
   const dense_response* coefficients_response = nullptr;
-  std::span<const std::int32_t> frequency;    ///< swept frequencies
-  std::span<const double> steady;             ///< fixed point, steady state
-  std::span<const double> sweep;              ///< fixfir's peaks, transient included
-  std::span<const std::uint8_t> wrapped;      ///< per swept frequency
-  std::span<const double> extreme_frequency;  ///< band edges and lobe tops of |C(f)|
-  std::span<const double> extreme_steady;     ///< fixed point, steady state there
+  std::span<const std::int32_t> frequency;        ///< swept frequencies
+  std::span<const double> steady;                 ///< fixed point, steady state
+  std::span<const double> sweep;                  ///< fixfir's peaks, transient included
+  std::span<const std::uint8_t> wrapped;          ///< per swept frequency
+  std::span<const double> extreme_frequency;      ///< band edges and lobe tops of |C(f)|
+  std::span<const double> extreme_steady;         ///< fixed point, steady state there
+  std::span<const std::uint8_t> extreme_wrapped;  ///< whether the fit there wrapped
   const band_plan* plan = nullptr;
   band_figures_db taps_figures;  ///< for the ripple and attenuation levels
 };
