@@ -450,6 +450,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Ctrl-C while gnuplot runs: the run still ends by the signal, with nothing left.
         picture_run{"interrupted", "out", "#!/bin/sh\nkill -INT $PPID\nexec sleep 5\n",
                     "PATH=\"@/bin:$PATH\"", "", 128 + SIGINT, false, ""},
+        // Signals ignored at the start (nohup; a shell's background job) stay ignored,
+        // by the run and by gnuplot: each signal goes to both.
+        picture_run{"ignored_hangup", "out", "#!/bin/sh\nkill -HUP $PPID $$\nexec GNUPLOT \"$@\"\n",
+                    "PATH=\"@/bin:$PATH\" nohup", "", 0, true, ""},
+        picture_run{"ignored_interrupt", "out",
+                    "#!/bin/sh\nkill -INT $PPID $$\nkill -QUIT $PPID $$\nexec GNUPLOT \"$@\"\n",
+                    "; trap '' INT QUIT; TMPDIR=\"$TMPDIR\" PATH=\"@/bin:$PATH\"", "", 0, true, ""},
         // Empty PATH entries do not stand for the working folder and its gnuplot.
         picture_run{"empty_path_entries", "out", partial_then_fail, "PATH=:/nonexistent:", "", 0,
                     false, "gnuplot not found"},

@@ -85,7 +85,8 @@ std::string error_text(int error) { return std::strerror(error); }
 // An interrupt (Ctrl-C, a hang-up, a plain kill) while pictures are being made is held
 // back until the temporary folder and any staged picture are removed: the handler notes
 // the signal and passes it on to gnuplot, and the guard's end raises it again with its
-// default action, so the run still ends as the signal asked.
+// default action, so the run still ends as the signal asked. A signal ignored when the
+// run began (nohup, a background job of a shell) stays ignored, by the run and by gnuplot.
 volatile std::sig_atomic_t interrupting_signal = 0;
 volatile std::sig_atomic_t gnuplot_pid = 0;
 constexpr int held_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -99,20 +100,22 @@ extern "C" void hold_interrupt(int sig) {
 
 struct interrupt_guard {
   struct sigaction earlier[std::size(held_signals)] = {};
+  bool held[std::size(held_signals)] = {};
   interrupt_guard() {
     interrupting_signal = 0;
     struct sigaction hold {};
     hold.sa_handler = hold_interrupt;
     sigemptyset(&hold.sa_mask);
     for (std::size_t i = 0; i < std::size(held_signals); ++i) {
-      sigaction(held_signals[i], &hold, &earlier[i]);
+      held[i] = sigaction(held_signals[i], nullptr, &earlier[i]) == 0 &&
+                earlier[i].sa_handler != SIG_IGN && sigaction(held_signals[i], &hold, nullptr) == 0;
     }
   }
   interrupt_guard(const interrupt_guard&) = delete;
   interrupt_guard& operator=(const interrupt_guard&) = delete;
   ~interrupt_guard() {
     for (std::size_t i = 0; i < std::size(held_signals); ++i) {
-      sigaction(held_signals[i], &earlier[i], nullptr);
+      if (held[i]) sigaction(held_signals[i], &earlier[i], nullptr);
     }
     if (interrupting_signal != 0) {
       std::signal(interrupting_signal, SIG_DFL);
