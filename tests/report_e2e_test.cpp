@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report_plot.h"
@@ -59,10 +61,13 @@ std::vector<std::string> example_args(const std::string& precision = "15") {
 
 const char* const no_gnuplot = "PATH=/nonexistent";
 
-bool gnuplot_installed() {
+// PATH as the report reads it: nothing when it is not set.
+std::optional<std::string_view> path_variable() {
   const char* path = std::getenv("PATH");
-  return !fixfir::find_program("gnuplot", path != nullptr ? path : "").empty();
+  return path != nullptr ? std::optional<std::string_view>(path) : std::nullopt;
 }
+
+bool gnuplot_installed() { return !fixfir::find_program("gnuplot", path_variable()).empty(); }
 
 bool one_line(const std::string& s) {
   return !s.empty() && s.back() == '\n' && fixfir_test::line_count(s) == 1;
@@ -322,10 +327,7 @@ class PictureRuns : public ::testing::TestWithParam<picture_run> {};
 
 TEST_P(PictureRuns, PicturesAreNewAndCompleteOrLeftAsTheyWere) {
   const picture_run& p = GetParam();
-  const std::string gnuplot = [] {
-    const char* path = std::getenv("PATH");
-    return fixfir::find_program("gnuplot", path != nullptr ? path : "");
-  }();
+  const std::string gnuplot = fixfir::find_program("gnuplot", path_variable());
   if (gnuplot.empty() &&
       (p.drawn || (p.gnuplot != nullptr && std::strstr(p.gnuplot, "GNUPLOT") != nullptr))) {
     GTEST_SKIP() << "needs gnuplot";
@@ -413,10 +415,7 @@ TEST(Scan, TableThenTheRecommendationLast) {
                         "SNR >= 60\\.00 dB[^\n]*\n$")))
       << r.out;
 
-  const std::string gnuplot = [] {
-    const char* path = std::getenv("PATH");
-    return fixfir::find_program("gnuplot", path != nullptr ? path : "");
-  }();
+  const std::string gnuplot = fixfir::find_program("gnuplot", path_variable());
   if (gnuplot.empty()) GTEST_SKIP() << "needs gnuplot";
   const report_result drawn = run_report(dir.path, args, "");
   ASSERT_EQ(drawn.status, 0) << drawn.err;
@@ -460,8 +459,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Empty PATH entries do not stand for the working folder and its gnuplot.
         picture_run{"empty_path_entries", "out", partial_then_fail, "PATH=:/nonexistent:", "", 0,
                     false, "gnuplot not found"},
+        // An empty PATH, like one of only empty entries, names no folder.
+        picture_run{"empty_path", "out", partial_then_fail, "PATH=", "", 0, false,
+                    "gnuplot not found"},
         // No PATH at all: the system's default folders.
-        picture_run{"empty_path", "out", partial_then_fail, "PATH=", "", 0, true, ""}),
+        picture_run{"no_path", "out", partial_then_fail, "env -u PATH", "", 0, true, ""}),
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Pictures, AreDrawnEvenWhenEveryOutputIsNan) {
@@ -493,7 +495,8 @@ struct lookup_case {
   const char* name;
   const char* program;
   const char* path;      // "@" is a folder holding a/tool (a folder), b/tool (not
-                         // executable), c/tool and ./tool; it is also the working folder
+                         // executable), c/tool and ./tool; it is also the working folder.
+                         // nullptr: no PATH at all
   const char* expected;  // "@" as above
 };
 
@@ -517,7 +520,9 @@ TEST_P(FindProgram, FindsOnlyRunnableFilesInNamedFolders) {
   };
   const fs::path previous = fs::current_path();
   fs::current_path(dir.path);
-  const std::string found = fixfir::find_program(c.program, expand(c.path));
+  const std::string path = c.path != nullptr ? expand(c.path) : "";
+  const std::string found = fixfir::find_program(
+      c.program, c.path != nullptr ? std::optional<std::string_view>(path) : std::nullopt);
   fs::current_path(previous);
   EXPECT_EQ(found, expand(c.expected));
 }
@@ -531,8 +536,9 @@ INSTANTIATE_TEST_SUITE_P(
                       lookup_case{"only_colons", "tool", "::", ""},
                       lookup_case{"dot_is_explicit", "tool", "@/a:.", "@/./tool"},
                       lookup_case{"relative_made_absolute", "tool", "c", "@/c/tool"},
+                      lookup_case{"empty_is_no_folder", "sh", "", ""},
                       // No PATH: the system's default folders, /bin first.
-                      lookup_case{"empty_is_default", "sh", "", "/bin/sh"}),
+                      lookup_case{"unset_is_default", "sh", nullptr, "/bin/sh"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace

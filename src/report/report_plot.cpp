@@ -45,16 +45,17 @@ std::string picture_script(const char* png_name, int width, int height, const st
   return s;
 }
 
-std::string find_program(std::string_view program, std::string_view path) {
+std::string find_program(std::string_view program, std::optional<std::string_view> path_list) {
   std::string default_path;
-  if (path.empty()) {
+  if (!path_list) {
     default_path.resize(confstr(_CS_PATH, nullptr, 0));
     if (!default_path.empty()) {
       confstr(_CS_PATH, default_path.data(), default_path.size());
       default_path.pop_back();  // the terminating null
     }
-    path = default_path;
   }
+  // An empty list, like one of only empty entries, names no folder at all.
+  std::string_view path = path_list ? *path_list : default_path;
   while (true) {
     const std::size_t colon = path.find(':');
     const std::string_view dir = path.substr(0, colon);

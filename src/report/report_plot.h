@@ -5,6 +5,7 @@
 // only once both are complete.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,9 +28,11 @@ inline constexpr std::int32_t WAVES_WINDOW_SAMPLES = 320;
 
 /// The first executable file called `program` in the ':'-separated folder list `path`,
 /// made absolute, or an empty string. Empty entries are skipped: only an explicit "."
-/// names the working folder. An empty `path` stands for the system's default list
-/// (confstr _CS_PATH, such as /bin:/usr/bin).
-[[nodiscard]] std::string find_program(std::string_view program, std::string_view path);
+/// names the working folder, and an empty `path` names none. No `path` at all (no PATH
+/// in the environment) stands for the system's default list (confstr _CS_PATH, such as
+/// /bin:/usr/bin).
+[[nodiscard]] std::string find_program(std::string_view program,
+                                       std::optional<std::string_view> path);
 
 /// Draws pictures: runs the executable `gnuplot` (an absolute path) on `script` in a new
 /// private folder under the temporary folder, with no shell and nothing of the user's in
