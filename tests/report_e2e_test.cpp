@@ -446,6 +446,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot did not finish waves.png"},
         picture_run{"one_picture_missing", "out", "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.png\n",
                     "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot did not finish waves.png"},
+        // Only plain files are pictures: a link would dangle once the folder is gone, and
+        // a pipe would be waited on for ever.
+        picture_run{"link_for_picture", "out",
+                    "#!/bin/sh\nGNUPLOT \"$@\" && mv response.png r && ln -s r response.png\n",
+                    "PATH=\"@/bin:$PATH\"", "", 1, false,
+                    "gnuplot left a link in place of response.png"},
+        picture_run{"pipe_for_picture", "out",
+                    "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.png && mkfifo waves.png\n",
+                    "PATH=\"@/bin:$PATH\"", "", 1, false,
+                    "gnuplot left a special file in place of waves.png"},
         // Ctrl-C while gnuplot runs: the run still ends by the signal, with nothing left.
         picture_run{"interrupted", "out", "#!/bin/sh\nkill -INT $PPID\nexec sleep 5\n",
                     "PATH=\"@/bin:$PATH\"", "", 128 + SIGINT, false, ""},

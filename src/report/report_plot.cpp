@@ -256,13 +256,29 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::str
   return false;
 }
 
+// What lies at `path` when it is not a plain file ("a link", ...), or "" when it is one or
+// there is nothing.
+std::string odd_kind(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return {};
+  if (S_ISLNK(info.st_mode)) return "a link";
+  return S_ISDIR(info.st_mode) ? "a folder" : "a special file";
+}
+
 // The signature opens a PNG file and the IEND chunk (empty, with a fixed CRC) closes it.
+// Only a plain file counts: a link is not followed, and a pipe is not waited on.
 bool complete_png(const std::string& path) {
   static constexpr unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   static constexpr unsigned char iend[12] = {0,   0,   0,    0,    'I',  'E',
                                              'N', 'D', 0xae, 0x42, 0x60, 0x82};
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  std::FILE* f = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "rb") : nullptr;
+  if (f == nullptr) {
+    close(fd);
+    return false;
+  }
   unsigned char head[8] = {};
   unsigned char tail[12] = {};
   const bool ok = std::fread(head, 1, sizeof head, f) == sizeof head &&
@@ -379,7 +395,12 @@ bool draw_pictures(const std::string& gnuplot, const std::string& script,
   }
   if (!run_gnuplot(gnuplot, folder.path, message)) return false;
   for (const std::string& name : png_names) {
-    if (!complete_png(folder.path + "/" + name)) {
+    const std::string path = folder.path + "/" + name;
+    if (const std::string kind = odd_kind(path); !kind.empty()) {
+      message = "gnuplot left " + kind + " in place of " + name;
+      return false;
+    }
+    if (!complete_png(path)) {
       message = "gnuplot did not finish " + name;
       return false;
     }
