@@ -1,6 +1,9 @@
 // fixfir-report run as a program in scratch directories.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -474,6 +477,54 @@ INSTANTIATE_TEST_SUITE_P(
                     "gnuplot not found"},
         // No PATH at all: the system's default folders.
         picture_run{"no_path", "out", partial_then_fail, "env -u PATH", "", 0, true, ""}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+// A gnuplot that never ends is ended once its time is up: SIGTERM, then SIGKILL for one
+// that ignores it. It is reaped, the private folder goes, the earlier pictures stay.
+struct hung_gnuplot {
+  const char* name;
+  const char* body;  // after a line that writes its process id to ./pid
+};
+
+class HungGnuplot : public ::testing::TestWithParam<hung_gnuplot> {};
+
+TEST_P(HungGnuplot, IsEndedAndTheEarlierPicturesStay) {
+  scratch_dir dir;
+  scratch_dir tmp;
+  const fs::path fake = dir / "gnuplot";
+  write_file(
+      fake, "#!/bin/sh\necho $$ > " + shell_quote((dir / "pid").string()) + "\n" + GetParam().body);
+  fs::permissions(fake, fs::perms::owner_all);
+  write_file(dir / "scan.png", "earlier scan\n");
+  const char* const earlier_tmpdir = std::getenv("TMPDIR");
+  const std::string saved = earlier_tmpdir != nullptr ? earlier_tmpdir : "";
+  setenv("TMPDIR", tmp.path.c_str(), 1);
+  std::string message;
+  const auto start = std::chrono::steady_clock::now();
+  const bool drawn =
+      fixfir::draw_pictures(fake.string(), "plot 1\n", {"scan.png"}, dir.path.string(), message,
+                            std::chrono::milliseconds(300));
+  const auto took = std::chrono::steady_clock::now() - start;
+  if (earlier_tmpdir != nullptr) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  EXPECT_FALSE(drawn);
+  EXPECT_EQ(message, "gnuplot took longer than 0.3 s and was stopped");
+  EXPECT_LT(took, std::chrono::seconds(4));
+  EXPECT_EQ(read_file(dir / "scan.png"), "earlier scan\n");
+  EXPECT_TRUE(fs::is_empty(tmp.path));
+  // Neither running nor a zombie: kill finds no such process.
+  const pid_t pid = std::stoi(read_file(dir / "pid"));
+  EXPECT_EQ(kill(pid, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HungGnuplot,
+    ::testing::Values(hung_gnuplot{"sleeps", "exec sleep 60\n"},
+                      hung_gnuplot{"ignores_sigterm", "trap '' TERM\nwhile sleep 1; do :; done\n"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Pictures, AreDrawnEvenWhenEveryOutputIsNan) {

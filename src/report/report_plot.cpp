@@ -4,11 +4,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -189,10 +191,52 @@ std::string last_log_line(const std::string& path) {
   return line;
 }
 
+// How long gnuplot has to end after SIGTERM (or the interrupt passed on) before SIGKILL.
+constexpr std::chrono::seconds kill_grace{2};
+
+// Waits for the child `pid` to end, with its wait status in `raw`. Once it has run for
+// `limit` it gets SIGTERM, and SIGKILL `kill_grace` after that or after an interrupt;
+// `timed_out` tells whether the limit was reached. False with errno set when the child
+// can no longer be waited for.
+bool wait_ending(pid_t pid, std::chrono::milliseconds limit, int& raw, bool& timed_out) {
+  using clock = std::chrono::steady_clock;
+  const clock::time_point deadline = clock::now() + limit;
+  clock::time_point kill_at = clock::time_point::max();
+  std::chrono::nanoseconds pause = std::chrono::milliseconds(1);
+  timed_out = false;
+  while (true) {
+    const pid_t done = waitpid(pid, &raw, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno != EINTR) return false;
+    const clock::time_point now = clock::now();
+    if (!timed_out && now >= deadline) {
+      timed_out = true;
+      kill(pid, SIGTERM);
+    }
+    if ((timed_out || interrupting_signal != 0) && kill_at == clock::time_point::max()) {
+      kill_at = now + kill_grace;
+    }
+    if (now >= kill_at) kill(pid, SIGKILL);
+    // Short pauses first, as gnuplot is usually done within a second; a signal cuts a
+    // pause short.
+    const timespec rest{0, static_cast<long>(pause.count())};
+    nanosleep(&rest, nullptr);
+    pause = std::min<std::chrono::nanoseconds>(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
+// `limit` in seconds, as short as it is exact ("60", "0.3").
+std::string seconds_text(std::chrono::milliseconds limit) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(limit.count()) / 1000.0);
+  return text;
+}
+
 // Runs `gnuplot -d plot.gp` in `folder`: standard input and output on /dev/null (gnuplot
 // writes a picture it cannot store to standard output), its messages in gnuplot.log.
-// Returns true when it exited with status 0.
-bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::string& message) {
+// Returns true when it exited with status 0 within `limit`.
+bool run_gnuplot(const std::string& gnuplot, const std::string& folder,
+                 std::chrono::milliseconds limit, std::string& message) {
   const std::string log_path = folder + "/" + log_name;
   const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
   const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -233,16 +277,19 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::str
   } while (got < 0 && errno == EINTR);
   close(report[0]);
   int raw = 0;
-  while (waitpid(pid, &raw, 0) < 0) {
-    if (errno != EINTR) {
-      gnuplot_pid = 0;
-      message = "lost track of gnuplot: " + error_text(errno);
-      return false;
-    }
+  bool timed_out = false;
+  if (!wait_ending(pid, limit, raw, timed_out)) {
+    gnuplot_pid = 0;
+    message = "lost track of gnuplot: " + error_text(errno);
+    return false;
   }
   gnuplot_pid = 0;
   if (interrupting_signal != 0) {
     message = "interrupted";
+    return false;
+  }
+  if (timed_out) {
+    message = "gnuplot took longer than " + seconds_text(limit) + " s and was stopped";
     return false;
   }
   if (got == static_cast<ssize_t>(sizeof exec_error)) {
@@ -381,9 +428,14 @@ bool stage(const std::string& from, const std::string& dir, const std::string& n
 
 }  // namespace
 
+std::chrono::milliseconds gnuplot_time_limit(std::string_view script) {
+  const auto lines = std::count(script.begin(), script.end(), '\n');
+  return std::chrono::seconds(60) + std::chrono::milliseconds(lines);
+}
+
 bool draw_pictures(const std::string& gnuplot, const std::string& script,
                    const std::vector<std::string>& png_names, const std::string& dir,
-                   std::string& message) {
+                   std::string& message, std::optional<std::chrono::milliseconds> time_limit) {
   namespace fs = std::filesystem;
   const interrupt_guard guard;  // ends last: after the folder and staged files are gone
   temp_folder folder;
@@ -393,7 +445,10 @@ bool draw_pictures(const std::string& gnuplot, const std::string& script,
     message = "cannot write the plot script in " + folder.path + ": " + error_text(errno);
     return false;
   }
-  if (!run_gnuplot(gnuplot, folder.path, message)) return false;
+  if (!run_gnuplot(gnuplot, folder.path, time_limit.value_or(gnuplot_time_limit(script)),
+                   message)) {
+    return false;
+  }
   for (const std::string& name : png_names) {
     const std::string path = folder.path + "/" + name;
     if (const std::string kind = odd_kind(path); !kind.empty()) {
