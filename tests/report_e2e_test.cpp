@@ -1,14 +1,19 @@
 // fixfir-report run as a program in scratch directories.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report_plot.h"
@@ -59,10 +64,13 @@ std::vector<std::string> example_args(const std::string& precision = "15") {
 
 const char* const no_gnuplot = "PATH=/nonexistent";
 
-bool gnuplot_installed() {
+// PATH as the report reads it: nothing when it is not set.
+std::optional<std::string_view> path_variable() {
   const char* path = std::getenv("PATH");
-  return !fixfir::find_program("gnuplot", path != nullptr ? path : "").empty();
+  return path != nullptr ? std::optional<std::string_view>(path) : std::nullopt;
 }
+
+bool gnuplot_installed() { return !fixfir::find_program("gnuplot", path_variable()).empty(); }
 
 bool one_line(const std::string& s) {
   return !s.empty() && s.back() == '\n' && fixfir_test::line_count(s) == 1;
@@ -322,10 +330,7 @@ class PictureRuns : public ::testing::TestWithParam<picture_run> {};
 
 TEST_P(PictureRuns, PicturesAreNewAndCompleteOrLeftAsTheyWere) {
   const picture_run& p = GetParam();
-  const std::string gnuplot = [] {
-    const char* path = std::getenv("PATH");
-    return fixfir::find_program("gnuplot", path != nullptr ? path : "");
-  }();
+  const std::string gnuplot = fixfir::find_program("gnuplot", path_variable());
   if (gnuplot.empty() &&
       (p.drawn || (p.gnuplot != nullptr && std::strstr(p.gnuplot, "GNUPLOT") != nullptr))) {
     GTEST_SKIP() << "needs gnuplot";
@@ -413,10 +418,7 @@ TEST(Scan, TableThenTheRecommendationLast) {
                         "SNR >= 60\\.00 dB[^\n]*\n$")))
       << r.out;
 
-  const std::string gnuplot = [] {
-    const char* path = std::getenv("PATH");
-    return fixfir::find_program("gnuplot", path != nullptr ? path : "");
-  }();
+  const std::string gnuplot = fixfir::find_program("gnuplot", path_variable());
   if (gnuplot.empty()) GTEST_SKIP() << "needs gnuplot";
   const report_result drawn = run_report(dir.path, args, "");
   ASSERT_EQ(drawn.status, 0) << drawn.err;
@@ -447,14 +449,82 @@ INSTANTIATE_TEST_SUITE_P(
                     "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot did not finish waves.png"},
         picture_run{"one_picture_missing", "out", "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.png\n",
                     "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot did not finish waves.png"},
+        // Only plain files are pictures: a link would dangle once the folder is gone, and
+        // a pipe would be waited on for ever.
+        picture_run{"link_for_picture", "out",
+                    "#!/bin/sh\nGNUPLOT \"$@\" && mv response.png r && ln -s r response.png\n",
+                    "PATH=\"@/bin:$PATH\"", "", 1, false,
+                    "gnuplot left a link in place of response.png"},
+        picture_run{"pipe_for_picture", "out",
+                    "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.png && mkfifo waves.png\n",
+                    "PATH=\"@/bin:$PATH\"", "", 1, false,
+                    "gnuplot left a special file in place of waves.png"},
         // Ctrl-C while gnuplot runs: the run still ends by the signal, with nothing left.
         picture_run{"interrupted", "out", "#!/bin/sh\nkill -INT $PPID\nexec sleep 5\n",
                     "PATH=\"@/bin:$PATH\"", "", 128 + SIGINT, false, ""},
+        // Signals ignored at the start (nohup; a shell's background job) stay ignored,
+        // by the run and by gnuplot: each signal goes to both.
+        picture_run{"ignored_hangup", "out", "#!/bin/sh\nkill -HUP $PPID $$\nexec GNUPLOT \"$@\"\n",
+                    "PATH=\"@/bin:$PATH\" nohup", "", 0, true, ""},
+        picture_run{"ignored_interrupt", "out",
+                    "#!/bin/sh\nkill -INT $PPID $$\nkill -QUIT $PPID $$\nexec GNUPLOT \"$@\"\n",
+                    "; trap '' INT QUIT; TMPDIR=\"$TMPDIR\" PATH=\"@/bin:$PATH\"", "", 0, true, ""},
         // Empty PATH entries do not stand for the working folder and its gnuplot.
         picture_run{"empty_path_entries", "out", partial_then_fail, "PATH=:/nonexistent:", "", 0,
                     false, "gnuplot not found"},
+        // An empty PATH, like one of only empty entries, names no folder.
+        picture_run{"empty_path", "out", partial_then_fail, "PATH=", "", 0, false,
+                    "gnuplot not found"},
         // No PATH at all: the system's default folders.
-        picture_run{"empty_path", "out", partial_then_fail, "PATH=", "", 0, true, ""}),
+        picture_run{"no_path", "out", partial_then_fail, "env -u PATH", "", 0, true, ""}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+// A gnuplot that never ends is ended once its time is up: SIGTERM, then SIGKILL for one
+// that ignores it. It is reaped, the private folder goes, the earlier pictures stay.
+struct hung_gnuplot {
+  const char* name;
+  const char* body;  // after a line that writes its process id to ./pid
+};
+
+class HungGnuplot : public ::testing::TestWithParam<hung_gnuplot> {};
+
+TEST_P(HungGnuplot, IsEndedAndTheEarlierPicturesStay) {
+  scratch_dir dir;
+  scratch_dir tmp;
+  const fs::path fake = dir / "gnuplot";
+  write_file(
+      fake, "#!/bin/sh\necho $$ > " + shell_quote((dir / "pid").string()) + "\n" + GetParam().body);
+  fs::permissions(fake, fs::perms::owner_all);
+  write_file(dir / "scan.png", "earlier scan\n");
+  const char* const earlier_tmpdir = std::getenv("TMPDIR");
+  const std::string saved = earlier_tmpdir != nullptr ? earlier_tmpdir : "";
+  setenv("TMPDIR", tmp.path.c_str(), 1);
+  std::string message;
+  const auto start = std::chrono::steady_clock::now();
+  const bool drawn =
+      fixfir::draw_pictures(fake.string(), "plot 1\n", {"scan.png"}, dir.path.string(), message,
+                            std::chrono::milliseconds(300));
+  const auto took = std::chrono::steady_clock::now() - start;
+  if (earlier_tmpdir != nullptr) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  EXPECT_FALSE(drawn);
+  EXPECT_EQ(message, "gnuplot took longer than 0.3 s and was stopped");
+  EXPECT_LT(took, std::chrono::seconds(4));
+  EXPECT_EQ(read_file(dir / "scan.png"), "earlier scan\n");
+  EXPECT_TRUE(fs::is_empty(tmp.path));
+  // Neither running nor a zombie: kill finds no such process.
+  const pid_t pid = std::stoi(read_file(dir / "pid"));
+  EXPECT_EQ(kill(pid, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HungGnuplot,
+    ::testing::Values(hung_gnuplot{"sleeps", "exec sleep 60\n"},
+                      hung_gnuplot{"ignores_sigterm", "trap '' TERM\nwhile sleep 1; do :; done\n"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Pictures, AreDrawnEvenWhenEveryOutputIsNan) {
@@ -486,7 +556,8 @@ struct lookup_case {
   const char* name;
   const char* program;
   const char* path;      // "@" is a folder holding a/tool (a folder), b/tool (not
-                         // executable), c/tool and ./tool; it is also the working folder
+                         // executable), c/tool and ./tool; it is also the working folder.
+                         // nullptr: no PATH at all
   const char* expected;  // "@" as above
 };
 
@@ -510,7 +581,9 @@ TEST_P(FindProgram, FindsOnlyRunnableFilesInNamedFolders) {
   };
   const fs::path previous = fs::current_path();
   fs::current_path(dir.path);
-  const std::string found = fixfir::find_program(c.program, expand(c.path));
+  const std::string path = c.path != nullptr ? expand(c.path) : "";
+  const std::string found = fixfir::find_program(
+      c.program, c.path != nullptr ? std::optional<std::string_view>(path) : std::nullopt);
   fs::current_path(previous);
   EXPECT_EQ(found, expand(c.expected));
 }
@@ -524,8 +597,9 @@ INSTANTIATE_TEST_SUITE_P(
                       lookup_case{"only_colons", "tool", "::", ""},
                       lookup_case{"dot_is_explicit", "tool", "@/a:.", "@/./tool"},
                       lookup_case{"relative_made_absolute", "tool", "c", "@/c/tool"},
+                      lookup_case{"empty_is_no_folder", "sh", "", ""},
                       // No PATH: the system's default folders, /bin first.
-                      lookup_case{"empty_is_default", "sh", "", "/bin/sh"}),
+                      lookup_case{"unset_is_default", "sh", nullptr, "/bin/sh"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace

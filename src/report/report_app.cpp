@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -155,7 +156,9 @@ std::string text_of(const std::vector<std::string>& lines) {
 // The gnuplot to draw with, or "" after saying on `err` that there is none.
 std::string gnuplot_or_say(std::FILE* err, const std::string& pictures) {
   const char* path_variable = std::getenv("PATH");
-  std::string gnuplot = find_program("gnuplot", path_variable != nullptr ? path_variable : "");
+  std::string gnuplot = find_program("gnuplot", path_variable != nullptr
+                                                    ? std::optional<std::string_view>(path_variable)
+                                                    : std::nullopt);
   if (gnuplot.empty()) {
     say_line(err,
              "gnuplot not found: install it (apt-get install gnuplot-nox) to draw " + pictures);

@@ -4,11 +4,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -45,16 +47,17 @@ std::string picture_script(const char* png_name, int width, int height, const st
   return s;
 }
 
-std::string find_program(std::string_view program, std::string_view path) {
+std::string find_program(std::string_view program, std::optional<std::string_view> path_list) {
   std::string default_path;
-  if (path.empty()) {
+  if (!path_list) {
     default_path.resize(confstr(_CS_PATH, nullptr, 0));
     if (!default_path.empty()) {
       confstr(_CS_PATH, default_path.data(), default_path.size());
       default_path.pop_back();  // the terminating null
     }
-    path = default_path;
   }
+  // An empty list, like one of only empty entries, names no folder at all.
+  std::string_view path = path_list ? *path_list : default_path;
   while (true) {
     const std::size_t colon = path.find(':');
     const std::string_view dir = path.substr(0, colon);
@@ -85,7 +88,8 @@ std::string error_text(int error) { return std::strerror(error); }
 // An interrupt (Ctrl-C, a hang-up, a plain kill) while pictures are being made is held
 // back until the temporary folder and any staged picture are removed: the handler notes
 // the signal and passes it on to gnuplot, and the guard's end raises it again with its
-// default action, so the run still ends as the signal asked.
+// default action, so the run still ends as the signal asked. A signal ignored when the
+// run began (nohup, a background job of a shell) stays ignored, by the run and by gnuplot.
 volatile std::sig_atomic_t interrupting_signal = 0;
 volatile std::sig_atomic_t gnuplot_pid = 0;
 constexpr int held_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -99,20 +103,22 @@ extern "C" void hold_interrupt(int sig) {
 
 struct interrupt_guard {
   struct sigaction earlier[std::size(held_signals)] = {};
+  bool held[std::size(held_signals)] = {};
   interrupt_guard() {
     interrupting_signal = 0;
     struct sigaction hold {};
     hold.sa_handler = hold_interrupt;
     sigemptyset(&hold.sa_mask);
     for (std::size_t i = 0; i < std::size(held_signals); ++i) {
-      sigaction(held_signals[i], &hold, &earlier[i]);
+      held[i] = sigaction(held_signals[i], nullptr, &earlier[i]) == 0 &&
+                earlier[i].sa_handler != SIG_IGN && sigaction(held_signals[i], &hold, nullptr) == 0;
     }
   }
   interrupt_guard(const interrupt_guard&) = delete;
   interrupt_guard& operator=(const interrupt_guard&) = delete;
   ~interrupt_guard() {
     for (std::size_t i = 0; i < std::size(held_signals); ++i) {
-      sigaction(held_signals[i], &earlier[i], nullptr);
+      if (held[i]) sigaction(held_signals[i], &earlier[i], nullptr);
     }
     if (interrupting_signal != 0) {
       std::signal(interrupting_signal, SIG_DFL);
@@ -185,10 +191,52 @@ std::string last_log_line(const std::string& path) {
   return line;
 }
 
+// How long gnuplot has to end after SIGTERM (or the interrupt passed on) before SIGKILL.
+constexpr std::chrono::seconds kill_grace{2};
+
+// Waits for the child `pid` to end, with its wait status in `raw`. Once it has run for
+// `limit` it gets SIGTERM, and SIGKILL `kill_grace` after that or after an interrupt;
+// `timed_out` tells whether the limit was reached. False with errno set when the child
+// can no longer be waited for.
+bool wait_ending(pid_t pid, std::chrono::milliseconds limit, int& raw, bool& timed_out) {
+  using clock = std::chrono::steady_clock;
+  const clock::time_point deadline = clock::now() + limit;
+  clock::time_point kill_at = clock::time_point::max();
+  std::chrono::nanoseconds pause = std::chrono::milliseconds(1);
+  timed_out = false;
+  while (true) {
+    const pid_t done = waitpid(pid, &raw, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno != EINTR) return false;
+    const clock::time_point now = clock::now();
+    if (!timed_out && now >= deadline) {
+      timed_out = true;
+      kill(pid, SIGTERM);
+    }
+    if ((timed_out || interrupting_signal != 0) && kill_at == clock::time_point::max()) {
+      kill_at = now + kill_grace;
+    }
+    if (now >= kill_at) kill(pid, SIGKILL);
+    // Short pauses first, as gnuplot is usually done within a second; a signal cuts a
+    // pause short.
+    const timespec rest{0, static_cast<long>(pause.count())};
+    nanosleep(&rest, nullptr);
+    pause = std::min<std::chrono::nanoseconds>(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
+// `limit` in seconds, as short as it is exact ("60", "0.3").
+std::string seconds_text(std::chrono::milliseconds limit) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(limit.count()) / 1000.0);
+  return text;
+}
+
 // Runs `gnuplot -d plot.gp` in `folder`: standard input and output on /dev/null (gnuplot
 // writes a picture it cannot store to standard output), its messages in gnuplot.log.
-// Returns true when it exited with status 0.
-bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::string& message) {
+// Returns true when it exited with status 0 within `limit`.
+bool run_gnuplot(const std::string& gnuplot, const std::string& folder,
+                 std::chrono::milliseconds limit, std::string& message) {
   const std::string log_path = folder + "/" + log_name;
   const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
   const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -229,16 +277,19 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::str
   } while (got < 0 && errno == EINTR);
   close(report[0]);
   int raw = 0;
-  while (waitpid(pid, &raw, 0) < 0) {
-    if (errno != EINTR) {
-      gnuplot_pid = 0;
-      message = "lost track of gnuplot: " + error_text(errno);
-      return false;
-    }
+  bool timed_out = false;
+  if (!wait_ending(pid, limit, raw, timed_out)) {
+    gnuplot_pid = 0;
+    message = "lost track of gnuplot: " + error_text(errno);
+    return false;
   }
   gnuplot_pid = 0;
   if (interrupting_signal != 0) {
     message = "interrupted";
+    return false;
+  }
+  if (timed_out) {
+    message = "gnuplot took longer than " + seconds_text(limit) + " s and was stopped";
     return false;
   }
   if (got == static_cast<ssize_t>(sizeof exec_error)) {
@@ -252,13 +303,29 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder, std::str
   return false;
 }
 
+// What lies at `path` when it is not a plain file ("a link", ...), or "" when it is one or
+// there is nothing.
+std::string odd_kind(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return {};
+  if (S_ISLNK(info.st_mode)) return "a link";
+  return S_ISDIR(info.st_mode) ? "a folder" : "a special file";
+}
+
 // The signature opens a PNG file and the IEND chunk (empty, with a fixed CRC) closes it.
+// Only a plain file counts: a link is not followed, and a pipe is not waited on.
 bool complete_png(const std::string& path) {
   static constexpr unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   static constexpr unsigned char iend[12] = {0,   0,   0,    0,    'I',  'E',
                                              'N', 'D', 0xae, 0x42, 0x60, 0x82};
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  std::FILE* f = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "rb") : nullptr;
+  if (f == nullptr) {
+    close(fd);
+    return false;
+  }
   unsigned char head[8] = {};
   unsigned char tail[12] = {};
   const bool ok = std::fread(head, 1, sizeof head, f) == sizeof head &&
@@ -361,9 +428,14 @@ bool stage(const std::string& from, const std::string& dir, const std::string& n
 
 }  // namespace
 
+std::chrono::milliseconds gnuplot_time_limit(std::string_view script) {
+  const auto lines = std::count(script.begin(), script.end(), '\n');
+  return std::chrono::seconds(60) + std::chrono::milliseconds(lines);
+}
+
 bool draw_pictures(const std::string& gnuplot, const std::string& script,
                    const std::vector<std::string>& png_names, const std::string& dir,
-                   std::string& message) {
+                   std::string& message, std::optional<std::chrono::milliseconds> time_limit) {
   namespace fs = std::filesystem;
   const interrupt_guard guard;  // ends last: after the folder and staged files are gone
   temp_folder folder;
@@ -373,9 +445,17 @@ bool draw_pictures(const std::string& gnuplot, const std::string& script,
     message = "cannot write the plot script in " + folder.path + ": " + error_text(errno);
     return false;
   }
-  if (!run_gnuplot(gnuplot, folder.path, message)) return false;
+  if (!run_gnuplot(gnuplot, folder.path, time_limit.value_or(gnuplot_time_limit(script)),
+                   message)) {
+    return false;
+  }
   for (const std::string& name : png_names) {
-    if (!complete_png(folder.path + "/" + name)) {
+    const std::string path = folder.path + "/" + name;
+    if (const std::string kind = odd_kind(path); !kind.empty()) {
+      message = "gnuplot left " + kind + " in place of " + name;
+      return false;
+    }
+    if (!complete_png(path)) {
       message = "gnuplot did not finish " + name;
       return false;
     }

@@ -4,7 +4,9 @@
 // so no path or other user text ever enters a script; the pictures are moved into place
 // only once both are complete.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,9 +29,11 @@ inline constexpr std::int32_t WAVES_WINDOW_SAMPLES = 320;
 
 /// The first executable file called `program` in the ':'-separated folder list `path`,
 /// made absolute, or an empty string. Empty entries are skipped: only an explicit "."
-/// names the working folder. An empty `path` stands for the system's default list
-/// (confstr _CS_PATH, such as /bin:/usr/bin).
-[[nodiscard]] std::string find_program(std::string_view program, std::string_view path);
+/// names the working folder, and an empty `path` names none. No `path` at all (no PATH
+/// in the environment) stands for the system's default list (confstr _CS_PATH, such as
+/// /bin:/usr/bin).
+[[nodiscard]] std::string find_program(std::string_view program,
+                                       std::optional<std::string_view> path);
 
 /// Draws pictures: runs the executable `gnuplot` (an absolute path) on `script` in a new
 /// private folder under the temporary folder, with no shell and nothing of the user's in
@@ -37,9 +41,16 @@ inline constexpr std::int32_t WAVES_WINDOW_SAMPLES = 320;
 /// them into `dir`, replacing earlier ones. Earlier pictures are left untouched unless all
 /// of the new ones are ready in `dir` under temporary names; the temporary folder is
 /// removed on every path. On failure returns false with `message` set to one line, which
-/// names any picture that was replaced all the same.
+/// names any picture that was replaced all the same. A gnuplot still running after
+/// `time_limit` (by default gnuplot_time_limit(script)) is ended, SIGTERM and 2 s later
+/// SIGKILL, and the drawing fails.
 [[nodiscard]] bool draw_pictures(const std::string& gnuplot, const std::string& script,
                                  const std::vector<std::string>& png_names, const std::string& dir,
-                                 std::string& message);
+                                 std::string& message,
+                                 std::optional<std::chrono::milliseconds> time_limit = {});
+
+/// The time gnuplot is given to draw `script`: 60 s plus 1 ms for each of its lines, which
+/// carry the plotted points inline, one to a line. gnuplot needs well under 1 % of it.
+[[nodiscard]] std::chrono::milliseconds gnuplot_time_limit(std::string_view script);
 
 }  // namespace fixfir
