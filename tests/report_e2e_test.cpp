@@ -313,6 +313,13 @@ INSTANTIATE_TEST_SUITE_P(
                               {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
                                "1000", "--sweep-step", "500"},
                               "passband ripple (fixed point, steady state): no passband"},
+                      // Between two swept frequencies: the sweep's figure is not measured.
+                      odd_run{"band_between_swept_frequencies",
+                              "1\n1.0\n",
+                              {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
+                               "1000", "--sweep-step", "500", "--passband", "1001:1002"},
+                              "passband ripple (sweep, transient included): none, no swept "
+                              "frequency in the pass bands"},
                       odd_run{"unit_tap",
                               "1\n1.0\n",
                               {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
