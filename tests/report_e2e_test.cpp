@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -88,6 +89,9 @@ TEST_P(RefusedOptions, OneMessageAndStatusTwo) {
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_TRUE(one_line(r.err)) << r.err;
   EXPECT_EQ(r.err.rfind("fixfir-report: ", 0), 0U) << r.err;
+  // Whatever was typed, no control character reaches the terminal.
+  for (const char c : r.err.substr(0, r.err.size() - 1))
+    EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7f) << r.err;
   EXPECT_FALSE(fs::exists(dir / "response.png"));
 }
 
@@ -99,7 +103,16 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--precision=fifteen", "--initial", "100", "--step",
                                                "50", "--ending", "4000"},
                       std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
-                                               "0", "--ending", "4000"}));
+                                               "0", "--ending", "4000"},
+                      std::vector<std::string>{"--precision", "1\nx", "--initial", "100", "--step",
+                                               "50", "--ending", "4000"},
+                      std::vector<std::string>{"--\x1b]0;title\x07", "--precision", "15"},
+                      std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
+                                               "50", "--ending", "4000", "--passband", "0:1000",
+                                               "--passband", "500:1500"},
+                      std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
+                                               "50", "--ending", "4000", "--passband",
+                                               "0:1e-300"}));
 
 TEST(Help, PrintsUsageAndSucceeds) {
   scratch_dir dir;
@@ -185,8 +198,8 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
       R"(accumulator wraps \(waveform test\): 0 of 32000 samples)",
       R"(output SNR \(waveform test\): [0-9]+\.[0-9]{2} dB)",
       R"(sweep: 80 frequencies from 4 Hz in steps of 100 Hz)",
-      R"(passbands \(inferred from the unquantized taps\): 0 to 15[0-9]{2} Hz)",
-      R"(stopbands \(inferred from the unquantized taps\): 24[0-9]{2} to 8000 Hz)",
+      R"(passbands \(inferred from the unquantized taps\): 0 to 1560\.546875 Hz)",
+      R"(stopbands \(inferred from the unquantized taps\): 2429\.6875 to 8000 Hz)",
       R"(passband ripple \(unquantized taps\): 0\.03[0-9]{2} dB)",
       R"(passband ripple \(quantized coefficients\): 0\.0[0-9]{3} dB)",
       R"(passband ripple \(fixed point, steady state\): 0\.0[0-9]{3} dB)",
@@ -209,6 +222,52 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
   EXPECT_FALSE(fs::exists(dir / "response.png"));
   EXPECT_FALSE(fs::exists(dir / "waves.png"));
 }
+
+// The bands a summary prints, given back as --passband and --stopband, give every figure
+// of the summary again: the printed edges are exactly those measured.
+class InferredBands : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(InferredBands, GivenBackReproduceEveryFigure) {
+  scratch_dir dir;
+  write_file(dir / "taps.txt", read_file(GetParam()));
+  const report_result inferred = run_report(dir.path, example_args(), no_gnuplot);
+  ASSERT_EQ(inferred.status, 0) << inferred.err;
+  std::vector<std::string> args = example_args();
+  const std::string label = " (inferred from the unquantized taps): ";
+  std::string expected = inferred.out;
+  for (const char* kind : {"pass", "stop"}) {
+    const std::string head = std::string(kind) + "bands" + label;
+    const std::size_t at = expected.find("\n" + head);
+    ASSERT_NE(at, std::string::npos) << inferred.out;
+    std::string list = expected.substr(at + 1 + head.size());
+    list = list.substr(0, list.find('\n'));
+    const std::regex one("([^ ,]+) to ([^ ,]+) Hz");
+    for (std::sregex_iterator b(list.begin(), list.end(), one), end; b != end; ++b)
+      args.insert(args.end(),
+                  {std::string("--") + kind + "band", (*b)[1].str() + ":" + (*b)[2].str()});
+    expected.replace(at + 1, head.size() - 2, std::string(kind) + "bands (given)");
+  }
+  const report_result given = run_report(dir.path, args, no_gnuplot);
+  EXPECT_EQ(given.status, 0) << given.err;
+  EXPECT_EQ(given.out, expected);
+}
+
+std::vector<std::string> shipped_filters() {
+  std::vector<std::string> paths{(fs::path(FIXFIR_EXAMPLES) / "taps.txt").string()};
+  for (const auto& entry : fs::directory_iterator(FIXFIR_FIXTURES)) {
+    if (entry.path().extension() == ".txt") paths.push_back(entry.path().string());
+  }
+  std::sort(paths.begin() + 1, paths.end());
+  return paths;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, InferredBands, ::testing::ValuesIn(shipped_filters()),
+                         [](const auto& p) {
+                           const fs::path path(p.param);
+                           return path.parent_path().filename() == "examples"
+                                      ? std::string("example")
+                                      : path.stem().string();
+                         });
 
 // Degenerate answers still give a full summary and status 0.
 struct odd_run {
@@ -262,6 +321,13 @@ INSTANTIATE_TEST_SUITE_P(
                               {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
                                "1000", "--sweep-step", "500"},
                               "passband ripple (fixed point, steady state): no passband"},
+                      // Between two swept frequencies: the sweep's figure is not measured.
+                      odd_run{"band_between_swept_frequencies",
+                              "1\n1.0\n",
+                              {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
+                               "1000", "--sweep-step", "500", "--passband", "1001:1002"},
+                              "passband ripple (sweep, transient included): none, no swept "
+                              "frequency in the pass bands"},
                       odd_run{"unit_tap",
                               "1\n1.0\n",
                               {"--precision", "15", "--initial", "100", "--step", "100", "--ending",

@@ -93,18 +93,25 @@ std::optional<std::int32_t> wrap_free_limit(py::handle taps) {
   return p;
 }
 
-std::vector<band> bands_argument(const band_list& given, const char* name) {
+std::vector<band> bands_argument(const band_list& given, bool pass) {
+  const char* const name = pass ? "passbands" : "stopbands";
   std::vector<band> out;
   if (!given) return out;
   for (const auto& [low, high] : *given) {
-    if (!(low >= 0.0 && low < high && high <= NYQUIST_HZ)) {
+    band b{low, high};
+    std::string message;
+    if (!check_band(b, message)) {
       throw py::value_error(std::string(name) +
                             ": a band is (low, high) in hertz within 0 to 8000 with low below "
                             "high, not (" +
-                            std::to_string(low) + ", " + std::to_string(high) + ")");
+                            hertz_text(low) + ", " + hertz_text(high) + ")");
     }
-    out.push_back(band{low, high});
+    out.push_back(b);
   }
+  // The command line's checks: the bands of one kind alone now, the two kinds together
+  // once the inferred ones are known.
+  const std::string problem = band_list_problem(out, pass);
+  if (!problem.empty()) throw py::value_error(std::string(name) + ": " + problem);
   return out;
 }
 
@@ -120,8 +127,8 @@ science_options options_argument(long long precision, long long initial, long lo
   if (o.sweep_step < 1) {
     throw py::value_error("sweep_step must be at least 1, not " + std::to_string(o.sweep_step));
   }
-  o.given.passbands = bands_argument(passbands, "passbands");
-  o.given.stopbands = bands_argument(stopbands, "stopbands");
+  o.given.passbands = bands_argument(passbands, true);
+  o.given.stopbands = bands_argument(stopbands, false);
   o.given.passbands_given = !o.given.passbands.empty();
   o.given.stopbands_given = !o.given.stopbands.empty();
   o.threads = worker_count();

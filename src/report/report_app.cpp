@@ -16,6 +16,7 @@
 #include "frequency_sweep.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
+#include "printable_text.h"
 #include "quantizer.h"
 #include "records.h"
 #include "report_model.h"
@@ -45,27 +46,6 @@ std::string number(const char* format, double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, format, v);
   return buf;
-}
-
-// `text` for display on one line: control characters (a line break in a folder name)
-// are written as escapes.
-std::string printable(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (u < 0x20 || u == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", u);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 // Writes `text` to `out` and flushes it; false with `message` set when that fails (a

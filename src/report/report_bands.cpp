@@ -1,6 +1,7 @@
 #include "report_bands.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
@@ -8,6 +9,8 @@
 #include <limits>
 #include <new>
 #include <utility>
+
+#include "frequency_sweep.h"
 
 namespace fixfir {
 
@@ -159,6 +162,16 @@ bool parse_hertz(std::string_view text, double& v) {
   v = std::strtod(s.c_str(), &end);
   return end == s.c_str() + s.size() && std::isfinite(v);
 }
+
+// The band edges the steady state can be measured at: a unit sine at 0 Hz, or at 8000 Hz
+// on its zero crossings, is silent.
+constexpr double lowest_measured_hz = SWEEP_FIRST_FREQUENCY;
+constexpr double highest_measured_hz = SWEEP_LAST_FREQUENCY - SWEEP_FIRST_FREQUENCY;
+
+const char* kind_name(bool pass) { return pass ? "pass band " : "stop band "; }
+
+// Whether two bands share more than an edge.
+bool overlap(const band& a, const band& b) { return a.low < b.high && b.low < a.high; }
 
 // Appends the levels of `points` inside `b`; false when there are none.
 void levels_in(const response_points& points, band b, double& low, double& high, bool& any) {
@@ -717,32 +730,73 @@ bool refine_least_squares_bands(std::span<const float> taps, band_plan& plan) no
   }
 }
 
+std::string hertz_text(double hertz) {
+  char buf[64];
+  // to_chars' shortest form reads back as the same double; + 0.0 turns -0 into 0.
+  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, hertz + 0.0);
+  return ec == std::errc() ? std::string(buf, end) : std::string("?");
+}
+
+std::string band_text(const band& b) {
+  return hertz_text(b.low) + " to " + hertz_text(b.high) + " Hz";
+}
+
+bool check_band(band& b, std::string& message) {
+  if (!(b.low >= 0.0 && b.high <= NYQUIST_HZ && b.low < b.high)) {
+    message = "not a band within 0 to 8000 Hz with LO below HI";
+    return false;
+  }
+  b.low += 0.0;  // -0 is 0
+  return true;
+}
+
 bool parse_band(std::string_view text, band& out, std::string& message) {
   const std::size_t colon = text.find(':');
-  if (colon == std::string_view::npos) {
-    message = "'" + std::string(text) + "' is not LO:HI in hertz";
-    return false;
-  }
   band b;
-  if (!parse_hertz(text.substr(0, colon), b.low) || !parse_hertz(text.substr(colon + 1), b.high)) {
+  if (colon == std::string_view::npos || !parse_hertz(text.substr(0, colon), b.low) ||
+      !parse_hertz(text.substr(colon + 1), b.high)) {
     message = "'" + std::string(text) + "' is not LO:HI in hertz";
     return false;
   }
-  if (!(b.low >= 0.0 && b.high <= NYQUIST_HZ && b.low < b.high)) {
-    message = "'" + std::string(text) + "' is not a band within 0 to 8000 Hz with LO below HI";
+  if (!check_band(b, message)) {
+    message = "'" + std::string(text) + "' is " + message;
     return false;
   }
   out = b;
   return true;
 }
 
-std::string band_plan_problem(const band_plan& plan) {
-  if (plan.passbands.empty()) return "no pass band";
-  for (const band& p : plan.passbands) {
-    for (const band& s : plan.stopbands) {
-      if (p.low <= s.high && s.low <= p.high) return "a pass band overlaps a stop band";
+std::string band_list_problem(const std::vector<band>& bands, bool pass) {
+  for (const band& b : bands) {
+    if (b.high < lowest_measured_hz || b.low > highest_measured_hz) {
+      return kind_name(pass) + band_text(b) +
+             " holds no frequency from 4 to 7996 Hz, where the steady state is measured";
     }
   }
+  for (std::size_t i = 0; i < bands.size(); ++i) {
+    for (std::size_t j = i + 1; j < bands.size(); ++j) {
+      if (overlap(bands[i], bands[j])) {
+        return kind_name(pass) + band_text(bands[i]) + " overlaps " + kind_name(pass) +
+               band_text(bands[j]);
+      }
+    }
+  }
+  return {};
+}
+
+std::string band_plan_problem(const band_plan& plan) {
+  for (const bool pass : {true, false}) {
+    if (!(pass ? plan.passbands_given : plan.stopbands_given)) continue;
+    std::string problem = band_list_problem(pass ? plan.passbands : plan.stopbands, pass);
+    if (!problem.empty()) return problem;
+  }
+  for (const band& p : plan.passbands) {
+    for (const band& s : plan.stopbands) {
+      if (overlap(p, s))
+        return kind_name(true) + band_text(p) + " overlaps " + kind_name(false) + band_text(s);
+    }
+  }
+  if (plan.passbands.empty()) return "no pass band";
   return {};
 }
 
@@ -781,6 +835,7 @@ band_figures_db measure_plan(const response_points& points, const band_plan& pla
   double high = -low;
   bool any = false;
   for (const band& b : plan.passbands) levels_in(points, b, low, high, any);
+  fig.passbands_measured = any;
   fig.passband_max_db = any ? to_decibels(high) : not_a_number;
   fig.ripple_db = any ? to_decibels(high) - to_decibels(low) : not_a_number;
   fig.worst_attenuation_db =
@@ -790,6 +845,7 @@ band_figures_db measure_plan(const response_points& points, const band_plan& pla
     double stop_high = -stop_low;
     bool stop_any = false;
     levels_in(points, b, stop_low, stop_high, stop_any);
+    fig.stopbands_measured.push_back(stop_any ? 1 : 0);
     const double a = stop_any ? fig.passband_max_db - to_decibels(stop_high) : not_a_number;
     fig.attenuation_db.push_back(a);
     // NaN wins: a band that cannot be measured leaves the worst unknown.

@@ -56,10 +56,12 @@ struct response_points {
 
 /// A response's figures over a band plan. NaN where a band holds no point.
 struct band_figures_db {
-  double passband_max_db = 0.0;        ///< the largest level over all pass bands
-  double ripple_db = 0.0;              ///< largest minus smallest pass-band level
-  std::vector<double> attenuation_db;  ///< one per stop band, in the plan's order
-  double worst_attenuation_db = 0.0;   ///< the smallest of them
+  double passband_max_db = 0.0;                  ///< the largest level over all pass bands
+  double ripple_db = 0.0;                        ///< largest minus smallest pass-band level
+  std::vector<double> attenuation_db;            ///< one per stop band, in the plan's order
+  double worst_attenuation_db = 0.0;             ///< the smallest of them
+  bool passbands_measured = false;               ///< some pass band held a point
+  std::vector<std::uint8_t> stopbands_measured;  ///< per stop band: it held a point
 };
 
 /// The FFT length used for `taps` taps: a power of two, at least 16384 and 16 · taps,
@@ -124,11 +126,28 @@ struct band_figures_db {
 /// memory runs out. Up to 2047 taps this takes well under a second.
 bool refine_least_squares_bands(std::span<const float> taps, band_plan& plan) noexcept;
 
+/// `hertz` as the shortest decimal that reads back as the same number: "1561", "1030.48",
+/// "1e-05"; never "-0".
+[[nodiscard]] std::string hertz_text(double hertz);
+
+/// "LO to HI Hz", with `hertz_text`.
+[[nodiscard]] std::string band_text(const band& b);
+
+/// Checks a band given as numbers: 0 ≤ LO < HI ≤ 8000 (-0 is taken as 0). On failure
+/// `message` says what is wrong in a few words.
+[[nodiscard]] bool check_band(band& b, std::string& message);
+
 /// Reads "LO:HI" in hertz (decimal numbers, 0 ≤ LO < HI ≤ 8000). On failure `message`
 /// says what is wrong in a few words.
 [[nodiscard]] bool parse_band(std::string_view text, band& out, std::string& message);
 
-/// A problem with a plan (a pass band overlapping a stop band, no pass band), or "".
+/// A problem with given bands of one kind (`pass` or stop), or "": a band that holds no
+/// frequency from 4 to 7996 Hz, where the steady state is measured, or two bands that
+/// overlap (sharing only an edge is not overlapping). The message names the bands.
+[[nodiscard]] std::string band_list_problem(const std::vector<band>& bands, bool pass);
+
+/// A problem with a plan, or "": the `band_list_problem` of each kind that was given, a
+/// pass band overlapping a stop band (sharing only an edge is allowed), no pass band.
 [[nodiscard]] std::string band_plan_problem(const band_plan& plan);
 
 /// The points of a dense response that lie in the plan's bands, plus each band edge's

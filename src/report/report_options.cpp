@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "printable_text.h"
+
 namespace fixfir {
 
 const char* const report_usage =
@@ -115,10 +117,8 @@ bool parse_decibels(std::string_view name, std::string_view text, double& value,
   return true;
 }
 
-}  // namespace
-
-option_result parse_report_options(std::span<const char* const> args, report_options& options,
-                                   std::string& message) {
+option_result parse_options(std::span<const char* const> args, report_options& options,
+                            std::string& message) {
   options = report_options{};
   bool seen[4] = {false, false, false, false};  // precision, initial, step, ending
   bool sweep_step_given = false;
@@ -240,10 +240,17 @@ option_result parse_report_options(std::span<const char* const> args, report_opt
     message = "--min-attenuation, --max-ripple and --min-snr are targets of --scan";
     return option_result::error;
   }
-  if (const std::string problem = band_plan_problem(options.bands);
-      options.bands.passbands_given && options.bands.stopbands_given && !problem.empty()) {
-    message = problem;
-    return option_result::error;
+  // Bands of one kind can be judged now; against the other kind only when that is given
+  // too (inferred bands are judged once they are known).
+  const band_plan& bands = options.bands;
+  for (const bool pass : {true, false}) {
+    if (!(pass ? bands.passbands_given : bands.stopbands_given)) continue;
+    message = band_list_problem(pass ? bands.passbands : bands.stopbands, pass);
+    if (!message.empty()) return option_result::error;
+  }
+  if (bands.passbands_given && bands.stopbands_given) {
+    message = band_plan_problem(bands);
+    if (!message.empty()) return option_result::error;
   }
   if (options.frequencies.frequency_step == 0) {
     message = "--step must not be 0";
@@ -256,6 +263,17 @@ option_result parse_report_options(std::span<const char* const> args, report_opt
     return option_result::error;
   }
   return option_result::run;
+}
+
+}  // namespace
+
+option_result parse_report_options(std::span<const char* const> args, report_options& options,
+                                   std::string& message) {
+  const option_result result = parse_options(args, options, message);
+  // The message quotes what was typed: a line break or a terminal escape in it is shown
+  // as an escape, so that the message stays one line and the terminal as it was.
+  if (result == option_result::error) message = printable(message);
+  return result;
 }
 
 }  // namespace fixfir

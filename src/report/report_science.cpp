@@ -33,9 +33,7 @@ std::string format(const char* f, double v) {
   return buf;
 }
 
-std::string hertz_range(const band& b) {
-  return format("%.0f", b.low) + " to " + format("%.0f", b.high) + " Hz";
-}
+std::string hertz_range(const band& b) { return band_text(b); }
 
 std::string band_list(const std::vector<band>& bands) {
   if (bands.empty()) return "none";
@@ -325,29 +323,50 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
   struct labelled {
     const char* label;
     const band_figures_db* figures;
+    const char* point;  // what a band must hold to be measured
   };
-  const labelled all[] = {{"unquantized taps", &fig.taps},
-                          {"quantized coefficients", &fig.coefficients},
-                          {"fixed point, steady state", &fig.steady},
-                          {"sweep, transient included", &fig.sweep}};
+  const labelled all[] = {{"unquantized taps", &fig.taps, "measured frequency"},
+                          {"quantized coefficients", &fig.coefficients, "measured frequency"},
+                          {"fixed point, steady state", &fig.steady, "measured frequency"},
+                          {"sweep, transient included", &fig.sweep, "swept frequency"}};
+  // A band without a point leaves its figures NaN: say so in words.
+  auto stop_measured = [](const band_figures_db& f, std::size_t b) {
+    return b < f.stopbands_measured.size() && f.stopbands_measured[b] != 0;
+  };
+  auto unmeasured = [&](const labelled& l, bool stop) -> std::string {
+    const band_figures_db& f = *l.figures;
+    if (!f.passbands_measured) return std::string("none, no ") + l.point + " in the pass bands";
+    for (std::size_t b = 0; stop && b < plan.stopbands.size(); ++b) {
+      if (!stop_measured(f, b)) return std::string("none, no ") + l.point + " in a stop band";
+    }
+    return {};
+  };
   std::vector<std::string> lines;
   for (const labelled& l : all) {
-    lines.push_back(
-        std::string("passband ripple (") + l.label + "): " +
-        (plan.passbands.empty() ? std::string("no passband") : ripple_text(l.figures->ripple_db)));
+    const double v = l.figures->ripple_db;
+    const std::string why = std::isnan(v) ? unmeasured(l, false) : std::string();
+    lines.push_back(std::string("passband ripple (") + l.label + "): " +
+                    (plan.passbands.empty() ? std::string("no passband")
+                     : why.empty()          ? ripple_text(v)
+                                            : why));
   }
   for (const labelled& l : all) {
+    const double v = l.figures->worst_attenuation_db;
+    const std::string why = std::isnan(v) ? unmeasured(l, true) : std::string();
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
                     (plan.stopbands.empty() ? std::string("no stopband")
-                                            : attenuation_text(l.figures->worst_attenuation_db)));
+                     : why.empty()          ? attenuation_text(v)
+                                            : why));
   }
   if (plan.stopbands.size() > 1) {
     for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
       std::string line = "stopband " + hertz_range(plan.stopbands[b]) + " attenuation:";
       for (const labelled& l : all) {
         const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
-        line += std::string(" ") + attenuation_text(a) + " (" + l.label + ")" +
-                (&l == &all[3] ? "" : ",");
+        const bool none =
+            std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
+        line += std::string(" ") + (none ? std::string("none") : attenuation_text(a)) + " (" +
+                l.label + ")" + (&l == &all[3] ? "" : ",");
       }
       lines.push_back(line);
     }

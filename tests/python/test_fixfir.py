@@ -131,6 +131,9 @@ REPORT_CASES = [
     ("report, bands given", ["--precision", "9", *TONES, "--passband", "0:1500",
                              "--stopband", "2500:8000"],
      lambda t: fixfir.report(t, 9, 100, 50, 4000, 100, [(0, 1500)], [(2500, 8000)])),
+    ("report, touching bands", ["--precision", "9", *TONES, "--passband", "-0:1500",
+                                "--stopband", "1500:8000"],
+     lambda t: fixfir.report(t, 9, 100, 50, 4000, 100, [(-0.0, 1500)], [(1500, 8000)])),
     ("scan", ["--scan", *TONES], lambda t: fixfir.scan(t, 100, 50, 4000, sweep_step=100)),
 ]
 
@@ -184,7 +187,11 @@ BAD_ARGUMENTS = [
     (fixfir.report, (ONE, 15, 100, 50, 400, 0), ValueError, "sweep_step must be at least 1"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(10, 5)]), ValueError, "passbands: a band"),
     (fixfir.scan, (ONE, 100, 50, 400, 9, *[float("nan")] * 3, [(0, 900)], [(800, 8000)]),
-     ValueError, "overlaps"),
+     ValueError, "pass band 0 to 900 Hz overlaps stop band 800 to 8000 Hz"),
+    (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(0, 1000), (500, 1500)]), ValueError,
+     "passbands: pass band 0 to 1000 Hz overlaps pass band 500 to 1500 Hz"),
+    (fixfir.report, (ONE, 15, 100, 50, 400, 9, None, [(0, 1e-300)]), ValueError,
+     "stopbands: stop band 0 to 1e-300 Hz holds no frequency from 4 to 7996 Hz"),
 ]
 
 

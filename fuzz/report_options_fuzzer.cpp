@@ -1,0 +1,138 @@
+// Fuzzes fixfir-report's command line: the input, split at its NUL bytes, is the list of
+// arguments. Parsing never crashes; a refusal is one line without control characters,
+// said as the program says it, with status 2; accepted options are ones a report can run
+// with.
+
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+#include "report_app.h"
+#include "report_bands.h"
+#include "report_options.h"
+
+namespace {
+
+[[noreturn]] void fail(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "report options: %s: %s\n", what, detail.c_str());
+  std::abort();
+}
+
+bool utf8_locale = false;
+
+// Read as UTF-8 by the C library: every character is well formed and none is a control
+// character (C0, DEL or C1), which a terminal would act on.
+bool shows_safely(const std::string& text) {
+  if (!utf8_locale) {
+    for (const char c : text)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    return true;
+  }
+  std::mbstate_t state{};
+  for (std::size_t i = 0; i < text.size();) {
+    wchar_t c = 0;
+    const std::size_t n = std::mbrtowc(&c, text.data() + i, text.size() - i, &state);
+    if (n == 0 || n > text.size() - i || std::iswcntrl(static_cast<std::wint_t>(c))) return false;
+    i += n;
+  }
+  return true;
+}
+
+// What run_report writes to `out` and `err`, and its status.
+struct run_result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+run_result run(const std::vector<const char*>& args) {
+  run_result r;
+  char* out_text = nullptr;
+  char* err_text = nullptr;
+  std::size_t out_size = 0;
+  std::size_t err_size = 0;
+  std::FILE* out = open_memstream(&out_text, &out_size);
+  std::FILE* err = open_memstream(&err_text, &err_size);
+  if (out == nullptr || err == nullptr) std::abort();
+  r.status = fixfir::run_report(args, out, err);
+  std::fclose(out);
+  std::fclose(err);
+  r.out.assign(out_text, out_size);
+  r.err.assign(err_text, err_size);
+  std::free(out_text);
+  std::free(err_text);
+  return r;
+}
+
+void check_bands(const std::vector<fixfir::band>& bands, bool given, bool pass) {
+  if (given == bands.empty()) fail("bands", "given without a band, or a band not given");
+  for (const fixfir::band& b : bands) {
+    if (!(b.low >= 0.0 && b.low < b.high && b.high <= fixfir::NYQUIST_HZ) || std::signbit(b.low))
+      fail("band", fixfir::band_text(b));
+  }
+  const std::string problem = fixfir::band_list_problem(bands, pass);
+  if (!problem.empty()) fail("accepted bands with a problem", problem);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  utf8_locale = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> words(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0)
+      words.emplace_back();
+    else
+      words.back() += static_cast<char>(data[i]);
+  }
+  std::vector<const char*> args;
+  for (const std::string& w : words) args.push_back(w.c_str());
+
+  fixfir::report_options options;
+  std::string message;
+  switch (fixfir::parse_report_options(args, options, message)) {
+    case fixfir::option_result::error: {
+      if (message.empty()) fail("refusal", "no message");
+      if (!shows_safely(message)) fail("message with a control character", message);
+      const run_result r = run(args);
+      if (r.status != 2) fail("refusal status", std::to_string(r.status));
+      if (!r.out.empty()) fail("refusal wrote to standard output", r.out);
+      if (r.err != "fixfir-report: " + message + " (see --help)\n") fail("refusal said", r.err);
+      break;
+    }
+    case fixfir::option_result::help: {
+      const run_result r = run(args);
+      if (r.status != 0 || r.out != fixfir::report_usage || !r.err.empty()) fail("help", r.err);
+      break;
+    }
+    case fixfir::option_result::run: {
+      // Not run: a report reads taps.txt from --dir and draws pictures there.
+      if (options.frequencies.frequency_step == 0 || options.sweep_step < 1)
+        fail("accepted steps", std::to_string(options.sweep_step));
+      if (options.dir.empty()) fail("accepted folder", "empty");
+      check_bands(options.bands.passbands, options.bands.passbands_given, true);
+      check_bands(options.bands.stopbands, options.bands.stopbands_given, false);
+      if (options.bands.passbands_given && options.bands.stopbands_given) {
+        const std::string problem = fixfir::band_plan_problem(options.bands);
+        if (!problem.empty()) fail("accepted a plan with a problem", problem);
+      }
+      for (const double target : {options.targets.min_attenuation_db, options.targets.max_ripple_db,
+                                  options.targets.min_snr_db}) {
+        if (std::isinf(target) || (!options.scan && !std::isnan(target)))
+          fail("accepted target", std::to_string(target));
+      }
+      break;
+    }
+  }
+  return 0;
+}
