@@ -1,6 +1,5 @@
 # Finds what the Python module needs: an interpreter that imports numpy, its development
-# files, and pybind11. Sets FIXFIR_PYTHON_FOUND, and FIXFIR_PYTHON_INSTALL_DIR (relative to
-# the install prefix, so that `cmake --install --prefix` moves it along).
+# files, and pybind11. Sets FIXFIR_PYTHON_FOUND.
 #
 # The first python3 on the PATH may be a private one without numpy (a version manager's);
 # the system's /usr/bin/python3 is tried next. Set Python3_EXECUTABLE to choose another.
@@ -28,18 +27,4 @@ if(NOT Python3_FOUND OR NOT pybind11_FOUND)
   return()
 endif()
 
-# Where this Python looks for modules under a prefix: lib/python3.X/dist-packages on
-# Debian (/usr/local/lib/python3.11/dist-packages for the default prefix), site-packages
-# elsewhere.
-execute_process(
-  COMMAND ${Python3_EXECUTABLE} -c
-    "import os, sysconfig; print(os.path.basename(sysconfig.get_path('platlib')))"
-  OUTPUT_VARIABLE _site_name OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT _site_name)
-  set(_site_name site-packages)
-endif()
-set(FIXFIR_PYTHON_INSTALL_DIR
-  "lib/python${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}/${_site_name}"
-  CACHE STRING "Where `cmake --install` puts the Python module, under the prefix")
 set(FIXFIR_PYTHON_FOUND ON)
-message(STATUS "Python module: for ${Python3_EXECUTABLE}, installed to <prefix>/${FIXFIR_PYTHON_INSTALL_DIR}")

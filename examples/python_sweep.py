@@ -2,7 +2,10 @@
 """A low-pass filter designed in Python, swept by fixfir's fixed-point model at three
 precisions.
 
-    PYTHONPATH=build/default/python python3 examples/python_sweep.py
+    PYTHONPATH=build/default/python "$(cat build/default/python/PYTHON)" examples/python_sweep.py
+
+(build/default/python/PYTHON names the interpreter the package is built for), or with the
+package installed, the interpreter it is installed for without PYTHONPATH.
 
 Draws sweep.png in the working directory when matplotlib is installed, and prints a few
 figures either way.

@@ -126,7 +126,7 @@ py::tuple sweep(py::handle taps, long long precision, long long step) {
 
 }  // namespace fixfir::python
 
-PYBIND11_MODULE(fixfir, m) {
+PYBIND11_MODULE(_fixfir, m) {
   using namespace fixfir;
   using namespace fixfir::python;
   namespace py = pybind11;

@@ -1,0 +1,324 @@
+"""matplotlib views of fixfir.report() and fixfir.scan(): the pictures fixfir-report draws.
+
+    r = fixfir.report(taps, 15, 100, 4, 4000)
+    fixfir.plot.response(r)   # the four responses, bands shaded, and the pass bands zoomed
+    fixfir.plot.waves(r)      # the waveform test's first 20 ms and its error spectrum
+    fixfir.plot.scan(fixfir.scan(taps, 100, 4, 4000))
+
+Each draws on the axes given as `ax` (one Axes draws the upper panel alone; a pair draws
+both) or on a new figure, and returns the figure. matplotlib is imported only here, when a
+view is drawn.
+"""
+
+import math
+
+import numpy as np
+
+from . import _fixfir
+
+NYQUIST_HZ = 8000.0
+SPECTRUM_SEGMENT = 1024  # samples per Hann segment of the error spectrum, as the report's
+
+PASS_GREEN, COEF_BLUE, FIXED_RED, SNR_PURPLE = "#2ca02c", "#1f77b4", "#d62728", "#9467bd"
+
+
+def _pyplot():
+    try:
+        import matplotlib.pyplot as plt
+    except ImportError as e:
+        raise ImportError("fixfir.plot needs matplotlib: apt-get install python3-matplotlib "
+                          "(Debian), or pip install matplotlib") from e
+    return plt
+
+
+def _panels(ax, size):
+    """(figure, [upper, lower]): a new figure of two panels, or the axes given."""
+    plt = _pyplot()
+    if ax is None:
+        fig, axes = plt.subplots(2, 1, figsize=size, layout="constrained")
+        return fig, list(axes)
+    axes = list(ax) if isinstance(ax, (list, tuple, np.ndarray)) else [ax]
+    return axes[0].figure, (axes + [None])[:2]
+
+
+def _legend(a, columns):
+    """Beneath the panel, where it hides no curve whatever the filter."""
+    a.legend(loc="upper center", bbox_to_anchor=(0.5, -0.13), ncols=columns, fontsize="small")
+
+
+def _db(v, power=False):
+    with np.errstate(divide="ignore", invalid="ignore"):
+        return (10 if power else 20) * np.log10(np.asarray(v, dtype=float))
+
+
+def _finite(*arrays):
+    values = np.concatenate([np.ravel(np.asarray(a, dtype=float)) for a in arrays])
+    return values[np.isfinite(values)]
+
+
+def _in_bands(bands, f):
+    f = np.asarray(f, dtype=float)
+    inside = np.zeros(f.shape, bool)
+    for low, high in bands:
+        inside |= (f >= low) & (f <= high)
+    return inside
+
+
+def _arguments(result, view):
+    arguments = result.get("arguments")
+    if arguments is None:
+        raise ValueError(f"fixfir.plot.{view} draws a dict of fixfir.report(), which holds "
+                         "the taps and tones under 'arguments'")
+    return arguments
+
+
+def response(result, ax=None):
+    """The four responses of fixfir.report()'s dict in dB with the bands shaded, the steady
+    state at the band extremes circled and wrapped frequencies marked (x); below, the pass
+    bands zoomed."""
+    fig, (main, zoom) = _panels(ax, (11, 10))
+    passbands, stopbands = result["passbands"], result["stopbands"]
+    taps_figures = result["figures"]["taps"]
+    f = np.asarray(result["frequency"], dtype=float)
+    steady, peak = _db(result["steady"]), _db(result["peak"])
+    wrapped = np.asarray(result["sweep_wrapped"], bool)
+    ef = np.asarray(result["extreme_frequency"], dtype=float)
+    extreme = _db(result["extreme_steady"])
+    extreme_wrapped = np.asarray(result["extreme_wrapped"], bool)
+    dense = []  # (frequency, dB, colour, width, label) of |H(f)| and |C(f)|/scale
+    arguments = result.get("arguments")
+    title = f"precision {result['precision']}"
+    if arguments is not None:
+        taps = arguments["taps"]
+        fd, h = _fixfir.taps_response(taps)
+        _, c = _fixfir.coefficients_response(taps, result["precision"])
+        dense = [(fd, _db(h), PASS_GREEN, 2, "unquantized taps |H(f)|"),
+                 (fd, _db(c), COEF_BLUE, 1.5, "quantized coefficients |C(f)|/scale")]
+        title = f"{len(taps)} taps at " + title
+    if wrapped.any():
+        title += (f": the accumulator WRAPS at {int(wrapped.sum())} of {len(f)} swept "
+                  "frequencies (marked x)")
+
+    def curves(a, labelled, dots):
+        for low, high in passbands:
+            a.axvspan(low, high, color=PASS_GREEN, alpha=0.08, lw=0)
+        for low, high in stopbands:
+            a.axvspan(low, high, color=FIXED_RED, alpha=0.06, lw=0)
+        for low, high in [*passbands, *stopbands]:
+            for edge in (low, high):
+                if 0 < edge < NYQUIST_HZ:
+                    a.axvline(edge, ls=":", color="#555555", lw=1)
+        a.plot(f, peak, color="#bbbbbb", lw=1,
+               label="sweep peak, start-up transient included (frequency.txt)")
+        for fd_, level, colour, width, label in dense:
+            a.plot(fd_, level, color=colour, lw=width, label=label)
+        a.plot(f, steady, color=FIXED_RED, lw=1.2, marker="o" if dots else None, ms=2,
+               label="fixed point, steady state (fitted)")
+        a.plot(ef, extreme, "o", mfc="none", mec=FIXED_RED, ms=6,
+               label="the same at band edges and |C(f)| lobe tops")
+        a.plot(np.concatenate([f[wrapped], ef[extreme_wrapped]]),
+               np.concatenate([steady[wrapped], extreme[extreme_wrapped]]), "x", color="black",
+               ms=5, label="wrapped")
+        a.grid(True, alpha=0.4)
+        a.set_xlabel("frequency (Hz)")
+        a.set_ylabel("magnitude (dB)")
+        if labelled:
+            _legend(a, 3)
+
+    curves(main, True, False)
+    levels = _finite(steady, peak, extreme, *[d[1] for d in dense])
+    high = math.ceil(levels.max() / 10) * 10 + 5 if levels.size else 10.0
+    low = math.floor(max(levels.min(), high - 180) / 10) * 10 if levels.size else -100.0
+    main.set_xlim(0, NYQUIST_HZ)
+    main.set_ylim(low, high)
+    top = taps_figures["passband_max_db"]
+    floor_level = top - taps_figures["worst_attenuation_db"]
+    if math.isfinite(floor_level):
+        main.axhline(floor_level, ls="--", lw=1.5, color="black")
+        main.annotate(f"unquantized attenuation {taps_figures['worst_attenuation_db']:.2f} dB",
+                      (0.99, floor_level), xycoords=("axes fraction", "data"),
+                      xytext=(0, 4), textcoords="offset points", ha="right", va="bottom")
+    main.set_title("Magnitude: green pass bands, red stop bands")
+    if zoom is None:
+        main.set_title(title, loc="left", fontsize="small")
+    else:
+        fig.suptitle(title)
+
+    if zoom is None:
+        return fig
+    curves(zoom, False, True)
+    zoomed = [steady[_in_bands(passbands, f) & ~wrapped],
+              extreme[_in_bands(passbands, ef) & ~extreme_wrapped]]
+    zoomed += [d[1][_in_bands(passbands, d[0])] for d in dense]
+    levels = _finite(*zoomed)
+    low, high = (levels.min(), levels.max()) if levels.size else (-1.0, 1.0)
+    margin = max(0.1 * (high - low), 1e-4)
+    zoom.set_ylim(low - margin, high + margin)
+    if passbands:
+        start, end = passbands[0][0], passbands[-1][1]
+        pad = max(0.03 * (end - start), 20.0)
+        zoom.set_xlim(max(0.0, start - pad), min(NYQUIST_HZ, end + pad))
+    for level in (top, top - taps_figures["ripple_db"]):
+        if math.isfinite(level):
+            zoom.axhline(level, ls="--", lw=1.5, color="black")
+    zoom.set_title("Pass bands, zoomed: dashed lines bound the unquantized ripple of "
+                   f"{round(taps_figures['ripple_db'], 4):g} dB")
+    return fig
+
+
+def _welch(x, segment=SPECTRUM_SEGMENT):
+    """The report's averaged spectrum: Hann segments overlapping by half, the power per bin
+    (white noise of variance v reads 2 v / segment)."""
+    window = 0.5 - 0.5 * np.cos(2 * np.pi * np.arange(segment) / segment)
+    starts = range(0, max(len(x) - segment, 0) + 1, segment // 2)
+    power = np.zeros(segment // 2 + 1)
+    for start in starts:
+        piece = np.zeros(segment)
+        chunk = x[start:start + segment]
+        piece[:len(chunk)] = chunk
+        power += np.abs(np.fft.rfft(window * piece)) ** 2
+    return power * 2 / (np.sum(window**2) * segment * len(starts))
+
+
+def _waveform_model(taps, precision, x):
+    """The report's models of the waveform test: the unquantized taps in double precision,
+    the quantized coefficients in exact arithmetic, and the truncation model's mean error
+    with the power of its white part (each sample truncated toward zero errs by -sign(x) u,
+    u uniform on [0, 2^-P): a mean the coefficients filter like the signal, and white noise
+    of variance 2^-2P / 12), and the coefficients in real units."""
+    t = np.asarray(taps)
+    h = (t if t.dtype == np.float32 else t.astype(np.float64).astype(np.float32)).astype(float)
+    c, scale = _fixfir.quantize(taps, precision)
+    hc, q = c / float(scale), 1.0 / float(scale)
+    n = len(x)
+    mean = np.convolve(-np.sign(x) * q / 2, hc)[:n]
+    white = q * q / 12 * np.count_nonzero(x) / n
+    return np.convolve(x, h)[:n], np.convolve(x, hc)[:n], mean, white, hc
+
+
+def _error_spectra(taps, precision, x, fixed):
+    """The double-precision output, and the spectra of the output error, of its
+    coefficient-quantization part and of the arithmetic noise the truncation model
+    predicts."""
+    reference, coefficient_model, mean, white, hc = _waveform_model(taps, precision, x)
+    every = -(-len(hc) // SPECTRUM_SEGMENT)  # a grid of SPECTRUM_SEGMENT bins, exactly
+    gain = np.abs(np.fft.rfft(hc, SPECTRUM_SEGMENT * every))[::every]
+    predicted = _welch(mean) + 2 * white * gain**2 / SPECTRUM_SEGMENT
+    return (reference, _welch(fixed - reference), _welch(coefficient_model - reference),
+            predicted)
+
+
+def waves(result, ax=None):
+    """The waveform test of fixfir.report()'s dict: input and outputs over the first 20 ms;
+    below, the spectrum of the output error beside its coefficient part and the arithmetic
+    noise the truncation model predicts."""
+    arguments = _arguments(result, "waves")
+    fig, (upper, lower) = _panels(ax, (11, 9))
+    precision = result["precision"]
+    taps = arguments["taps"]
+    time, x, fixed = _fixfir.waveform_test(taps, precision, arguments["initial"],
+                                           arguments["step"], arguments["ending"])
+    reference, error, coefficient, predicted = _error_spectra(taps, precision, x, fixed)
+    window = slice(0, int(0.02 * _fixfir.SAMPLE_RATE))
+    ms = time[window] * 1000
+    upper.plot(ms, x[window], color="#7f7f7f", label="input")
+    upper.plot(ms, fixed[window], color=FIXED_RED, lw=1.5,
+               label="fixed-point output (as in waves.txt)")
+    upper.plot(ms, reference[window], "--", color=COEF_BLUE, lw=1.5,
+               label="double-precision output, unquantized taps")
+    title = f"Waveform test at precision {precision}: the first 20 ms"
+    if result["waveform_wraps"] > 0:
+        title += f", the accumulator WRAPS at {result['waveform_wraps']} samples"
+    upper.set_title(title)
+    upper.set_xlim(0, 20)
+    upper.set_xlabel("time (ms)")
+    upper.set_ylabel("amplitude")
+    upper.grid(True, alpha=0.4)
+    _legend(upper, 3)
+    if lower is None:
+        return fig
+    f = np.arange(SPECTRUM_SEGMENT // 2 + 1) * _fixfir.SAMPLE_RATE / SPECTRUM_SEGMENT
+    spectra = [_db(s, power=True) for s in (error, coefficient, predicted)]
+    lower.plot(f, spectra[0], color=SNR_PURPLE, lw=1.5,
+               label="error: fixed point minus double precision")
+    lower.plot(f, spectra[1], color=COEF_BLUE, lw=1, label="of which coefficient quantization")
+    lower.plot(f, spectra[2], "--", color="black", lw=2,
+               label="arithmetic noise predicted by the truncation model")
+    levels = _finite(*spectra)
+    high = math.ceil(levels.max() / 10) * 10 + 5 if levels.size else 0.0
+    low = math.floor(max(levels.min(), high - 200) / 10) * 10 if levels.size else -100.0
+    lower.set_ylim(low, high)
+    lower.set_xlim(0, NYQUIST_HZ)
+    lower.set_title("Spectrum of the output error over the whole test "
+                    f"({SPECTRUM_SEGMENT}-sample Hann segments)")
+    lower.set_xlabel("frequency (Hz)")
+    lower.set_ylabel(f"error power per {_fixfir.SAMPLE_RATE / SPECTRUM_SEGMENT:.1f} Hz bin (dB)")
+    lower.grid(True, alpha=0.4)
+    _legend(lower, 3)
+    return fig
+
+
+def scan(result, ax=None):
+    """fixfir.scan()'s dict: SNR and attenuation against precision with the wrap-free limit,
+    the recommendation and the targets; below, the pass-band ripple on a log scale."""
+    fig, (upper, lower) = _panels(ax, (11, 9))
+    rows = result["rows"]
+    column = lambda key: np.array([row[key] for row in rows], dtype=float)  # noqa: E731
+    p = column("precision")
+    wrapped = (column("waveform_wraps") > 0) | (column("sweep_wraps") > 0)
+    snr, coef_att, fixed_att = column("snr_db"), column("coefficient_attenuation_db"), \
+        column("fixed_attenuation_db")
+    targets = result["targets"]
+    limit, recommended = result["wrap_free_limit"], result["recommended"]
+    if ax is None:
+        fig.suptitle("Which precision: every precision from 0 to 30")
+    upper.plot(p, snr, "o-", color=SNR_PURPLE, label="SNR, waveform test")
+    upper.plot(p, coef_att, "s-", color=COEF_BLUE, label="attenuation, quantized coefficients")
+    upper.plot(p, fixed_att, "D-", color=FIXED_RED, label="attenuation, fixed point, steady state")
+    upper.plot(p[wrapped], fixed_att[wrapped], "x", color="black", ms=10, mew=2,
+               label="the accumulator wraps")
+    for a in (upper, lower):
+        if limit is not None:
+            a.axvline(limit + 0.5, color="#ff7f0e", lw=2)
+        if recommended is not None:
+            a.axvline(recommended, color=PASS_GREEN, lw=2, ls="--")
+        a.set_xlim(-0.5, 30.5)
+        a.set_xticks(range(0, 31, 2))
+        a.set_xlabel("precision (fractional bits)")
+        a.grid(True, alpha=0.4)
+        if lower is None:
+            break
+    if limit is not None:
+        upper.annotate(f"wrap-free for any input up to {limit}", (limit + 0.5, 0.05),
+                       xycoords=("data", "axes fraction"), xytext=(-4, 0),
+                       textcoords="offset points", ha="right")
+    if recommended is not None:
+        upper.annotate(f"recommended: {recommended}", (recommended, 0.95),
+                       xycoords=("data", "axes fraction"), xytext=(4, 0),
+                       textcoords="offset points", ha="left", va="top")
+    for key, colour in (("min_attenuation_db", FIXED_RED), ("min_snr_db", SNR_PURPLE)):
+        if not math.isnan(targets[key]):
+            upper.axhline(targets[key], ls=":", color=colour, lw=1.5)
+    levels = _finite(snr, coef_att, fixed_att)
+    low = math.floor(max(levels.min(), -20) / 10) * 10 if levels.size else 0.0
+    upper.set_ylim(low, math.ceil(levels.max() / 10) * 10 + 10 if levels.size else 100.0)
+    upper.set_ylabel("dB")
+    upper.set_title("SNR and stop-band attenuation (dotted: targets)")
+    _legend(upper, 4)
+    if lower is None:
+        return fig
+    coef_ripple = np.maximum(column("coefficient_ripple_db"), 1e-6)
+    fixed_ripple = np.maximum(column("fixed_ripple_db"), 1e-6)
+    lower.plot(p, coef_ripple, "s-", color=COEF_BLUE, label="quantized coefficients")
+    lower.plot(p, fixed_ripple, "D-", color=FIXED_RED, label="fixed point, steady state")
+    lower.set_yscale("log")
+    lower.yaxis.set_major_formatter("{x:g}")
+    if not math.isnan(targets["max_ripple_db"]):
+        lower.axhline(max(targets["max_ripple_db"], 1e-6), ls=":", color=FIXED_RED, lw=1.5)
+    ripples = _finite(coef_ripple, fixed_ripple)
+    if ripples.size:
+        lower.set_ylim(ripples.min() / 2, ripples.max() * 2)
+    lower.set_ylabel("pass-band ripple (dB)")
+    lower.set_title("Pass-band ripple (dotted: target)")
+    _legend(lower, 2)
+    return fig

@@ -1,0 +1,84 @@
+"""fixfir.plot: each view drawn to a PNG, and the waveform models it draws against the
+report's own figures."""
+
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import fixfir
+from fixfir import plot
+
+EXAMPLE_TAPS = Path(__file__).resolve().parents[2] / "examples" / "taps.txt"
+WORDS = EXAMPLE_TAPS.read_text().split()
+TAPS = np.array([float(w) for w in WORDS[1 : 1 + int(WORDS[0])]])
+TONES = (100, 50, 4000)
+
+# The colours each panel must show, as curves (more pixels than the markers alone give):
+# fixed point red, |H| green, |C| and the double-precision output blue, SNR and the error
+# purple.
+RED, GREEN, BLUE, PURPLE = (0.839, 0.153, 0.157), (0.173, 0.627, 0.173), \
+    (0.122, 0.467, 0.706), (0.580, 0.404, 0.741)
+VIEWS = [
+    ("response", lambda: plot.response(fixfir.report(TAPS, 15, *TONES, 40)), (1100, 1000),
+     [(RED, GREEN, BLUE), (RED, GREEN, BLUE)]),
+    ("response, wrapped", lambda: plot.response(fixfir.report(TAPS, 22, *TONES, 40)),
+     (1100, 1000), [(RED, BLUE), (BLUE,)]),
+    ("waves", lambda: plot.waves(fixfir.report(TAPS, 12, *TONES, 40)), (1100, 900),
+     [(RED, BLUE), (PURPLE, BLUE)]),
+    ("scan", lambda: plot.scan(fixfir.scan(TAPS, *TONES, 40)), (1100, 900),
+     [(RED, PURPLE, BLUE), (RED, BLUE)]),
+    ("response on given axes", lambda: plot.response(
+        fixfir.report(TAPS, 15, *TONES, 40), ax=_one_axes()), (600, 400), [(RED, GREEN)]),
+]
+
+
+def _one_axes():
+    import matplotlib.pyplot as plt
+
+    return plt.figure(figsize=(6, 4)).add_subplot()
+
+
+@pytest.mark.parametrize("name,draw,size,colours", VIEWS, ids=[v[0] for v in VIEWS])
+def test_views_draw_every_panel(tmp_path, name, draw, size, colours):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig = draw()
+    png = tmp_path / "view.png"
+    fig.savefig(png, dpi=100)
+    image = plt.imread(png)[:, :, :3]
+    assert (image.shape[1], image.shape[0]) == size
+    panels = [a for a in fig.axes if a.has_data()]
+    assert len(panels) == len(colours)
+    for axes, wanted in zip(panels, colours):
+        box = axes.get_window_extent()
+        height = image.shape[0]
+        inside = image[int(height - box.y1) : int(height - box.y0), int(box.x0) : int(box.x1)]
+        for colour in wanted:
+            near = np.abs(inside - np.array(colour)).max(axis=2) < 0.06
+            assert near.sum() > 200, f"{axes.get_title()!r} lacks {colour}"
+    plt.close(fig)
+
+
+@pytest.mark.parametrize("precision", [9, 15, 22])
+def test_waveform_models_give_the_reports_figures(precision):
+    result = fixfir.report(TAPS, precision, *TONES, 400)
+    _, x, fixed = fixfir.waveform_test(TAPS, precision, *TONES)
+    reference, coefficient, mean, white, hc = plot._waveform_model(TAPS, precision, x)
+    signal = np.sum(reference**2)
+    db = lambda error_power: 10 * np.log10(signal / error_power)  # noqa: E731
+    assert db(np.sum((fixed - reference) ** 2)) == pytest.approx(result["snr_db"], abs=1e-6)
+    split = result["error_split"]
+    assert db(np.sum((coefficient - reference) ** 2)) == pytest.approx(
+        split["coefficient_db"], abs=1e-6)
+    predicted = (np.sum(mean**2) + len(x) * white * np.sum(hc**2))
+    assert db(predicted) == pytest.approx(split["predicted_arithmetic_db"], abs=0.01)
+
+
+def test_missing_matplotlib_names_the_package(monkeypatch):
+    monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
+    with pytest.raises(ImportError, match="apt-get install python3-matplotlib"):
+        plot.scan(fixfir.scan(TAPS, *TONES, 400))
