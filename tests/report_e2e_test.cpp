@@ -278,6 +278,16 @@ TEST(Summary, OverflowingPrecisionCountsWraps) {
   ASSERT_TRUE(std::regex_search(
       r.out, m, std::regex(R"(accumulator wraps \(waveform test\): ([0-9]+) of 32000 samples)")));
   EXPECT_GT(std::stol(m[1].str()), 1000);
+  // The figures measured where the accumulator wrapped say so; the others (and every line
+  // of the example at precision 15, above) stay as they were.
+  const std::regex noted(
+      R"((fixed point, steady state|sweep, transient included)\): -?[0-9.]+ dB)"
+      R"( \(accumulator wraps at [1-9][0-9]* of the [0-9]+ frequencies measured\)\n)");
+  EXPECT_EQ(std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), noted),
+                          std::sregex_iterator()),
+            4)
+      << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\(quantized coefficients\): [0-9.]+ dB\n)")));
 }
 
 // ---- Pictures ---------------------------------------------------------------------------
