@@ -468,16 +468,19 @@ INSTANTIATE_TEST_SUITE_P(
 // A ripple the scan's table prints as 0.0000 dB is not drawn on the log axis (nor anything
 // made up in its place), and the panel says so.
 TEST(ScanPicture, ZeroRippleIsNotAPoint) {
+  const double fixed[] = {0.4, 0.0, std::numeric_limits<double>::infinity()};
   std::vector<precision_row> rows(3);
-  for (std::int32_t i = 0; i < 3; ++i) {
-    rows[static_cast<std::size_t>(i)].precision = i + 2;
-    rows[static_cast<std::size_t>(i)].coefficient_ripple_db = i == 0 ? 1e-14 : 0.5;
-    rows[static_cast<std::size_t>(i)].fixed_ripple_db = i == 1 ? 0.0 : 0.4;
+  for (std::size_t i = 0; i < 3; ++i) {
+    rows[i].precision = static_cast<std::int32_t>(i) + 2;
+    rows[i].coefficient_ripple_db = i == 0 ? 1e-14 : 0.5;
+    rows[i].fixed_ripple_db = fixed[i];
   }
   const std::string script = scan_body({rows, 10, 3, {40.0, 0.2, nan}}).script;
-  EXPECT_NE(script.find("\n2 0 0 0 NaN NaN 0.4\n3 0 0 0 NaN 0.5 NaN\n"), std::string::npos)
+  EXPECT_NE(script.find("\n2 0 0 0 NaN NaN 0.4\n3 0 0 0 NaN 0.5 NaN\n4 0 0 0 NaN 0.5 NaN\n"),
+            std::string::npos)
       << script;
-  EXPECT_NE(script.find("a ripple of 0.0000 dB (at precision 2, 3)"), std::string::npos);
+  EXPECT_NE(script.find("a ripple of 0.0000 dB (at precision 2, 3) and inf (at 4) is off"),
+            std::string::npos);
   EXPECT_NE(script.find("set yrange [0.1:1]"), std::string::npos) << script;
 }
 

@@ -27,6 +27,29 @@ std::string number(double v) {
   return s;
 }
 
+// "0, 1, 16 to 30" for rising precisions.
+std::string precision_list(const std::vector<std::int32_t>& v) {
+  std::string text;
+  for (std::size_t i = 0; i < v.size();) {
+    std::size_t j = i;
+    while (j + 1 < v.size() && v[j + 1] == v[j] + 1) ++j;
+    text += (text.empty() ? "" : ", ") + std::to_string(v[i]);
+    if (j > i) text += (j == i + 1 ? ", " : " to ") + std::to_string(v[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+// What the ripple panel's title says of the ripples it cannot draw.
+std::string off_scale(const std::vector<std::int32_t>& zero, const std::vector<std::int32_t>& inf) {
+  std::string text;
+  if (!zero.empty()) text = "0.0000 dB (at precision " + precision_list(zero) + ")";
+  if (!inf.empty())
+    text += (text.empty() ? "" : " and ") + std::string("inf (at ") +
+            (zero.empty() ? "precision " : "") + precision_list(inf) + ")";
+  return text.empty() ? text : "; a ripple of " + text + " is off this log scale";
+}
+
 // Three significant digits, for a title.
 std::string short_number(double v) {
   char buf[32];
@@ -442,22 +465,26 @@ plot_body scan_body(const scan_plot& p) {
   s += "$scan << EOD\n";
   range db;
   range ripple;
-  // The precisions whose ripple the table prints as 0.0000 dB: a log scale cannot show 0,
-  // and a point far below the table's figures would stretch it for nothing.
-  std::string zero_ripple;
+  // The precisions whose ripple the table prints as 0.0000 dB or inf: a log scale cannot
+  // show them, and a point far below the table's figures would stretch it for nothing.
+  std::vector<std::int32_t> zero_ripple;
+  std::vector<std::int32_t> infinite_ripple;
   constexpr double smallest_ripple = 0.00005;
   for (const precision_row& r : p.rows) {
     const bool wrapped = r.waveform_wraps > 0 || r.sweep_wraps > 0;
-    auto positive = [](double v) { return v >= smallest_ripple ? v : NAN; };
+    auto drawable = [](double v) { return v >= smallest_ripple && std::isfinite(v) ? v : NAN; };
     const double levels[6] = {r.snr_db,
                               r.coefficient_attenuation_db,
                               r.fixed_attenuation_db,
                               wrapped ? r.fixed_attenuation_db : NAN,
-                              positive(r.coefficient_ripple_db),
-                              positive(r.fixed_ripple_db)};
-    if (std::isnan(positive(r.coefficient_ripple_db)) != std::isnan(r.coefficient_ripple_db) ||
-        std::isnan(positive(r.fixed_ripple_db)) != std::isnan(r.fixed_ripple_db))
-      zero_ripple += (zero_ripple.empty() ? "" : ", ") + std::to_string(r.precision);
+                              drawable(r.coefficient_ripple_db),
+                              drawable(r.fixed_ripple_db)};
+    for (double v : {r.coefficient_ripple_db, r.fixed_ripple_db}) {
+      const bool zero = v >= 0.0 && v < smallest_ripple;
+      if (!zero && !std::isinf(v)) continue;
+      std::vector<std::int32_t>& list = zero ? zero_ripple : infinite_ripple;
+      if (list.empty() || list.back() != r.precision) list.push_back(r.precision);
+    }
     s += std::to_string(r.precision);
     for (double v : levels) {
       s += ' ';
@@ -517,7 +544,7 @@ plot_body scan_body(const scan_plot& p) {
   }
   if (db.empty()) db = {0.0, 100.0};
   // Room above the curves for the labels of the vertical lines.
-  yrange(s, std::floor(std::max(db.low, -20.0) / 10.0) * 10.0,
+  yrange(s, std::floor(std::max(db.low, -60.0) / 10.0) * 10.0,
          std::ceil(db.high / 10.0) * 10.0 + 20.0);
   s += "set ylabel 'dB'\nset title 'SNR and stop-band attenuation (dashed: targets)'\n";
   s += "plot $scan using 1:2 with linespoints pt 7 lc rgb '#9467bd' "
@@ -539,10 +566,7 @@ plot_body scan_body(const scan_plot& p) {
   s += "set logscale y\nset format y '%g'\n";
   if (!ripple.empty()) yrange(s, ripple.low / 2.0, ripple.high * 2.0);
   s += "set ylabel 'pass-band ripple (dB)'\nset title 'Pass-band ripple (dashed: target)" +
-       (zero_ripple.empty()
-            ? std::string()
-            : "; a ripple of 0.0000 dB (at precision " + zero_ripple + ") is off this log scale") +
-       "' noenhanced\n";
+       off_scale(zero_ripple, infinite_ripple) + "' noenhanced\n";
   s += "plot $scan using 1:6 with linespoints pt 5 lc rgb '#1f77b4' "
        "title 'quantized coefficients', \\\n"
        "     $scan using 1:7 with linespoints pt 9 lc rgb '#d62728' "
