@@ -598,6 +598,19 @@ INSTANTIATE_TEST_SUITE_P(
             {55.0, 0.3, nan_value},
             -1,
             "at 15, the highest without wraps: attenuation 50.00 dB < 55.00 dB"},
+        // A figure measured where the accumulator wrapped says so where it is quoted.
+        recommend_case{"wrapped_fit_is_named",
+                       {[] {
+                          precision_row r = row(15, 50, 0.1, 60);
+                          r.attenuation_wraps = 2;
+                          r.attenuation_frequencies = 90;
+                          return r;
+                        }(),
+                        row(16, 60, 0.1, 20, 5, 0)},
+                       {55.0, 0.3, nan_value},
+                       -1,
+                       "attenuation 50.00 dB < 55.00 dB (accumulator wraps at 2 of the 90 "
+                       "frequencies measured)"},
         recommend_case{"nan_meets_nothing",
                        {row(10, nan_value, 0.1, 40), row(11, 45, 0.1, 40)},
                        {40.0, 0.3, nan_value},
@@ -647,6 +660,41 @@ TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
             "recommended precision: " +
                 (c.recommended >= 0 ? std::to_string(c.recommended) : std::string("none")));
 }
+
+struct targets_case {
+  const char* name;
+  std::vector<float> taps;
+  const char* expected;  // part of the targets line
+};
+
+class ScanTargets : public ::testing::TestWithParam<targets_case> {};
+
+// A target the taps cannot give says why instead of printing nan.
+TEST_P(ScanTargets, SayWhyATargetIsMissing) {
+  const targets_case& c = GetParam();
+  science_options o;
+  o.tones = {100, 500, 4000};
+  o.sweep_step = 1000;
+  scan_report r;
+  std::string message;
+  ASSERT_TRUE(run_scan(c.taps, o, {nan_value, nan_value, nan_value}, r, message)) << message;
+  const std::vector<std::string> lines = scan_lines(r);
+  ASSERT_GE(lines.size(), 2U);
+  EXPECT_EQ(lines[1].find("nan"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find(c.expected), std::string::npos) << lines[1];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScanTargets,
+    ::testing::Values(targets_case{"unit_tap",
+                                   {1.0F},
+                                   "attenuation (fixed point, steady state) any (no stopband), "
+                                   "passband ripple at most 0.1000 dB"},
+                      targets_case{"silent",
+                                   {0.0F, 0.0F},
+                                   "attenuation (fixed point, steady state) any (no passband), "
+                                   "passband ripple any (no passband)"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, ScanDesign,
                          ::testing::Values(scan_case{"kaiser_lp_255", -1},

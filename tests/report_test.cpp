@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
@@ -395,6 +396,114 @@ TEST(Plot, FixedOutputNamesAndExplicitRanges) {
       picture_script(response_png_name, body.width, body.height, body.script);
   EXPECT_NE(script.find("set output 'response.png'\n"), std::string::npos);
   EXPECT_EQ(script.substr(script.size() - 13), "unset output\n");
+}
+
+// A synthetic filter for response.png: flat at 0 dB up to 1000 Hz, then stop-band lobes
+// (100 Hz wide, nulls of 0 between them) with tops at -40 dB up to 5000 Hz and at -60 dB
+// above.
+struct synthetic_response {
+  dense_response dense;
+  band_plan plan;
+  synthetic_response(bool stopband) {
+    dense.spacing = 1.0;
+    dense.magnitude.resize(8001);
+    for (std::size_t k = 0; k < dense.magnitude.size(); ++k) {
+      const auto f = static_cast<double>(k);
+      const double lobe = std::fabs(std::sin(std::numbers::pi * f / 100.0));
+      dense.magnitude[k] = !stopband || f <= 1000.0 ? 1.0 : lobe * (f < 5000.0 ? 0.01 : 0.001);
+    }
+    plan.passbands = {{0.0, stopband ? 1000.0 : 8000.0}};
+    if (stopband) plan.stopbands = {{2000.0, 8000.0}};
+  }
+};
+
+struct response_case {
+  const char* name;
+  bool stopband;
+  std::vector<std::uint8_t> wrapped;  // at 100, 500 and 3000 Hz
+  double steady_500;                  // the fixed point's level at 500 Hz
+  double reported_stop_db;            // a stop-band level the summary reports
+  double floor_db;                    // the magnitude axis's bottom
+  bool wrap_key;                      // the key names the wrap marks
+  const char* zoom_note;              // in the zoom's title; "" for none
+};
+
+class ResponsePicture : public ::testing::TestWithParam<response_case> {};
+
+// The axis stops 30 dB under the lowest lobe top, not at the nulls, yet keeps every level
+// the summary reports; wraps are named only when there are some, and the zoom says when a
+// wrapped run falls outside its range.
+TEST_P(ResponsePicture, AxisAndWrapNotes) {
+  const response_case& c = GetParam();
+  const synthetic_response r(c.stopband);
+  const std::vector<std::int32_t> frequency{100, 500, 3000};
+  const std::vector<double> steady{1.0, c.steady_500, 0.005};
+  response_plot p;
+  p.taps = 160;  // lobes of 100 Hz
+  p.precision = 15;
+  p.taps_response = &r.dense;
+  p.coefficients_response = &r.dense;
+  p.frequency = frequency;
+  p.steady = steady;
+  p.sweep = steady;
+  p.wrapped = c.wrapped;
+  p.plan = &r.plan;
+  p.taps_figures.passband_max_db = 0.0;
+  p.taps_figures.ripple_db = 0.0;
+  p.taps_figures.worst_attenuation_db = 40.0;
+  band_figures_db reported;
+  reported.attenuation_db = {-c.reported_stop_db};
+  const band_figures_db summary[] = {p.taps_figures, reported};
+  p.summary_figures = summary;
+  EXPECT_EQ(magnitude_floor_db(p), c.floor_db);
+  const std::string script = response_body(p).script;
+  EXPECT_NE(script.find("set yrange [" + std::to_string(static_cast<int>(c.floor_db)) + ":"),
+            std::string::npos);
+  EXPECT_EQ(script.find("title 'the accumulator wraps'") != std::string::npos, c.wrap_key);
+  const std::size_t zoom = script.find("Pass bands, zoomed");
+  ASSERT_NE(zoom, std::string::npos);
+  const std::string zoom_title = script.substr(zoom, script.find('\n', zoom) - zoom);
+  if (*c.zoom_note == '\0') {
+    EXPECT_EQ(zoom_title.find("wraps"), std::string::npos) << zoom_title;
+  } else {
+    EXPECT_NE(zoom_title.find(c.zoom_note), std::string::npos) << zoom_title;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ResponsePicture,
+    ::testing::Values(
+        response_case{"lobes_set_the_floor", true, {0, 0, 0}, 1.0, -40.0, -90.0, false, ""},
+        response_case{"a_reported_level_lowers_it", true, {0, 0, 0}, 1.0, -97.0, -110.0, false, ""},
+        response_case{"no_stopband", false, {0, 0, 0}, 1.0, 0.0, -30.0, false, ""},
+        response_case{"wrap_inside_the_zoom", true, {0, 1, 0}, 1.0, -40.0, -90.0, true, ""},
+        response_case{"wrap_leaves_the_zoom",
+                      true,
+                      {0, 1, 0},
+                      0.1,
+                      -40.0,
+                      -90.0,
+                      true,
+                      "leaves this range, down to -20 dB"}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+// A ripple the scan's table prints as 0.0000 dB is not drawn on the log axis (nor anything
+// made up in its place), and the panel says so.
+TEST(ScanPicture, ZeroRippleIsNotAPoint) {
+  const double fixed[] = {0.4, 0.0, std::numeric_limits<double>::infinity()};
+  std::vector<precision_row> rows(3);
+  for (std::size_t i = 0; i < 3; ++i) {
+    rows[i].precision = static_cast<std::int32_t>(i) + 2;
+    rows[i].coefficient_ripple_db = i == 0 ? 1e-14 : 0.5;
+    rows[i].fixed_ripple_db = fixed[i];
+  }
+  const std::string script = scan_body({rows, 10, 3, {40.0, 0.2, nan}}).script;
+  EXPECT_NE(script.find("\n2 0 0 0 NaN NaN 0.4\n3 0 0 0 NaN 0.5 NaN\n4 0 0 0 NaN 0.5 NaN\n"),
+            std::string::npos)
+      << script;
+  EXPECT_NE(script.find("a ripple of 0.0000 dB (at precision 2, 3) and inf (at 4) is off"),
+            std::string::npos);
+  EXPECT_NE(script.find("set yrange [0.1:1]"), std::string::npos) << script;
 }
 
 // ---- Progress bar -----------------------------------------------------------------------

@@ -242,6 +242,9 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   rp.extreme_wrapped = r.extremes.wrapped;
   rp.plan = &r.bands.plan;
   rp.taps_figures = r.figures.taps;
+  const band_figures_db summary_figures[] = {r.figures.taps, r.figures.coefficients,
+                                             r.figures.steady, r.figures.sweep};
+  rp.summary_figures = summary_figures;
   const plot_body response = response_body(rp);
   waves_plot wp{r.signal.time,
                 r.signal.input,

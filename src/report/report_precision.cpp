@@ -83,6 +83,13 @@ std::string decibels(double v, const char* format = "%.2f dB") {
   return buf;
 }
 
+// " (accumulator wraps at K of the N frequencies measured)" beside a figure, "" for no wrap.
+std::string wrap_note(std::int32_t wraps, std::int32_t frequencies) {
+  if (wraps == 0) return {};
+  return " (accumulator wraps at " + std::to_string(wraps) + " of the " +
+         std::to_string(frequencies) + " frequencies measured)";
+}
+
 // What keeps `row` from being chosen, "" when nothing does.
 std::string shortfalls(const precision_row& row, const precision_targets& t) {
   std::string why;
@@ -93,10 +100,11 @@ std::string shortfalls(const precision_row& row, const precision_targets& t) {
     add("the sweep wraps (" + std::to_string(row.sweep_wraps) + " frequencies)");
   if (!std::isnan(t.min_attenuation_db) && !(row.fixed_attenuation_db >= t.min_attenuation_db))
     add("attenuation " + decibels(row.fixed_attenuation_db) + " < " +
-        decibels(t.min_attenuation_db));
+        decibels(t.min_attenuation_db) +
+        wrap_note(row.attenuation_wraps, row.attenuation_frequencies));
   if (!std::isnan(t.max_ripple_db) && !(row.fixed_ripple_db <= t.max_ripple_db))
     add("ripple " + decibels(row.fixed_ripple_db, "%.4f dB") + " > " +
-        decibels(t.max_ripple_db, "%.4f dB"));
+        decibels(t.max_ripple_db, "%.4f dB") + wrap_note(row.ripple_wraps, row.ripple_frequencies));
   if (!std::isnan(t.min_snr_db) && !(row.snr_db >= t.min_snr_db))
     add("SNR " + decibels(row.snr_db) + " < " + decibels(t.min_snr_db));
   return why;

@@ -171,6 +171,12 @@ struct precision_row {
   double coefficient_attenuation_db = 0.0;
   double fixed_ripple_db = 0.0;  ///< the fixed-point filter in steady state
   double fixed_attenuation_db = 0.0;
+  /// Of the frequencies the fixed-point ripple (pass bands) and attenuation (all bands)
+  /// are measured at, how many, and how many of them wrapped the accumulator.
+  std::int32_t ripple_frequencies = 0;
+  std::int32_t ripple_wraps = 0;
+  std::int32_t attenuation_frequencies = 0;
+  std::int32_t attenuation_wraps = 0;
 };
 
 /// What the designer asks of a precision. A NaN target is no target.

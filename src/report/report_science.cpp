@@ -319,16 +319,71 @@ std::vector<std::string> band_lines(const band_plan& plan) {
               "): " + band_list(plan.stopbands)};
 }
 
+band_wraps count_band_wraps(std::span<const double> frequency,
+                            std::span<const std::uint8_t> wrapped, const band_plan& plan) {
+  band_wraps w;
+  w.stopband_frequencies.assign(plan.stopbands.size(), 0);
+  w.stopband_wrapped.assign(plan.stopbands.size(), 0);
+  auto inside = [](const band& b, double f) { return f >= b.low && f <= b.high; };
+  // A frequency measured twice (a band edge on the sweep's grid) counts once, as wrapped
+  // when either run wrapped.
+  std::vector<std::pair<double, bool>> points;
+  for (std::size_t i = 0; i < frequency.size(); ++i)
+    points.emplace_back(frequency[i], i < wrapped.size() && wrapped[i] != 0);
+  std::sort(points.begin(), points.end(), [](const auto& a, const auto& b) {
+    return a.first < b.first || (a.first == b.first && a.second > b.second);
+  });
+  points.erase(std::unique(points.begin(), points.end(),
+                           [](const auto& a, const auto& b) { return a.first == b.first; }),
+               points.end());
+  for (const auto& [f, any_wrap] : points) {
+    const std::int32_t wraps = any_wrap ? 1 : 0;
+    if (std::any_of(plan.passbands.begin(), plan.passbands.end(),
+                    [&](const band& b) { return inside(b, f); })) {
+      ++w.passband_frequencies;
+      w.passband_wrapped += wraps;
+    }
+    for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
+      if (!inside(plan.stopbands[b], f)) continue;
+      ++w.stopband_frequencies[b];
+      w.stopband_wrapped[b] += wraps;
+    }
+  }
+  return w;
+}
+
+namespace {
+
+// " (accumulator wraps at K of the N frequencies measured)" for a figure measured over the
+// pass bands and the stop bands `from` to `to` (exclusive) of `w`; "" when none wrapped.
+std::string wrap_note(const band_wraps* w, std::size_t from, std::size_t to) {
+  if (w == nullptr) return {};
+  std::int64_t measured = w->passband_frequencies;
+  std::int64_t wrapped = w->passband_wrapped;
+  for (std::size_t b = from; b < to && b < w->stopband_wrapped.size(); ++b) {
+    measured += w->stopband_frequencies[b];
+    wrapped += w->stopband_wrapped[b];
+  }
+  if (wrapped == 0) return {};
+  return " (accumulator wraps at " + std::to_string(wrapped) + " of the " +
+         std::to_string(measured) + " frequencies measured)";
+}
+
+}  // namespace
+
 std::vector<std::string> response_lines(const band_plan& plan, const response_figures& fig) {
   struct labelled {
     const char* label;
     const band_figures_db* figures;
     const char* point;  // what a band must hold to be measured
+    const band_wraps* wraps;
   };
-  const labelled all[] = {{"unquantized taps", &fig.taps, "measured frequency"},
-                          {"quantized coefficients", &fig.coefficients, "measured frequency"},
-                          {"fixed point, steady state", &fig.steady, "measured frequency"},
-                          {"sweep, transient included", &fig.sweep, "swept frequency"}};
+  const labelled all[] = {
+      {"unquantized taps", &fig.taps, "measured frequency", nullptr},
+      {"quantized coefficients", &fig.coefficients, "measured frequency", nullptr},
+      {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps},
+      {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps}};
+  const std::size_t stops = plan.stopbands.size();
   // A band without a point leaves its figures NaN: say so in words.
   auto stop_measured = [](const band_figures_db& f, std::size_t b) {
     return b < f.stopbands_measured.size() && f.stopbands_measured[b] != 0;
@@ -347,7 +402,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = std::isnan(v) ? unmeasured(l, false) : std::string();
     lines.push_back(std::string("passband ripple (") + l.label + "): " +
                     (plan.passbands.empty() ? std::string("no passband")
-                     : why.empty()          ? ripple_text(v)
+                     : why.empty()          ? ripple_text(v) + wrap_note(l.wraps, 0, 0)
                                             : why));
   }
   for (const labelled& l : all) {
@@ -355,7 +410,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = std::isnan(v) ? unmeasured(l, true) : std::string();
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
                     (plan.stopbands.empty() ? std::string("no stopband")
-                     : why.empty()          ? attenuation_text(v)
+                     : why.empty()          ? attenuation_text(v) + wrap_note(l.wraps, 0, stops)
                                             : why));
   }
   if (plan.stopbands.size() > 1) {
@@ -365,8 +420,10 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
         const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
         const bool none =
             std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
+        std::string note = wrap_note(l.wraps, b, b + 1);
+        if (!note.empty()) note = "; " + note.substr(2, note.size() - 3);  // inside the label's
         line += std::string(" ") + (none ? std::string("none") : attenuation_text(a)) + " (" +
-                l.label + ")" + (&l == &all[3] ? "" : ",");
+                l.label + note + ")" + (&l == &all[3] ? "" : ",");
       }
       lines.push_back(line);
     }
@@ -435,6 +492,24 @@ bool steady_figures(const quantized_filter& filter, unsigned threads,
   out =
       measure_plan(merged_points(sweeps, swept_steady, extremes.frequency, extremes.steady), plan);
   return true;
+}
+
+// The wraps where one precision's sweep series is measured (8000 Hz is not), and with
+// `extremes` also where its steady state is measured besides.
+band_wraps measured_wraps(const precision_sweeps& sweeps, const swept_precision& run,
+                          const steady_points* extremes, const band_plan& plan) {
+  std::vector<double> frequency;
+  std::vector<std::uint8_t> wrapped;
+  for (std::size_t i = 0; i < sweeps.frequency.size() && i < run.wrapped.size(); ++i) {
+    if (sweeps.frequency[i] == SWEEP_LAST_FREQUENCY) continue;
+    frequency.push_back(sweeps.frequency[i]);
+    wrapped.push_back(run.wrapped[i]);
+  }
+  if (extremes != nullptr) {
+    frequency.insert(frequency.end(), extremes->frequency.begin(), extremes->frequency.end());
+    wrapped.insert(wrapped.end(), extremes->wrapped.begin(), extremes->wrapped.end());
+  }
+  return count_band_wraps(frequency, wrapped, plan);
 }
 
 }  // namespace
@@ -546,6 +621,8 @@ bool run_precision_report(std::span<const float> taps, const science_options& op
                         out.sweeps, run.steady, out.extremes, out.figures.steady))
       return false;
     out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
+    out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
+    out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
     out.signal = make_waveform_signal(options.tones);
     out.reference = run_double_model(taps, out.signal.input);
     if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
@@ -633,6 +710,15 @@ bool run_scan(std::span<const float> taps, const science_options& options,
       row.coefficient_attenuation_db = coefficient.worst_attenuation_db;
       row.fixed_ripple_db = steady.ripple_db;
       row.fixed_attenuation_db = steady.worst_attenuation_db;
+      const band_wraps w = measured_wraps(sweeps, run, &extremes, out.bands.plan);
+      row.ripple_frequencies = w.passband_frequencies;
+      row.ripple_wraps = w.passband_wrapped;
+      row.attenuation_frequencies = w.passband_frequencies;
+      row.attenuation_wraps = w.passband_wrapped;
+      for (std::size_t b = 0; b < w.stopband_wrapped.size(); ++b) {
+        row.attenuation_frequencies += w.stopband_frequencies[b];
+        row.attenuation_wraps += w.stopband_wrapped[b];
+      }
       out.rows.push_back(row);
     }
     out.wrap_free_limit = largest_wrap_free_precision(taps);
@@ -648,12 +734,24 @@ std::vector<std::string> scan_lines(const scan_report& r) {
   std::vector<std::string> lines;
   const precision_targets& t = r.targets;
   lines.push_back("scan: every precision from 0 to 30");
-  lines.push_back("targets: stopband attenuation (fixed point, steady state) at least " +
-                  format("%.2f", t.min_attenuation_db) + " dB, passband ripple at most " +
-                  format("%.4f", t.max_ripple_db) + " dB, SNR " +
-                  (std::isnan(t.min_snr_db) ? std::string("any")
-                                            : "at least " + format("%.2f", t.min_snr_db) + " dB") +
-                  ", no wraps");
+  const band_plan& plan = r.bands.plan;
+  // A target the unquantized taps could not give (no band to measure) says why.
+  const std::string unmeasurable = plan.passbands.empty()   ? "any (no passband)"
+                                   : plan.stopbands.empty() ? "any (no stopband)"
+                                                            : "any (not measurable)";
+  lines.push_back(
+      "targets: stopband attenuation (fixed point, steady state) " +
+      (std::isnan(t.min_attenuation_db)
+           ? unmeasurable
+           : "at least " + format("%.2f", t.min_attenuation_db) + " dB") +
+      ", passband ripple " +
+      (std::isnan(t.max_ripple_db)
+           ? std::string(plan.passbands.empty() ? "any (no passband)" : "any (not measurable)")
+           : "at most " + format("%.4f", t.max_ripple_db) + " dB") +
+      ", SNR " +
+      (std::isnan(t.min_snr_db) ? std::string("any")
+                                : "at least " + format("%.2f", t.min_snr_db) + " dB") +
+      ", no wraps");
   for (std::string& line : band_lines(r.bands.plan)) lines.push_back(line);
   lines.push_back("passband ripple (unquantized taps): " + ripple_text(r.taps_figures.ripple_db));
   lines.push_back("stopband attenuation (unquantized taps): " +

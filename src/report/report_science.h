@@ -86,12 +86,29 @@ struct band_setup {
 [[nodiscard]] bool setup_bands(std::span<const float> taps, const band_plan& given,
                                band_setup& setup, std::string& message);
 
+/// Of the frequencies a response is measured at, how many lie in the pass bands and in
+/// each stop band, and how many of those wrapped the accumulator.
+struct band_wraps {
+  std::int32_t passband_frequencies = 0;
+  std::int32_t passband_wrapped = 0;
+  std::vector<std::int32_t> stopband_frequencies;  ///< one per stop band, in the plan's order
+  std::vector<std::int32_t> stopband_wrapped;
+};
+
+/// `frequency` (any order; a repeated one counts once, wrapped if any of its runs wrapped)
+/// counted over `plan`'s bands, with `wrapped` flags beside them.
+[[nodiscard]] band_wraps count_band_wraps(std::span<const double> frequency,
+                                          std::span<const std::uint8_t> wrapped,
+                                          const band_plan& plan);
+
 /// The four responses over one band plan.
 struct response_figures {
   band_figures_db taps;          ///< unquantized taps, dense grid
   band_figures_db coefficients;  ///< quantized coefficients, exact arithmetic, dense grid
   band_figures_db steady;        ///< fixed point in steady state, swept and at `band_extremes`
   band_figures_db sweep;         ///< fixfir's sweep, start-up transient included
+  band_wraps steady_wraps;       ///< where `steady` was measured
+  band_wraps sweep_wraps;        ///< where `sweep` was measured
 };
 
 /// The figures of the unquantized taps over `setup`'s plan.
@@ -130,7 +147,8 @@ struct waveform_figures {
 [[nodiscard]] std::vector<std::string> band_lines(const band_plan& plan);
 
 /// Text of the ripple and attenuation lines of the four responses, worst stop band first,
-/// then each stop band when there are several.
+/// then each stop band when there are several. A figure measured at frequencies whose
+/// accumulator wrapped says at how many.
 [[nodiscard]] std::vector<std::string> response_lines(const band_plan& plan,
                                                       const response_figures& figures);
 

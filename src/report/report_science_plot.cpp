@@ -27,6 +27,36 @@ std::string number(double v) {
   return s;
 }
 
+// "0, 1, 16 to 30" for rising precisions.
+std::string precision_list(const std::vector<std::int32_t>& v) {
+  std::string text;
+  for (std::size_t i = 0; i < v.size();) {
+    std::size_t j = i;
+    while (j + 1 < v.size() && v[j + 1] == v[j] + 1) ++j;
+    text += (text.empty() ? "" : ", ") + std::to_string(v[i]);
+    if (j > i) text += (j == i + 1 ? ", " : " to ") + std::to_string(v[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+// What the ripple panel's title says of the ripples it cannot draw.
+std::string off_scale(const std::vector<std::int32_t>& zero, const std::vector<std::int32_t>& inf) {
+  std::string text;
+  if (!zero.empty()) text = "0.0000 dB (at precision " + precision_list(zero) + ")";
+  if (!inf.empty())
+    text += (text.empty() ? "" : " and ") + std::string("inf (at ") +
+            (zero.empty() ? "precision " : "") + precision_list(inf) + ")";
+  return text.empty() ? text : "; a ripple of " + text + " is off this log scale";
+}
+
+// Three significant digits, for a title.
+std::string short_number(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3g", v);
+  return buf;
+}
+
 double decibels(double v) { return 20.0 * std::log10(v); }
 double power_decibels(double v) { return 10.0 * std::log10(v); }
 
@@ -88,18 +118,76 @@ void shade_bands(std::string& s, const band_plan& plan) {
   }
 }
 
+// The lowest lobe top of `r` inside `plan`'s stop bands in dB, or +inf when there is none.
+// A lobe top is the highest level within half a lobe's width (`half_lobe` Hz) either side,
+// so that a small bump between two close nulls does not count; a band without one gives
+// its highest level.
+double lowest_stop_lobe_top(const dense_response& r, const band_plan& plan, double half_lobe) {
+  const std::vector<double>& m = r.magnitude;
+  double lowest = std::numeric_limits<double>::infinity();
+  if (m.empty() || !(r.spacing > 0.0)) return lowest;
+  const auto reach = static_cast<std::size_t>(std::clamp(half_lobe / r.spacing, 1.0, 4096.0));
+  for (const band& b : plan.stopbands) {
+    const auto first = static_cast<std::size_t>(
+        std::clamp(std::ceil(b.low / r.spacing), 0.0, static_cast<double>(m.size())));
+    const auto last = static_cast<std::size_t>(std::clamp(std::floor(b.high / r.spacing), -1.0,
+                                                          static_cast<double>(m.size()) - 1.0) +
+                                               1.0);  // one past
+    double highest = 0.0;
+    bool top = false;
+    for (std::size_t k = first; k < last; ++k) {
+      if (!std::isfinite(m[k])) continue;
+      highest = std::max(highest, m[k]);
+      if (k == first || k + 1 == last || !(m[k] > 0.0)) continue;
+      bool is_top = true;
+      for (std::size_t j = k > first + reach ? k - reach : first;
+           is_top && j <= k + reach && j < last; ++j)
+        is_top = j == k || !(m[j] > m[k]);
+      if (!is_top) continue;
+      lowest = std::min(lowest, decibels(m[k]));
+      top = true;
+    }
+    if (!top && highest > 0.0) lowest = std::min(lowest, decibels(highest));
+  }
+  return lowest;
+}
+
 }  // namespace
 
+double magnitude_floor_db(const response_plot& p) {
+  const band_plan& plan = *p.plan;
+  double lowest = std::numeric_limits<double>::infinity();
+  // A side lobe is about 16000 / taps Hz wide.
+  const double half_lobe = 8000.0 / std::max(p.taps, 1);
+  for (const dense_response* r : {p.taps_response, p.coefficients_response})
+    lowest = std::min(lowest, lowest_stop_lobe_top(*r, plan, half_lobe) - MAGNITUDE_DEPTH_DB);
+  // Every level the summary's figures stand for: the lowest and highest pass-band levels
+  // and each stop band's highest.
+  double reported = std::numeric_limits<double>::infinity();
+  for (const band_figures_db& f : p.summary_figures) {
+    for (double level : {f.passband_max_db, f.passband_max_db - f.ripple_db})
+      if (std::isfinite(level)) reported = std::min(reported, level);
+    for (double a : f.attenuation_db)
+      if (std::isfinite(f.passband_max_db - a))
+        reported = std::min(reported, f.passband_max_db - a);
+  }
+  if (!std::isfinite(lowest)) lowest = reported - MAGNITUDE_DEPTH_DB;  // no stop-band lobe
+  lowest = std::min(lowest, reported - 5.0);
+  return std::isfinite(lowest) ? std::floor(lowest / 10.0) * 10.0 : -100.0;
+}
+
 plot_body response_body(const response_plot& p) {
-  plot_body body{1100, 1000, {}};
+  plot_body body{1100, 1050, {}};
   std::string& s = body.script;
   const band_plan& plan = *p.plan;
   dense_block(s, "taps", *p.taps_response);
   dense_block(s, "coefficients", *p.coefficients_response);
   s += "$swept << EOD\n";
   std::int32_t wraps = 0;
+  std::int32_t extreme_wraps = 0;
   range all;
   range zoom;
+  range wrapped_in_passbands;  // the fixed point's levels there
   for (std::size_t i = 0; i < p.frequency.size(); ++i) {
     const double f = p.frequency[i];
     const bool wrapped = i < p.wrapped.size() && p.wrapped[i] != 0;
@@ -114,13 +202,15 @@ plot_body response_body(const response_plot& p) {
     s += '\n';
     all.add(decibels(p.steady[i]));
     all.add(decibels(p.sweep[i]));
-    if (in_bands(plan.passbands, f) && !wrapped) zoom.add(decibels(p.steady[i]));
+    if (in_bands(plan.passbands, f))
+      (wrapped ? wrapped_in_passbands : zoom).add(decibels(p.steady[i]));
   }
   s += "EOD\n";
   s += "$extremes << EOD\n";
   for (std::size_t i = 0; i < p.extreme_frequency.size() && i < p.extreme_steady.size(); ++i) {
     const double level = decibels(p.extreme_steady[i]);
     const bool wrapped = i < p.extreme_wrapped.size() && p.extreme_wrapped[i] != 0;
+    extreme_wraps += wrapped ? 1 : 0;
     value(s, p.extreme_frequency[i]);
     s += ' ';
     value(s, level);
@@ -128,7 +218,8 @@ plot_body response_body(const response_plot& p) {
     value(s, wrapped ? level : NAN);
     s += '\n';
     all.add(level);
-    if (in_bands(plan.passbands, p.extreme_frequency[i]) && !wrapped) zoom.add(level);
+    if (in_bands(plan.passbands, p.extreme_frequency[i]))
+      (wrapped ? wrapped_in_passbands : zoom).add(level);
   }
   s += "EOD\n";
   for (const dense_response* r : {p.taps_response, p.coefficients_response}) {
@@ -143,25 +234,39 @@ plot_body response_body(const response_plot& p) {
   if (wraps > 0) {
     title += ": the accumulator WRAPS at " + std::to_string(wraps) + " of " +
              std::to_string(p.frequency.size()) + " swept frequencies (marked x)";
+  } else if (extreme_wraps > 0) {
+    title += ": the accumulator WRAPS at " + std::to_string(extreme_wraps) +
+             " band edges and lobe tops (marked x)";
   }
   s += "set multiplot layout 2,1 title '" + title + "' noenhanced\n";
-  s += "set grid\nset key top right box opaque noenhanced\nset xrange [0:8000]\n";
+  // Fixed margins keep the two panels' frequency axes one above the other; the key goes
+  // below the plot, where it hides no curve.
+  s += "set lmargin 10\nset rmargin 3\n";
+  s +=
+      "set grid\nset key below horizontal Left reverse maxcols 3 noenhanced\nset xrange [0:8000]\n";
   s += "set xlabel 'frequency (Hz)'\nset ylabel 'magnitude (dB)'\n";
   shade_bands(s, plan);
+  std::vector<double> edges;
   for (const auto* bands : {&plan.passbands, &plan.stopbands}) {
     for (const band& b : *bands) {
       for (double edge : {b.low, b.high}) {
-        if (edge <= 0.0 || edge >= 8000.0) continue;
-        s += "set arrow from " + number(edge) + ",graph 0 to " + number(edge) +
-             ",graph 1 nohead dt 3 lc rgb '#555555'\n";
+        if (edge > 0.0 && edge < 8000.0) edges.push_back(edge);
       }
     }
   }
+  auto mark_edges = [&](double from, double to) {
+    int tag = 10;
+    for (double edge : edges) {
+      if (edge <= from || edge >= to) continue;
+      s += "set arrow " + std::to_string(tag++) + " from " + number(edge) + ",graph 0 to " +
+           number(edge) + ",graph 1 nohead dt 3 lc rgb '#555555'\n";
+    }
+  };
+  mark_edges(0.0, 8000.0);
   const double top = p.taps_figures.passband_max_db;
   const double floor_level = top - p.taps_figures.worst_attenuation_db;
-  double high = all.empty() ? 10.0 : std::ceil(all.high / 10.0) * 10.0 + 5.0;
-  double low = all.empty() ? -100.0 : std::floor(std::max(all.low, high - 180.0) / 10.0) * 10.0;
-  yrange(s, low, high);
+  const double high = all.empty() ? 10.0 : std::ceil(all.high / 10.0) * 10.0 + 5.0;
+  yrange(s, std::min(magnitude_floor_db(p), high - 20.0), high);
   if (std::isfinite(floor_level)) {
     s += "set arrow 100 from graph 0, first " + number(floor_level) + " to graph 1, first " +
          number(floor_level) + " nohead dt 2 lw 1.5 lc rgb '#000000' front\n";
@@ -169,6 +274,7 @@ plot_body response_body(const response_plot& p) {
          number(std::round(p.taps_figures.worst_attenuation_db * 100.0) / 100.0) +
          " dB' at graph 0.99, first " + number(floor_level) + " right offset 0,0.7 front\n";
   }
+  const bool any_wrap = wraps > 0 || extreme_wraps > 0;
   s += "set title 'Magnitude: green pass bands, red stop bands' noenhanced\n";
   s += "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' "
        "title 'sweep peak, start-up transient included (frequency.txt)', \\\n"
@@ -179,22 +285,29 @@ plot_body response_body(const response_plot& p) {
        "title 'fixed point, steady state (fitted)', \\\n"
        "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' "
        "title 'the same at band edges and |C(f)| lobe tops', \\\n"
-       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' title 'wrapped', \\\n"
+       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' " +
+       std::string(any_wrap ? "title 'the accumulator wraps'" : "notitle") +
+       ", \\\n"
        "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
 
   // The zoomed pass bands.
-  s += "unset arrow 100\nunset label 100\nunset key\n";
+  s += "unset arrow\nunset label 100\nunset key\n";
   double zoom_low = zoom.empty() ? -1.0 : zoom.low;
   double zoom_high = zoom.empty() ? 1.0 : zoom.high;
   const double margin = std::max(0.1 * (zoom_high - zoom_low), 1e-4);
+  zoom_low -= margin;
+  zoom_high += margin;
+  double from = 0.0;
+  double to = 8000.0;
   if (!plan.passbands.empty()) {
-    double from = plan.passbands.front().low;
-    double to = plan.passbands.back().high;
-    const double pad = std::max(0.03 * (to - from), 20.0);
-    s += "set xrange [" + number(std::max(0.0, from - pad)) + ":" +
-         number(std::min(8000.0, to + pad)) + "]\n";
+    const double pad =
+        std::max(0.03 * (plan.passbands.back().high - plan.passbands.front().low), 20.0);
+    from = std::max(0.0, plan.passbands.front().low - pad);
+    to = std::min(8000.0, plan.passbands.back().high + pad);
+    s += "set xrange [" + number(from) + ":" + number(to) + "]\n";
   }
-  yrange(s, zoom_low - margin, zoom_high + margin);
+  mark_edges(from, to);
+  yrange(s, zoom_low, zoom_high);
   for (int i = 0; i < 2; ++i) {
     const double level = i == 0 ? top : top - p.taps_figures.ripple_db;
     if (!std::isfinite(level)) continue;
@@ -202,27 +315,56 @@ plot_body response_body(const response_plot& p) {
          " to graph 1, first " + number(level) + " nohead dt 2 lw 1.5 lc rgb '#000000' front\n";
   }
   s += "set ylabel 'magnitude (dB)'\n";
-  s += "set title 'Pass bands, zoomed: dashed lines bound the unquantized ripple of " +
-       number(std::round(p.taps_figures.ripple_db * 1e4) / 1e4) + " dB' noenhanced\n";
+  std::string zoom_title = "Pass bands, zoomed: dashed lines bound the unquantized ripple of " +
+                           number(std::round(p.taps_figures.ripple_db * 1e4) / 1e4) + " dB";
+  // Wrapped runs are left out of the range; when they fall outside it, the title says so
+  // and their marks sit on the frame.
+  if (!wrapped_in_passbands.empty() &&
+      (wrapped_in_passbands.low < zoom_low || wrapped_in_passbands.high > zoom_high)) {
+    auto db = [](double v) { return number(std::round(v * 100.0) / 100.0) + " dB"; };
+    std::string extent;
+    if (wrapped_in_passbands.low < zoom_low) extent = "down to " + db(wrapped_in_passbands.low);
+    if (wrapped_in_passbands.high > zoom_high)
+      extent += (extent.empty() ? "up to " : " and up to ") + db(wrapped_in_passbands.high);
+    zoom_title +=
+        "\\nwhere the accumulator wraps (x on the frame) the fixed point leaves this "
+        "range, " +
+        extent;
+  }
+  s += "set title \"" + zoom_title + "\" noenhanced\n";
+  const std::string pinned = "(($C < " + number(zoom_low) + ") ? " + number(zoom_low) +
+                             " : (($C > " + number(zoom_high) + ") ? " + number(zoom_high) +
+                             " : $C))";
+  auto pin = [&pinned](const char* column) {
+    std::string text = pinned;
+    for (std::size_t at; (at = text.find("$C")) != std::string::npos;) text.replace(at, 2, column);
+    return text;
+  };
   s += "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' notitle, \\\n"
        "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' notitle, \\\n"
        "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' notitle, \\\n"
        "     $swept using 1:2 with linespoints lw 1.2 pt 7 ps 0.3 lc rgb '#d62728' notitle, \\\n"
        "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' notitle, \\\n"
-       "     $swept using 1:4 with points pt 2 ps 0.8 lc rgb '#000000' notitle, \\\n"
-       "     $extremes using 1:3 with points pt 2 ps 0.8 lc rgb '#000000' notitle\n";
+       "     $swept using 1:" +
+       pin("$4") +
+       " with points pt 2 ps 0.8 lc rgb '#000000' notitle, \\\n"
+       "     $extremes using 1:" +
+       pin("$3") + " with points pt 2 ps 0.8 lc rgb '#000000' notitle\n";
   s += "unset multiplot\n";
   return body;
 }
 
 plot_body waves_body(const waves_plot& p) {
-  plot_body body{1100, 900, {}};
+  plot_body body{1100, 1250, {}};
   std::string& s = body.script;
   const std::size_t n = std::min({p.time.size(), p.input.size(), p.fixed.size(), p.reference.size(),
                                   p.coefficient_model.size()});
   const std::size_t window = std::min<std::size_t>(n, 320);  // the first 20 ms
+  // The output error in least significant bits of the samples and coefficients, 2^-P.
+  const double lsb = std::ldexp(1.0, -p.precision);
   s += "$window << EOD\n";
   range top;
+  range error_lsb;
   for (std::size_t i = 0; i < window; ++i) {
     value(s, p.time[i] * 1000.0);
     for (double v : {p.input[i], p.fixed[i], p.reference[i]}) {
@@ -230,10 +372,17 @@ plot_body waves_body(const waves_plot& p) {
       value(s, v);
       top.add(v);
     }
+    for (double v :
+         {(p.fixed[i] - p.reference[i]) / lsb, (p.coefficient_model[i] - p.reference[i]) / lsb}) {
+      s += ' ';
+      value(s, v);
+      error_lsb.add(v);
+    }
     s += '\n';
   }
   s += "EOD\n";
-  // The spectra of the whole error and of its coefficient part, and the predicted floor.
+  // The spectra of the whole error and of its coefficient part, the predicted floor, and
+  // the output signal the error is to be compared with.
   std::vector<double> error(n);
   std::vector<double> coefficient_error(n);
   for (std::size_t i = 0; i < n; ++i) {
@@ -242,16 +391,19 @@ plot_body waves_body(const waves_plot& p) {
   }
   std::vector<double> error_power;
   std::vector<double> coefficient_power;
+  std::vector<double> signal_power;
   const bool spectra = averaged_spectrum(error, SPECTRUM_SEGMENT, error_power) &&
-                       averaged_spectrum(coefficient_error, SPECTRUM_SEGMENT, coefficient_power);
+                       averaged_spectrum(coefficient_error, SPECTRUM_SEGMENT, coefficient_power) &&
+                       averaged_spectrum(p.reference.first(n), SPECTRUM_SEGMENT, signal_power);
   s += "$spectrum << EOD\n";
   range bottom;
   if (spectra) {
     for (std::size_t k = 0; k < error_power.size(); ++k) {
       const double f = static_cast<double>(k) * 16000.0 / static_cast<double>(SPECTRUM_SEGMENT);
-      const double levels[3] = {power_decibels(error_power[k]),
+      const double levels[4] = {power_decibels(error_power[k]),
                                 power_decibels(coefficient_power[k]),
-                                k < p.predicted.size() ? power_decibels(p.predicted[k]) : NAN};
+                                k < p.predicted.size() ? power_decibels(p.predicted[k]) : NAN,
+                                k < signal_power.size() ? power_decibels(signal_power[k]) : NAN};
       value(s, f);
       for (double level : levels) {
         s += ' ';
@@ -262,7 +414,9 @@ plot_body waves_body(const waves_plot& p) {
     }
   }
   s += "EOD\n";
-  s += "set multiplot layout 2,1\nset grid\nset key top right box opaque noenhanced\n";
+  s += "set multiplot layout 3,1\nset grid\n";
+  // Fixed margins keep the time axes one above the other; keys go below their plots.
+  s += "set lmargin 11\nset rmargin 3\nset key below horizontal Left reverse noenhanced\n";
   s += "set title 'Waveform test at precision " + std::to_string(p.precision) +
        ": the first 20 ms" +
        (p.wraps > 0 ? ", the accumulator WRAPS at " + std::to_string(p.wraps) + " samples" : "") +
@@ -276,14 +430,26 @@ plot_body waves_body(const waves_plot& p) {
        "title 'fixed-point output (as in waves.txt)', \\\n"
        "     $window using 1:4 with lines dt 2 lw 1.5 lc rgb '#1f77b4' "
        "title 'double-precision output, unquantized taps'\n";
-  s += "set title 'Spectrum of the output error over the whole test (" +
-       std::to_string(SPECTRUM_SEGMENT) + "-sample Hann segments)' noenhanced\n";
-  s += "set xlabel 'frequency (Hz)'\nset ylabel 'error power per 15.6 Hz bin (dB)'\n";
+  s += "set title 'Output error over the same 20 ms in least significant bits (2^-" +
+       std::to_string(p.precision) + " = " + short_number(lsb) + ")' noenhanced\n";
+  s += "set ylabel 'error (LSB)'\n";
+  if (error_lsb.empty()) error_lsb = {-1.0, 1.0};
+  const double em = std::max(0.05 * (error_lsb.high - error_lsb.low), 0.1);
+  yrange(s, error_lsb.low - em, error_lsb.high + em);
+  s += "plot $window using 1:5 with lines lw 1.5 lc rgb '#9467bd' "
+       "title 'fixed point minus double precision', \\\n"
+       "     $window using 1:6 with lines lw 1 lc rgb '#1f77b4' "
+       "title 'of which coefficient quantization'\n";
+  s += "set title 'Spectra over the whole test (" + std::to_string(SPECTRUM_SEGMENT) +
+       "-sample Hann segments): the output error beside the output signal' noenhanced\n";
+  s += "set xlabel 'frequency (Hz)'\nset ylabel 'power per 15.6 Hz bin (dB)'\n";
   s += "set xrange [0:8000]\n";
   if (bottom.empty()) bottom = {-100.0, 0.0};
   const double high = std::ceil(bottom.high / 10.0) * 10.0 + 5.0;
-  yrange(s, std::floor(std::max(bottom.low, high - 200.0) / 10.0) * 10.0, high);
-  s += "plot $spectrum using 1:2 with lines lw 1.5 lc rgb '#9467bd' "
+  yrange(s, std::floor(std::max(bottom.low, high - 240.0) / 10.0) * 10.0, high);
+  s += "plot $spectrum using 1:5 with lines lw 1.5 lc rgb '#7f7f7f' "
+       "title 'output signal (double precision)', \\\n"
+       "     $spectrum using 1:2 with lines lw 1.5 lc rgb '#9467bd' "
        "title 'error: fixed point minus double precision', \\\n"
        "     $spectrum using 1:3 with lines lw 1 lc rgb '#1f77b4' "
        "title 'of which coefficient quantization', \\\n"
@@ -294,19 +460,31 @@ plot_body waves_body(const waves_plot& p) {
 }
 
 plot_body scan_body(const scan_plot& p) {
-  plot_body body{1100, 900, {}};
+  plot_body body{1100, 1000, {}};
   std::string& s = body.script;
   s += "$scan << EOD\n";
   range db;
   range ripple;
+  // The precisions whose ripple the table prints as 0.0000 dB or inf: a log scale cannot
+  // show them, and a point far below the table's figures would stretch it for nothing.
+  std::vector<std::int32_t> zero_ripple;
+  std::vector<std::int32_t> infinite_ripple;
+  constexpr double smallest_ripple = 0.00005;
   for (const precision_row& r : p.rows) {
     const bool wrapped = r.waveform_wraps > 0 || r.sweep_wraps > 0;
+    auto drawable = [](double v) { return v >= smallest_ripple && std::isfinite(v) ? v : NAN; };
     const double levels[6] = {r.snr_db,
                               r.coefficient_attenuation_db,
                               r.fixed_attenuation_db,
                               wrapped ? r.fixed_attenuation_db : NAN,
-                              std::max(r.coefficient_ripple_db, 1e-6),
-                              std::max(r.fixed_ripple_db, 1e-6)};
+                              drawable(r.coefficient_ripple_db),
+                              drawable(r.fixed_ripple_db)};
+    for (double v : {r.coefficient_ripple_db, r.fixed_ripple_db}) {
+      const bool zero = v >= 0.0 && v < smallest_ripple;
+      if (!zero && !std::isinf(v)) continue;
+      std::vector<std::int32_t>& list = zero ? zero_ripple : infinite_ripple;
+      if (list.empty() || list.back() != r.precision) list.push_back(r.precision);
+    }
     s += std::to_string(r.precision);
     for (double v : levels) {
       s += ' ';
@@ -320,33 +498,55 @@ plot_body scan_body(const scan_plot& p) {
   s += "EOD\n";
   s += "set multiplot layout 2,1 title 'Which precision: every precision from 0 to 30' "
        "noenhanced\n";
-  s += "set grid\nset key top left box opaque noenhanced\nset xrange [-0.5:30.5]\n";
+  // Fixed margins keep the precision axes one above the other; keys go below the plots.
+  s += "set lmargin 11\nset rmargin 3\n";
+  s += "set grid\nset key below horizontal Left reverse noenhanced\nset xrange [-0.5:30.5]\n";
   s += "set xlabel 'precision (fractional bits)'\nset xtics 0,2,30\n";
+  // The two vertical lines carry their labels at the top, each on the side away from the
+  // other line, so that neither line crosses the other's label.
+  const bool both = p.wrap_free_limit >= 0 && p.recommended >= 0;
+  const bool recommended_left = !both || p.recommended <= p.wrap_free_limit;
   if (p.wrap_free_limit >= 0) {
-    s += "set arrow 1 from " + number(p.wrap_free_limit + 0.5) + ",graph 0 to " +
-         number(p.wrap_free_limit + 0.5) + ",graph 1 nohead lw 2 lc rgb '#ff7f0e'\n";
+    const double x = p.wrap_free_limit + 0.5;
+    s += "set arrow 1 from " + number(x) + ",graph 0 to " + number(x) +
+         ",graph 1 nohead lw 2 lc rgb '#ff7f0e'\n";
     s += "set label 1 'wrap-free for any input up to " + std::to_string(p.wrap_free_limit) +
-         "' at " + number(p.wrap_free_limit + 0.5) + ",graph 0.05 right offset -0.5,0\n";
+         "' at " + number(x) + ",graph 0.94 " +
+         (recommended_left ? "left offset 0.5,0" : "right offset -0.5,0") + " tc rgb '#c05000'\n";
   }
   if (p.recommended >= 0) {
     s += "set arrow 2 from " + number(p.recommended) + ",graph 0 to " + number(p.recommended) +
          ",graph 1 nohead lw 2 dt 2 lc rgb '#2ca02c'\n";
     s += "set label 2 'recommended: " + std::to_string(p.recommended) + "' at " +
-         number(p.recommended) + ",graph 0.95 left offset 0.5,0\n";
+         number(p.recommended) + ",graph 0.94 " +
+         (recommended_left ? "right offset -0.5,0" : "left offset 0.5,0") + " tc rgb '#1a7a1a'\n";
   }
+  // A target lies close to the curves it is for (the default attenuation target is 1 dB
+  // under the plateau), so it is drawn dashed in front of them and named where it is.
+  auto target = [&s](int tag, double level, const char* colour, const std::string& text,
+                     const char* side) {
+    s += "set arrow " + std::to_string(tag) + " from graph 0, first " + number(level) +
+         " to graph 1, first " + number(level) + " nohead dt 2 lw 2 lc rgb '" + colour +
+         "' front\n";
+    s += "set label " + std::to_string(tag) + " '" + text + "' at graph 0.01, first " +
+         number(level) + " left offset 0," + side + " tc rgb '" + colour + "' front\n";
+  };
   if (!std::isnan(p.targets.min_attenuation_db)) {
-    s += "set arrow 3 from graph 0, first " + number(p.targets.min_attenuation_db) +
-         " to graph 1, first " + number(p.targets.min_attenuation_db) +
-         " nohead dt 3 lc rgb '#d62728'\n";
+    target(3, p.targets.min_attenuation_db, "#8b0000",
+           "attenuation target " +
+               number(std::round(p.targets.min_attenuation_db * 100.0) / 100.0) + " dB",
+           "0.7");
   }
   if (!std::isnan(p.targets.min_snr_db)) {
-    s += "set arrow 4 from graph 0, first " + number(p.targets.min_snr_db) + " to graph 1, first " +
-         number(p.targets.min_snr_db) + " nohead dt 3 lc rgb '#9467bd'\n";
+    target(4, p.targets.min_snr_db, "#5b2c8f",
+           "SNR target " + number(std::round(p.targets.min_snr_db * 100.0) / 100.0) + " dB",
+           "-0.7");
   }
   if (db.empty()) db = {0.0, 100.0};
-  yrange(s, std::floor(std::max(db.low, -20.0) / 10.0) * 10.0,
-         std::ceil(db.high / 10.0) * 10.0 + 10.0);
-  s += "set ylabel 'dB'\nset title 'SNR and stop-band attenuation (dotted: targets)'\n";
+  // Room above the curves for the labels of the vertical lines.
+  yrange(s, std::floor(std::max(db.low, -60.0) / 10.0) * 10.0,
+         std::ceil(db.high / 10.0) * 10.0 + 20.0);
+  s += "set ylabel 'dB'\nset title 'SNR and stop-band attenuation (dashed: targets)'\n";
   s += "plot $scan using 1:2 with linespoints pt 7 lc rgb '#9467bd' "
        "title 'SNR, waveform test', \\\n"
        "     $scan using 1:3 with linespoints pt 5 lc rgb '#1f77b4' "
@@ -355,16 +555,18 @@ plot_body scan_body(const scan_plot& p) {
        "title 'attenuation, fixed point, steady state', \\\n"
        "     $scan using 1:5 with points pt 2 ps 2 lw 2 lc rgb '#000000' "
        "title 'the accumulator wraps'\n";
-  s += "unset arrow 3\nunset arrow 4\nunset label 1\nunset label 2\n";
-  if (!std::isnan(p.targets.max_ripple_db)) {
-    s += "set arrow 3 from graph 0, first " + number(std::max(p.targets.max_ripple_db, 1e-6)) +
-         " to graph 1, first " + number(std::max(p.targets.max_ripple_db, 1e-6)) +
-         " nohead dt 3 lc rgb '#d62728'\n";
+  s += "unset arrow 3\nunset arrow 4\nunset label 1\nunset label 2\nunset label 3\nunset label "
+       "4\n";
+  if (!std::isnan(p.targets.max_ripple_db) && p.targets.max_ripple_db > 0.0) {
+    target(3, p.targets.max_ripple_db, "#8b0000",
+           "ripple target " + number(std::round(p.targets.max_ripple_db * 1e4) / 1e4) + " dB",
+           "-0.7");
+    ripple.add(p.targets.max_ripple_db);
   }
   s += "set logscale y\nset format y '%g'\n";
   if (!ripple.empty()) yrange(s, ripple.low / 2.0, ripple.high * 2.0);
-  s += "set ylabel 'pass-band ripple (dB)'\nset title 'Pass-band ripple (dotted: target)'\n";
-  s += "set key top right\n";
+  s += "set ylabel 'pass-band ripple (dB)'\nset title 'Pass-band ripple (dashed: target)" +
+       off_scale(zero_ripple, infinite_ripple) + "' noenhanced\n";
   s += "plot $scan using 1:6 with linespoints pt 5 lc rgb '#1f77b4' "
        "title 'quantized coefficients', \\\n"
        "     $scan using 1:7 with linespoints pt 9 lc rgb '#d62728' "

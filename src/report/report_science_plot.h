@@ -36,11 +36,23 @@ struct response_plot {
   std::span<const std::uint8_t> extreme_wrapped;  ///< whether the fit there wrapped
   const band_plan* plan = nullptr;
   band_figures_db taps_figures;  ///< for the ripple and attenuation levels
+  /// The figures of every response the summary prints: their levels stay on the axis.
+  std::span<const band_figures_db> summary_figures;
 };
+
+/// How far the magnitude axis reaches below the lowest stop-band lobe top of |H(f)| and
+/// |C(f)|: the levels that matter, not the nulls between the lobes.
+inline constexpr double MAGNITUDE_DEPTH_DB = 30.0;
+
+/// The bottom of response.png's magnitude axis in dB: a multiple of 10 at least
+/// MAGNITUDE_DEPTH_DB below the lowest stop-band lobe top (below the lowest pass-band level
+/// without a stop band), and below every level `summary_figures` stand for.
+[[nodiscard]] double magnitude_floor_db(const response_plot& p);
 
 /// Two panels: the four responses in dB over 0 to 8000 Hz with the bands shaded, their
 /// edges and the unquantized attenuation level marked; then the pass bands zoomed to
-/// fractions of a dB with the unquantized ripple limits.
+/// fractions of a dB with the unquantized ripple limits. Wrapped runs are marked; the zoom
+/// leaves them out of its range and its title says when they fall outside it.
 [[nodiscard]] plot_body response_body(const response_plot& p);
 
 /// What waves.png shows.
@@ -58,9 +70,10 @@ struct waves_plot {
 /// The power of the output error per bin of `SPECTRUM_SEGMENT` samples, and its parts.
 inline constexpr std::size_t SPECTRUM_SEGMENT = 1024;
 
-/// Two panels: the first 20 ms of input and outputs, then the spectrum of the output
-/// error (fixed point minus double precision) in dB beside the truncation model's floor
-/// and the coefficient-quantization error's spectrum.
+/// Three panels: the first 20 ms of input and outputs; the output error (fixed point minus
+/// double precision) over the same time in least significant bits (2^-precision), with its
+/// coefficient-quantization part; then the spectrum of the output error in dB beside the
+/// output signal's, the truncation model's floor and the coefficient-quantization error's.
 [[nodiscard]] plot_body waves_body(const waves_plot& p);
 
 /// What scan.png shows.
