@@ -558,10 +558,7 @@ class PageRuns : public ::testing::TestWithParam<page_run> {};
 
 TEST_P(PageRuns, PageIsSelfContainedAndEscapedOrLeftAsItWas) {
   const page_run& p = GetParam();
-  const std::string gnuplot = [] {
-    const char* path = std::getenv("PATH");
-    return fixfir::find_program("gnuplot", path != nullptr ? path : "");
-  }();
+  const std::string gnuplot = fixfir::find_program("gnuplot", path_variable());
   if (gnuplot.empty() && p.gnuplot != nullptr) GTEST_SKIP() << "needs gnuplot";
   scratch_dir cwd;
   const std::string name = "page <&> \"it's\" $(x)";
