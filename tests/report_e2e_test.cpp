@@ -615,6 +615,10 @@ INSTANTIATE_TEST_SUITE_P(
                                "#!/bin/sh\nGNUPLOT \"$@\" && head -c 3000 waves.svg > w && "
                                "mv w waves.svg\n",
                                1, -1, "fixfir-report: gnuplot did not finish waves.svg"},
+                      // A pipe in a picture's place is not waited on.
+                      page_run{"svg_is_a_pipe", false,
+                               "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.svg && mkfifo waves.svg\n", 1,
+                               -1, "fixfir-report: gnuplot did not finish waves.svg"},
                       page_run{"scan_gnuplot_fails", true, partial_then_fail, 1, -1,
                                "fixfir-report: gnuplot failed (status 3)"}),
     [](const auto& i) { return std::string(i.param.name); });
