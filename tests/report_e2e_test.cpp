@@ -603,6 +603,102 @@ INSTANTIATE_TEST_SUITE_P(
                       hung_gnuplot{"ignores_sigterm", "trap '' TERM\nwhile sleep 1; do :; done\n"}),
     [](const auto& i) { return std::string(i.param.name); });
 
+// ---- The page ---------------------------------------------------------------------------
+
+// Whether `page` needs nothing outside itself: every src and href is a '#' fragment or a
+// data: URL, and "http" stands only in the SVG namespace names, which are never fetched.
+bool self_contained(std::string page) {
+  for (const std::string key : {"src=", "href=", "url("}) {
+    for (std::size_t at = page.find(key); at != std::string::npos; at = page.find(key, at + 1)) {
+      std::string target = page.substr(at + key.size(), 6);
+      if (!target.empty() && (target[0] == '"' || target[0] == '\'')) target.erase(0, 1);
+      if (!target.starts_with('#') && !target.starts_with("data:")) return false;
+    }
+  }
+  for (const char* name : {"http://www.w3.org/2000/svg", "http://www.w3.org/1999/xlink"}) {
+    for (std::size_t at; (at = page.find(name)) != std::string::npos;) page.erase(at, 4);
+  }
+  return page.find("http") == std::string::npos && page.find("<link") == std::string::npos;
+}
+
+struct page_run {
+  const char* name;
+  bool scan;
+  const char* gnuplot;  // "" the installed one, nullptr none, else a stand-in as above
+  int status;
+  int pictures;  // on the new page; -1: the earlier page is left as it was
+  const char* message;
+};
+
+class PageRuns : public ::testing::TestWithParam<page_run> {};
+
+TEST_P(PageRuns, PageIsSelfContainedAndEscapedOrLeftAsItWas) {
+  const page_run& p = GetParam();
+  const std::string gnuplot = fixfir::find_program("gnuplot", path_variable());
+  if (gnuplot.empty() && p.gnuplot != nullptr) GTEST_SKIP() << "needs gnuplot";
+  scratch_dir cwd;
+  const std::string name = "page <&> \"it's\" $(x)";
+  const fs::path out = cwd / name;
+  fs::create_directory(out);
+  write_file(out / "taps.txt", example_taps);
+  write_file(out / "report.html", "earlier page\n");
+  std::string env = p.gnuplot == nullptr ? no_gnuplot : "";
+  if (p.gnuplot != nullptr && *p.gnuplot != '\0') {
+    std::string body = p.gnuplot;
+    for (std::size_t at; (at = body.find("GNUPLOT")) != std::string::npos;)
+      body.replace(at, 7, gnuplot);
+    fs::create_directory(cwd / "bin");
+    write_file(cwd / "bin" / "gnuplot", body);
+    fs::permissions(cwd / "bin" / "gnuplot", fs::perms::owner_all);
+    env = "PATH=" + shell_quote((cwd / "bin").string()) + ":\"$PATH\"";
+  }
+  std::vector<std::string> args =
+      p.scan ? std::vector<std::string>{"--scan",   "--initial", "100",          "--step", "50",
+                                        "--ending", "4000",      "--sweep-step", "100"}
+             : example_args();
+  args.insert(args.end(), {"--dir", name, "--html"});
+  const report_result r = run_report(cwd.path, args, env);
+
+  EXPECT_EQ(r.status, p.status) << r.err;
+  EXPECT_EQ(r.err.find(p.message), 0U) << r.err;
+  const std::string page = read_file(out / "report.html");
+  const bool announced = r.out.find("\npage: " + name + "/report.html\n") != std::string::npos;
+  if (p.pictures < 0) {
+    EXPECT_EQ(page, "earlier page\n");
+    EXPECT_FALSE(announced) << r.out;
+    return;
+  }
+  EXPECT_TRUE(announced) << r.out;
+  EXPECT_TRUE(page.starts_with("<!DOCTYPE html>\n")) << page.substr(0, 200);
+  EXPECT_NE(page.find("<title>fixfir-report: "), std::string::npos);
+  EXPECT_TRUE(self_contained(page));
+  EXPECT_NE(page.find("page &lt;&amp;&gt; &quot;it&#39;s&quot; $(x)/taps.txt"), std::string::npos);
+  EXPECT_EQ(page.find(name), std::string::npos);
+  int svgs = 0;
+  for (std::size_t at = 0; (at = page.find("<svg ", at)) != std::string::npos; ++at) ++svgs;
+  EXPECT_EQ(svgs, p.pictures);
+  EXPECT_EQ(page.find("table class=\"scan\"") != std::string::npos, p.scan);
+  EXPECT_EQ(page.find("The pictures need gnuplot") != std::string::npos, p.gnuplot == nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PageRuns,
+    ::testing::Values(page_run{"report", false, "", 0, 2, ""}, page_run{"scan", true, "", 0, 1, ""},
+                      page_run{"no_gnuplot", false, nullptr, 0, 0, "gnuplot not found"},
+                      page_run{"gnuplot_fails", false, partial_then_fail, 1, -1,
+                               "fixfir-report: gnuplot failed (status 3)"},
+                      page_run{"svg_cut_short", false,
+                               "#!/bin/sh\nGNUPLOT \"$@\" && head -c 3000 waves.svg > w && "
+                               "mv w waves.svg\n",
+                               1, -1, "fixfir-report: gnuplot did not finish waves.svg"},
+                      // A pipe in a picture's place is not waited on.
+                      page_run{"svg_is_a_pipe", false,
+                               "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.svg && mkfifo waves.svg\n", 1,
+                               -1, "fixfir-report: gnuplot did not finish waves.svg"},
+                      page_run{"scan_gnuplot_fails", true, partial_then_fail, 1, -1,
+                               "fixfir-report: gnuplot failed (status 3)"}),
+    [](const auto& i) { return std::string(i.param.name); });
+
 TEST(Pictures, AreDrawnEvenWhenEveryOutputIsNan) {
   if (!gnuplot_installed()) GTEST_SKIP() << "gnuplot is not installed";
   scratch_dir dir;

@@ -18,6 +18,7 @@
 #include "fir_reference.h"
 #include "multitone_waveform.h"
 #include "quantizer.h"
+#include "report_html.h"
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
@@ -315,7 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{
             {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--max-ripple", "x"},
             "'x' is not a number of decibels"},
-        option_case{{"--scan=1"}, "takes no value"},
+        option_case{{"--scan=1"}, "takes no value"}, option_case{{"--html=yes"}, "takes no value"},
         option_case{{"--scan", "--step", "50", "--ending", "4000"}, "missing --initial"}));
 
 TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
@@ -505,6 +506,39 @@ TEST(ScanPicture, ZeroRippleIsNotAPoint) {
             std::string::npos);
   EXPECT_NE(script.find("set yrange [0.1:1]"), std::string::npos) << script;
 }
+
+// gnuplot's SVG goes into the page as it is only when it is one whole <svg> element that
+// needs nothing outside the page.
+struct svg_case {
+  const char* file;
+  const char* kept;  // nullptr: refused
+};
+
+class SvgForPage : public ::testing::TestWithParam<svg_case> {};
+
+TEST_P(SvgForPage, KeepsOnlyAWholeSelfContainedSvgElement) {
+  std::string svg;
+  std::string message;
+  const bool ok = svg_for_page(GetParam().file, svg, message);
+  EXPECT_EQ(ok, GetParam().kept != nullptr) << message;
+  if (ok) {
+    EXPECT_EQ(svg, GetParam().kept);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SvgForPage,
+    ::testing::Values(
+        svg_case{"<?xml version='1.0'?>\n<!DOCTYPE svg PUBLIC 'x' 'y'>\n<!-- by gnuplot -->\n"
+                 "<svg viewBox='0 0 9 9'><use xlink:href='#p1'/></svg>\n",
+                 "<svg viewBox='0 0 9 9'><use xlink:href='#p1'/></svg>"},
+        svg_case{"<svg>\n<image href = \"data:image/png;base64,AA\"/></svg>",
+                 "<svg>\n<image href = \"data:image/png;base64,AA\"/></svg>"},
+        svg_case{"<svg><path d='M 0 0'/>", nullptr},  // cut short
+        svg_case{"<svgx></svgx>", nullptr}, svg_case{"<html><svg></svg></html>", nullptr},
+        svg_case{"<svg><script xlink:href='gnuplot_svg.js'/></svg>", nullptr},
+        svg_case{"<svg><image src=\"https://x/y.png\"/></svg>", nullptr},
+        svg_case{"<svg><rect style='fill:url(grid.svg#a)'/></svg>", nullptr}));
 
 // ---- Progress bar -----------------------------------------------------------------------
 

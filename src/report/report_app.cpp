@@ -19,6 +19,7 @@
 #include "printable_text.h"
 #include "quantizer.h"
 #include "records.h"
+#include "report_html.h"
 #include "report_model.h"
 #include "report_options.h"
 #include "report_plot.h"
@@ -184,6 +185,63 @@ int measurement_failed(std::FILE* err, const std::string& message) {
   return message == "out of memory" ? 1 : 2;
 }
 
+// A picture of the page: gnuplot writes `name`.svg beside the PNG.
+struct page_picture {
+  const char* name;
+  const char* caption;
+};
+
+// report.html, made from `page` and gnuplot's SVG of `pictures` once they are drawn.
+made_file page_file(const page_content& page, const std::vector<page_picture>& pictures) {
+  made_file file;
+  file.name = page_name;
+  for (const page_picture& p : pictures) file.inputs.push_back(std::string(p.name) + ".svg");
+  file.make = [page, pictures](const std::vector<std::string>& svgs, std::string& text,
+                               std::string& message) {
+    page_content full = page;
+    for (std::size_t i = 0; i < pictures.size() && i < svgs.size(); ++i) {
+      page_figure figure{pictures[i].caption, {}};
+      if (!svg_for_page(svgs[i], figure.svg, message)) {
+        message = "gnuplot did not finish " + std::string(pictures[i].name) + ".svg";
+        return false;
+      }
+      full.figures.push_back(std::move(figure));
+    }
+    text = html_page(full);
+    return true;
+  };
+  return file;
+}
+
+std::string page_line(const std::string& dir) {
+  return "page: " + printable((std::filesystem::path(dir) / page_name).string()) + "\n";
+}
+
+// With --html and no gnuplot: the page without its pictures. Says on `out` where it went;
+// false after saying on `err` why it could not be written.
+bool page_without_pictures(page_content page, const std::string& dir, std::FILE* out,
+                           std::FILE* err) {
+  page.note = "The pictures need gnuplot: install it (apt-get install gnuplot-nox) and run again.";
+  std::string message;
+  if (!install_file(page_name, html_page(page), dir, message) ||
+      !put_out(out, page_line(dir), message)) {
+    complain(err, printable(message));
+    return false;
+  }
+  return true;
+}
+
+// The lines of `text`, one a line.
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    lines.push_back(text.substr(at, end - at));
+    at = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
 science_options science_options_for(const report_options& options) {
   science_options s;
   s.precision = options.precision;
@@ -216,17 +274,22 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   facts.samples = r.signal.input.size();
   facts.snr = r.waveform.snr_db;
   facts.frequencies = r.sweeps.frequency.size();
-  if (!put_out(
-          out,
-          summary_text(options, taps_path, facts, precision_report_lines(r, options.precision)),
-          message)) {
+  const std::string summary =
+      summary_text(options, taps_path, facts, precision_report_lines(r, options.precision));
+  if (!put_out(out, summary, message)) {
     complain(err, message);
     return 1;
   }
+  page_content page;
+  page.title = "fixfir-report: " + std::to_string(list.count) + " taps at precision " +
+               std::to_string(options.precision);
+  page.summary = lines_of(summary);
 
   const std::string gnuplot =
       gnuplot_or_say(err, std::string(response_png_name) + " and " + waves_png_name);
-  if (gnuplot.empty()) return 0;
+  if (gnuplot.empty()) {
+    return options.html && !page_without_pictures(page, options.dir, out, err) ? 1 : 0;
+  }
   const swept_precision& run = r.sweeps.runs[0];
   response_plot rp;
   rp.taps = list.count;
@@ -255,16 +318,30 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
                 r.waveform.wraps,
                 options.precision};
   const plot_body waves = waves_body(wp);
-  const std::string script =
+  std::string script =
       picture_script(response_png_name, response.width, response.height, response.script) +
       picture_script(waves_png_name, waves.width, waves.height, waves.script);
-  if (!draw_pictures(gnuplot, script, {response_png_name, waves_png_name}, options.dir, message)) {
+  if (options.html) {
+    script += svg_picture_script("response", response.width, response.height, response.script) +
+              svg_picture_script("waves", waves.width, waves.height, waves.script);
+  }
+  const made_file html =
+      page_file(page, {{"response",
+                        "The four responses in dB with the bands shaded; below, the pass bands "
+                        "zoomed in (response.png)."},
+                       {"waves",
+                        "The first 20 ms of the waveform test, and the spectrum of the output "
+                        "error beside its parts (waves.png)."}});
+  if (!draw_pictures(gnuplot, script, {response_png_name, waves_png_name}, options.dir, message, {},
+                     options.html ? &html : nullptr)) {
     complain(err, printable(message));
     return 1;
   }
   const std::string response_png = (fs::path(options.dir) / response_png_name).string();
   const std::string waves_png = (fs::path(options.dir) / waves_png_name).string();
-  if (!put_out(out, "pictures: " + printable(response_png) + ", " + printable(waves_png) + "\n",
+  if (!put_out(out,
+               "pictures: " + printable(response_png) + ", " + printable(waves_png) + "\n" +
+                   (options.html ? page_line(options.dir) : ""),
                message)) {
     complain(err, message);
     return 1;
@@ -294,14 +371,36 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
     complain(err, message);
     return 1;
   }
+  page_content page;
+  page.title = "fixfir-report: which precision for " + std::to_string(list.count) + " taps";
+  page.scan_table = scan_table(r.rows);
+  page.summary = lines;
+  if (const auto at =
+          std::search(lines.begin(), lines.end(), page.scan_table.begin(), page.scan_table.end());
+      at != lines.end()) {
+    page.summary.erase(page.summary.begin() + (at - lines.begin()),
+                       page.summary.begin() + (at - lines.begin()) +
+                           static_cast<std::ptrdiff_t>(page.scan_table.size()));
+  }
+  if (r.choice.precision >= 0) page.recommended = std::to_string(r.choice.precision);
+  page.choice = last;
   int status = 0;
   const std::string gnuplot = gnuplot_or_say(err, scan_png_name);
-  if (!gnuplot.empty()) {
+  if (gnuplot.empty()) {
+    if (options.html && !page_without_pictures(page, options.dir, out, err)) return 1;
+  } else {
     const plot_body body = scan_body({r.rows, r.wrap_free_limit, r.choice.precision, r.targets});
-    if (draw_pictures(gnuplot, picture_script(scan_png_name, body.width, body.height, body.script),
-                      {scan_png_name}, options.dir, message)) {
+    std::string script = picture_script(scan_png_name, body.width, body.height, body.script);
+    if (options.html) script += svg_picture_script("scan", body.width, body.height, body.script);
+    const made_file html =
+        page_file(page, {{"scan",
+                          "SNR and attenuation against precision, with the wrap-free limit, the "
+                          "recommendation and the targets marked; below, the ripple (scan.png)."}});
+    if (draw_pictures(gnuplot, script, {scan_png_name}, options.dir, message, {},
+                      options.html ? &html : nullptr)) {
       if (!put_out(out,
-                   "picture: " + printable((fs::path(options.dir) / scan_png_name).string()) + "\n",
+                   "picture: " + printable((fs::path(options.dir) / scan_png_name).string()) +
+                       "\n" + (options.html ? page_line(options.dir) : ""),
                    message)) {
         complain(err, message);
         return 1;

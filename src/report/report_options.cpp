@@ -12,8 +12,9 @@ namespace fixfir {
 const char* const report_usage =
     "Usage: fixfir-report --precision P --initial F0 --step DF --ending F1\n"
     "                     [--sweep-step S] [--dir D] [--passband LO:HI]... [--stopband LO:HI]...\n"
+    "                     [--html]\n"
     "       fixfir-report --scan --initial F0 --step DF --ending F1 [--sweep-step S] [--dir D]\n"
-    "                     [--passband LO:HI]... [--stopband LO:HI]...\n"
+    "                     [--passband LO:HI]... [--stopband LO:HI]... [--html]\n"
     "                     [--min-attenuation A] [--max-ripple R] [--min-snr S]\n"
     "\n"
     "Runs the fixed-point model of fixfir on D/taps.txt beside a double-precision\n"
@@ -36,6 +37,8 @@ const char* const report_usage =
     "  --max-ripple R    scan target: pass-band ripple in dB (default: the unquantized\n"
     "                    taps' own, plus 0.1 dB)\n"
     "  --min-snr S       scan target: SNR of the waveform test in dB (default: none)\n"
+    "  --html            also write D/report.html: the summary, the scan's table and\n"
+    "                    the pictures in one page that needs no other file\n"
     "  --help            show this text\n"
     "\n"
     "Values may also be given as --option=value.\n";
@@ -52,6 +55,7 @@ enum class option_id {
   passband,
   stopband,
   scan,
+  html,
   min_attenuation,
   max_ripple,
   min_snr,
@@ -69,6 +73,7 @@ option_id identify(std::string_view name) noexcept {
   if (name == "--passband") return option_id::passband;
   if (name == "--stopband") return option_id::stopband;
   if (name == "--scan") return option_id::scan;
+  if (name == "--html") return option_id::html;
   if (name == "--min-attenuation") return option_id::min_attenuation;
   if (name == "--max-ripple") return option_id::max_ripple;
   if (name == "--min-snr") return option_id::min_snr;
@@ -141,12 +146,12 @@ option_result parse_options(std::span<const char* const> args, report_options& o
                                      : "unexpected argument '" + std::string(arg) + "'";
       return option_result::error;
     }
-    if (id == option_id::scan) {
+    if (id == option_id::scan || id == option_id::html) {
       if (inline_value) {
         message = std::string(name) + " takes no value";
         return option_result::error;
       }
-      options.scan = true;
+      (id == option_id::scan ? options.scan : options.html) = true;
       continue;
     }
     if (id == option_id::help) {
@@ -219,6 +224,7 @@ option_result parse_options(std::span<const char* const> args, report_options& o
         continue;
       }
       case option_id::scan:
+      case option_id::html:
       case option_id::help:
       case option_id::unknown:
         break;

@@ -20,6 +20,7 @@ struct report_options {
   std::string dir = ".";        ///< where "taps.txt" is read and the pictures are written
   band_plan bands;              ///< --passband and --stopband, each kind given or not
   bool scan = false;            ///< --scan: every precision from 0 to 30
+  bool html = false;            ///< --html: also D/report.html, the page with everything
   precision_targets targets{std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN()};  ///< NaN: default

@@ -35,7 +35,24 @@ void append_terminal(std::string& out, int width, int height, const char* png_na
   out += std::string("set output '") + png_name + "'\n";
 }
 
+// The same pictures as SVG for report.html: gnuplot's script for hiding a curve by
+// clicking its key entry goes inside the file, and `name` prefixes the element ids so
+// that the pictures of one page keep apart.
+void append_svg_terminal(std::string& out, int width, int height, const char* name) {
+  out += "set terminal svg size " + std::to_string(width) + "," + std::to_string(height) +
+         " dynamic font 'sans,10' mouse standalone name '" + name + "'\n";
+  out += std::string("set output '") + name + ".svg'\n";
+}
+
 }  // namespace
+
+std::string svg_picture_script(const char* name, int width, int height, const std::string& body) {
+  std::string s = "reset\n";
+  append_svg_terminal(s, width, height, name);
+  s += body;
+  s += "unset output\n";
+  return s;
+}
 
 std::string picture_script(const char* png_name, int width, int height, const std::string& body) {
   // Nothing set for an earlier picture of the same run (labels, arrows, shading) carries
@@ -152,9 +169,10 @@ bool make_temp_folder(temp_folder& folder, std::string& message) {
   return true;
 }
 
-// Writes `text` to the new file `path`; false with errno set when any step fails.
-bool write_new_file(const std::string& path, std::string_view text) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+// Writes `text` to the new file `path` with `mode` (before the umask); false with errno
+// set when any step fails.
+bool write_new_file(const std::string& path, std::string_view text, mode_t mode = 0600) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return false;
   while (!text.empty()) {
     const ssize_t n = write(fd, text.data(), text.size());
@@ -312,6 +330,28 @@ std::string odd_kind(const std::string& path) {
   return S_ISDIR(info.st_mode) ? "a folder" : "a special file";
 }
 
+// Reads the whole of the plain file at `path` into `text`; false for anything else (a
+// link is not followed, a pipe is not waited on) or when reading fails.
+bool read_plain_file(const std::string& path, std::string& text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  text.clear();
+  char buf[65536];
+  while (ok) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return ok;
+}
+
 // The signature opens a PNG file and the IEND chunk (empty, with a fixed CRC) closes it.
 // Only a plain file counts: a link is not followed, and a pipe is not waited on.
 bool complete_png(const std::string& path) {
@@ -435,7 +475,8 @@ std::chrono::milliseconds gnuplot_time_limit(std::string_view script) {
 
 bool draw_pictures(const std::string& gnuplot, const std::string& script,
                    const std::vector<std::string>& png_names, const std::string& dir,
-                   std::string& message, std::optional<std::chrono::milliseconds> time_limit) {
+                   std::string& message, std::optional<std::chrono::milliseconds> time_limit,
+                   const made_file* extra) {
   namespace fs = std::filesystem;
   const interrupt_guard guard;  // ends last: after the folder and staged files are gone
   temp_folder folder;
@@ -460,9 +501,27 @@ bool draw_pictures(const std::string& gnuplot, const std::string& script,
       return false;
     }
   }
+  std::vector<std::string> names = png_names;
+  if (extra != nullptr) {
+    std::vector<std::string> inputs(extra->inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      if (!read_plain_file(folder.path + "/" + extra->inputs[i], inputs[i])) {
+        message = "gnuplot did not finish " + extra->inputs[i];
+        return false;
+      }
+    }
+    std::string text;
+    if (!extra->make(inputs, text, message)) return false;
+    // 0666 before the umask, as for any file a program writes; it may be renamed into place.
+    if (!write_new_file(folder.path + "/" + extra->name, text, 0666)) {
+      message = "cannot write " + extra->name + " in " + folder.path + ": " + error_text(errno);
+      return false;
+    }
+    names.push_back(extra->name);
+  }
   // A folder in a picture's place would stop the final renames half way; refuse it now,
   // before anything in `dir` changes.
-  for (const std::string& name : png_names) {
+  for (const std::string& name : names) {
     const std::string target = (fs::path(dir) / name).string();
     struct stat info {};
     if (lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -475,19 +534,49 @@ bool draw_pictures(const std::string& gnuplot, const std::string& script,
     return false;
   }
   staged_files staged;
-  for (const std::string& name : png_names) {
+  for (const std::string& name : names) {
     if (!stage(folder.path + "/" + name, dir, name, staged, message)) return false;
   }
-  for (std::size_t i = 0; i < png_names.size(); ++i) {
-    const std::string target = (fs::path(dir) / png_names[i]).string();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string target = (fs::path(dir) / names[i]).string();
     if (rename(staged.paths[i].c_str(), target.c_str()) != 0) {
       message = "cannot write " + target + ": " + error_text(errno);
       // Only a change to `dir` since the check above gets here.
-      for (std::size_t k = 0; k < i; ++k) message += "; " + png_names[k] + " is new";
+      for (std::size_t k = 0; k < i; ++k) message += "; " + names[k] + " is new";
       return false;
     }
     staged.paths[i].clear();
   }
+  return true;
+}
+
+bool install_file(const std::string& name, std::string_view text, const std::string& dir,
+                  std::string& message) {
+  const interrupt_guard guard;  // ends last: after the folder and staged file are gone
+  temp_folder folder;
+  if (!make_temp_folder(folder, message)) return false;
+  const std::string made = folder.path + "/" + name;
+  if (!write_new_file(made, text, 0666)) {
+    message = "cannot write " + name + " in " + folder.path + ": " + error_text(errno);
+    return false;
+  }
+  const std::string target = (std::filesystem::path(dir) / name).string();
+  struct stat info {};
+  if (lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    message = "cannot write " + target + ": " + error_text(EISDIR);
+    return false;
+  }
+  staged_files staged;
+  if (!stage(made, dir, name, staged, message)) return false;
+  if (interrupting_signal != 0) {
+    message = "interrupted";
+    return false;
+  }
+  if (rename(staged.paths[0].c_str(), target.c_str()) != 0) {
+    message = "cannot write " + target + ": " + error_text(errno);
+    return false;
+  }
+  staged.paths[0].clear();
   return true;
 }
 

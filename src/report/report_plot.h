@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,6 +28,11 @@ inline constexpr std::int32_t WAVES_WINDOW_SAMPLES = 320;
 [[nodiscard]] std::string picture_script(const char* png_name, int width, int height,
                                          const std::string& body);
 
+/// The script that draws `body` as SVG, for a page, to "`name`.svg" in gnuplot's working
+/// folder; `name` is a fixed word (such as "response") that also prefixes the SVG's ids.
+[[nodiscard]] std::string svg_picture_script(const char* name, int width, int height,
+                                             const std::string& body);
+
 /// The first executable file called `program` in the ':'-separated folder list `path`,
 /// made absolute, or an empty string. Empty entries are skipped: only an explicit "."
 /// names the working folder, and an empty `path` names none. No `path` at all (no PATH
@@ -34,6 +40,18 @@ inline constexpr std::int32_t WAVES_WINDOW_SAMPLES = 320;
 /// /bin:/usr/bin).
 [[nodiscard]] std::string find_program(std::string_view program,
                                        std::optional<std::string_view> path);
+
+/// A file made from what gnuplot drew, before anything is installed (the page that shows
+/// the pictures as SVG): `make` gets the text of each of `inputs`, files gnuplot writes
+/// in its private folder (read only when each is a plain file), and returns the file's
+/// text, or false with `message` set. `name` and `inputs` are fixed names.
+struct made_file {
+  std::string name;
+  std::vector<std::string> inputs;
+  std::function<bool(const std::vector<std::string>& inputs, std::string& text,
+                     std::string& message)>
+      make;
+};
 
 /// Draws pictures: runs the executable `gnuplot` (an absolute path) on `script` in a new
 /// private folder under the temporary folder, with no shell and nothing of the user's in
@@ -43,14 +61,22 @@ inline constexpr std::int32_t WAVES_WINDOW_SAMPLES = 320;
 /// removed on every path. On failure returns false with `message` set to one line, which
 /// names any picture that was replaced all the same. A gnuplot still running after
 /// `time_limit` (by default gnuplot_time_limit(script)) is ended, SIGTERM and 2 s later
-/// SIGKILL, and the drawing fails.
+/// SIGKILL, and the drawing fails. With `extra`, its file is made once the pictures are
+/// complete and is installed with them, on the same terms.
 [[nodiscard]] bool draw_pictures(const std::string& gnuplot, const std::string& script,
                                  const std::vector<std::string>& png_names, const std::string& dir,
                                  std::string& message,
-                                 std::optional<std::chrono::milliseconds> time_limit = {});
+                                 std::optional<std::chrono::milliseconds> time_limit = {},
+                                 const made_file* extra = nullptr);
 
 /// The time gnuplot is given to draw `script`: 60 s plus 1 ms for each of its lines, which
 /// carry the plotted points inline, one to a line. gnuplot needs well under 1 % of it.
 [[nodiscard]] std::chrono::milliseconds gnuplot_time_limit(std::string_view script);
+
+/// Writes `text` to `dir`/`name` (a fixed name) as draw_pictures installs a picture: a
+/// complete new file replaces the earlier one, which is otherwise left as it was. False
+/// with `message` set to one line on failure.
+[[nodiscard]] bool install_file(const std::string& name, std::string_view text,
+                                const std::string& dir, std::string& message);
 
 }  // namespace fixfir

@@ -1,0 +1,42 @@
+#pragma once
+// report.html: the summary, the scan's table, the recommendation and the pictures as
+// inline SVG, in one file that needs nothing outside itself. Every piece of text is
+// escaped when the page is built; only gnuplot's SVG goes in as it is, once checked.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fixfir {
+
+inline constexpr const char* page_name = "report.html";
+
+/// A picture on the page: gnuplot's SVG, checked by `svg_for_page`, and what it shows.
+struct page_figure {
+  std::string caption;
+  std::string svg;
+};
+
+/// What a page shows, as plain text.
+struct page_content {
+  std::string title;
+  std::vector<std::string> summary;     ///< "label: value" lines, as the summary prints them
+  std::vector<std::string> scan_table;  ///< the scan's text table, header first; may be empty
+  std::string recommended;              ///< the first cell of the recommended row, if any
+  std::vector<std::string> choice;      ///< the recommendation and why, "label: value" lines
+  std::vector<page_figure> figures;     ///< in the order shown
+  std::string note;                     ///< shown where the pictures would be, when set
+};
+
+/// `text` with &, <, >, " and ' written as character references.
+[[nodiscard]] std::string html_escape(std::string_view text);
+
+/// The `<svg>` element of an SVG file written by gnuplot, without the XML declaration,
+/// doctype or comments before it. False with `message` set when the text is not one
+/// `<svg>` element or refers to anything outside itself (a link to a file or a site).
+[[nodiscard]] bool svg_for_page(std::string_view file_text, std::string& svg, std::string& message);
+
+/// The whole page.
+[[nodiscard]] std::string html_page(const page_content& content);
+
+}  // namespace fixfir
