@@ -20,6 +20,8 @@ namespace {
 // Samples handed to a thread at a time; a multiple of CONVOLVE_BLOCK.
 constexpr std::size_t samples_per_chunk = 1024;
 static_assert(samples_per_chunk % CONVOLVE_BLOCK == 0);
+// Input samples computed between two questions to `keep_going`.
+constexpr std::size_t samples_per_poll = 128;
 
 // The longest line: a time below 2 s ("1.999938"), an input of magnitude at most 1
 // ("-1.000000"), an output acc ÷ scale² with |acc| <= 2^31 and scale² 0 or at least 1
@@ -51,17 +53,21 @@ bool generate_signal(fir_workspace& ws, const frequency_settings& settings, unsi
   return run_chunks_in_order(
       chunk_count(ws), threads,
       [&](unsigned, std::size_t chunk) {
-        const std::size_t begin = chunk_begin(chunk);
-        const std::size_t end = chunk_end(chunk, ws.samples);
-        if (for_text) {
-          guarded_multitone(tones, ws.scale, ws.times.begin() + begin, lane.input + begin,
-                            lane.quantized + begin, end - begin);
-          return;
+        // Thousands of tones make a chunk long: it asks between blocks whether to go on.
+        for (std::size_t begin = chunk_begin(chunk); begin < chunk_end(chunk, ws.samples);
+             begin += samples_per_poll) {
+          if (!keep_going()) return;  // the run is abandoned
+          const std::size_t end = std::min(begin + samples_per_poll, chunk_end(chunk, ws.samples));
+          if (for_text) {
+            guarded_multitone(tones, ws.scale, ws.times.begin() + begin, lane.input + begin,
+                              lane.quantized + begin, end - begin);
+            continue;
+          }
+          for (std::size_t n = begin; n < end; ++n) {
+            lane.input[n] = exact_multitone(tones, ws.times[n]);
+          }
+          workspace_quantize(ws, 0, begin, end);
         }
-        for (std::size_t n = begin; n < end; ++n) {
-          lane.input[n] = exact_multitone(tones, ws.times[n]);
-        }
-        workspace_quantize(ws, 0, begin, end);
       },
       [](std::size_t) { return true; });
 }
