@@ -124,7 +124,10 @@ inline bool fast_waves_text(const quantized_filter& filter, const frequency_sett
                             unsigned threads, std::string& out) {
   fir_workspace ws;
   if (!waveform_workspace_init(ws, filter)) return false;
-  return waveform_text(ws, settings, threads, [&out](std::string_view text) { out += text; });
+  return waveform_text(ws, settings, threads, [&out](std::string_view text) {
+    out += text;
+    return true;
+  });
 }
 
 }  // namespace fixfir::testing

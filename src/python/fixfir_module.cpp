@@ -2,8 +2,8 @@
 // by the same libraries, so every array holds the bits that fixfir prints.
 //
 // Each function copies its arguments first, then runs the engine without the interpreter
-// lock on the machine's threads, and raises an exception for an argument the tool's model
-// cannot take.
+// lock on the machine's threads (Ctrl-C stops it within a fraction of a second), and raises
+// an exception for an argument the tool's model cannot take.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -15,6 +15,7 @@
 #include "array_io.h"
 #include "fir_engine.h"
 #include "frequency_sweep.h"
+#include "interrupts.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
 #include "python_bindings.h"
@@ -48,11 +49,10 @@ py::array_t<std::int32_t> filter(py::handle taps, py::handle x, long long precis
   const std::vector<double> signal = signal_argument(x, "x");
   py::array_t<std::int32_t> out(static_cast<py::ssize_t>(signal.size()));
   std::int32_t* acc = out.mutable_data();
-  bool ok = true;
-  if (!signal.empty()) {
-    py::gil_scoped_release unlocked;
-    ok = filter_signal(q.filter, signal.data(), signal.size(), acc, worker_count());
-  }
+  const bool ok =
+      signal.empty() || interruptible([&] {
+        return filter_signal(q.filter, signal.data(), signal.size(), acc, worker_count());
+      });
   if (!ok) throw std::bad_alloc();
   return out;
 }
@@ -78,20 +78,19 @@ py::tuple waveform_test(py::handle taps, long long precision, long long initial,
   double* time_out = time.mutable_data();
   double* input_out = input.mutable_data();
   double* y_out = y.mutable_data();
-  bool ok = false;
-  {
-    py::gil_scoped_release unlocked;
+  const bool ok = interruptible([&] {
     fir_workspace ws;
-    ok = waveform_workspace_init(ws, q.filter) && waveform_compute(ws, settings, worker_count());
-    if (ok) {
-      const fir_lane lane = workspace_lane(ws, 0);
-      for (std::size_t i = 0; i < n; ++i) {
-        time_out[i] = ws.times[i];
-        input_out[i] = lane.input[i];
-        y_out[i] = fir_output(ws.scale, static_cast<std::int32_t>(lane.accumulators[i]));
-      }
+    if (!waveform_workspace_init(ws, q.filter) || !waveform_compute(ws, settings, worker_count())) {
+      return false;
     }
-  }
+    const fir_lane lane = workspace_lane(ws, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+      time_out[i] = ws.times[i];
+      input_out[i] = lane.input[i];
+      y_out[i] = fir_output(ws.scale, static_cast<std::int32_t>(lane.accumulators[i]));
+    }
+    return true;
+  });
   if (!ok) throw std::bad_alloc();
   return py::make_tuple(time, input, y);
 }
@@ -105,19 +104,17 @@ py::tuple sweep(py::handle taps, long long precision, long long step) {
   py::array_t<double> peaks(static_cast<py::ssize_t>(n));
   std::int32_t* f_out = frequencies.mutable_data();
   double* peak_out = peaks.mutable_data();
-  bool ok = false;
-  {
-    py::gil_scoped_release unlocked;
+  const bool ok = interruptible([&] {
     fir_workspace ws;
     std::size_t i = 0;
-    ok = sweep_workspace_init(ws, q.filter, worker_count()) &&
-         sweep_peaks(ws, df, [&](std::int32_t frequency, std::int32_t peak) {
-           f_out[i] = frequency;
-           peak_out[i] = fir_output(ws.scale, peak);
-           ++i;
-           return true;
-         });
-  }
+    return sweep_workspace_init(ws, q.filter, worker_count()) &&
+           sweep_peaks(ws, df, [&](std::int32_t frequency, std::int32_t peak) {
+             f_out[i] = frequency;
+             peak_out[i] = fir_output(ws.scale, peak);
+             ++i;
+             return true;
+           });
+  });
   if (!ok) throw std::bad_alloc();
   return py::make_tuple(frequencies, peaks);
 }

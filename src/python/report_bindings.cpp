@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "array_io.h"
+#include "interrupts.h"
 #include "parallel_chunks.h"
 #include "python_bindings.h"
 #include "report_bands.h"
@@ -40,11 +41,7 @@ py::tuple dense_arrays(const dense_response& r) {
 py::tuple taps_dense(py::handle taps) {
   const std::vector<float> t = taps_argument(taps);
   dense_response r;
-  bool ok = false;
-  {
-    py::gil_scoped_release unlocked;
-    ok = taps_response(t, r);
-  }
+  const bool ok = interruptible([&] { return taps_response(t, r); });
   if (!ok) throw std::bad_alloc();
   return dense_arrays(r);
 }
@@ -52,11 +49,9 @@ py::tuple taps_dense(py::handle taps) {
 py::tuple coefficients_dense(py::handle taps, long long precision) {
   const quantized_taps q = quantize_argument(taps, precision);
   dense_response r;
-  bool ok = false;
-  {
-    py::gil_scoped_release unlocked;
-    ok = coefficients_response(q.coefficients, static_cast<double>(q.filter.scale), r);
-  }
+  const bool ok = interruptible([&] {
+    return coefficients_response(q.coefficients, static_cast<double>(q.filter.scale), r);
+  });
   if (!ok) throw std::bad_alloc();
   return dense_arrays(r);
 }
@@ -69,8 +64,7 @@ double tap_error(py::handle taps, long long precision) {
 std::int64_t accumulator_wraps(py::handle taps, py::handle x, long long precision) {
   const quantized_taps q = quantize_argument(taps, precision);
   const std::vector<double> signal = signal_argument(x, "x");
-  py::gil_scoped_release unlocked;
-  return run_fixed_model(q.filter, signal).wraps;
+  return interruptible([&] { return run_fixed_model(q.filter, signal).wraps; });
 }
 
 py::dict bound_dict(const wrap_bound& b) {
@@ -171,11 +165,7 @@ py::dict report(py::handle taps, long long precision, long long initial, long lo
       options_argument(precision, initial, step, ending, sweep_step, passbands, stopbands);
   precision_report r;
   std::string message;
-  bool ok = false;
-  {
-    py::gil_scoped_release unlocked;
-    ok = run_precision_report(t, o, r, message);
-  }
+  const bool ok = interruptible([&] { return run_precision_report(t, o, r, message); });
   if (!ok) report_failed(message);
   py::dict d;
   d["precision"] = o.precision;
@@ -235,11 +225,7 @@ py::dict scan(py::handle taps, long long initial, long long step, long long endi
   const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
   scan_report r;
   std::string message;
-  bool ok = false;
-  {
-    py::gil_scoped_release unlocked;
-    ok = run_scan(t, o, asked, r, message);
-  }
+  const bool ok = interruptible([&] { return run_scan(t, o, asked, r, message); });
   if (!ok) report_failed(message);
   py::dict d;
   put_bands(d, r.bands.plan);

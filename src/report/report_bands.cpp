@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "frequency_sweep.h"
+#include "parallel_chunks.h"
 
 namespace fixfir {
 
@@ -806,7 +807,10 @@ bool band_points(const dense_response& response, std::span<const double> h, cons
     out.frequency.clear();
     out.magnitude.clear();
     std::vector<std::pair<double, double>> points;
+    bool going = true;
     auto add_band = [&](band b) {
+      going = going && keep_going();  // each edge sums over every tap
+      if (!going) return;
       points.emplace_back(b.low, magnitude_at(h, b.low));
       points.emplace_back(b.high, magnitude_at(h, b.high));
       const auto first = static_cast<std::size_t>(std::ceil(b.low / response.spacing));
@@ -818,6 +822,7 @@ bool band_points(const dense_response& response, std::span<const double> h, cons
     };
     for (const band& b : plan.passbands) add_band(b);
     for (const band& b : plan.stopbands) add_band(b);
+    if (!going) return false;
     std::sort(points.begin(), points.end());
     for (const auto& [f, v] : points) {
       out.frequency.push_back(f);

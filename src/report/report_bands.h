@@ -152,6 +152,7 @@ bool refine_least_squares_bands(std::span<const float> taps, band_plan& plan) no
 
 /// The points of a dense response that lie in the plan's bands, plus each band edge's
 /// exact level from `h` (the same tap set), so that a level at an edge is not missed.
+/// False when memory runs out or `keep_going` says stop.
 [[nodiscard]] bool band_points(const dense_response& response, std::span<const double> h,
                                const band_plan& plan, response_points& out) noexcept;
 

@@ -12,6 +12,7 @@
 #include "fir_engine.h"
 #include "frequency_sweep.h"
 #include "multitone_waveform.h"
+#include "parallel_chunks.h"
 #include "real_kernel.h"
 
 namespace fixfir {
@@ -19,6 +20,9 @@ namespace fixfir {
 namespace {
 
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
+
+// Samples between two questions to `keep_going` in the loops over every tap.
+constexpr std::size_t polled_samples = 64;
 
 // Largest of two values, NaN if either is.
 double nan_max(double a, double b) noexcept {
@@ -53,8 +57,13 @@ void run_double(double_filter& f, std::span<const double> x) noexcept {
   }
   std::copy(x.begin(), x.end(),
             f.signal.begin() + static_cast<std::ptrdiff_t>(f.reversed.size() - 1));
-  real_convolve(f.reversed.data(), f.reversed.size(), f.signal.data(), 0, f.outputs,
-                f.output.data());
+  // A block of outputs at a time, so that a long run can be stopped between them.
+  constexpr std::size_t per_block = 64 * CONVOLVE_BLOCK;
+  for (std::size_t begin = 0; begin < f.outputs; begin += per_block) {
+    if (!keep_going()) return;  // abandoned: the outputs are thrown away
+    real_convolve(f.reversed.data(), f.reversed.size(), f.signal.data(), begin,
+                  std::min(per_block, f.outputs - begin), f.output.data() + begin);
+  }
 }
 
 // Σ |c[j]| as an exact 64-bit sum (at most 2^31 terms below 2^31 each).
@@ -100,6 +109,7 @@ fixed_run run_fixed_model(const quantized_filter& filter, std::span<const double
   }
   const auto count = static_cast<std::size_t>(std::max(filter.count, 0));
   for (std::size_t n = 0; n < input.size(); ++n) {
+    if (n % polled_samples == 0 && !keep_going()) break;  // abandoned: thrown away
     wide_sum exact;
     for (std::size_t j = 0; j < count && j <= n; ++j) {
       add_product(exact, static_cast<std::int64_t>(filter.coefficients[j]) * s[n - j]);

@@ -8,6 +8,7 @@
 
 #include "exact_sum.h"
 #include "fir_engine.h"
+#include "parallel_chunks.h"
 #include "quantizer.h"
 #include "vector_clones.h"
 
@@ -16,6 +17,10 @@ namespace fixfir {
 namespace {
 
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
+
+// Samples between two questions to `keep_going` in the loops over every tap; when it says
+// stop they give up with their failure value, as their results are then thrown away.
+constexpr std::size_t polled_samples = 64;
 constexpr double two_32 = 4294967296.0;
 constexpr double largest_int32 = 2147483647.0;
 
@@ -289,6 +294,7 @@ bool run_coefficient_model(std::span<const std::int32_t> coefficients, double sc
     for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
     output.assign(input.size(), 0.0);
     for (std::size_t n = 0; n < input.size(); ++n) {
+      if (n % polled_samples == 0 && !keep_going()) return false;
       const std::size_t met = std::min(h.size(), n + 1);
       double y = 0.0;
       for (std::size_t j = 0; j < met; ++j) y += h[j] * input[n - j];
@@ -306,6 +312,7 @@ double predicted_truncation_power(std::span<const std::int32_t> coefficients, do
   const double q = 1.0 / scale;
   double total = 0.0;
   for (std::size_t n = 0; n < input.size(); ++n) {
+    if (n % polled_samples == 0 && !keep_going()) return not_a_number;
     const std::size_t met = std::min(coefficients.size(), n + 1);
     double mean = 0.0;
     double variance = 0.0;
@@ -328,6 +335,7 @@ double truncation_model(std::span<const std::int32_t> coefficients, double scale
     mean.assign(input.size(), 0.0);
     std::size_t nonzero = 0;
     for (std::size_t n = 0; n < input.size(); ++n) {
+      if (n % polled_samples == 0 && !keep_going()) return not_a_number;
       if (input[n] != 0.0) ++nonzero;
       const std::size_t met = std::min(coefficients.size(), n + 1);
       double m = 0.0;

@@ -171,6 +171,7 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
               lower_peak = peak_magnitude(lane.accumulators, samples);
             }
             for (std::size_t k = 0; k < runs; ++k) {
+              if (!keep_going()) return;  // the run is abandoned
               precision_run& r = run[k];
               swept_precision& result = out.runs[k];
               if (r.silent) {  // every coefficient is 0, and so is every output
@@ -303,6 +304,7 @@ bool predicted_error_spectrum(std::span<const std::int32_t> coefficients, double
   std::vector<double> h(coefficients.size());
   for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
   for (std::size_t k = 0; k < out.size(); ++k) {
+    if (!keep_going()) return false;  // each point sums over every tap
     const double f = static_cast<double>(k) * 2.0 * NYQUIST_HZ / static_cast<double>(segment);
     const double gain = magnitude_at(h, f);
     out[k] += 2.0 * white * gain * gain / static_cast<double>(segment);

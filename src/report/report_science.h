@@ -137,7 +137,7 @@ struct waveform_figures {
 
 /// The truncation model's arithmetic error spectrum on the grid of `averaged_spectrum`
 /// with `segment` samples: the spectrum of the filtered mean error plus the white part
-/// shaped by |C(f)| / scale. False when memory runs out.
+/// shaped by |C(f)| / scale. False when memory runs out or `keep_going` says stop.
 [[nodiscard]] bool predicted_error_spectrum(std::span<const std::int32_t> coefficients,
                                             double scale, std::span<const double> input,
                                             std::size_t segment, std::vector<double>& out);

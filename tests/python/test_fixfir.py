@@ -5,7 +5,10 @@ CTest runs this with PYTHONPATH at the built module and FIXFIR_EXE at the built 
 
 import math
 import os
+import signal
 import subprocess
+import threading
+import time
 from decimal import ROUND_HALF_UP, Decimal
 from pathlib import Path
 
@@ -215,3 +218,42 @@ def test_arguments_are_left_as_they_were():
     fixfir.waveform_test(taps, 20, 100, 100, 300)
     for before, after in zip(kept, (taps, x, acc)):
         assert before.dtype == after.dtype and np.array_equal(before, after)
+
+
+# Calls that take many seconds uninterrupted: Ctrl-C must end each within a fraction of one.
+SMALL_TAPS = RNG.uniform(-1e-3, 1e-3, 4000)
+LONG_CALLS = [
+    ("filter", lambda: fixfir.filter(RNG.uniform(-1e-5, 1e-5, 100_000),
+                                     RNG.uniform(-1, 1, 2_000_000), 15)),
+    ("waveform_test", lambda: fixfir.waveform_test(ONE, 15, 1, 1, 100_000)),
+    ("sweep", lambda: fixfir.sweep(SMALL_TAPS, 15, 1)),
+    ("report", lambda: fixfir.report(SMALL_TAPS, 15, 100, 100, 1000, sweep_step=1)),
+    ("scan", lambda: fixfir.scan(SMALL_TAPS, 100, 100, 1000, sweep_step=1)),
+    # Taps summing to far more than 1 at precision 30: every sample's exact sum is checked.
+    ("accumulator_wraps", lambda: fixfir.accumulator_wraps(
+        RNG.uniform(0.4, 0.5, 4000), RNG.uniform(0.5, 1, 1_000_000), 30)),
+]
+
+
+@pytest.mark.parametrize("name,call", LONG_CALLS, ids=[c[0] for c in LONG_CALLS])
+def test_ctrl_c_stops_a_long_call(name, call):
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    sent = []
+
+    def interrupt():
+        sent.append(time.monotonic())
+        signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
+
+    timer = threading.Timer(0.3, interrupt)
+    try:
+        timer.start()
+        with pytest.raises(KeyboardInterrupt):
+            call()
+        # Generous, for a loaded machine; uninterrupted, each call takes far longer.
+        assert time.monotonic() - sent[0] < 2.0
+    finally:
+        timer.cancel()
+        timer.join()
+        signal.signal(signal.SIGINT, previous)
+    # Nothing of the interrupted call is left to stop the next one.
+    assert fixfir.filter([1.0], [0.5], 1).tolist() == [2]

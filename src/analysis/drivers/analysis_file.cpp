@@ -9,18 +9,34 @@ namespace fixfir {
 status write_analysis_file(const char* name, std::FILE* console,
                            const text_producer& produce) noexcept {
   output_file file;
-  if (!open_output(file, name)) {
-    say(console, cannot_open_message);
-    return status::failure;
-  }
+  bool opened = false;
+  bool cannot_open = false;
   status result = status::ok;
   try {
-    if (!produce([&file](std::string_view text) { write_output(file, text); })) {
+    const text_writer write = [&](std::string_view text) {
+      if (!opened) {
+        if (!open_output(file, name)) {
+          cannot_open = true;
+          return false;
+        }
+        opened = true;
+      }
+      write_output(file, text);
+      return true;
+    };
+    if (!produce(write)) {
       result = status::out_of_memory;
+    } else if (!opened) {
+      write({});  // a producer with no text at all still leaves an empty file
     }
   } catch (const std::bad_alloc&) {
     result = status::out_of_memory;
   }
+  if (cannot_open) {
+    say(console, cannot_open_message);
+    return status::failure;
+  }
+  if (!opened) return result;
   if (!close_output(file) && result == status::ok) {
     say(console, cannot_write_message);
     return status::failure;

@@ -10,15 +10,20 @@
 
 namespace fixfir {
 
-/// Hands an analysis's text to `write` piece by piece, in order. Returns false when memory
-/// ran out part way.
-using text_producer = std::function<bool(const std::function<void(std::string_view)>& write)>;
+/// Takes the next piece of an analysis's text. Returns false when the text can go nowhere
+/// (the file could not be opened); the producer then stops.
+using text_writer = std::function<bool(std::string_view)>;
 
-/// Creates or truncates `name`, fills it from `produce` and closes it. A file that cannot be
-/// opened gives "Cannot open output file\n" on `console` and `failure`; a write or close
-/// that fails gives "Cannot write output file\n" and `failure`; memory running out gives
-/// `out_of_memory`. Callers allocate what they need before, so that a run that cannot
-/// start leaves an earlier file as it was.
+/// Hands an analysis's text to `write` piece by piece, in order. Returns false when memory
+/// ran out part way, or when `write` returned false.
+using text_producer = std::function<bool(const text_writer& write)>;
+
+/// Fills `name` from `produce` and closes it. The file is created or truncated only when
+/// the first piece of text arrives, so a producer that allocates everything it needs
+/// before its first piece leaves an earlier file as it was when memory runs out. A file
+/// that cannot be opened gives "Cannot open output file\n" on `console` and `failure`; a
+/// write or close that fails gives "Cannot write output file\n" and `failure`; memory
+/// running out gives `out_of_memory`.
 status write_analysis_file(const char* name, std::FILE* console,
                            const text_producer& produce) noexcept;
 

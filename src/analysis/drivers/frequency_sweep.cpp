@@ -110,6 +110,9 @@ status run_frequency_sweep(const quantized_filter& filter, const frequency_setti
     say(console, invalid_step_message);
     return status::failure;
   }
+  // Everything is allocated before the file is opened (at the first line: the peaks and
+  // the threads' bookkeeping come before it), so that a run that cannot complete leaves an
+  // earlier "frequency.txt" as it was.
   fir_workspace ws;
   if (!sweep_workspace_init(ws, filter, threads)) return status::out_of_memory;
   std::string text;
@@ -128,8 +131,7 @@ status run_frequency_sweep(const quantized_filter& filter, const frequency_setti
       } catch (const std::bad_alloc&) {
         return false;
       }
-      write(text);
-      return true;
+      return write(text);
     });
   });
 }

@@ -20,6 +20,13 @@ namespace {
 // Samples handed to a thread at a time; a multiple of CONVOLVE_BLOCK.
 constexpr std::size_t samples_per_chunk = 1024;
 static_assert(samples_per_chunk % CONVOLVE_BLOCK == 0);
+// Input samples computed between two questions to `keep_going`.
+constexpr std::size_t samples_per_poll = 128;
+
+// The longest line: a time below 2 s ("1.999938"), an input of magnitude at most 1
+// ("-1.000000"), an output acc ÷ scale² with |acc| <= 2^31 and scale² 0 or at least 1
+// ("-2147483648.000000", or "nan" and "-inf"), two tabs and a line break: 38 characters.
+constexpr std::size_t longest_waveform_line = 40;
 
 std::size_t chunk_count(const fir_workspace& ws) noexcept {
   return (ws.outputs + samples_per_chunk - 1) / samples_per_chunk;
@@ -46,17 +53,21 @@ bool generate_signal(fir_workspace& ws, const frequency_settings& settings, unsi
   return run_chunks_in_order(
       chunk_count(ws), threads,
       [&](unsigned, std::size_t chunk) {
-        const std::size_t begin = chunk_begin(chunk);
-        const std::size_t end = chunk_end(chunk, ws.samples);
-        if (for_text) {
-          guarded_multitone(tones, ws.scale, ws.times.begin() + begin, lane.input + begin,
-                            lane.quantized + begin, end - begin);
-          return;
+        // Thousands of tones make a chunk long: it asks between blocks whether to go on.
+        for (std::size_t begin = chunk_begin(chunk); begin < chunk_end(chunk, ws.samples);
+             begin += samples_per_poll) {
+          if (!keep_going()) return;  // the run is abandoned
+          const std::size_t end = std::min(begin + samples_per_poll, chunk_end(chunk, ws.samples));
+          if (for_text) {
+            guarded_multitone(tones, ws.scale, ws.times.begin() + begin, lane.input + begin,
+                              lane.quantized + begin, end - begin);
+            continue;
+          }
+          for (std::size_t n = begin; n < end; ++n) {
+            lane.input[n] = exact_multitone(tones, ws.times[n]);
+          }
+          workspace_quantize(ws, 0, begin, end);
         }
-        for (std::size_t n = begin; n < end; ++n) {
-          lane.input[n] = exact_multitone(tones, ws.times[n]);
-        }
-        workspace_quantize(ws, 0, begin, end);
       },
       [](std::size_t) { return true; });
 }
@@ -99,13 +110,20 @@ bool waveform_compute(fir_workspace& ws, const frequency_settings& settings,
 }
 
 bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
-                   const std::function<void(std::string_view)>& write) noexcept {
+                   const std::function<bool(std::string_view)>& write) noexcept {
   if (!generate_signal(ws, settings, threads, true)) return false;
   // Then the filter and the text, chunk by chunk, written in order.
+  // Every chunk's text buffer is allocated before the first piece is written, so that
+  // running out of memory cannot end the run once the file is being written.
   const std::size_t chunks = chunk_count(ws);
   std::vector<std::string> texts;
   try {
     texts.resize(chunks);
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+      const std::size_t lines = std::min(chunk_end(chunk, ws.outputs), ws.samples) -
+                                std::min(chunk_begin(chunk), ws.samples);
+      texts[chunk].reserve(lines * longest_waveform_line);
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -119,7 +137,6 @@ bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsign
         workspace_convolve(ws, 0, begin, end);
         try {
           std::string& text = texts[chunk];
-          text.reserve((end - begin) * 40);  // a line is at most about 40 characters
           for (std::size_t n = begin; n < std::min(end, ws.samples); ++n) {
             const auto acc = static_cast<std::int32_t>(lane.accumulators[n]);
             append_waveform_line(text, ws.times[n], lane.input[n], fir_output(ws.scale, acc));
@@ -131,7 +148,7 @@ bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsign
       [&](std::size_t chunk) {
         if (out_of_memory.load()) return false;
         try {
-          write(texts[chunk]);
+          if (!write(texts[chunk])) return false;
         } catch (const std::bad_alloc&) {
           out_of_memory.store(true);
           return false;
@@ -148,8 +165,8 @@ status run_waveform_test(const quantized_filter& filter, const frequency_setting
     say(console, invalid_step_message);
     return status::failure;
   }
-  // The buffers are allocated before the file is opened, so that a run that cannot
-  // proceed leaves an earlier "waves.txt" as it was.
+  // Everything is allocated before the file is opened (at the first line), so that a run
+  // that cannot complete leaves an earlier "waves.txt" as it was.
   fir_workspace ws;
   if (!waveform_workspace_init(ws, filter)) return status::out_of_memory;
   return write_analysis_file(waves_file_name, console, [&](const auto& write) {

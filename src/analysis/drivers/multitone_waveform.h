@@ -45,11 +45,12 @@ void append_waveform_line(std::string& out, double t, double x, double y);
 /// `write` piece by piece in order on the calling thread while later pieces are computed.
 /// The inputs come from the guarded sums: the lane's inputs print as the exact sums do
 /// (they may differ in the last bits), and its quantized samples are the exact sums'.
-/// `frequency_step` must not be 0. Returns false, having written nothing more, when memory
-/// runs out.
+/// Every buffer is allocated before the first piece is written. `frequency_step` must not
+/// be 0. Returns false, having written nothing more, when memory runs out or `write`
+/// returns false.
 [[nodiscard]] bool waveform_text(fir_workspace& ws, const frequency_settings& settings,
                                  unsigned threads,
-                                 const std::function<void(std::string_view)>& write) noexcept;
+                                 const std::function<bool(std::string_view)>& write) noexcept;
 
 /// Runs the test and writes "waves.txt". A step of 0 gives "Invalid frequency step\n";
 /// a file that cannot be opened "Cannot open output file\n"; a failed write "Cannot

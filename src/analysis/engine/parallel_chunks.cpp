@@ -1,6 +1,7 @@
 #include "parallel_chunks.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -17,12 +18,34 @@ unsigned worker_count() noexcept {
 
 namespace {
 
+// The check of the innermost guard on this thread.
+thread_local const keep_going_check* installed_check = nullptr;
+
+// How long the calling thread waits for a chunk before it asks the check again.
+constexpr std::chrono::milliseconds check_interval{10};
+
 struct chunk_board {
   std::size_t chunks = 0;
-  std::atomic<std::size_t> next{0};  // the next chunk nobody has claimed yet
+  std::atomic<std::size_t> next{0};   // the next chunk nobody has claimed yet
+  std::atomic<bool> stopping{false};  // the run is abandoned: chunks may end early
   std::mutex mutex;
   std::condition_variable finished_one;
   std::vector<bool> finished;  // guarded by `mutex`
+};
+
+// The run this thread takes part in, if any.
+thread_local chunk_board* current_board = nullptr;
+
+// Makes `board` the current run of this thread while it lives.
+struct board_scope {
+  explicit board_scope(chunk_board& board) noexcept : previous(current_board) {
+    current_board = &board;
+  }
+  ~board_scope() { current_board = previous; }
+  board_scope(const board_scope&) = delete;
+  board_scope& operator=(const board_scope&) = delete;
+
+  chunk_board* previous;
 };
 
 // Claims and runs one chunk. Returns false when none is left.
@@ -40,6 +63,21 @@ bool run_one(chunk_board& board, unsigned worker,
 }
 
 }  // namespace
+
+keep_going_guard::keep_going_guard(const keep_going_check& check) noexcept
+    : previous(installed_check) {
+  installed_check = &check;
+}
+
+keep_going_guard::~keep_going_guard() { installed_check = previous; }
+
+bool keep_going() noexcept {
+  chunk_board* const board = current_board;
+  if (board != nullptr && board->stopping.load(std::memory_order_relaxed)) return false;
+  if (installed_check == nullptr || (*installed_check)()) return true;
+  if (board != nullptr) board->stopping.store(true, std::memory_order_relaxed);
+  return false;
+}
 
 bool run_chunks_in_order(std::size_t chunks, unsigned threads,
                          const std::function<void(unsigned, std::size_t)>& work,
@@ -60,14 +98,17 @@ bool run_chunks_in_order(std::size_t chunks, unsigned threads,
     std::vector<std::thread>& helpers;
     ~joiner() {
       board.next.store(board.chunks);
+      board.stopping.store(true, std::memory_order_relaxed);
       for (std::thread& h : helpers) h.join();
     }
   } const join_on_exit{board, helpers};
+  const board_scope taking_part(board);
 
   const unsigned wanted = threads > 0 ? threads - 1 : 0;
   for (unsigned w = 1; w <= wanted && w < chunks; ++w) {
     try {
       helpers.emplace_back([&board, &work, w] {
+        const board_scope helping(board);
         while (run_one(board, w, work)) {
         }
       });
@@ -76,19 +117,31 @@ bool run_chunks_in_order(std::size_t chunks, unsigned threads,
     }
   }
 
+  const bool checked = installed_check != nullptr;
   for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
     for (;;) {
       {
         std::unique_lock lock(board.mutex);
         if (board.finished[chunk]) break;
       }
+      if (checked && !keep_going()) return false;
       // The chunk in turn is still running elsewhere: help with a later one, or wait.
       if (!run_one(board, 0, work)) {
         std::unique_lock lock(board.mutex);
-        board.finished_one.wait(lock, [&] { return static_cast<bool>(board.finished[chunk]); });
+        auto finished = [&] { return static_cast<bool>(board.finished[chunk]); };
+        if (!checked) {
+          board.finished_one.wait(lock, finished);
+          break;
+        }
+        while (!board.finished_one.wait_for(lock, check_interval, finished)) {
+          lock.unlock();
+          if (!keep_going()) return false;
+          lock.lock();
+        }
         break;
       }
     }
+    if (checked && !keep_going()) return false;
     if (!done(chunk)) return false;
   }
   return true;

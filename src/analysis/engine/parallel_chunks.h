@@ -9,6 +9,29 @@ namespace fixfir {
 /// The number of threads to use: the hardware's count, at least 1.
 [[nodiscard]] unsigned worker_count() noexcept;
 
+/// Asked whether a long computation should go on; false stops it. Must not throw.
+using keep_going_check = std::function<bool()>;
+
+/// While it lives, runs started on the thread that made it ask `check`, on that thread,
+/// between chunks and every few milliseconds while waiting for one; when it answers false
+/// the run is abandoned like one whose `done` returned false. Without one (the default)
+/// nothing is asked. Guards nest; `check` must outlive the guard.
+struct keep_going_guard {
+  explicit keep_going_guard(const keep_going_check& check) noexcept;
+  ~keep_going_guard();
+  keep_going_guard(const keep_going_guard&) = delete;
+  keep_going_guard& operator=(const keep_going_guard&) = delete;
+
+  const keep_going_check* previous;
+};
+
+/// Whether a long computation should go on; loops that can take more than a few
+/// milliseconds ask it now and then and stop early when it answers false, as their results
+/// are then thrown away. Inside a chunk's work: false once the run is being abandoned (on
+/// the calling thread it also asks the installed check, and a false answer abandons the
+/// run). Elsewhere: the installed check's answer, or true when there is none.
+[[nodiscard]] bool keep_going() noexcept;
+
 /// Runs `work(worker, chunk)` once for every chunk in [0, chunks), on up to `threads`
 /// threads of which the calling thread is one (worker 0); `worker` is below `threads`,
 /// and no two calls with the same worker run at once. `done(chunk)` is called on the
@@ -17,7 +40,8 @@ namespace fixfir {
 /// thread cannot be started the others do its share, with the same results. Neither
 /// callback may throw. When `done` returns false the remaining chunks are abandoned, and
 /// the call returns false once every thread has stopped; it also returns false, having run
-/// nothing, when its own bookkeeping cannot be allocated.
+/// nothing, when its own bookkeeping cannot be allocated. A `keep_going_guard` on the
+/// calling thread can stop it in the same way.
 [[nodiscard]] bool run_chunks_in_order(
     std::size_t chunks, unsigned threads,
     const std::function<void(unsigned worker, std::size_t chunk)>& work,
