@@ -360,22 +360,25 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
                           {"quantized coefficients", &fig.coefficients},
                           {"fixed point, steady state", &fig.steady},
                           {"sweep, transient included", &fig.sweep}};
-  // The steady state's figures, or why it has none.
+  // A steady state that was not measured says why in place of its figures.
   const bool absent = fig.steady_state != steady_reach::measured;
-  auto measured = [&](const labelled& l, const std::string& figure) {
-    return absent && l.figures == &fig.steady ? fig.steady_absent : figure;
+  auto unmeasured = [&](const labelled& l) {
+    return absent && l.figures == &fig.steady ? fig.steady_absent : std::string();
   };
   std::vector<std::string> lines;
   for (const labelled& l : all) {
+    const std::string why = unmeasured(l);
     lines.push_back(std::string("passband ripple (") + l.label + "): " +
                     (plan.passbands.empty() ? std::string("no passband")
-                                            : measured(l, ripple_text(l.figures->ripple_db))));
+                     : why.empty()          ? ripple_text(l.figures->ripple_db)
+                                            : why));
   }
   for (const labelled& l : all) {
+    const std::string why = unmeasured(l);
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
-                    (plan.stopbands.empty()
-                         ? std::string("no stopband")
-                         : measured(l, attenuation_text(l.figures->worst_attenuation_db))));
+                    (plan.stopbands.empty() ? std::string("no stopband")
+                     : why.empty()          ? attenuation_text(l.figures->worst_attenuation_db)
+                                            : why));
   }
   if (plan.stopbands.size() > 1) {
     for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
