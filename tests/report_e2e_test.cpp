@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <optional>
 #include <regex>
 #include <set>
@@ -272,10 +275,35 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, InferredBands, ::testing::ValuesIn(shipped_fi
 // Degenerate answers still give a full summary and status 0.
 struct odd_run {
   const char* name;
-  const char* taps;
+  std::string taps;
   std::vector<std::string> args;
   const char* expected_line;
 };
+
+// A Hamming-windowed low-pass of `count` taps, cut-off 1000 Hz, as a tap file.
+std::string low_pass_taps(int count) {
+  std::string text = std::to_string(count) + "\n";
+  const double centre = (count - 1) / 2.0;
+  const double pi = std::numbers::pi;
+  for (int k = 0; k < count; ++k) {
+    const double x = (k - centre) / 8.0;  // 2 × 1000 / 16000 = 1/8
+    const double sinc = x == 0.0 ? 1.0 : std::sin(pi * x) / (pi * x);
+    const double window = count > 1 ? 0.54 - 0.46 * std::cos(2 * pi * k / (count - 1)) : 1.0;
+    char tap[32];
+    std::snprintf(tap, sizeof tap, "%.9g\n", sinc * window / 8.0);
+    text += tap;
+  }
+  return text;
+}
+
+// A filter longer than the sweep's 4000-sample run, with given bands and a coarse sweep.
+odd_run long_filter(const char* name, int count, const char* expected_line) {
+  return {name,
+          low_pass_taps(count),
+          {"--precision", "14", "--initial", "100", "--step", "300", "--ending", "1000",
+           "--sweep-step", "2000", "--passband", "0:800", "--stopband", "1500:8000"},
+          expected_line};
+}
 
 class OddRuns : public ::testing::TestWithParam<odd_run> {};
 
@@ -333,6 +361,68 @@ INSTANTIATE_TEST_SUITE_P(
                               {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
                                "1000", "--sweep-step", "500"},
                               "stopband attenuation (fixed point, steady state): no stopband"}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+// The headroom of the coefficients the run uses, and the steady state of filters too long
+// for a fit in the sweep's run.
+INSTANTIATE_TEST_SUITE_P(
+    LongFiltersAndHeadroom, OddRuns,
+    ::testing::Values(
+        // Nothing can wrap when every coefficient is 0: a scale of 0, or taps
+        // out of the 64-bit range.
+        odd_run{"coefficients_of_zero_scale",
+                "2\n0.5 0.5\n",
+                {"--precision", "32", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "headroom at precision 32: unbounded (every coefficient is 0; nothing "
+                "can wrap)"},
+        odd_run{"coefficients_out_of_range",
+                "2\n3.4e38 -3.4e38\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "headroom at precision 15: unbounded (every coefficient is 0; nothing "
+                "can wrap)"},
+        odd_run{"some_input_can_wrap",
+                "2\n1.0 1.0\n",
+                {"--precision", "16", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "headroom at precision 16: -2.00 bits (some input can wrap the "
+                "accumulator)"},
+        // The steady state is fitted over at least 64 samples after the
+        // history is full; longer filters say why they have no figures.
+        long_filter("taps_3937", 3937,
+                    "stopband attenuation (fixed point, steady state): 38.04 dB"),
+        long_filter("taps_3938", 3938,
+                    "passband ripple (fixed point, steady state): not measured: the filter's "
+                    "3937-sample history leaves 63 of the 4000-sample run for the fit, "
+                    "which needs at least 64"),
+        long_filter("taps_3998", 3998,
+                    "stopband attenuation (fixed point, steady state): not measured: the filter's "
+                    "3997-sample history leaves 3 of the 4000-sample run for the fit, "
+                    "which needs at least 64"),
+        long_filter("taps_3999", 3999,
+                    "passband ripple (fixed point, steady state): not measured: the filter's "
+                    "3998-sample history leaves 2 of the 4000-sample run for the fit, "
+                    "which needs at least 64"),
+        long_filter("taps_4000", 4000,
+                    "passband ripple (fixed point, steady state): not measured: the filter's "
+                    "3999-sample history leaves 1 of the 4000-sample run for the fit, "
+                    "which needs at least 64"),
+        long_filter("taps_4001", 4001,
+                    "passband ripple (fixed point, steady state): not reached: the "
+                    "filter is longer than the 4000-sample run"),
+        long_filter("taps_4032", 4032,
+                    "stopband attenuation (fixed point, steady state): not reached: "
+                    "the filter is longer than the 4000-sample run"),
+        long_filter("taps_4033", 4033,
+                    "passband ripple (fixed point, steady state): not reached: the "
+                    "filter is longer than the 4000-sample run"),
+        long_filter("taps_4096", 4096,
+                    "stopband attenuation (fixed point, steady state): not reached: "
+                    "the filter is longer than the 4000-sample run"),
+        long_filter("taps_100000", 100000,
+                    "passband ripple (fixed point, steady state): not reached: the "
+                    "filter is longer than the 4000-sample run")),
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Summary, OverflowingPrecisionCountsWraps) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -410,6 +411,51 @@ TEST(WrapFree, KnownCases) {
   EXPECT_NEAR(wrap_bound_at(std::vector<float>{0.5F, 0.5F}, 10).headroom_bits, 11.0, 1e-6);
 }
 
+struct headroom_case {
+  const char* name;
+  std::vector<float> taps;
+  std::int32_t precision;
+  double headroom_bits;  // of the coefficients the run uses
+  bool can_wrap;
+  bool wrap_free;  // the limit's verdict: never where a coefficient wrapped
+};
+
+class Headroom : public ::testing::TestWithParam<headroom_case> {};
+
+TEST_P(Headroom, IsThatOfTheCoefficientsUsed) {
+  const headroom_case& c = GetParam();
+  const wrap_bound b = wrap_bound_at(c.taps, c.precision);
+  if (std::isinf(c.headroom_bits))
+    EXPECT_EQ(b.headroom_bits, c.headroom_bits);
+  else
+    EXPECT_NEAR(b.headroom_bits, c.headroom_bits, 1e-6);
+  EXPECT_EQ(b.can_wrap, c.can_wrap);
+  EXPECT_EQ(b.wrap_free, c.wrap_free);
+  const owned_filter f = testing::quantized(c.taps, c.precision);
+  std::uint64_t sum = 0;
+  for (std::int32_t v : f.coefficients) sum += static_cast<std::uint64_t>(std::llabs(v));
+  EXPECT_EQ(b.used_coefficient_sum, sum);
+}
+
+constexpr double unbounded = std::numeric_limits<double>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Headroom,
+    ::testing::Values(
+        headroom_case{"within", {0.5F, 0.5F}, 10, 11.0, false, true},
+        headroom_case{"over", {1.0F, 1.0F}, 16, -2.0, true, false},
+        // A scale of 0: every coefficient is 0 and nothing can wrap.
+        headroom_case{"zero_scale", {0.5F, 0.5F}, 32, unbounded, false, false},
+        headroom_case{"far_zero_scale", {0.5F, 0.5F}, 1000, unbounded, false, false},
+        // Taps out of the 64-bit range convert to 0.
+        headroom_case{"taps_out_of_range", {3.4e38F, -3.4e38F}, 15, unbounded, false, false},
+        // 4.0 at precision 30 wraps to 0 on conversion; the other coefficient is 2^30.
+        headroom_case{"wrapped_coefficient", {4.0F, 1.0F}, 30, -29.0, true, false},
+        headroom_case{"all_wrapped_to_zero", {4.0F, 4.0F}, 30, unbounded, false, false},
+        // -2^31: samples reach 2^31 in magnitude.
+        headroom_case{"negative_scale", {0.5F, 0.5F}, 31, -31.0, true, false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 struct sweep_wrap_case {
   const char* design;
   std::int32_t above_limit;  // precision minus the wrap-free limit
@@ -557,6 +603,15 @@ precision_row row(std::int32_t p, double attenuation, double ripple, double snr,
   return r;
 }
 
+// A row of a filter too long for the sweep's run: no fixed-point figures.
+precision_row coefficients_only(std::int32_t p, double attenuation, double ripple, double snr) {
+  precision_row r = row(p, nan_value, nan_value, snr);
+  r.coefficient_attenuation_db = attenuation;
+  r.coefficient_ripple_db = ripple;
+  r.steady = steady_reach::not_reached;
+  return r;
+}
+
 struct recommend_case {
   const char* name;
   std::vector<precision_row> rows;
@@ -616,6 +671,13 @@ INSTANTIATE_TEST_SUITE_P(
                        {40.0, 0.3, nan_value},
                        11,
                        "attenuation nan dB"},
+        // Without a steady state the coefficients' figures are judged, and the reason says so.
+        recommend_case{"steady_state_not_reached",
+                       {coefficients_only(10, 30, 0.2, 40), coefficients_only(11, 41, 0.2, 45)},
+                       {40.0, 0.3, nan_value},
+                       11,
+                       "ripple <= 0.3000 dB of the quantized coefficients (the fixed-point steady "
+                       "state is not reached), no wrap"},
         recommend_case{"everything_wraps",
                        {row(10, 60, 0.1, 40, 1, 0)},
                        {40.0, 0.3, nan_value},
@@ -695,6 +757,71 @@ INSTANTIATE_TEST_SUITE_P(
                                    "attenuation (fixed point, steady state) any (no passband), "
                                    "passband ripple any (no passband)"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// A Hamming-windowed low-pass of `count` taps, cut-off 1000 Hz.
+std::vector<float> low_pass(std::size_t count) {
+  std::vector<float> taps(count);
+  const double centre = static_cast<double>(count - 1) / 2.0;
+  const double pi = std::numbers::pi;
+  for (std::size_t k = 0; k < count; ++k) {
+    const double x = (static_cast<double>(k) - centre) / 8.0;
+    const double window =
+        0.54 - 0.46 * std::cos(2.0 * pi * static_cast<double>(k) / static_cast<double>(count - 1));
+    taps[k] = static_cast<float>((x == 0.0 ? 1.0 : std::sin(pi * x) / (pi * x)) * window / 8.0);
+  }
+  return taps;
+}
+
+struct long_scan_case {
+  std::size_t taps;
+  steady_reach reach;
+};
+
+class LongFilterScan : public ::testing::TestWithParam<long_scan_case> {};
+
+// A filter too long for a steady-state fit in the sweep's run: no fixed-point figure, the
+// table and the targets say why, and the choice is judged on the quantized coefficients.
+TEST_P(LongFilterScan, SaysWhyAndJudgesTheCoefficients) {
+  const long_scan_case& c = GetParam();
+  const std::vector<float> taps = low_pass(c.taps);
+  science_options o;
+  o.tones = {100, 300, 1000};
+  o.sweep_step = 2000;
+  o.threads = 2;
+  o.given.passbands = {{0.0, 800.0}};
+  o.given.stopbands = {{1500.0, 8000.0}};
+  o.given.passbands_given = o.given.stopbands_given = true;
+  scan_report r;
+  std::string message;
+  ASSERT_TRUE(run_scan(taps, o, {40.0, nan_value, nan_value}, r, message)) << message;
+  ASSERT_EQ(r.rows.size(), 31U);
+  EXPECT_EQ(r.steady_absent, steady_absence(c.taps, SWEEP_SAMPLES));
+  for (const precision_row& row : r.rows) {
+    EXPECT_EQ(row.steady, c.reach);
+    EXPECT_TRUE(std::isnan(row.fixed_attenuation_db) && std::isnan(row.fixed_ripple_db));
+  }
+  const std::vector<std::string> lines = scan_lines(r);
+  EXPECT_NE(lines[1].find("stopband attenuation (quantized coefficients) at least 40.00 dB"),
+            std::string::npos)
+      << lines[1];
+  EXPECT_NE(lines[1].find("; the fixed-point steady state is " + r.steady_absent),
+            std::string::npos)
+      << lines[1];
+  // The table's last row (precision 30): its fixed-point cells say why they are empty.
+  EXPECT_NE(lines[37].find(steady_absence_word(c.reach)), std::string::npos) << lines[37];
+  EXPECT_EQ(lines[37].find("nan"), std::string::npos) << lines[37];
+  ASSERT_GE(r.choice.precision, 0) << r.choice.reason;
+  const precision_row& chosen = r.rows[static_cast<std::size_t>(r.choice.precision)];
+  EXPECT_GE(chosen.coefficient_attenuation_db, 40.0);
+  EXPECT_LT(r.rows[static_cast<std::size_t>(r.choice.precision - 1)].coefficient_attenuation_db,
+            40.0);
+  EXPECT_NE(r.choice.reason.find("of the quantized coefficients"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(TapCounts, LongFilterScan,
+                         ::testing::Values(long_scan_case{3998, steady_reach::too_short},
+                                           long_scan_case{4033, steady_reach::not_reached}),
+                         [](const auto& p) { return std::to_string(p.param.taps); });
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, ScanDesign,
                          ::testing::Values(scan_case{"kaiser_lp_255", -1},

@@ -72,6 +72,8 @@ py::dict bound_dict(const wrap_bound& b) {
   d["precision"] = b.precision;
   d["coefficient_sum"] = b.coefficient_sum;
   d["wrap_free"] = b.wrap_free;
+  d["used_coefficient_sum"] = b.used_coefficient_sum;
+  d["can_wrap"] = b.can_wrap;
   d["headroom_bits"] = b.headroom_bits;
   return d;
 }
@@ -176,6 +178,9 @@ py::dict report(py::handle taps, long long precision, long long initial, long lo
   figures["steady"] = figures_dict(r.figures.steady);
   figures["sweep"] = figures_dict(r.figures.sweep);
   d["figures"] = figures;
+  // A filter too long for the sweep's run has no steady state: its figures and fits are NaN.
+  d["steady_measured"] = r.figures.steady_state == steady_reach::measured;
+  d["steady_reason"] = r.figures.steady_absent;
   const swept_precision& run = r.sweeps.runs.at(0);
   d["frequency"] = to_array(r.sweeps.frequency.data(), r.sweeps.frequency.size());
   d["peak"] = to_array(run.peak.data(), run.peak.size());
@@ -238,6 +243,9 @@ py::dict scan(py::handle taps, long long initial, long long step, long long endi
   targets["max_ripple_db"] = r.targets.max_ripple_db;
   targets["min_snr_db"] = r.targets.min_snr_db;
   d["targets"] = targets;
+  // Without a steady state the attenuation and ripple targets apply to the coefficients.
+  d["steady_measured"] = r.steady_absent.empty();
+  d["steady_reason"] = r.steady_absent;
   d["recommended"] =
       r.choice.precision < 0 ? py::object(py::none()) : py::object(py::int_(r.choice.precision));
   d["reason"] = r.choice.reason;
@@ -265,7 +273,8 @@ void bind_report(py::module_& m) {
         "exact sum Σ c[j] · s[n - j] that differs from the 32-bit one.");
   m.def("wrap_bound", &bound_at, py::arg("taps"), py::arg("precision"),
         "The worst case of the accumulator for any input with |x| ≤ 1: a dict of "
-        "precision, coefficient_sum (Σ |c|), wrap_free and headroom_bits.");
+        "precision, coefficient_sum (Σ |c|), wrap_free, used_coefficient_sum (Σ |c| of the "
+        "coefficients the filter uses), can_wrap and headroom_bits (inf when those are all 0).");
   m.def("largest_wrap_free_precision", &wrap_free_limit, py::arg("taps"),
         "The largest precision at which no input with |x| ≤ 1 can wrap, or None.");
   m.def("report", &report, py::arg("taps"), py::arg("precision"), py::arg("initial"),
@@ -275,9 +284,10 @@ void bind_report(py::module_& m) {
         "(low, high) in Hz, else inferred), the ripple and attenuation of the four "
         "responses (figures: taps, coefficients, steady, sweep), the sweep's frequency, "
         "peak and steady arrays and its wraps, the steady state at the band edges and lobe "
-        "tops (extreme_frequency, extreme_steady, extreme_wrapped), the waveform test's wraps, SNR "
-        "and "
-        "error_split, the wrap bound, and the summary lines. sweep_step defaults to step.");
+        "tops (extreme_frequency, extreme_steady, extreme_wrapped), steady_measured and "
+        "steady_reason (why the steady state is NaN for a filter too long for the sweep's run), "
+        "the waveform test's wraps, SNR and error_split, the wrap bound, and the summary lines. "
+        "sweep_step defaults to step.");
   m.def("scan", &scan, py::arg("taps"), py::arg("initial"), py::arg("step"), py::arg("ending"),
         py::arg("sweep_step") = py::none(), py::arg("min_attenuation_db") = no_target,
         py::arg("max_ripple_db") = no_target, py::arg("min_snr_db") = no_target,
@@ -285,7 +295,9 @@ void bind_report(py::module_& m) {
         "fixfir-report's precision scan, 0 to 30, as a dict: rows (one dict per "
         "precision), targets (NaN ones default to the unquantized attenuation less 1 dB "
         "and ripple plus 0.1 dB, no SNR target), recommended (a precision or None), "
-        "reason, the bands, wrap_free_limit and the scan's lines.");
+        "reason, steady_measured and steady_reason (without a steady state the fixed figures "
+        "are NaN and the targets apply to the coefficients' figures), the bands, "
+        "wrap_free_limit and the scan's lines.");
 }
 
 }  // namespace fixfir::python

@@ -95,6 +95,18 @@ std::string wrap_note(std::int32_t wraps, std::int32_t frequencies) {
          std::to_string(frequencies) + " frequencies measured)";
 }
 
+// The attenuation and ripple a row is judged on: its steady state's, or its quantized
+// coefficients' where the steady state was not measured.
+bool steady_measured(const precision_row& row) noexcept {
+  return row.steady == steady_reach::measured;
+}
+double judged_attenuation(const precision_row& row) noexcept {
+  return steady_measured(row) ? row.fixed_attenuation_db : row.coefficient_attenuation_db;
+}
+double judged_ripple(const precision_row& row) noexcept {
+  return steady_measured(row) ? row.fixed_ripple_db : row.coefficient_ripple_db;
+}
+
 // What keeps `row` from being chosen, "" when nothing does.
 std::string shortfalls(const precision_row& row, const precision_targets& t) {
   std::string why;
@@ -103,23 +115,30 @@ std::string shortfalls(const precision_row& row, const precision_targets& t) {
     add("the waveform test wraps (" + std::to_string(row.waveform_wraps) + " samples)");
   if (row.sweep_wraps > 0)
     add("the sweep wraps (" + std::to_string(row.sweep_wraps) + " frequencies)");
-  if (!std::isnan(t.min_attenuation_db) && !(row.fixed_attenuation_db >= t.min_attenuation_db))
-    add("attenuation " + decibels(row.fixed_attenuation_db) + " < " +
+  if (!std::isnan(t.min_attenuation_db) && !(judged_attenuation(row) >= t.min_attenuation_db))
+    add("attenuation " + decibels(judged_attenuation(row)) + " < " +
         decibels(t.min_attenuation_db) +
-        wrap_note(row.attenuation_wraps, row.attenuation_frequencies));
-  if (!std::isnan(t.max_ripple_db) && !(row.fixed_ripple_db <= t.max_ripple_db))
-    add("ripple " + decibels(row.fixed_ripple_db, "%.4f dB") + " > " +
-        decibels(t.max_ripple_db, "%.4f dB") + wrap_note(row.ripple_wraps, row.ripple_frequencies));
+        (steady_measured(row) ? wrap_note(row.attenuation_wraps, row.attenuation_frequencies)
+                              : std::string()));
+  if (!std::isnan(t.max_ripple_db) && !(judged_ripple(row) <= t.max_ripple_db))
+    add("ripple " + decibels(judged_ripple(row), "%.4f dB") + " > " +
+        decibels(t.max_ripple_db, "%.4f dB") +
+        (steady_measured(row) ? wrap_note(row.ripple_wraps, row.ripple_frequencies)
+                              : std::string()));
   if (!std::isnan(t.min_snr_db) && !(row.snr_db >= t.min_snr_db))
     add("SNR " + decibels(row.snr_db) + " < " + decibels(t.min_snr_db));
   return why;
 }
 
-std::string targets_text(const precision_targets& t) {
+std::string targets_text(const precision_targets& t, steady_reach reach) {
   std::string text;
   auto add = [&text](const std::string& s) { text += (text.empty() ? "" : ", ") + s; };
   if (!std::isnan(t.min_attenuation_db)) add("attenuation >= " + decibels(t.min_attenuation_db));
   if (!std::isnan(t.max_ripple_db)) add("ripple <= " + decibels(t.max_ripple_db, "%.4f dB"));
+  if (!text.empty() && reach != steady_reach::measured) {
+    text += std::string(" of the quantized coefficients (the fixed-point steady state is ") +
+            steady_absence_word(reach) + ")";
+  }
   if (!std::isnan(t.min_snr_db)) add("SNR >= " + decibels(t.min_snr_db));
   add("no wrap");
   return text;
@@ -153,9 +172,23 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
   const std::uint64_t limit =
       precision >= 0 && precision < 31 ? (std::uint64_t{0x7FFFFFFF} >> precision) : 0;
   b.wrap_free = !coefficients_wrap && b.coefficient_sum <= limit;
-  b.headroom_bits =
-      sum == 0.0 ? std::numeric_limits<double>::infinity()
-                 : std::log2(largest_int32) - std::log2(sum) - static_cast<double>(precision);
+
+  // The coefficients the run uses, a block at a time through the quantizer itself. Each
+  // is at most 2^31 in magnitude, so the sum fits 64 bits for any count below 2^32.
+  std::int32_t used[256];
+  std::int32_t used_scale = 0;
+  for (std::size_t at = 0; at < taps.size(); at += std::size(used)) {
+    const std::size_t n = std::min(std::size(used), taps.size() - at);
+    used_scale = quantize_taps(precision, static_cast<std::int32_t>(n), taps.data() + at, used);
+    for (std::size_t j = 0; j < n; ++j) b.used_coefficient_sum += magnitude(used[j]);
+  }
+  const std::uint64_t largest_sample = magnitude(used_scale);  // |trunc(scale · x)| for |x| ≤ 1
+  b.can_wrap = largest_sample > 0 && b.used_coefficient_sum > 0x7FFFFFFF / largest_sample;
+  b.headroom_bits = b.used_coefficient_sum == 0 || largest_sample == 0
+                        ? std::numeric_limits<double>::infinity()
+                        : std::log2(largest_int32) -
+                              std::log2(static_cast<double>(b.used_coefficient_sum)) -
+                              std::log2(static_cast<double>(largest_sample));
   return b;
 }
 
@@ -222,6 +255,40 @@ wrap_verdict verdict_from_lower(std::int64_t largest_sum_at_p0, std::uint64_t co
 std::size_t steady_fit_start(std::size_t taps, std::size_t samples) noexcept {
   const std::size_t full = taps > 0 ? taps - 1 : 0;
   return samples > STEADY_FIT_SAMPLES ? std::max(full, samples - STEADY_FIT_SAMPLES) : full;
+}
+
+steady_reach steady_state_reach(std::size_t taps, std::size_t samples) noexcept {
+  const std::size_t history = taps > 0 ? taps - 1 : 0;
+  if (history >= samples) return steady_reach::not_reached;
+  if (samples - history < STEADY_FIT_MINIMUM) return steady_reach::too_short;
+  return steady_reach::measured;
+}
+
+std::string steady_absence(std::size_t taps, std::size_t samples) {
+  const std::string run = "the " + std::to_string(samples) + "-sample run";
+  switch (steady_state_reach(taps, samples)) {
+    case steady_reach::measured:
+      break;
+    case steady_reach::not_reached:
+      return "not reached: the filter is longer than " + run;
+    case steady_reach::too_short:
+      return "not measured: the filter's " + std::to_string(taps - 1) + "-sample history leaves " +
+             std::to_string(samples - (taps - 1)) + " of " + run +
+             " for the fit, which needs at least " + std::to_string(STEADY_FIT_MINIMUM);
+  }
+  return "";
+}
+
+const char* steady_absence_word(steady_reach reach) noexcept {
+  switch (reach) {
+    case steady_reach::measured:
+      break;
+    case steady_reach::not_reached:
+      return "not reached";
+    case steady_reach::too_short:
+      return "not measured";
+  }
+  return "";
 }
 
 bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
@@ -384,7 +451,7 @@ recommendation recommend_precision(std::span<const precision_row> rows,
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (!shortfalls(rows[i], targets).empty()) continue;
     r.precision = rows[i].precision;
-    r.reason = "the smallest precision with " + targets_text(targets);
+    r.reason = "the smallest precision with " + targets_text(targets, rows[i].steady);
     if (!rows[i].wrap_free) r.reason += " in the tests (other inputs can wrap it)";
     if (i > 0) {
       r.reason +=
@@ -397,7 +464,7 @@ recommendation recommend_precision(std::span<const precision_row> rows,
   } else if (highest_unwrapped == nullptr) {
     r.reason = "every precision wraps";
   } else {
-    r.reason = "no precision has " + targets_text(targets) + "; at " +
+    r.reason = "no precision has " + targets_text(targets, highest_unwrapped->steady) + "; at " +
                std::to_string(highest_unwrapped->precision) +
                ", the highest without wraps: " + shortfalls(*highest_unwrapped, targets);
   }

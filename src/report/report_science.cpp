@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "checks.h"
 #include "fast_kernel.h"
 #include "fir_engine.h"
 #include "frequency_sweep.h"
@@ -45,12 +46,15 @@ std::string band_list(const std::vector<band>& bands) {
 std::string ripple_text(double v) { return format("%.4f", v) + " dB"; }
 
 // Which samples and outputs a sweep run of `taps` taps computes: every output for its peak,
-// or only the steady-state fit's, from a whole block on, and the samples those meet.
+// or only the steady-state fit's, from a whole block on, and the samples those meet. A
+// filter whose steady state is not measured has no fit: its fit starts at the end of the
+// run, and without peaks nothing is computed (both windows are empty).
 struct run_window {
   std::size_t samples = 0;
   std::size_t met = 0;  // taps that meet a sample
-  std::size_t fit_start = 0;
-  std::size_t outputs = 0;  // samples rounded up to whole blocks
+  steady_reach reach = steady_reach::measured;
+  std::size_t fit_start = 0;  // == samples when there is no fit
+  std::size_t outputs = 0;    // samples rounded up to whole blocks
   std::size_t first_output = 0;
   std::size_t first_sample = 0;
 };
@@ -59,10 +63,25 @@ run_window window_for(std::size_t taps, bool peaks) {
   run_window w;
   w.samples = to_size(SWEEP_SAMPLES);
   w.met = std::min(taps, w.samples);
-  w.fit_start = steady_fit_start(taps, w.samples);
+  w.reach = steady_state_reach(taps, w.samples);
   w.outputs = (w.samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
-  w.first_output = peaks ? 0 : w.fit_start / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
-  w.first_sample = w.first_output >= w.met ? w.first_output - (w.met - 1) : 0;
+  if (w.reach == steady_reach::measured) {
+    w.fit_start = steady_fit_start(taps, w.samples);
+    w.first_output = peaks ? 0 : w.fit_start / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+    w.first_sample = w.first_output >= w.met ? w.first_output - (w.met - 1) : 0;
+  } else {
+    w.fit_start = w.samples;
+    w.first_output = peaks ? 0 : w.outputs;
+    w.first_sample = peaks ? 0 : w.samples;
+  }
+  // The fit lies in the run; the outputs computed are whole blocks within the workspace's,
+  // and every sample they meet from the first sample filled on.
+  FIXFIR_EXPECTS(w.fit_start <= w.samples && w.samples <= w.outputs);
+  FIXFIR_EXPECTS(w.first_output <= w.outputs && w.first_output % CONVOLVE_BLOCK == 0);
+  FIXFIR_EXPECTS(w.first_sample <= w.samples &&
+                 (w.first_output == w.outputs || w.first_sample == 0 ||
+                  w.first_sample + (w.met - 1) <= w.first_output));
+  FIXFIR_EXPECTS(w.reach != steady_reach::measured || w.first_output <= w.fit_start);
   return w;
 }
 
@@ -88,6 +107,8 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
     const std::size_t outputs = window.outputs;
     const std::size_t first_output = window.first_output;
     const std::size_t first_sample = window.first_sample;
+    const bool fits = window.reach == steady_reach::measured;
+    const double no_fit = std::numeric_limits<double>::quiet_NaN();
     double largest_tap = 0.0;
     for (float t : taps) largest_tap = std::max(largest_tap, std::fabs(static_cast<double>(t)));
 
@@ -150,6 +171,8 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
                            std::size_t output) {
       // Only the quantized samples are needed: the guarded sines give them without a
       // std::sin call for nearly every sample, and exactly.
+      FIXFIR_EXPECTS(from <= samples && samples <= r.ws.samples && output <= outputs &&
+                     outputs == r.ws.outputs && (from == 0 || from + (met - 1) <= output));
       const fir_lane lane = workspace_lane(r.ws, worker);
       guarded_sine_samples(b.frequency, r.ws.times.begin() + from, r.ws.scale,
                            lane.quantized + from, samples - from);
@@ -176,7 +199,7 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
               swept_precision& result = out.runs[k];
               if (r.silent) {  // every coefficient is 0, and so is every output
                 if (peaks) result.peak[to_size(i)] = 0.0;
-                result.steady[to_size(i)] = 0.0;
+                result.steady[to_size(i)] = fits ? 0.0 : no_fit;
                 result.wrapped[to_size(i)] = 0;
                 continue;
               }
@@ -185,6 +208,11 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
               if (r.judged)
                 verdict = verdict_from_lower(lower_peak, lower_sum, met, lower, precisions[k]);
               const bool whole = peaks || verdict == wrap_verdict::unknown;
+              if (!whole && !fits) {  // nothing to fit, and the wraps are known
+                result.steady[to_size(i)] = no_fit;
+                result.wrapped[to_size(i)] = verdict == wrap_verdict::wraps ? 1 : 0;
+                continue;
+              }
               const fir_lane lane =
                   filter_lane(r, worker, b, whole ? 0 : first_sample, whole ? 0 : first_output);
               if (peaks) {
@@ -192,7 +220,9 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
                     fir_output(scale, peak_magnitude(lane.accumulators, samples));
               }
               result.steady[to_size(i)] =
-                  fitted_amplitude(b, as_signed(lane.accumulators, samples), fit_start, scale);
+                  fits
+                      ? fitted_amplitude(b, as_signed(lane.accumulators, samples), fit_start, scale)
+                      : no_fit;
               if (verdict == wrap_verdict::unknown) {
                 wrap_check check;
                 check.coefficients = std::span<const std::int32_t>(r.coefficients).first(met);
@@ -398,10 +428,17 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     }
     return {};
   };
+  // A steady state that was not measured says why in place of its figures; a band without
+  // a point says so too.
+  const bool absent = fig.steady_state != steady_reach::measured;
+  auto why_not = [&](const labelled& l, double v, bool stop) -> std::string {
+    if (absent && l.figures == &fig.steady) return fig.steady_absent;
+    return std::isnan(v) ? unmeasured(l, stop) : std::string();
+  };
   std::vector<std::string> lines;
   for (const labelled& l : all) {
     const double v = l.figures->ripple_db;
-    const std::string why = std::isnan(v) ? unmeasured(l, false) : std::string();
+    const std::string why = why_not(l, v, false);
     lines.push_back(std::string("passband ripple (") + l.label + "): " +
                     (plan.passbands.empty() ? std::string("no passband")
                      : why.empty()          ? ripple_text(v) + wrap_note(l.wraps, 0, 0)
@@ -409,7 +446,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
   }
   for (const labelled& l : all) {
     const double v = l.figures->worst_attenuation_db;
-    const std::string why = std::isnan(v) ? unmeasured(l, true) : std::string();
+    const std::string why = why_not(l, v, true);
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
                     (plan.stopbands.empty() ? std::string("no stopband")
                      : why.empty()          ? attenuation_text(v) + wrap_note(l.wraps, 0, stops)
@@ -424,8 +461,12 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
             std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
         std::string note = wrap_note(l.wraps, b, b + 1);
         if (!note.empty()) note = "; " + note.substr(2, note.size() - 3);  // inside the label's
-        line += std::string(" ") + (none ? std::string("none") : attenuation_text(a)) + " (" +
-                l.label + note + ")" + (&l == &all[3] ? "" : ",");
+        const std::string figure = absent && l.figures == &fig.steady
+                                       ? steady_absence_word(fig.steady_state)
+                                   : none ? std::string("none")
+                                          : attenuation_text(a);
+        line +=
+            std::string(" ") + figure + " (" + l.label + note + ")" + (&l == &all[3] ? "" : ",");
       }
       lines.push_back(line);
     }
@@ -439,13 +480,16 @@ std::vector<std::string> scan_table(std::span<const precision_row> rows) {
       "precision  wraps (waveform)  wraps (sweep)  wrap-free  SNR (dB)  "
       "ripple coef. (dB)  atten. coef. (dB)  ripple fixed (dB)  atten. fixed (dB)");
   for (const precision_row& r : rows) {
+    const bool fixed = r.steady == steady_reach::measured;
+    const std::string absent = steady_absence_word(r.steady);
     char buf[256];
-    std::snprintf(
-        buf, sizeof buf, "%9d  %16lld  %13d  %9s  %8s  %17s  %17s  %17s  %17s", r.precision,
-        static_cast<long long>(r.waveform_wraps), r.sweep_wraps, r.wrap_free ? "yes" : "no",
-        format("%.2f", r.snr_db).c_str(), format("%.4f", r.coefficient_ripple_db).c_str(),
-        format("%.2f", r.coefficient_attenuation_db).c_str(),
-        format("%.4f", r.fixed_ripple_db).c_str(), format("%.2f", r.fixed_attenuation_db).c_str());
+    std::snprintf(buf, sizeof buf, "%9d  %16lld  %13d  %9s  %8s  %17s  %17s  %17s  %17s",
+                  r.precision, static_cast<long long>(r.waveform_wraps), r.sweep_wraps,
+                  r.wrap_free ? "yes" : "no", format("%.2f", r.snr_db).c_str(),
+                  format("%.4f", r.coefficient_ripple_db).c_str(),
+                  format("%.2f", r.coefficient_attenuation_db).c_str(),
+                  (fixed ? format("%.4f", r.fixed_ripple_db) : absent).c_str(),
+                  (fixed ? format("%.2f", r.fixed_attenuation_db) : absent).c_str());
     lines.emplace_back(buf);
   }
   return lines;
@@ -557,10 +601,15 @@ bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
   try {
     threads = std::max(threads, 1U);
     const std::span<const double> frequencies = out.frequency;
-    out.steady.assign(frequencies.size(), 0.0);
-    out.wrapped.assign(frequencies.size(), 0);
     const std::span<const std::int32_t> coefficients(filter.coefficients,
                                                      to_size(std::max(filter.count, 0)));
+    const run_window w = window_for(coefficients.size(), false);
+    out.wrapped.assign(frequencies.size(), 0);
+    if (w.reach != steady_reach::measured) {  // no fit: nothing to run
+      out.steady.assign(frequencies.size(), std::numeric_limits<double>::quiet_NaN());
+      return true;
+    }
+    out.steady.assign(frequencies.size(), 0.0);
     std::uint64_t coefficient_sum = 0;
     for (std::int32_t c : coefficients)
       coefficient_sum += static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(c)));
@@ -571,7 +620,9 @@ bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
         coefficient_sum <= std::uint64_t{0x7FFFFFFF} / static_cast<std::uint64_t>(filter.scale);
     fir_workspace ws;
     if (!sweep_workspace_init(ws, filter, threads)) return false;
-    const run_window w = window_for(coefficients.size(), false);
+    // The fit's run: its samples and whole blocks of outputs within the workspace's.
+    FIXFIR_EXPECTS(w.samples == ws.samples && w.outputs == ws.outputs &&
+                   w.first_sample < w.samples && w.first_output < w.outputs);
     std::vector<sine_basis> bases(threads);
     for (sine_basis& b : bases) {
       if (!make_sine_basis(0.0, w.samples, b, w.fit_start)) return false;
@@ -622,6 +673,8 @@ bool run_precision_report(std::span<const float> taps, const science_options& op
     if (!steady_figures(out.filter, options.threads, out.coefficient_response, out.bands.plan,
                         out.sweeps, run.steady, out.extremes, out.figures.steady))
       return false;
+    out.figures.steady_state = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
+    out.figures.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
     out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
     out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
     out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
@@ -650,9 +703,13 @@ std::vector<std::string> precision_report_lines(const precision_report& r, std::
   lines.push_back(
       "largest precision free of wraps for any input: " +
       (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));
+  // Of the coefficients the run uses: with all of them 0 (a scale of 0, or taps too large
+  // or too small to quantize) the accumulator stays 0.
   lines.push_back("headroom at precision " + std::to_string(precision) + ": " +
-                  signed_text("%.2f", r.bound.headroom_bits) + " bits" +
-                  (r.bound.wrap_free ? "" : " (some input can wrap the accumulator)"));
+                  (r.bound.used_coefficient_sum == 0
+                       ? std::string("unbounded (every coefficient is 0; nothing can wrap)")
+                       : signed_text("%.2f", r.bound.headroom_bits) + " bits" +
+                             (r.bound.can_wrap ? " (some input can wrap the accumulator)" : "")));
   const error_split& e = r.waveform.split;
   lines.push_back("error from coefficient quantization (waveform test): " +
                   format("%.2f", e.coefficient_db) + " dB signal to error");
@@ -721,9 +778,11 @@ bool run_scan(std::span<const float> taps, const science_options& options,
         row.attenuation_frequencies += w.stopband_frequencies[b];
         row.attenuation_wraps += w.stopband_wrapped[b];
       }
+      row.steady = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
       out.rows.push_back(row);
     }
     out.wrap_free_limit = largest_wrap_free_precision(taps);
+    out.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
     out.choice = recommend_precision(out.rows, out.targets);
   } catch (const std::bad_alloc&) {
     return false;
@@ -737,23 +796,27 @@ std::vector<std::string> scan_lines(const scan_report& r) {
   const precision_targets& t = r.targets;
   lines.push_back("scan: every precision from 0 to 30");
   const band_plan& plan = r.bands.plan;
-  // A target the unquantized taps could not give (no band to measure) says why.
+  // A target the unquantized taps could not give (no band to measure) says why. Without a
+  // fixed-point steady state the attenuation and ripple targets apply to the quantized
+  // coefficients, and the line says why.
   const std::string unmeasurable = plan.passbands.empty()   ? "any (no passband)"
                                    : plan.stopbands.empty() ? "any (no stopband)"
                                                             : "any (not measurable)";
+  const bool fixed = r.steady_absent.empty();
   lines.push_back(
-      "targets: stopband attenuation (fixed point, steady state) " +
+      std::string("targets: stopband attenuation (") +
+      (fixed ? "fixed point, steady state" : "quantized coefficients") + ") " +
       (std::isnan(t.min_attenuation_db)
            ? unmeasurable
            : "at least " + format("%.2f", t.min_attenuation_db) + " dB") +
-      ", passband ripple " +
+      ", passband ripple " + (fixed ? "" : "(quantized coefficients) ") +
       (std::isnan(t.max_ripple_db)
            ? std::string(plan.passbands.empty() ? "any (no passband)" : "any (not measurable)")
            : "at most " + format("%.4f", t.max_ripple_db) + " dB") +
       ", SNR " +
       (std::isnan(t.min_snr_db) ? std::string("any")
                                 : "at least " + format("%.2f", t.min_snr_db) + " dB") +
-      ", no wraps");
+      ", no wraps" + (fixed ? "" : "; the fixed-point steady state is " + r.steady_absent));
   for (std::string& line : band_lines(r.bands.plan)) lines.push_back(line);
   lines.push_back("passband ripple (unquantized taps): " + ripple_text(r.taps_figures.ripple_db));
   lines.push_back("stopband attenuation (unquantized taps): " +

@@ -109,6 +109,10 @@ struct response_figures {
   band_figures_db sweep;         ///< fixfir's sweep, start-up transient included
   band_wraps steady_wraps;       ///< where `steady` was measured
   band_wraps sweep_wraps;        ///< where `sweep` was measured
+  /// Whether `steady` was measured; when not, its figures are NaN and `steady_absent`
+  /// says why (see `steady_absence`).
+  steady_reach steady_state = steady_reach::measured;
+  std::string steady_absent;
 };
 
 /// The figures of the unquantized taps over `setup`'s plan.
@@ -148,11 +152,13 @@ struct waveform_figures {
 
 /// Text of the ripple and attenuation lines of the four responses, worst stop band first,
 /// then each stop band when there are several. A figure measured at frequencies whose
-/// accumulator wrapped says at how many.
+/// accumulator wrapped says at how many; a steady state that was not measured says why in
+/// place of its figures.
 [[nodiscard]] std::vector<std::string> response_lines(const band_plan& plan,
                                                       const response_figures& figures);
 
-/// The scan's table, one row per precision, with its header.
+/// The scan's table, one row per precision, with its header. Fixed-point figures that were
+/// not measured read "not reached" or "not measured".
 [[nodiscard]] std::vector<std::string> scan_table(std::span<const precision_row> rows);
 
 /// What one report or scan is asked for.
@@ -200,6 +206,9 @@ struct scan_report {
   precision_targets targets;
   recommendation choice;
   std::int32_t wrap_free_limit = -1;
+  /// Why the fixed-point steady state has no figures ("" when it has): the attenuation and
+  /// ripple targets then apply to the quantized coefficients.
+  std::string steady_absent;
 };
 
 /// Scans `taps`. NaN fields of `asked` take their defaults: the unquantized attenuation

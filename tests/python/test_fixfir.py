@@ -171,6 +171,29 @@ def test_responses_and_wraps():
     assert fixfir.largest_wrap_free_precision([0.9, 0.9, 0.9]) == 14
     assert fixfir.largest_wrap_free_precision([1.5, 1.5]) == 14
     assert fixfir.wrap_bound([1.5, 1.5], 15)["wrap_free"] is False
+    # Taps out of the 64-bit range quantize to 0: nothing can wrap.
+    out_of_range = fixfir.wrap_bound([3.4e38], 15)
+    assert out_of_range["headroom_bits"] == float("inf") and out_of_range["can_wrap"] is False
+
+
+LONG_FILTER_CASES = [
+    (3998, "not measured: the filter's 3997-sample history leaves 3 of the 4000-sample run"),
+    (4033, "not reached: the filter is longer than the 4000-sample run"),
+]
+
+
+@pytest.mark.parametrize("count,reason", LONG_FILTER_CASES)
+def test_a_filter_too_long_for_the_sweep_has_no_steady_state_and_says_why(count, reason):
+    taps = np.hamming(count) * np.sinc((np.arange(count) - (count - 1) / 2) / 8) / 8
+    bands = dict(passbands=[(0, 800)], stopbands=[(1500, 8000)])
+    r = fixfir.report(taps, 14, 100, 300, 1000, 2000, **bands)
+    assert r["steady_measured"] is False and r["steady_reason"].startswith(reason)
+    assert np.isnan(r["figures"]["steady"]["ripple_db"]) and np.isnan(r["steady"]).all()
+    assert "passband ripple (fixed point, steady state): " + r["steady_reason"] in r["lines"]
+    s = fixfir.scan(taps, 100, 300, 1000, 2000, **bands)
+    assert s["steady_measured"] is False and s["steady_reason"] == r["steady_reason"]
+    assert all(np.isnan(row["fixed_attenuation_db"]) for row in s["rows"])
+    assert "of the quantized coefficients" in s["reason"]
 
 
 ONE = np.array([1.0])

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "checks.h"
 #include "conversion.h"
 
 namespace fixfir {
@@ -107,6 +108,8 @@ const kernel_table& kernels(kernel_variant variant) noexcept {
 
 void wrapping_convolve(const std::uint32_t* reversed, std::size_t taps, const std::uint32_t* signal,
                        std::size_t first, std::size_t outputs, std::uint32_t* acc) noexcept {
+  FIXFIR_EXPECTS(outputs % CONVOLVE_BLOCK == 0 && plausible_count(first) &&
+                 plausible_count(outputs) && plausible_count(taps));
   kernels().convolve(reversed, taps, signal, first, outputs, acc);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "checks.h"
 #include "fast_kernel.h"
 #include "parallel_chunks.h"
 
@@ -57,12 +58,17 @@ fir_lane workspace_lane(fir_workspace& ws, unsigned lane) noexcept {
 
 void workspace_quantize(fir_workspace& ws, unsigned lane, std::size_t begin,
                         std::size_t end) noexcept {
+  FIXFIR_EXPECTS(lane < ws.lanes && begin <= end && end <= ws.samples);
   const fir_lane l = workspace_lane(ws, lane);
   quantize_block(ws.scale, l.input + begin, l.quantized + begin, end - begin);
 }
 
 void workspace_convolve(fir_workspace& ws, unsigned lane, std::size_t begin,
                         std::size_t end) noexcept {
+  // The signal behind the lane's prefix holds `outputs` samples: outputs up to ws.outputs
+  // read no further.
+  FIXFIR_EXPECTS(lane < ws.lanes && begin <= end && end <= ws.outputs &&
+                 begin % CONVOLVE_BLOCK == 0 && end % CONVOLVE_BLOCK == 0);
   wrapping_convolve(ws.reversed.begin(), static_cast<std::size_t>(ws.taps),
                     ws.signals.begin() + lane * ws.signal_stride, begin, end - begin,
                     workspace_lane(ws, lane).accumulators + begin);

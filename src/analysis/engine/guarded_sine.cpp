@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "checks.h"
 #include "conversion.h"
 #include "fir_engine.h"
 
@@ -206,6 +207,7 @@ bool guarded_scale(double scale) noexcept {
 
 std::size_t guarded_sine_samples(double frequency, const double* times, double scale,
                                  std::uint32_t* q, std::size_t count, sine_lanes lanes) noexcept {
+  FIXFIR_EXPECTS(plausible_count(count));
   if (!guarded_scale(scale) || !sine_lanes_supported(lanes)) lanes = sine_lanes::none;
   switch (lanes) {
 #ifdef FIXFIR_SINE_LANES

@@ -1,0 +1,210 @@
+// Fuzzes the report's measurement: a small random filter (1 to 5000 taps, around the
+// sweep's 4000-sample run), a random precision, random bands and a coarse sweep go through
+// everything behind a report and, for one input in eight, behind a scan (its sweep of
+// several precisions alone beyond 64 taps, where a whole scan would take minutes here).
+// Nothing may read or write outside a buffer (the sanitizers and the window checks stop
+// the run), and what is printed must be sane: a steady state that cannot be measured says
+// why instead of a figure, and no figure reads "nan" where a reason belongs.
+//
+// Input, byte by byte (missing bytes read as 0):
+//   0      flags: bits 0-1 the taps' shape (raw, mirrored raw, windowed low-pass, constant),
+//          bit 2 two threads, bit 3 bands given, bits 4-6 all zero: a scan as well, bit 7
+//          up to 5000 taps (else up to 300, which run faster)
+//   1-2    tap count - 1, modulo 5000 or 300 (big-endian)
+//   3      precision + 2, modulo 36 (-2 to 33)
+//   4      sweep step: 500 + 30 × byte Hz (at most 17 swept frequencies)
+//   5-6    waveform tones: from 32 × byte 5 Hz, 100 + 30 × byte 6 Hz apart, to 8000 Hz
+//   7-10   bands: pass band and stop band edges, 32 × byte Hz each
+//   11     tap magnitude: 2^-(byte mod 24); 255 gives taps near the float limit
+//   12-    tap values, 16-bit big-endian over 32768, repeated as far as the count goes
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "frequency_sweep.h"
+#include "report_precision.h"
+#include "report_science.h"
+
+namespace {
+
+constexpr std::size_t most_taps = 5000;
+
+[[noreturn]] void insane(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "report fuzzer: %s: %s\n", what, detail.c_str());
+  std::abort();
+}
+
+struct input_bytes {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::uint8_t at(std::size_t i) const { return i < size ? data[i] : 0; }
+};
+
+std::vector<float> make_taps(const input_bytes& in, std::size_t count) {
+  const std::uint8_t shape = in.at(0) & 3U;
+  const std::uint8_t magnitude = in.at(11);
+  const double scale = magnitude == 255 ? 3.4e38 : std::ldexp(1.0, -(magnitude % 24));
+  std::vector<float> taps(count);
+  const std::size_t raw = in.size > 12 ? (in.size - 12) / 2 : 0;
+  auto value = [&](std::size_t k) {
+    if (raw == 0) return 1.0;
+    const std::size_t i = 12 + 2 * (k % raw);
+    const auto v =
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(in.at(i) << 8U | in.at(i + 1)));
+    return static_cast<double>(v) / 32768.0;
+  };
+  const double pi = std::numbers::pi;
+  const double centre = static_cast<double>(count - 1) / 2.0;
+  const double cut_off = (1.0 + static_cast<double>(in.at(12))) / 512.0;  // of the sample rate
+  for (std::size_t k = 0; k < count; ++k) {
+    double t = 0.0;
+    switch (shape) {
+      case 0:
+        t = value(k);
+        break;
+      case 1:  // linear phase: the kernels fold mirrored pairs
+        t = value(std::min(k, count - 1 - k));
+        break;
+      case 2: {
+        const double x = static_cast<double>(k) - centre;
+        const double sinc = x == 0.0 ? 1.0 : std::sin(2 * pi * cut_off * x) / (pi * x);
+        const double window = count > 1 ? 0.54 - 0.46 * std::cos(2 * pi * static_cast<double>(k) /
+                                                                 static_cast<double>(count - 1))
+                                        : 1.0;
+        t = (count > 1 ? sinc : 1.0) * window;
+        break;
+      }
+      default:
+        t = 1.0 / static_cast<double>(count);
+        break;
+    }
+    const double largest = std::numeric_limits<float>::max();
+    taps[k] = static_cast<float>(std::clamp(t * scale, -largest, largest));
+  }
+  return taps;
+}
+
+fixfir::band edges(const input_bytes& in, std::size_t i) {
+  const double a = std::min(32.0 * in.at(i), 8000.0);
+  const double b = std::min(32.0 * in.at(i + 1), 8000.0);
+  return {std::min(a, b), std::max(a, b)};
+}
+
+bool contains(const std::string& s, const std::string& part) {
+  return s.find(part) != std::string::npos;
+}
+
+// The steady-state lines say why they have no figure, and only then.
+void check_steady_lines(const std::vector<std::string>& lines, const std::string& absent) {
+  for (const std::string& line : lines) {
+    if (contains(line, "\n")) insane("a line break inside a line", line);
+    if (contains(line, "-nan")) insane("a signed nan", line);
+    if (!contains(line, "(fixed point, steady state): ")) continue;
+    if (contains(line, "no passband") || contains(line, "no stopband")) continue;
+    const bool says_absent = contains(line, "not reached") || contains(line, "not measured");
+    if (says_absent == absent.empty())
+      insane("the steady state's absence and its line disagree", line);
+    if (!absent.empty() && !contains(line, absent)) insane("no reason on the line", line);
+  }
+}
+
+void report(const std::vector<float>& taps, const fixfir::science_options& o) {
+  fixfir::precision_report r;
+  std::string message;
+  if (!fixfir::run_precision_report(taps, o, r, message)) {
+    if (message.empty() || contains(message, "\n")) insane("a failure without one line", message);
+    return;
+  }
+  const std::string absent = fixfir::steady_absence(taps.size(), fixfir::SWEEP_SAMPLES);
+  if (r.figures.steady_absent != absent) insane("the report's reason", r.figures.steady_absent);
+  const std::vector<std::string> lines = fixfir::precision_report_lines(r, o.precision);
+  check_steady_lines(lines, absent);
+  if (!absent.empty()) {
+    for (double v : r.sweeps.runs.at(0).steady)
+      if (!std::isnan(v)) insane("a steady state fitted without a fit", absent);
+  }
+  // Nothing can wrap where every coefficient is 0, and the headroom says so.
+  const bool silent = std::all_of(r.coefficients.begin(), r.coefficients.end(),
+                                  [](std::int32_t c) { return c == 0; });
+  if (silent && (r.waveform.wraps != 0 || r.sweeps.runs.at(0).wraps != 0 || r.bound.can_wrap))
+    insane("wraps without a coefficient", std::to_string(r.waveform.wraps));
+  for (const std::string& line : lines) {
+    if (contains(line, "headroom") && silent != contains(line, "unbounded"))
+      insane("the headroom of silent coefficients", line);
+  }
+}
+
+// The scan's sweep, which filters only what each precision's fit needs.
+void scan_sweep(const std::vector<float>& taps, const fixfir::science_options& o) {
+  const std::int32_t p = std::clamp(o.precision, 0, 30);
+  const std::int32_t precisions[] = {0, p, std::min(p + 3, 30), 30};
+  fixfir::precision_sweeps sweeps;
+  if (!fixfir::sweep_precisions(taps, precisions, o.sweep_step, o.threads, false, sweeps))
+    insane("the scan's sweep ran out of memory", std::to_string(taps.size()));
+  const bool fits = fixfir::steady_state_reach(taps.size(), fixfir::SWEEP_SAMPLES) ==
+                    fixfir::steady_reach::measured;
+  for (const fixfir::swept_precision& run : sweeps.runs) {
+    for (std::size_t i = 0; i < run.steady.size(); ++i) {
+      const double v = run.steady[i];
+      if (!fits && !std::isnan(v)) insane("a steady state fitted without a fit", "");
+      // 8000 Hz is sampled at its zero crossings: no fit there.
+      if (fits && !(v >= 0.0) && sweeps.frequency.at(i) != fixfir::SWEEP_LAST_FREQUENCY)
+        insane("a fit that is not a level", std::to_string(sweeps.frequency.at(i)));
+    }
+  }
+}
+
+void scan(const std::vector<float>& taps, const fixfir::science_options& o) {
+  if (taps.size() > 64) return scan_sweep(taps, o);
+  fixfir::scan_report r;
+  std::string message;
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  if (!fixfir::run_scan(taps, o, {none, none, none}, r, message)) {
+    if (message.empty() || contains(message, "\n")) insane("a failure without one line", message);
+    return;
+  }
+  if (r.rows.size() != 31) insane("rows", std::to_string(r.rows.size()));
+  const std::string absent = fixfir::steady_absence(taps.size(), fixfir::SWEEP_SAMPLES);
+  if (r.steady_absent != absent) insane("the scan's reason", r.steady_absent);
+  const std::vector<std::string> lines = fixfir::scan_lines(r);
+  if (!absent.empty() && !contains(lines.at(1), absent))
+    insane("targets without the reason", lines.at(1));
+  for (const std::string& line : lines) {
+    if (contains(line, "\n") || contains(line, "-nan")) insane("a malformed line", line);
+  }
+  if (r.choice.precision >= 0) {
+    const fixfir::precision_row& row = r.rows.at(static_cast<std::size_t>(r.choice.precision));
+    if (row.waveform_wraps != 0 || row.sweep_wraps != 0)
+      insane("a wrapping choice", r.choice.reason);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const input_bytes in{data, size};
+  const std::size_t count_bytes = static_cast<std::size_t>(in.at(1) << 8U | in.at(2));
+  const std::size_t count = 1 + count_bytes % ((in.at(0) & 0x80U) != 0 ? most_taps : 300);
+  const std::vector<float> taps = make_taps(in, count);
+
+  fixfir::science_options o;
+  o.precision = static_cast<std::int32_t>(in.at(3) % 36) - 2;
+  o.sweep_step = 500 + 30 * in.at(4);
+  o.tones = {32 * in.at(5), 100 + 30 * in.at(6), 8000};
+  o.threads = (in.at(0) & 4U) != 0 ? 2 : 1;
+  if ((in.at(0) & 8U) != 0) {
+    o.given.passbands = {edges(in, 7)};
+    o.given.stopbands = {edges(in, 9)};
+    o.given.passbands_given = o.given.stopbands_given = true;
+  }
+  report(taps, o);
+  if ((in.at(0) & 0x70U) == 0) scan(taps, o);
+  return 0;
+}
