@@ -661,11 +661,24 @@ INSTANTIATE_TEST_SUITE_P(
                           r.attenuation_frequencies = 90;
                           return r;
                         }(),
-                        row(16, 60, 0.1, 20, 5, 0)},
+                        row(16, 60, 0.1, 20)},
                        {55.0, 0.3, nan_value},
-                       -1,
+                       16,
                        "attenuation 50.00 dB < 55.00 dB (accumulator wraps at 2 of the 90 "
                        "frequencies measured)"},
+        // "No wrap" covers the steady state's fits at band edges and lobe tops too.
+        recommend_case{"wrapped_extreme_fit_excludes",
+                       {row(15, 50, 0.1, 60),
+                        [] {
+                          precision_row r = row(16, 60, 0.1, 60);
+                          r.attenuation_wraps = 3;
+                          r.attenuation_frequencies = 90;
+                          return r;
+                        }(),
+                        row(17, 60, 0.1, 60)},
+                       {55.0, 0.3, nan_value},
+                       17,
+                       "at 16: the steady state at band edges and lobe tops wraps (3 frequencies)"},
         recommend_case{"nan_meets_nothing",
                        {row(10, nan_value, 0.1, 40), row(11, 45, 0.1, 40)},
                        {40.0, 0.3, nan_value},

@@ -115,6 +115,11 @@ std::string shortfalls(const precision_row& row, const precision_targets& t) {
     add("the waveform test wraps (" + std::to_string(row.waveform_wraps) + " samples)");
   if (row.sweep_wraps > 0)
     add("the sweep wraps (" + std::to_string(row.sweep_wraps) + " frequencies)");
+  // A swept frequency whose fit wraps wraps the sweep too, so only the fits at band edges
+  // and lobe tops are left to say.
+  if (row.sweep_wraps == 0 && steady_measured(row) && row.attenuation_wraps > 0)
+    add("the steady state at band edges and lobe tops wraps (" +
+        std::to_string(row.attenuation_wraps) + " frequencies)");
   if (!std::isnan(t.min_attenuation_db) && !(judged_attenuation(row) >= t.min_attenuation_db))
     add("attenuation " + decibels(judged_attenuation(row)) + " < " +
         decibels(t.min_attenuation_db) +
@@ -446,7 +451,9 @@ recommendation recommend_precision(std::span<const precision_row> rows,
   recommendation r;
   const precision_row* highest_unwrapped = nullptr;
   for (const precision_row& row : rows) {
-    if (row.waveform_wraps == 0 && row.sweep_wraps == 0) highest_unwrapped = &row;
+    if (row.waveform_wraps == 0 && row.sweep_wraps == 0 &&
+        !(steady_measured(row) && row.attenuation_wraps > 0))
+      highest_unwrapped = &row;
   }
   for (std::size_t i = 0; i < rows.size(); ++i) {
     if (!shortfalls(rows[i], targets).empty()) continue;
