@@ -427,6 +427,7 @@ struct response_case {
   double floor_db;                    // the magnitude axis's bottom
   bool wrap_key;                      // the key names the wrap marks
   const char* zoom_note;              // in the zoom's title; "" for none
+  const char* steady_absent = "";     // a steady state the run did not reach
 };
 
 class ResponsePicture : public ::testing::TestWithParam<response_case> {};
@@ -456,11 +457,15 @@ TEST_P(ResponsePicture, AxisAndWrapNotes) {
   reported.attenuation_db = {-c.reported_stop_db};
   const band_figures_db summary[] = {p.taps_figures, reported};
   p.summary_figures = summary;
+  p.steady_absent = c.steady_absent;
   EXPECT_EQ(magnitude_floor_db(p), c.floor_db);
   const std::string script = response_body(p).script;
   EXPECT_NE(script.find("set yrange [" + std::to_string(static_cast<int>(c.floor_db)) + ":"),
             std::string::npos);
   EXPECT_EQ(script.find("title 'the accumulator wraps'") != std::string::npos, c.wrap_key);
+  // The steady state's key names its curve only when there is one.
+  EXPECT_EQ(script.find("title 'fixed point, steady state (fitted)'") != std::string::npos,
+            *c.steady_absent == '\0');
   const std::size_t zoom = script.find("Pass bands, zoomed");
   ASSERT_NE(zoom, std::string::npos);
   const std::string zoom_title = script.substr(zoom, script.find('\n', zoom) - zoom);
@@ -477,6 +482,15 @@ INSTANTIATE_TEST_SUITE_P(
         response_case{"lobes_set_the_floor", true, {0, 0, 0}, 1.0, -40.0, -90.0, false, ""},
         response_case{"a_reported_level_lowers_it", true, {0, 0, 0}, 1.0, -97.0, -110.0, false, ""},
         response_case{"no_stopband", false, {0, 0, 0}, 1.0, 0.0, -30.0, false, ""},
+        response_case{"steady_state_not_reached",
+                      true,
+                      {0, 0, 0},
+                      1.0,
+                      -40.0,
+                      -90.0,
+                      false,
+                      "",
+                      "not reached"},
         response_case{"wrap_inside_the_zoom", true, {0, 1, 0}, 1.0, -40.0, -90.0, true, ""},
         response_case{"wrap_leaves_the_zoom",
                       true,

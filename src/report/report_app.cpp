@@ -303,6 +303,8 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   rp.extreme_frequency = r.extremes.frequency;
   rp.extreme_steady = r.extremes.steady;
   rp.extreme_wrapped = r.extremes.wrapped;
+  if (r.figures.steady_state != steady_reach::measured)
+    rp.steady_absent = steady_absence_word(r.figures.steady_state);
   rp.plan = &r.bands.plan;
   rp.taps_figures = r.figures.taps;
   const band_figures_db summary_figures[] = {r.figures.taps, r.figures.coefficients,

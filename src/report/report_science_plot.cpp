@@ -276,19 +276,23 @@ plot_body response_body(const response_plot& p) {
   }
   const bool any_wrap = wraps > 0 || extreme_wraps > 0;
   s += "set title 'Magnitude: green pass bands, red stop bands' noenhanced\n";
-  s += "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' "
-       "title 'sweep peak, start-up transient included (frequency.txt)', \\\n"
-       "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' title 'unquantized taps |H(f)|', \\\n"
-       "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' "
-       "title 'quantized coefficients |C(f)|/scale', \\\n"
-       "     $swept using 1:2 with lines lw 1.2 lc rgb '#d62728' "
-       "title 'fixed point, steady state (fitted)', \\\n"
-       "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' "
-       "title 'the same at band edges and |C(f)| lobe tops', \\\n"
-       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' " +
-       std::string(any_wrap ? "title 'the accumulator wraps'" : "notitle") +
-       ", \\\n"
-       "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
+  s +=
+      "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' "
+      "title 'sweep peak, start-up transient included (frequency.txt)', \\\n"
+      "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' title 'unquantized taps |H(f)|', \\\n"
+      "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' "
+      "title 'quantized coefficients |C(f)|/scale', \\\n"
+      "     $swept using 1:2 with lines lw 1.2 lc rgb '#d62728' " +
+      // A steady state the run could not reach has no curve; its key says so.
+      (p.steady_absent.empty()
+           ? std::string("title 'fixed point, steady state (fitted)', \\\n"
+                         "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' "
+                         "title 'the same at band edges and |C(f)| lobe tops', \\\n")
+           : "title 'fixed point, steady state: " + p.steady_absent + " (see the summary)', \\\n") +
+      "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' " +
+      std::string(any_wrap ? "title 'the accumulator wraps'" : "notitle") +
+      ", \\\n"
+      "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
 
   // The zoomed pass bands.
   s += "unset arrow\nunset label 100\nunset key\n";

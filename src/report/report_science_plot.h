@@ -34,6 +34,8 @@ struct response_plot {
   std::span<const double> extreme_frequency;      ///< band edges and lobe tops of |C(f)|
   std::span<const double> extreme_steady;         ///< fixed point, steady state there
   std::span<const std::uint8_t> extreme_wrapped;  ///< whether the fit there wrapped
+  /// "" when the steady state was measured, else why not in a word or two ("not reached").
+  std::string steady_absent;
   const band_plan* plan = nullptr;
   band_figures_db taps_figures;  ///< for the ripple and attenuation levels
   /// The figures of every response the summary prints: their levels stay on the axis.
