@@ -46,7 +46,8 @@ struct filter_case {
 };
 
 // A shipped-style low-pass, an overflowing random filter, degenerate sizes, scales of
-// -2^31 and 0 (non-finite outputs), and more taps than a sweep has samples.
+// -2^31 and 0 (non-finite outputs), outputs in the millions on exact halves of the sixth
+// decimal (acc ÷ 256, rounded away from zero), and more taps than a sweep has samples.
 const filter_case filters[] = {
     {"low_pass_63_p15", [] { return low_pass_filter(63, 15); }},
     {"random_255_p20_overflowing", [] { return random_filter(255, 20, 8.0, 1); }},
@@ -55,6 +56,7 @@ const filter_case filters[] = {
     {"no_taps", [] { return random_filter(0, 15, 1.0, 3); }},
     {"p31", [] { return random_filter(33, 31, 1.0, 4); }},
     {"p32_zero_scale", [] { return random_filter(17, 32, 1.0, 5); }},
+    {"p4_halves_in_the_millions", [] { return random_filter(31, 4, 1e6, 11); }},
     {"taps_beyond_sweep_length", [] { return random_filter(4100, 12, 0.01, 6); }},
 };
 

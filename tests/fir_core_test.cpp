@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "conversion.h"
+#include "fir_engine.h"
 #include "fir_reference.h"
 
 namespace fixfir {

@@ -8,15 +8,13 @@
 #include <functional>
 #include <string>
 
+#include "analysis_constants.h"
 #include "fir_engine.h"
 #include "parallel_chunks.h"
 #include "records.h"
 
 namespace fixfir {
 
-inline constexpr std::int32_t SWEEP_FIRST_FREQUENCY = 4;
-inline constexpr std::int32_t SWEEP_LAST_FREQUENCY = 8000;
-inline constexpr std::int32_t SWEEP_SAMPLES = 4000;
 inline constexpr std::int32_t PROGRESS_INTERVAL = 500;
 inline constexpr const char* frequency_file_name = "frequency.txt";
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "analysis_constants.h"
 #include "fir_engine.h"
 #include "parallel_chunks.h"
 #include "records.h"
 
 namespace fixfir {
 
-inline constexpr std::int32_t WAVEFORM_SAMPLES = 32000;
 inline constexpr const char* waves_file_name = "waves.txt";
 inline constexpr const char* invalid_step_message = "Invalid frequency step\n";
 

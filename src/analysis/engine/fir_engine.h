@@ -15,16 +15,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analysis_constants.h"
 #include "conversion.h"
 #include "heap_array.h"
 #include "records.h"
 
 namespace fixfir {
-
-/// Seconds between samples: 16,000 samples per second.
-inline constexpr double SAMPLE_INTERVAL = 6.25e-05;
-/// The sine argument is (frequency × t) × TWO_PI, in that order.
-inline constexpr double TWO_PI = 6.283185307179586;
 
 /// Fills `times` with the sample clock from 0.0: each time is the one before plus
 /// SAMPLE_INTERVAL, a repeated double addition (not n × SAMPLE_INTERVAL).

@@ -1,15 +1,15 @@
 #pragma once
 // The straightforward fixed-point filter: a ring of real samples, each quantized afresh
 // whenever it is weighted, one multiply-add at a time. It is slow on purpose: it is the
-// oracle that the fast engine, both analyses and the report are checked against.
+// oracle that the fast engine, both analyses and the report are checked against, so it
+// shares none of their code: only the numeric conversions, the records and the constants.
 //
-// Scaling and overflow are the engine's (see fir_engine.h): s = trunc(scale × x), the
-// accumulator Σ c[j] · s[n - j] wraps modulo 2^32, and `fir_output` divides it by scale².
+// Scaling and overflow: s = trunc(scale × x) keeping the low 32 bits, the accumulator
+// Σ c[j] · s[n - j] wraps modulo 2^32, and an output is the accumulator ÷ scale².
 
 #include <cstdint>
 #include <string>
 
-#include "fir_engine.h"
 #include "records.h"
 
 namespace fixfir {
