@@ -371,7 +371,7 @@ band_wraps count_band_wraps(std::span<const double> frequency,
   for (const auto& [f, any_wrap] : points) {
     const std::int32_t wraps = any_wrap ? 1 : 0;
     if (std::any_of(plan.passbands.begin(), plan.passbands.end(),
-                    [&](const band& b) { return inside(b, f); })) {
+                    [&, g = f](const band& b) { return inside(b, g); })) {
       ++w.passband_frequencies;
       w.passband_wrapped += wraps;
     }
