@@ -17,7 +17,6 @@
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
 #include "printable_text.h"
-#include "quantizer.h"
 #include "records.h"
 #include "report_html.h"
 #include "report_model.h"

@@ -90,6 +90,10 @@ struct band_figures_db {
 [[nodiscard]] bool averaged_spectrum(std::span<const double> x, std::size_t segment,
                                      std::vector<double>& out) noexcept;
 
+/// The segment of the waveform test's spectra: the output error's power, its parts and
+/// its prediction per bin of this many samples.
+inline constexpr std::size_t SPECTRUM_SEGMENT = 1024;
+
 /// The bands of the response of some unquantized taps, read from the shape of `taps`:
 ///
 /// - a pass band lies in each stretch where the response is within 3 dB of its peak: it

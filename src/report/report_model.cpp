@@ -10,7 +10,6 @@
 #include "exact_sum.h"
 #include "fast_kernel.h"
 #include "fir_engine.h"
-#include "frequency_sweep.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
 #include "real_kernel.h"

@@ -13,8 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include "report_model.h"
-
 namespace fixfir {
 
 inline constexpr const char* response_png_name = "response.png";

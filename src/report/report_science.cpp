@@ -14,9 +14,7 @@
 #include "guarded_sine.h"
 #include "parallel_chunks.h"
 #include "quantizer.h"
-#include "real_kernel.h"
 #include "report_model.h"
-#include "report_science_plot.h"
 
 namespace fixfir {
 

@@ -69,9 +69,6 @@ struct waves_plot {
   std::int32_t precision = 0;
 };
 
-/// The power of the output error per bin of `SPECTRUM_SEGMENT` samples, and its parts.
-inline constexpr std::size_t SPECTRUM_SEGMENT = 1024;
-
 /// Three panels: the first 20 ms of input and outputs; the output error (fixed point minus
 /// double precision) over the same time in least significant bits (2^-precision), with its
 /// coefficient-quantization part; then the spectrum of the output error in dB beside the
