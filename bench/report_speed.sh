@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Times fixfir-report's step-1 sweep against fixfir's own step-1 sweep on the same filter,
-# one run after the other, for windowed-sinc low-pass filters of 63, 255 and 4000 taps.
+# Times fixfir-report against fixfir on the same filter and the same questions, one run
+# after the other, for windowed-sinc low-pass filters of 63, 255 and 4000 taps.
 #
 #   bench/report_speed.sh BUILD_DIR [RUNS]
 #
-# fixfir answers precision 15, a single 100 Hz tone and a sweep at step 1; the report gets
-# the same with --sweep-step 1, once with its pictures and once without them (gnuplot kept off
-# PATH), since drawing them is a fixed cost fixfir does not have. Each figure is the median of
-# RUNS whole-process wall times (default 3; the 4000-tap filter runs once).
+# fixfir answers precision 15, a waveform test of 901 tones from 100 to 1000 Hz a hertz apart
+# and a sweep at step 1; the report gets the same (--step 1 --sweep-step 1), once without its
+# pictures (gnuplot kept off PATH: the analysis alone) and once with them. Each figure is the
+# median of RUNS whole-process wall times (default 5; the 4000-tap filter runs 3 times).
+# The machine's load (uptime) is printed first and last: on a busy machine the figures vary.
 set -euo pipefail
 build=$(realpath "$1")
-runs=${2:-3}
+runs=${2:-5}
 fixfir="$build/src/app/fixfir"
 report="$build/src/report/fixfir-report"
 scratch=$(mktemp -d)
@@ -25,6 +26,7 @@ seconds() {
   awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
 }
 
+uptime
 printf '%6s  %10s  %18s  %6s  %14s  %6s\n' taps "fixfir (s)" "report, no pictures" ratio "with pictures" ratio
 for taps in 63 255 4000; do
   dir="$scratch/$taps"
@@ -34,13 +36,13 @@ for taps in 63 255 4000; do
       s = (u == 0) ? 0.25 : sin(0.25 * pi * u) / (pi * u);
       w = 0.54 - 0.46 * cos(2 * pi * (m - u) / (n - 1)); printf "%.9f\n", s * w } }' >"$dir/taps.txt"
   n=$runs
-  [ "$taps" -ge 4000 ] && n=1
+  [ "$taps" -ge 4000 ] && n=$(((runs + 1) / 2))
   tool=() bare=() rep=()
   for _ in $(seq "$n"); do
-    tool+=("$(cd "$dir" && seconds sh -c "printf '15\n100\n1\n100\n1\n' | '$fixfir'")")
+    tool+=("$(cd "$dir" && seconds sh -c "printf '15\n100\n1\n1000\n1\n' | '$fixfir'")")
     bare+=("$(cd "$dir" && seconds env PATH=/nonexistent "$report" --precision 15 --initial 100 \
-      --step 1 --ending 100 --sweep-step 1)")
-    rep+=("$(cd "$dir" && seconds "$report" --precision 15 --initial 100 --step 1 --ending 100 \
+      --step 1 --ending 1000 --sweep-step 1)")
+    rep+=("$(cd "$dir" && seconds "$report" --precision 15 --initial 100 --step 1 --ending 1000 \
       --sweep-step 1)")
   done
   t=$(printf '%s\n' "${tool[@]}" | median)
@@ -50,3 +52,4 @@ for taps in 63 255 4000; do
   printf '%6d  %10.2f  %18.2f  %5.2fx  %14.2f  %5.2fx\n' "$taps" "$t" "$b" "$(ratio "$b" "$t")" \
     "$r" "$(ratio "$r" "$t")"
 done
+uptime

@@ -593,6 +593,10 @@ TEST(Scan, TableThenTheRecommendationLast) {
   EXPECT_TRUE(scan.valid && scan.width == 1100U && scan.height == 1000U);
 }
 
+// Each picture has its own gnuplot run, with the script as its last argument: a stand-in
+// spoils a picture in the run that draws it, and the other runs end as they are.
+#define DRAWS(png) "grep -q \"set output '" png "'\" \"$2\" || exit 0\n"
+
 // A stand-in that writes the start of a picture and complains, as a crashing one would.
 const char* const partial_then_fail =
     "#!/bin/sh\nprintf '\\211PNG\\r\\n\\032\\n' > response.png\necho chatter\n"
@@ -611,20 +615,29 @@ INSTANTIATE_TEST_SUITE_P(
         picture_run{"gnuplot_fails", "out", partial_then_fail, "PATH=\"@/bin:$PATH\"", "", 1, false,
                     "gnuplot failed (status 3): plot.gp line 9: something broke"},
         picture_run{"truncated_picture", "out",
-                    "#!/bin/sh\nGNUPLOT \"$@\" && head -c 3000 waves.png > w && mv w waves.png\n",
+                    "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS(
+                        "waves.png") "head -c 3000 waves.png > w && mv w waves.png\n",
                     "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot did not finish waves.png"},
-        picture_run{"one_picture_missing", "out", "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.png\n",
+        picture_run{"one_picture_missing", "out",
+                    "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS("waves.png") "rm waves.png\n",
                     "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot did not finish waves.png"},
         // Only plain files are pictures: a link would dangle once the folder is gone, and
         // a pipe would be waited on for ever.
         picture_run{"link_for_picture", "out",
-                    "#!/bin/sh\nGNUPLOT \"$@\" && mv response.png r && ln -s r response.png\n",
+                    "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS(
+                        "response.png") "mv response.png r && ln -s r response.png\n",
                     "PATH=\"@/bin:$PATH\"", "", 1, false,
                     "gnuplot left a link in place of response.png"},
         picture_run{"pipe_for_picture", "out",
-                    "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.png && mkfifo waves.png\n",
+                    "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS(
+                        "waves.png") "rm waves.png && mkfifo waves.png\n",
                     "PATH=\"@/bin:$PATH\"", "", 1, false,
                     "gnuplot left a special file in place of waves.png"},
+        // The pictures are drawn at once: one run failing ends the others, which are reaped.
+        picture_run{"one_fails_another_hangs", "out",
+                    "#!/bin/sh\nif grep -q \"set output 'waves.png'\" \"$2\"; then\n"
+                    "echo broken >&2; exit 4; fi\nexec sleep 60\n",
+                    "PATH=\"@/bin:$PATH\"", "", 1, false, "gnuplot failed (status 4): broken"},
         // Ctrl-C while gnuplot runs: the run still ends by the signal, with nothing left.
         picture_run{"interrupted", "out", "#!/bin/sh\nkill -INT $PPID\nexec sleep 5\n",
                     "PATH=\"@/bin:$PATH\"", "", 128 + SIGINT, false, ""},
@@ -778,13 +791,14 @@ INSTANTIATE_TEST_SUITE_P(
                       page_run{"gnuplot_fails", false, partial_then_fail, 1, -1,
                                "fixfir-report: gnuplot failed (status 3)"},
                       page_run{"svg_cut_short", false,
-                               "#!/bin/sh\nGNUPLOT \"$@\" && head -c 3000 waves.svg > w && "
-                               "mv w waves.svg\n",
+                               "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS(
+                                   "waves.svg") "head -c 3000 waves.svg > w && mv w waves.svg\n",
                                1, -1, "fixfir-report: gnuplot did not finish waves.svg"},
                       // A pipe in a picture's place is not waited on.
                       page_run{"svg_is_a_pipe", false,
-                               "#!/bin/sh\nGNUPLOT \"$@\" && rm waves.svg && mkfifo waves.svg\n", 1,
-                               -1, "fixfir-report: gnuplot did not finish waves.svg"},
+                               "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS(
+                                   "waves.svg") "rm waves.svg && mkfifo waves.svg\n",
+                               1, -1, "fixfir-report: gnuplot did not finish waves.svg"},
                       page_run{"scan_gnuplot_fails", true, partial_then_fail, 1, -1,
                                "fixfir-report: gnuplot failed (status 3)"}),
     [](const auto& i) { return std::string(i.param.name); });

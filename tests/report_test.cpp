@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -151,6 +152,39 @@ TEST_P(SameAsFixfir, SignalAndFixedOutputsPrintAsWavesTxt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SafeAndWrapping, SameAsFixfir, ::testing::Values(15, 18));
+
+struct signal_case {
+  const char* name;
+  frequency_settings tones;
+  unsigned threads;
+};
+
+class WaveformSignal : public ::testing::TestWithParam<signal_case> {};
+
+// The signal is computed on several threads: every sample must be the one the plain
+// loop over the accumulated clock gives, to the last bit, for the report's figures.
+TEST_P(WaveformSignal, IsTheSequentialLoopBitForBit) {
+  const signal_case& c = GetParam();
+  const waveform_signal signal = make_waveform_signal(c.tones, c.threads);
+  const std::int32_t tones = tone_count(c.tones);
+  ASSERT_EQ(signal.input.size(), static_cast<std::size_t>(WAVEFORM_SAMPLES));
+  double t = 0.0;
+  for (std::size_t n = 0; n < signal.input.size(); ++n) {
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(signal.time[n]), std::bit_cast<std::uint64_t>(t)) << n;
+    const double x = multitone_sample(c.tones, tones, t);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(signal.input[n]), std::bit_cast<std::uint64_t>(x)) << n;
+    t = t + SAMPLE_INTERVAL;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ToneSets, WaveformSignal,
+                         ::testing::Values(signal_case{"example_one_thread", example_tones, 1},
+                                           signal_case{"example_three_threads", example_tones, 3},
+                                           signal_case{
+                                               "every_hertz_100_to_1000", {100, 1, 1000}, 2},
+                                           signal_case{"falling_tones", {3000, -70, 50}, 2},
+                                           signal_case{"no_tones", {500, 10, 100}, 2}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WrapCount, SumsBeyondSixtyFourBitsStillCount) {
   // Four products of (-2^31)·(-2^31) = 2^62 sum to 2^64, whose low 64 bits, like its low

@@ -319,12 +319,14 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
                 r.waveform.wraps,
                 options.precision};
   const plot_body waves = waves_body(wp);
-  std::string script =
-      picture_script(response_png_name, response.width, response.height, response.script) +
-      picture_script(waves_png_name, waves.width, waves.height, waves.script);
+  // One gnuplot for each picture, all drawing at once.
+  std::vector<std::string> scripts = {
+      picture_script(response_png_name, response.width, response.height, response.script),
+      picture_script(waves_png_name, waves.width, waves.height, waves.script)};
   if (options.html) {
-    script += svg_picture_script("response", response.width, response.height, response.script) +
-              svg_picture_script("waves", waves.width, waves.height, waves.script);
+    scripts.push_back(
+        svg_picture_script("response", response.width, response.height, response.script));
+    scripts.push_back(svg_picture_script("waves", waves.width, waves.height, waves.script));
   }
   const made_file html =
       page_file(page, {{"response",
@@ -333,8 +335,8 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
                        {"waves",
                         "The first 20 ms of the waveform test, and the spectrum of the output "
                         "error beside its parts (waves.png)."}});
-  if (!draw_pictures(gnuplot, script, {response_png_name, waves_png_name}, options.dir, message, {},
-                     options.html ? &html : nullptr)) {
+  if (!draw_pictures(gnuplot, scripts, {response_png_name, waves_png_name}, options.dir, message,
+                     {}, options.html ? &html : nullptr)) {
     complain(err, printable(message));
     return 1;
   }
@@ -391,13 +393,15 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
     if (options.html && !page_without_pictures(page, options.dir, out, err)) return 1;
   } else {
     const plot_body body = scan_body({r.rows, r.wrap_free_limit, r.choice.precision, r.targets});
-    std::string script = picture_script(scan_png_name, body.width, body.height, body.script);
-    if (options.html) script += svg_picture_script("scan", body.width, body.height, body.script);
+    std::vector<std::string> scripts = {
+        picture_script(scan_png_name, body.width, body.height, body.script)};
+    if (options.html)
+      scripts.push_back(svg_picture_script("scan", body.width, body.height, body.script));
     const made_file html =
         page_file(page, {{"scan",
                           "SNR and attenuation against precision, with the wrap-free limit, the "
                           "recommendation and the targets marked; below, the ripple (scan.png)."}});
-    if (draw_pictures(gnuplot, script, {scan_png_name}, options.dir, message, {},
+    if (draw_pictures(gnuplot, scripts, {scan_png_name}, options.dir, message, {},
                       options.html ? &html : nullptr)) {
       if (!put_out(out,
                    "picture: " + printable((fs::path(options.dir) / scan_png_name).string()) +

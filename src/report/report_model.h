@@ -40,9 +40,10 @@ struct fixed_run {
 [[nodiscard]] fixed_run run_fixed_model(const quantized_filter& filter,
                                         std::span<const double> input);
 
-/// The multi-tone test signal for `settings`, exactly as the waveform test builds it.
-/// `frequency_step` must not be 0.
-[[nodiscard]] waveform_signal make_waveform_signal(const frequency_settings& settings);
+/// The multi-tone test signal for `settings`, exactly as the waveform test builds it,
+/// computed on `threads` threads. `frequency_step` must not be 0.
+[[nodiscard]] waveform_signal make_waveform_signal(const frequency_settings& settings,
+                                                   unsigned threads = 1);
 
 /// The largest |tap - coefficient ÷ scale| over the taps, in real units; 0 without taps
 /// and NaN when the scale is 0.

@@ -97,24 +97,30 @@ std::string find_program(std::string_view program, std::optional<std::string_vie
 
 namespace {
 
-constexpr const char* script_name = "plot.gp";
-constexpr const char* log_name = "gnuplot.log";
+// Picture k's script and messages: "plot-k.gp" and "gnuplot-k.log" in the private folder.
+std::string script_name(std::size_t k) { return "plot-" + std::to_string(k) + ".gp"; }
+std::string log_name(std::size_t k) { return "gnuplot-" + std::to_string(k) + ".log"; }
+
+// gnuplot runs at once, at most: one per picture.
+constexpr std::size_t most_runs = 8;
 
 std::string error_text(int error) { return std::strerror(error); }
 
 // An interrupt (Ctrl-C, a hang-up, a plain kill) while pictures are being made is held
 // back until the temporary folder and any staged picture are removed: the handler notes
-// the signal and passes it on to gnuplot, and the guard's end raises it again with its
+// the signal and passes it on to every gnuplot, and the guard's end raises it again with its
 // default action, so the run still ends as the signal asked. A signal ignored when the
 // run began (nohup, a background job of a shell) stays ignored, by the run and by gnuplot.
 volatile std::sig_atomic_t interrupting_signal = 0;
-volatile std::sig_atomic_t gnuplot_pid = 0;
+volatile std::sig_atomic_t gnuplot_pids[most_runs] = {};
 constexpr int held_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 extern "C" void hold_interrupt(int sig) {
   const int saved = errno;
   interrupting_signal = sig;
-  if (gnuplot_pid > 0) kill(static_cast<pid_t>(gnuplot_pid), sig);
+  for (const volatile std::sig_atomic_t& pid : gnuplot_pids) {
+    if (pid > 0) kill(static_cast<pid_t>(pid), sig);
+  }
   errno = saved;
 }
 
@@ -212,36 +218,7 @@ std::string last_log_line(const std::string& path) {
 // How long gnuplot has to end after SIGTERM (or the interrupt passed on) before SIGKILL.
 constexpr std::chrono::seconds kill_grace{2};
 
-// Waits for the child `pid` to end, with its wait status in `raw`. Once it has run for
-// `limit` it gets SIGTERM, and SIGKILL `kill_grace` after that or after an interrupt;
-// `timed_out` tells whether the limit was reached. False with errno set when the child
-// can no longer be waited for.
-bool wait_ending(pid_t pid, std::chrono::milliseconds limit, int& raw, bool& timed_out) {
-  using clock = std::chrono::steady_clock;
-  const clock::time_point deadline = clock::now() + limit;
-  clock::time_point kill_at = clock::time_point::max();
-  std::chrono::nanoseconds pause = std::chrono::milliseconds(1);
-  timed_out = false;
-  while (true) {
-    const pid_t done = waitpid(pid, &raw, WNOHANG);
-    if (done == pid) return true;
-    if (done < 0 && errno != EINTR) return false;
-    const clock::time_point now = clock::now();
-    if (!timed_out && now >= deadline) {
-      timed_out = true;
-      kill(pid, SIGTERM);
-    }
-    if ((timed_out || interrupting_signal != 0) && kill_at == clock::time_point::max()) {
-      kill_at = now + kill_grace;
-    }
-    if (now >= kill_at) kill(pid, SIGKILL);
-    // Short pauses first, as gnuplot is usually done within a second; a signal cuts a
-    // pause short.
-    const timespec rest{0, static_cast<long>(pause.count())};
-    nanosleep(&rest, nullptr);
-    pause = std::min<std::chrono::nanoseconds>(pause * 2, std::chrono::milliseconds(50));
-  }
-}
+using clock = std::chrono::steady_clock;
 
 // `limit` in seconds, as short as it is exact ("60", "0.3").
 std::string seconds_text(std::chrono::milliseconds limit) {
@@ -250,12 +227,21 @@ std::string seconds_text(std::chrono::milliseconds limit) {
   return text;
 }
 
-// Runs `gnuplot -d plot.gp` in `folder`: standard input and output on /dev/null (gnuplot
-// writes a picture it cannot store to standard output), its messages in gnuplot.log.
-// Returns true when it exited with status 0 within `limit`.
-bool run_gnuplot(const std::string& gnuplot, const std::string& folder,
-                 std::chrono::milliseconds limit, std::string& message) {
-  const std::string log_path = folder + "/" + log_name;
+// A gnuplot started on one script, or none (pid 0).
+struct gnuplot_run {
+  pid_t pid = 0;
+  std::size_t slot = 0;  // its place in gnuplot_pids and its file names
+  int exec_error = 0;    // why exec failed, or 0
+  clock::time_point deadline;
+};
+
+// Starts `gnuplot -d plot-k.gp` in `folder` for k = `run.slot`: standard input and output
+// on /dev/null (gnuplot writes a picture it cannot store to standard output), its messages
+// in gnuplot-k.log. False with `message` set when it could not be started.
+bool start_gnuplot(const std::string& gnuplot, const std::string& folder,
+                   std::chrono::milliseconds limit, gnuplot_run& run, std::string& message) {
+  const std::string log_path = folder + "/" + log_name(run.slot);
+  const std::string script = script_name(run.slot);
   const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
   const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   int report[2] = {-1, -1};  // tells the parent why exec failed
@@ -266,7 +252,8 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder,
     return false;
   }
   // Built before fork: the child may only make async-signal-safe calls.
-  const char* const argv[] = {"gnuplot", "-d", script_name, nullptr};
+  const char* const argv[] = {"gnuplot", "-d", script.c_str(), nullptr};
+  run.deadline = clock::now() + limit;
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(folder.c_str()) == 0 && dup2(null_fd, 0) >= 0 && dup2(null_fd, 1) >= 0 &&
@@ -278,7 +265,7 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder,
     _exit(127);
   }
   const int fork_error = errno;
-  if (pid > 0) gnuplot_pid = pid;
+  if (pid > 0) gnuplot_pids[run.slot] = pid;
   if (pid > 0 && interrupting_signal != 0) kill(pid, interrupting_signal);  // came before
   close(null_fd);
   close(log_fd);
@@ -288,37 +275,105 @@ bool run_gnuplot(const std::string& gnuplot, const std::string& folder,
     message = "cannot run " + gnuplot + ": " + error_text(fork_error);
     return false;
   }
+  run.pid = pid;
   int exec_error = 0;
   ssize_t got = 0;
   do {
     got = read(report[0], &exec_error, sizeof exec_error);
   } while (got < 0 && errno == EINTR);
   close(report[0]);
-  int raw = 0;
-  bool timed_out = false;
-  if (!wait_ending(pid, limit, raw, timed_out)) {
-    gnuplot_pid = 0;
-    message = "lost track of gnuplot: " + error_text(errno);
-    return false;
+  if (got == static_cast<ssize_t>(sizeof exec_error)) run.exec_error = exec_error;
+  return true;
+}
+
+// Why the reaped `run`, which ended with wait status `raw`, did not draw its picture, or ""
+// when it did.
+std::string run_failure(const std::string& gnuplot, const std::string& folder,
+                        const gnuplot_run& run, int raw) {
+  if (run.exec_error != 0) return "cannot run " + gnuplot + ": " + error_text(run.exec_error);
+  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) return {};
+  std::string message = WIFEXITED(raw)
+                            ? "gnuplot failed (status " + std::to_string(WEXITSTATUS(raw)) + ")"
+                            : "gnuplot was stopped by signal " + std::to_string(WTERMSIG(raw));
+  if (const std::string line = last_log_line(folder + "/" + log_name(run.slot)); !line.empty())
+    message += ": " + line;
+  return message;
+}
+
+// Runs gnuplot on each of `scripts` (written as plot-k.gp in `folder`), all at once, and
+// reaps every one of them whatever happens. True when every run succeeded; otherwise
+// `message` tells of the first failure in the order of `scripts`, and once one has failed
+// the runs still going are ended: SIGTERM, and SIGKILL `kill_grace` later. A run past its
+// own time limit is ended the same way, as is every run after an interrupt.
+bool run_gnuplots(const std::string& gnuplot, const std::string& folder,
+                  const std::vector<std::string>& scripts,
+                  std::optional<std::chrono::milliseconds> time_limit, std::string& message) {
+  gnuplot_run runs[most_runs];
+  std::string failures[most_runs];
+  bool failed = false;
+  for (std::size_t k = 0; k < scripts.size() && !failed; ++k) {
+    runs[k].slot = k;
+    failed = !start_gnuplot(gnuplot, folder, time_limit.value_or(gnuplot_time_limit(scripts[k])),
+                            runs[k], failures[k]);
   }
-  gnuplot_pid = 0;
+  clock::time_point kill_at[most_runs];
+  bool terminated[most_runs] = {};
+  std::fill(std::begin(kill_at), std::end(kill_at), clock::time_point::max());
+  std::chrono::nanoseconds pause = std::chrono::milliseconds(1);
+  while (true) {
+    bool running = false;
+    const clock::time_point now = clock::now();
+    for (std::size_t k = 0; k < scripts.size(); ++k) {
+      gnuplot_run& run = runs[k];
+      if (run.pid == 0) continue;
+      int raw = 0;
+      const pid_t done = waitpid(run.pid, &raw, WNOHANG);
+      const bool lost = done < 0 && errno != EINTR;
+      if (lost) {
+        failures[k] = "lost track of gnuplot: " + error_text(errno);
+      } else if (done == run.pid && !terminated[k]) {
+        failures[k] = run_failure(gnuplot, folder, run, raw);
+      }
+      if (done == run.pid || lost) {
+        // One ended for being late keeps that message; one ended for another's failure
+        // or an interrupt has none of its own.
+        gnuplot_pids[run.slot] = 0;
+        run.pid = 0;
+        if (!failures[k].empty()) failed = true;
+        continue;
+      }
+      running = true;
+      const bool late = now >= run.deadline;
+      if (!terminated[k] && (late || failed || interrupting_signal != 0)) {
+        terminated[k] = true;
+        if (late && !failed) {
+          failures[k] = "gnuplot took longer than " +
+                        seconds_text(time_limit.value_or(gnuplot_time_limit(scripts[k]))) +
+                        " s and was stopped";
+        }
+        if (late || failed) kill(run.pid, SIGTERM);
+        kill_at[k] = now + kill_grace;
+      }
+      if (now >= kill_at[k]) kill(run.pid, SIGKILL);
+    }
+    if (!running) break;
+    // Short pauses first, as gnuplot is usually done within a second; a signal cuts a
+    // pause short.
+    const timespec rest{0, static_cast<long>(pause.count())};
+    nanosleep(&rest, nullptr);
+    pause = std::min<std::chrono::nanoseconds>(pause * 2, std::chrono::milliseconds(50));
+  }
   if (interrupting_signal != 0) {
     message = "interrupted";
     return false;
   }
-  if (timed_out) {
-    message = "gnuplot took longer than " + seconds_text(limit) + " s and was stopped";
-    return false;
+  for (std::size_t k = 0; k < scripts.size(); ++k) {
+    if (!failures[k].empty()) {
+      message = failures[k];
+      return false;
+    }
   }
-  if (got == static_cast<ssize_t>(sizeof exec_error)) {
-    message = "cannot run " + gnuplot + ": " + error_text(exec_error);
-    return false;
-  }
-  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) return true;
-  message = WIFEXITED(raw) ? "gnuplot failed (status " + std::to_string(WEXITSTATUS(raw)) + ")"
-                           : "gnuplot was stopped by signal " + std::to_string(WTERMSIG(raw));
-  if (const std::string line = last_log_line(log_path); !line.empty()) message += ": " + line;
-  return false;
+  return true;
 }
 
 // What lies at `path` when it is not a plain file ("a link", ...), or "" when it is one or
@@ -477,19 +532,29 @@ bool draw_pictures(const std::string& gnuplot, const std::string& script,
                    const std::vector<std::string>& png_names, const std::string& dir,
                    std::string& message, std::optional<std::chrono::milliseconds> time_limit,
                    const made_file* extra) {
+  return draw_pictures(gnuplot, std::vector<std::string>{script}, png_names, dir, message,
+                       time_limit, extra);
+}
+
+bool draw_pictures(const std::string& gnuplot, const std::vector<std::string>& scripts,
+                   const std::vector<std::string>& png_names, const std::string& dir,
+                   std::string& message, std::optional<std::chrono::milliseconds> time_limit,
+                   const made_file* extra) {
   namespace fs = std::filesystem;
   const interrupt_guard guard;  // ends last: after the folder and staged files are gone
   temp_folder folder;
   if (!make_temp_folder(folder, message)) return false;
-  const std::string script_path = folder.path + "/" + script_name;
-  if (!write_new_file(script_path, script)) {
-    message = "cannot write the plot script in " + folder.path + ": " + error_text(errno);
+  if (scripts.empty() || scripts.size() > most_runs) {
+    message = "cannot draw " + std::to_string(scripts.size()) + " pictures at once";
     return false;
   }
-  if (!run_gnuplot(gnuplot, folder.path, time_limit.value_or(gnuplot_time_limit(script)),
-                   message)) {
-    return false;
+  for (std::size_t k = 0; k < scripts.size(); ++k) {
+    if (!write_new_file(folder.path + "/" + script_name(k), scripts[k])) {
+      message = "cannot write the plot script in " + folder.path + ": " + error_text(errno);
+      return false;
+    }
   }
+  if (!run_gnuplots(gnuplot, folder.path, scripts, time_limit, message)) return false;
   for (const std::string& name : png_names) {
     const std::string path = folder.path + "/" + name;
     if (const std::string kind = odd_kind(path); !kind.empty()) {

@@ -67,6 +67,17 @@ struct made_file {
                                  std::optional<std::chrono::milliseconds> time_limit = {},
                                  const made_file* extra = nullptr);
 
+/// As above, with each picture drawn by its own gnuplot from its own script in
+/// `scripts` (at most 8), all running at once in the same private folder. Each run has its
+/// own time limit; when one fails the others are ended, every one is reaped, and the
+/// message tells of the first in `scripts` that failed.
+[[nodiscard]] bool draw_pictures(const std::string& gnuplot,
+                                 const std::vector<std::string>& scripts,
+                                 const std::vector<std::string>& png_names, const std::string& dir,
+                                 std::string& message,
+                                 std::optional<std::chrono::milliseconds> time_limit = {},
+                                 const made_file* extra = nullptr);
+
 /// The time gnuplot is given to draw `script`: 60 s plus 1 ms for each of its lines, which
 /// carry the plotted points inline, one to a line. gnuplot needs well under 1 % of it.
 [[nodiscard]] std::chrono::milliseconds gnuplot_time_limit(std::string_view script);

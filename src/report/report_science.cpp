@@ -676,7 +676,7 @@ bool run_precision_report(std::span<const float> taps, const science_options& op
     out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
     out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
     out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
-    out.signal = make_waveform_signal(options.tones);
+    out.signal = make_waveform_signal(options.tones, options.threads);
     out.reference = run_double_model(taps, out.signal.input);
     if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
       return false;
@@ -736,7 +736,7 @@ bool run_scan(std::span<const float> taps, const science_options& options,
     if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, false, sweeps,
                           options.progress))
       return false;
-    const waveform_signal signal = make_waveform_signal(options.tones);
+    const waveform_signal signal = make_waveform_signal(options.tones, options.threads);
     const std::vector<double> reference = run_double_model(taps, signal.input);
     out.rows.clear();
     for (std::size_t k = 0; k < precisions.size(); ++k) {

@@ -41,6 +41,12 @@ tone_set tones_of(const frequency_settings& settings) noexcept {
                   static_cast<double>(settings.frequency_step), tone_count(settings)};
 }
 
+// The exact test inputs of `count` samples, each summing its tones in rising order.
+void exact_inputs(const tone_set& tones, const double* times, double* x,
+                  std::size_t count) noexcept {
+  for (std::size_t n = 0; n < count; ++n) x[n] = exact_multitone(tones, times[n]);
+}
+
 // Every input and its quantized value, first: a sample's filter output needs the earlier
 // samples, which other threads may be computing. The inputs are independent, so they are
 // computed in parallel, each summing its tones in rising order. With `for_text`, an input
@@ -63,9 +69,7 @@ bool generate_signal(fir_workspace& ws, const frequency_settings& settings, unsi
                               lane.quantized + begin, end - begin);
             continue;
           }
-          for (std::size_t n = begin; n < end; ++n) {
-            lane.input[n] = exact_multitone(tones, ws.times[n]);
-          }
+          exact_inputs(tones, ws.times.begin() + begin, lane.input + begin, end - begin);
           workspace_quantize(ws, 0, begin, end);
         }
       },
@@ -83,6 +87,20 @@ double multitone_sample(const frequency_settings& settings, std::int32_t tones, 
   tone_set set = tones_of(settings);
   set.count = tones;
   return exact_multitone(set, t);
+}
+
+bool exact_waveform_inputs(const frequency_settings& settings, const double* times, double* x,
+                           std::size_t count, unsigned threads) noexcept {
+  const tone_set tones = tones_of(settings);
+  const std::size_t blocks = (count + samples_per_poll - 1) / samples_per_poll;
+  return run_chunks_in_order(
+      blocks, threads,
+      [&](unsigned, std::size_t block) {
+        if (!keep_going()) return;  // the run is abandoned
+        const std::size_t begin = block * samples_per_poll;
+        exact_inputs(tones, times + begin, x + begin, std::min(samples_per_poll, count - begin));
+      },
+      [](std::size_t) { return true; });
 }
 
 void append_waveform_line(std::string& out, double t, double x, double y) {

@@ -27,6 +27,13 @@ inline constexpr const char* invalid_step_message = "Invalid frequency step\n";
 [[nodiscard]] double multitone_sample(const frequency_settings& settings, std::int32_t tones,
                                       double t) noexcept;
 
+/// x[n] = multitone_sample(settings, tone_count(settings), times[n]) for n < count, bit for
+/// bit, computed on `threads` threads: the input the test quantizes, and the one the
+/// report's double model filters. `frequency_step` must not be 0. False when the run is
+/// abandoned (`keep_going`) or its bookkeeping cannot be allocated.
+[[nodiscard]] bool exact_waveform_inputs(const frequency_settings& settings, const double* times,
+                                         double* x, std::size_t count, unsigned threads) noexcept;
+
 /// Appends one "%lf\t%lf\t%lf\n" line.
 void append_waveform_line(std::string& out, double t, double x, double y);
 
