@@ -46,22 +46,28 @@ void append_svg_terminal(std::string& out, int width, int height, const char* na
 
 }  // namespace
 
-std::string svg_picture_script(const char* name, int width, int height, const std::string& body) {
+namespace {
+
+// One picture: `append` sets the terminal and the output file after a reset, so nothing set
+// for an earlier picture of the same run (labels, arrows, shading) carries over; reset
+// leaves the terminal and the output alone.
+std::string script_with(void (*append)(std::string&, int, int, const char*), const char* name,
+                        int width, int height, const std::string& body) {
   std::string s = "reset\n";
-  append_svg_terminal(s, width, height, name);
+  append(s, width, height, name);
   s += body;
   s += "unset output\n";
   return s;
 }
 
+}  // namespace
+
+std::string svg_picture_script(const char* name, int width, int height, const std::string& body) {
+  return script_with(append_svg_terminal, name, width, height, body);
+}
+
 std::string picture_script(const char* png_name, int width, int height, const std::string& body) {
-  // Nothing set for an earlier picture of the same run (labels, arrows, shading) carries
-  // over; reset leaves the terminal and the output alone.
-  std::string s = "reset\n";
-  append_terminal(s, width, height, png_name);
-  s += body;
-  s += "unset output\n";
-  return s;
+  return script_with(append_terminal, png_name, width, height, body);
 }
 
 std::string find_program(std::string_view program, std::optional<std::string_view> path_list) {

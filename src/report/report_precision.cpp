@@ -88,13 +88,6 @@ std::string decibels(double v, const char* format = "%.2f dB") {
   return buf;
 }
 
-// " (accumulator wraps at K of the N frequencies measured)" beside a figure, "" for no wrap.
-std::string wrap_note(std::int32_t wraps, std::int32_t frequencies) {
-  if (wraps == 0) return {};
-  return " (accumulator wraps at " + std::to_string(wraps) + " of the " +
-         std::to_string(frequencies) + " frequencies measured)";
-}
-
 // The attenuation and ripple a row is judged on: its steady state's, or its quantized
 // coefficients' where the steady state was not measured.
 bool steady_measured(const precision_row& row) noexcept {
@@ -150,6 +143,12 @@ std::string targets_text(const precision_targets& t, steady_reach reach) {
 }
 
 }  // namespace
+
+std::string wrap_note(std::int64_t wraps, std::int64_t frequencies) {
+  if (wraps == 0) return {};
+  return " (accumulator wraps at " + std::to_string(wraps) + " of the " +
+         std::to_string(frequencies) + " frequencies measured)";
+}
 
 wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) noexcept {
   wrap_bound b;

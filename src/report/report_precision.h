@@ -114,6 +114,10 @@ enum class steady_reach {
 /// The same in a word or two, for a table cell: "not reached", "not measured" or "".
 [[nodiscard]] const char* steady_absence_word(steady_reach reach) noexcept;
 
+/// " (accumulator wraps at K of the N frequencies measured)" beside a figure measured at
+/// `frequencies` frequencies of which `wraps` wrapped the accumulator; "" when none did.
+[[nodiscard]] std::string wrap_note(std::int64_t wraps, std::int64_t frequencies);
+
 /// The sine of the sweep at one frequency, and its cosine, on the sweep's clock
 /// (t accumulated by t += 6.25e-05, argument (f × t) × 6.283185307179586).
 struct sine_basis {

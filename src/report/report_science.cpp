@@ -384,9 +384,9 @@ band_wraps count_band_wraps(std::span<const double> frequency,
 
 namespace {
 
-// " (accumulator wraps at K of the N frequencies measured)" for a figure measured over the
-// pass bands and the stop bands `from` to `to` (exclusive) of `w`; "" when none wrapped.
-std::string wrap_note(const band_wraps* w, std::size_t from, std::size_t to) {
+// The wrap note of a figure measured over the pass bands and the stop bands `from` to `to`
+// (exclusive) of `w`; "" when none wrapped.
+std::string band_wrap_note(const band_wraps* w, std::size_t from, std::size_t to) {
   if (w == nullptr) return {};
   std::int64_t measured = w->passband_frequencies;
   std::int64_t wrapped = w->passband_wrapped;
@@ -394,9 +394,7 @@ std::string wrap_note(const band_wraps* w, std::size_t from, std::size_t to) {
     measured += w->stopband_frequencies[b];
     wrapped += w->stopband_wrapped[b];
   }
-  if (wrapped == 0) return {};
-  return " (accumulator wraps at " + std::to_string(wrapped) + " of the " +
-         std::to_string(measured) + " frequencies measured)";
+  return wrap_note(wrapped, measured);
 }
 
 }  // namespace
@@ -439,7 +437,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = why_not(l, v, false);
     lines.push_back(std::string("passband ripple (") + l.label + "): " +
                     (plan.passbands.empty() ? std::string("no passband")
-                     : why.empty()          ? ripple_text(v) + wrap_note(l.wraps, 0, 0)
+                     : why.empty()          ? ripple_text(v) + band_wrap_note(l.wraps, 0, 0)
                                             : why));
   }
   for (const labelled& l : all) {
@@ -447,8 +445,8 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = why_not(l, v, true);
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
                     (plan.stopbands.empty() ? std::string("no stopband")
-                     : why.empty()          ? attenuation_text(v) + wrap_note(l.wraps, 0, stops)
-                                            : why));
+                     : why.empty() ? attenuation_text(v) + band_wrap_note(l.wraps, 0, stops)
+                                   : why));
   }
   if (plan.stopbands.size() > 1) {
     for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
@@ -457,7 +455,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
         const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
         const bool none =
             std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
-        std::string note = wrap_note(l.wraps, b, b + 1);
+        std::string note = band_wrap_note(l.wraps, b, b + 1);
         if (!note.empty()) note = "; " + note.substr(2, note.size() - 3);  // inside the label's
         const std::string figure = absent && l.figures == &fig.steady
                                        ? steady_absence_word(fig.steady_state)
