@@ -1,0 +1,68 @@
+#pragma once
+// The one convention at every library entry that can fail: a value, or an error kind and
+// a one-line message. The tools turn an error into text and an exit status, the Python
+// module into an exception; nothing throws across a library boundary.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace fixfir {
+
+/// What went wrong, as the callers need to tell it apart.
+enum class error_kind : std::uint8_t {
+  bad_input,      ///< the caller's data or options are refused; the message says why
+  out_of_memory,  ///< an allocation failed; nothing was written
+  cannot_write,   ///< a file or picture could not be made; earlier outputs are kept
+  interrupted,    ///< the caller asked the run to stop (keep_going turned false)
+  failed,         ///< a helper program or the system failed; the message says how
+};
+
+/// An error kind with the line that explains it to a user.
+struct error {
+  error_kind kind = error_kind::failed;
+  std::string message;
+};
+
+/// A value of type T, or an error.
+template <typename T>
+class [[nodiscard]] result {
+ public:
+  result(T value) : held_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
+  result(error e) : held_(std::in_place_index<1>, std::move(e)) {}      // NOLINT: implicit
+
+  /// True when the result holds a value.
+  [[nodiscard]] bool ok() const noexcept { return held_.index() == 0; }
+  explicit operator bool() const noexcept { return ok(); }
+
+  /// The value; only when ok().
+  [[nodiscard]] T& value() & noexcept { return *std::get_if<0>(&held_); }
+  [[nodiscard]] const T& value() const& noexcept { return *std::get_if<0>(&held_); }
+  [[nodiscard]] T&& value() && noexcept { return std::move(*std::get_if<0>(&held_)); }
+
+  /// The error; only when !ok().
+  [[nodiscard]] const error& failure() const& noexcept { return *std::get_if<1>(&held_); }
+  [[nodiscard]] error&& failure() && noexcept { return std::move(*std::get_if<1>(&held_)); }
+
+ private:
+  std::variant<T, error> held_;
+};
+
+/// The result of a step that makes no value.
+using outcome = result<std::monostate>;
+
+/// A successful outcome.
+[[nodiscard]] inline outcome success() { return outcome(std::monostate{}); }
+
+/// An error of `kind` with `message`.
+[[nodiscard]] inline error make_error(error_kind kind, std::string message) {
+  return error{kind, std::move(message)};
+}
+
+/// The out-of-memory error every library gives with the same words.
+[[nodiscard]] inline error out_of_memory_error() {
+  return error{error_kind::out_of_memory, "out of memory"};
+}
+
+}  // namespace fixfir
