@@ -1,0 +1,59 @@
+#include "unit_sine_sweep.h"
+
+#include <algorithm>
+
+#include "checks.h"
+#include "fast_kernel.h"
+#include "guarded_sine.h"
+#include "parallel_chunks.h"
+
+namespace fixfir {
+
+fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
+                       sine_window window) noexcept {
+  FIXFIR_EXPECTS(worker < ws.lanes && window.first_sample <= ws.samples &&
+                 window.first_output <= ws.outputs &&
+                 (window.first_output % CONVOLVE_BLOCK == 0 || window.first_output == ws.outputs));
+  const fir_lane lane = workspace_lane(ws, worker);
+  guarded_sine_samples(frequency, ws.times.begin() + window.first_sample, ws.scale,
+                       lane.quantized + window.first_sample, ws.samples - window.first_sample);
+  workspace_convolve(ws, worker, window.first_output, ws.outputs);
+  return lane;
+}
+
+outcome sweep_unit_sines(const unit_sine_sweep& sweep, const sine_measurement& measure) noexcept {
+  const std::size_t count = sweep.frequencies.size();
+  const std::size_t per_chunk = std::max<std::size_t>(sweep.per_chunk, 1);
+  const std::size_t chunks = (count + per_chunk - 1) / per_chunk;
+  const unsigned threads = std::max(sweep.threads, 1U);
+  FIXFIR_EXPECTS(sweep.filter == nullptr || sweep.filter->lanes >= threads);
+  bool stopped = false;  // in_order said stop
+  const bool finished = run_chunks_in_order(
+      chunks, threads,
+      [&](unsigned worker, std::size_t chunk) {
+        const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
+        for (std::size_t i = chunk * per_chunk; i < end; ++i) {
+          swept_sine sine{i, sweep.frequencies[i], worker, {}};
+          if (sweep.filter != nullptr) {
+            sine.lane = run_unit_sine(*sweep.filter, worker, sine.frequency, sweep.window);
+          }
+          measure(sine);
+        }
+      },
+      [&](std::size_t chunk) {
+        if (!sweep.in_order) return true;
+        const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
+        for (std::size_t i = chunk * per_chunk; i < end; ++i) {
+          if (!sweep.in_order(i)) {
+            stopped = true;
+            return false;
+          }
+        }
+        return true;
+      });
+  if (finished) return success();
+  if (stopped || !keep_going()) return make_error(error_kind::interrupted, "interrupted");
+  return out_of_memory_error();
+}
+
+}  // namespace fixfir
