@@ -43,7 +43,8 @@ namespace {
 
 py::tuple quantize(py::handle taps, long long precision) {
   const quantized_taps q = quantize_argument(taps, precision);
-  return py::make_tuple(to_array(q.fixed.coefficients.data(), q.fixed.coefficients.size()), q.filter.scale);
+  return py::make_tuple(to_array(q.fixed.coefficients.data(), q.fixed.coefficients.size()),
+                        q.filter.scale);
 }
 
 py::array_t<std::int32_t> filter(py::handle taps, py::handle x, long long precision) {
