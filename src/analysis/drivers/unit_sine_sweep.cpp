@@ -11,9 +11,12 @@ namespace fixfir {
 
 fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
                        sine_window window) noexcept {
-  FIXFIR_EXPECTS(worker < ws.lanes && window.first_sample <= ws.samples &&
-                 window.first_output <= ws.outputs &&
-                 (window.first_output % CONVOLVE_BLOCK == 0 || window.first_output == ws.outputs));
+  // Every output computed meets only generated samples, or the rest before sample 0.
+  const std::size_t history = ws.taps > 0 ? static_cast<std::size_t>(ws.taps) - 1 : 0;
+  FIXFIR_EXPECTS(
+      worker < ws.lanes && window.first_sample <= ws.samples && window.first_output <= ws.outputs &&
+      (window.first_output % CONVOLVE_BLOCK == 0 || window.first_output == ws.outputs) &&
+      (window.first_sample == 0 || window.first_sample + history <= window.first_output));
   const fir_lane lane = workspace_lane(ws, worker);
   guarded_sine_samples(frequency, ws.times.begin() + window.first_sample, ws.scale,
                        lane.quantized + window.first_sample, ws.samples - window.first_sample);
