@@ -63,6 +63,8 @@ INSTANTIATE_TEST_SUITE_P(Table, UnitSineSweep,
                                            order_case{"ragged_last_chunk_ordered", 37, 8, 3, true},
                                            order_case{"one_per_chunk_ordered", 20, 1, 4, true},
                                            order_case{"chunk_of_zero_taken_as_one", 9, 0, 2, true},
+                                           order_case{"chunk_larger_than_any_count", 9, SIZE_MAX, 2,
+                                                      true},
                                            order_case{"more_threads_than_chunks", 5, 8, 4, false},
                                            order_case{"unordered", 200, 3, 4, false}),
                          [](const auto& p) { return std::string(p.param.name); });

@@ -45,28 +45,28 @@ bool sweep_peaks(fir_workspace& ws, std::int32_t step,
   const auto count = to_size(sweep_frequency_count(step));
   std::vector<double> frequencies;
   std::vector<std::int32_t> peaks;
+  unit_sine_sweep sweep;
+  sine_measurement peak;
   try {
     frequencies.resize(count);
     peaks.resize(count);
+    sweep.in_order = [&](std::size_t i) {
+      return line(swept_frequency(step, static_cast<std::int32_t>(i)), peaks[i]);
+    };
+    peak = [&](const swept_sine& sine) {
+      peaks[sine.index] = peak_magnitude(sine.lane.accumulators, ws.samples);
+    };
   } catch (const std::bad_alloc&) {
     return false;
   }
   for (std::size_t i = 0; i < count; ++i) {
     frequencies[i] = static_cast<double>(swept_frequency(step, static_cast<std::int32_t>(i)));
   }
-  unit_sine_sweep sweep;
   sweep.frequencies = frequencies;
   sweep.filter = &ws;
   sweep.threads = ws.lanes;
   sweep.per_chunk = frequencies_per_chunk;
-  sweep.in_order = [&](std::size_t i) {
-    return line(swept_frequency(step, static_cast<std::int32_t>(i)), peaks[i]);
-  };
-  return sweep_unit_sines(sweep,
-                          [&](const swept_sine& sine) {
-                            peaks[sine.index] = peak_magnitude(sine.lane.accumulators, ws.samples);
-                          })
-      .ok();
+  return sweep_unit_sines(sweep, peak).ok();
 }
 
 status run_frequency_sweep(const quantized_filter& filter, const frequency_settings& settings,

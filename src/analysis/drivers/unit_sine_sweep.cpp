@@ -1,6 +1,7 @@
 #include "unit_sine_sweep.h"
 
 #include <algorithm>
+#include <new>
 
 #include "checks.h"
 #include "fast_kernel.h"
@@ -26,34 +27,42 @@ fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
 
 outcome sweep_unit_sines(const unit_sine_sweep& sweep, const sine_measurement& measure) noexcept {
   const std::size_t count = sweep.frequencies.size();
-  const std::size_t per_chunk = std::max<std::size_t>(sweep.per_chunk, 1);
+  // At least 1, and at most the count, so that no chunk bound overflows.
+  const std::size_t per_chunk =
+      std::clamp<std::size_t>(sweep.per_chunk, 1, std::max<std::size_t>(count, 1));
   const std::size_t chunks = (count + per_chunk - 1) / per_chunk;
   const unsigned threads = std::max(sweep.threads, 1U);
   FIXFIR_EXPECTS(sweep.filter == nullptr || sweep.filter->lanes >= threads);
   bool stopped = false;  // in_order said stop
-  const bool finished = run_chunks_in_order(
-      chunks, threads,
-      [&](unsigned worker, std::size_t chunk) {
-        const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
-        for (std::size_t i = chunk * per_chunk; i < end; ++i) {
-          swept_sine sine{i, sweep.frequencies[i], worker, {}};
-          if (sweep.filter != nullptr) {
-            sine.lane = run_unit_sine(*sweep.filter, worker, sine.frequency, sweep.window);
-          }
-          measure(sine);
+  // The callbacks are made before the run: making one may allocate.
+  std::function<void(unsigned, std::size_t)> work;
+  std::function<bool(std::size_t)> done;
+  try {
+    work = [&](unsigned worker, std::size_t chunk) {
+      const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
+      for (std::size_t i = chunk * per_chunk; i < end; ++i) {
+        swept_sine sine{i, sweep.frequencies[i], worker, {}};
+        if (sweep.filter != nullptr) {
+          sine.lane = run_unit_sine(*sweep.filter, worker, sine.frequency, sweep.window);
         }
-      },
-      [&](std::size_t chunk) {
-        if (!sweep.in_order) return true;
-        const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
-        for (std::size_t i = chunk * per_chunk; i < end; ++i) {
-          if (!sweep.in_order(i)) {
-            stopped = true;
-            return false;
-          }
+        measure(sine);
+      }
+    };
+    done = [&](std::size_t chunk) {
+      if (!sweep.in_order) return true;
+      const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
+      for (std::size_t i = chunk * per_chunk; i < end; ++i) {
+        if (!sweep.in_order(i)) {
+          stopped = true;
+          return false;
         }
-        return true;
-      });
+      }
+      return true;
+    };
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
+  const bool finished = run_chunks_in_order(chunks, threads, work, done);
   if (finished) return success();
   if (stopped || !keep_going()) return make_error(error_kind::interrupted, "interrupted");
   return out_of_memory_error();
