@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fixed_filter.h"
 #include "frequency_sweep.h"
 #include "multitone_waveform.h"
 #include "quantizer.h"
@@ -16,44 +18,63 @@
 
 namespace fixfir::testing {
 
-/// A filter whose coefficients and scale stay alive with it.
+/// A filter that owns its coefficients, with the engine's view of it. May move, not copy.
 struct owned_filter {
-  std::vector<std::int32_t> coefficients;
-  quantized_filter filter;
+  owned_filter() = default;
+  owned_filter(const owned_filter&) = delete;
+  owned_filter& operator=(const owned_filter&) = delete;
+  owned_filter(owned_filter&&) = default;
+  owned_filter& operator=(owned_filter&&) = default;
+
+  fixed_filter fixed;
+  std::span<const std::int32_t> coefficients;  ///< fixed's
+  quantized_filter filter;                     ///< borrows fixed's coefficients
 };
 
-/// `taps` quantized at `precision`, with the coefficients it owns.
+/// `taps` quantized at `precision`. The console tool also takes precisions a fixed_filter
+/// refuses (scale -2^31 at 31, 0 from 32 on); those are quantized as its dialogue does.
 inline owned_filter quantized(const std::vector<float>& taps, std::int32_t precision) {
   owned_filter out;
-  out.coefficients.assign(taps.size(), 0);
-  out.filter.count = static_cast<std::int32_t>(taps.size());
-  out.filter.coefficients = out.coefficients.data();
-  out.filter.scale =
-      quantize_taps(precision, out.filter.count, taps.data(), out.coefficients.data());
+  if (precision >= FIXED_LOWEST_PRECISION && precision <= FIXED_HIGHEST_PRECISION) {
+    out.fixed = make_fixed_filter(taps, precision).value();
+  } else {
+    out.fixed.coefficients.assign(taps.size(), 0);
+    out.fixed.path.precision = precision;
+    out.fixed.path.scale = quantize_taps(precision, static_cast<std::int32_t>(taps.size()),
+                                         taps.data(), out.fixed.coefficients.data());
+    out.fixed.magnitude_sum = coefficient_magnitude_sum(out.fixed.coefficients);
+    out.fixed.wrap_free_sample = wrap_free_sample_limit(out.fixed.magnitude_sum);
+  }
+  out.coefficients = out.fixed.coefficients;
+  out.filter = engine_filter(out.fixed);
   return out;
 }
 
-/// `count` taps in [-amplitude, amplitude) quantized at `precision`.
-inline owned_filter random_filter(std::int32_t count, std::int32_t precision, double amplitude,
-                                  std::uint64_t seed) {
+/// `count` taps in [-amplitude, amplitude).
+inline std::vector<float> random_taps(std::int32_t count, double amplitude, std::uint64_t seed) {
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<float> tap(static_cast<float>(-amplitude),
                                             static_cast<float>(amplitude));
   std::vector<float> taps(static_cast<std::size_t>(count));
   for (float& t : taps) t = tap(rng);
-  return quantized(taps, precision);
+  return taps;
+}
+
+/// `count` taps in [-amplitude, amplitude) quantized at `precision`.
+inline owned_filter random_filter(std::int32_t count, std::int32_t precision, double amplitude,
+                                  std::uint64_t seed) {
+  return quantized(random_taps(count, amplitude, seed), precision);
 }
 
 /// Like `random_filter`, with mirrored taps (tap j = tap count - 1 - j): a linear-phase
 /// filter.
 inline owned_filter mirrored_filter(std::int32_t count, std::int32_t precision, double amplitude,
                                     std::uint64_t seed) {
-  owned_filter out = random_filter(count, precision, amplitude, seed);
+  std::vector<float> taps = random_taps(count, amplitude, seed);
   for (std::int32_t j = 0; j < count / 2; ++j) {
-    out.coefficients[static_cast<std::size_t>(count - 1 - j)] =
-        out.coefficients[static_cast<std::size_t>(j)];
+    taps[static_cast<std::size_t>(count - 1 - j)] = taps[static_cast<std::size_t>(j)];
   }
-  return out;
+  return quantized(taps, precision);
 }
 
 /// A linear-phase windowed-sinc low-pass at a quarter of the sample rate.

@@ -422,6 +422,7 @@ struct headroom_case {
 
 class Headroom : public ::testing::TestWithParam<headroom_case> {};
 
+// The filter object's stored figures say the same as the bound computed from the taps.
 TEST_P(Headroom, IsThatOfTheCoefficientsUsed) {
   const headroom_case& c = GetParam();
   const wrap_bound b = wrap_bound_at(c.taps, c.precision);
@@ -435,6 +436,12 @@ TEST_P(Headroom, IsThatOfTheCoefficientsUsed) {
   std::uint64_t sum = 0;
   for (std::int32_t v : f.coefficients) sum += static_cast<std::uint64_t>(std::llabs(v));
   EXPECT_EQ(b.used_coefficient_sum, sum);
+  EXPECT_EQ(f.fixed.magnitude_sum, sum);
+  const std::int64_t scale = f.filter.scale;
+  EXPECT_EQ(static_cast<std::uint64_t>(std::llabs(scale)) > f.fixed.wrap_free_sample, c.can_wrap);
+  if (c.precision >= FIXED_LOWEST_PRECISION && c.precision <= FIXED_HIGHEST_PRECISION) {
+    EXPECT_EQ(wrap_free(f.fixed), c.wrap_free);
+  }
 }
 
 constexpr double unbounded = std::numeric_limits<double>::infinity();
@@ -444,6 +451,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         headroom_case{"within", {0.5F, 0.5F}, 10, 11.0, false, true},
         headroom_case{"over", {1.0F, 1.0F}, 16, -2.0, true, false},
+        // Σ|c| · scale = 2^31 exactly: one past the largest sum that cannot wrap.
+        headroom_case{"one_past_the_edge", {1.0F, -1.0F}, 15, 0.0, true, false},
         // A scale of 0: every coefficient is 0 and nothing can wrap.
         headroom_case{"zero_scale", {0.5F, 0.5F}, 32, unbounded, false, false},
         headroom_case{"far_zero_scale", {0.5F, 0.5F}, 1000, unbounded, false, false},

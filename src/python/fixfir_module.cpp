@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "array_io.h"
@@ -19,7 +20,6 @@
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
 #include "python_bindings.h"
-#include "quantizer.h"
 #include "records.h"
 
 namespace py = pybind11;
@@ -29,11 +29,13 @@ namespace fixfir::python {
 quantized_taps quantize_argument(py::handle taps, long long precision) {
   quantized_taps q;
   q.taps = taps_argument(taps);
-  q.coefficients.resize(q.taps.size());
-  const auto count = static_cast<std::int32_t>(q.taps.size());
-  const std::int32_t scale =
-      quantize_taps(precision_argument(precision), count, q.taps.data(), q.coefficients.data());
-  q.filter = quantized_filter{scale, count, q.coefficients.data()};
+  result<fixed_filter> made = make_fixed_filter(q.taps, precision_argument(precision));
+  if (!made) {
+    if (made.failure().kind == error_kind::out_of_memory) throw std::bad_alloc();
+    throw py::value_error(made.failure().message);
+  }
+  q.fixed = std::move(made).value();
+  q.filter = engine_filter(q.fixed);
   return q;
 }
 
@@ -41,7 +43,8 @@ namespace {
 
 py::tuple quantize(py::handle taps, long long precision) {
   const quantized_taps q = quantize_argument(taps, precision);
-  return py::make_tuple(to_array(q.coefficients.data(), q.coefficients.size()), q.filter.scale);
+  return py::make_tuple(to_array(q.fixed.coefficients.data(), q.fixed.coefficients.size()),
+                        q.filter.scale);
 }
 
 py::array_t<std::int32_t> filter(py::handle taps, py::handle x, long long precision) {

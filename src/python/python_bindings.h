@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "fixed_filter.h"
 #include "records.h"
 
 namespace fixfir::python {
 
-/// Taps checked and copied, with their coefficients. `filter` borrows the buffer of
-/// `coefficients`, which a move hands over, so the record may move but not be copied.
+/// Taps checked and copied, with their filter. `filter` borrows the coefficients of
+/// `fixed`, which a move hands over, so the record may move but not be copied.
 struct quantized_taps {
   quantized_taps() = default;
   quantized_taps(const quantized_taps&) = delete;
@@ -20,7 +21,7 @@ struct quantized_taps {
   quantized_taps& operator=(quantized_taps&&) = default;
 
   std::vector<float> taps;
-  std::vector<std::int32_t> coefficients;
+  fixed_filter fixed;
   quantized_filter filter;
 };
 

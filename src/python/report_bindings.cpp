@@ -50,7 +50,7 @@ py::tuple coefficients_dense(py::handle taps, long long precision) {
   const quantized_taps q = quantize_argument(taps, precision);
   dense_response r;
   const bool ok = interruptible([&] {
-    return coefficients_response(q.coefficients, static_cast<double>(q.filter.scale), r);
+    return coefficients_response(q.fixed.coefficients, static_cast<double>(q.filter.scale), r);
   });
   if (!ok) throw std::bad_alloc();
   return dense_arrays(r);

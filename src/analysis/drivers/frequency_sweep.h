@@ -41,29 +41,10 @@ void append_sweep_line(std::string& out, double scale, std::int32_t frequency, s
 [[nodiscard]] bool sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
                                         unsigned threads) noexcept;
 
-/// What a sweep leaves in a lane besides the accumulators.
-enum class sweep_inputs {
-  real,            ///< the unit sine's real samples and their quantized values
-  quantized_only,  ///< the quantized samples alone, from the guarded sines (faster)
-};
-
-/// Runs every swept frequency for `step` (at least 1) on the workspace's lanes, one thread
-/// each. For each frequency the worker fills its lane with the unit sine on the sweep's
-/// clock, quantizes and filters it, then calls `measure(worker, index, lane)` on its own
-/// thread. With `sweep_inputs::quantized_only` the lane's real inputs are not filled: the
-/// quantized samples come straight from `guarded_sine_samples`, the same values. `in_order(index)`
-/// is called on the calling thread in rising index order while later frequencies are still being
-/// computed; when it returns false the rest is abandoned. Returns false when abandoned or when
-/// memory ran out. Neither callback may throw.
-[[nodiscard]] bool sweep_run(
-    fir_workspace& ws, std::int32_t step,
-    const std::function<void(unsigned worker, std::int32_t index, const fir_lane& lane)>& measure,
-    const std::function<bool(std::int32_t index)>& in_order,
-    sweep_inputs inputs = sweep_inputs::real) noexcept;
-
 /// The peaks of every swept frequency (the values of "frequency.txt" before scaling), on
-/// `ws`'s threads; `line(frequency, peak)` in rising frequency order on the calling thread.
-/// False when `line` returns false or memory runs out.
+/// `ws`'s threads (a measurement on the unit-sine sweep); `line(frequency, peak)` in rising
+/// frequency order on the calling thread. False when `line` returns false, the keep-going
+/// check stops it or memory runs out.
 [[nodiscard]] bool sweep_peaks(
     fir_workspace& ws, std::int32_t step,
     const std::function<bool(std::int32_t frequency, std::int32_t peak)>& line) noexcept;

@@ -1,0 +1,71 @@
+#include "unit_sine_sweep.h"
+
+#include <algorithm>
+#include <new>
+
+#include "checks.h"
+#include "fast_kernel.h"
+#include "guarded_sine.h"
+#include "parallel_chunks.h"
+
+namespace fixfir {
+
+fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
+                       sine_window window) noexcept {
+  // Every output computed meets only generated samples, or the rest before sample 0.
+  const std::size_t history = ws.taps > 0 ? static_cast<std::size_t>(ws.taps) - 1 : 0;
+  FIXFIR_EXPECTS(
+      worker < ws.lanes && window.first_sample <= ws.samples && window.first_output <= ws.outputs &&
+      (window.first_output % CONVOLVE_BLOCK == 0 || window.first_output == ws.outputs) &&
+      (window.first_sample == 0 || window.first_sample + history <= window.first_output));
+  const fir_lane lane = workspace_lane(ws, worker);
+  guarded_sine_samples(frequency, ws.times.begin() + window.first_sample, ws.scale,
+                       lane.quantized + window.first_sample, ws.samples - window.first_sample);
+  workspace_convolve(ws, worker, window.first_output, ws.outputs);
+  return lane;
+}
+
+outcome sweep_unit_sines(const unit_sine_sweep& sweep, const sine_measurement& measure) noexcept {
+  const std::size_t count = sweep.frequencies.size();
+  // At least 1, and at most the count, so that no chunk bound overflows.
+  const std::size_t per_chunk =
+      std::clamp<std::size_t>(sweep.per_chunk, 1, std::max<std::size_t>(count, 1));
+  const std::size_t chunks = (count + per_chunk - 1) / per_chunk;
+  const unsigned threads = std::max(sweep.threads, 1U);
+  FIXFIR_EXPECTS(sweep.filter == nullptr || sweep.filter->lanes >= threads);
+  bool stopped = false;  // in_order said stop
+  // The callbacks are made before the run: making one may allocate.
+  std::function<void(unsigned, std::size_t)> work;
+  std::function<bool(std::size_t)> done;
+  try {
+    work = [&](unsigned worker, std::size_t chunk) {
+      const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
+      for (std::size_t i = chunk * per_chunk; i < end; ++i) {
+        swept_sine sine{i, sweep.frequencies[i], worker, {}};
+        if (sweep.filter != nullptr) {
+          sine.lane = run_unit_sine(*sweep.filter, worker, sine.frequency, sweep.window);
+        }
+        measure(sine);
+      }
+    };
+    done = [&](std::size_t chunk) {
+      if (!sweep.in_order) return true;
+      const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
+      for (std::size_t i = chunk * per_chunk; i < end; ++i) {
+        if (!sweep.in_order(i)) {
+          stopped = true;
+          return false;
+        }
+      }
+      return true;
+    };
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
+  const bool finished = run_chunks_in_order(chunks, threads, work, done);
+  if (finished) return success();
+  if (stopped || !keep_going()) return make_error(error_kind::interrupted, "interrupted");
+  return out_of_memory_error();
+}
+
+}  // namespace fixfir

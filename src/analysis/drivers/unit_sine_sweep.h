@@ -1,0 +1,71 @@
+#pragma once
+// The sweep service: unit sines from rest at a list of frequencies through the engine's
+// lanes, one frequency per lane at a time on the machine's threads, each handed to a
+// measurement as it is computed.
+//
+// A measurement receives the frequency, its index and the worker it runs on, and runs the
+// filters it needs over that frequency's sine with `run_unit_sine` (the sweep's own filter,
+// if it names one, is run already); several filters, or one over part of the run only, are
+// the measurement's choice. Scaling and overflow are the engine's (fir_engine.h): samples
+// trunc(scale × sin), accumulators wrapping modulo 2^32 in units of scale².
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "fir_engine.h"
+#include "result.h"
+
+namespace fixfir {
+
+/// The part of a run a measurement reads. Samples before `first_sample` are not generated
+/// (the lane keeps what it held), accumulators before `first_output` are not computed. For
+/// a filter of `taps` taps, `first_sample` must be 0 or at most first_output - (taps - 1),
+/// so that every computed output meets only generated samples (or the rest before 0).
+struct sine_window {
+  std::size_t first_sample = 0;
+  std::size_t first_output = 0;  ///< a multiple of CONVOLVE_BLOCK
+};
+
+/// Fills lane `worker` of `ws` with trunc(scale × sin((frequency × t) × TWO_PI)) on the
+/// workspace's clock (the guarded sines: the values std::sin gives), from the window's
+/// first sample, and computes its accumulators from the window's first output on. Returns
+/// the lane.
+fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
+                       sine_window window = {}) noexcept;
+
+/// One frequency of a sweep, as its measurement receives it.
+struct swept_sine {
+  std::size_t index = 0;   ///< in the sweep's list
+  double frequency = 0.0;  ///< hertz
+  unsigned worker = 0;     ///< the lane this thread owns in every workspace
+  fir_lane lane;           ///< the sweep's filter's lane, run over its window (else empty)
+};
+
+/// Called on a worker thread once per frequency; must not throw.
+using sine_measurement = std::function<void(const swept_sine&)>;
+
+/// What to sweep.
+struct unit_sine_sweep {
+  std::span<const double> frequencies;
+  /// Run over `window` before each measurement; null: the measurement runs what it needs.
+  fir_workspace* filter = nullptr;
+  sine_window window;
+  /// Threads, of which the caller's is one; every workspace a measurement runs needs a lane
+  /// for each (at least 1).
+  unsigned threads = 1;
+  std::size_t per_chunk = 8;  ///< frequencies handed to a thread at a time (at least 1)
+  /// When set, called on the calling thread in rising index order, each once its
+  /// frequency and every earlier one are measured, while later ones are computed; false
+  /// stops the sweep. Unset: frequencies are measured in any order. Must not throw.
+  std::function<bool(std::size_t index)> in_order;
+};
+
+/// Measures every frequency once. Stops early, with `interrupted`, when `in_order` returns
+/// false or the keep-going check (parallel_chunks.h) answers false; `out_of_memory` when
+/// the threads' bookkeeping cannot be had (then nothing is measured).
+[[nodiscard]] outcome sweep_unit_sines(const unit_sine_sweep& sweep,
+                                       const sine_measurement& measure) noexcept;
+
+}  // namespace fixfir
