@@ -29,8 +29,10 @@
 #include <vector>
 
 #include "frequency_sweep.h"
-#include "report_precision.h"
-#include "report_science.h"
+#include "recommendation.h"
+#include "wrap_checks.h"
+#include "measurement.h"
+#include "summary_text.h"
 
 namespace {
 

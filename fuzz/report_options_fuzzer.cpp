@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "report_app.h"
-#include "report_bands.h"
+#include "bands.h"
 #include "report_options.h"
 
 namespace {

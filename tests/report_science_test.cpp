@@ -1,7 +1,8 @@
 // fixfir-report's bands, responses and precision figures, held to filters designed with a
 // standard design tool (tests/fixtures/design_fixtures.py) and to their true figures.
 
-#include "report_science.h"
+#include "measurement.h"
+#include "summary_text.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,12 @@
 #include "fir_reference.h"
 #include "frequency_sweep.h"
 #include "quantizer.h"
-#include "report_bands.h"
-#include "report_model.h"
-#include "report_precision.h"
+#include "band_inference.h"
+#include "bands.h"
+#include "design_recovery.h"
+#include "waveform_model.h"
+#include "recommendation.h"
+#include "wrap_checks.h"
 
 namespace fixfir {
 namespace {

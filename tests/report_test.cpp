@@ -20,7 +20,7 @@
 #include "multitone_waveform.h"
 #include "quantizer.h"
 #include "report_html.h"
-#include "report_model.h"
+#include "waveform_model.h"
 #include "report_options.h"
 #include "report_plot.h"
 #include "report_progress.h"

@@ -18,10 +18,12 @@
 #include "interrupts.h"
 #include "parallel_chunks.h"
 #include "python_bindings.h"
-#include "report_bands.h"
-#include "report_model.h"
-#include "report_precision.h"
-#include "report_science.h"
+#include "bands.h"
+#include "waveform_model.h"
+#include "recommendation.h"
+#include "wrap_checks.h"
+#include "measurement.h"
+#include "summary_text.h"
 
 namespace py = pybind11;
 

@@ -7,8 +7,9 @@
 #include <string>
 
 #include "records.h"
-#include "report_bands.h"
-#include "report_precision.h"
+#include "bands.h"
+#include "recommendation.h"
+#include "wrap_checks.h"
 
 namespace fixfir {
 

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "report_bands.h"
-#include "report_precision.h"
+#include "bands.h"
+#include "recommendation.h"
+#include "wrap_checks.h"
 
 namespace fixfir {
 

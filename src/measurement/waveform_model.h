@@ -6,13 +6,13 @@
 // The double model is y[n] = Σ tap[j] · x[n - j] in double arithmetic, from rest, on the
 // same input samples and the same sample clock as the fixed-point model. Functions that
 // build vectors throw std::bad_alloc when memory runs out.
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
 #include <vector>
 
+#include "error_model.h"
 #include "records.h"
 
 namespace fixfir {
@@ -55,5 +55,19 @@ struct fixed_run {
 /// zero or a value is NaN.
 [[nodiscard]] double snr_db(std::span<const double> reference,
                             std::span<const double> measured) noexcept;
+
+/// The waveform test at one precision: wraps, SNR and, when `split` is set, where the
+/// error comes from. `reference` is the unquantized filter's output on `input`.
+struct waveform_figures {
+  std::int64_t wraps = 0;
+  double snr_db = 0.0;
+  error_split split;
+  std::vector<double> fixed_output;
+  std::vector<double> coefficient_output;  ///< only with `split`
+};
+
+[[nodiscard]] bool measure_waveform(const quantized_filter& filter, std::span<const double> input,
+                                    std::span<const double> reference, bool split,
+                                    waveform_figures& out);
 
 }  // namespace fixfir

@@ -1,11 +1,19 @@
-#include "report_model.h"
+#include "waveform_model.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <limits>
 #include <new>
+#include <span>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "exact_sum.h"
 #include "fast_kernel.h"
@@ -161,6 +169,27 @@ double snr_db(std::span<const double> reference, std::span<const double> measure
   if (std::isnan(signal) || std::isnan(noise) || signal == 0.0) return not_a_number;
   if (noise == 0.0) return std::numeric_limits<double>::infinity();
   return 10.0 * std::log10(signal / noise);
+}
+
+bool measure_waveform(const quantized_filter& filter, std::span<const double> input,
+                      std::span<const double> reference, bool split, waveform_figures& out) {
+  try {
+    fixed_run run = run_fixed_model(filter, input);
+    out.wraps = run.wraps;
+    out.snr_db = snr_db(reference, run.output);
+    out.fixed_output = std::move(run.output);
+    if (split) {
+      const std::span<const std::int32_t> c(filter.coefficients,
+                                            static_cast<std::size_t>(std::max(filter.count, 0)));
+      const auto scale = static_cast<double>(filter.scale);
+      if (!run_coefficient_model(c, scale, input, out.coefficient_output)) return false;
+      out.split = split_error(reference, out.coefficient_output, out.fixed_output,
+                              predicted_truncation_power(c, scale, input));
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace fixfir
