@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "frequency_sweep.h"
-#include "recommendation.h"
-#include "wrap_checks.h"
 #include "measurement.h"
+#include "recommendation.h"
 #include "summary_text.h"
+#include "wrap_checks.h"
 
 namespace {
 

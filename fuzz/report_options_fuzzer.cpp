@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "report_app.h"
 #include "bands.h"
+#include "report_app.h"
 #include "report_options.h"
 
 namespace {

@@ -14,16 +14,16 @@
 #include <thread>
 #include <vector>
 
+#include "charts.h"
 #include "conversion.h"
 #include "fast_test_support.h"
 #include "fir_reference.h"
+#include "gnuplot_runner.h"
 #include "multitone_waveform.h"
 #include "quantizer.h"
 #include "report_html.h"
 #include "report_options.h"
-#include "report_plot.h"
 #include "report_progress.h"
-#include "report_science_plot.h"
 #include "text_format.h"
 
 namespace fixfir {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "checks.h"
 #include "parallel_chunks.h"
 #include "spectrum.h"
 
@@ -143,6 +144,28 @@ bool predicted_error_spectrum(std::span<const std::int32_t> coefficients, double
     out[k] += 2.0 * white * gain * gain / static_cast<double>(segment);
   }
   return true;
+}
+
+bool error_spectra(std::span<const double> fixed, std::span<const double> reference,
+                   std::span<const double> coefficient_model, std::size_t samples,
+                   waveform_spectra& out) noexcept {
+  FIXFIR_EXPECTS(samples <= fixed.size() && samples <= reference.size() &&
+                 samples <= coefficient_model.size());
+  try {
+    std::vector<double> error(samples);
+    std::vector<double> coefficient_error(samples);
+    for (std::size_t i = 0; i < samples; ++i) {
+      error[i] = fixed[i] - reference[i];
+      coefficient_error[i] = coefficient_model[i] - reference[i];
+    }
+    if (averaged_spectrum(error, SPECTRUM_SEGMENT, out.error) &&
+        averaged_spectrum(coefficient_error, SPECTRUM_SEGMENT, out.coefficient_error) &&
+        averaged_spectrum(reference.first(samples), SPECTRUM_SEGMENT, out.signal))
+      return true;
+  } catch (const std::bad_alloc&) {
+  }
+  out = waveform_spectra{};
+  return false;
 }
 
 }  // namespace fixfir

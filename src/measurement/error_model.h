@@ -66,4 +66,19 @@ struct error_split {
                                             double scale, std::span<const double> input,
                                             std::size_t segment, std::vector<double>& out);
 
+/// The waveform test's spectra per SPECTRUM_SEGMENT bin (see `averaged_spectrum`): the
+/// output error (fixed point minus the unquantized filter), its coefficient part
+/// (coefficient model minus the unquantized filter) and the unquantized output itself.
+struct waveform_spectra {
+  std::vector<double> error;
+  std::vector<double> coefficient_error;
+  std::vector<double> signal;
+};
+
+/// The spectra over the first `samples` samples of each run. False (and `out` emptied) when
+/// memory runs out or `keep_going` says stop.
+[[nodiscard]] bool error_spectra(std::span<const double> fixed, std::span<const double> reference,
+                                 std::span<const double> coefficient_model, std::size_t samples,
+                                 waveform_spectra& out) noexcept;
+
 }  // namespace fixfir

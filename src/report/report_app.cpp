@@ -13,20 +13,20 @@
 #include <thread>
 #include <vector>
 
+#include "charts.h"
 #include "frequency_sweep.h"
+#include "gnuplot_runner.h"
+#include "measurement.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
 #include "printable_text.h"
 #include "records.h"
 #include "report_html.h"
-#include "waveform_model.h"
 #include "report_options.h"
-#include "report_plot.h"
 #include "report_progress.h"
-#include "measurement.h"
 #include "summary_text.h"
-#include "report_science_plot.h"
 #include "tap_file.h"
+#include "waveform_model.h"
 
 namespace fixfir {
 
@@ -317,8 +317,15 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
                 r.reference,
                 r.waveform.coefficient_output,
                 r.predicted_spectrum,
+                {},
                 r.waveform.wraps,
                 options.precision};
+  // Drawn without the spectra when they cannot be made.
+  (void)error_spectra(
+      r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,
+      std::min({r.signal.time.size(), r.signal.input.size(), r.waveform.fixed_output.size(),
+                r.reference.size(), r.waveform.coefficient_output.size()}),
+      wp.spectra);
   const plot_body waves = waves_body(wp);
   // One gnuplot for each picture, all drawing at once.
   std::vector<std::string> scripts = {

@@ -6,9 +6,9 @@
 #include <span>
 #include <string>
 
-#include "records.h"
 #include "bands.h"
 #include "recommendation.h"
+#include "records.h"
 #include "wrap_checks.h"
 
 namespace fixfir {

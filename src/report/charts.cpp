@@ -1,4 +1,4 @@
-#include "report_science_plot.h"
+#include "charts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -387,27 +387,16 @@ plot_body waves_body(const waves_plot& p) {
   s += "EOD\n";
   // The spectra of the whole error and of its coefficient part, the predicted floor, and
   // the output signal the error is to be compared with.
-  std::vector<double> error(n);
-  std::vector<double> coefficient_error(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    error[i] = p.fixed[i] - p.reference[i];
-    coefficient_error[i] = p.coefficient_model[i] - p.reference[i];
-  }
-  std::vector<double> error_power;
-  std::vector<double> coefficient_power;
-  std::vector<double> signal_power;
-  const bool spectra = averaged_spectrum(error, SPECTRUM_SEGMENT, error_power) &&
-                       averaged_spectrum(coefficient_error, SPECTRUM_SEGMENT, coefficient_power) &&
-                       averaged_spectrum(p.reference.first(n), SPECTRUM_SEGMENT, signal_power);
   s += "$spectrum << EOD\n";
   range bottom;
-  if (spectra) {
-    for (std::size_t k = 0; k < error_power.size(); ++k) {
+  const waveform_spectra& sp = p.spectra;
+  if (sp.coefficient_error.size() >= sp.error.size()) {
+    for (std::size_t k = 0; k < sp.error.size(); ++k) {
       const double f = static_cast<double>(k) * 16000.0 / static_cast<double>(SPECTRUM_SEGMENT);
-      const double levels[4] = {power_decibels(error_power[k]),
-                                power_decibels(coefficient_power[k]),
+      const double levels[4] = {power_decibels(sp.error[k]),
+                                power_decibels(sp.coefficient_error[k]),
                                 k < p.predicted.size() ? power_decibels(p.predicted[k]) : NAN,
-                                k < signal_power.size() ? power_decibels(signal_power[k]) : NAN};
+                                k < sp.signal.size() ? power_decibels(sp.signal[k]) : NAN};
       value(s, f);
       for (double level : levels) {
         s += ' ';
