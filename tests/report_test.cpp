@@ -12,6 +12,7 @@
 #include <numbers>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "charts.h"
@@ -21,6 +22,7 @@
 #include "gnuplot_runner.h"
 #include "multitone_waveform.h"
 #include "quantizer.h"
+#include "report_app.h"
 #include "report_html.h"
 #include "report_options.h"
 #include "report_progress.h"
@@ -31,7 +33,32 @@ namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
+// ---- Exit statuses ------------------------------------------------------------------------
+
+// Input the user must change is a usage error (2); every other failure is status 1.
+TEST(ExitStatus, OfEachErrorKind) {
+  const std::pair<error_kind, int> table[] = {
+      {error_kind::bad_input, 2},   {error_kind::out_of_memory, 1}, {error_kind::cannot_write, 1},
+      {error_kind::interrupted, 1}, {error_kind::failed, 1},
+  };
+  for (const auto& [kind, status] : table)
+    EXPECT_EQ(exit_status(kind), status) << static_cast<int>(kind);
+}
+
 // ---- Options ----------------------------------------------------------------------------
+
+enum class parsed { run, help, error };
+
+// What parse_report_options makes of `args`, with its message on an error.
+parsed parse_args(const std::vector<const char*>& args, report_options& o, std::string& message) {
+  const result<option_action> r = parse_report_options(args, o);
+  if (!r) {
+    EXPECT_EQ(r.failure().kind, error_kind::bad_input);
+    message = r.failure().message;
+    return parsed::error;
+  }
+  return r.value() == option_action::help ? parsed::help : parsed::run;
+}
 
 struct option_case {
   std::vector<const char*> args;
@@ -44,7 +71,7 @@ TEST_P(BadOptions, AreRefusedWithAMessage) {
   const option_case& c = GetParam();
   report_options o;
   std::string message;
-  EXPECT_EQ(parse_report_options(c.args, o, message), option_result::error);
+  EXPECT_EQ(parse_args(c.args, o, message), parsed::error);
   EXPECT_NE(message.find(c.message), std::string::npos) << message;
   // One line, whatever was typed: no control character reaches the terminal.
   for (const char ch : message) EXPECT_FALSE(static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f);
@@ -103,7 +130,7 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
                                       "--ending",       "4000",      "--dir", "some dir"};
   report_options o;
   std::string message;
-  ASSERT_EQ(parse_report_options(args, o, message), option_result::run) << message;
+  ASSERT_EQ(parse_args(args, o, message), parsed::run) << message;
   EXPECT_EQ(o.precision, 15);
   EXPECT_EQ(o.frequencies.initial_frequency, -100);
   EXPECT_EQ(o.frequencies.frequency_step, 50);
@@ -114,7 +141,7 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   const std::vector<const char*> descending{"--precision",  "15",   "--initial", "1000",
                                             "--step",       "-100", "--ending",  "100",
                                             "--sweep-step", "10"};
-  ASSERT_EQ(parse_report_options(descending, o, message), option_result::run) << message;
+  ASSERT_EQ(parse_args(descending, o, message), parsed::run) << message;
   EXPECT_EQ(o.frequencies.frequency_step, -100);
   EXPECT_EQ(o.sweep_step, 10);
   EXPECT_EQ(o.dir, ".");
@@ -124,25 +151,25 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
                                 "50",        "--ending",   "4000",         "--passband",
                                 "-0:1500",   "--stopband", "1400:1600",    "--stopband=2000:8000",
                                 "--min-snr", "60.5",       "--max-ripple", "0.25"};
-  ASSERT_EQ(parse_report_options(scan, o, message), option_result::error);  // overlaps
+  ASSERT_EQ(parse_args(scan, o, message), parsed::error);  // overlaps
   // Bands that share only an edge do not overlap, of one kind or of two.
   scan[9] = "--passband";
   scan[10] = "1500:1600";
-  ASSERT_EQ(parse_report_options(scan, o, message), option_result::run) << message;
+  ASSERT_EQ(parse_args(scan, o, message), parsed::run) << message;
   EXPECT_TRUE(o.scan);
   ASSERT_EQ(o.bands.passbands.size(), 2U);
   ASSERT_EQ(o.bands.stopbands.size(), 1U);
   EXPECT_FALSE(std::signbit(o.bands.passbands[0].low));  // -0 is 0, and never prints "-0"
   EXPECT_EQ(o.bands.stopbands[0].low, 2000.0);
   scan[11] = "--stopband=1600:8000";
-  EXPECT_EQ(parse_report_options(scan, o, message), option_result::run) << message;
+  EXPECT_EQ(parse_args(scan, o, message), parsed::run) << message;
   EXPECT_TRUE(o.bands.passbands_given && o.bands.stopbands_given);
   EXPECT_EQ(o.targets.min_snr_db, 60.5);
   EXPECT_EQ(o.targets.max_ripple_db, 0.25);
   EXPECT_TRUE(std::isnan(o.targets.min_attenuation_db));
 
   const std::vector<const char*> help{"--precision", "x", "--help"};
-  EXPECT_EQ(parse_report_options(help, o, message), option_result::help);
+  EXPECT_EQ(parse_args(help, o, message), parsed::help);
 }
 
 // ---- Plot helpers -----------------------------------------------------------------------

@@ -84,7 +84,7 @@ class WrapCount : public ::testing::TestWithParam<wrap_case> {};
 TEST_P(WrapCount, MatchesBruteForceAndFixfirOutputs) {
   const wrap_case& c = GetParam();
   const owned_filter f = testing::quantized(c.taps, c.precision);
-  const fixed_run run = run_fixed_model(f.filter, c.input);
+  const fixed_run run = run_fixed_model(f.filter, c.input).value();
   const std::int64_t expected = brute_force_wraps(f.filter, c.input);
   EXPECT_EQ(run.wraps, expected);
   if (c.expect_wraps) {
@@ -115,11 +115,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(WrapCount, ExampleWaveformTestAtSafeAndOverflowingPrecisions) {
-  const waveform_signal signal = make_waveform_signal(example_tones);
+  const waveform_signal signal = make_waveform_signal(example_tones).value();
   const owned_filter safe = testing::quantized(example_taps, 15);
   const owned_filter wrapping = testing::quantized(example_taps, 18);
-  EXPECT_EQ(run_fixed_model(safe.filter, signal.input).wraps, 0);
-  const fixed_run run = run_fixed_model(wrapping.filter, signal.input);
+  EXPECT_EQ(run_fixed_model(safe.filter, signal.input).value().wraps, 0);
+  const fixed_run run = run_fixed_model(wrapping.filter, signal.input).value();
   EXPECT_EQ(run.wraps, brute_force_wraps(wrapping.filter, signal.input));
   EXPECT_GT(run.wraps, 0);
 }
@@ -133,8 +133,8 @@ TEST_P(SameAsFixfir, SignalAndFixedOutputsPrintAsWavesTxt) {
   std::string expected;
   append_waveform_lines(state, example_tones, expected);
 
-  const waveform_signal signal = make_waveform_signal(example_tones);
-  const fixed_run run = run_fixed_model(f.filter, signal.input);
+  const waveform_signal signal = make_waveform_signal(example_tones).value();
+  const fixed_run run = run_fixed_model(f.filter, signal.input).value();
   std::string actual;
   for (std::size_t n = 0; n < signal.time.size(); ++n) {
     append_fixed6(actual, signal.time[n]);
@@ -161,7 +161,7 @@ class WaveformSignal : public ::testing::TestWithParam<signal_case> {};
 // loop over the accumulated clock gives, to the last bit, for the report's figures.
 TEST_P(WaveformSignal, IsTheSequentialLoopBitForBit) {
   const signal_case& c = GetParam();
-  const waveform_signal signal = make_waveform_signal(c.tones, c.threads);
+  const waveform_signal signal = make_waveform_signal(c.tones, c.threads).value();
   const std::int32_t tones = tone_count(c.tones);
   ASSERT_EQ(signal.input.size(), static_cast<std::size_t>(WAVEFORM_SAMPLES));
   double t = 0.0;
@@ -191,19 +191,19 @@ TEST(WrapCount, SumsBeyondSixtyFourBitsStillCount) {
   f.count = 4;
   f.coefficients = c.data();
   const std::vector<double> x(6, -2.0);  // quantizes to -2^31
-  EXPECT_EQ(run_fixed_model(f, x).wraps, 6);
+  EXPECT_EQ(run_fixed_model(f, x).value().wraps, 6);
 }
 
 TEST(WrapCount, DegenerateFilters) {
   const std::vector<double> x = sine(100.0, 50);
   quantized_filter none;  // no taps: every output 0, nothing wraps
   none.scale = 1024;
-  const fixed_run empty = run_fixed_model(none, x);
+  const fixed_run empty = run_fixed_model(none, x).value();
   EXPECT_EQ(empty.wraps, 0);
   for (double y : empty.output) EXPECT_EQ(y, 0.0);
 
   const owned_filter zero_scale = testing::quantized({0.5F, 0.5F}, 40);
-  const fixed_run nan_run = run_fixed_model(zero_scale.filter, x);
+  const fixed_run nan_run = run_fixed_model(zero_scale.filter, x).value();
   EXPECT_EQ(nan_run.wraps, 0);
   for (double y : nan_run.output) EXPECT_TRUE(std::isnan(y));
 }
@@ -215,14 +215,15 @@ TEST(DoubleModel, ImpulseGivesTheTapsAndStartsFromRest) {
        {std::vector<float>{1.0F}, std::vector<float>{0.5F, -0.25F, 0.125F}, example_taps}) {
     std::vector<double> impulse(taps.size() + 5, 0.0);
     impulse[2] = 1.0;
-    const std::vector<double> y = run_double_model(taps, impulse);
+    const std::vector<double> y = run_double_model(taps, impulse).value();
     ASSERT_EQ(y.size(), impulse.size());
     EXPECT_EQ(y[0], 0.0);
     EXPECT_EQ(y[1], 0.0);
     for (std::size_t j = 0; j < taps.size(); ++j) EXPECT_EQ(y[j + 2], taps[j]) << j;
     EXPECT_EQ(y.back(), 0.0);
   }
-  EXPECT_EQ(run_double_model({}, std::vector<double>{1.0, 2.0}), (std::vector<double>{0.0, 0.0}));
+  EXPECT_EQ(run_double_model({}, std::vector<double>{1.0, 2.0}).value(),
+            (std::vector<double>{0.0, 0.0}));
 }
 
 // ---- SNR and tap error ------------------------------------------------------------------
@@ -236,10 +237,10 @@ TEST_P(UnitTapSnr, IsSetByTheQuantizationStep) {
   // power of q²/3, against a signal power of 79 · (1/79)² / 2. (At coarser steps the
   // error is no longer uniform.)
   const std::int32_t p = GetParam();
-  const waveform_signal signal = make_waveform_signal(example_tones);
+  const waveform_signal signal = make_waveform_signal(example_tones).value();
   const owned_filter f = testing::quantized({1.0F}, p);
-  const double snr = snr_db(run_double_model(std::vector<float>{1.0F}, signal.input),
-                            run_fixed_model(f.filter, signal.input).output);
+  const double snr = snr_db(run_double_model(std::vector<float>{1.0F}, signal.input).value(),
+                            run_fixed_model(f.filter, signal.input).value().output);
   const double q = std::ldexp(1.0, -p);
   const double expected = 10 * std::log10((1.0 / 158) / (q * q / 3));
   EXPECT_NEAR(snr, expected, 0.5) << "precision " << p;
@@ -248,12 +249,15 @@ TEST_P(UnitTapSnr, IsSetByTheQuantizationStep) {
 INSTANTIATE_TEST_SUITE_P(Precisions, UnitTapSnr, ::testing::Values(10, 12, 14, 15));
 
 TEST(Snr, HighPrecisionIdentityIsFarAboveAWrappingOne) {
-  const waveform_signal signal = make_waveform_signal(example_tones);
-  const std::vector<double> reference = run_double_model(std::vector<float>{1.0F}, signal.input);
-  const double safe = snr_db(
-      reference, run_fixed_model(testing::quantized({1.0F}, 15).filter, signal.input).output);
-  const double wrapping = snr_db(
-      reference, run_fixed_model(testing::quantized({1.0F}, 16).filter, signal.input).output);
+  const waveform_signal signal = make_waveform_signal(example_tones).value();
+  const std::vector<double> reference =
+      run_double_model(std::vector<float>{1.0F}, signal.input).value();
+  const double safe =
+      snr_db(reference,
+             run_fixed_model(testing::quantized({1.0F}, 15).filter, signal.input).value().output);
+  const double wrapping =
+      snr_db(reference,
+             run_fixed_model(testing::quantized({1.0F}, 16).filter, signal.input).value().output);
   EXPECT_GT(safe, 70.0);
   EXPECT_LT(wrapping, 20.0);
 }

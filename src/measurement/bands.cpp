@@ -81,29 +81,25 @@ std::string band_text(const band& b) {
   return hertz_text(b.low) + " to " + hertz_text(b.high) + " Hz";
 }
 
-bool check_band(band& b, std::string& message) {
-  if (!(b.low >= 0.0 && b.high <= NYQUIST_HZ && b.low < b.high)) {
-    message = "not a band within 0 to 8000 Hz with LO below HI";
-    return false;
-  }
+result<band> check_band(band b) {
+  if (!(b.low >= 0.0 && b.high <= NYQUIST_HZ && b.low < b.high))
+    return make_error(error_kind::bad_input, "not a band within 0 to 8000 Hz with LO below HI");
   b.low += 0.0;  // -0 is 0
-  return true;
+  return b;
 }
 
-bool parse_band(std::string_view text, band& out, std::string& message) {
+result<band> parse_band(std::string_view text) {
   const std::size_t colon = text.find(':');
   band b;
   if (colon == std::string_view::npos || !parse_hertz(text.substr(0, colon), b.low) ||
       !parse_hertz(text.substr(colon + 1), b.high)) {
-    message = "'" + std::string(text) + "' is not LO:HI in hertz";
-    return false;
+    return make_error(error_kind::bad_input, "'" + std::string(text) + "' is not LO:HI in hertz");
   }
-  if (!check_band(b, message)) {
-    message = "'" + std::string(text) + "' is " + message;
-    return false;
-  }
-  out = b;
-  return true;
+  result<band> checked = check_band(b);
+  if (!checked)
+    return make_error(error_kind::bad_input,
+                      "'" + std::string(text) + "' is " + checked.failure().message);
+  return checked;
 }
 
 std::string band_list_problem(const std::vector<band>& bands, bool pass) {

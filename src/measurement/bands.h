@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "result.h"
 #include "spectrum.h"
 
 namespace fixfir {
@@ -45,13 +46,13 @@ struct band_figures_db {
 /// "LO to HI Hz", with `hertz_text`.
 [[nodiscard]] std::string band_text(const band& b);
 
-/// Checks a band given as numbers: 0 ≤ LO < HI ≤ 8000 (-0 is taken as 0). On failure
-/// `message` says what is wrong in a few words.
-[[nodiscard]] bool check_band(band& b, std::string& message);
+/// Checks a band given as numbers: 0 ≤ LO < HI ≤ 8000, and gives it back with -0 taken as 0.
+/// Otherwise a bad_input error says what is wrong in a few words.
+[[nodiscard]] result<band> check_band(band b);
 
-/// Reads "LO:HI" in hertz (decimal numbers, 0 ≤ LO < HI ≤ 8000). On failure `message`
-/// says what is wrong in a few words.
-[[nodiscard]] bool parse_band(std::string_view text, band& out, std::string& message);
+/// Reads "LO:HI" in hertz (decimal numbers, 0 ≤ LO < HI ≤ 8000). Otherwise a bad_input
+/// error says what is wrong in a few words.
+[[nodiscard]] result<band> parse_band(std::string_view text);
 
 /// A problem with given bands of one kind (`pass` or stop), or "": a band that holds no
 /// frequency from 4 to 7996 Hz, where the steady state is measured, or two bands that

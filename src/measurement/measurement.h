@@ -12,6 +12,7 @@
 #include "recommendation.h"
 #include "records.h"
 #include "response_figures.h"
+#include "result.h"
 #include "spectrum.h"
 #include "steady_state.h"
 #include "waveform_model.h"
@@ -46,10 +47,10 @@ struct precision_report {
   std::vector<double> predicted_spectrum;  ///< per SPECTRUM_SEGMENT bin, for waves.png
 };
 
-/// Measures `taps` at `options.precision`. On failure `message` says why (bands that do
-/// not make sense, or memory).
-[[nodiscard]] bool run_precision_report(std::span<const float> taps, const science_options& options,
-                                        precision_report& out, std::string& message);
+/// Measures `taps` at `options.precision`. Fails with bad_input when given bands do not make
+/// sense, with out_of_memory when memory runs out (or the run is abandoned).
+[[nodiscard]] outcome run_precision_report(std::span<const float> taps,
+                                           const science_options& options, precision_report& out);
 
 /// The summary lines of a report after the sweep line: bands, the four responses, wraps,
 
@@ -68,8 +69,9 @@ struct scan_report {
 
 /// Scans `taps`. NaN fields of `asked` take their defaults: the unquantized attenuation
 /// less 1 dB, the unquantized ripple plus 0.1 dB, and no SNR target.
-[[nodiscard]] bool run_scan(std::span<const float> taps, const science_options& options,
-                            const precision_targets& asked, scan_report& out, std::string& message);
+/// Fails as `run_precision_report` does.
+[[nodiscard]] outcome run_scan(std::span<const float> taps, const science_options& options,
+                               const precision_targets& asked, scan_report& out);
 
 /// The scan's text: targets, bands, the table, the wrap-free limit, and last the
 

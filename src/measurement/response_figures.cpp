@@ -20,12 +20,8 @@
 
 namespace fixfir {
 
-bool setup_bands(std::span<const float> taps, const band_plan& given, band_setup& setup,
-                 std::string& message) {
-  if (!taps_response(taps, setup.response)) {
-    message = "out of memory";
-    return false;
-  }
+outcome setup_bands(std::span<const float> taps, const band_plan& given, band_setup& setup) {
+  if (!taps_response(taps, setup.response)) return out_of_memory_error();
   band_plan inferred = infer_bands(setup.response);
   // A least-squares design's edges lie outside the bands its response shows.
   if (!given.passbands_given || !given.stopbands_given) refine_least_squares_bands(taps, inferred);
@@ -38,11 +34,12 @@ bool setup_bands(std::span<const float> taps, const band_plan& given, band_setup
     setup.plan.stopbands = given.stopbands;
     setup.plan.stopbands_given = true;
   }
-  message = band_plan_problem(setup.plan);
   // Inferred bands may be missing (taps that are all zero have no pass band); only bands
   // the user gave can be wrong.
-  if (!given.passbands_given && !given.stopbands_given) message.clear();
-  return message.empty();
+  if (!given.passbands_given && !given.stopbands_given) return success();
+  std::string problem = band_plan_problem(setup.plan);
+  if (!problem.empty()) return make_error(error_kind::bad_input, std::move(problem));
+  return success();
 }
 
 bool taps_figures(std::span<const float> taps, const band_setup& setup, band_figures_db& out) {

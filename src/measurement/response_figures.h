@@ -9,6 +9,7 @@
 #include "bands.h"
 #include "precision_sweep.h"
 #include "records.h"
+#include "result.h"
 #include "spectrum.h"
 #include "steady_state.h"
 
@@ -22,9 +23,10 @@ struct band_setup {
 };
 
 /// Fills `setup` for `taps`, taking `given`'s pass bands and stop bands where it has them.
-/// On a problem (no pass band, overlapping bands) `message` says what.
-[[nodiscard]] bool setup_bands(std::span<const float> taps, const band_plan& given,
-                               band_setup& setup, std::string& message);
+/// A problem with given bands (no pass band, overlapping bands) is a bad_input error that
+/// says what; running out of memory is out_of_memory.
+[[nodiscard]] outcome setup_bands(std::span<const float> taps, const band_plan& given,
+                                  band_setup& setup);
 
 /// Of the frequencies a response is measured at, how many lie in the pass bands and in
 /// each stop band, and how many of those wrapped the accumulator.

@@ -5,7 +5,7 @@
 //
 // The double model is y[n] = Σ tap[j] · x[n - j] in double arithmetic, from rest, on the
 // same input samples and the same sample clock as the fixed-point model. Functions that
-// build vectors throw std::bad_alloc when memory runs out.
+// build vectors return out_of_memory_error() when memory runs out or the run is abandoned.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,6 +14,7 @@
 
 #include "error_model.h"
 #include "records.h"
+#include "result.h"
 
 namespace fixfir {
 
@@ -32,18 +33,18 @@ struct fixed_run {
 };
 
 /// The double model over `input` from rest.
-[[nodiscard]] std::vector<double> run_double_model(std::span<const float> taps,
-                                                   std::span<const double> input);
+[[nodiscard]] result<std::vector<double>> run_double_model(std::span<const float> taps,
+                                                           std::span<const double> input) noexcept;
 
 /// Runs `input` through the fixed-point engine from rest and counts the samples whose
 /// accumulator wrapped.
-[[nodiscard]] fixed_run run_fixed_model(const quantized_filter& filter,
-                                        std::span<const double> input);
+[[nodiscard]] result<fixed_run> run_fixed_model(const quantized_filter& filter,
+                                                std::span<const double> input) noexcept;
 
 /// The multi-tone test signal for `settings`, exactly as the waveform test builds it,
 /// computed on `threads` threads. `frequency_step` must not be 0.
-[[nodiscard]] waveform_signal make_waveform_signal(const frequency_settings& settings,
-                                                   unsigned threads = 1);
+[[nodiscard]] result<waveform_signal> make_waveform_signal(const frequency_settings& settings,
+                                                           unsigned threads = 1) noexcept;
 
 /// The largest |tap - coefficient ÷ scale| over the taps, in real units; 0 without taps
 /// and NaN when the scale is 0.

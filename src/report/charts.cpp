@@ -176,22 +176,28 @@ double magnitude_floor_db(const response_plot& p) {
   return std::isfinite(lowest) ? std::floor(lowest / 10.0) * 10.0 : -100.0;
 }
 
-plot_body response_body(const response_plot& p) {
-  plot_body body{1100, 1050, {}};
-  std::string& s = body.script;
+namespace {
+
+// What response.png's data say about its axes and titles.
+struct response_levels {
+  std::int32_t wraps = 0;          // swept frequencies whose run wrapped
+  std::int32_t extreme_wraps = 0;  // band edges and lobe tops whose fit wrapped
+  range all;
+  range zoom;
+  range wrapped_in_passbands;  // the fixed point's levels there
+};
+
+// The data blocks of response.png: the dense responses, the sweep and the extremes.
+response_levels response_data(std::string& s, const response_plot& p) {
+  response_levels l;
   const band_plan& plan = *p.plan;
   dense_block(s, "taps", *p.taps_response);
   dense_block(s, "coefficients", *p.coefficients_response);
   s += "$swept << EOD\n";
-  std::int32_t wraps = 0;
-  std::int32_t extreme_wraps = 0;
-  range all;
-  range zoom;
-  range wrapped_in_passbands;  // the fixed point's levels there
   for (std::size_t i = 0; i < p.frequency.size(); ++i) {
     const double f = p.frequency[i];
     const bool wrapped = i < p.wrapped.size() && p.wrapped[i] != 0;
-    wraps += wrapped ? 1 : 0;
+    l.wraps += wrapped ? 1 : 0;
     value(s, f);
     s += ' ';
     value(s, decibels(p.steady[i]));
@@ -200,52 +206,50 @@ plot_body response_body(const response_plot& p) {
     s += ' ';
     value(s, wrapped ? decibels(p.steady[i]) : NAN);
     s += '\n';
-    all.add(decibels(p.steady[i]));
-    all.add(decibels(p.sweep[i]));
+    l.all.add(decibels(p.steady[i]));
+    l.all.add(decibels(p.sweep[i]));
     if (in_bands(plan.passbands, f))
-      (wrapped ? wrapped_in_passbands : zoom).add(decibels(p.steady[i]));
+      (wrapped ? l.wrapped_in_passbands : l.zoom).add(decibels(p.steady[i]));
   }
   s += "EOD\n";
   s += "$extremes << EOD\n";
   for (std::size_t i = 0; i < p.extreme_frequency.size() && i < p.extreme_steady.size(); ++i) {
     const double level = decibels(p.extreme_steady[i]);
     const bool wrapped = i < p.extreme_wrapped.size() && p.extreme_wrapped[i] != 0;
-    extreme_wraps += wrapped ? 1 : 0;
+    l.extreme_wraps += wrapped ? 1 : 0;
     value(s, p.extreme_frequency[i]);
     s += ' ';
     value(s, level);
     s += ' ';
     value(s, wrapped ? level : NAN);
     s += '\n';
-    all.add(level);
+    l.all.add(level);
     if (in_bands(plan.passbands, p.extreme_frequency[i]))
-      (wrapped ? wrapped_in_passbands : zoom).add(level);
+      (wrapped ? l.wrapped_in_passbands : l.zoom).add(level);
   }
   s += "EOD\n";
   for (const dense_response* r : {p.taps_response, p.coefficients_response}) {
     for (std::size_t k = 0; k < r->magnitude.size(); ++k) {
       const double level = decibels(r->magnitude[k]);
-      all.add(level);
-      if (in_bands(plan.passbands, static_cast<double>(k) * r->spacing)) zoom.add(level);
+      l.all.add(level);
+      if (in_bands(plan.passbands, static_cast<double>(k) * r->spacing)) l.zoom.add(level);
     }
   }
+  return l;
+}
 
-  std::string title = std::to_string(p.taps) + " taps at precision " + std::to_string(p.precision);
-  if (wraps > 0) {
-    title += ": the accumulator WRAPS at " + std::to_string(wraps) + " of " +
-             std::to_string(p.frequency.size()) + " swept frequencies (marked x)";
-  } else if (extreme_wraps > 0) {
-    title += ": the accumulator WRAPS at " + std::to_string(extreme_wraps) +
-             " band edges and lobe tops (marked x)";
+// Dotted lines at the band edges strictly between `from` and `to`.
+void mark_edges(std::string& s, const std::vector<double>& edges, double from, double to) {
+  int tag = 10;
+  for (double edge : edges) {
+    if (edge <= from || edge >= to) continue;
+    s += "set arrow " + std::to_string(tag++) + " from " + number(edge) + ",graph 0 to " +
+         number(edge) + ",graph 1 nohead dt 3 lc rgb '#555555'\n";
   }
-  s += "set multiplot layout 2,1 title '" + title + "' noenhanced\n";
-  // Fixed margins keep the two panels' frequency axes one above the other; the key goes
-  // below the plot, where it hides no curve.
-  s += "set lmargin 10\nset rmargin 3\n";
-  s +=
-      "set grid\nset key below horizontal Left reverse maxcols 3 noenhanced\nset xrange [0:8000]\n";
-  s += "set xlabel 'frequency (Hz)'\nset ylabel 'magnitude (dB)'\n";
-  shade_bands(s, plan);
+}
+
+// The band edges inside 0 to 8000 Hz.
+std::vector<double> band_edges(const band_plan& plan) {
   std::vector<double> edges;
   for (const auto* bands : {&plan.passbands, &plan.stopbands}) {
     for (const band& b : *bands) {
@@ -254,18 +258,16 @@ plot_body response_body(const response_plot& p) {
       }
     }
   }
-  auto mark_edges = [&](double from, double to) {
-    int tag = 10;
-    for (double edge : edges) {
-      if (edge <= from || edge >= to) continue;
-      s += "set arrow " + std::to_string(tag++) + " from " + number(edge) + ",graph 0 to " +
-           number(edge) + ",graph 1 nohead dt 3 lc rgb '#555555'\n";
-    }
-  };
-  mark_edges(0.0, 8000.0);
+  return edges;
+}
+
+// The upper panel: the four responses in dB over 0 to 8000 Hz.
+void magnitude_panel(std::string& s, const response_plot& p, const response_levels& l,
+                     const std::vector<double>& edges) {
+  mark_edges(s, edges, 0.0, 8000.0);
   const double top = p.taps_figures.passband_max_db;
   const double floor_level = top - p.taps_figures.worst_attenuation_db;
-  const double high = all.empty() ? 10.0 : std::ceil(all.high / 10.0) * 10.0 + 5.0;
+  const double high = l.all.empty() ? 10.0 : std::ceil(l.all.high / 10.0) * 10.0 + 5.0;
   yrange(s, std::min(magnitude_floor_db(p), high - 20.0), high);
   if (std::isfinite(floor_level)) {
     s += "set arrow 100 from graph 0, first " + number(floor_level) + " to graph 1, first " +
@@ -274,7 +276,7 @@ plot_body response_body(const response_plot& p) {
          number(std::round(p.taps_figures.worst_attenuation_db * 100.0) / 100.0) +
          " dB' at graph 0.99, first " + number(floor_level) + " right offset 0,0.7 front\n";
   }
-  const bool any_wrap = wraps > 0 || extreme_wraps > 0;
+  const bool any_wrap = l.wraps > 0 || l.extreme_wraps > 0;
   s += "set title 'Magnitude: green pass bands, red stop bands' noenhanced\n";
   s +=
       "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' "
@@ -290,14 +292,20 @@ plot_body response_body(const response_plot& p) {
                          "title 'the same at band edges and |C(f)| lobe tops', \\\n")
            : "title 'fixed point, steady state: " + p.steady_absent + " (see the summary)', \\\n") +
       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' " +
-      std::string(any_wrap ? "title 'the accumulator wraps'" : "notitle") +
+      std::string(any_wrap ? "title 'the accumulator l.wraps'" : "notitle") +
       ", \\\n"
       "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
+}
 
+// The lower panel: the pass bands zoomed to fractions of a dB.
+void zoom_panel(std::string& s, const response_plot& p, const response_levels& l,
+                const std::vector<double>& edges) {
+  const band_plan& plan = *p.plan;
+  const double top = p.taps_figures.passband_max_db;
   // The zoomed pass bands.
   s += "unset arrow\nunset label 100\nunset key\n";
-  double zoom_low = zoom.empty() ? -1.0 : zoom.low;
-  double zoom_high = zoom.empty() ? 1.0 : zoom.high;
+  double zoom_low = l.zoom.empty() ? -1.0 : l.zoom.low;
+  double zoom_high = l.zoom.empty() ? 1.0 : l.zoom.high;
   const double margin = std::max(0.1 * (zoom_high - zoom_low), 1e-4);
   zoom_low -= margin;
   zoom_high += margin;
@@ -310,7 +318,7 @@ plot_body response_body(const response_plot& p) {
     to = std::min(8000.0, plan.passbands.back().high + pad);
     s += "set xrange [" + number(from) + ":" + number(to) + "]\n";
   }
-  mark_edges(from, to);
+  mark_edges(s, edges, from, to);
   yrange(s, zoom_low, zoom_high);
   for (int i = 0; i < 2; ++i) {
     const double level = i == 0 ? top : top - p.taps_figures.ripple_db;
@@ -323,15 +331,15 @@ plot_body response_body(const response_plot& p) {
                            number(std::round(p.taps_figures.ripple_db * 1e4) / 1e4) + " dB";
   // Wrapped runs are left out of the range; when they fall outside it, the title says so
   // and their marks sit on the frame.
-  if (!wrapped_in_passbands.empty() &&
-      (wrapped_in_passbands.low < zoom_low || wrapped_in_passbands.high > zoom_high)) {
+  if (!l.wrapped_in_passbands.empty() &&
+      (l.wrapped_in_passbands.low < zoom_low || l.wrapped_in_passbands.high > zoom_high)) {
     auto db = [](double v) { return number(std::round(v * 100.0) / 100.0) + " dB"; };
     std::string extent;
-    if (wrapped_in_passbands.low < zoom_low) extent = "down to " + db(wrapped_in_passbands.low);
-    if (wrapped_in_passbands.high > zoom_high)
-      extent += (extent.empty() ? "up to " : " and up to ") + db(wrapped_in_passbands.high);
+    if (l.wrapped_in_passbands.low < zoom_low) extent = "down to " + db(l.wrapped_in_passbands.low);
+    if (l.wrapped_in_passbands.high > zoom_high)
+      extent += (extent.empty() ? "up to " : " and up to ") + db(l.wrapped_in_passbands.high);
     zoom_title +=
-        "\\nwhere the accumulator wraps (x on the frame) the fixed point leaves this "
+        "\\nwhere the accumulator l.wraps (x on the frame) the fixed point leaves this "
         "range, " +
         extent;
   }
@@ -354,6 +362,34 @@ plot_body response_body(const response_plot& p) {
        " with points pt 2 ps 0.8 lc rgb '#000000' notitle, \\\n"
        "     $extremes using 1:" +
        pin("$3") + " with points pt 2 ps 0.8 lc rgb '#000000' notitle\n";
+}
+
+}  // namespace
+
+plot_body response_body(const response_plot& p) {
+  plot_body body{1100, 1050, {}};
+  std::string& s = body.script;
+  const band_plan& plan = *p.plan;
+  const response_levels l = response_data(s, p);
+  std::string title = std::to_string(p.taps) + " taps at precision " + std::to_string(p.precision);
+  if (l.wraps > 0) {
+    title += ": the accumulator WRAPS at " + std::to_string(l.wraps) + " of " +
+             std::to_string(p.frequency.size()) + " swept frequencies (marked x)";
+  } else if (l.extreme_wraps > 0) {
+    title += ": the accumulator WRAPS at " + std::to_string(l.extreme_wraps) +
+             " band edges and lobe tops (marked x)";
+  }
+  s += "set multiplot layout 2,1 title '" + title + "' noenhanced\n";
+  // Fixed margins keep the two panels' frequency axes one above the other; the key goes
+  // below the plot, where it hides no curve.
+  s += "set lmargin 10\nset rmargin 3\n";
+  s +=
+      "set grid\nset key below horizontal Left reverse maxcols 3 noenhanced\nset xrange [0:8000]\n";
+  s += "set xlabel 'frequency (Hz)'\nset ylabel 'magnitude (dB)'\n";
+  shade_bands(s, plan);
+  const std::vector<double> edges = band_edges(plan);
+  magnitude_panel(s, p, l, edges);
+  zoom_panel(s, p, l, edges);
   s += "unset multiplot\n";
   return body;
 }

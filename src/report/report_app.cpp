@@ -178,11 +178,10 @@ bool read_run_taps(const report_options& options, std::FILE* err, std::string& t
   return true;
 }
 
-// The status of a measurement that failed with `message`, after saying it on `err`: running
-// out of memory is status 1, as everywhere; bands that make no sense are a usage error.
-int measurement_failed(std::FILE* err, const std::string& message) {
-  complain(err, message);
-  return message == "out of memory" ? 1 : 2;
+// The status of a measurement that failed, after saying why on `err`.
+int measurement_failed(std::FILE* err, const error& e) {
+  complain(err, e.message);
+  return exit_status(e.kind);
 }
 
 // A picture of the page: gnuplot writes `name`.svg beside the PNG.
@@ -261,9 +260,12 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
   science_options science = science_options_for(options);
   precision_report r;
-  const bool measured =
-      with_progress(err, science, [&] { return run_precision_report(taps, science, r, message); });
-  if (!measured) return measurement_failed(err, message);
+  outcome measured = success();
+  with_progress(err, science, [&] {
+    measured = run_precision_report(taps, science, r);
+    return true;
+  });
+  if (!measured) return measurement_failed(err, measured.failure());
 
   report_facts facts;
   facts.tap_count = list.count;
@@ -370,9 +372,12 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
   science_options science = science_options_for(options);
   scan_report r;
-  const bool measured = with_progress(
-      err, science, [&] { return run_scan(taps, science, options.targets, r, message); });
-  if (!measured) return measurement_failed(err, message);
+  outcome measured = success();
+  with_progress(err, science, [&] {
+    measured = run_scan(taps, science, options.targets, r);
+    return true;
+  });
+  if (!measured) return measurement_failed(err, measured.failure());
   std::vector<std::string> lines = scan_lines(r);
   const std::vector<std::string> last(lines.end() - 2, lines.end());
   lines.erase(lines.end() - 2, lines.end());
@@ -432,21 +437,33 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
+int exit_status(error_kind kind) noexcept {
+  switch (kind) {
+    case error_kind::bad_input:
+      return 2;
+    case error_kind::out_of_memory:
+    case error_kind::cannot_write:
+    case error_kind::interrupted:
+    case error_kind::failed:
+      break;
+  }
+  return 1;
+}
+
 int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err) {
   report_options options;
-  std::string message;
-  switch (parse_report_options(args, options, message)) {
-    case option_result::help:
-      if (!put_out(out, report_usage, message)) {
-        complain(err, message);
-        return 1;
-      }
-      return 0;
-    case option_result::error:
-      complain(err, message + " (see --help)");
-      return 2;
-    case option_result::run:
-      break;
+  const result<option_action> parsed = parse_report_options(args, options);
+  if (!parsed) {
+    complain(err, parsed.failure().message + " (see --help)");
+    return exit_status(parsed.failure().kind);
+  }
+  if (parsed.value() == option_action::help) {
+    std::string message;
+    if (!put_out(out, report_usage, message)) {
+      complain(err, message);
+      return 1;
+    }
+    return 0;
   }
   try {
     return options.scan ? scan(options, out, err) : report(options, out, err);
