@@ -18,9 +18,6 @@ namespace fixfir {
 
 namespace {
 
-constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
-
-constexpr std::size_t points_per_lobe = 16;
 // How far a last maximum may stand above the middle of the ripple, in half-heights of
 // the ripple, before it counts as an overshoot into the transition band. The last ripple
 // of a windowed design stands up to about 1.9; the transition overshoot of an

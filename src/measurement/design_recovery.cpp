@@ -19,7 +19,6 @@ namespace fixfir {
 
 namespace {
 
-constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 constexpr double pi = 3.141592653589793;
 
 // ---- Least-squares band edges --------------------------------------------------------

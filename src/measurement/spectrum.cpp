@@ -20,7 +20,6 @@ namespace fixfir {
 
 namespace {
 
-constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 constexpr double pi = 3.141592653589793;
 constexpr std::size_t smallest_grid = 16384;
 constexpr std::size_t largest_grid = std::size_t{1} << 20;

@@ -24,9 +24,6 @@ namespace fixfir {
 
 namespace {
 
-// Samples between two questions to `keep_going` in the loops over every tap; when it says
-// stop they give up with their failure value, as their results are then thrown away.
-constexpr std::size_t polled_samples = 64;
 constexpr double two_32 = 4294967296.0;
 constexpr double largest_int32 = 2147483647.0;
 

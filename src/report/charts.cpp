@@ -292,7 +292,7 @@ void magnitude_panel(std::string& s, const response_plot& p, const response_leve
                          "title 'the same at band edges and |C(f)| lobe tops', \\\n")
            : "title 'fixed point, steady state: " + p.steady_absent + " (see the summary)', \\\n") +
       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' " +
-      std::string(any_wrap ? "title 'the accumulator l.wraps'" : "notitle") +
+      std::string(any_wrap ? "title 'the accumulator wraps'" : "notitle") +
       ", \\\n"
       "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
 }
@@ -339,7 +339,7 @@ void zoom_panel(std::string& s, const response_plot& p, const response_levels& l
     if (l.wrapped_in_passbands.high > zoom_high)
       extent += (extent.empty() ? "up to " : " and up to ") + db(l.wrapped_in_passbands.high);
     zoom_title +=
-        "\\nwhere the accumulator l.wraps (x on the frame) the fixed point leaves this "
+        "\\nwhere the accumulator wraps (x on the frame) the fixed point leaves this "
         "range, " +
         extent;
   }
@@ -488,16 +488,22 @@ plot_body waves_body(const waves_plot& p) {
   return body;
 }
 
-plot_body scan_body(const scan_plot& p) {
-  plot_body body{1100, 1000, {}};
-  std::string& s = body.script;
-  s += "$scan << EOD\n";
+namespace {
+
+// What scan.png's data say about its axes.
+struct scan_levels {
   range db;
   range ripple;
   // The precisions whose ripple the table prints as 0.0000 dB or inf: a log scale cannot
   // show them, and a point far below the table's figures would stretch it for nothing.
   std::vector<std::int32_t> zero_ripple;
   std::vector<std::int32_t> infinite_ripple;
+};
+
+// The data block of scan.png: one row per precision.
+scan_levels scan_data(std::string& s, const scan_plot& p) {
+  scan_levels l;
+  s += "$scan << EOD\n";
   constexpr double smallest_ripple = 0.00005;
   for (const precision_row& r : p.rows) {
     const bool wrapped = r.waveform_wraps > 0 || r.sweep_wraps > 0;
@@ -511,7 +517,7 @@ plot_body scan_body(const scan_plot& p) {
     for (double v : {r.coefficient_ripple_db, r.fixed_ripple_db}) {
       const bool zero = v >= 0.0 && v < smallest_ripple;
       if (!zero && !std::isinf(v)) continue;
-      std::vector<std::int32_t>& list = zero ? zero_ripple : infinite_ripple;
+      std::vector<std::int32_t>& list = zero ? l.zero_ripple : l.infinite_ripple;
       if (list.empty() || list.back() != r.precision) list.push_back(r.precision);
     }
     s += std::to_string(r.precision);
@@ -520,11 +526,24 @@ plot_body scan_body(const scan_plot& p) {
       value(s, v);
     }
     s += '\n';
-    for (int i = 0; i < 3; ++i) db.add(levels[i]);
-    ripple.add(levels[4]);
-    ripple.add(levels[5]);
+    for (int i = 0; i < 3; ++i) l.db.add(levels[i]);
+    l.ripple.add(levels[4]);
+    l.ripple.add(levels[5]);
   }
   s += "EOD\n";
+  return l;
+}
+
+}  // namespace
+
+plot_body scan_body(const scan_plot& p) {
+  plot_body body{1100, 1000, {}};
+  std::string& s = body.script;
+  scan_levels l = scan_data(s, p);
+  range& db = l.db;
+  range& ripple = l.ripple;
+  const std::vector<std::int32_t>& zero_ripple = l.zero_ripple;
+  const std::vector<std::int32_t>& infinite_ripple = l.infinite_ripple;
   s += "set multiplot layout 2,1 title 'Which precision: every precision from 0 to 30' "
        "noenhanced\n";
   // Fixed margins keep the precision axes one above the other; keys go below the plots.

@@ -251,6 +251,51 @@ science_options science_options_for(const report_options& options) {
   return s;
 }
 
+// response.png's chart of a report at `precision` of `taps` taps.
+plot_body response_chart(const precision_report& r, std::int32_t taps, std::int32_t precision) {
+  const swept_precision& run = r.sweeps.runs[0];
+  response_plot rp;
+  rp.taps = taps;
+  rp.precision = precision;
+  rp.taps_response = &r.bands.response;
+  rp.coefficients_response = &r.coefficient_response;
+  rp.frequency = r.sweeps.frequency;
+  rp.steady = run.steady;
+  rp.sweep = run.peak;
+  rp.wrapped = run.wrapped;
+  rp.extreme_frequency = r.extremes.frequency;
+  rp.extreme_steady = r.extremes.steady;
+  rp.extreme_wrapped = r.extremes.wrapped;
+  if (r.figures.steady_state != steady_reach::measured)
+    rp.steady_absent = steady_absence_word(r.figures.steady_state);
+  rp.plan = &r.bands.plan;
+  rp.taps_figures = r.figures.taps;
+  const band_figures_db summary_figures[] = {r.figures.taps, r.figures.coefficients,
+                                             r.figures.steady, r.figures.sweep};
+  rp.summary_figures = summary_figures;
+  return response_body(rp);
+}
+
+// waves.png's chart of a report at `precision`.
+plot_body waves_chart(const precision_report& r, std::int32_t precision) {
+  waves_plot wp{r.signal.time,
+                r.signal.input,
+                r.waveform.fixed_output,
+                r.reference,
+                r.waveform.coefficient_output,
+                r.predicted_spectrum,
+                {},
+                r.waveform.wraps,
+                precision};
+  // Drawn without the spectra when they cannot be made.
+  (void)error_spectra(
+      r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,
+      std::min({r.signal.time.size(), r.signal.input.size(), r.waveform.fixed_output.size(),
+                r.reference.size(), r.waveform.coefficient_output.size()}),
+      wp.spectra);
+  return waves_body(wp);
+}
+
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
   namespace fs = std::filesystem;
   std::string taps_path;
@@ -292,43 +337,8 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   if (gnuplot.empty()) {
     return options.html && !page_without_pictures(page, options.dir, out, err) ? 1 : 0;
   }
-  const swept_precision& run = r.sweeps.runs[0];
-  response_plot rp;
-  rp.taps = list.count;
-  rp.precision = options.precision;
-  rp.taps_response = &r.bands.response;
-  rp.coefficients_response = &r.coefficient_response;
-  rp.frequency = r.sweeps.frequency;
-  rp.steady = run.steady;
-  rp.sweep = run.peak;
-  rp.wrapped = run.wrapped;
-  rp.extreme_frequency = r.extremes.frequency;
-  rp.extreme_steady = r.extremes.steady;
-  rp.extreme_wrapped = r.extremes.wrapped;
-  if (r.figures.steady_state != steady_reach::measured)
-    rp.steady_absent = steady_absence_word(r.figures.steady_state);
-  rp.plan = &r.bands.plan;
-  rp.taps_figures = r.figures.taps;
-  const band_figures_db summary_figures[] = {r.figures.taps, r.figures.coefficients,
-                                             r.figures.steady, r.figures.sweep};
-  rp.summary_figures = summary_figures;
-  const plot_body response = response_body(rp);
-  waves_plot wp{r.signal.time,
-                r.signal.input,
-                r.waveform.fixed_output,
-                r.reference,
-                r.waveform.coefficient_output,
-                r.predicted_spectrum,
-                {},
-                r.waveform.wraps,
-                options.precision};
-  // Drawn without the spectra when they cannot be made.
-  (void)error_spectra(
-      r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,
-      std::min({r.signal.time.size(), r.signal.input.size(), r.waveform.fixed_output.size(),
-                r.reference.size(), r.waveform.coefficient_output.size()}),
-      wp.spectra);
-  const plot_body waves = waves_body(wp);
+  const plot_body response = response_chart(r, list.count, options.precision);
+  const plot_body waves = waves_chart(r, options.precision);
   // One gnuplot for each picture, all drawing at once.
   std::vector<std::string> scripts = {
       picture_script(response_png_name, response.width, response.height, response.script),
