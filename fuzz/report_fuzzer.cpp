@@ -29,8 +29,10 @@
 #include <vector>
 
 #include "frequency_sweep.h"
-#include "report_precision.h"
-#include "report_science.h"
+#include "measurement.h"
+#include "recommendation.h"
+#include "summary_text.h"
+#include "wrap_checks.h"
 
 namespace {
 
@@ -117,8 +119,8 @@ void check_steady_lines(const std::vector<std::string>& lines, const std::string
 
 void report(const std::vector<float>& taps, const fixfir::science_options& o) {
   fixfir::precision_report r;
-  std::string message;
-  if (!fixfir::run_precision_report(taps, o, r, message)) {
+  if (const fixfir::outcome done = fixfir::run_precision_report(taps, o, r); !done) {
+    const std::string& message = done.failure().message;
     if (message.empty() || contains(message, "\n")) insane("a failure without one line", message);
     return;
   }
@@ -164,9 +166,9 @@ void scan_sweep(const std::vector<float>& taps, const fixfir::science_options& o
 void scan(const std::vector<float>& taps, const fixfir::science_options& o) {
   if (taps.size() > 64) return scan_sweep(taps, o);
   fixfir::scan_report r;
-  std::string message;
   const double none = std::numeric_limits<double>::quiet_NaN();
-  if (!fixfir::run_scan(taps, o, {none, none, none}, r, message)) {
+  if (const fixfir::outcome done = fixfir::run_scan(taps, o, {none, none, none}, r); !done) {
+    const std::string& message = done.failure().message;
     if (message.empty() || contains(message, "\n")) insane("a failure without one line", message);
     return;
   }

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "bands.h"
 #include "report_app.h"
-#include "report_bands.h"
 #include "report_options.h"
 
 namespace {
@@ -99,23 +99,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::string& w : words) args.push_back(w.c_str());
 
   fixfir::report_options options;
-  std::string message;
-  switch (fixfir::parse_report_options(args, options, message)) {
-    case fixfir::option_result::error: {
-      if (message.empty()) fail("refusal", "no message");
-      if (!shows_safely(message)) fail("message with a control character", message);
-      const run_result r = run(args);
-      if (r.status != 2) fail("refusal status", std::to_string(r.status));
-      if (!r.out.empty()) fail("refusal wrote to standard output", r.out);
-      if (r.err != "fixfir-report: " + message + " (see --help)\n") fail("refusal said", r.err);
-      break;
-    }
-    case fixfir::option_result::help: {
+  const fixfir::result<fixfir::option_action> parsed = fixfir::parse_report_options(args, options);
+  if (!parsed) {
+    const std::string& message = parsed.failure().message;
+    if (parsed.failure().kind != fixfir::error_kind::bad_input) fail("refusal kind", message);
+    if (message.empty()) fail("refusal", "no message");
+    if (!shows_safely(message)) fail("message with a control character", message);
+    const run_result r = run(args);
+    if (r.status != 2) fail("refusal status", std::to_string(r.status));
+    if (!r.out.empty()) fail("refusal wrote to standard output", r.out);
+    if (r.err != "fixfir-report: " + message + " (see --help)\n") fail("refusal said", r.err);
+    return 0;
+  }
+  switch (parsed.value()) {
+    case fixfir::option_action::help: {
       const run_result r = run(args);
       if (r.status != 0 || r.out != fixfir::report_usage || !r.err.empty()) fail("help", r.err);
       break;
     }
-    case fixfir::option_result::run: {
+    case fixfir::option_action::run: {
       // Not run: a report reads taps.txt from --dir and draws pictures there.
       if (options.frequencies.frequency_step == 0 || options.sweep_step < 1)
         fail("accepted steps", std::to_string(options.sweep_step));

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report_plot.h"
+#include "gnuplot_runner.h"
 #include "tool_runner.h"
 
 namespace {

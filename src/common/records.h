@@ -7,11 +7,13 @@
 
 namespace fixfir {
 
-/// Result of an operation, the one convention across the libraries: 0 for success, -1 for
-/// failure (a file that cannot be opened, read or written), and `out_of_memory`, which
-/// tells the dialogue that the run cannot go on. Steps whose only way to fail is memory
-/// (the engine's workspaces and runs) return a plain `bool`, true when it could be had.
-/// Nothing throws from one library into another.
+/// Result of the steps of fixfir's dialogue and of the readers, writers and analyses it
+/// calls, which its answers are built on: 0 for success, -1 for failure (a file
+/// that cannot be opened, read or written), and `out_of_memory`, which tells the dialogue
+/// that the run cannot go on. Other entries return `result<T>` / `outcome` (result.h), the
+/// convention for new and reworked library entries (the report's measurement library's
+/// are); steps whose only way to fail is memory (the engine's workspaces and runs) return
+/// a plain `bool`, true when it could be had. Nothing throws from one library into another.
 enum class status : std::int32_t { ok = 0, failure = -1, out_of_memory = -2 };
 
 /// The three frequency answers, in hertz. Written once by the dialogue, then read-only.

@@ -8,6 +8,7 @@
 
 #include "fixed_filter.h"
 #include "records.h"
+#include "result.h"
 
 namespace fixfir::python {
 
@@ -27,6 +28,10 @@ struct quantized_taps {
 
 /// The `taps` and `precision` arguments checked, copied and quantized.
 quantized_taps quantize_argument(pybind11::handle taps, long long precision);
+
+/// Raises a library's error as Python does: bad_input as ValueError, out_of_memory as
+/// MemoryError, anything else as RuntimeError, each with the error's message.
+[[noreturn]] void raise(const error& e);
 
 /// Adds the report's figures to the module.
 void bind_report(pybind11::module_& m);

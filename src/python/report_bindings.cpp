@@ -10,22 +10,39 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "array_io.h"
+#include "bands.h"
 #include "interrupts.h"
+#include "measurement.h"
 #include "parallel_chunks.h"
 #include "python_bindings.h"
-#include "report_bands.h"
-#include "report_model.h"
-#include "report_precision.h"
-#include "report_science.h"
+#include "recommendation.h"
+#include "summary_text.h"
+#include "waveform_model.h"
+#include "wrap_checks.h"
 
 namespace py = pybind11;
 
 namespace fixfir::python {
+
+void raise(const error& e) {
+  switch (e.kind) {
+    case error_kind::bad_input:
+      throw py::value_error(e.message);
+    case error_kind::out_of_memory:
+      throw std::bad_alloc();  // MemoryError
+    case error_kind::cannot_write:
+    case error_kind::interrupted:
+    case error_kind::failed:
+      break;
+  }
+  throw std::runtime_error(e.message);
+}
 
 namespace {
 
@@ -64,7 +81,13 @@ double tap_error(py::handle taps, long long precision) {
 std::int64_t accumulator_wraps(py::handle taps, py::handle x, long long precision) {
   const quantized_taps q = quantize_argument(taps, precision);
   const std::vector<double> signal = signal_argument(x, "x");
-  return interruptible([&] { return run_fixed_model(q.filter, signal).wraps; });
+  std::optional<result<fixed_run>> run;
+  interruptible([&] {
+    run = run_fixed_model(q.filter, signal);
+    return true;
+  });
+  if (!run->ok()) raise(run->failure());
+  return run->value().wraps;
 }
 
 py::dict bound_dict(const wrap_bound& b) {
@@ -94,15 +117,14 @@ std::vector<band> bands_argument(const band_list& given, bool pass) {
   std::vector<band> out;
   if (!given) return out;
   for (const auto& [low, high] : *given) {
-    band b{low, high};
-    std::string message;
-    if (!check_band(b, message)) {
+    const result<band> b = check_band(band{low, high});
+    if (!b) {
       throw py::value_error(std::string(name) +
                             ": a band is (low, high) in hertz within 0 to 8000 with low below "
                             "high, not (" +
                             hertz_text(low) + ", " + hertz_text(high) + ")");
     }
-    out.push_back(b);
+    out.push_back(b.value());
   }
   // The command line's checks: the bands of one kind alone now, the two kinds together
   // once the inferred ones are known.
@@ -129,12 +151,6 @@ science_options options_argument(long long precision, long long initial, long lo
   o.given.stopbands_given = !o.given.stopbands.empty();
   o.threads = worker_count();
   return o;
-}
-
-// A failed report: its message names the bands' problem, or memory.
-[[noreturn]] void report_failed(const std::string& message) {
-  if (message == "out of memory") throw std::bad_alloc();
-  throw py::value_error(message);
 }
 
 py::list band_tuples(const std::vector<band>& bands) {
@@ -166,9 +182,12 @@ py::dict report(py::handle taps, long long precision, long long initial, long lo
   const science_options o =
       options_argument(precision, initial, step, ending, sweep_step, passbands, stopbands);
   precision_report r;
-  std::string message;
-  const bool ok = interruptible([&] { return run_precision_report(t, o, r, message); });
-  if (!ok) report_failed(message);
+  outcome done = success();
+  interruptible([&] {
+    done = run_precision_report(t, o, r);
+    return true;
+  });
+  if (!done) raise(done.failure());
   py::dict d;
   d["precision"] = o.precision;
   put_bands(d, r.bands.plan);
@@ -229,9 +248,12 @@ py::dict scan(py::handle taps, long long initial, long long step, long long endi
       options_argument(0, initial, step, ending, sweep_step, passbands, stopbands);
   const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
   scan_report r;
-  std::string message;
-  const bool ok = interruptible([&] { return run_scan(t, o, asked, r, message); });
-  if (!ok) report_failed(message);
+  outcome done = success();
+  interruptible([&] {
+    done = run_scan(t, o, asked, r);
+    return true;
+  });
+  if (!done) raise(done.failure());
   py::dict d;
   put_bands(d, r.bands.plan);
   d["taps_figures"] = figures_dict(r.taps_figures);

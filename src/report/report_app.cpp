@@ -13,19 +13,20 @@
 #include <thread>
 #include <vector>
 
+#include "charts.h"
 #include "frequency_sweep.h"
+#include "gnuplot_runner.h"
+#include "measurement.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
 #include "printable_text.h"
 #include "records.h"
 #include "report_html.h"
-#include "report_model.h"
 #include "report_options.h"
-#include "report_plot.h"
 #include "report_progress.h"
-#include "report_science.h"
-#include "report_science_plot.h"
+#include "summary_text.h"
 #include "tap_file.h"
+#include "waveform_model.h"
 
 namespace fixfir {
 
@@ -177,11 +178,10 @@ bool read_run_taps(const report_options& options, std::FILE* err, std::string& t
   return true;
 }
 
-// The status of a measurement that failed with `message`, after saying it on `err`: running
-// out of memory is status 1, as everywhere; bands that make no sense are a usage error.
-int measurement_failed(std::FILE* err, const std::string& message) {
-  complain(err, message);
-  return message == "out of memory" ? 1 : 2;
+// The status of a measurement that failed, after saying why on `err`.
+int measurement_failed(std::FILE* err, const error& e) {
+  complain(err, e.message);
+  return exit_status(e.kind);
 }
 
 // A picture of the page: gnuplot writes `name`.svg beside the PNG.
@@ -251,6 +251,51 @@ science_options science_options_for(const report_options& options) {
   return s;
 }
 
+// response.png's chart of a report at `precision` of `taps` taps.
+plot_body response_chart(const precision_report& r, std::int32_t taps, std::int32_t precision) {
+  const swept_precision& run = r.sweeps.runs[0];
+  response_plot rp;
+  rp.taps = taps;
+  rp.precision = precision;
+  rp.taps_response = &r.bands.response;
+  rp.coefficients_response = &r.coefficient_response;
+  rp.frequency = r.sweeps.frequency;
+  rp.steady = run.steady;
+  rp.sweep = run.peak;
+  rp.wrapped = run.wrapped;
+  rp.extreme_frequency = r.extremes.frequency;
+  rp.extreme_steady = r.extremes.steady;
+  rp.extreme_wrapped = r.extremes.wrapped;
+  if (r.figures.steady_state != steady_reach::measured)
+    rp.steady_absent = steady_absence_word(r.figures.steady_state);
+  rp.plan = &r.bands.plan;
+  rp.taps_figures = r.figures.taps;
+  const band_figures_db summary_figures[] = {r.figures.taps, r.figures.coefficients,
+                                             r.figures.steady, r.figures.sweep};
+  rp.summary_figures = summary_figures;
+  return response_body(rp);
+}
+
+// waves.png's chart of a report at `precision`.
+plot_body waves_chart(const precision_report& r, std::int32_t precision) {
+  waves_plot wp{r.signal.time,
+                r.signal.input,
+                r.waveform.fixed_output,
+                r.reference,
+                r.waveform.coefficient_output,
+                r.predicted_spectrum,
+                {},
+                r.waveform.wraps,
+                precision};
+  // Drawn without the spectra when they cannot be made.
+  (void)error_spectra(
+      r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,
+      std::min({r.signal.time.size(), r.signal.input.size(), r.waveform.fixed_output.size(),
+                r.reference.size(), r.waveform.coefficient_output.size()}),
+      wp.spectra);
+  return waves_body(wp);
+}
+
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
   namespace fs = std::filesystem;
   std::string taps_path;
@@ -260,9 +305,12 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
   science_options science = science_options_for(options);
   precision_report r;
-  const bool measured =
-      with_progress(err, science, [&] { return run_precision_report(taps, science, r, message); });
-  if (!measured) return measurement_failed(err, message);
+  outcome measured = success();
+  with_progress(err, science, [&] {
+    measured = run_precision_report(taps, science, r);
+    return true;
+  });
+  if (!measured) return measurement_failed(err, measured.failure());
 
   report_facts facts;
   facts.tap_count = list.count;
@@ -289,36 +337,8 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   if (gnuplot.empty()) {
     return options.html && !page_without_pictures(page, options.dir, out, err) ? 1 : 0;
   }
-  const swept_precision& run = r.sweeps.runs[0];
-  response_plot rp;
-  rp.taps = list.count;
-  rp.precision = options.precision;
-  rp.taps_response = &r.bands.response;
-  rp.coefficients_response = &r.coefficient_response;
-  rp.frequency = r.sweeps.frequency;
-  rp.steady = run.steady;
-  rp.sweep = run.peak;
-  rp.wrapped = run.wrapped;
-  rp.extreme_frequency = r.extremes.frequency;
-  rp.extreme_steady = r.extremes.steady;
-  rp.extreme_wrapped = r.extremes.wrapped;
-  if (r.figures.steady_state != steady_reach::measured)
-    rp.steady_absent = steady_absence_word(r.figures.steady_state);
-  rp.plan = &r.bands.plan;
-  rp.taps_figures = r.figures.taps;
-  const band_figures_db summary_figures[] = {r.figures.taps, r.figures.coefficients,
-                                             r.figures.steady, r.figures.sweep};
-  rp.summary_figures = summary_figures;
-  const plot_body response = response_body(rp);
-  waves_plot wp{r.signal.time,
-                r.signal.input,
-                r.waveform.fixed_output,
-                r.reference,
-                r.waveform.coefficient_output,
-                r.predicted_spectrum,
-                r.waveform.wraps,
-                options.precision};
-  const plot_body waves = waves_body(wp);
+  const plot_body response = response_chart(r, list.count, options.precision);
+  const plot_body waves = waves_chart(r, options.precision);
   // One gnuplot for each picture, all drawing at once.
   std::vector<std::string> scripts = {
       picture_script(response_png_name, response.width, response.height, response.script),
@@ -362,9 +382,12 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
   science_options science = science_options_for(options);
   scan_report r;
-  const bool measured = with_progress(
-      err, science, [&] { return run_scan(taps, science, options.targets, r, message); });
-  if (!measured) return measurement_failed(err, message);
+  outcome measured = success();
+  with_progress(err, science, [&] {
+    measured = run_scan(taps, science, options.targets, r);
+    return true;
+  });
+  if (!measured) return measurement_failed(err, measured.failure());
   std::vector<std::string> lines = scan_lines(r);
   const std::vector<std::string> last(lines.end() - 2, lines.end());
   lines.erase(lines.end() - 2, lines.end());
@@ -424,21 +447,33 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
+int exit_status(error_kind kind) noexcept {
+  switch (kind) {
+    case error_kind::bad_input:
+      return 2;
+    case error_kind::out_of_memory:
+    case error_kind::cannot_write:
+    case error_kind::interrupted:
+    case error_kind::failed:
+      break;
+  }
+  return 1;
+}
+
 int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err) {
   report_options options;
-  std::string message;
-  switch (parse_report_options(args, options, message)) {
-    case option_result::help:
-      if (!put_out(out, report_usage, message)) {
-        complain(err, message);
-        return 1;
-      }
-      return 0;
-    case option_result::error:
-      complain(err, message + " (see --help)");
-      return 2;
-    case option_result::run:
-      break;
+  const result<option_action> parsed = parse_report_options(args, options);
+  if (!parsed) {
+    complain(err, parsed.failure().message + " (see --help)");
+    return exit_status(parsed.failure().kind);
+  }
+  if (parsed.value() == option_action::help) {
+    std::string message;
+    if (!put_out(out, report_usage, message)) {
+      complain(err, message);
+      return 1;
+    }
+    return 0;
   }
   try {
     return options.scan ? scan(options, out, err) : report(options, out, err);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <span>
 
+#include "result.h"
+
 namespace fixfir {
 
 /// Runs the report for the arguments after the program name: the summary goes to `out`,
@@ -12,5 +14,9 @@ namespace fixfir {
 /// count below 1 or unreadable, or fewer taps than the count that are numbers), a
 /// picture or `out` cannot be written, or gnuplot fails; 2 for bad options.
 int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err);
+
+/// The exit status of a run that failed with an error of `kind`: 2 for input the user must
+/// change (options, bands), 1 for everything else (memory, files, gnuplot).
+[[nodiscard]] int exit_status(error_kind kind) noexcept;
 
 }  // namespace fixfir

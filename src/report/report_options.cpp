@@ -45,42 +45,6 @@ const char* const report_usage =
 
 namespace {
 
-enum class option_id {
-  precision,
-  initial,
-  step,
-  ending,
-  sweep_step,
-  dir,
-  passband,
-  stopband,
-  scan,
-  html,
-  min_attenuation,
-  max_ripple,
-  min_snr,
-  help,
-  unknown
-};
-
-option_id identify(std::string_view name) noexcept {
-  if (name == "--precision") return option_id::precision;
-  if (name == "--initial") return option_id::initial;
-  if (name == "--step") return option_id::step;
-  if (name == "--ending") return option_id::ending;
-  if (name == "--sweep-step") return option_id::sweep_step;
-  if (name == "--dir") return option_id::dir;
-  if (name == "--passband") return option_id::passband;
-  if (name == "--stopband") return option_id::stopband;
-  if (name == "--scan") return option_id::scan;
-  if (name == "--html") return option_id::html;
-  if (name == "--min-attenuation") return option_id::min_attenuation;
-  if (name == "--max-ripple") return option_id::max_ripple;
-  if (name == "--min-snr") return option_id::min_snr;
-  if (name == "--help" || name == "-h") return option_id::help;
-  return option_id::unknown;
-}
-
 // A whole decimal number with an optional sign, nothing else, inside the 32-bit range.
 bool parse_whole(std::string_view name, std::string_view text, std::int32_t& value,
                  std::string& message) {
@@ -122,129 +86,134 @@ bool parse_decibels(std::string_view name, std::string_view text, double& value,
   return true;
 }
 
-option_result parse_options(std::span<const char* const> args, report_options& options,
-                            std::string& message) {
-  options = report_options{};
+// What the options given so far have set, beside the options themselves.
+struct parse_state {
+  report_options& options;
   bool seen[4] = {false, false, false, false};  // precision, initial, step, ending
   bool sweep_step_given = false;
   bool targets_given = false;
-  // --help wins wherever it is, whatever else is wrong.
-  for (const char* arg : args) {
-    const std::string_view a = arg;
-    if (a == "--help" || a == "-h") return option_result::help;
+};
+
+// An option's effect: false, with `message` set, when its value is refused. Flags are
+// given an empty value.
+using option_handler = bool (*)(parse_state& s, std::string_view name, std::string_view value,
+                                std::string& message);
+
+struct option_spec {
+  std::string_view name;
+  bool takes_value;
+  option_handler apply;  // null for --help
+};
+
+bool add_band(parse_state& s, std::string_view name, std::string_view value, bool pass,
+              std::string& message) {
+  const result<band> parsed = parse_band(value);
+  if (!parsed) {
+    message = std::string(name) + ": " + parsed.failure().message;
+    return false;
   }
+  (pass ? s.options.bands.passbands : s.options.bands.stopbands).push_back(parsed.value());
+  (pass ? s.options.bands.passbands_given : s.options.bands.stopbands_given) = true;
+  return true;
+}
 
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    const std::size_t eq = arg.find('=');
-    const bool inline_value = arg.starts_with("--") && eq != std::string_view::npos;
-    const std::string_view name = inline_value ? arg.substr(0, eq) : arg;
-    const option_id id = identify(name);
+bool set_target(parse_state& s, std::string_view name, std::string_view value, double& goal,
+                std::string& message) {
+  s.targets_given = true;
+  return parse_decibels(name, value, goal, message);
+}
 
-    if (id == option_id::unknown) {
-      message = arg.starts_with("-") ? "unknown option '" + std::string(name) + "'"
-                                     : "unexpected argument '" + std::string(arg) + "'";
-      return option_result::error;
-    }
-    if (id == option_id::scan || id == option_id::html) {
-      if (inline_value) {
-        message = std::string(name) + " takes no value";
-        return option_result::error;
-      }
-      (id == option_id::scan ? options.scan : options.html) = true;
-      continue;
-    }
-    if (id == option_id::help) {
-      if (inline_value) {
-        message = std::string(name) + " takes no value";
-        return option_result::error;
-      }
-      return option_result::help;
-    }
+constexpr option_spec option_table[] = {
+    {"--precision", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       s.seen[0] = true;
+       return parse_whole(n, v, s.options.precision, m);
+     }},
+    {"--initial", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       s.seen[1] = true;
+       return parse_whole(n, v, s.options.frequencies.initial_frequency, m);
+     }},
+    {"--step", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       s.seen[2] = true;
+       return parse_whole(n, v, s.options.frequencies.frequency_step, m);
+     }},
+    {"--ending", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       s.seen[3] = true;
+       return parse_whole(n, v, s.options.frequencies.ending_frequency, m);
+     }},
+    {"--sweep-step", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       s.sweep_step_given = true;
+       return parse_whole(n, v, s.options.sweep_step, m);
+     }},
+    {"--dir", true,
+     [](parse_state& s, std::string_view, std::string_view v, std::string& m) {
+       if (v.empty()) {
+         m = "--dir needs a folder name";
+         return false;
+       }
+       s.options.dir = std::string(v);
+       return true;
+     }},
+    {"--passband", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return add_band(s, n, v, true, m);
+     }},
+    {"--stopband", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return add_band(s, n, v, false, m);
+     }},
+    {"--scan", false,
+     [](parse_state& s, std::string_view, std::string_view, std::string&) {
+       s.options.scan = true;
+       return true;
+     }},
+    {"--html", false,
+     [](parse_state& s, std::string_view, std::string_view, std::string&) {
+       s.options.html = true;
+       return true;
+     }},
+    {"--min-attenuation", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return set_target(s, n, v, s.options.targets.min_attenuation_db, m);
+     }},
+    {"--max-ripple", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return set_target(s, n, v, s.options.targets.max_ripple_db, m);
+     }},
+    {"--min-snr", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return set_target(s, n, v, s.options.targets.min_snr_db, m);
+     }},
+    {"--help", false, nullptr},
+    {"-h", false, nullptr},
+};
 
-    std::string_view value;
-    if (inline_value) {
-      value = arg.substr(eq + 1);
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    } else {
-      message = std::string(name) + " needs a value";
-      return option_result::error;
-    }
-
-    std::int32_t* target = nullptr;
-    switch (id) {
-      case option_id::precision:
-        target = &options.precision;
-        seen[0] = true;
-        break;
-      case option_id::initial:
-        target = &options.frequencies.initial_frequency;
-        seen[1] = true;
-        break;
-      case option_id::step:
-        target = &options.frequencies.frequency_step;
-        seen[2] = true;
-        break;
-      case option_id::ending:
-        target = &options.frequencies.ending_frequency;
-        seen[3] = true;
-        break;
-      case option_id::sweep_step:
-        target = &options.sweep_step;
-        sweep_step_given = true;
-        break;
-      case option_id::dir:
-        if (value.empty()) {
-          message = "--dir needs a folder name";
-          return option_result::error;
-        }
-        options.dir = std::string(value);
-        continue;
-      case option_id::passband:
-      case option_id::stopband: {
-        band b;
-        if (!parse_band(value, b, message)) {
-          message = std::string(name) + ": " + message;
-          return option_result::error;
-        }
-        const bool pass = id == option_id::passband;
-        (pass ? options.bands.passbands : options.bands.stopbands).push_back(b);
-        (pass ? options.bands.passbands_given : options.bands.stopbands_given) = true;
-        continue;
-      }
-      case option_id::min_attenuation:
-      case option_id::max_ripple:
-      case option_id::min_snr: {
-        double& goal = id == option_id::min_attenuation ? options.targets.min_attenuation_db
-                       : id == option_id::max_ripple    ? options.targets.max_ripple_db
-                                                        : options.targets.min_snr_db;
-        if (!parse_decibels(name, value, goal, message)) return option_result::error;
-        targets_given = true;
-        continue;
-      }
-      case option_id::scan:
-      case option_id::html:
-      case option_id::help:
-      case option_id::unknown:
-        break;
-    }
-    if (target != nullptr && !parse_whole(name, value, *target, message)) {
-      return option_result::error;
-    }
+const option_spec* find_option(std::string_view name) noexcept {
+  for (const option_spec& spec : option_table) {
+    if (spec.name == name) return &spec;
   }
+  return nullptr;
+}
 
+// What the options say together: the required ones given, targets only with --scan, bands
+// that make sense, and usable steps. False, with `message` set, when they do not.
+bool check_together(parse_state& s, std::string& message) {
+  report_options& options = s.options;
   static constexpr const char* required[4] = {"--precision", "--initial", "--step", "--ending"};
   // A scan tries every precision, so it needs none.
   for (std::size_t k = options.scan ? 1 : 0; k < 4; ++k) {
-    if (!seen[k]) {
+    if (!s.seen[k]) {
       message = std::string("missing ") + required[k];
-      return option_result::error;
+      return false;
     }
   }
-  if (targets_given && !options.scan) {
+  if (s.targets_given && !options.scan) {
     message = "--min-attenuation, --max-ripple and --min-snr are targets of --scan";
-    return option_result::error;
+    return false;
   }
   // Bands of one kind can be judged now; against the other kind only when that is given
   // too (inferred bands are judged once they are known).
@@ -252,34 +221,81 @@ option_result parse_options(std::span<const char* const> args, report_options& o
   for (const bool pass : {true, false}) {
     if (!(pass ? bands.passbands_given : bands.stopbands_given)) continue;
     message = band_list_problem(pass ? bands.passbands : bands.stopbands, pass);
-    if (!message.empty()) return option_result::error;
+    if (!message.empty()) return false;
   }
   if (bands.passbands_given && bands.stopbands_given) {
     message = band_plan_problem(bands);
-    if (!message.empty()) return option_result::error;
+    if (!message.empty()) return false;
   }
   if (options.frequencies.frequency_step == 0) {
     message = "--step must not be 0";
-    return option_result::error;
+    return false;
   }
-  if (!sweep_step_given) options.sweep_step = options.frequencies.frequency_step;
+  if (!s.sweep_step_given) options.sweep_step = options.frequencies.frequency_step;
   if (options.sweep_step < 1) {
     message = "the sweep step must be at least 1 Hz (it is " + std::to_string(options.sweep_step) +
-              (sweep_step_given ? ")" : "; give --sweep-step)");
-    return option_result::error;
+              (s.sweep_step_given ? ")" : "; give --sweep-step)");
+    return false;
   }
-  return option_result::run;
+  return true;
+}
+
+// The arguments one by one, in order, through the option table. False, with `message`
+// set, at the first that is refused; `help` is set by --help.
+bool apply_arguments(std::span<const char* const> args, parse_state& s, bool& help,
+                     std::string& message) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    const std::size_t eq = arg.find('=');
+    const bool inline_value = arg.starts_with("--") && eq != std::string_view::npos;
+    const std::string_view name = inline_value ? arg.substr(0, eq) : arg;
+    const option_spec* spec = find_option(name);
+    if (spec == nullptr) {
+      message = arg.starts_with("-") ? "unknown option '" + std::string(name) + "'"
+                                     : "unexpected argument '" + std::string(arg) + "'";
+      return false;
+    }
+    std::string_view value;
+    if (!spec->takes_value) {
+      if (inline_value) {
+        message = std::string(name) + " takes no value";
+        return false;
+      }
+      if (spec->apply == nullptr) {
+        help = true;
+        return true;
+      }
+    } else if (inline_value) {
+      value = arg.substr(eq + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      message = std::string(name) + " needs a value";
+      return false;
+    }
+    if (!spec->apply(s, name, value, message)) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-option_result parse_report_options(std::span<const char* const> args, report_options& options,
-                                   std::string& message) {
-  const option_result result = parse_options(args, options, message);
+result<option_action> parse_report_options(std::span<const char* const> args,
+                                           report_options& options) {
+  options = report_options{};
+  // --help wins wherever it is, whatever else is wrong.
+  for (const char* arg : args) {
+    const std::string_view a = arg;
+    if (a == "--help" || a == "-h") return option_action::help;
+  }
+  parse_state state{options};
+  bool help = false;
+  std::string message;
+  if (apply_arguments(args, state, help, message) && (help || check_together(state, message)))
+    return help ? option_action::help : option_action::run;
   // The message quotes what was typed: a line break or a terminal escape in it is shown
   // as an escape, so that the message stays one line and the terminal as it was.
-  if (result == option_result::error) message = printable(message);
-  return result;
+  return make_error(error_kind::bad_input, printable(message));
 }
 
 }  // namespace fixfir

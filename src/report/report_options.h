@@ -6,9 +6,11 @@
 #include <span>
 #include <string>
 
+#include "bands.h"
+#include "recommendation.h"
 #include "records.h"
-#include "report_bands.h"
-#include "report_precision.h"
+#include "result.h"
+#include "wrap_checks.h"
 
 namespace fixfir {
 
@@ -26,14 +28,16 @@ struct report_options {
                             std::numeric_limits<double>::quiet_NaN()};  ///< NaN: default
 };
 
-enum class option_result { run, help, error };
+/// What the arguments ask for when they make sense.
+enum class option_action { run, help };
 
 /// The text that --help prints.
 extern const char* const report_usage;
 
 /// Parses the arguments after the program name. Options take their value as the next
-/// argument or after "=". On `error`, `message` says what is wrong in one line.
-[[nodiscard]] option_result parse_report_options(std::span<const char* const> args,
-                                                 report_options& options, std::string& message);
+/// argument or after "=". Arguments that make no sense are a bad_input error whose message
+/// says what is wrong in one line.
+[[nodiscard]] result<option_action> parse_report_options(std::span<const char* const> args,
+                                                         report_options& options);
 
 }  // namespace fixfir

@@ -214,6 +214,8 @@ BAD_ARGUMENTS = [
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(10, 5)]), ValueError, "passbands: a band"),
     (fixfir.scan, (ONE, 100, 50, 400, 9, *[float("nan")] * 3, [(0, 900)], [(800, 8000)]),
      ValueError, "pass band 0 to 900 Hz overlaps stop band 800 to 8000 Hz"),
+    (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(0, 900)], [(800, 8000)]), ValueError,
+     "pass band 0 to 900 Hz overlaps stop band 800 to 8000 Hz"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(0, 1000), (500, 1500)]), ValueError,
      "passbands: pass band 0 to 1000 Hz overlaps pass band 500 to 1500 Hz"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, None, [(0, 1e-300)]), ValueError,

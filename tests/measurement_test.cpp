@@ -1,7 +1,7 @@
 // fixfir-report's bands, responses and precision figures, held to filters designed with a
 // standard design tool (tests/fixtures/design_fixtures.py) and to their true figures.
 
-#include "report_science.h"
+#include "measurement.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "band_inference.h"
+#include "bands.h"
+#include "design_recovery.h"
 #include "fast_test_support.h"
 #include "fir_reference.h"
 #include "frequency_sweep.h"
 #include "quantizer.h"
-#include "report_bands.h"
-#include "report_model.h"
-#include "report_precision.h"
+#include "recommendation.h"
+#include "summary_text.h"
+#include "waveform_model.h"
+#include "wrap_checks.h"
 
 namespace fixfir {
 namespace {
@@ -208,24 +212,25 @@ class BandText : public ::testing::TestWithParam<band_text_case> {};
 
 TEST_P(BandText, Parses) {
   const band_text_case& c = GetParam();
-  band b;
-  std::string message;
-  ASSERT_EQ(parse_band(c.text, b, message), c.ok) << message;
+  const result<band> parsed = parse_band(c.text);
+  ASSERT_EQ(parsed.ok(), c.ok) << (parsed ? "" : parsed.failure().message);
   if (c.ok) {
+    const band b = parsed.value();
     EXPECT_EQ(b.low, c.expected.low);
     EXPECT_FALSE(std::signbit(b.low));  // -0 is 0
     EXPECT_EQ(b.high, c.expected.high);
     // Printed, the band reads back as the very same numbers.
     const std::string text = band_text(b);
-    band again;
     const std::size_t to = text.find(" to ");
-    ASSERT_TRUE(parse_band(text.substr(0, to) + ":" + text.substr(to + 4, text.size() - to - 7),
-                           again, message))
-        << text;
+    const result<band> read_back =
+        parse_band(text.substr(0, to) + ":" + text.substr(to + 4, text.size() - to - 7));
+    ASSERT_TRUE(read_back.ok()) << text;
+    const band again = read_back.value();
     EXPECT_TRUE(again.low == b.low && again.high == b.high) << text;
     EXPECT_NE(text.front(), '-') << text;
   } else {
-    EXPECT_NE(message.find(c.text), std::string::npos) << message;
+    EXPECT_EQ(parsed.failure().kind, error_kind::bad_input);
+    EXPECT_NE(parsed.failure().message.find(c.text), std::string::npos) << parsed.failure().message;
   }
 }
 
@@ -317,12 +322,12 @@ TEST_P(SteadyState, FitRecoversTheResponse) {
   const std::size_t first = taps.size() - 1;
   const std::vector<double> h = as_double(taps);
   const double ideal = magnitude_at(h, c.frequency);
-  const std::vector<double> y = run_double_model(taps, basis.sine);
+  const std::vector<double> y = run_double_model(taps, basis.sine).value();
   EXPECT_NEAR(fitted_amplitude(basis, y, first), ideal, 1e-12 + 1e-9 * ideal);
 
   const std::int32_t p = largest_wrap_free_precision(taps);
   const owned_filter f = testing::quantized(taps, p);
-  const fixed_run run = run_fixed_model(f.filter, basis.sine);
+  const fixed_run run = run_fixed_model(f.filter, basis.sine).value();
   ASSERT_EQ(run.wraps, 0);
   std::vector<double> coefficients(f.coefficients.begin(), f.coefficients.end());
   for (double& v : coefficients) v /= static_cast<double>(f.filter.scale);
@@ -351,8 +356,8 @@ TEST(SteadyState, FiguresDoNotDependOnTheSweepStep) {
       o.sweep_step = steps[i];
       o.threads = 2;
       precision_report r;
-      std::string message;
-      ASSERT_TRUE(run_precision_report(taps, o, r, message)) << message;
+      const outcome done = run_precision_report(taps, o, r);
+      ASSERT_TRUE(done.ok()) << done.failure().message;
       figures[i] = r.figures.steady;
     }
     EXPECT_NEAR(figures[1].ripple_db, figures[0].ripple_db, 0.01) << design;
@@ -392,9 +397,9 @@ TEST_P(WrapFree, LimitIsSharp) {
   EXPECT_FALSE(wrap_bound_at(taps, limit + 1).wrap_free);
   EXPECT_LT(wrap_bound_at(taps, limit + 1).headroom_bits, 0.0);
   const owned_filter safe = testing::quantized(taps, limit);
-  EXPECT_EQ(run_fixed_model(safe.filter, worst_input(safe)).wraps, 0);
+  EXPECT_EQ(run_fixed_model(safe.filter, worst_input(safe)).value().wraps, 0);
   const owned_filter wrapping = testing::quantized(taps, limit + 1);
-  EXPECT_GT(run_fixed_model(wrapping.filter, worst_input(wrapping)).wraps, 0);
+  EXPECT_GT(run_fixed_model(wrapping.filter, worst_input(wrapping)).value().wraps, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, WrapFree, ::testing::ValuesIn(designs),
@@ -489,8 +494,8 @@ TEST_P(SweepWraps, AgreeWithExactSums) {
     accumulators.push_back(fir_step(state, x));
     samples.push_back(quantize_sample(state.scale, x));
   }
-  const bool expected = run_fixed_model(f.filter, basis.sine).wraps > 0;
-  const std::vector<double> reference = run_double_model(taps, basis.sine);
+  const bool expected = run_fixed_model(f.filter, basis.sine).value().wraps > 0;
+  const std::vector<double> reference = run_double_model(taps, basis.sine).value();
   wrap_check check{f.coefficients, samples, accumulators, reference, taps, state.scale};
   EXPECT_EQ(run_wrapped(check), expected);
   check.reference = {};
@@ -553,7 +558,7 @@ TEST(PrecisionSweeps, EachPrecisionIsItsOwnSweep) {
           << precisions[k] << " " << frequency;
       sine_basis basis;
       ASSERT_TRUE(make_sine_basis(frequency, SWEEP_SAMPLES, basis));
-      const bool wrapped = run_fixed_model(f.filter, basis.sine).wraps > 0;
+      const bool wrapped = run_fixed_model(f.filter, basis.sine).value().wraps > 0;
       EXPECT_EQ(run.wrapped[i] != 0, wrapped) << precisions[k] << " " << frequency;
       wraps += wrapped ? 1 : 0;
       if (!wrapped && frequency != SWEEP_LAST_FREQUENCY) {
@@ -578,10 +583,10 @@ class ErrorSplit : public ::testing::TestWithParam<std::int32_t> {};
 TEST_P(ErrorSplit, TruncationModelPredictsTheArithmeticError) {
   const std::vector<float> taps = load_taps("remez_lp_63");
   const owned_filter f = testing::quantized(taps, GetParam());
-  const waveform_signal signal = make_waveform_signal({100, 50, 4000});
-  const fixed_run fixed = run_fixed_model(f.filter, signal.input);
+  const waveform_signal signal = make_waveform_signal({100, 50, 4000}).value();
+  const fixed_run fixed = run_fixed_model(f.filter, signal.input).value();
   ASSERT_EQ(fixed.wraps, 0);
-  const std::vector<double> reference = run_double_model(taps, signal.input);
+  const std::vector<double> reference = run_double_model(taps, signal.input).value();
   std::vector<double> coefficient_model;
   const double scale = static_cast<double>(f.filter.scale);
   ASSERT_TRUE(run_coefficient_model(f.coefficients, scale, signal.input, coefficient_model));
@@ -724,9 +729,9 @@ TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
   o.sweep_step = 100;
   o.threads = 2;
   scan_report r;
-  std::string message;
   const precision_targets defaults{nan_value, nan_value, nan_value};
-  ASSERT_TRUE(run_scan(taps, o, defaults, r, message)) << message;
+  const outcome done = run_scan(taps, o, defaults, r);
+  ASSERT_TRUE(done.ok()) << done.failure().message;
   ASSERT_EQ(r.rows.size(), 31U);
   EXPECT_NEAR(r.targets.min_attenuation_db, r.taps_figures.worst_attenuation_db - 1.0, 1e-9);
   EXPECT_EQ(r.choice.precision, c.recommended) << r.choice.reason;
@@ -760,8 +765,8 @@ TEST_P(ScanTargets, SayWhyATargetIsMissing) {
   o.tones = {100, 500, 4000};
   o.sweep_step = 1000;
   scan_report r;
-  std::string message;
-  ASSERT_TRUE(run_scan(c.taps, o, {nan_value, nan_value, nan_value}, r, message)) << message;
+  const outcome done = run_scan(c.taps, o, {nan_value, nan_value, nan_value}, r);
+  ASSERT_TRUE(done.ok()) << done.failure().message;
   const std::vector<std::string> lines = scan_lines(r);
   ASSERT_GE(lines.size(), 2U);
   EXPECT_EQ(lines[1].find("nan"), std::string::npos) << lines[1];
@@ -814,8 +819,8 @@ TEST_P(LongFilterScan, SaysWhyAndJudgesTheCoefficients) {
   o.given.stopbands = {{1500.0, 8000.0}};
   o.given.passbands_given = o.given.stopbands_given = true;
   scan_report r;
-  std::string message;
-  ASSERT_TRUE(run_scan(taps, o, {40.0, nan_value, nan_value}, r, message)) << message;
+  const outcome done = run_scan(taps, o, {40.0, nan_value, nan_value}, r);
+  ASSERT_TRUE(done.ok()) << done.failure().message;
   ASSERT_EQ(r.rows.size(), 31U);
   EXPECT_EQ(r.steady_absent, steady_absence(c.taps, SWEEP_SAMPLES));
   for (const precision_row& row : r.rows) {

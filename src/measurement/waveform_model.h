@@ -5,15 +5,16 @@
 //
 // The double model is y[n] = Σ tap[j] · x[n - j] in double arithmetic, from rest, on the
 // same input samples and the same sample clock as the fixed-point model. Functions that
-// build vectors throw std::bad_alloc when memory runs out.
-
+// build vectors return out_of_memory_error() when memory runs out or the run is abandoned.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
 #include <vector>
 
+#include "error_model.h"
 #include "records.h"
+#include "result.h"
 
 namespace fixfir {
 
@@ -32,18 +33,18 @@ struct fixed_run {
 };
 
 /// The double model over `input` from rest.
-[[nodiscard]] std::vector<double> run_double_model(std::span<const float> taps,
-                                                   std::span<const double> input);
+[[nodiscard]] result<std::vector<double>> run_double_model(std::span<const float> taps,
+                                                           std::span<const double> input) noexcept;
 
 /// Runs `input` through the fixed-point engine from rest and counts the samples whose
 /// accumulator wrapped.
-[[nodiscard]] fixed_run run_fixed_model(const quantized_filter& filter,
-                                        std::span<const double> input);
+[[nodiscard]] result<fixed_run> run_fixed_model(const quantized_filter& filter,
+                                                std::span<const double> input) noexcept;
 
 /// The multi-tone test signal for `settings`, exactly as the waveform test builds it,
 /// computed on `threads` threads. `frequency_step` must not be 0.
-[[nodiscard]] waveform_signal make_waveform_signal(const frequency_settings& settings,
-                                                   unsigned threads = 1);
+[[nodiscard]] result<waveform_signal> make_waveform_signal(const frequency_settings& settings,
+                                                           unsigned threads = 1) noexcept;
 
 /// The largest |tap - coefficient ÷ scale| over the taps, in real units; 0 without taps
 /// and NaN when the scale is 0.
@@ -55,5 +56,19 @@ struct fixed_run {
 /// zero or a value is NaN.
 [[nodiscard]] double snr_db(std::span<const double> reference,
                             std::span<const double> measured) noexcept;
+
+/// The waveform test at one precision: wraps, SNR and, when `split` is set, where the
+/// error comes from. `reference` is the unquantized filter's output on `input`.
+struct waveform_figures {
+  std::int64_t wraps = 0;
+  double snr_db = 0.0;
+  error_split split;
+  std::vector<double> fixed_output;
+  std::vector<double> coefficient_output;  ///< only with `split`
+};
+
+[[nodiscard]] bool measure_waveform(const quantized_filter& filter, std::span<const double> input,
+                                    std::span<const double> reference, bool split,
+                                    waveform_figures& out);
 
 }  // namespace fixfir

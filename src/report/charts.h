@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "report_bands.h"
-#include "report_precision.h"
+#include "bands.h"
+#include "error_model.h"
+#include "recommendation.h"
+#include "wrap_checks.h"
 
 namespace fixfir {
 
@@ -65,6 +67,7 @@ struct waves_plot {
   std::span<const double> reference;  ///< the unquantized filter in double precision
   std::span<const double> coefficient_model;
   std::span<const double> predicted;  ///< predicted arithmetic error power per bin
+  waveform_spectra spectra;           ///< the error's spectra; none drawn when empty
   std::int64_t wraps = 0;
   std::int32_t precision = 0;
 };

@@ -1,4 +1,4 @@
-#include "report_plot.h"
+#include "gnuplot_runner.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,11 +1,19 @@
-#include "report_model.h"
+#include "waveform_model.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <limits>
 #include <new>
+#include <span>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "exact_sum.h"
 #include "fast_kernel.h"
@@ -75,16 +83,16 @@ std::uint64_t coefficient_magnitude_sum(const quantized_filter& filter) noexcept
   return sum;
 }
 
-}  // namespace
-
-std::vector<double> run_double_model(std::span<const float> taps, std::span<const double> input) {
+// The models below throw std::bad_alloc when memory runs out (or the run is abandoned).
+std::vector<double> double_model_or_throw(std::span<const float> taps,
+                                          std::span<const double> input) {
   double_filter f = make_double_filter(taps, input.size());
   run_double(f, input);
   f.output.resize(input.size());
   return std::move(f.output);
 }
 
-fixed_run run_fixed_model(const quantized_filter& filter, std::span<const double> input) {
+fixed_run fixed_model_or_throw(const quantized_filter& filter, std::span<const double> input) {
   fixed_run run;
   std::vector<std::int32_t> acc(input.size());
   if (!filter_signal(filter, input.data(), input.size(), acc.data(), worker_count())) {
@@ -118,7 +126,7 @@ fixed_run run_fixed_model(const quantized_filter& filter, std::span<const double
   return run;
 }
 
-waveform_signal make_waveform_signal(const frequency_settings& settings, unsigned threads) {
+waveform_signal waveform_signal_or_throw(const frequency_settings& settings, unsigned threads) {
   waveform_signal signal;
   signal.time.resize(static_cast<std::size_t>(WAVEFORM_SAMPLES));
   signal.input.resize(static_cast<std::size_t>(WAVEFORM_SAMPLES));
@@ -134,6 +142,35 @@ waveform_signal make_waveform_signal(const frequency_settings& settings, unsigne
     throw std::bad_alloc();
   }
   return signal;
+}
+
+}  // namespace
+
+result<std::vector<double>> run_double_model(std::span<const float> taps,
+                                             std::span<const double> input) noexcept {
+  try {
+    return double_model_or_throw(taps, input);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
+}
+
+result<fixed_run> run_fixed_model(const quantized_filter& filter,
+                                  std::span<const double> input) noexcept {
+  try {
+    return fixed_model_or_throw(filter, input);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
+}
+
+result<waveform_signal> make_waveform_signal(const frequency_settings& settings,
+                                             unsigned threads) noexcept {
+  try {
+    return waveform_signal_or_throw(settings, threads);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
 }
 
 double largest_tap_error(std::span<const float> taps, const quantized_filter& filter) noexcept {
@@ -161,6 +198,27 @@ double snr_db(std::span<const double> reference, std::span<const double> measure
   if (std::isnan(signal) || std::isnan(noise) || signal == 0.0) return not_a_number;
   if (noise == 0.0) return std::numeric_limits<double>::infinity();
   return 10.0 * std::log10(signal / noise);
+}
+
+bool measure_waveform(const quantized_filter& filter, std::span<const double> input,
+                      std::span<const double> reference, bool split, waveform_figures& out) {
+  try {
+    fixed_run run = fixed_model_or_throw(filter, input);
+    out.wraps = run.wraps;
+    out.snr_db = snr_db(reference, run.output);
+    out.fixed_output = std::move(run.output);
+    if (split) {
+      const std::span<const std::int32_t> c(filter.coefficients,
+                                            static_cast<std::size_t>(std::max(filter.count, 0)));
+      const auto scale = static_cast<double>(filter.scale);
+      if (!run_coefficient_model(c, scale, input, out.coefficient_output)) return false;
+      out.split = split_error(reference, out.coefficient_output, out.fixed_output,
+                              predicted_truncation_power(c, scale, input));
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace fixfir

@@ -1,0 +1,171 @@
+#include "error_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <new>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "checks.h"
+#include "parallel_chunks.h"
+#include "spectrum.h"
+
+namespace fixfir {
+
+namespace {
+
+constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
+// Samples between two questions to `keep_going` in the loops over every tap; when it says
+// stop they give up with their failure value, as their results are then thrown away.
+constexpr std::size_t polled_samples = 64;
+
+double mean_square(std::span<const double> v) noexcept {
+  double sum = 0.0;
+  for (double x : v) sum += x * x;
+  return v.empty() ? not_a_number : sum / static_cast<double>(v.size());
+}
+
+double mean_square_difference(std::span<const double> a, std::span<const double> b) noexcept {
+  const std::size_t n = std::min(a.size(), b.size());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < n; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return n == 0 ? not_a_number : sum / static_cast<double>(n);
+}
+
+}  // namespace
+
+bool run_coefficient_model(std::span<const std::int32_t> coefficients, double scale,
+                           std::span<const double> input, std::vector<double>& output) noexcept {
+  try {
+    std::vector<double> h(coefficients.size());
+    for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
+    output.assign(input.size(), 0.0);
+    for (std::size_t n = 0; n < input.size(); ++n) {
+      if (n % polled_samples == 0 && !keep_going()) return false;
+      const std::size_t met = std::min(h.size(), n + 1);
+      double y = 0.0;
+      for (std::size_t j = 0; j < met; ++j) y += h[j] * input[n - j];
+      output[n] = y;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+double predicted_truncation_power(std::span<const std::int32_t> coefficients, double scale,
+                                  std::span<const double> input) noexcept {
+  if (input.empty()) return not_a_number;
+  const double q = 1.0 / scale;
+  double total = 0.0;
+  for (std::size_t n = 0; n < input.size(); ++n) {
+    if (n % polled_samples == 0 && !keep_going()) return not_a_number;
+    const std::size_t met = std::min(coefficients.size(), n + 1);
+    double mean = 0.0;
+    double variance = 0.0;
+    for (std::size_t j = 0; j < met; ++j) {
+      const double x = input[n - j];
+      if (x == 0.0) continue;
+      const double h = static_cast<double>(coefficients[j]) * q;
+      mean += h * (x > 0.0 ? -q / 2.0 : q / 2.0);
+      variance += h * h;
+    }
+    total += mean * mean + variance * q * q / 12.0;
+  }
+  return total / static_cast<double>(input.size());
+}
+
+double truncation_model(std::span<const std::int32_t> coefficients, double scale,
+                        std::span<const double> input, std::vector<double>& mean) noexcept {
+  try {
+    const double q = 1.0 / scale;
+    mean.assign(input.size(), 0.0);
+    std::size_t nonzero = 0;
+    for (std::size_t n = 0; n < input.size(); ++n) {
+      if (n % polled_samples == 0 && !keep_going()) return not_a_number;
+      if (input[n] != 0.0) ++nonzero;
+      const std::size_t met = std::min(coefficients.size(), n + 1);
+      double m = 0.0;
+      for (std::size_t j = 0; j < met; ++j) {
+        const double x = input[n - j];
+        if (x == 0.0) continue;
+        m += static_cast<double>(coefficients[j]) * q * (x > 0.0 ? -q / 2.0 : q / 2.0);
+      }
+      mean[n] = m;
+    }
+    if (input.empty()) return 0.0;
+    return q * q / 12.0 * static_cast<double>(nonzero) / static_cast<double>(input.size());
+  } catch (const std::bad_alloc&) {
+    return not_a_number;
+  }
+}
+
+double power_ratio_db(double signal_power, double error_power) noexcept {
+  if (std::isnan(signal_power) || std::isnan(error_power) || signal_power == 0.0)
+    return not_a_number;
+  if (error_power == 0.0) return std::numeric_limits<double>::infinity();
+  return 10.0 * std::log10(signal_power / error_power);
+}
+
+error_split split_error(std::span<const double> reference,
+                        std::span<const double> coefficient_model, std::span<const double> fixed,
+                        double predicted_power) noexcept {
+  error_split split;
+  const double signal = mean_square(reference);
+  split.arithmetic_power = mean_square_difference(fixed, coefficient_model);
+  split.predicted_arithmetic_power = predicted_power;
+  split.coefficient_db =
+      power_ratio_db(signal, mean_square_difference(coefficient_model, reference));
+  split.arithmetic_db = power_ratio_db(signal, split.arithmetic_power);
+  split.predicted_arithmetic_db = power_ratio_db(signal, predicted_power);
+  return split;
+}
+
+bool predicted_error_spectrum(std::span<const std::int32_t> coefficients, double scale,
+                              std::span<const double> input, std::size_t segment,
+                              std::vector<double>& out) {
+  std::vector<double> mean;
+  const double white = truncation_model(coefficients, scale, input, mean);
+  if (std::isnan(white) || !averaged_spectrum(mean, segment, out)) return false;
+  std::vector<double> h(coefficients.size());
+  for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    if (!keep_going()) return false;  // each point sums over every tap
+    const double f = static_cast<double>(k) * 2.0 * NYQUIST_HZ / static_cast<double>(segment);
+    const double gain = magnitude_at(h, f);
+    out[k] += 2.0 * white * gain * gain / static_cast<double>(segment);
+  }
+  return true;
+}
+
+bool error_spectra(std::span<const double> fixed, std::span<const double> reference,
+                   std::span<const double> coefficient_model, std::size_t samples,
+                   waveform_spectra& out) noexcept {
+  FIXFIR_EXPECTS(samples <= fixed.size() && samples <= reference.size() &&
+                 samples <= coefficient_model.size());
+  try {
+    std::vector<double> error(samples);
+    std::vector<double> coefficient_error(samples);
+    for (std::size_t i = 0; i < samples; ++i) {
+      error[i] = fixed[i] - reference[i];
+      coefficient_error[i] = coefficient_model[i] - reference[i];
+    }
+    if (averaged_spectrum(error, SPECTRUM_SEGMENT, out.error) &&
+        averaged_spectrum(coefficient_error, SPECTRUM_SEGMENT, out.coefficient_error) &&
+        averaged_spectrum(reference.first(samples), SPECTRUM_SEGMENT, out.signal))
+      return true;
+  } catch (const std::bad_alloc&) {
+  }
+  out = waveform_spectra{};
+  return false;
+}
+
+}  // namespace fixfir

@@ -1,0 +1,174 @@
+#include "measurement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <new>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frequency_sweep.h"
+#include "quantizer.h"
+#include "sweep_window.h"
+
+namespace fixfir {
+
+namespace {
+
+bool quantize_into(std::span<const float> taps, std::int32_t precision,
+                   std::vector<std::int32_t>& coefficients, quantized_filter& filter) {
+  coefficients.resize(taps.size());
+  filter.count = static_cast<std::int32_t>(taps.size());
+  filter.coefficients = coefficients.data();
+  filter.scale = quantize_taps(precision, filter.count, taps.data(), coefficients.data());
+  return true;
+}
+
+// The waveform test's signal and the unquantized filter's output on it.
+bool waveform_reference(std::span<const float> taps, const science_options& options,
+                        waveform_signal& signal, std::vector<double>& reference) {
+  result<waveform_signal> made = make_waveform_signal(options.tones, options.threads);
+  if (!made) return false;
+  signal = std::move(made).value();
+  result<std::vector<double>> run = run_double_model(taps, signal.input);
+  if (!run) return false;
+  reference = std::move(run).value();
+  return true;
+}
+
+// Everything of the report at one precision once its bands are set up. False when memory
+// runs out or the run is abandoned.
+bool measure_precision(std::span<const float> taps, const science_options& options,
+                       precision_report& out) {
+  quantize_into(taps, options.precision, out.coefficients, out.filter);
+  const auto scale = static_cast<double>(out.filter.scale);
+  if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
+  if (!coefficient_figures(out.coefficients, scale, out.bands.plan, out.coefficient_response,
+                           out.figures.coefficients))
+    return false;
+  const std::int32_t precisions[1] = {options.precision};
+  if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, true, out.sweeps,
+                        options.progress))
+    return false;
+  const swept_precision& run = out.sweeps.runs[0];
+  if (!steady_figures(out.filter, options.threads, out.coefficient_response, out.bands.plan,
+                      out.sweeps, run.steady, out.extremes, out.figures.steady))
+    return false;
+  out.figures.steady_state = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
+  out.figures.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
+  out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
+  out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
+  out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
+  if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
+  if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
+    return false;
+  out.wrap_free_limit = largest_wrap_free_precision(taps);
+  out.bound = wrap_bound_at(taps, options.precision);
+  return predicted_error_spectrum(out.coefficients, scale, out.signal.input, SPECTRUM_SEGMENT,
+                                  out.predicted_spectrum);
+}
+
+// One precision's row of the scan, from the sweep of every precision (`run` is its own).
+bool scan_row(std::span<const float> taps, const science_options& options, const band_plan& plan,
+              const precision_sweeps& sweeps, const swept_precision& run,
+              const waveform_signal& signal, std::span<const double> reference,
+              precision_row& row) {
+  row.precision = run.precision;
+  std::vector<std::int32_t> coefficients;
+  quantized_filter filter;
+  quantize_into(taps, row.precision, coefficients, filter);
+  dense_response response;
+  band_figures_db coefficient;
+  if (!coefficient_figures(coefficients, static_cast<double>(filter.scale), plan, response,
+                           coefficient))
+    return false;
+  waveform_figures waveform;
+  if (!measure_waveform(filter, signal.input, reference, false, waveform)) return false;
+  steady_points extremes;
+  band_figures_db steady;
+  if (!steady_figures(filter, options.threads, response, plan, sweeps, run.steady, extremes,
+                      steady))
+    return false;
+  row.waveform_wraps = waveform.wraps;
+  row.sweep_wraps = run.wraps;
+  row.sweep_frequencies = static_cast<std::int32_t>(sweeps.frequency.size());
+  row.wrap_free = wrap_bound_at(taps, row.precision).wrap_free;
+  row.snr_db = waveform.snr_db;
+  row.coefficient_ripple_db = coefficient.ripple_db;
+  row.coefficient_attenuation_db = coefficient.worst_attenuation_db;
+  row.fixed_ripple_db = steady.ripple_db;
+  row.fixed_attenuation_db = steady.worst_attenuation_db;
+  const band_wraps w = measured_wraps(sweeps, run, &extremes, plan);
+  row.ripple_frequencies = w.passband_frequencies;
+  row.ripple_wraps = w.passband_wrapped;
+  row.attenuation_frequencies = w.passband_frequencies;
+  row.attenuation_wraps = w.passband_wrapped;
+  for (std::size_t b = 0; b < w.stopband_wrapped.size(); ++b) {
+    row.attenuation_frequencies += w.stopband_frequencies[b];
+    row.attenuation_wraps += w.stopband_wrapped[b];
+  }
+  row.steady = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
+  return true;
+}
+
+// The scan once its bands are set up. False when memory runs out or the run is abandoned.
+bool measure_scan(std::span<const float> taps, const science_options& options,
+                  const precision_targets& asked, scan_report& out) {
+  if (!taps_figures(taps, out.bands, out.taps_figures)) return false;
+  out.targets = asked;
+  if (std::isnan(out.targets.min_attenuation_db))
+    out.targets.min_attenuation_db = out.taps_figures.worst_attenuation_db - 1.0;
+  if (std::isnan(out.targets.max_ripple_db))
+    out.targets.max_ripple_db = out.taps_figures.ripple_db + 0.1;
+
+  std::vector<std::int32_t> precisions;
+  for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) precisions.push_back(p);
+  precision_sweeps sweeps;
+  if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, false, sweeps,
+                        options.progress))
+    return false;
+  waveform_signal signal;
+  std::vector<double> reference;
+  if (!waveform_reference(taps, options, signal, reference)) return false;
+  out.rows.clear();
+  for (const swept_precision& run : sweeps.runs) {
+    precision_row row;
+    if (!scan_row(taps, options, out.bands.plan, sweeps, run, signal, reference, row)) return false;
+    out.rows.push_back(row);
+  }
+  out.wrap_free_limit = largest_wrap_free_precision(taps);
+  out.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
+  out.choice = recommend_precision(out.rows, out.targets);
+  return true;
+}
+
+}  // namespace
+
+outcome run_precision_report(std::span<const float> taps, const science_options& options,
+                             precision_report& out) {
+  if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
+  try {
+    if (measure_precision(taps, options, out)) return success();
+  } catch (const std::bad_alloc&) {
+  }
+  return out_of_memory_error();
+}
+
+outcome run_scan(std::span<const float> taps, const science_options& options,
+                 const precision_targets& asked, scan_report& out) {
+  if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
+  try {
+    if (measure_scan(taps, options, asked, out)) return success();
+  } catch (const std::bad_alloc&) {
+  }
+  return out_of_memory_error();
+}
+
+}  // namespace fixfir

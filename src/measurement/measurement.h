@@ -1,0 +1,78 @@
+#pragma once
+// The report's measurements at one precision or at many: the bands, the four responses,
+// the sweep, the waveform test, and the figures the summary, the scan and the pictures show.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "bands.h"
+#include "precision_sweep.h"
+#include "recommendation.h"
+#include "records.h"
+#include "response_figures.h"
+#include "result.h"
+#include "spectrum.h"
+#include "steady_state.h"
+#include "waveform_model.h"
+#include "wrap_checks.h"
+
+namespace fixfir {
+
+/// What one report or scan is asked for.
+struct science_options {
+  std::int32_t precision = 0;
+  frequency_settings tones;
+  std::int32_t sweep_step = 1;
+  band_plan given;  ///< bands named on the command line, if any
+  unsigned threads = 1;
+  std::function<void(std::size_t, std::size_t)> progress;  ///< told as the sweep goes
+};
+
+/// Everything a report at one precision says and draws.
+struct precision_report {
+  band_setup bands;
+  std::vector<std::int32_t> coefficients;
+  quantized_filter filter;  ///< over `coefficients`
+  dense_response coefficient_response;
+  response_figures figures;
+  precision_sweeps sweeps;  ///< one run: the chosen precision
+  steady_points extremes;   ///< at the `band_extremes` of the coefficients
+  waveform_signal signal;
+  std::vector<double> reference;  ///< the unquantized filter on the waveform test
+  waveform_figures waveform;
+  std::int32_t wrap_free_limit = -1;
+  wrap_bound bound;
+  std::vector<double> predicted_spectrum;  ///< per SPECTRUM_SEGMENT bin, for waves.png
+};
+
+/// Measures `taps` at `options.precision`. Fails with bad_input when given bands do not make
+/// sense, with out_of_memory when memory runs out (or the run is abandoned).
+[[nodiscard]] outcome run_precision_report(std::span<const float> taps,
+                                           const science_options& options, precision_report& out);
+
+/// The summary lines of a report after the sweep line: bands, the four responses, wraps,
+
+/// A scan of every precision from 0 to 30.
+struct scan_report {
+  band_setup bands;
+  band_figures_db taps_figures;
+  std::vector<precision_row> rows;
+  precision_targets targets;
+  recommendation choice;
+  std::int32_t wrap_free_limit = -1;
+  /// Why the fixed-point steady state has no figures ("" when it has): the attenuation and
+  /// ripple targets then apply to the quantized coefficients.
+  std::string steady_absent;
+};
+
+/// Scans `taps`. NaN fields of `asked` take their defaults: the unquantized attenuation
+/// less 1 dB, the unquantized ripple plus 0.1 dB, and no SNR target.
+/// Fails as `run_precision_report` does.
+[[nodiscard]] outcome run_scan(std::span<const float> taps, const science_options& options,
+                               const precision_targets& asked, scan_report& out);
+
+/// The scan's text: targets, bands, the table, the wrap-free limit, and last the
+
+}  // namespace fixfir

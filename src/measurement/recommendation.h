@@ -1,0 +1,56 @@
+#pragma once
+// Which precision to choose: what was measured at each precision, the designer's
+// targets, and the smallest precision that meets them.
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "steady_state.h"
+
+namespace fixfir {
+
+/// What was measured at one precision.
+struct precision_row {
+  std::int32_t precision = 0;
+  std::int64_t waveform_wraps = 0;  ///< samples of the waveform test that wrapped
+  std::int32_t sweep_wraps = 0;     ///< swept frequencies whose run wrapped
+  std::int32_t sweep_frequencies = 0;
+  bool wrap_free = false;              ///< no input can wrap (see wrap_bound)
+  double snr_db = 0.0;                 ///< the waveform test's output SNR
+  double coefficient_ripple_db = 0.0;  ///< quantized coefficients, exact arithmetic
+  double coefficient_attenuation_db = 0.0;
+  double fixed_ripple_db = 0.0;  ///< the fixed-point filter in steady state
+  double fixed_attenuation_db = 0.0;
+  /// Of the frequencies the fixed-point ripple (pass bands) and attenuation (all bands)
+  /// are measured at, how many, and how many of them wrapped the accumulator.
+  std::int32_t ripple_frequencies = 0;
+  std::int32_t ripple_wraps = 0;
+  std::int32_t attenuation_frequencies = 0;
+  std::int32_t attenuation_wraps = 0;
+  /// Whether the fixed-point figures were measured. When not, they are NaN, and the
+  /// attenuation and ripple targets are judged on the quantized coefficients' figures.
+  steady_reach steady = steady_reach::measured;
+};
+
+/// What the designer asks of a precision. A NaN target is no target.
+struct precision_targets {
+  double min_attenuation_db = 0.0;
+  double max_ripple_db = 0.0;
+  double min_snr_db = 0.0;
+};
+
+/// The choice and the one line that says why.
+struct recommendation {
+  std::int32_t precision = -1;  ///< -1: none
+  std::string reason;
+};
+
+/// The smallest precision whose fixed-point steady state meets the attenuation and
+/// ripple targets, whose waveform test meets the SNR target, and that wrapped nowhere
+/// (neither the waveform test nor any swept frequency). A NaN figure meets no target. A
+/// row whose steady state was not measured is judged on its quantized coefficients'
+/// attenuation and ripple instead, and the reason says so.
+[[nodiscard]] recommendation recommend_precision(std::span<const precision_row> rows,
+                                                 const precision_targets& targets);
+
+}  // namespace fixfir

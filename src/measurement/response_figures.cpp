@@ -1,0 +1,147 @@
+#include "response_figures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <new>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "band_inference.h"
+#include "design_recovery.h"
+#include "frequency_sweep.h"
+
+namespace fixfir {
+
+outcome setup_bands(std::span<const float> taps, const band_plan& given, band_setup& setup) {
+  if (!taps_response(taps, setup.response)) return out_of_memory_error();
+  band_plan inferred = infer_bands(setup.response);
+  // A least-squares design's edges lie outside the bands its response shows.
+  if (!given.passbands_given || !given.stopbands_given) refine_least_squares_bands(taps, inferred);
+  setup.plan = inferred;
+  if (given.passbands_given) {
+    setup.plan.passbands = given.passbands;
+    setup.plan.passbands_given = true;
+  }
+  if (given.stopbands_given) {
+    setup.plan.stopbands = given.stopbands;
+    setup.plan.stopbands_given = true;
+  }
+  // Inferred bands may be missing (taps that are all zero have no pass band); only bands
+  // the user gave can be wrong.
+  if (!given.passbands_given && !given.stopbands_given) return success();
+  std::string problem = band_plan_problem(setup.plan);
+  if (!problem.empty()) return make_error(error_kind::bad_input, std::move(problem));
+  return success();
+}
+
+bool taps_figures(std::span<const float> taps, const band_setup& setup, band_figures_db& out) {
+  const std::vector<double> h(taps.begin(), taps.end());
+  response_points points;
+  if (!band_points(setup.response, h, setup.plan, points)) return false;
+  out = measure_plan(points, setup.plan);
+  return true;
+}
+
+bool coefficient_figures(std::span<const std::int32_t> coefficients, double scale,
+                         const band_plan& plan, dense_response& response, band_figures_db& out) {
+  if (!coefficients_response(coefficients, scale, response)) return false;
+  std::vector<double> h(coefficients.size());
+  for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
+  response_points points;
+  if (!band_points(response, h, plan, points)) return false;
+  out = measure_plan(points, plan);
+  return true;
+}
+
+band_wraps count_band_wraps(std::span<const double> frequency,
+                            std::span<const std::uint8_t> wrapped, const band_plan& plan) {
+  band_wraps w;
+  w.stopband_frequencies.assign(plan.stopbands.size(), 0);
+  w.stopband_wrapped.assign(plan.stopbands.size(), 0);
+  auto inside = [](const band& b, double f) { return f >= b.low && f <= b.high; };
+  // A frequency measured twice (a band edge on the sweep's grid) counts once, as wrapped
+  // when either run wrapped.
+  std::vector<std::pair<double, bool>> points;
+  for (std::size_t i = 0; i < frequency.size(); ++i)
+    points.emplace_back(frequency[i], i < wrapped.size() && wrapped[i] != 0);
+  std::sort(points.begin(), points.end(), [](const auto& a, const auto& b) {
+    return a.first < b.first || (a.first == b.first && a.second > b.second);
+  });
+  points.erase(std::unique(points.begin(), points.end(),
+                           [](const auto& a, const auto& b) { return a.first == b.first; }),
+               points.end());
+  for (const auto& [f, any_wrap] : points) {
+    const std::int32_t wraps = any_wrap ? 1 : 0;
+    if (std::any_of(plan.passbands.begin(), plan.passbands.end(),
+                    [&, g = f](const band& b) { return inside(b, g); })) {
+      ++w.passband_frequencies;
+      w.passband_wrapped += wraps;
+    }
+    for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
+      if (!inside(plan.stopbands[b], f)) continue;
+      ++w.stopband_frequencies[b];
+      w.stopband_wrapped[b] += wraps;
+    }
+  }
+  return w;
+}
+
+// The points of a series of the sweep, with `extra` points (frequency, level) among them.
+response_points merged_points(const precision_sweeps& sweeps, const std::vector<double>& series,
+                              std::span<const double> extra_frequency,
+                              std::span<const double> extra_level) {
+  const response_points swept = sweep_series_points(sweeps, series);
+  std::vector<std::pair<double, double>> all;
+  for (std::size_t i = 0; i < swept.frequency.size(); ++i)
+    all.emplace_back(swept.frequency[i], swept.magnitude[i]);
+  for (std::size_t i = 0; i < extra_frequency.size() && i < extra_level.size(); ++i)
+    all.emplace_back(extra_frequency[i], extra_level[i]);
+  std::sort(all.begin(), all.end());
+  response_points points;
+  for (const auto& [f, v] : all) {
+    points.frequency.push_back(f);
+    points.magnitude.push_back(v);
+  }
+  return points;
+}
+
+// The steady state of one precision over the plan: at the swept frequencies and where its
+// quantized coefficients' response is worst in each band.
+bool steady_figures(const quantized_filter& filter, unsigned threads,
+                    const dense_response& coefficients, const band_plan& plan,
+                    const precision_sweeps& sweeps, const std::vector<double>& swept_steady,
+                    steady_points& extremes, band_figures_db& out) {
+  extremes.frequency = band_extremes(coefficients, plan);
+  if (!steady_amplitudes(filter, threads, extremes)) return false;
+  out =
+      measure_plan(merged_points(sweeps, swept_steady, extremes.frequency, extremes.steady), plan);
+  return true;
+}
+
+// The wraps where one precision's sweep series is measured (8000 Hz is not), and with
+// `extremes` also where its steady state is measured besides.
+band_wraps measured_wraps(const precision_sweeps& sweeps, const swept_precision& run,
+                          const steady_points* extremes, const band_plan& plan) {
+  std::vector<double> frequency;
+  std::vector<std::uint8_t> wrapped;
+  for (std::size_t i = 0; i < sweeps.frequency.size() && i < run.wrapped.size(); ++i) {
+    if (sweeps.frequency[i] == SWEEP_LAST_FREQUENCY) continue;
+    frequency.push_back(sweeps.frequency[i]);
+    wrapped.push_back(run.wrapped[i]);
+  }
+  if (extremes != nullptr) {
+    frequency.insert(frequency.end(), extremes->frequency.begin(), extremes->frequency.end());
+    wrapped.insert(wrapped.end(), extremes->wrapped.begin(), extremes->wrapped.end());
+  }
+  return count_band_wraps(frequency, wrapped, plan);
+}
+
+}  // namespace fixfir

@@ -1,0 +1,229 @@
+#include "steady_state.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <new>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "checks.h"
+#include "fir_engine.h"
+#include "frequency_sweep.h"
+#include "guarded_sine.h"
+#include "parallel_chunks.h"
+#include "sweep_window.h"
+#include "wrap_checks.h"
+
+namespace fixfir {
+
+namespace {
+
+constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+std::size_t steady_fit_start(std::size_t taps, std::size_t samples) noexcept {
+  const std::size_t full = taps > 0 ? taps - 1 : 0;
+  return samples > STEADY_FIT_SAMPLES ? std::max(full, samples - STEADY_FIT_SAMPLES) : full;
+}
+
+steady_reach steady_state_reach(std::size_t taps, std::size_t samples) noexcept {
+  const std::size_t history = taps > 0 ? taps - 1 : 0;
+  if (history >= samples) return steady_reach::not_reached;
+  if (samples - history < STEADY_FIT_MINIMUM) return steady_reach::too_short;
+  return steady_reach::measured;
+}
+
+std::string steady_absence(std::size_t taps, std::size_t samples) {
+  const std::string run = "the " + std::to_string(samples) + "-sample run";
+  switch (steady_state_reach(taps, samples)) {
+    case steady_reach::measured:
+      break;
+    case steady_reach::not_reached:
+      return "not reached: the filter is longer than " + run;
+    case steady_reach::too_short:
+      return "not measured: the filter's " + std::to_string(taps - 1) + "-sample history leaves " +
+             std::to_string(samples - (taps - 1)) + " of " + run +
+             " for the fit, which needs at least " + std::to_string(STEADY_FIT_MINIMUM);
+  }
+  return "";
+}
+
+const char* steady_absence_word(steady_reach reach) noexcept {
+  switch (reach) {
+    case steady_reach::measured:
+      break;
+    case steady_reach::not_reached:
+      return "not reached";
+    case steady_reach::too_short:
+      return "not measured";
+  }
+  return "";
+}
+
+bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
+                     std::size_t from) noexcept {
+  try {
+    basis.frequency = frequency;
+    basis.sine.resize(samples);
+    basis.cosine.resize(samples);
+    const double f = frequency;
+    double t = 0.0;
+    for (std::size_t n = 0; n < samples; ++n) {
+      const double argument = (f * t) * TWO_PI;
+      basis.sine[n] = n >= from ? std::sin(argument) : 0.0;
+      basis.cosine[n] = n >= from ? std::cos(argument) : 0.0;
+      t = t + SAMPLE_INTERVAL;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+namespace {
+
+template <typename T>
+double fit(const sine_basis& basis, std::span<const T> output, std::size_t first) noexcept {
+  const std::size_t n = std::min({output.size(), basis.sine.size(), basis.cosine.size()});
+  if (first >= n || n - first < 3) return not_a_number;
+  double ss = 0.0;
+  double cc = 0.0;
+  double sc = 0.0;
+  double ys = 0.0;
+  double yc = 0.0;
+  for (std::size_t i = first; i < n; ++i) {
+    const double s = basis.sine[i];
+    const double c = basis.cosine[i];
+    const auto y = static_cast<double>(output[i]);
+    ss += s * s;
+    cc += c * c;
+    sc += s * c;
+    ys += y * s;
+    yc += y * c;
+  }
+  const double m = static_cast<double>(n - first);
+  const double det = ss * cc - sc * sc;
+  // Each sum is at most m; a determinant this small means the two do not span a sine
+  // (8000 Hz sampled at its zero crossings).
+  if (!(det > 1e-6 * m * m)) return not_a_number;
+  const double a = (ys * cc - yc * sc) / det;
+  const double b = (yc * ss - ys * sc) / det;
+  return std::hypot(a, b);
+}
+
+}  // namespace
+
+double fitted_amplitude(const sine_basis& basis, std::span<const double> output,
+                        std::size_t first) noexcept {
+  return fit(basis, output, first);
+}
+
+double fitted_amplitude(const sine_basis& basis, std::span<const std::int32_t> accumulators,
+                        std::size_t first, double scale) noexcept {
+  return fit(basis, accumulators, first) / (scale * scale);
+}
+
+std::vector<double> band_extremes(const dense_response& coefficients, const band_plan& plan,
+                                  std::size_t per_band) {
+  const std::vector<double>& m = coefficients.magnitude;
+  const double low_limit = SWEEP_FIRST_FREQUENCY;
+  const double high_limit = SWEEP_LAST_FREQUENCY - SWEEP_FIRST_FREQUENCY;
+  std::vector<double> out;
+  auto add = [&](double f) { out.push_back(std::clamp(f, low_limit, high_limit)); };
+  auto scan_band = [&](const band& b, bool dips) {
+    add(b.low);
+    add(b.high);
+    if (m.size() < 3 || !(coefficients.spacing > 0.0)) return;
+    // Grid points strictly inside the band whose neighbours are both lower (tops) or
+    // both higher (dips); a band edge on a slope is covered by the edge itself.
+    std::vector<std::pair<double, std::size_t>> tops;
+    std::vector<std::pair<double, std::size_t>> bottoms;
+    const auto first = static_cast<std::size_t>(std::ceil(b.low / coefficients.spacing));
+    for (std::size_t k = std::max<std::size_t>(first, 1); k + 1 < m.size(); ++k) {
+      if (static_cast<double>(k) * coefficients.spacing > b.high) break;
+      if (m[k] >= m[k - 1] && m[k] >= m[k + 1]) tops.emplace_back(-m[k], k);
+      if (dips && m[k] <= m[k - 1] && m[k] <= m[k + 1]) bottoms.emplace_back(m[k], k);
+    }
+    for (auto* list : {&tops, &bottoms}) {
+      const std::size_t keep = std::min(per_band, list->size());
+      std::partial_sort(list->begin(), list->begin() + static_cast<std::ptrdiff_t>(keep),
+                        list->end());
+      for (std::size_t i = 0; i < keep; ++i)
+        add(static_cast<double>((*list)[i].second) * coefficients.spacing);
+    }
+  };
+  for (const band& b : plan.passbands) scan_band(b, true);
+  for (const band& b : plan.stopbands) scan_band(b, false);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
+                       steady_points& out) noexcept {
+  try {
+    threads = std::max(threads, 1U);
+    const std::span<const double> frequencies = out.frequency;
+    const std::span<const std::int32_t> coefficients(filter.coefficients,
+                                                     to_size(std::max(filter.count, 0)));
+    const run_window w = window_for(coefficients.size(), false);
+    out.wrapped.assign(frequencies.size(), 0);
+    if (w.reach != steady_reach::measured) {  // no fit: nothing to run
+      out.steady.assign(frequencies.size(), std::numeric_limits<double>::quiet_NaN());
+      return true;
+    }
+    out.steady.assign(frequencies.size(), 0.0);
+    std::uint64_t coefficient_sum = 0;
+    for (std::int32_t c : coefficients)
+      coefficient_sum += static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(c)));
+    if (coefficient_sum == 0) return true;  // every output is 0
+    // Samples are at most the scale in magnitude, so below this no sum can wrap.
+    const bool wrap_free =
+        filter.scale > 0 &&
+        coefficient_sum <= std::uint64_t{0x7FFFFFFF} / static_cast<std::uint64_t>(filter.scale);
+    fir_workspace ws;
+    if (!sweep_workspace_init(ws, filter, threads)) return false;
+    // The fit's run: its samples and whole blocks of outputs within the workspace's.
+    FIXFIR_EXPECTS(w.samples == ws.samples && w.outputs == ws.outputs &&
+                   w.first_sample < w.samples && w.first_output < w.outputs);
+    std::vector<sine_basis> bases(threads);
+    for (sine_basis& b : bases) {
+      if (!make_sine_basis(0.0, w.samples, b, w.fit_start)) return false;
+    }
+    return run_chunks_in_order(
+        frequencies.size(), threads,
+        [&](unsigned worker, std::size_t i) {
+          sine_basis& b = bases[worker];
+          (void)make_sine_basis(frequencies[i], w.samples, b, w.fit_start);  // sizes kept
+          const fir_lane lane = workspace_lane(ws, worker);
+          guarded_sine_samples(b.frequency, ws.times.begin() + w.first_sample, ws.scale,
+                               lane.quantized + w.first_sample, w.samples - w.first_sample);
+          workspace_convolve(ws, worker, w.first_output, w.outputs);
+          out.steady[i] =
+              fitted_amplitude(b, as_signed(lane.accumulators, w.samples), w.fit_start, ws.scale);
+          if (!wrap_free) {
+            wrap_check check;
+            check.coefficients = coefficients.first(w.met);
+            check.samples = as_signed(lane.quantized, w.samples);
+            check.accumulators = as_signed(lane.accumulators, w.samples);
+            check.scale = ws.scale;
+            check.from = w.first_output;
+            out.wrapped[i] = run_wrapped(check) ? 1 : 0;
+          }
+        },
+        [](std::size_t) { return true; });
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace fixfir

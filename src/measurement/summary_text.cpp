@@ -1,0 +1,236 @@
+#include "summary_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <new>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frequency_sweep.h"
+
+namespace fixfir {
+
+namespace {
+
+std::string format(const char* f, double v) {
+  if (std::isnan(v)) return "nan";  // never "-nan"
+  char buf[64];
+  std::snprintf(buf, sizeof buf, f, v);
+  return buf;
+}
+
+std::string hertz_range(const band& b) { return band_text(b); }
+
+std::string band_list(const std::vector<band>& bands) {
+  if (bands.empty()) return "none";
+  std::string text;
+  for (const band& b : bands) text += (text.empty() ? "" : ", ") + hertz_range(b);
+  return text;
+}
+
+std::string ripple_text(double v) { return format("%.4f", v) + " dB"; }
+
+std::string attenuation_text(double v) { return format("%.2f", v) + " dB"; }
+
+// The wrap note of a figure measured over the pass bands and the stop bands `from` to `to`
+// (exclusive) of `w`; "" when none wrapped.
+std::string band_wrap_note(const band_wraps* w, std::size_t from, std::size_t to) {
+  if (w == nullptr) return {};
+  std::int64_t measured = w->passband_frequencies;
+  std::int64_t wrapped = w->passband_wrapped;
+  for (std::size_t b = from; b < to && b < w->stopband_wrapped.size(); ++b) {
+    measured += w->stopband_frequencies[b];
+    wrapped += w->stopband_wrapped[b];
+  }
+  return wrap_note(wrapped, measured);
+}
+
+std::string signed_text(const char* f, double v) { return format(f, v); }
+
+}  // namespace
+
+std::string wrap_note(std::int64_t wraps, std::int64_t frequencies) {
+  if (wraps == 0) return {};
+  return " (accumulator wraps at " + std::to_string(wraps) + " of the " +
+         std::to_string(frequencies) + " frequencies measured)";
+}
+
+std::vector<std::string> band_lines(const band_plan& plan) {
+  return {std::string("passbands (") +
+              (plan.passbands_given ? "given" : "inferred from the unquantized taps") +
+              "): " + band_list(plan.passbands),
+          std::string("stopbands (") +
+              (plan.stopbands_given ? "given" : "inferred from the unquantized taps") +
+              "): " + band_list(plan.stopbands)};
+}
+
+std::vector<std::string> response_lines(const band_plan& plan, const response_figures& fig) {
+  struct labelled {
+    const char* label;
+    const band_figures_db* figures;
+    const char* point;  // what a band must hold to be measured
+    const band_wraps* wraps;
+  };
+  const labelled all[] = {
+      {"unquantized taps", &fig.taps, "measured frequency", nullptr},
+      {"quantized coefficients", &fig.coefficients, "measured frequency", nullptr},
+      {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps},
+      {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps}};
+  const std::size_t stops = plan.stopbands.size();
+  // A band without a point leaves its figures NaN: say so in words.
+  auto stop_measured = [](const band_figures_db& f, std::size_t b) {
+    return b < f.stopbands_measured.size() && f.stopbands_measured[b] != 0;
+  };
+  auto unmeasured = [&](const labelled& l, bool stop) -> std::string {
+    const band_figures_db& f = *l.figures;
+    if (!f.passbands_measured) return std::string("none, no ") + l.point + " in the pass bands";
+    for (std::size_t b = 0; stop && b < plan.stopbands.size(); ++b) {
+      if (!stop_measured(f, b)) return std::string("none, no ") + l.point + " in a stop band";
+    }
+    return {};
+  };
+  // A steady state that was not measured says why in place of its figures; a band without
+  // a point says so too.
+  const bool absent = fig.steady_state != steady_reach::measured;
+  auto why_not = [&](const labelled& l, double v, bool stop) -> std::string {
+    if (absent && l.figures == &fig.steady) return fig.steady_absent;
+    return std::isnan(v) ? unmeasured(l, stop) : std::string();
+  };
+  std::vector<std::string> lines;
+  for (const labelled& l : all) {
+    const double v = l.figures->ripple_db;
+    const std::string why = why_not(l, v, false);
+    lines.push_back(std::string("passband ripple (") + l.label + "): " +
+                    (plan.passbands.empty() ? std::string("no passband")
+                     : why.empty()          ? ripple_text(v) + band_wrap_note(l.wraps, 0, 0)
+                                            : why));
+  }
+  for (const labelled& l : all) {
+    const double v = l.figures->worst_attenuation_db;
+    const std::string why = why_not(l, v, true);
+    lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
+                    (plan.stopbands.empty() ? std::string("no stopband")
+                     : why.empty() ? attenuation_text(v) + band_wrap_note(l.wraps, 0, stops)
+                                   : why));
+  }
+  if (plan.stopbands.size() > 1) {
+    for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
+      std::string line = "stopband " + hertz_range(plan.stopbands[b]) + " attenuation:";
+      for (const labelled& l : all) {
+        const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
+        const bool none =
+            std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
+        std::string note = band_wrap_note(l.wraps, b, b + 1);
+        if (!note.empty()) note = "; " + note.substr(2, note.size() - 3);  // inside the label's
+        const std::string figure = absent && l.figures == &fig.steady
+                                       ? steady_absence_word(fig.steady_state)
+                                   : none ? std::string("none")
+                                          : attenuation_text(a);
+        line +=
+            std::string(" ") + figure + " (" + l.label + note + ")" + (&l == &all[3] ? "" : ",");
+      }
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> scan_table(std::span<const precision_row> rows) {
+  std::vector<std::string> lines;
+  lines.push_back(
+      "precision  wraps (waveform)  wraps (sweep)  wrap-free  SNR (dB)  "
+      "ripple coef. (dB)  atten. coef. (dB)  ripple fixed (dB)  atten. fixed (dB)");
+  for (const precision_row& r : rows) {
+    const bool fixed = r.steady == steady_reach::measured;
+    const std::string absent = steady_absence_word(r.steady);
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "%9d  %16lld  %13d  %9s  %8s  %17s  %17s  %17s  %17s",
+                  r.precision, static_cast<long long>(r.waveform_wraps), r.sweep_wraps,
+                  r.wrap_free ? "yes" : "no", format("%.2f", r.snr_db).c_str(),
+                  format("%.4f", r.coefficient_ripple_db).c_str(),
+                  format("%.2f", r.coefficient_attenuation_db).c_str(),
+                  (fixed ? format("%.4f", r.fixed_ripple_db) : absent).c_str(),
+                  (fixed ? format("%.2f", r.fixed_attenuation_db) : absent).c_str());
+    lines.emplace_back(buf);
+  }
+  return lines;
+}
+
+std::vector<std::string> precision_report_lines(const precision_report& r, std::int32_t precision) {
+  std::vector<std::string> lines = band_lines(r.bands.plan);
+  for (std::string& line : response_lines(r.bands.plan, r.figures)) lines.push_back(line);
+  const swept_precision& run = r.sweeps.runs[0];
+  lines.push_back("accumulator wraps (sweep): " + std::to_string(run.wraps) + " of " +
+                  std::to_string(r.sweeps.frequency.size()) + " frequencies");
+  lines.push_back(
+      "largest precision free of wraps for any input: " +
+      (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));
+  // Of the coefficients the run uses: with all of them 0 (a scale of 0, or taps too large
+  // or too small to quantize) the accumulator stays 0.
+  lines.push_back("headroom at precision " + std::to_string(precision) + ": " +
+                  (r.bound.used_coefficient_sum == 0
+                       ? std::string("unbounded (every coefficient is 0; nothing can wrap)")
+                       : signed_text("%.2f", r.bound.headroom_bits) + " bits" +
+                             (r.bound.can_wrap ? " (some input can wrap the accumulator)" : "")));
+  const error_split& e = r.waveform.split;
+  lines.push_back("error from coefficient quantization (waveform test): " +
+                  format("%.2f", e.coefficient_db) + " dB signal to error");
+  lines.push_back("error from the arithmetic, signal truncation and wraps (waveform test): " +
+                  format("%.2f", e.arithmetic_db) + " dB signal to error, " +
+                  format("%.2f", e.predicted_arithmetic_db) +
+                  " dB predicted by the truncation model");
+  return lines;
+}
+
+std::vector<std::string> scan_lines(const scan_report& r) {
+  std::vector<std::string> lines;
+  const precision_targets& t = r.targets;
+  lines.push_back("scan: every precision from 0 to 30");
+  const band_plan& plan = r.bands.plan;
+  // A target the unquantized taps could not give (no band to measure) says why. Without a
+  // fixed-point steady state the attenuation and ripple targets apply to the quantized
+  // coefficients, and the line says why.
+  const std::string unmeasurable = plan.passbands.empty()   ? "any (no passband)"
+                                   : plan.stopbands.empty() ? "any (no stopband)"
+                                                            : "any (not measurable)";
+  const bool fixed = r.steady_absent.empty();
+  lines.push_back(
+      std::string("targets: stopband attenuation (") +
+      (fixed ? "fixed point, steady state" : "quantized coefficients") + ") " +
+      (std::isnan(t.min_attenuation_db)
+           ? unmeasurable
+           : "at least " + format("%.2f", t.min_attenuation_db) + " dB") +
+      ", passband ripple " + (fixed ? "" : "(quantized coefficients) ") +
+      (std::isnan(t.max_ripple_db)
+           ? std::string(plan.passbands.empty() ? "any (no passband)" : "any (not measurable)")
+           : "at most " + format("%.4f", t.max_ripple_db) + " dB") +
+      ", SNR " +
+      (std::isnan(t.min_snr_db) ? std::string("any")
+                                : "at least " + format("%.2f", t.min_snr_db) + " dB") +
+      ", no wraps" + (fixed ? "" : "; the fixed-point steady state is " + r.steady_absent));
+  for (std::string& line : band_lines(r.bands.plan)) lines.push_back(line);
+  lines.push_back("passband ripple (unquantized taps): " + ripple_text(r.taps_figures.ripple_db));
+  lines.push_back("stopband attenuation (unquantized taps): " +
+                  (r.bands.plan.stopbands.empty()
+                       ? std::string("no stopband")
+                       : attenuation_text(r.taps_figures.worst_attenuation_db)));
+  for (std::string& line : scan_table(r.rows)) lines.push_back(line);
+  lines.push_back(
+      "largest precision free of wraps for any input: " +
+      (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));
+  lines.push_back("recommended precision: " + (r.choice.precision >= 0
+                                                   ? std::to_string(r.choice.precision)
+                                                   : std::string("none")));
+  lines.push_back("why: " + r.choice.reason);
+  return lines;
+}
+
+}  // namespace fixfir

@@ -1,0 +1,41 @@
+#pragma once
+// Every line of the report's summary and the scan's text.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "bands.h"
+#include "measurement.h"
+#include "recommendation.h"
+#include "response_figures.h"
+
+namespace fixfir {
+
+/// " (accumulator wraps at K of the N frequencies measured)" beside a figure measured at
+/// `frequencies` frequencies of which `wraps` wrapped the accumulator; "" when none did.
+[[nodiscard]] std::string wrap_note(std::int64_t wraps, std::int64_t frequencies);
+
+/// Text of the summary lines about the bands: "passbands (...): 0 to 1820 Hz" and the
+/// same for the stop bands.
+[[nodiscard]] std::vector<std::string> band_lines(const band_plan& plan);
+
+/// Text of the ripple and attenuation lines of the four responses, worst stop band first,
+/// then each stop band when there are several. A figure measured at frequencies whose
+/// accumulator wrapped says at how many; a steady state that was not measured says why in
+/// place of its figures.
+[[nodiscard]] std::vector<std::string> response_lines(const band_plan& plan,
+                                                      const response_figures& figures);
+
+/// The scan's table, one row per precision, with its header. Fixed-point figures that were
+/// not measured read "not reached" or "not measured".
+[[nodiscard]] std::vector<std::string> scan_table(std::span<const precision_row> rows);
+
+/// the wrap-free limit and headroom, and where the waveform test's error comes from.
+[[nodiscard]] std::vector<std::string> precision_report_lines(const precision_report& r,
+                                                              std::int32_t precision);
+
+/// recommendation and the line that says why.
+[[nodiscard]] std::vector<std::string> scan_lines(const scan_report& r);
+
+}  // namespace fixfir

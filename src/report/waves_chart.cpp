@@ -1,0 +1,105 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "chart_text.h"
+#include "charts.h"
+
+namespace fixfir {
+
+plot_body waves_body(const waves_plot& p) {
+  plot_body body{1100, 1250, {}};
+  std::string& s = body.script;
+  const std::size_t n = std::min({p.time.size(), p.input.size(), p.fixed.size(), p.reference.size(),
+                                  p.coefficient_model.size()});
+  const std::size_t window = std::min<std::size_t>(n, 320);  // the first 20 ms
+  // The output error in least significant bits of the samples and coefficients, 2^-P.
+  const double lsb = std::ldexp(1.0, -p.precision);
+  s += "$window << EOD\n";
+  range top;
+  range error_lsb;
+  for (std::size_t i = 0; i < window; ++i) {
+    value(s, p.time[i] * 1000.0);
+    for (double v : {p.input[i], p.fixed[i], p.reference[i]}) {
+      s += ' ';
+      value(s, v);
+      top.add(v);
+    }
+    for (double v :
+         {(p.fixed[i] - p.reference[i]) / lsb, (p.coefficient_model[i] - p.reference[i]) / lsb}) {
+      s += ' ';
+      value(s, v);
+      error_lsb.add(v);
+    }
+    s += '\n';
+  }
+  s += "EOD\n";
+  // The spectra of the whole error and of its coefficient part, the predicted floor, and
+  // the output signal the error is to be compared with.
+  s += "$spectrum << EOD\n";
+  range bottom;
+  const waveform_spectra& sp = p.spectra;
+  if (sp.coefficient_error.size() >= sp.error.size()) {
+    for (std::size_t k = 0; k < sp.error.size(); ++k) {
+      const double f = static_cast<double>(k) * 16000.0 / static_cast<double>(SPECTRUM_SEGMENT);
+      const double levels[4] = {power_decibels(sp.error[k]),
+                                power_decibels(sp.coefficient_error[k]),
+                                k < p.predicted.size() ? power_decibels(p.predicted[k]) : NAN,
+                                k < sp.signal.size() ? power_decibels(sp.signal[k]) : NAN};
+      value(s, f);
+      for (double level : levels) {
+        s += ' ';
+        value(s, level);
+        bottom.add(level);
+      }
+      s += '\n';
+    }
+  }
+  s += "EOD\n";
+  s += "set multiplot layout 3,1\nset grid\n";
+  // Fixed margins keep the time axes one above the other; keys go below their plots.
+  s += "set lmargin 11\nset rmargin 3\nset key below horizontal Left reverse noenhanced\n";
+  s += "set title 'Waveform test at precision " + std::to_string(p.precision) +
+       ": the first 20 ms" +
+       (p.wraps > 0 ? ", the accumulator WRAPS at " + std::to_string(p.wraps) + " samples" : "") +
+       "' noenhanced\n";
+  s += "set xlabel 'time (ms)'\nset ylabel 'amplitude'\nset xrange [0:20]\n";
+  if (top.empty()) top = {-1.0, 1.0};
+  const double m = std::max(0.05 * (top.high - top.low), 1e-9);
+  yrange(s, top.low - m, top.high + m);
+  s += "plot $window using 1:2 with lines lc rgb '#7f7f7f' title 'input', \\\n"
+       "     $window using 1:3 with lines lw 1.5 lc rgb '#d62728' "
+       "title 'fixed-point output (as in waves.txt)', \\\n"
+       "     $window using 1:4 with lines dt 2 lw 1.5 lc rgb '#1f77b4' "
+       "title 'double-precision output, unquantized taps'\n";
+  s += "set title 'Output error over the same 20 ms in least significant bits (2^-" +
+       std::to_string(p.precision) + " = " + short_number(lsb) + ")' noenhanced\n";
+  s += "set ylabel 'error (LSB)'\n";
+  if (error_lsb.empty()) error_lsb = {-1.0, 1.0};
+  const double em = std::max(0.05 * (error_lsb.high - error_lsb.low), 0.1);
+  yrange(s, error_lsb.low - em, error_lsb.high + em);
+  s += "plot $window using 1:5 with lines lw 1.5 lc rgb '#9467bd' "
+       "title 'fixed point minus double precision', \\\n"
+       "     $window using 1:6 with lines lw 1 lc rgb '#1f77b4' "
+       "title 'of which coefficient quantization'\n";
+  s += "set title 'Spectra over the whole test (" + std::to_string(SPECTRUM_SEGMENT) +
+       "-sample Hann segments): the output error beside the output signal' noenhanced\n";
+  s += "set xlabel 'frequency (Hz)'\nset ylabel 'power per 15.6 Hz bin (dB)'\n";
+  s += "set xrange [0:8000]\n";
+  if (bottom.empty()) bottom = {-100.0, 0.0};
+  const double high = std::ceil(bottom.high / 10.0) * 10.0 + 5.0;
+  yrange(s, std::floor(std::max(bottom.low, high - 240.0) / 10.0) * 10.0, high);
+  s += "plot $spectrum using 1:5 with lines lw 1.5 lc rgb '#7f7f7f' "
+       "title 'output signal (double precision)', \\\n"
+       "     $spectrum using 1:2 with lines lw 1.5 lc rgb '#9467bd' "
+       "title 'error: fixed point minus double precision', \\\n"
+       "     $spectrum using 1:3 with lines lw 1 lc rgb '#1f77b4' "
+       "title 'of which coefficient quantization', \\\n"
+       "     $spectrum using 1:4 with lines dt 2 lw 2 lc rgb '#000000' "
+       "title 'arithmetic noise predicted by the truncation model'\n";
+  s += "unset multiplot\n";
+  return body;
+}
+
+}  // namespace fixfir
