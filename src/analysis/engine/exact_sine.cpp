@@ -1,0 +1,238 @@
+#include "exact_sine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "analysis_constants.h"
+#include "checks.h"
+
+#if defined(__x86_64__) && !defined(FIXFIR_PORTABLE_KERNELS)
+#include <immintrin.h>
+#define FIXFIR_EXACT_SINE_LANES 1
+#endif
+
+namespace fixfir {
+
+// What the library's sine returns
+// ===============================
+// The library does not promise correct rounding, only an error under one ulp. Measured on
+// this system's library (glibc 2.36, x86-64 with FMA) against a 113-bit reference, over
+// 1.3e8 arguments (f × t) × TWO_PI of whole-hertz tones from 4 to 8000 Hz at every sample
+// time of the waveform test: the largest error is 0.5154 ulp, and where the result is not
+// the correctly rounded one, the true value lies within 0.0154 ulp of the midpoint between
+// two doubles. We rely on this with a fourfold margin: when sin a is more than
+// library_slack = 1/16 ulp from every midpoint, std::sin(a) is sin a rounded to nearest.
+// `fixfir_long_checks exact_sines` compares the two on 1.5e9 arguments, bit for bit.
+//
+// The vector sine and its error bound
+// ===================================
+// u = 2^-53. The arguments are doubles a with |a| <= 2^17.
+//
+// Reduction by π/32. k = round(a × 32/π), from fl(a × fl(32/π)) by adding and removing
+// 1.5 × 2^52, so |k| < 1.4e6 < 2^21, and |r| <= π/64 (1 + 2^-30) < 0.04909 for
+// r = a - kπ/32. π/32 = C1 + C2 + C3 + γ, C1 of 32 bits, C2 and C3 doubles, |C2| < 2^-37,
+// |C3| < 2^-91, |γ| < 2^-116 (the three hold π/32 to 113 bits).
+//   r1 = fma(-k, C1, a) is exact: r1 and k × C1 are multiples of min(ulp(a), 2^-35) and
+//        |r1| < 2^-4, so 53 bits hold r1 (for k = 0, r1 = a).
+//   k × C2 = k2 + k2_low exactly (the FMA gives the low part), and r1 - k2 = rh + e
+//        exactly (two_sum), |rh| < 2^-4, |e| <= 2^-58, |k2_low| <= 2^-69.
+//   rl = (e - k2_low) - fl(k × C3): |k × C3| < 2^-70; three roundings, < 2^-109, and
+//        |k γ| < 2^-95.
+// So r = rh + rl + ρ with |ρ| < 2^-94 and |rl| < 2^-57.9.
+// Table. sin(jπ/32) = sh + sl + β and cos(jπ/32) = ch + cl + β', |β|, |β'| <= 2^-107.
+// Series. With z + z_low = rh² exactly (the FMA), |rh| < 0.04909, z < 0.00241:
+//   sin r = r + rh³ P(rh²) + τ1, P the Taylor polynomial to r^9, |τ1| < 2^-67 (the
+//        truncation, < 2^-73, and rl × the derivative of rh³ P, < 1.3e-3 × 2^-57.9);
+//   cos r = 1 - rh²/2 - rh rl + rh⁴ Q(rh²) + τ2, Q to r^10, |τ2| < 2^-70 (the truncation,
+//        < 2^-80; rl² and rl × rh³/6).
+// sin a = (sh + sl) cos r + (ch + cl) sin r within 2^-93 (β, β', ρ), and with the series
+//   sin a = sh + ch rh + sh (-z/2) + S + τ,  |τ| < 2^-66,
+//   S = sl + cl rh + sl (-z/2) + ch (rl + rh³P) + sh (z² Q - z_low/2 - rh rl)
+// (dropped: cl (sin r - rh), < 2^-54 × 2.1e-5, and sl × the rest of cos r - 1, < 2^-73).
+// Computation. ch rh = c_r + c_r_low and sh (-z/2) = s_c + s_c_low exactly (-z/2 is exact;
+// FMA low parts); sh + c_r = sum1 + e1 and sum1 + s_c = sum2 + e2 exactly (two_sum). So
+// sin a = sum2 + (e1 + e2 + c_r_low + s_c_low + S) + τ exactly, and the computed `small`
+// holds that bracket up to its roundings: every term is below 2^-15.5 (ch × rh³P <
+// 0.04909³ / 6 < 2^-15.6; sh (z² Q) < 2^-21; the others < 2^-52), so is every partial sum,
+// and its 14 operations round by at most 14 × 2^-15.5 u < 2^-64.7; rh³P itself is computed
+// to within 6u relative (z, two products, P with |P| > 0.166 to within 2u), < 2^-66,
+// and z² Q, z_low/2, rh rl to within 4u of 2^-21, < 2^-72. Finally sum2 + small =
+// high + residual exactly (two_sum). Altogether
+//   |sin a - (high + residual)| < 2^-66 + 2^-64.7 + 2^-66 + 2^-72 < 2^-63.6 < error_bound =
+//   2^-62.
+// The decision. `high` is rounded to nearest from sum2 + small, so |residual| <= ulp/2 with
+// ulp = ulp(high). When high is not a power of 2, its neighbours lie ulp away, and when
+// |residual| + error_bound <= (1/2 - library_slack) ulp, sin a lies within
+// (1/2 - library_slack) ulp of high: high is sin a rounded to nearest, sin a is more than
+// library_slack ulp from a midpoint, and std::sin(a) = high. The test rounds once, by
+// less than 2^-105, which the margin in error_bound covers. Zero, subnormal and tiny results
+// fail the test (ulp(high) × 7/16 < error_bound below 2^-8), as do NaN and |a| > 2^17.
+
+namespace {
+
+constexpr double two_pi = TWO_PI;
+constexpr double inv_pi_32 = 0x1.45f306dc9c883p+3;
+constexpr double round_shift = 0x1.8p52;
+constexpr double pi_32_1 = 0x1.921fb544p-4;
+constexpr double pi_32_2 = 0x1.0b4611a626331p-38;
+constexpr double pi_32_3 = 0x1.1701b8p-92;
+constexpr double exact_sine_limit = 0x1p17;
+// Taylor coefficients: sin r - r = r³ Σ sine_series[i] r^2i, cos r - 1 + r²/2 =
+// r⁴ Σ cosine_series[i] r^2i.
+constexpr double sine_series[4] = {-0x1.5555555555555p-3, 0x1.1111111111111p-7,
+                                   -0x1.a01a01a01a01ap-13, 0x1.71de3a556c734p-19};
+constexpr double cosine_series[4] = {0x1.5555555555555p-5, -0x1.6c16c16c16c17p-10,
+                                     0x1.a01a01a01a01ap-16, -0x1.27e4fb7789f5cp-22};
+constexpr double error_bound = 0x1p-62;
+// (1/2 - library_slack) × 2^-52: times 2^E, the certain part of an ulp of a value in
+// [2^E, 2^(E+1)).
+constexpr double certain_fraction = 0x1.cp-54;
+constexpr std::int64_t sign_bit = INT64_MIN;
+constexpr std::int64_t exponent_bits = 0x7ff0000000000000;
+constexpr std::int64_t mantissa_bits = 0x000fffffffffffff;
+
+struct double_double {
+  double high;
+  double low;
+};
+
+// sin(jπ/32) for j = 0 … 16, high and low parts.
+constexpr double_double first_quadrant[17] = {
+    {0x0p+0, 0x0p+0},
+    {0x1.917a6bc29b42cp-4, -0x1.e2718d26ed688p-60},
+    {0x1.8f8b83c69a60bp-3, -0x1.26d19b9ff8d82p-57},
+    {0x1.294062ed59f06p-2, -0x1.5d28da2c4612dp-56},
+    {0x1.87de2a6aea963p-2, -0x1.72cedd3d5a61p-57},
+    {0x1.e2b5d3806f63bp-2, 0x1.e0d891d3c6841p-58},
+    {0x1.1c73b39ae68c8p-1, 0x1.b25dd267f66p-55},
+    {0x1.44cf325091dd6p-1, 0x1.8076a2cfdc6b3p-57},
+    {0x1.6a09e667f3bcdp-1, -0x1.bdd3413b26456p-55},
+    {0x1.8bc806b151741p-1, -0x1.2c5e12ed1336dp-55},
+    {0x1.a9b66290ea1a3p-1, 0x1.9f630e8b6dac8p-60},
+    {0x1.c38b2f180bdb1p-1, -0x1.6e0b1757c8d07p-56},
+    {0x1.d906bcf328d46p-1, 0x1.457e610231ac2p-56},
+    {0x1.e9f4156c62ddap-1, 0x1.760b1e2e3f81ep-55},
+    {0x1.f6297cff75cbp-1, 0x1.562172a361fd3p-56},
+    {0x1.fd88da3d12526p-1, -0x1.87df6378811c7p-55},
+    {0x1p+0, 0x0p+0},
+};
+
+// sin(jπ/32) for j = 0 … 79, so that cos(jπ/32) = sin((j + 16)π/32) needs no wrap.
+constexpr auto sine_table = [] {
+  struct table {
+    double_double entry[80];
+    constexpr const double_double& operator[](std::size_t j) const { return entry[j]; }
+  } t{};
+  for (std::size_t j = 0; j < 80; ++j) {
+    const std::size_t m = j % 64;
+    const std::size_t i = m <= 16 ? m : m <= 32 ? 32 - m : m <= 48 ? m - 32 : 64 - m;
+    const double sign = m <= 32 ? 1.0 : -1.0;
+    t.entry[j] = {sign * first_quadrant[i].high, sign * first_quadrant[i].low};
+  }
+  return t;
+}();
+
+std::size_t library_sines(const double* a, double* s, std::size_t count) noexcept {
+  for (std::size_t n = 0; n < count; ++n) s[n] = std::sin(a[n]);
+  return count;
+}
+
+std::size_t library_multitones(const tone_set& tones, const double* times, double* x,
+                               std::size_t count) noexcept {
+  for (std::size_t n = 0; n < count; ++n) x[n] = exact_multitone(tones, times[n]);
+  return count * static_cast<std::size_t>(std::max(tones.count, 0));
+}
+
+}  // namespace
+
+#ifdef FIXFIR_EXACT_SINE_LANES
+namespace {
+
+namespace avx2_lanes {
+#define LANES_TARGET [[gnu::target("avx2,fma")]]
+constexpr std::size_t lane_count = 4;
+using vd [[gnu::vector_size(32)]] = double;
+using vl [[gnu::vector_size(32)]] = std::int64_t;
+LANES_TARGET inline vd fused(vd a, vd b, vd c) { return _mm256_fmadd_pd(a, b, c); }
+LANES_TARGET inline std::uint64_t lane_bits(vl m) {
+  return static_cast<std::uint32_t>(_mm256_movemask_pd(reinterpret_cast<__m256d>(m)));
+}
+#include "exact_sine_lanes.inc"
+#undef LANES_TARGET
+}  // namespace avx2_lanes
+
+// The AVX-512 code's eight lanes on AVX2, one scalar FMA a lane: for the tests only.
+namespace avx2_eight_lanes {
+#define LANES_TARGET [[gnu::target("avx2,fma")]]
+constexpr std::size_t lane_count = 8;
+using vd [[gnu::vector_size(64)]] = double;
+using vl [[gnu::vector_size(64)]] = std::int64_t;
+LANES_TARGET inline vd fused(vd a, vd b, vd c) {
+  vd r;
+  for (std::size_t l = 0; l < lane_count; ++l) r[l] = __builtin_fma(a[l], b[l], c[l]);
+  return r;
+}
+LANES_TARGET inline std::uint64_t lane_bits(vl m) {
+  std::uint64_t bits = 0;
+  for (std::size_t l = 0; l < lane_count; ++l) bits |= static_cast<std::uint64_t>(m[l] & 1) << l;
+  return bits;
+}
+#include "exact_sine_lanes.inc"
+#undef LANES_TARGET
+}  // namespace avx2_eight_lanes
+
+namespace avx512_lanes {
+#define LANES_TARGET [[gnu::target("avx512f")]]
+constexpr std::size_t lane_count = 8;
+using vd [[gnu::vector_size(64)]] = double;
+using vl [[gnu::vector_size(64)]] = std::int64_t;
+LANES_TARGET inline vd fused(vd a, vd b, vd c) { return _mm512_fmadd_pd(a, b, c); }
+LANES_TARGET inline std::uint64_t lane_bits(vl m) {
+  const auto v = reinterpret_cast<__m512i>(m);
+  return _mm512_test_epi64_mask(v, v);
+}
+#include "exact_sine_lanes.inc"
+#undef LANES_TARGET
+}  // namespace avx512_lanes
+
+}  // namespace
+#endif
+
+std::size_t exact_sines(const double* a, double* s, std::size_t count, sine_lanes lanes) noexcept {
+  FIXFIR_EXPECTS(plausible_count(count));
+  if (!sine_lanes_supported(lanes)) lanes = sine_lanes::none;
+  switch (lanes) {
+#ifdef FIXFIR_EXACT_SINE_LANES
+    case sine_lanes::avx2:
+      return avx2_lanes::sines(a, s, count);
+    case sine_lanes::avx2_eight:
+      return avx2_eight_lanes::sines(a, s, count);
+    case sine_lanes::avx512:
+      return avx512_lanes::sines(a, s, count);
+#endif
+    default:
+      return library_sines(a, s, count);
+  }
+}
+
+std::size_t exact_multitones(const tone_set& tones, const double* times, double* x,
+                             std::size_t count, sine_lanes lanes) noexcept {
+  FIXFIR_EXPECTS(plausible_count(count));
+  if (!sine_lanes_supported(lanes)) lanes = sine_lanes::none;
+  switch (lanes) {
+#ifdef FIXFIR_EXACT_SINE_LANES
+    case sine_lanes::avx2:
+      return avx2_lanes::multitones(tones, times, x, count);
+    case sine_lanes::avx2_eight:
+      return avx2_eight_lanes::multitones(tones, times, x, count);
+    case sine_lanes::avx512:
+      return avx512_lanes::multitones(tones, times, x, count);
+#endif
+    default:
+      return library_multitones(tones, times, x, count);
+  }
+}
+
+}  // namespace fixfir
