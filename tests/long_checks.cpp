@@ -1,8 +1,8 @@
 // Long checks of the fast paths that are exact by argument, run on far more values than the
 // unit tests: every sweep argument at every precision through the guarded sines, whole
 // waveform tests through the guarded multitone sums, and tens of millions of numbers through
-// the fast "%lf" writer, and 1.5e9 arguments through the exact sines. Each compares against
-// the straightforward computation and exits with 1 on the first difference.
+// the fast "%lf" writer, and 2.2e9 arguments through the exact sines and cosines. Each compares
+// against the straightforward computation and exits with 1 on the first difference.
 //
 //   fixfir_long_checks sines|multitone|format|exact_sines
 
@@ -124,9 +124,10 @@ int check_multitone() {
   return 0;
 }
 
-// std::sin's bits from the exact sines: every argument (f × t) × TWO_PI of whole-hertz tones
-// of either sign up to 16000 Hz at every sample time of the waveform test, past the proven
-// range, and 5e8 doubles spread evenly over it.
+// std::sin's and std::cos's bits from the exact sines and cosines: every argument
+// (f × t) × TWO_PI of whole-hertz tones of either sign at every sample time of the waveform
+// test, up to 16000 Hz for sines (past the proven range) and 8000 Hz for cosines, and
+// doubles spread evenly over the range: 2.2e9 in all.
 int check_exact_sines() {
   const auto start = std::chrono::steady_clock::now();
   const std::vector<double> times = sample_times(32000);
@@ -136,40 +137,45 @@ int check_exact_sines() {
   std::vector<std::size_t> fallbacks(lanes.size(), 0);
   std::size_t checked = 0;
   std::mt19937_64 rng(20261209);
-  auto same = [&](sine_lanes variant, std::size_t& count, const char* what, double label) {
-    if (variant == sine_lanes::avx2_eight && static_cast<std::int64_t>(label) % 16 != 1)
+  auto same = [&](bool cosine, sine_lanes variant, std::size_t& count, double label) {
+    if (variant == sine_lanes::avx2_eight && static_cast<std::int64_t>(label) % 16 != 1) {
       return true;
-    count += exact_sines(a.data(), s.data(), a.size(), variant);
+    }
+    count += cosine ? exact_cosines(a.data(), s.data(), a.size(), variant)
+                    : exact_sines(a.data(), s.data(), a.size(), variant);
     checked += a.size();
     for (std::size_t n = 0; n < a.size(); ++n) {
-      const double library = std::sin(a[n]);
+      const double library = cosine ? std::cos(a[n]) : std::sin(a[n]);
       if (std::memcmp(&s[n], &library, sizeof library) == 0) continue;
-      std::printf("MISMATCH %s: %s %g, sin(%a) = %a, library %a\n", sine_lanes_name(variant), what,
-                  label, a[n], s[n], library);
+      std::printf("MISMATCH %s: %s(%a) = %a, library %a (case %g)\n", sine_lanes_name(variant),
+                  cosine ? "cos" : "sin", a[n], s[n], library, label);
       return false;
     }
     return true;
   };
-  for (std::int32_t d = -16000; d <= 16000; ++d) {
-    if (d == 0) continue;
-    const double f = static_cast<double>(d);
-    for (std::size_t n = 0; n < times.size(); ++n) a[n] = (f * times[n]) * TWO_PI;
-    for (std::size_t v = 0; v < lanes.size(); ++v) {
-      if (!same(lanes[v], fallbacks[v], "frequency", f)) return 1;
+  for (const bool cosine : {false, true}) {
+    const std::int32_t highest = cosine ? 8000 : 16000;
+    for (std::int32_t d = -highest; d <= highest; ++d) {
+      if (d == 0) continue;
+      const double f = static_cast<double>(d);
+      for (std::size_t n = 0; n < times.size(); ++n) a[n] = (f * times[n]) * TWO_PI;
+      for (std::size_t v = 0; v < lanes.size(); ++v) {
+        if (!same(cosine, lanes[v], fallbacks[v], f)) return 1;
+      }
     }
-  }
-  for (int block = 0; block < 16000; ++block) {
-    for (double& x : a) {
-      x = std::ldexp(static_cast<double>(static_cast<std::int64_t>(rng() >> 10)) - 0x1p53, -36);
-    }
-    for (std::size_t v = 0; v < lanes.size(); ++v) {
-      if (!same(lanes[v], fallbacks[v], "random block", block)) return 1;
+    for (int block = 1; block <= (cosine ? 4000 : 16000); ++block) {
+      for (double& x : a) {
+        x = std::ldexp(static_cast<double>(static_cast<std::int64_t>(rng() >> 10)) - 0x1p53, -36);
+      }
+      for (std::size_t v = 0; v < lanes.size(); ++v) {
+        if (!same(cosine, lanes[v], fallbacks[v], block)) return 1;
+      }
     }
   }
   for (std::size_t v = 0; v < lanes.size(); ++v) {
-    std::printf("%s: fallbacks to std::sin %zu\n", sine_lanes_name(lanes[v]), fallbacks[v]);
+    std::printf("%s: fallbacks to the library %zu\n", sine_lanes_name(lanes[v]), fallbacks[v]);
   }
-  std::printf("exact_sines: %zu sines equal std::sin's bit for bit (%.1f s)\n", checked,
+  std::printf("exact_sines: %zu values equal the library's bit for bit (%.1f s)\n", checked,
               seconds_since(start));
   return 0;
 }
