@@ -8,6 +8,7 @@
 
 #include "analysis_file.h"
 #include "conversion.h"
+#include "exact_sine.h"
 #include "fast_kernel.h"
 #include "guarded_sine.h"
 #include "output_file.h"
@@ -44,7 +45,7 @@ tone_set tones_of(const frequency_settings& settings) noexcept {
 // The exact test inputs of `count` samples, each summing its tones in rising order.
 void exact_inputs(const tone_set& tones, const double* times, double* x,
                   std::size_t count) noexcept {
-  for (std::size_t n = 0; n < count; ++n) x[n] = exact_multitone(tones, times[n]);
+  exact_multitones(tones, times, x, count);
 }
 
 // Every input and its quantized value, first: a sample's filter output needs the earlier
