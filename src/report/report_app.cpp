@@ -19,6 +19,8 @@
 #include "measurement.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
+#include "picture_files.h"
+#include "picture_script.h"
 #include "printable_text.h"
 #include "records.h"
 #include "report_html.h"
