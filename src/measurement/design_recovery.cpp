@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "least_squares.h"
+
 namespace fixfir {
 
 namespace {
@@ -134,52 +136,6 @@ double amplitude_area(const amplitude& amp, double e) {
   return sum;
 }
 
-double norm(const std::vector<double>& v) {
-  double sum = 0.0;
-  for (double x : v) sum += x * x;
-  return std::sqrt(sum);
-}
-
-// x minimising ‖Σ x[i] columns[i] − target‖, by Householder QR. False when the columns
-// are (nearly) dependent.
-bool least_squares(std::vector<std::vector<double>> columns, std::vector<double> target,
-                   std::vector<double>& x) {
-  const std::size_t n = columns.size();
-  const std::size_t rows = target.size();
-  if (n == 0 || n > rows) return false;
-  for (std::size_t j = 0; j < n; ++j) {
-    std::vector<double>& c = columns[j];
-    const double whole = norm(c);
-    double below = 0.0;
-    for (std::size_t i = j; i < rows; ++i) below += c[i] * c[i];
-    below = std::sqrt(below);
-    if (!(below > 1e-12 * whole)) {
-      return false;
-    }
-    const double alpha = c[j] > 0.0 ? -below : below;
-    std::vector<double> v(c.begin() + static_cast<std::ptrdiff_t>(j), c.end());
-    v[0] -= alpha;
-    double vv = 0.0;
-    for (double e : v) vv += e * e;
-    auto reflect = [&](std::vector<double>& y) {
-      double dot = 0.0;
-      for (std::size_t i = 0; i < v.size(); ++i) dot += v[i] * y[j + i];
-      const double tau = 2.0 * dot / vv;
-      for (std::size_t i = 0; i < v.size(); ++i) y[j + i] -= tau * v[i];
-    };
-    for (std::size_t l = j + 1; l < n; ++l) reflect(columns[l]);
-    reflect(target);
-    c[j] = alpha;
-  }
-  x.assign(n, 0.0);
-  for (std::size_t j = n; j-- > 0;) {
-    double sum = target[j];
-    for (std::size_t l = j + 1; l < n; ++l) sum -= columns[l][j] * x[l];
-    x[j] = sum / columns[j][j];
-  }
-  return true;
-}
-
 // A plan's bands in frequency order as edges (band j spans edges[2j] to edges[2j + 1]),
 // when they alternate between pass and stop bands from 0 to 8000 Hz.
 bool plan_edges(const band_plan& plan, std::vector<double>& edges, std::vector<bool>& passing) {
@@ -264,7 +220,7 @@ bool fit_weights(const band_problem& p, band_fit& fit,
   for (std::size_t l = 0; l < fitted; ++l) {
     for (std::size_t k = 0; k < target.size(); ++k) fit.residual[k] += x[l] * columns[l][k];
   }
-  fit.size = norm(fit.residual);
+  fit.size = euclidean_norm(fit.residual);
   return true;
 }
 
@@ -400,7 +356,7 @@ bool fits_the_design(const band_problem& p, const band_fit& fit) {
     const std::vector<double> basis = band_integral(fit, j, true, p.rows);
     for (std::size_t k = 0; k < terms.size(); ++k)
       terms[k] = fit.weight[j] * terms[k] - fit.level[j] * basis[k];
-    largest_terms = std::max(largest_terms, norm(terms));
+    largest_terms = std::max(largest_terms, euclidean_norm(terms));
   }
   const double rounding = rounding_bound(p, fit);
   return fit.size <= rounding && rounding <= largest_rounding_share * largest_terms;
