@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "gnuplot_runner.h"
+#include "picture_files.h"
 #include "tool_runner.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "conversion.h"
 #include "fast_test_support.h"
 #include "fir_reference.h"
-#include "gnuplot_runner.h"
+#include "picture_script.h"
 #include "multitone_waveform.h"
 #include "quantizer.h"
 #include "report_app.h"

@@ -15,6 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "amplitude_integrals.h"
+#include "least_squares.h"
+
 namespace fixfir {
 
 namespace {
@@ -43,142 +46,6 @@ constexpr std::size_t few_equations = 64;
 // Points an edge's transition is searched at before the crossing is bisected.
 constexpr std::size_t edge_search_points = 32;
 constexpr int bisections = 40;
-
-// The zero-phase amplitude of symmetric taps, A(f) = Σ a[k] cos(2π f (k + o) / 16000).
-struct amplitude {
-  std::vector<double> a;
-  std::vector<double> rounding;  // the most a[k] moved when its tap was rounded to float
-  std::size_t half_offset = 0;   // 2·o: 0 for an odd count, 1 for an even one
-};
-
-bool symmetric_amplitude(std::span<const float> taps, amplitude& out) {
-  const std::size_t n = taps.size();
-  for (std::size_t j = 0; j < n; ++j) {
-    if (!std::isfinite(taps[j]) || taps[j] != taps[n - 1 - j]) return false;
-  }
-  const std::size_t count = (n + 1) / 2;
-  out.half_offset = n % 2 == 0 ? 1 : 0;
-  out.a.resize(count);
-  out.rounding.resize(count);
-  for (std::size_t k = 0; k < count; ++k) {
-    const float t = taps[count - 1 - k];
-    const float size = std::fabs(t);
-    const double half_ulp =
-        (static_cast<double>(std::nextafter(size, std::numeric_limits<float>::infinity())) -
-         static_cast<double>(size)) /
-        2.0;
-    const double twice = out.half_offset == 0 && k == 0 ? 1.0 : 2.0;  // the middle tap once
-    out.a[k] = twice * static_cast<double>(t);
-    out.rounding[k] = twice * half_ulp;
-  }
-  return true;
-}
-
-// e^(iπ e / 16000), the turn by which the sines below step from one index to the next.
-std::complex<double> half_turn(double e) {
-  const double turns = e / (4.0 * NYQUIST_HZ);
-  const double angle = 2.0 * pi * (turns - std::floor(turns));
-  return {std::cos(angle), std::sin(angle)};
-}
-
-// s[q] = ∫_0^e cos(2π f (q / 2) / 16000) df for q = 0 … s.size() − 1. The sines come from
-// repeated turns rather than a call each: the error grows by about an ulp a step, far
-// below the float rounding of the taps that decides a fit.
-void sine_integrals(double e, std::vector<double>& s) {
-  s[0] = e;
-  const std::complex<double> step = half_turn(e);
-  std::complex<double> z = step;
-  for (std::size_t q = 1; q < s.size(); ++q, z *= step) {
-    const double d = static_cast<double>(q) / 2.0;
-    s[q] = z.imag() * (2.0 * NYQUIST_HZ) / (2.0 * pi * d);
-  }
-}
-
-// The normal equations' integrals from 0 to one band edge for k < rows, where
-// c_k(f) = cos(2π f (k + o) / 16000).
-struct edge_terms {
-  std::vector<double> sines;  // sine_integrals at the edge, q up to 4 · a.size()
-  std::vector<double> area;   // ∫_0^e A(f) c_k(f) df
-  std::vector<double> basis;  // ∫_0^e c_k(f) df
-};
-
-// cos x cos y = (cos(x − y) + cos(x + y)) / 2 turns each integral into sine integrals.
-void integrate_to(const amplitude& amp, double e, std::size_t rows, edge_terms& out) {
-  const std::size_t count = amp.a.size();
-  const std::size_t h = amp.half_offset;
-  out.sines.resize(4 * count);
-  out.area.resize(rows);
-  out.basis.resize(rows);
-  sine_integrals(e, out.sines);
-  for (std::size_t k = 0; k < rows; ++k) {
-    double sum = 0.0;
-    for (std::size_t m = 0; m < count; ++m) {
-      const std::size_t difference = m > k ? m - k : k - m;
-      sum += amp.a[m] * (out.sines[2 * difference] + out.sines[2 * (m + k) + 2 * h]);
-    }
-    out.area[k] = sum / 2.0;
-    out.basis[k] = out.sines[2 * k + h];
-  }
-}
-
-// ∫_0^e A(f) df.
-double amplitude_area(const amplitude& amp, double e) {
-  double sum = 0.0;
-  const std::complex<double> step = half_turn(e);
-  const std::complex<double> full = step * step;
-  std::complex<double> z = amp.half_offset == 0 ? std::complex<double>(1.0, 0.0) : step;
-  for (std::size_t k = 0; k < amp.a.size(); ++k, z *= full) {
-    const double d = static_cast<double>(2 * k + amp.half_offset) / 2.0;
-    sum += d == 0.0 ? amp.a[k] * e : amp.a[k] * z.imag() * (2.0 * NYQUIST_HZ) / (2.0 * pi * d);
-  }
-  return sum;
-}
-
-double norm(const std::vector<double>& v) {
-  double sum = 0.0;
-  for (double x : v) sum += x * x;
-  return std::sqrt(sum);
-}
-
-// x minimising ‖Σ x[i] columns[i] − target‖, by Householder QR. False when the columns
-// are (nearly) dependent.
-bool least_squares(std::vector<std::vector<double>> columns, std::vector<double> target,
-                   std::vector<double>& x) {
-  const std::size_t n = columns.size();
-  const std::size_t rows = target.size();
-  if (n == 0 || n > rows) return false;
-  for (std::size_t j = 0; j < n; ++j) {
-    std::vector<double>& c = columns[j];
-    const double whole = norm(c);
-    double below = 0.0;
-    for (std::size_t i = j; i < rows; ++i) below += c[i] * c[i];
-    below = std::sqrt(below);
-    if (!(below > 1e-12 * whole)) {
-      return false;
-    }
-    const double alpha = c[j] > 0.0 ? -below : below;
-    std::vector<double> v(c.begin() + static_cast<std::ptrdiff_t>(j), c.end());
-    v[0] -= alpha;
-    double vv = 0.0;
-    for (double e : v) vv += e * e;
-    auto reflect = [&](std::vector<double>& y) {
-      double dot = 0.0;
-      for (std::size_t i = 0; i < v.size(); ++i) dot += v[i] * y[j + i];
-      const double tau = 2.0 * dot / vv;
-      for (std::size_t i = 0; i < v.size(); ++i) y[j + i] -= tau * v[i];
-    };
-    for (std::size_t l = j + 1; l < n; ++l) reflect(columns[l]);
-    reflect(target);
-    c[j] = alpha;
-  }
-  x.assign(n, 0.0);
-  for (std::size_t j = n; j-- > 0;) {
-    double sum = target[j];
-    for (std::size_t l = j + 1; l < n; ++l) sum -= columns[l][j] * x[l];
-    x[j] = sum / columns[j][j];
-  }
-  return true;
-}
 
 // A plan's bands in frequency order as edges (band j spans edges[2j] to edges[2j + 1]),
 // when they alternate between pass and stop bands from 0 to 8000 Hz.
@@ -264,7 +131,7 @@ bool fit_weights(const band_problem& p, band_fit& fit,
   for (std::size_t l = 0; l < fitted; ++l) {
     for (std::size_t k = 0; k < target.size(); ++k) fit.residual[k] += x[l] * columns[l][k];
   }
-  fit.size = norm(fit.residual);
+  fit.size = euclidean_norm(fit.residual);
   return true;
 }
 
@@ -400,7 +267,7 @@ bool fits_the_design(const band_problem& p, const band_fit& fit) {
     const std::vector<double> basis = band_integral(fit, j, true, p.rows);
     for (std::size_t k = 0; k < terms.size(); ++k)
       terms[k] = fit.weight[j] * terms[k] - fit.level[j] * basis[k];
-    largest_terms = std::max(largest_terms, norm(terms));
+    largest_terms = std::max(largest_terms, euclidean_norm(terms));
   }
   const double rounding = rounding_bound(p, fit);
   return fit.size <= rounding && rounding <= largest_rounding_share * largest_terms;

@@ -13,9 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "charts.h"
 #include "frequency_sweep.h"
-#include "gnuplot_runner.h"
 #include "measurement.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
@@ -23,6 +21,8 @@
 #include "records.h"
 #include "report_html.h"
 #include "report_options.h"
+#include "report_output.h"
+#include "report_pictures.h"
 #include "report_progress.h"
 #include "summary_text.h"
 #include "tap_file.h"
@@ -32,34 +32,10 @@ namespace fixfir {
 
 namespace {
 
-constexpr const char* program_name = "fixfir-report";
-
-void say_line(std::FILE* f, const std::string& line) {
-  std::fputs(line.c_str(), f);
-  std::fputc('\n', f);
-}
-
-void complain(std::FILE* err, const std::string& message) {
-  say_line(err, std::string(program_name) + ": " + message);
-}
-
 std::string number(const char* format, double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, format, v);
   return buf;
-}
-
-// Writes `text` to `out` and flushes it; false with `message` set when that fails (a
-// full disk, /dev/full).
-bool put_out(std::FILE* out, const std::string& text, std::string& message) {
-  errno = 0;
-  std::fputs(text.c_str(), out);
-  const bool failed = std::fflush(out) != 0 || std::ferror(out) != 0;
-  if (failed) {
-    message = std::string("cannot write to standard output: ") +
-              (errno != 0 ? std::strerror(errno) : "write error");
-  }
-  return !failed;
 }
 
 // Reads the tap file as fixfir does and refuses one that fixfir would read with gaps.
@@ -134,19 +110,6 @@ std::string text_of(const std::vector<std::string>& lines) {
   return text;
 }
 
-// The gnuplot to draw with, or "" after saying on `err` that there is none.
-std::string gnuplot_or_say(std::FILE* err, const std::string& pictures) {
-  const char* path_variable = std::getenv("PATH");
-  std::string gnuplot = find_program("gnuplot", path_variable != nullptr
-                                                    ? std::optional<std::string_view>(path_variable)
-                                                    : std::nullopt);
-  if (gnuplot.empty()) {
-    say_line(err,
-             "gnuplot not found: install it (apt-get install gnuplot-nox) to draw " + pictures);
-  }
-  return gnuplot;
-}
-
 // Runs `work` with a progress bar for the sweep on `err`, cleared on every way out.
 template <typename Work>
 auto with_progress(std::FILE* err, science_options& options, Work work) {
@@ -184,52 +147,6 @@ int measurement_failed(std::FILE* err, const error& e) {
   return exit_status(e.kind);
 }
 
-// A picture of the page: gnuplot writes `name`.svg beside the PNG.
-struct page_picture {
-  const char* name;
-  const char* caption;
-};
-
-// report.html, made from `page` and gnuplot's SVG of `pictures` once they are drawn.
-made_file page_file(const page_content& page, const std::vector<page_picture>& pictures) {
-  made_file file;
-  file.name = page_name;
-  for (const page_picture& p : pictures) file.inputs.push_back(std::string(p.name) + ".svg");
-  file.make = [page, pictures](const std::vector<std::string>& svgs, std::string& text,
-                               std::string& message) {
-    page_content full = page;
-    for (std::size_t i = 0; i < pictures.size() && i < svgs.size(); ++i) {
-      page_figure figure{pictures[i].caption, {}};
-      if (!svg_for_page(svgs[i], figure.svg, message)) {
-        message = "gnuplot did not finish " + std::string(pictures[i].name) + ".svg";
-        return false;
-      }
-      full.figures.push_back(std::move(figure));
-    }
-    text = html_page(full);
-    return true;
-  };
-  return file;
-}
-
-std::string page_line(const std::string& dir) {
-  return "page: " + printable((std::filesystem::path(dir) / page_name).string()) + "\n";
-}
-
-// With --html and no gnuplot: the page without its pictures. Says on `out` where it went;
-// false after saying on `err` why it could not be written.
-bool page_without_pictures(page_content page, const std::string& dir, std::FILE* out,
-                           std::FILE* err) {
-  page.note = "The pictures need gnuplot: install it (apt-get install gnuplot-nox) and run again.";
-  std::string message;
-  if (!install_file(page_name, html_page(page), dir, message) ||
-      !put_out(out, page_line(dir), message)) {
-    complain(err, printable(message));
-    return false;
-  }
-  return true;
-}
-
 // The lines of `text`, one a line.
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -251,53 +168,7 @@ science_options science_options_for(const report_options& options) {
   return s;
 }
 
-// response.png's chart of a report at `precision` of `taps` taps.
-plot_body response_chart(const precision_report& r, std::int32_t taps, std::int32_t precision) {
-  const swept_precision& run = r.sweeps.runs[0];
-  response_plot rp;
-  rp.taps = taps;
-  rp.precision = precision;
-  rp.taps_response = &r.bands.response;
-  rp.coefficients_response = &r.coefficient_response;
-  rp.frequency = r.sweeps.frequency;
-  rp.steady = run.steady;
-  rp.sweep = run.peak;
-  rp.wrapped = run.wrapped;
-  rp.extreme_frequency = r.extremes.frequency;
-  rp.extreme_steady = r.extremes.steady;
-  rp.extreme_wrapped = r.extremes.wrapped;
-  if (r.figures.steady_state != steady_reach::measured)
-    rp.steady_absent = steady_absence_word(r.figures.steady_state);
-  rp.plan = &r.bands.plan;
-  rp.taps_figures = r.figures.taps;
-  const band_figures_db summary_figures[] = {r.figures.taps, r.figures.coefficients,
-                                             r.figures.steady, r.figures.sweep};
-  rp.summary_figures = summary_figures;
-  return response_body(rp);
-}
-
-// waves.png's chart of a report at `precision`.
-plot_body waves_chart(const precision_report& r, std::int32_t precision) {
-  waves_plot wp{r.signal.time,
-                r.signal.input,
-                r.waveform.fixed_output,
-                r.reference,
-                r.waveform.coefficient_output,
-                r.predicted_spectrum,
-                {},
-                r.waveform.wraps,
-                precision};
-  // Drawn without the spectra when they cannot be made.
-  (void)error_spectra(
-      r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,
-      std::min({r.signal.time.size(), r.signal.input.size(), r.waveform.fixed_output.size(),
-                r.reference.size(), r.waveform.coefficient_output.size()}),
-      wp.spectra);
-  return waves_body(wp);
-}
-
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
-  namespace fs = std::filesystem;
   std::string taps_path;
   tap_list list;
   if (!read_run_taps(options, err, taps_path, list)) return 1;
@@ -332,49 +203,12 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
                std::to_string(options.precision);
   page.summary = lines_of(summary);
 
-  const std::string gnuplot =
-      gnuplot_or_say(err, std::string(response_png_name) + " and " + waves_png_name);
-  if (gnuplot.empty()) {
-    return options.html && !page_without_pictures(page, options.dir, out, err) ? 1 : 0;
-  }
-  const plot_body response = response_chart(r, list.count, options.precision);
-  const plot_body waves = waves_chart(r, options.precision);
-  // One gnuplot for each picture, all drawing at once.
-  std::vector<std::string> scripts = {
-      picture_script(response_png_name, response.width, response.height, response.script),
-      picture_script(waves_png_name, waves.width, waves.height, waves.script)};
-  if (options.html) {
-    scripts.push_back(
-        svg_picture_script("response", response.width, response.height, response.script));
-    scripts.push_back(svg_picture_script("waves", waves.width, waves.height, waves.script));
-  }
-  const made_file html =
-      page_file(page, {{"response",
-                        "The four responses in dB with the bands shaded; below, the pass bands "
-                        "zoomed in (response.png)."},
-                       {"waves",
-                        "The first 20 ms of the waveform test, and the spectrum of the output "
-                        "error beside its parts (waves.png)."}});
-  if (!draw_pictures(gnuplot, scripts, {response_png_name, waves_png_name}, options.dir, message,
-                     {}, options.html ? &html : nullptr)) {
-    complain(err, printable(message));
-    return 1;
-  }
-  const std::string response_png = (fs::path(options.dir) / response_png_name).string();
-  const std::string waves_png = (fs::path(options.dir) / waves_png_name).string();
-  if (!put_out(out,
-               "pictures: " + printable(response_png) + ", " + printable(waves_png) + "\n" +
-                   (options.html ? page_line(options.dir) : ""),
-               message)) {
-    complain(err, message);
-    return 1;
-  }
-  return 0;
+  const pictures_outcome drawn = draw_report_pictures(r, list.count, options, page, out, err);
+  return drawn == pictures_outcome::done ? 0 : 1;
 }
 
 // --scan: every precision, the table, scan.png, and last the recommendation.
 int scan(const report_options& options, std::FILE* out, std::FILE* err) {
-  namespace fs = std::filesystem;
   std::string taps_path;
   tap_list list;
   if (!read_run_taps(options, err, taps_path, list)) return 1;
@@ -410,34 +244,9 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
   }
   if (r.choice.precision >= 0) page.recommended = std::to_string(r.choice.precision);
   page.choice = last;
-  int status = 0;
-  const std::string gnuplot = gnuplot_or_say(err, scan_png_name);
-  if (gnuplot.empty()) {
-    if (options.html && !page_without_pictures(page, options.dir, out, err)) return 1;
-  } else {
-    const plot_body body = scan_body({r.rows, r.wrap_free_limit, r.choice.precision, r.targets});
-    std::vector<std::string> scripts = {
-        picture_script(scan_png_name, body.width, body.height, body.script)};
-    if (options.html)
-      scripts.push_back(svg_picture_script("scan", body.width, body.height, body.script));
-    const made_file html =
-        page_file(page, {{"scan",
-                          "SNR and attenuation against precision, with the wrap-free limit, the "
-                          "recommendation and the targets marked; below, the ripple (scan.png)."}});
-    if (draw_pictures(gnuplot, scripts, {scan_png_name}, options.dir, message, {},
-                      options.html ? &html : nullptr)) {
-      if (!put_out(out,
-                   "picture: " + printable((fs::path(options.dir) / scan_png_name).string()) +
-                       "\n" + (options.html ? page_line(options.dir) : ""),
-                   message)) {
-        complain(err, message);
-        return 1;
-      }
-    } else {
-      complain(err, printable(message));
-      status = 1;
-    }
-  }
+  const pictures_outcome drawn = draw_scan_picture(r, options, page, out, err);
+  if (drawn == pictures_outcome::not_written) return 1;
+  const int status = drawn == pictures_outcome::done ? 0 : 1;
   if (!put_out(out, text_of(last), message)) {
     complain(err, message);
     return 1;

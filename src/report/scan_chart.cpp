@@ -77,22 +77,8 @@ scan_levels scan_data(std::string& s, const scan_plot& p) {
   return l;
 }
 
-}  // namespace
-
-plot_body scan_body(const scan_plot& p) {
-  plot_body body{1100, 1000, {}};
-  std::string& s = body.script;
-  scan_levels l = scan_data(s, p);
-  range& db = l.db;
-  range& ripple = l.ripple;
-  const std::vector<std::int32_t>& zero_ripple = l.zero_ripple;
-  const std::vector<std::int32_t>& infinite_ripple = l.infinite_ripple;
-  s += "set multiplot layout 2,1 title 'Which precision: every precision from 0 to 30' "
-       "noenhanced\n";
-  // Fixed margins keep the precision axes one above the other; keys go below the plots.
-  s += "set lmargin 11\nset rmargin 3\n";
-  s += "set grid\nset key below horizontal Left reverse noenhanced\nset xrange [-0.5:30.5]\n";
-  s += "set xlabel 'precision (fractional bits)'\nset xtics 0,2,30\n";
+// The vertical lines of the wrap-free limit and the recommendation, with their labels.
+void append_precision_lines(std::string& s, const scan_plot& p) {
   // The two vertical lines carry their labels at the top, each on the side away from the
   // other line, so that neither line crosses the other's label.
   const bool both = p.wrap_free_limit >= 0 && p.recommended >= 0;
@@ -112,26 +98,30 @@ plot_body scan_body(const scan_plot& p) {
          number(p.recommended) + ",graph 0.94 " +
          (recommended_left ? "right offset -0.5,0" : "left offset 0.5,0") + " tc rgb '#1a7a1a'\n";
   }
-  // A target lies close to the curves it is for (the default attenuation target is 1 dB
-  // under the plateau), so it is drawn dashed in front of them and named where it is.
-  auto target = [&s](int tag, double level, const char* colour, const std::string& text,
-                     const char* side) {
-    s += "set arrow " + std::to_string(tag) + " from graph 0, first " + number(level) +
-         " to graph 1, first " + number(level) + " nohead dt 2 lw 2 lc rgb '" + colour +
-         "' front\n";
-    s += "set label " + std::to_string(tag) + " '" + text + "' at graph 0.01, first " +
-         number(level) + " left offset 0," + side + " tc rgb '" + colour + "' front\n";
-  };
+}
+
+// A target lies close to the curves it is for (the default attenuation target is 1 dB
+// under the plateau), so it is drawn dashed in front of them and named where it is.
+void append_target(std::string& s, int tag, double level, const char* colour,
+                   const std::string& text, const char* side) {
+  s += "set arrow " + std::to_string(tag) + " from graph 0, first " + number(level) +
+       " to graph 1, first " + number(level) + " nohead dt 2 lw 2 lc rgb '" + colour + "' front\n";
+  s += "set label " + std::to_string(tag) + " '" + text + "' at graph 0.01, first " +
+       number(level) + " left offset 0," + side + " tc rgb '" + colour + "' front\n";
+}
+
+// The upper panel: SNR and attenuation in dB, with their targets.
+void append_db_panel(std::string& s, const scan_plot& p, range db) {
   if (!std::isnan(p.targets.min_attenuation_db)) {
-    target(3, p.targets.min_attenuation_db, "#8b0000",
-           "attenuation target " +
-               number(std::round(p.targets.min_attenuation_db * 100.0) / 100.0) + " dB",
-           "0.7");
+    append_target(s, 3, p.targets.min_attenuation_db, "#8b0000",
+                  "attenuation target " +
+                      number(std::round(p.targets.min_attenuation_db * 100.0) / 100.0) + " dB",
+                  "0.7");
   }
   if (!std::isnan(p.targets.min_snr_db)) {
-    target(4, p.targets.min_snr_db, "#5b2c8f",
-           "SNR target " + number(std::round(p.targets.min_snr_db * 100.0) / 100.0) + " dB",
-           "-0.7");
+    append_target(s, 4, p.targets.min_snr_db, "#5b2c8f",
+                  "SNR target " + number(std::round(p.targets.min_snr_db * 100.0) / 100.0) + " dB",
+                  "-0.7");
   }
   if (db.empty()) db = {0.0, 100.0};
   // Room above the curves for the labels of the vertical lines.
@@ -148,20 +138,43 @@ plot_body scan_body(const scan_plot& p) {
        "title 'the accumulator wraps'\n";
   s += "unset arrow 3\nunset arrow 4\nunset label 1\nunset label 2\nunset label 3\nunset label "
        "4\n";
+}
+
+// The lower panel: the ripple on a log scale, with its target; `l` gives its extent and
+// the precisions it cannot show.
+void append_ripple_panel(std::string& s, const scan_plot& p, scan_levels& l) {
+  range& ripple = l.ripple;
   if (!std::isnan(p.targets.max_ripple_db) && p.targets.max_ripple_db > 0.0) {
-    target(3, p.targets.max_ripple_db, "#8b0000",
-           "ripple target " + number(std::round(p.targets.max_ripple_db * 1e4) / 1e4) + " dB",
-           "-0.7");
+    append_target(
+        s, 3, p.targets.max_ripple_db, "#8b0000",
+        "ripple target " + number(std::round(p.targets.max_ripple_db * 1e4) / 1e4) + " dB", "-0.7");
     ripple.add(p.targets.max_ripple_db);
   }
   s += "set logscale y\nset format y '%g'\n";
   if (!ripple.empty()) yrange(s, ripple.low / 2.0, ripple.high * 2.0);
   s += "set ylabel 'pass-band ripple (dB)'\nset title 'Pass-band ripple (dashed: target)" +
-       off_scale(zero_ripple, infinite_ripple) + "' noenhanced\n";
+       off_scale(l.zero_ripple, l.infinite_ripple) + "' noenhanced\n";
   s += "plot $scan using 1:6 with linespoints pt 5 lc rgb '#1f77b4' "
        "title 'quantized coefficients', \\\n"
        "     $scan using 1:7 with linespoints pt 9 lc rgb '#d62728' "
        "title 'fixed point, steady state'\n";
+}
+
+}  // namespace
+
+plot_body scan_body(const scan_plot& p) {
+  plot_body body{1100, 1000, {}};
+  std::string& s = body.script;
+  scan_levels l = scan_data(s, p);
+  s += "set multiplot layout 2,1 title 'Which precision: every precision from 0 to 30' "
+       "noenhanced\n";
+  // Fixed margins keep the precision axes one above the other; keys go below the plots.
+  s += "set lmargin 11\nset rmargin 3\n";
+  s += "set grid\nset key below horizontal Left reverse noenhanced\nset xrange [-0.5:30.5]\n";
+  s += "set xlabel 'precision (fractional bits)'\nset xtics 0,2,30\n";
+  append_precision_lines(s, p);
+  append_db_panel(s, p, l.db);
+  append_ripple_panel(s, p, l);
   s += "unset multiplot\n";
   return body;
 }

@@ -8,17 +8,14 @@
 
 namespace fixfir {
 
-plot_body waves_body(const waves_plot& p) {
-  plot_body body{1100, 1250, {}};
-  std::string& s = body.script;
-  const std::size_t n = std::min({p.time.size(), p.input.size(), p.fixed.size(), p.reference.size(),
-                                  p.coefficient_model.size()});
-  const std::size_t window = std::min<std::size_t>(n, 320);  // the first 20 ms
-  // The output error in least significant bits of the samples and coefficients, 2^-P.
-  const double lsb = std::ldexp(1.0, -p.precision);
+namespace {
+
+// The first `window` samples as $window: time in ms, the input, the fixed-point and the
+// double-precision outputs, and the error and its coefficient part in units of `lsb`.
+// Widens `top` to the signals and `error_lsb` to the errors.
+void append_window(std::string& s, const waves_plot& p, std::size_t window, double lsb, range& top,
+                   range& error_lsb) {
   s += "$window << EOD\n";
-  range top;
-  range error_lsb;
   for (std::size_t i = 0; i < window; ++i) {
     value(s, p.time[i] * 1000.0);
     for (double v : {p.input[i], p.fixed[i], p.reference[i]}) {
@@ -35,10 +32,13 @@ plot_body waves_body(const waves_plot& p) {
     s += '\n';
   }
   s += "EOD\n";
-  // The spectra of the whole error and of its coefficient part, the predicted floor, and
-  // the output signal the error is to be compared with.
+}
+
+// The spectra of the whole error and of its coefficient part, the predicted floor, and
+// the output signal the error is to be compared with, as $spectrum; widens `bottom` to
+// their levels.
+void append_spectrum(std::string& s, const waves_plot& p, range& bottom) {
   s += "$spectrum << EOD\n";
-  range bottom;
   const waveform_spectra& sp = p.spectra;
   if (sp.coefficient_error.size() >= sp.error.size()) {
     for (std::size_t k = 0; k < sp.error.size(); ++k) {
@@ -57,9 +57,10 @@ plot_body waves_body(const waves_plot& p) {
     }
   }
   s += "EOD\n";
-  s += "set multiplot layout 3,1\nset grid\n";
-  // Fixed margins keep the time axes one above the other; keys go below their plots.
-  s += "set lmargin 11\nset rmargin 3\nset key below horizontal Left reverse noenhanced\n";
+}
+
+// The top panel: input and outputs over the first 20 ms.
+void append_signal_panel(std::string& s, const waves_plot& p, range top) {
   s += "set title 'Waveform test at precision " + std::to_string(p.precision) +
        ": the first 20 ms" +
        (p.wraps > 0 ? ", the accumulator WRAPS at " + std::to_string(p.wraps) + " samples" : "") +
@@ -73,6 +74,10 @@ plot_body waves_body(const waves_plot& p) {
        "title 'fixed-point output (as in waves.txt)', \\\n"
        "     $window using 1:4 with lines dt 2 lw 1.5 lc rgb '#1f77b4' "
        "title 'double-precision output, unquantized taps'\n";
+}
+
+// The middle panel: the output error over the same 20 ms in units of `lsb`.
+void append_error_panel(std::string& s, const waves_plot& p, double lsb, range error_lsb) {
   s += "set title 'Output error over the same 20 ms in least significant bits (2^-" +
        std::to_string(p.precision) + " = " + short_number(lsb) + ")' noenhanced\n";
   s += "set ylabel 'error (LSB)'\n";
@@ -83,6 +88,10 @@ plot_body waves_body(const waves_plot& p) {
        "title 'fixed point minus double precision', \\\n"
        "     $window using 1:6 with lines lw 1 lc rgb '#1f77b4' "
        "title 'of which coefficient quantization'\n";
+}
+
+// The bottom panel: the spectra.
+void append_spectrum_panel(std::string& s, range bottom) {
   s += "set title 'Spectra over the whole test (" + std::to_string(SPECTRUM_SEGMENT) +
        "-sample Hann segments): the output error beside the output signal' noenhanced\n";
   s += "set xlabel 'frequency (Hz)'\nset ylabel 'power per 15.6 Hz bin (dB)'\n";
@@ -98,6 +107,29 @@ plot_body waves_body(const waves_plot& p) {
        "title 'of which coefficient quantization', \\\n"
        "     $spectrum using 1:4 with lines dt 2 lw 2 lc rgb '#000000' "
        "title 'arithmetic noise predicted by the truncation model'\n";
+}
+
+}  // namespace
+
+plot_body waves_body(const waves_plot& p) {
+  plot_body body{1100, 1250, {}};
+  std::string& s = body.script;
+  const std::size_t n = std::min({p.time.size(), p.input.size(), p.fixed.size(), p.reference.size(),
+                                  p.coefficient_model.size()});
+  const std::size_t window = std::min<std::size_t>(n, 320);  // the first 20 ms
+  // The output error in least significant bits of the samples and coefficients, 2^-P.
+  const double lsb = std::ldexp(1.0, -p.precision);
+  range top;
+  range error_lsb;
+  append_window(s, p, window, lsb, top, error_lsb);
+  range bottom;
+  append_spectrum(s, p, bottom);
+  s += "set multiplot layout 3,1\nset grid\n";
+  // Fixed margins keep the time axes one above the other; keys go below their plots.
+  s += "set lmargin 11\nset rmargin 3\nset key below horizontal Left reverse noenhanced\n";
+  append_signal_panel(s, p, top);
+  append_error_panel(s, p, lsb, error_lsb);
+  append_spectrum_panel(s, bottom);
   s += "unset multiplot\n";
   return body;
 }

@@ -1,0 +1,61 @@
+#pragma once
+// The report's pictures, drawn by gnuplot from scripts that carry their data inline, and
+// put in place. gnuplot runs in a private temporary folder and writes fixed file names
+// there, so no path or other user text ever enters a script; the pictures are checked
+// there and moved into place only once all of them are complete.
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fixfir {
+
+/// A file made from what gnuplot drew, before anything is installed (the page that shows
+/// the pictures as SVG): `make` gets the text of each of `inputs`, files gnuplot writes
+/// in its private folder (read only when each is a plain file), and returns the file's
+/// text, or false with `message` set. `name` and `inputs` are fixed names.
+struct made_file {
+  std::string name;
+  std::vector<std::string> inputs;
+  std::function<bool(const std::vector<std::string>& inputs, std::string& text,
+                     std::string& message)>
+      make;
+};
+
+/// Draws pictures: runs the executable `gnuplot` (an absolute path) on `script` in a new
+/// private folder under the temporary folder, with no shell and nothing of the user's in
+/// its arguments, then checks that each of `png_names` is a complete PNG there and moves
+/// them into `dir`, replacing earlier ones. Earlier pictures are left untouched unless all
+/// of the new ones are ready in `dir` under temporary names; the temporary folder is
+/// removed on every path. On failure returns false with `message` set to one line, which
+/// names any picture that was replaced all the same. A gnuplot still running after
+/// `time_limit` (by default gnuplot_time_limit(script)) is ended, SIGTERM and 2 s later
+/// SIGKILL, and the drawing fails. With `extra`, its file is made once the pictures are
+/// complete and is installed with them, on the same terms.
+[[nodiscard]] bool draw_pictures(const std::string& gnuplot, const std::string& script,
+                                 const std::vector<std::string>& png_names, const std::string& dir,
+                                 std::string& message,
+                                 std::optional<std::chrono::milliseconds> time_limit = {},
+                                 const made_file* extra = nullptr);
+
+/// As above, with each picture drawn by its own gnuplot from its own script in
+/// `scripts` (at most 8), all running at once in the same private folder. Each run has its
+/// own time limit; when one fails the others are ended, every one is reaped, and the
+/// message tells of the first in `scripts` that failed.
+[[nodiscard]] bool draw_pictures(const std::string& gnuplot,
+                                 const std::vector<std::string>& scripts,
+                                 const std::vector<std::string>& png_names, const std::string& dir,
+                                 std::string& message,
+                                 std::optional<std::chrono::milliseconds> time_limit = {},
+                                 const made_file* extra = nullptr);
+
+/// Writes `text` to `dir`/`name` (a fixed name) as draw_pictures installs a picture: a
+/// complete new file replaces the earlier one, which is otherwise left as it was. False
+/// with `message` set to one line on failure.
+[[nodiscard]] bool install_file(const std::string& name, std::string_view text,
+                                const std::string& dir, std::string& message);
+
+}  // namespace fixfir

@@ -1,0 +1,213 @@
+#include "report_pictures.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "charts.h"
+#include "error_model.h"
+#include "gnuplot_runner.h"
+#include "picture_files.h"
+#include "picture_script.h"
+#include "printable_text.h"
+#include "report_output.h"
+#include "steady_state.h"
+
+namespace fixfir {
+
+namespace {
+
+// The gnuplot to draw with, or "" after saying on `err` that there is none.
+std::string gnuplot_or_say(std::FILE* err, const std::string& pictures) {
+  const char* path_variable = std::getenv("PATH");
+  std::string gnuplot = find_program("gnuplot", path_variable != nullptr
+                                                    ? std::optional<std::string_view>(path_variable)
+                                                    : std::nullopt);
+  if (gnuplot.empty()) {
+    say_line(err,
+             "gnuplot not found: install it (apt-get install gnuplot-nox) to draw " + pictures);
+  }
+  return gnuplot;
+}
+
+// A picture of the page: gnuplot writes `name`.svg beside the PNG.
+struct page_picture {
+  const char* name;
+  const char* caption;
+};
+
+// report.html, made from `page` and gnuplot's SVG of `pictures` once they are drawn.
+made_file page_file(const page_content& page, const std::vector<page_picture>& pictures) {
+  made_file file;
+  file.name = page_name;
+  for (const page_picture& p : pictures) file.inputs.push_back(std::string(p.name) + ".svg");
+  file.make = [page, pictures](const std::vector<std::string>& svgs, std::string& text,
+                               std::string& message) {
+    page_content full = page;
+    for (std::size_t i = 0; i < pictures.size() && i < svgs.size(); ++i) {
+      page_figure figure{pictures[i].caption, {}};
+      if (!svg_for_page(svgs[i], figure.svg, message)) {
+        message = "gnuplot did not finish " + std::string(pictures[i].name) + ".svg";
+        return false;
+      }
+      full.figures.push_back(std::move(figure));
+    }
+    text = html_page(full);
+    return true;
+  };
+  return file;
+}
+
+std::string page_line(const std::string& dir) {
+  return "page: " + printable((std::filesystem::path(dir) / page_name).string()) + "\n";
+}
+
+// With --html and no gnuplot: the page without its pictures. Says on `out` where it went;
+// false after saying on `err` why it could not be written.
+bool page_without_pictures(page_content page, const std::string& dir, std::FILE* out,
+                           std::FILE* err) {
+  page.note = "The pictures need gnuplot: install it (apt-get install gnuplot-nox) and run again.";
+  std::string message;
+  if (!install_file(page_name, html_page(page), dir, message) ||
+      !put_out(out, page_line(dir), message)) {
+    complain(err, printable(message));
+    return false;
+  }
+  return true;
+}
+
+// response.png's chart of a report at `precision` of `taps` taps.
+plot_body response_chart(const precision_report& r, std::int32_t taps, std::int32_t precision) {
+  const swept_precision& run = r.sweeps.runs[0];
+  response_plot rp;
+  rp.taps = taps;
+  rp.precision = precision;
+  rp.taps_response = &r.bands.response;
+  rp.coefficients_response = &r.coefficient_response;
+  rp.frequency = r.sweeps.frequency;
+  rp.steady = run.steady;
+  rp.sweep = run.peak;
+  rp.wrapped = run.wrapped;
+  rp.extreme_frequency = r.extremes.frequency;
+  rp.extreme_steady = r.extremes.steady;
+  rp.extreme_wrapped = r.extremes.wrapped;
+  if (r.figures.steady_state != steady_reach::measured)
+    rp.steady_absent = steady_absence_word(r.figures.steady_state);
+  rp.plan = &r.bands.plan;
+  rp.taps_figures = r.figures.taps;
+  const band_figures_db summary_figures[] = {r.figures.taps, r.figures.coefficients,
+                                             r.figures.steady, r.figures.sweep};
+  rp.summary_figures = summary_figures;
+  return response_body(rp);
+}
+
+// waves.png's chart of a report at `precision`.
+plot_body waves_chart(const precision_report& r, std::int32_t precision) {
+  waves_plot wp{r.signal.time,
+                r.signal.input,
+                r.waveform.fixed_output,
+                r.reference,
+                r.waveform.coefficient_output,
+                r.predicted_spectrum,
+                {},
+                r.waveform.wraps,
+                precision};
+  // Drawn without the spectra when they cannot be made.
+  (void)error_spectra(
+      r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,
+      std::min({r.signal.time.size(), r.signal.input.size(), r.waveform.fixed_output.size(),
+                r.reference.size(), r.waveform.coefficient_output.size()}),
+      wp.spectra);
+  return waves_body(wp);
+}
+
+// A chart to draw: `png_name`, and with --html the SVG `name` on the page under `caption`.
+struct chart_picture {
+  const char* name;
+  const char* png_name;
+  const char* caption;
+  plot_body body;
+};
+
+// Draws `charts` with `gnuplot`, one gnuplot for each picture, all drawing at once, and
+// with --html the page showing them; then says on `out` where they went.
+pictures_outcome draw_charts(const std::string& gnuplot, const std::vector<chart_picture>& charts,
+                             const page_content& page, const report_options& options,
+                             std::FILE* out, std::FILE* err) {
+  std::vector<std::string> scripts;
+  std::vector<std::string> png_names;
+  std::vector<page_picture> on_page;
+  for (const chart_picture& c : charts) {
+    scripts.push_back(picture_script(c.png_name, c.body.width, c.body.height, c.body.script));
+    png_names.emplace_back(c.png_name);
+    on_page.push_back({c.name, c.caption});
+  }
+  if (options.html) {
+    for (const chart_picture& c : charts)
+      scripts.push_back(svg_picture_script(c.name, c.body.width, c.body.height, c.body.script));
+  }
+  const made_file html = page_file(page, on_page);
+  std::string message;
+  if (!draw_pictures(gnuplot, scripts, png_names, options.dir, message, {},
+                     options.html ? &html : nullptr)) {
+    complain(err, printable(message));
+    return pictures_outcome::not_drawn;
+  }
+  std::string said = charts.size() > 1 ? "pictures: " : "picture: ";
+  for (std::size_t i = 0; i < png_names.size(); ++i) {
+    said += (i > 0 ? ", " : "") +
+            printable((std::filesystem::path(options.dir) / png_names[i]).string());
+  }
+  said += "\n" + (options.html ? page_line(options.dir) : std::string());
+  if (!put_out(out, said, message)) {
+    complain(err, message);
+    return pictures_outcome::not_written;
+  }
+  return pictures_outcome::done;
+}
+
+// With no gnuplot: with --html, the page without its pictures.
+pictures_outcome without_gnuplot(const page_content& page, const report_options& options,
+                                 std::FILE* out, std::FILE* err) {
+  return options.html && !page_without_pictures(page, options.dir, out, err)
+             ? pictures_outcome::not_written
+             : pictures_outcome::done;
+}
+
+}  // namespace
+
+pictures_outcome draw_report_pictures(const precision_report& r, std::int32_t taps,
+                                      const report_options& options, const page_content& page,
+                                      std::FILE* out, std::FILE* err) {
+  const std::string gnuplot =
+      gnuplot_or_say(err, std::string(response_png_name) + " and " + waves_png_name);
+  if (gnuplot.empty()) return without_gnuplot(page, options, out, err);
+  return draw_charts(gnuplot,
+                     {{"response", response_png_name,
+                       "The four responses in dB with the bands shaded; below, the pass bands "
+                       "zoomed in (response.png).",
+                       response_chart(r, taps, options.precision)},
+                      {"waves", waves_png_name,
+                       "The first 20 ms of the waveform test, and the spectrum of the output "
+                       "error beside its parts (waves.png).",
+                       waves_chart(r, options.precision)}},
+                     page, options, out, err);
+}
+
+pictures_outcome draw_scan_picture(const scan_report& r, const report_options& options,
+                                   const page_content& page, std::FILE* out, std::FILE* err) {
+  const std::string gnuplot = gnuplot_or_say(err, scan_png_name);
+  if (gnuplot.empty()) return without_gnuplot(page, options, out, err);
+  return draw_charts(gnuplot,
+                     {{"scan", scan_png_name,
+                       "SNR and attenuation against precision, with the wrap-free limit, the "
+                       "recommendation and the targets marked; below, the ripple (scan.png).",
+                       scan_body({r.rows, r.wrap_free_limit, r.choice.precision, r.targets})}},
+                     page, options, out, err);
+}
+
+}  // namespace fixfir
