@@ -10,6 +10,14 @@
 
 namespace fixfir {
 
+std::size_t output_block_floor(std::size_t n) noexcept {
+  return n / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+}
+
+std::size_t output_block_ceil(std::size_t n) noexcept {
+  return output_block_floor(n + (CONVOLVE_BLOCK - 1));
+}
+
 fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
                        sine_window window) noexcept {
   // Every output computed meets only generated samples, or the rest before sample 0.
@@ -23,6 +31,10 @@ fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
                        lane.quantized + window.first_sample, ws.samples - window.first_sample);
   workspace_convolve(ws, worker, window.first_output, ws.outputs);
   return lane;
+}
+
+std::int32_t peak_accumulator(const fir_lane& lane, std::size_t n) noexcept {
+  return peak_magnitude(lane.accumulators, n);
 }
 
 outcome sweep_unit_sines(const unit_sine_sweep& sweep, const sine_measurement& measure) noexcept {

@@ -19,6 +19,13 @@
 
 namespace fixfir {
 
+/// The largest multiple of the engine's block of outputs (CONVOLVE_BLOCK) at most `n`, where
+/// a window's outputs may start.
+[[nodiscard]] std::size_t output_block_floor(std::size_t n) noexcept;
+
+/// The smallest such multiple at least `n`: a workspace's outputs for `n` samples.
+[[nodiscard]] std::size_t output_block_ceil(std::size_t n) noexcept;
+
 /// The part of a run a measurement reads. Samples before `first_sample` are not generated
 /// (the lane keeps what it held), accumulators before `first_output` are not computed. For
 /// a filter of `taps` taps, `first_sample` must be 0 or at most first_output - (taps - 1),
@@ -34,6 +41,10 @@ struct sine_window {
 /// the lane.
 fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
                        sine_window window = {}) noexcept;
+
+/// The largest 32-bit magnitude among the lane's first `n` accumulators, at least 0
+/// (-2^31 has none and never counts).
+[[nodiscard]] std::int32_t peak_accumulator(const fir_lane& lane, std::size_t n) noexcept;
 
 /// One frequency of a sweep, as its measurement receives it.
 struct swept_sine {
