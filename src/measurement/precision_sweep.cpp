@@ -54,6 +54,9 @@ struct sweep_setup {
   std::vector<precision_run> run;  // one per precision, and last the lower precision
   bool need_lower = false;
   std::uint64_t lower_sum = 0;
+  // With peaks every run is whole: the first judged run's samples then give the lower
+  // precision's by a shift, and that run is not repeated. Else the number of precisions.
+  std::size_t lower_source = 0;
 };
 
 bool prepare(const sweep_setup& w, precision_run& r, std::int32_t precision) {
@@ -84,6 +87,11 @@ bool prepare_runs(sweep_setup& w, std::size_t frequencies, precision_sweeps& out
     r.steady.resize(frequencies);
     r.wrapped.resize(frequencies);
   }
+  w.lower_source = runs;
+  if (w.peaks) {
+    for (std::size_t k = 0; k < runs && w.lower_source == runs; ++k)
+      if (w.run[k].judged) w.lower_source = k;
+  }
   if (w.need_lower) {
     precision_run& lower = w.run[runs];
     if (!prepare(w, lower, w.lower)) return false;
@@ -98,8 +106,10 @@ bool prepare_runs(sweep_setup& w, std::size_t frequencies, precision_sweeps& out
 
 // Precision k's run at frequency index i: its peak, its fitted amplitude and whether it
 // wrapped, judged from the lower precision's peak where that can tell.
+// `ready`, when set, is this run's whole lane, run already.
 void sweep_precision_at(sweep_setup& w, std::size_t k, unsigned worker, const sine_basis& b,
-                        std::size_t i, std::int64_t lower_peak, precision_sweeps& out) {
+                        std::size_t i, std::int64_t lower_peak, const fir_lane* ready,
+                        precision_sweeps& out) {
   const double no_fit = std::numeric_limits<double>::quiet_NaN();
   const std::size_t samples = w.window.samples;
   precision_run& r = w.run[k];
@@ -122,7 +132,8 @@ void sweep_precision_at(sweep_setup& w, std::size_t k, unsigned worker, const si
   }
   const sine_window window =
       whole ? sine_window{} : sine_window{w.window.first_sample, w.window.first_output};
-  const fir_lane lane = run_unit_sine(r.ws, worker, b.frequency, window);
+  const fir_lane lane =
+      ready != nullptr && whole ? *ready : run_unit_sine(r.ws, worker, b.frequency, window);
   if (w.peaks) result.peak[i] = fir_output(scale, peak_accumulator(lane, samples));
   result.steady[i] =
       w.fits ? fitted_amplitude(b, as_signed(lane.accumulators, samples), w.window.fit_start, scale)
@@ -144,14 +155,26 @@ void measure_precisions(sweep_setup& w, const swept_sine& sine, sine_basis& b,
                         precision_sweeps& out) {
   out.frequency[sine.index] = static_cast<std::int32_t>(sine.frequency);
   (void)make_sine_basis(sine.frequency, w.window.samples, b, w.window.fit_start);  // sizes kept
+  const std::size_t runs = w.precisions.size();
   std::int64_t lower_peak = -1;
+  fir_lane source;
   if (w.need_lower) {
-    const fir_lane lane = run_unit_sine(w.run[w.precisions.size()].ws, sine.worker, b.frequency);
+    precision_run& lower = w.run[runs];
+    fir_lane lane;
+    if (w.lower_source < runs) {
+      source = run_unit_sine(w.run[w.lower_source].ws, sine.worker, b.frequency);
+      const auto shift = static_cast<unsigned>(w.precisions[w.lower_source] - w.lower);
+      lane = run_rescaled_sine(lower.ws, sine.worker, source.quantized, shift);
+    } else {
+      lane = run_unit_sine(lower.ws, sine.worker, b.frequency);
+    }
     lower_peak = peak_accumulator(lane, w.window.samples);
   }
-  for (std::size_t k = 0; k < w.precisions.size(); ++k) {
+  for (std::size_t k = 0; k < runs; ++k) {
     if (!keep_going()) return;  // the run is abandoned
-    sweep_precision_at(w, k, sine.worker, b, sine.index, lower_peak, out);
+    const bool ready = w.need_lower && k == w.lower_source;
+    sweep_precision_at(w, k, sine.worker, b, sine.index, lower_peak, ready ? &source : nullptr,
+                       out);
   }
 }
 

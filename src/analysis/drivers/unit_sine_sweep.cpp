@@ -33,6 +33,24 @@ fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
   return lane;
 }
 
+fir_lane run_rescaled_sine(fir_workspace& ws, unsigned worker, const std::uint32_t* source,
+                           unsigned shift, sine_window window) noexcept {
+  const std::size_t history = ws.taps > 0 ? static_cast<std::size_t>(ws.taps) - 1 : 0;
+  FIXFIR_EXPECTS(
+      worker < ws.lanes && shift <= 30 && window.first_sample <= ws.samples &&
+      window.first_output <= ws.outputs &&
+      (window.first_output % CONVOLVE_BLOCK == 0 || window.first_output == ws.outputs) &&
+      (window.first_sample == 0 || window.first_sample + history <= window.first_output));
+  const fir_lane lane = workspace_lane(ws, worker);
+  const std::int32_t divisor = std::int32_t{1} << shift;
+  for (std::size_t n = window.first_sample; n < ws.samples; ++n) {
+    // Integer division truncates toward zero, as the quantizer does.
+    lane.quantized[n] = static_cast<std::uint32_t>(static_cast<std::int32_t>(source[n]) / divisor);
+  }
+  workspace_convolve(ws, worker, window.first_output, ws.outputs);
+  return lane;
+}
+
 std::int32_t peak_accumulator(const fir_lane& lane, std::size_t n) noexcept {
   return peak_magnitude(lane.accumulators, n);
 }

@@ -42,6 +42,15 @@ struct sine_window {
 fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
                        sine_window window = {}) noexcept;
 
+/// The same run from another lane's samples: fills lane `worker` of `ws` with the quantized
+/// samples `source` (a unit sine's at the scale 2^shift × ws.scale, at least ws.samples of
+/// them) divided by 2^shift toward zero, and computes its accumulators over `window` as
+/// `run_unit_sine` does. With both scales powers of two from 2^0 to 2^30 the samples are
+/// those `run_unit_sine` makes: 2^shift × ws.scale × sin is exact, below 2^31 in
+/// magnitude, and trunc(trunc(x) ÷ 2^shift) = trunc(x ÷ 2^shift). Returns the lane.
+fir_lane run_rescaled_sine(fir_workspace& ws, unsigned worker, const std::uint32_t* source,
+                           unsigned shift, sine_window window = {}) noexcept;
+
 /// The largest 32-bit magnitude among the lane's first `n` accumulators, at least 0
 /// (-2^31 has none and never counts).
 [[nodiscard]] std::int32_t peak_accumulator(const fir_lane& lane, std::size_t n) noexcept;
