@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "fir_engine.h"
+#include "fixed_filter.h"
 #include "quantizer.h"
+#include "result.h"
 
 namespace fixfir {
 
@@ -28,11 +30,10 @@ std::uint64_t magnitude(std::int32_t c) noexcept {
                : static_cast<std::uint64_t>(c);
 }
 
-}  // namespace
-
-wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) noexcept {
-  wrap_bound b;
-  b.precision = precision;
+// The sums of a bound the filter object cannot give: a precision past 0 to 30, or a tap
+// that wrapped on conversion. Returns the scale the run uses.
+std::int32_t bound_sums(std::span<const float> taps, std::int32_t precision,
+                        wrap_bound& b) noexcept {
   // A tap whose scaled value does not fit 32 bits wraps when it is converted (4.0 at
   // precision 30 becomes 0), so the bound sums the values the taps truncate to, not the
   // wrapped coefficients: a filter whose coefficients wrapped is never called wrap-free.
@@ -65,6 +66,28 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
     const std::size_t n = std::min(std::size(used), taps.size() - at);
     used_scale = quantize_taps(precision, static_cast<std::int32_t>(n), taps.data() + at, used);
     for (std::size_t j = 0; j < n; ++j) b.used_coefficient_sum += magnitude(used[j]);
+  }
+  return used_scale;
+}
+
+}  // namespace
+
+wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) noexcept {
+  wrap_bound b;
+  b.precision = precision;
+  std::int32_t used_scale = 0;
+  result<fixed_filter> f =
+      precision >= FIXED_LOWEST_PRECISION && precision <= FIXED_HIGHEST_PRECISION
+          ? make_fixed_filter(taps, precision)
+          : result<fixed_filter>(make_error(error_kind::bad_input, ""));
+  if (f && !f.value().coefficient_wrapped) {
+    // Every coefficient is the tap's truncation itself: the filter's Σ |c| is the bound's.
+    b.coefficient_sum = f.value().magnitude_sum;
+    b.wrap_free = wrap_free(f.value());
+    b.used_coefficient_sum = f.value().magnitude_sum;
+    used_scale = f.value().path.scale;
+  } else {
+    used_scale = bound_sums(taps, precision, b);
   }
   const std::uint64_t largest_sample = magnitude(used_scale);  // |trunc(scale · x)| for |x| ≤ 1
   b.can_wrap = largest_sample > 0 && b.used_coefficient_sum > 0x7FFFFFFF / largest_sample;
