@@ -42,10 +42,12 @@ fir_lane run_rescaled_sine(fir_workspace& ws, unsigned worker, const std::uint32
       (window.first_output % CONVOLVE_BLOCK == 0 || window.first_output == ws.outputs) &&
       (window.first_sample == 0 || window.first_sample + history <= window.first_output));
   const fir_lane lane = workspace_lane(ws, worker);
-  const std::int32_t divisor = std::int32_t{1} << shift;
+  // v ÷ 2^shift toward zero, as the quantizer truncates: a negative v is raised by
+  // 2^shift - 1 before the (arithmetic) shift, which cannot overflow.
+  const std::int32_t bias = static_cast<std::int32_t>((std::uint32_t{1} << shift) - 1);
   for (std::size_t n = window.first_sample; n < ws.samples; ++n) {
-    // Integer division truncates toward zero, as the quantizer does.
-    lane.quantized[n] = static_cast<std::uint32_t>(static_cast<std::int32_t>(source[n]) / divisor);
+    const auto v = static_cast<std::int32_t>(source[n]);
+    lane.quantized[n] = static_cast<std::uint32_t>((v + ((v >> 31) & bias)) >> shift);
   }
   workspace_convolve(ws, worker, window.first_output, ws.outputs);
   return lane;
