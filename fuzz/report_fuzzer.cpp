@@ -133,7 +133,7 @@ void report(const std::vector<float>& taps, const fixfir::science_options& o) {
       if (!std::isnan(v)) insane("a steady state fitted without a fit", absent);
   }
   // Nothing can wrap where every coefficient is 0, and the headroom says so.
-  const bool silent = std::all_of(r.coefficients.begin(), r.coefficients.end(),
+  const bool silent = std::all_of(r.fixed.coefficients.begin(), r.fixed.coefficients.end(),
                                   [](std::int32_t c) { return c == 0; });
   if (silent && (r.waveform.wraps != 0 || r.sweeps.runs.at(0).wraps != 0 || r.bound.can_wrap))
     insane("wraps without a coefficient", std::to_string(r.waveform.wraps));

@@ -82,6 +82,36 @@ TEST(RunUnitSine, WindowGivesTheWholeRunsOutputsFromItsStart) {
   }
 }
 
+// Samples of a larger scale, shifted toward zero, are the smaller scale's own: the run from
+// them equals the run from fresh sines, samples and accumulators, at every power-of-two
+// scale pair, and over a window.
+TEST(RunRescaledSine, EqualsTheRunFromFreshSinesAtTheSmallerScale) {
+  struct rescale_case {
+    std::int32_t low;
+    std::int32_t high;
+    double frequency;
+    sine_window window;
+  };
+  for (const rescale_case c : {rescale_case{14, 15, 1234.0, {}}, rescale_case{0, 30, 7.0, {}},
+                               rescale_case{3, 17, 7999.0, {}}, rescale_case{20, 20, 4001.0, {}},
+                               rescale_case{10, 29, 333.0, {3200 - 39, 3200}}}) {
+    const testing::owned_filter low = testing::random_filter(40, c.low, 1.0, 5);
+    const testing::owned_filter high = testing::random_filter(40, c.high, 1.0, 6);
+    fir_workspace low_ws;
+    fir_workspace high_ws;
+    ASSERT_TRUE(sweep_workspace_init(low_ws, low.filter, 2));
+    ASSERT_TRUE(sweep_workspace_init(high_ws, high.filter, 1));
+    const fir_lane fresh = run_unit_sine(low_ws, 0, c.frequency, c.window);
+    const fir_lane source = run_unit_sine(high_ws, 0, c.frequency);
+    const fir_lane shifted = run_rescaled_sine(low_ws, 1, source.quantized,
+                                               static_cast<unsigned>(c.high - c.low), c.window);
+    for (std::size_t n = c.window.first_sample; n < low_ws.samples; ++n)
+      ASSERT_EQ(shifted.quantized[n], fresh.quantized[n]) << c.low << " " << c.high << " " << n;
+    for (std::size_t n = c.window.first_output; n < low_ws.samples; ++n)
+      ASSERT_EQ(shifted.accumulators[n], fresh.accumulators[n]) << c.low << " " << n;
+  }
+}
+
 TEST(SweepUnitSines, StopsWhenToldAndSaysSo) {
   const std::vector<double> frequencies(50, 100.0);
   unit_sine_sweep sweep;

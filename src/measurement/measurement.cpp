@@ -14,20 +14,21 @@
 #include <utility>
 #include <vector>
 
+#include "any_precision_filter.h"
 #include "frequency_sweep.h"
-#include "quantizer.h"
 #include "sweep_window.h"
 
 namespace fixfir {
 
 namespace {
 
-bool quantize_into(std::span<const float> taps, std::int32_t precision,
-                   std::vector<std::int32_t>& coefficients, quantized_filter& filter) {
-  coefficients.resize(taps.size());
-  filter.count = static_cast<std::int32_t>(taps.size());
-  filter.coefficients = coefficients.data();
-  filter.scale = quantize_taps(precision, filter.count, taps.data(), coefficients.data());
+// `taps` at `precision`, and the engine's view of it.
+bool quantize_into(std::span<const float> taps, std::int32_t precision, fixed_filter& fixed,
+                   quantized_filter& filter) {
+  result<fixed_filter> made = filter_at_any_precision(taps, precision);
+  if (!made) return false;
+  fixed = std::move(made).value();
+  filter = engine_filter(fixed);
   return true;
 }
 
@@ -47,10 +48,10 @@ bool waveform_reference(std::span<const float> taps, const science_options& opti
 // runs out or the run is abandoned.
 bool measure_precision(std::span<const float> taps, const science_options& options,
                        precision_report& out) {
-  quantize_into(taps, options.precision, out.coefficients, out.filter);
+  if (!quantize_into(taps, options.precision, out.fixed, out.filter)) return false;
   const auto scale = static_cast<double>(out.filter.scale);
   if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
-  if (!coefficient_figures(out.coefficients, scale, out.bands.plan, out.coefficient_response,
+  if (!coefficient_figures(out.fixed.coefficients, scale, out.bands.plan, out.coefficient_response,
                            out.figures.coefficients))
     return false;
   const std::int32_t precisions[1] = {options.precision};
@@ -71,7 +72,7 @@ bool measure_precision(std::span<const float> taps, const science_options& optio
     return false;
   out.wrap_free_limit = largest_wrap_free_precision(taps);
   out.bound = wrap_bound_at(taps, options.precision);
-  return predicted_error_spectrum(out.coefficients, scale, out.signal.input, SPECTRUM_SEGMENT,
+  return predicted_error_spectrum(out.fixed.coefficients, scale, out.signal.input, SPECTRUM_SEGMENT,
                                   out.predicted_spectrum);
 }
 
@@ -81,12 +82,12 @@ bool scan_row(std::span<const float> taps, const science_options& options, const
               const waveform_signal& signal, std::span<const double> reference,
               precision_row& row) {
   row.precision = run.precision;
-  std::vector<std::int32_t> coefficients;
+  fixed_filter fixed;
   quantized_filter filter;
-  quantize_into(taps, row.precision, coefficients, filter);
+  if (!quantize_into(taps, row.precision, fixed, filter)) return false;
   dense_response response;
   band_figures_db coefficient;
-  if (!coefficient_figures(coefficients, static_cast<double>(filter.scale), plan, response,
+  if (!coefficient_figures(fixed.coefficients, static_cast<double>(filter.scale), plan, response,
                            coefficient))
     return false;
   waveform_figures waveform;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bands.h"
+#include "fixed_filter.h"
 #include "precision_sweep.h"
 #include "recommendation.h"
 #include "records.h"
@@ -33,8 +34,8 @@ struct science_options {
 /// Everything a report at one precision says and draws.
 struct precision_report {
   band_setup bands;
-  std::vector<std::int32_t> coefficients;
-  quantized_filter filter;  ///< over `coefficients`
+  fixed_filter fixed;       ///< the taps at the report's precision
+  quantized_filter filter;  ///< the engine's view of `fixed`
   dense_response coefficient_response;
   response_figures figures;
   precision_sweeps sweeps;  ///< one run: the chosen precision

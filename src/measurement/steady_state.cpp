@@ -16,10 +16,10 @@
 
 #include "checks.h"
 #include "fir_engine.h"
+#include "fixed_filter.h"
 #include "frequency_sweep.h"
-#include "guarded_sine.h"
-#include "parallel_chunks.h"
 #include "sweep_window.h"
+#include "unit_sine_sweep.h"
 #include "wrap_checks.h"
 
 namespace fixfir {
@@ -67,26 +67,6 @@ const char* steady_absence_word(steady_reach reach) noexcept {
       return "not measured";
   }
   return "";
-}
-
-bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
-                     std::size_t from) noexcept {
-  try {
-    basis.frequency = frequency;
-    basis.sine.resize(samples);
-    basis.cosine.resize(samples);
-    const double f = frequency;
-    double t = 0.0;
-    for (std::size_t n = 0; n < samples; ++n) {
-      const double argument = (f * t) * TWO_PI;
-      basis.sine[n] = n >= from ? std::sin(argument) : 0.0;
-      basis.cosine[n] = n >= from ? std::cos(argument) : 0.0;
-      t = t + SAMPLE_INTERVAL;
-    }
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
 }
 
 namespace {
@@ -182,14 +162,11 @@ bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
       return true;
     }
     out.steady.assign(frequencies.size(), 0.0);
-    std::uint64_t coefficient_sum = 0;
-    for (std::int32_t c : coefficients)
-      coefficient_sum += static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(c)));
+    const std::uint64_t coefficient_sum = coefficient_magnitude_sum(coefficients);
     if (coefficient_sum == 0) return true;  // every output is 0
     // Samples are at most the scale in magnitude, so below this no sum can wrap.
-    const bool wrap_free =
-        filter.scale > 0 &&
-        coefficient_sum <= std::uint64_t{0x7FFFFFFF} / static_cast<std::uint64_t>(filter.scale);
+    const bool wrap_free = filter.scale > 0 && static_cast<std::uint64_t>(filter.scale) <=
+                                                   wrap_free_sample_limit(coefficient_sum);
     fir_workspace ws;
     if (!sweep_workspace_init(ws, filter, threads)) return false;
     // The fit's run: its samples and whole blocks of outputs within the workspace's.
@@ -199,28 +176,28 @@ bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
     for (sine_basis& b : bases) {
       if (!make_sine_basis(0.0, w.samples, b, w.fit_start)) return false;
     }
-    return run_chunks_in_order(
-        frequencies.size(), threads,
-        [&](unsigned worker, std::size_t i) {
-          sine_basis& b = bases[worker];
-          (void)make_sine_basis(frequencies[i], w.samples, b, w.fit_start);  // sizes kept
-          const fir_lane lane = workspace_lane(ws, worker);
-          guarded_sine_samples(b.frequency, ws.times.begin() + w.first_sample, ws.scale,
-                               lane.quantized + w.first_sample, w.samples - w.first_sample);
-          workspace_convolve(ws, worker, w.first_output, w.outputs);
-          out.steady[i] =
-              fitted_amplitude(b, as_signed(lane.accumulators, w.samples), w.fit_start, ws.scale);
-          if (!wrap_free) {
-            wrap_check check;
-            check.coefficients = coefficients.first(w.met);
-            check.samples = as_signed(lane.quantized, w.samples);
-            check.accumulators = as_signed(lane.accumulators, w.samples);
-            check.scale = ws.scale;
-            check.from = w.first_output;
-            out.wrapped[i] = run_wrapped(check) ? 1 : 0;
-          }
-        },
-        [](std::size_t) { return true; });
+    unit_sine_sweep sweep;
+    sweep.frequencies = frequencies;
+    sweep.filter = &ws;
+    sweep.window = {w.first_sample, w.first_output};
+    sweep.threads = threads;
+    sweep.per_chunk = 1;
+    return static_cast<bool>(sweep_unit_sines(sweep, [&](const swept_sine& sine) {
+      sine_basis& b = bases[sine.worker];
+      (void)make_sine_basis(sine.frequency, w.samples, b, w.fit_start);  // sizes kept
+      const std::span<const std::int32_t> accumulators =
+          as_signed(sine.lane.accumulators, w.samples);
+      out.steady[sine.index] = fitted_amplitude(b, accumulators, w.fit_start, ws.scale);
+      if (!wrap_free) {
+        wrap_check check;
+        check.coefficients = coefficients.first(w.met);
+        check.samples = as_signed(sine.lane.quantized, w.samples);
+        check.accumulators = accumulators;
+        check.scale = ws.scale;
+        check.from = w.first_output;
+        out.wrapped[sine.index] = run_wrapped(check) ? 1 : 0;
+      }
+    }));
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -10,6 +10,7 @@
 #include "bands.h"
 #include "records.h"
 #include "spectrum.h"
+#include "unit_sine_basis.h"
 
 namespace fixfir {
 
@@ -42,20 +43,6 @@ enum class steady_reach {
 
 /// The same in a word or two, for a table cell: "not reached", "not measured" or "".
 [[nodiscard]] const char* steady_absence_word(steady_reach reach) noexcept;
-
-/// The sine of the sweep at one frequency, and its cosine, on the sweep's clock
-/// (t accumulated by t += 6.25e-05, argument (f × t) × 6.283185307179586).
-struct sine_basis {
-  double frequency = 0.0;
-  std::vector<double> sine;
-  std::vector<double> cosine;
-};
-
-/// Fills `basis` for `samples` samples at `frequency` on the sweep's clock; sines and
-/// cosines only from `from` on, where a fit starts (those before are 0). False when memory
-/// runs out.
-[[nodiscard]] bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
-                                   std::size_t from = 0) noexcept;
 
 /// The amplitude of the least-squares fit a · sin + b · cos to `output[first ..]` (the
 /// steady state starts once the history is full: first = taps - 1), as √(a² + b²). NaN

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "checks.h"
-#include "fast_kernel.h"
 #include "frequency_sweep.h"
+#include "unit_sine_sweep.h"
 
 namespace fixfir {
 
@@ -25,10 +25,10 @@ run_window window_for(std::size_t taps, bool peaks) {
   w.samples = to_size(SWEEP_SAMPLES);
   w.met = std::min(taps, w.samples);
   w.reach = steady_state_reach(taps, w.samples);
-  w.outputs = (w.samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+  w.outputs = output_block_ceil(w.samples);
   if (w.reach == steady_reach::measured) {
     w.fit_start = steady_fit_start(taps, w.samples);
-    w.first_output = peaks ? 0 : w.fit_start / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+    w.first_output = peaks ? 0 : output_block_floor(w.fit_start);
     w.first_sample = w.first_output >= w.met ? w.first_output - (w.met - 1) : 0;
   } else {
     w.fit_start = w.samples;
@@ -38,7 +38,8 @@ run_window window_for(std::size_t taps, bool peaks) {
   // The fit lies in the run; the outputs computed are whole blocks within the workspace's,
   // and every sample they meet from the first sample filled on.
   FIXFIR_EXPECTS(w.fit_start <= w.samples && w.samples <= w.outputs);
-  FIXFIR_EXPECTS(w.first_output <= w.outputs && w.first_output % CONVOLVE_BLOCK == 0);
+  FIXFIR_EXPECTS(w.first_output <= w.outputs &&
+                 output_block_floor(w.first_output) == w.first_output);
   FIXFIR_EXPECTS(w.first_sample <= w.samples &&
                  (w.first_output == w.outputs || w.first_sample == 0 ||
                   w.first_sample + (w.met - 1) <= w.first_output));

@@ -15,12 +15,12 @@
 #include <utility>
 #include <vector>
 
-#include "exact_sum.h"
-#include "fast_kernel.h"
+#include "accumulator_wraps.h"
+#include "double_filter.h"
 #include "fir_engine.h"
+#include "fixed_filter.h"
 #include "multitone_waveform.h"
 #include "parallel_chunks.h"
-#include "real_kernel.h"
 
 namespace fixfir {
 
@@ -28,70 +28,13 @@ namespace {
 
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
-// Samples between two questions to `keep_going` in the loops over every tap.
-constexpr std::size_t polled_samples = 64;
-
 // Largest of two values, NaN if either is.
 double nan_max(double a, double b) noexcept {
   if (std::isnan(a) || std::isnan(b)) return not_a_number;
   return a > b ? a : b;
 }
 
-// A double-precision filter over whole signals, laid out as the engine's kernel wants it:
-// the reversed taps, and a signal behind a zero prefix of taps - 1 samples.
-struct double_filter {
-  std::vector<double> reversed;
-  std::size_t outputs = 0;  // the signal length rounded up to CONVOLVE_BLOCK
-  std::vector<double> signal;
-  std::vector<double> output;
-};
-
-double_filter make_double_filter(std::span<const float> taps, std::size_t samples) {
-  double_filter f;
-  f.reversed.assign(taps.rbegin(), taps.rend());
-  f.outputs = (samples + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
-  const std::size_t prefix = f.reversed.empty() ? 0 : f.reversed.size() - 1;
-  f.signal.assign(prefix + f.outputs, 0.0);
-  f.output.assign(f.outputs, 0.0);
-  return f;
-}
-
-// Runs `x` (at most the length it was made for) from rest; the outputs are f.output[0, n).
-void run_double(double_filter& f, std::span<const double> x) noexcept {
-  if (f.reversed.empty()) {
-    std::fill(f.output.begin(), f.output.end(), 0.0);
-    return;
-  }
-  std::copy(x.begin(), x.end(),
-            f.signal.begin() + static_cast<std::ptrdiff_t>(f.reversed.size() - 1));
-  // A block of outputs at a time, so that a long run can be stopped between them.
-  constexpr std::size_t per_block = 64 * CONVOLVE_BLOCK;
-  for (std::size_t begin = 0; begin < f.outputs; begin += per_block) {
-    if (!keep_going()) return;  // abandoned: the outputs are thrown away
-    real_convolve(f.reversed.data(), f.reversed.size(), f.signal.data(), begin,
-                  std::min(per_block, f.outputs - begin), f.output.data() + begin);
-  }
-}
-
-// Σ |c[j]| as an exact 64-bit sum (at most 2^31 terms below 2^31 each).
-std::uint64_t coefficient_magnitude_sum(const quantized_filter& filter) noexcept {
-  std::uint64_t sum = 0;
-  for (std::int32_t j = 0; j < filter.count; ++j) {
-    const std::int64_t c = filter.coefficients[j];
-    sum += static_cast<std::uint64_t>(c < 0 ? -c : c);
-  }
-  return sum;
-}
-
 // The models below throw std::bad_alloc when memory runs out (or the run is abandoned).
-std::vector<double> double_model_or_throw(std::span<const float> taps,
-                                          std::span<const double> input) {
-  double_filter f = make_double_filter(taps, input.size());
-  run_double(f, input);
-  f.output.resize(input.size());
-  return std::move(f.output);
-}
-
 fixed_run fixed_model_or_throw(const quantized_filter& filter, std::span<const double> input) {
   fixed_run run;
   std::vector<std::int32_t> acc(input.size());
@@ -110,19 +53,10 @@ fixed_run fixed_model_or_throw(const quantized_filter& filter, std::span<const d
     largest_sample = std::max(largest_sample, static_cast<std::uint64_t>(v < 0 ? -v : v));
   }
   // When Σ |c[j]| · max |s| fits in 31 bits no sum can wrap, and the exact sums are skipped.
-  const std::uint64_t bound = coefficient_magnitude_sum(filter);
-  if (largest_sample == 0 || bound <= static_cast<std::uint64_t>(INT32_MAX) / largest_sample) {
-    return run;
-  }
-  const auto count = static_cast<std::size_t>(std::max(filter.count, 0));
-  for (std::size_t n = 0; n < input.size(); ++n) {
-    if (n % polled_samples == 0 && !keep_going()) break;  // abandoned: thrown away
-    wide_sum exact;
-    for (std::size_t j = 0; j < count && j <= n; ++j) {
-      add_product(exact, static_cast<std::int64_t>(filter.coefficients[j]) * s[n - j]);
-    }
-    if (!equals_int32(exact, acc[n])) ++run.wraps;
-  }
+  const std::span<const std::int32_t> c(filter.coefficients,
+                                        static_cast<std::size_t>(std::max(filter.count, 0)));
+  if (largest_sample <= wrap_free_sample_limit(coefficient_magnitude_sum(c))) return run;
+  run.wraps = count_wrapped_sums(c, s, acc, 0, std::numeric_limits<std::int64_t>::max(), true);
   return run;
 }
 
@@ -148,11 +82,7 @@ waveform_signal waveform_signal_or_throw(const frequency_settings& settings, uns
 
 result<std::vector<double>> run_double_model(std::span<const float> taps,
                                              std::span<const double> input) noexcept {
-  try {
-    return double_model_or_throw(taps, input);
-  } catch (const std::bad_alloc&) {
-    return out_of_memory_error();
-  }
+  return double_filter_run(taps, input);
 }
 
 result<fixed_run> run_fixed_model(const quantized_filter& filter,

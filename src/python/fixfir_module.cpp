@@ -86,7 +86,7 @@ py::tuple waveform_test(py::handle taps, long long precision, long long initial,
     if (!waveform_workspace_init(ws, q.filter) || !waveform_compute(ws, settings, worker_count())) {
       return false;
     }
-    const fir_lane lane = workspace_lane(ws, 0);
+    const fir_lane lane = waveform_lane(ws);
     for (std::size_t i = 0; i < n; ++i) {
       time_out[i] = ws.times[i];
       input_out[i] = lane.input[i];

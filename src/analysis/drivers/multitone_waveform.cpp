@@ -117,6 +117,8 @@ bool waveform_workspace_init(fir_workspace& ws, const quantized_filter& filter) 
   return workspace_init(ws, filter, static_cast<std::size_t>(WAVEFORM_SAMPLES), 1);
 }
 
+fir_lane waveform_lane(fir_workspace& ws) noexcept { return workspace_lane(ws, 0); }
+
 bool waveform_compute(fir_workspace& ws, const frequency_settings& settings,
                       unsigned threads) noexcept {
   if (!generate_signal(ws, settings, threads, false)) return false;

@@ -42,6 +42,9 @@ void append_waveform_line(std::string& out, double t, double x, double y);
 [[nodiscard]] bool waveform_workspace_init(fir_workspace& ws,
                                            const quantized_filter& filter) noexcept;
 
+/// The test's one lane in `ws`: its inputs, quantized samples and accumulators.
+[[nodiscard]] fir_lane waveform_lane(fir_workspace& ws) noexcept;
+
 /// Generates the test signal into `ws`'s lane and filters it on `threads` threads: the
 /// inputs, their quantized values and the accumulators, all WAVEFORM_SAMPLES of them.
 /// `frequency_step` must not be 0. False when memory runs out.

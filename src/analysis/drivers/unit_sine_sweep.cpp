@@ -10,6 +10,14 @@
 
 namespace fixfir {
 
+std::size_t output_block_floor(std::size_t n) noexcept {
+  return n / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
+}
+
+std::size_t output_block_ceil(std::size_t n) noexcept {
+  return output_block_floor(n + (CONVOLVE_BLOCK - 1));
+}
+
 fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
                        sine_window window) noexcept {
   // Every output computed meets only generated samples, or the rest before sample 0.
@@ -23,6 +31,30 @@ fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
                        lane.quantized + window.first_sample, ws.samples - window.first_sample);
   workspace_convolve(ws, worker, window.first_output, ws.outputs);
   return lane;
+}
+
+fir_lane run_rescaled_sine(fir_workspace& ws, unsigned worker, const std::uint32_t* source,
+                           unsigned shift, sine_window window) noexcept {
+  const std::size_t history = ws.taps > 0 ? static_cast<std::size_t>(ws.taps) - 1 : 0;
+  FIXFIR_EXPECTS(
+      worker < ws.lanes && shift <= 30 && window.first_sample <= ws.samples &&
+      window.first_output <= ws.outputs &&
+      (window.first_output % CONVOLVE_BLOCK == 0 || window.first_output == ws.outputs) &&
+      (window.first_sample == 0 || window.first_sample + history <= window.first_output));
+  const fir_lane lane = workspace_lane(ws, worker);
+  // v ÷ 2^shift toward zero, as the quantizer truncates: a negative v is raised by
+  // 2^shift - 1 before the (arithmetic) shift, which cannot overflow.
+  const std::int32_t bias = static_cast<std::int32_t>((std::uint32_t{1} << shift) - 1);
+  for (std::size_t n = window.first_sample; n < ws.samples; ++n) {
+    const auto v = static_cast<std::int32_t>(source[n]);
+    lane.quantized[n] = static_cast<std::uint32_t>((v + ((v >> 31) & bias)) >> shift);
+  }
+  workspace_convolve(ws, worker, window.first_output, ws.outputs);
+  return lane;
+}
+
+std::int32_t peak_accumulator(const fir_lane& lane, std::size_t n) noexcept {
+  return peak_magnitude(lane.accumulators, n);
 }
 
 outcome sweep_unit_sines(const unit_sine_sweep& sweep, const sine_measurement& measure) noexcept {

@@ -19,6 +19,13 @@
 
 namespace fixfir {
 
+/// The largest multiple of the engine's block of outputs (CONVOLVE_BLOCK) at most `n`, where
+/// a window's outputs may start.
+[[nodiscard]] std::size_t output_block_floor(std::size_t n) noexcept;
+
+/// The smallest such multiple at least `n`: a workspace's outputs for `n` samples.
+[[nodiscard]] std::size_t output_block_ceil(std::size_t n) noexcept;
+
 /// The part of a run a measurement reads. Samples before `first_sample` are not generated
 /// (the lane keeps what it held), accumulators before `first_output` are not computed. For
 /// a filter of `taps` taps, `first_sample` must be 0 or at most first_output - (taps - 1),
@@ -34,6 +41,19 @@ struct sine_window {
 /// the lane.
 fir_lane run_unit_sine(fir_workspace& ws, unsigned worker, double frequency,
                        sine_window window = {}) noexcept;
+
+/// The same run from another lane's samples: fills lane `worker` of `ws` with the quantized
+/// samples `source` (a unit sine's at the scale 2^shift × ws.scale, at least ws.samples of
+/// them) divided by 2^shift toward zero, and computes its accumulators over `window` as
+/// `run_unit_sine` does. With both scales powers of two from 2^0 to 2^30 the samples are
+/// those `run_unit_sine` makes: 2^shift × ws.scale × sin is exact, below 2^31 in
+/// magnitude, and trunc(trunc(x) ÷ 2^shift) = trunc(x ÷ 2^shift). Returns the lane.
+fir_lane run_rescaled_sine(fir_workspace& ws, unsigned worker, const std::uint32_t* source,
+                           unsigned shift, sine_window window = {}) noexcept;
+
+/// The largest 32-bit magnitude among the lane's first `n` accumulators, at least 0
+/// (-2^31 has none and never counts).
+[[nodiscard]] std::int32_t peak_accumulator(const fir_lane& lane, std::size_t n) noexcept;
 
 /// One frequency of a sweep, as its measurement receives it.
 struct swept_sine {

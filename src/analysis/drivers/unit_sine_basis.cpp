@@ -1,0 +1,43 @@
+#include "unit_sine_basis.h"
+
+#include <algorithm>
+#include <new>
+
+#include "analysis_constants.h"
+#include "exact_sine.h"
+
+namespace fixfir {
+
+bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
+                     std::size_t from) noexcept {
+  try {
+    basis.frequency = frequency;
+    basis.sine.resize(samples);
+    basis.cosine.resize(samples);
+    // The sample clock once per thread (t = t + SAMPLE_INTERVAL, as the engine's), the
+    // arguments, then std::sin's and std::cos's bits from the exact vector sines.
+    thread_local std::vector<double> clock;
+    thread_local std::vector<double> arguments;
+    if (clock.size() < samples) {
+      clock.resize(samples);
+      double t = 0.0;
+      for (double& slot : clock) {
+        slot = t;
+        t = t + SAMPLE_INTERVAL;
+      }
+    }
+    arguments.resize(samples);
+    const double f = frequency;
+    const std::size_t first = std::min(from, samples);
+    for (std::size_t n = first; n < samples; ++n) arguments[n] = (f * clock[n]) * TWO_PI;
+    std::fill_n(basis.sine.begin(), first, 0.0);
+    std::fill_n(basis.cosine.begin(), first, 0.0);
+    exact_sines(arguments.data() + first, basis.sine.data() + first, samples - first);
+    exact_cosines(arguments.data() + first, basis.cosine.data() + first, samples - first);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace fixfir
