@@ -18,6 +18,7 @@
 #include "fir_engine.h"
 #include "frequency_sweep.h"
 #include "parallel_chunks.h"
+#include "sine_sum_bound.h"
 #include "steady_state.h"
 #include "sweep_window.h"
 #include "unit_sine_sweep.h"
@@ -54,6 +55,8 @@ struct sweep_setup {
   std::vector<precision_run> run;  // one per precision, and last the lower precision
   bool need_lower = false;
   std::uint64_t lower_sum = 0;
+  std::vector<std::vector<bool>> settled;  // per worker: the runs the bound settles
+  sine_clock clock;                        // the runs' sample clock, for the bound
   // With peaks every run is whole: the first judged run's samples then give the lower
   // precision's by a shift, and that run is not repeated. Else the number of precisions.
   std::size_t lower_source = 0;
@@ -107,8 +110,9 @@ bool prepare_runs(sweep_setup& w, std::size_t frequencies, precision_sweeps& out
 // Precision k's run at frequency index i: its peak, its fitted amplitude and whether it
 // wrapped, judged from the lower precision's peak where that can tell.
 // `ready`, when set, is this run's whole lane, run already.
+// `settled` says the sine-sum bound already shows that no sum of this run can wrap.
 void sweep_precision_at(sweep_setup& w, std::size_t k, unsigned worker, const sine_basis& b,
-                        std::size_t i, std::int64_t lower_peak, const fir_lane* ready,
+                        std::size_t i, std::int64_t lower_peak, const fir_lane* ready, bool settled,
                         precision_sweeps& out) {
   const double no_fit = std::numeric_limits<double>::quiet_NaN();
   const std::size_t samples = w.window.samples;
@@ -121,8 +125,8 @@ void sweep_precision_at(sweep_setup& w, std::size_t k, unsigned worker, const si
     return;
   }
   const double scale = r.ws.scale;
-  wrap_verdict verdict = r.wrap_free ? wrap_verdict::none : wrap_verdict::unknown;
-  if (r.judged)
+  wrap_verdict verdict = r.wrap_free || settled ? wrap_verdict::none : wrap_verdict::unknown;
+  if (r.judged && !settled)
     verdict = verdict_from_lower(lower_peak, w.lower_sum, w.window.met, w.lower, w.precisions[k]);
   const bool whole = w.peaks || verdict == wrap_verdict::unknown;
   if (!whole && !w.fits) {  // nothing to fit, and the wraps are known
@@ -156,9 +160,21 @@ void measure_precisions(sweep_setup& w, const swept_sine& sine, sine_basis& b,
   out.frequency[sine.index] = static_cast<std::int32_t>(sine.frequency);
   (void)make_sine_basis(sine.frequency, w.window.samples, b, w.window.fit_start);  // sizes kept
   const std::size_t runs = w.precisions.size();
+  // Where the sine-sum bound settles every judged run, the lower precision's run is not
+  // needed: its peak only serves to judge them. The bound is tried in order and given up
+  // at the first run it cannot settle, as the lower run is then made anyway.
+  std::vector<bool>& settled = w.settled[sine.worker];
+  settled.assign(runs, false);
+  bool need_lower = false;
+  for (std::size_t k = 0; k < runs && w.need_lower && !need_lower; ++k) {
+    const precision_run& r = w.run[k];
+    if (!r.judged || r.silent) continue;
+    settled[k] = sine_sums_cannot_wrap(r.filter.coefficients, r.ws.scale, b.frequency, w.clock);
+    need_lower = !settled[k];
+  }
   std::int64_t lower_peak = -1;
   fir_lane source;
-  if (w.need_lower) {
+  if (need_lower) {
     precision_run& lower = w.run[runs];
     fir_lane lane;
     if (w.lower_source < runs) {
@@ -172,9 +188,9 @@ void measure_precisions(sweep_setup& w, const swept_sine& sine, sine_basis& b,
   }
   for (std::size_t k = 0; k < runs; ++k) {
     if (!keep_going()) return;  // the run is abandoned
-    const bool ready = w.need_lower && k == w.lower_source;
+    const bool ready = need_lower && k == w.lower_source;
     sweep_precision_at(w, k, sine.worker, b, sine.index, lower_peak, ready ? &source : nullptr,
-                       out);
+                       settled[k], out);
   }
 }
 
@@ -200,6 +216,11 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
     if (!prepare_runs(w, frequencies.size(), out)) return false;
 
     std::vector<sine_basis> bases(w.threads);
+    w.settled.resize(w.threads);
+    if (!w.run.empty()) {
+      w.clock = measure_sine_clock(
+          std::span<const double>(w.run.front().ws.times.begin(), w.window.samples));
+    }
     for (sine_basis& b : bases) {
       if (!make_sine_basis(0, w.window.samples, b, w.window.fit_start)) return false;
     }

@@ -13,8 +13,8 @@ namespace fixfir {
 // and ω = frequency × SAMPLE_INTERVAL × TWO_PI (as a double, taken as an exact real). Then
 //   q_m = scale · sin(ω m) + r_m,  |r_m| ≤ 1 + scale · (ε + λ),
 // where 1 covers the truncation toward zero, ε ≥ max |θ_m − ω m| covers the phase the
-// clock's accumulation and the argument's roundings add, and λ covers the C library's sine
-// (within 2^-52 of the true one). So for n < samples, with N the taps,
+// clock's accumulation and the argument's roundings add (phase_gap), and λ covers the C library's
+// sine (within 2^-52 of the true one). So for n < samples, with N the taps,
 //   Σ_j c_j q_{n-j} = scale · Im(e^{iωn} P_n) + Σ_j c_j r_{n-j},  P_n = Σ_{j ≤ min(n, N-1)} c_j
 //   e^{-iωj},
 // and |Σ_j c_j q_{n-j}| ≤ scale · max_n |P_n| + Σ|c| · max |r|. The phasors e^{-iωj} are a
@@ -27,14 +27,16 @@ constexpr double margin = 1e-9;
 constexpr double library_sine_error = 2.3e-16;  // 2^-52, above the library's error on |sin| ≤ 1
 constexpr std::size_t restart = 32;
 
-// The largest gap between the run's phases and a straight line of slope ω, with margin.
-double phase_gap(double frequency, double omega, std::span<const double> times) noexcept {
-  double gap = 0.0;
-  for (std::size_t m = 0; m < times.size(); ++m) {
-    const double theta = (frequency * times[m]) * TWO_PI;
-    gap = std::max(gap, std::fabs(theta - omega * static_cast<double>(m)));
-  }
-  return gap + margin;
+constexpr double unit_roundoff = 0x1p-53;
+
+// A bound on max |θ_m − ω m| over the clock: the argument's two roundings, the clock's
+// drift from m × SAMPLE_INTERVAL scaled to radians, ω's own rounding times m, and a margin.
+double phase_gap(double frequency, double omega, const sine_clock& clock) noexcept {
+  const double radians_per_second = frequency * TWO_PI * (1.0 + 4.0 * unit_roundoff);
+  const double largest_argument = radians_per_second * clock.last;
+  const double largest_line = omega * static_cast<double>(clock.samples);
+  return radians_per_second * clock.drift +
+         (largest_argument + largest_line) * 4.0 * unit_roundoff + margin;
 }
 
 // max over n < outputs of |P_n|, P_n the prefix sums of c_j e^{-iωj}.
@@ -58,22 +60,35 @@ double largest_prefix(std::span<const std::int32_t> c, double omega, std::size_t
 
 }  // namespace
 
+sine_clock measure_sine_clock(std::span<const double> times) noexcept {
+  sine_clock clock;
+  clock.samples = times.size();
+  for (std::size_t m = 0; m < times.size(); ++m) {
+    const double line = static_cast<double>(m) * SAMPLE_INTERVAL;
+    clock.drift = std::max(clock.drift, std::fabs(times[m] - line));
+    clock.last = std::max(clock.last, std::fabs(times[m]));
+  }
+  // The line's and the difference's roundings, each within a unit roundoff of the times.
+  clock.drift += 4.0 * unit_roundoff * clock.last;
+  return clock;
+}
+
 double sine_sum_bound(std::span<const std::int32_t> coefficients, double scale, double frequency,
-                      std::span<const double> times) noexcept {
+                      const sine_clock& clock) noexcept {
   double magnitude = 0.0;
   for (std::int32_t c : coefficients) magnitude += std::fabs(static_cast<double>(c));
-  if (magnitude == 0.0 || times.empty()) return 0.0;
+  if (magnitude == 0.0 || clock.samples == 0) return 0.0;
   const double omega = (frequency * SAMPLE_INTERVAL) * TWO_PI;
-  const double epsilon = phase_gap(frequency, omega, times);
-  const double largest = largest_prefix(coefficients, omega, times.size());
+  const double epsilon = phase_gap(frequency, omega, clock);
+  const double largest = largest_prefix(coefficients, omega, clock.samples);
   const double remainder = 1.0 + scale * (epsilon + library_sine_error);
   return scale * (largest + magnitude * margin) + magnitude * remainder;
 }
 
 bool sine_sums_cannot_wrap(std::span<const std::int32_t> coefficients, double scale,
-                           double frequency, std::span<const double> times) noexcept {
+                           double frequency, const sine_clock& clock) noexcept {
   // The bound is below the largest accumulator with room for its own rounding.
-  return sine_sum_bound(coefficients, scale, frequency, times) < 2147483647.0 * (1.0 - margin);
+  return sine_sum_bound(coefficients, scale, frequency, clock) < 2147483647.0 * (1.0 - margin);
 }
 
 }  // namespace fixfir
