@@ -17,14 +17,14 @@
 #include <vector>
 
 #include "fast_kernel.h"
-#include "fir_engine.h"
-#include "fir_reference.h"
-#include "frequency_sweep.h"
+#include "fixfir/coefficients/quantizer.h"
+#include "fixfir/common/text_format.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/engine/fir_engine.h"
+#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/reference/fir_reference.h"
 #include "guarded_sine.h"
-#include "multitone_waveform.h"
-#include "parallel_chunks.h"
-#include "quantizer.h"
-#include "text_format.h"
 
 // The filters come from the tests' support, so that the benchmark measures the same kind.
 #include "fast_test_support.h"

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "fixfir/common/text_scan.h"
 #include "input_models.h"
-#include "text_scan.h"
 
 namespace {
 

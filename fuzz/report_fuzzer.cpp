@@ -28,11 +28,11 @@
 #include <string>
 #include <vector>
 
-#include "frequency_sweep.h"
-#include "measurement.h"
-#include "recommendation.h"
-#include "summary_text.h"
-#include "wrap_checks.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/measurement/measurement.h"
+#include "fixfir/measurement/recommendation.h"
+#include "fixfir/measurement/summary_text.h"
+#include "fixfir/measurement/wrap_checks.h"
 
 namespace {
 

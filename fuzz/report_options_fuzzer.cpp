@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "bands.h"
-#include "report_app.h"
-#include "report_options.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/report/report_app.h"
+#include "fixfir/report/report_options.h"
 
 namespace {
 

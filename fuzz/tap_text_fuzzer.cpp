@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "fixfir/coefficients/tap_file.h"
 #include "input_models.h"
-#include "tap_file.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "conversion.h"
 #include "fast_test_support.h"
-#include "fir_reference.h"
-#include "frequency_sweep.h"
-#include "multitone_waveform.h"
-#include "quantizer.h"
-#include "text_format.h"
+#include "fixfir/coefficients/quantizer.h"
+#include "fixfir/common/conversion.h"
+#include "fixfir/common/text_format.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/reference/fir_reference.h"
 
 namespace fixfir {
 namespace {

@@ -1,4 +1,4 @@
-#include "conversion.h"
+#include "fixfir/common/conversion.h"
 
 #include <gtest/gtest.h>
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "fast_test_support.h"
-#include "fir_reference.h"
-#include "frequency_sweep.h"
-#include "multitone_waveform.h"
-#include "parallel_chunks.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/reference/fir_reference.h"
 
 namespace fixfir {
 namespace {

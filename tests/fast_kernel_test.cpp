@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fast_test_support.h"
-#include "fir_engine.h"
-#include "fir_reference.h"
+#include "fixfir/engine/fir_engine.h"
+#include "fixfir/reference/fir_reference.h"
 
 namespace fixfir {
 namespace {

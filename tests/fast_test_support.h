@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "fixed_filter.h"
-#include "frequency_sweep.h"
-#include "multitone_waveform.h"
-#include "quantizer.h"
-#include "records.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/coefficients/quantizer.h"
+#include "fixfir/common/records.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/multitone_waveform.h"
 
 namespace fixfir::testing {
 

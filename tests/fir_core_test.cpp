@@ -3,9 +3,9 @@
 #include <random>
 #include <vector>
 
-#include "conversion.h"
-#include "fir_engine.h"
-#include "fir_reference.h"
+#include "fixfir/common/conversion.h"
+#include "fixfir/engine/fir_engine.h"
+#include "fixfir/reference/fir_reference.h"
 
 namespace fixfir {
 namespace {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "exact_sine.h"
-#include "fir_engine.h"
-#include "multitone_waveform.h"
-#include "text_format.h"
+#include "fixfir/common/text_format.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/engine/fir_engine.h"
 
 namespace fixfir {
 namespace {

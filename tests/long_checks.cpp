@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "conversion.h"
 #include "exact_sine.h"
-#include "fir_engine.h"
-#include "frequency_sweep.h"
+#include "fixfir/common/conversion.h"
+#include "fixfir/common/text_format.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/engine/fir_engine.h"
 #include "guarded_sine.h"
-#include "text_format.h"
 
 namespace {
 

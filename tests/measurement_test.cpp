@@ -1,7 +1,7 @@
 // fixfir-report's bands, responses and precision figures, held to filters designed with a
 // standard design tool (tests/fixtures/design_fixtures.py) and to their true figures.
 
-#include "measurement.h"
+#include "fixfir/measurement/measurement.h"
 
 #include <gtest/gtest.h>
 
@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "band_inference.h"
-#include "bands.h"
-#include "design_recovery.h"
 #include "fast_test_support.h"
-#include "fir_reference.h"
-#include "frequency_sweep.h"
-#include "quantizer.h"
-#include "recommendation.h"
-#include "summary_text.h"
-#include "waveform_model.h"
-#include "wrap_checks.h"
+#include "fixfir/coefficients/quantizer.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/measurement/band_inference.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/design_recovery.h"
+#include "fixfir/measurement/recommendation.h"
+#include "fixfir/measurement/summary_text.h"
+#include "fixfir/measurement/waveform_model.h"
+#include "fixfir/measurement/wrap_checks.h"
+#include "fixfir/reference/fir_reference.h"
 
 namespace fixfir {
 namespace {

@@ -1,4 +1,4 @@
-#include "quantizer.h"
+#include "fixfir/coefficients/quantizer.h"
 
 #include <gtest/gtest.h>
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "fixfir/coefficients/tap_file.h"
+#include "fixfir/common/text_scan.h"
 #include "input_models.h"
-#include "tap_file.h"
-#include "text_scan.h"
 
 namespace fixfir_test {
 namespace {

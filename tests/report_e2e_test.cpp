@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "gnuplot_runner.h"
-#include "picture_files.h"
+#include "fixfir/report/gnuplot_runner.h"
+#include "fixfir/report/picture_files.h"
 #include "tool_runner.h"
 
 namespace {

@@ -15,18 +15,18 @@
 #include <utility>
 #include <vector>
 
-#include "charts.h"
-#include "conversion.h"
 #include "fast_test_support.h"
-#include "fir_reference.h"
-#include "picture_script.h"
-#include "multitone_waveform.h"
-#include "quantizer.h"
-#include "report_app.h"
-#include "report_html.h"
-#include "report_options.h"
-#include "report_progress.h"
-#include "text_format.h"
+#include "fixfir/coefficients/quantizer.h"
+#include "fixfir/common/conversion.h"
+#include "fixfir/common/text_format.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/reference/fir_reference.h"
+#include "fixfir/report/charts.h"
+#include "fixfir/report/picture_script.h"
+#include "fixfir/report/report_app.h"
+#include "fixfir/report/report_html.h"
+#include "fixfir/report/report_options.h"
+#include "fixfir/report/report_progress.h"
 
 namespace fixfir {
 namespace {

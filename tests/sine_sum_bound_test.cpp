@@ -1,6 +1,6 @@
 // The sine-sum bound against the exact sums of the sweep's own quantized samples.
 
-#include "sine_sum_bound.h"
+#include "fixfir/measurement/sine_sum_bound.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <numbers>
 #include <vector>
 
-#include "analysis_constants.h"
-#include "conversion.h"
+#include "fixfir/common/analysis_constants.h"
+#include "fixfir/common/conversion.h"
 
 namespace fixfir {
 namespace {

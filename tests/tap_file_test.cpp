@@ -1,4 +1,4 @@
-#include "tap_file.h"
+#include "fixfir/coefficients/tap_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "text_format.h"
+#include "fixfir/common/text_format.h"
 
 #include <gtest/gtest.h>
 

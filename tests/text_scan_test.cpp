@@ -1,4 +1,4 @@
-#include "text_scan.h"
+#include "fixfir/common/text_scan.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "unit_sine_sweep.h"
+#include "fixfir/drivers/unit_sine_sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fast_test_support.h"
-#include "parallel_chunks.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir {
 namespace {

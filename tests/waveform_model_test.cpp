@@ -1,4 +1,4 @@
-#include "waveform_model.h"
+#include "fixfir/measurement/waveform_model.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "conversion.h"
 #include "fast_test_support.h"
-#include "fir_reference.h"
-#include "multitone_waveform.h"
-#include "quantizer.h"
-#include "text_format.h"
+#include "fixfir/coefficients/quantizer.h"
+#include "fixfir/common/conversion.h"
+#include "fixfir/common/text_format.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/reference/fir_reference.h"
 
 namespace fixfir {
 namespace {

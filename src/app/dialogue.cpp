@@ -1,12 +1,12 @@
-#include "dialogue.h"
+#include "fixfir/app/dialogue.h"
 
-#include "frequency_sweep.h"
-#include "multitone_waveform.h"
-#include "output_file.h"
-#include "quantizer.h"
-#include "records.h"
-#include "tap_file.h"
-#include "text_scan.h"
+#include "fixfir/coefficients/quantizer.h"
+#include "fixfir/coefficients/tap_file.h"
+#include "fixfir/common/output_file.h"
+#include "fixfir/common/records.h"
+#include "fixfir/common/text_scan.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/multitone_waveform.h"
 
 namespace fixfir {
 

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "dialogue.h"
+#include "fixfir/app/dialogue.h"
 
 namespace {
 

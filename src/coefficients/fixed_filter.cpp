@@ -1,4 +1,4 @@
-#include "fixed_filter.h"
+#include "fixfir/coefficients/fixed_filter.h"
 
 #include <cmath>
 #include <limits>
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "quantizer.h"
+#include "fixfir/coefficients/quantizer.h"
 
 namespace fixfir {
 

@@ -1,8 +1,8 @@
-#include "quantizer.h"
+#include "fixfir/coefficients/quantizer.h"
 
 #include <cmath>
 
-#include "conversion.h"
+#include "fixfir/common/conversion.h"
 
 namespace fixfir {
 

@@ -1,10 +1,10 @@
-#include "tap_file.h"
+#include "fixfir/coefficients/tap_file.h"
 
 #include <cerrno>
 #include <new>
 #include <string>
 
-#include "text_scan.h"
+#include "fixfir/common/text_scan.h"
 
 namespace fixfir {
 

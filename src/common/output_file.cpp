@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "fixfir/common/output_file.h"
 
 namespace fixfir {
 

@@ -1,9 +1,9 @@
-#include "text_scan.h"
+#include "fixfir/common/text_scan.h"
 
 #include <cstdlib>
 #include <string>
 
-#include "conversion.h"
+#include "fixfir/common/conversion.h"
 
 namespace fixfir {
 

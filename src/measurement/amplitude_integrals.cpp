@@ -1,9 +1,9 @@
-#include "amplitude_integrals.h"
+#include "fixfir/measurement/amplitude_integrals.h"
 
 #include <cmath>
 #include <limits>
 
-#include "spectrum.h"
+#include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
 

@@ -1,9 +1,9 @@
-#include "any_precision_filter.h"
+#include "fixfir/measurement/any_precision_filter.h"
 
 #include <limits>
 #include <new>
 
-#include "quantizer.h"
+#include "fixfir/coefficients/quantizer.h"
 
 namespace fixfir {
 

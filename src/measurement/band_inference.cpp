@@ -1,4 +1,4 @@
-#include "band_inference.h"
+#include "fixfir/measurement/band_inference.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "bands.h"
+#include "fixfir/measurement/bands.h"
 
 #include <algorithm>
 #include <charconv>
@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "frequency_sweep.h"
-#include "parallel_chunks.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir {
 

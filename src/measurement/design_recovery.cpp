@@ -1,4 +1,4 @@
-#include "design_recovery.h"
+#include "fixfir/measurement/design_recovery.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "amplitude_integrals.h"
-#include "least_squares.h"
+#include "fixfir/measurement/amplitude_integrals.h"
+#include "fixfir/measurement/least_squares.h"
 
 namespace fixfir {
 

@@ -1,4 +1,4 @@
-#include "error_model.h"
+#include "fixfir/measurement/error_model.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "checks.h"
-#include "parallel_chunks.h"
-#include "spectrum.h"
+#include "fixfir/common/checks.h"
+#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
 

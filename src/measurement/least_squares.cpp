@@ -1,9 +1,9 @@
-#include "least_squares.h"
+#include "fixfir/measurement/least_squares.h"
 
 #include <cmath>
 #include <cstddef>
 
-#include "checks.h"
+#include "fixfir/common/checks.h"
 
 namespace fixfir {
 

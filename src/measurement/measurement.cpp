@@ -1,4 +1,4 @@
-#include "measurement.h"
+#include "fixfir/measurement/measurement.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "any_precision_filter.h"
-#include "frequency_sweep.h"
-#include "sweep_window.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/measurement/any_precision_filter.h"
+#include "fixfir/measurement/sweep_window.h"
 
 namespace fixfir {
 

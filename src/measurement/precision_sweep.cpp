@@ -1,4 +1,4 @@
-#include "precision_sweep.h"
+#include "fixfir/measurement/precision_sweep.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,15 +14,15 @@
 #include <utility>
 #include <vector>
 
-#include "any_precision_filter.h"
-#include "fir_engine.h"
-#include "frequency_sweep.h"
-#include "parallel_chunks.h"
-#include "sine_sum_bound.h"
-#include "steady_state.h"
-#include "sweep_window.h"
-#include "unit_sine_sweep.h"
-#include "wrap_checks.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/unit_sine_sweep.h"
+#include "fixfir/engine/fir_engine.h"
+#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/measurement/any_precision_filter.h"
+#include "fixfir/measurement/sine_sum_bound.h"
+#include "fixfir/measurement/steady_state.h"
+#include "fixfir/measurement/sweep_window.h"
+#include "fixfir/measurement/wrap_checks.h"
 
 namespace fixfir {
 

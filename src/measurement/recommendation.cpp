@@ -1,4 +1,4 @@
-#include "recommendation.h"
+#include "fixfir/measurement/recommendation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "summary_text.h"
+#include "fixfir/measurement/summary_text.h"
 
 namespace fixfir {
 

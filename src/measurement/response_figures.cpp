@@ -1,4 +1,4 @@
-#include "response_figures.h"
+#include "fixfir/measurement/response_figures.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "band_inference.h"
-#include "design_recovery.h"
-#include "frequency_sweep.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/measurement/band_inference.h"
+#include "fixfir/measurement/design_recovery.h"
 
 namespace fixfir {
 

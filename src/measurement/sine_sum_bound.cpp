@@ -1,11 +1,11 @@
-#include "sine_sum_bound.h"
+#include "fixfir/measurement/sine_sum_bound.h"
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 
-#include "analysis_constants.h"
+#include "fixfir/common/analysis_constants.h"
 
 namespace fixfir {
 

@@ -1,4 +1,4 @@
-#include "spectrum.h"
+#include "fixfir/measurement/spectrum.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "parallel_chunks.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir {
 

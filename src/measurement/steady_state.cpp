@@ -1,4 +1,4 @@
-#include "steady_state.h"
+#include "fixfir/measurement/steady_state.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,13 +14,13 @@
 #include <utility>
 #include <vector>
 
-#include "checks.h"
-#include "fir_engine.h"
-#include "fixed_filter.h"
-#include "frequency_sweep.h"
-#include "sweep_window.h"
-#include "unit_sine_sweep.h"
-#include "wrap_checks.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/common/checks.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/unit_sine_sweep.h"
+#include "fixfir/engine/fir_engine.h"
+#include "fixfir/measurement/sweep_window.h"
+#include "fixfir/measurement/wrap_checks.h"
 
 namespace fixfir {
 

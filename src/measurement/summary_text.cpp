@@ -1,4 +1,4 @@
-#include "summary_text.h"
+#include "fixfir/measurement/summary_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "frequency_sweep.h"
+#include "fixfir/drivers/frequency_sweep.h"
 
 namespace fixfir {
 

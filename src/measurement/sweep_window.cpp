@@ -1,4 +1,4 @@
-#include "sweep_window.h"
+#include "fixfir/measurement/sweep_window.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "checks.h"
-#include "frequency_sweep.h"
-#include "unit_sine_sweep.h"
+#include "fixfir/common/checks.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/unit_sine_sweep.h"
 
 namespace fixfir {
 

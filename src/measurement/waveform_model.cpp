@@ -1,4 +1,4 @@
-#include "waveform_model.h"
+#include "fixfir/measurement/waveform_model.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,12 +15,12 @@
 #include <utility>
 #include <vector>
 
-#include "accumulator_wraps.h"
-#include "double_filter.h"
-#include "fir_engine.h"
-#include "fixed_filter.h"
-#include "multitone_waveform.h"
-#include "parallel_chunks.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/drivers/accumulator_wraps.h"
+#include "fixfir/drivers/double_filter.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/engine/fir_engine.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir {
 

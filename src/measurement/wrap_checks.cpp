@@ -1,4 +1,4 @@
-#include "wrap_checks.h"
+#include "fixfir/measurement/wrap_checks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "fir_engine.h"
-#include "fixed_filter.h"
-#include "quantizer.h"
-#include "result.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/coefficients/quantizer.h"
+#include "fixfir/common/result.h"
+#include "fixfir/engine/fir_engine.h"
 
 namespace fixfir {
 

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "array_io.h"
-#include "fir_engine.h"
-#include "frequency_sweep.h"
+#include "fixfir/common/records.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/engine/fir_engine.h"
+#include "fixfir/engine/parallel_chunks.h"
 #include "interrupts.h"
-#include "multitone_waveform.h"
-#include "parallel_chunks.h"
 #include "python_bindings.h"
-#include "records.h"
 
 namespace py = pybind11;
 

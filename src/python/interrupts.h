@@ -7,7 +7,7 @@
 #include <chrono>
 #include <type_traits>
 
-#include "parallel_chunks.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir::python {
 

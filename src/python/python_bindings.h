@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "fixed_filter.h"
-#include "records.h"
-#include "result.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
 
 namespace fixfir::python {
 

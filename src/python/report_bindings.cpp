@@ -16,15 +16,15 @@
 #include <vector>
 
 #include "array_io.h"
-#include "bands.h"
+#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/measurement.h"
+#include "fixfir/measurement/recommendation.h"
+#include "fixfir/measurement/summary_text.h"
+#include "fixfir/measurement/waveform_model.h"
+#include "fixfir/measurement/wrap_checks.h"
 #include "interrupts.h"
-#include "measurement.h"
-#include "parallel_chunks.h"
 #include "python_bindings.h"
-#include "recommendation.h"
-#include "summary_text.h"
-#include "waveform_model.h"
-#include "wrap_checks.h"
 
 namespace py = pybind11;
 

@@ -1,4 +1,4 @@
-#include "chart_text.h"
+#include "fixfir/report/chart_text.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "gnuplot_runner.h"
+#include "fixfir/report/gnuplot_runner.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <span>
 
-#include "report_app.h"
+#include "fixfir/report/report_app.h"
 
 int main(int argc, char** argv) {
   const std::span<const char* const> args(argv + (argc > 0 ? 1 : 0),

@@ -1,4 +1,4 @@
-#include "picture_files.h"
+#include "fixfir/report/picture_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

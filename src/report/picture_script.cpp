@@ -1,4 +1,4 @@
-#include "picture_script.h"
+#include "fixfir/report/picture_script.h"
 
 namespace fixfir {
 

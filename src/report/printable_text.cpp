@@ -1,4 +1,4 @@
-#include "printable_text.h"
+#include "fixfir/report/printable_text.h"
 
 #include <cstddef>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "report_app.h"
+#include "fixfir/report/report_app.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,20 +13,20 @@
 #include <thread>
 #include <vector>
 
-#include "frequency_sweep.h"
-#include "measurement.h"
-#include "multitone_waveform.h"
-#include "parallel_chunks.h"
-#include "printable_text.h"
-#include "records.h"
-#include "report_html.h"
-#include "report_options.h"
-#include "report_output.h"
-#include "report_pictures.h"
-#include "report_progress.h"
-#include "summary_text.h"
-#include "tap_file.h"
-#include "waveform_model.h"
+#include "fixfir/coefficients/tap_file.h"
+#include "fixfir/common/records.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/measurement/measurement.h"
+#include "fixfir/measurement/summary_text.h"
+#include "fixfir/measurement/waveform_model.h"
+#include "fixfir/report/printable_text.h"
+#include "fixfir/report/report_html.h"
+#include "fixfir/report/report_options.h"
+#include "fixfir/report/report_output.h"
+#include "fixfir/report/report_pictures.h"
+#include "fixfir/report/report_progress.h"
 
 namespace fixfir {
 

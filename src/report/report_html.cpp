@@ -1,4 +1,4 @@
-#include "report_html.h"
+#include "fixfir/report/report_html.h"
 
 #include <cctype>
 #include <cstddef>

@@ -1,11 +1,11 @@
-#include "report_options.h"
+#include "fixfir/report/report_options.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
 
-#include "printable_text.h"
+#include "fixfir/report/printable_text.h"
 
 namespace fixfir {
 

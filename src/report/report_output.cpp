@@ -1,4 +1,4 @@
-#include "report_output.h"
+#include "fixfir/report/report_output.h"
 
 #include <cerrno>
 #include <cstring>

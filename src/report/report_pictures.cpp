@@ -1,4 +1,4 @@
-#include "report_pictures.h"
+#include "fixfir/report/report_pictures.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,14 +8,14 @@
 #include <string_view>
 #include <vector>
 
-#include "charts.h"
-#include "error_model.h"
-#include "gnuplot_runner.h"
-#include "picture_files.h"
-#include "picture_script.h"
-#include "printable_text.h"
-#include "report_output.h"
-#include "steady_state.h"
+#include "fixfir/measurement/error_model.h"
+#include "fixfir/measurement/steady_state.h"
+#include "fixfir/report/charts.h"
+#include "fixfir/report/gnuplot_runner.h"
+#include "fixfir/report/picture_files.h"
+#include "fixfir/report/picture_script.h"
+#include "fixfir/report/printable_text.h"
+#include "fixfir/report/report_output.h"
 
 namespace fixfir {
 

@@ -1,4 +1,4 @@
-#include "report_progress.h"
+#include "fixfir/report/report_progress.h"
 
 #include <unistd.h>
 

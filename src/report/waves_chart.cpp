@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "chart_text.h"
-#include "charts.h"
+#include "fixfir/report/chart_text.h"
+#include "fixfir/report/charts.h"
 
 namespace fixfir {
 

@@ -1,11 +1,11 @@
-#include "accumulator_wraps.h"
+#include "fixfir/drivers/accumulator_wraps.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "exact_sum.h"
-#include "parallel_chunks.h"
+#include "fixfir/drivers/exact_sum.h"
+#include "fixfir/engine/parallel_chunks.h"
 #include "vector_clones.h"
 
 namespace fixfir {

@@ -1,8 +1,8 @@
-#include "analysis_file.h"
+#include "fixfir/drivers/analysis_file.h"
 
 #include <new>
 
-#include "output_file.h"
+#include "fixfir/common/output_file.h"
 
 namespace fixfir {
 

@@ -1,11 +1,11 @@
-#include "double_filter.h"
+#include "fixfir/drivers/double_filter.h"
 
 #include <algorithm>
 #include <new>
 #include <utility>
 
 #include "fast_kernel.h"
-#include "parallel_chunks.h"
+#include "fixfir/engine/parallel_chunks.h"
 #include "real_kernel.h"
 
 namespace fixfir {

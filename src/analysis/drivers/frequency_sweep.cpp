@@ -1,14 +1,14 @@
-#include "frequency_sweep.h"
+#include "fixfir/drivers/frequency_sweep.h"
 
 #include <new>
 #include <vector>
 
-#include "analysis_file.h"
 #include "fast_kernel.h"
-#include "multitone_waveform.h"
-#include "output_file.h"
-#include "text_format.h"
-#include "unit_sine_sweep.h"
+#include "fixfir/common/output_file.h"
+#include "fixfir/common/text_format.h"
+#include "fixfir/drivers/analysis_file.h"
+#include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/drivers/unit_sine_sweep.h"
 
 namespace fixfir {
 

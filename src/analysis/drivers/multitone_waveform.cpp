@@ -1,4 +1,4 @@
-#include "multitone_waveform.h"
+#include "fixfir/drivers/multitone_waveform.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,13 +6,13 @@
 #include <new>
 #include <vector>
 
-#include "analysis_file.h"
-#include "conversion.h"
 #include "exact_sine.h"
 #include "fast_kernel.h"
+#include "fixfir/common/conversion.h"
+#include "fixfir/common/output_file.h"
+#include "fixfir/common/text_format.h"
+#include "fixfir/drivers/analysis_file.h"
 #include "guarded_sine.h"
-#include "output_file.h"
-#include "text_format.h"
 
 namespace fixfir {
 

@@ -1,10 +1,10 @@
-#include "unit_sine_basis.h"
+#include "fixfir/drivers/unit_sine_basis.h"
 
 #include <algorithm>
 #include <new>
 
-#include "analysis_constants.h"
 #include "exact_sine.h"
+#include "fixfir/common/analysis_constants.h"
 
 namespace fixfir {
 

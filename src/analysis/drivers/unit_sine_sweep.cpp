@@ -1,12 +1,12 @@
-#include "unit_sine_sweep.h"
+#include "fixfir/drivers/unit_sine_sweep.h"
 
 #include <algorithm>
 #include <new>
 
-#include "checks.h"
 #include "fast_kernel.h"
+#include "fixfir/common/checks.h"
+#include "fixfir/engine/parallel_chunks.h"
 #include "guarded_sine.h"
-#include "parallel_chunks.h"
 
 namespace fixfir {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "analysis_constants.h"
-#include "checks.h"
+#include "fixfir/common/analysis_constants.h"
+#include "fixfir/common/checks.h"
 
 #if defined(__x86_64__) && !defined(FIXFIR_PORTABLE_KERNELS)
 #include <immintrin.h>

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <utility>
 
-#include "checks.h"
-#include "conversion.h"
+#include "fixfir/common/checks.h"
+#include "fixfir/common/conversion.h"
 
 namespace fixfir {
 

@@ -1,11 +1,11 @@
-#include "fir_engine.h"
+#include "fixfir/engine/fir_engine.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "checks.h"
 #include "fast_kernel.h"
-#include "parallel_chunks.h"
+#include "fixfir/common/checks.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir {
 

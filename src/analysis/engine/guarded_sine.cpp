@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "checks.h"
-#include "conversion.h"
-#include "fir_engine.h"
+#include "fixfir/common/checks.h"
+#include "fixfir/common/conversion.h"
+#include "fixfir/engine/fir_engine.h"
 
 #if defined(__x86_64__) && !defined(FIXFIR_PORTABLE_KERNELS)
 #include <immintrin.h>

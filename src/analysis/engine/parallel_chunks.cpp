@@ -1,4 +1,4 @@
-#include "parallel_chunks.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 #include <atomic>
 #include <chrono>

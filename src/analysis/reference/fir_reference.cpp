@@ -1,4 +1,4 @@
-#include "fir_reference.h"
+#include "fixfir/reference/fir_reference.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "analysis_constants.h"
-#include "conversion.h"
+#include "fixfir/common/analysis_constants.h"
+#include "fixfir/common/conversion.h"
 
 namespace fixfir {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "result.h"
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 

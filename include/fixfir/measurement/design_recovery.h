@@ -2,7 +2,7 @@
 // Recovering the band edges of a least-squares design from its taps.
 #include <span>
 
-#include "bands.h"
+#include "fixfir/measurement/bands.h"
 
 namespace fixfir {
 

@@ -8,10 +8,10 @@
 #include <functional>
 #include <string>
 
-#include "analysis_constants.h"
-#include "fir_engine.h"
-#include "parallel_chunks.h"
-#include "records.h"
+#include "fixfir/common/analysis_constants.h"
+#include "fixfir/common/records.h"
+#include "fixfir/engine/fir_engine.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <span>
 
-#include "result.h"
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "heap_array.h"
+#include "fixfir/common/heap_array.h"
 
 namespace fixfir {
 

@@ -12,9 +12,9 @@
 #include <span>
 #include <vector>
 
-#include "error_model.h"
-#include "records.h"
-#include "result.h"
+#include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
+#include "fixfir/measurement/error_model.h"
 
 namespace fixfir {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "bands.h"
-#include "spectrum.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
 

@@ -11,8 +11,8 @@
 #include <span>
 #include <vector>
 
-#include "records.h"
-#include "result.h"
+#include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 

@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "bands.h"
-#include "fixed_filter.h"
-#include "precision_sweep.h"
-#include "recommendation.h"
-#include "records.h"
-#include "response_figures.h"
-#include "result.h"
-#include "spectrum.h"
-#include "steady_state.h"
-#include "waveform_model.h"
-#include "wrap_checks.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/precision_sweep.h"
+#include "fixfir/measurement/recommendation.h"
+#include "fixfir/measurement/response_figures.h"
+#include "fixfir/measurement/spectrum.h"
+#include "fixfir/measurement/steady_state.h"
+#include "fixfir/measurement/waveform_model.h"
+#include "fixfir/measurement/wrap_checks.h"
 
 namespace fixfir {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "steady_state.h"
+#include "fixfir/measurement/steady_state.h"
 
 namespace fixfir {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "steady_state.h"
+#include "fixfir/measurement/steady_state.h"
 
 namespace fixfir {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "bands.h"
-#include "measurement.h"
-#include "recommendation.h"
-#include "response_figures.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/measurement.h"
+#include "fixfir/measurement/recommendation.h"
+#include "fixfir/measurement/response_figures.h"
 
 namespace fixfir {
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "bands.h"
-#include "precision_sweep.h"
-#include "records.h"
-#include "result.h"
-#include "spectrum.h"
-#include "steady_state.h"
+#include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/precision_sweep.h"
+#include "fixfir/measurement/spectrum.h"
+#include "fixfir/measurement/steady_state.h"
 
 namespace fixfir {
 

@@ -6,11 +6,11 @@
 #include <span>
 #include <string>
 
-#include "bands.h"
-#include "recommendation.h"
-#include "records.h"
-#include "result.h"
-#include "wrap_checks.h"
+#include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/recommendation.h"
+#include "fixfir/measurement/wrap_checks.h"
 
 namespace fixfir {
 

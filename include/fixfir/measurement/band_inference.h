@@ -2,8 +2,8 @@
 // The bands of a response read from its shape: pass bands where it is near its peak,
 // stop bands where it holds side lobes.
 
-#include "bands.h"
-#include "spectrum.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
 

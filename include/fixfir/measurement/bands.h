@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "result.h"
-#include "spectrum.h"
+#include "fixfir/common/result.h"
+#include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "accumulator_wraps.h"
+#include "fixfir/drivers/accumulator_wraps.h"
 
 namespace fixfir {
 

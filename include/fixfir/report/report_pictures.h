@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "measurement.h"
-#include "report_html.h"
-#include "report_options.h"
+#include "fixfir/measurement/measurement.h"
+#include "fixfir/report/report_html.h"
+#include "fixfir/report/report_options.h"
 
 namespace fixfir {
 

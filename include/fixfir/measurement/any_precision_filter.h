@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "fixed_filter.h"
-#include "result.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 

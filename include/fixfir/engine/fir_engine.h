@@ -15,10 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "analysis_constants.h"
-#include "conversion.h"
-#include "heap_array.h"
-#include "records.h"
+#include "fixfir/common/analysis_constants.h"
+#include "fixfir/common/conversion.h"
+#include "fixfir/common/heap_array.h"
+#include "fixfir/common/records.h"
 
 namespace fixfir {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "bands.h"
-#include "records.h"
-#include "spectrum.h"
-#include "unit_sine_basis.h"
+#include "fixfir/common/records.h"
+#include "fixfir/drivers/unit_sine_basis.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
 

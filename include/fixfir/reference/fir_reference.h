@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "records.h"
+#include "fixfir/common/records.h"
 
 namespace fixfir {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "bands.h"
-#include "error_model.h"
-#include "recommendation.h"
-#include "wrap_checks.h"
+#include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/error_model.h"
+#include "fixfir/measurement/recommendation.h"
+#include "fixfir/measurement/wrap_checks.h"
 
 namespace fixfir {
 

@@ -14,8 +14,8 @@
 #include <functional>
 #include <span>
 
-#include "fir_engine.h"
-#include "result.h"
+#include "fixfir/common/result.h"
+#include "fixfir/engine/fir_engine.h"
 
 namespace fixfir {
 

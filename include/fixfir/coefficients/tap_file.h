@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "records.h"
+#include "fixfir/common/records.h"
 
 namespace fixfir {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string_view>
 
-#include "records.h"
+#include "fixfir/common/records.h"
 
 namespace fixfir {
 
