@@ -15,12 +15,18 @@
 #include <vector>
 
 #include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/any_precision_filter.h"
 #include "fixfir/measurement/sweep_window.h"
 
 namespace fixfir {
 
 namespace {
+
+// The worker threads a run asks for, one per core when it names none.
+unsigned threads_for(const science_options& options) noexcept {
+  return options.threads == 0 ? worker_count() : options.threads;
+}
 
 // `taps` at `precision`, and the engine's view of it.
 bool quantize_into(std::span<const float> taps, std::int32_t precision, fixed_filter& fixed,
@@ -35,7 +41,7 @@ bool quantize_into(std::span<const float> taps, std::int32_t precision, fixed_fi
 // The waveform test's signal and the unquantized filter's output on it.
 bool waveform_reference(std::span<const float> taps, const science_options& options,
                         waveform_signal& signal, std::vector<double>& reference) {
-  result<waveform_signal> made = make_waveform_signal(options.tones, options.threads);
+  result<waveform_signal> made = make_waveform_signal(options.tones, threads_for(options));
   if (!made) return false;
   signal = std::move(made).value();
   result<std::vector<double>> run = run_double_model(taps, signal.input);
@@ -55,11 +61,11 @@ bool measure_precision(std::span<const float> taps, const science_options& optio
                            out.figures.coefficients))
     return false;
   const std::int32_t precisions[1] = {options.precision};
-  if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, true, out.sweeps,
-                        options.progress))
+  if (!sweep_precisions(taps, precisions, options.sweep_step, threads_for(options), true,
+                        out.sweeps, options.progress))
     return false;
   const swept_precision& run = out.sweeps.runs[0];
-  if (!steady_figures(out.filter, options.threads, out.coefficient_response, out.bands.plan,
+  if (!steady_figures(out.filter, threads_for(options), out.coefficient_response, out.bands.plan,
                       out.sweeps, run.steady, out.extremes, out.figures.steady))
     return false;
   out.figures.steady_state = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
@@ -94,7 +100,7 @@ bool scan_row(std::span<const float> taps, const science_options& options, const
   if (!measure_waveform(filter, signal.input, reference, false, waveform)) return false;
   steady_points extremes;
   band_figures_db steady;
-  if (!steady_figures(filter, options.threads, response, plan, sweeps, run.steady, extremes,
+  if (!steady_figures(filter, threads_for(options), response, plan, sweeps, run.steady, extremes,
                       steady))
     return false;
   row.waveform_wraps = waveform.wraps;
@@ -132,7 +138,7 @@ bool measure_scan(std::span<const float> taps, const science_options& options,
   std::vector<std::int32_t> precisions;
   for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) precisions.push_back(p);
   precision_sweeps sweeps;
-  if (!sweep_precisions(taps, precisions, options.sweep_step, options.threads, false, sweeps,
+  if (!sweep_precisions(taps, precisions, options.sweep_step, threads_for(options), false, sweeps,
                         options.progress))
     return false;
   waveform_signal signal;

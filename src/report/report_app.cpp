@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "fixfir/coefficients/tap_file.h"
+#include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
-#include "fixfir/drivers/frequency_sweep.h"
-#include "fixfir/drivers/multitone_waveform.h"
-#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/drivers/run_counts.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/summary_text.h"
 #include "fixfir/measurement/waveform_model.h"
@@ -164,7 +163,6 @@ science_options science_options_for(const report_options& options) {
   s.tones = options.frequencies;
   s.sweep_step = options.sweep_step;
   s.given = options.bands;
-  s.threads = worker_count();
   return s;
 }
 

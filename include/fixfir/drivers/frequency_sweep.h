@@ -10,6 +10,7 @@
 
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
+#include "fixfir/drivers/run_counts.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
 
@@ -26,10 +27,6 @@ inline constexpr const char* frequency_file_name = "frequency.txt";
 
 /// Appends one "%d\t%lf\n" line for `frequency` and its peak at `scale`.
 void append_sweep_line(std::string& out, double scale, std::int32_t frequency, std::int32_t peak);
-
-/// The swept frequencies: 4, 4 + step, … up to 8000. The count never overflows: any step
-/// from 7997 up gives only 4. `step` must be at least 1.
-[[nodiscard]] std::int32_t sweep_frequency_count(std::int32_t step) noexcept;
 
 /// The `index`-th swept frequency for `step`.
 [[nodiscard]] inline std::int32_t swept_frequency(std::int32_t step, std::int32_t index) noexcept {

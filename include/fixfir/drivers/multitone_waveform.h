@@ -10,6 +10,7 @@
 
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
+#include "fixfir/drivers/run_counts.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
 
@@ -17,10 +18,6 @@ namespace fixfir {
 
 inline constexpr const char* waves_file_name = "waves.txt";
 inline constexpr const char* invalid_step_message = "Invalid frequency step\n";
-
-/// N = (ending - initial) ÷ step + 1, in wrapping 32-bit arithmetic with truncating
-/// division. `frequency_step` must not be 0. N of 0 or less means no tones.
-[[nodiscard]] std::int32_t tone_count(const frequency_settings& settings) noexcept;
 
 /// The input sample at time `t`: Σ sin((f_k × t) × TWO_PI) ÷ N over the N tones
 /// f_k = initial + k × step (accumulated in double), added in rising k.

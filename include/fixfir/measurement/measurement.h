@@ -26,8 +26,8 @@ struct science_options {
   std::int32_t precision = 0;
   frequency_settings tones;
   std::int32_t sweep_step = 1;
-  band_plan given;  ///< bands named on the command line, if any
-  unsigned threads = 1;
+  band_plan given;       ///< bands named on the command line, if any
+  unsigned threads = 0;  ///< worker threads; 0 for one per core
   std::function<void(std::size_t, std::size_t)> progress;  ///< told as the sweep goes
 };
 
