@@ -240,16 +240,34 @@ LANES_TARGET inline std::uint64_t lane_bits(vl m) {
   const auto v = reinterpret_cast<__m512i>(m);
   return _mm512_test_epi64_mask(v, v);
 }
+// GCC 12's AVX-512 intrinsics read an undefined vector on purpose, which it then warns of.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Rows j and k of sine_rows in one register.
+LANES_TARGET inline __m512d row_pair(std::int64_t j, std::int64_t k) {
+  const double* rows = &sine_rows.row[0].sh;
+  return _mm512_insertf64x4(_mm512_broadcast_f64x4(_mm256_load_pd(rows + 4 * j)),
+                            _mm256_load_pd(rows + 4 * k), 1);
+}
+// The eight lanes' rows, loaded two to a register and transposed.
 LANES_TARGET inline void look_up(vl j, vd& sh, vd& ch, vd& sl, vd& cl) {
-  for (std::size_t l = 0; l < lane_count; ++l) {
-    const table_row& row = sine_rows.row[static_cast<std::size_t>(j[l])];
-    sh[l] = row.sh;
-    ch[l] = row.ch;
-    sl[l] = row.sl;
-    cl[l] = row.cl;
-  }
+  const __m512d r01 = row_pair(j[0], j[1]);  // sh0 ch0 sl0 cl0 sh1 ch1 sl1 cl1
+  const __m512d r23 = row_pair(j[2], j[3]);
+  const __m512d r45 = row_pair(j[4], j[5]);
+  const __m512d r67 = row_pair(j[6], j[7]);
+  const __m512d low0123 = _mm512_unpacklo_pd(r01, r23);   // sh0 sh2 sl0 sl2 sh1 sh3 sl1 sl3
+  const __m512d high0123 = _mm512_unpackhi_pd(r01, r23);  // ch0 ch2 cl0 cl2 ch1 ch3 cl1 cl3
+  const __m512d low4567 = _mm512_unpacklo_pd(r45, r67);
+  const __m512d high4567 = _mm512_unpackhi_pd(r45, r67);
+  const __m512i first = _mm512_set_epi64(13, 9, 12, 8, 5, 1, 4, 0);
+  const __m512i second = _mm512_set_epi64(15, 11, 14, 10, 7, 3, 6, 2);
+  sh = reinterpret_cast<vd>(_mm512_permutex2var_pd(low0123, first, low4567));
+  sl = reinterpret_cast<vd>(_mm512_permutex2var_pd(low0123, second, low4567));
+  ch = reinterpret_cast<vd>(_mm512_permutex2var_pd(high0123, first, high4567));
+  cl = reinterpret_cast<vd>(_mm512_permutex2var_pd(high0123, second, high4567));
 }
 #include "exact_sine_lanes.inc"
+#pragma GCC diagnostic pop
 #undef LANES_TARGET
 }  // namespace avx512_lanes
 
