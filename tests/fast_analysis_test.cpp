@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -191,6 +192,47 @@ TEST(chunks_in_order_failure, a_refusal_while_reporting_stops_the_run) {
   EXPECT_EQ(reported, 4u);
   EXPECT_LT(runs.load(), 1000);
 }
+
+// What run_beside returns for each pair of results, and that a failed `work` stops a `side`
+// that would otherwise wait for keep_going() to turn false, and an installed check that
+// turns false does too.
+struct beside_case {
+  const char* name;
+  bool work_result;
+  bool side_waits;     // side runs until keep_going() is false, then fails
+  bool check_refuses;  // the calling thread's installed check answers false
+  bool expected;
+};
+
+class beside : public ::testing::TestWithParam<beside_case> {};
+
+TEST_P(beside, returns_both_results_and_stops_the_side) {
+  const beside_case c = GetParam();
+  std::atomic<bool> side_ran{false};
+  const keep_going_check refuse = [&] { return !c.check_refuses; };
+  std::optional<keep_going_guard> guard;
+  if (c.check_refuses) guard.emplace(refuse);
+  const bool both = run_beside(
+      [&] {
+        side_ran = true;
+        if (!c.side_waits) return true;
+        while (keep_going()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return false;
+      },
+      [&] { return c.work_result; });
+  EXPECT_EQ(both, c.expected);
+  EXPECT_TRUE(side_ran || !c.work_result);
+}
+
+const beside_case beside_cases[] = {
+    {"both_succeed", true, false, false, true},
+    {"work_fails", false, false, false, false},
+    {"work_fails_and_stops_a_waiting_side", false, true, false, false},
+    {"the_check_stops_a_waiting_side", true, true, true, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(cases, beside, ::testing::ValuesIn(beside_cases),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace fixfir

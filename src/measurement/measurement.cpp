@@ -50,11 +50,26 @@ bool waveform_reference(std::span<const float> taps, const science_options& opti
   return true;
 }
 
-// Everything of the report at one precision once its bands are set up. False when memory
-// runs out or the run is abandoned.
-bool measure_precision(std::span<const float> taps, const science_options& options,
-                       precision_report& out) {
-  if (!quantize_into(taps, options.precision, out.fixed, out.filter)) return false;
+// The waveform test at one precision: its signal, the unquantized filter's output on it,
+// the fixed-point run and the error model. False when memory runs out or the run is
+// abandoned.
+bool measure_precision_waveform(std::span<const float> taps, const science_options& options,
+                                precision_report& out) noexcept {
+  try {
+    if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
+    if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
+      return false;
+    return predicted_error_spectrum(out.fixed.coefficients, static_cast<double>(out.filter.scale),
+                                    out.signal.input, SPECTRUM_SEGMENT, out.predicted_spectrum);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// The rest of the report at one precision once its bands are set up: the responses, the
+// sweep and the steady states. False when memory runs out or the run is abandoned.
+bool measure_precision_sweep(std::span<const float> taps, const science_options& options,
+                             precision_report& out) {
   const auto scale = static_cast<double>(out.filter.scale);
   if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
   if (!coefficient_figures(out.fixed.coefficients, scale, out.bands.plan, out.coefficient_response,
@@ -73,13 +88,9 @@ bool measure_precision(std::span<const float> taps, const science_options& optio
   out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
-  if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
-  if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
-    return false;
   out.wrap_free_limit = largest_wrap_free_precision(taps);
   out.bound = wrap_bound_at(taps, options.precision);
-  return predicted_error_spectrum(out.fixed.coefficients, scale, out.signal.input, SPECTRUM_SEGMENT,
-                                  out.predicted_spectrum);
+  return true;
 }
 
 // One precision's row of the scan, from the sweep of every precision (`run` is its own).
@@ -160,12 +171,36 @@ bool measure_scan(std::span<const float> taps, const science_options& options,
 
 outcome run_precision_report(std::span<const float> taps, const science_options& options,
                              precision_report& out) {
-  if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
   try {
-    if (measure_precision(taps, options, out)) return success();
+    if (!quantize_into(taps, options.precision, out.fixed, out.filter))
+      return out_of_memory_error();
   } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
   }
-  return out_of_memory_error();
+  // The waveform test needs neither the bands nor the sweep: it runs beside them, each on
+  // its share of the threads (the sweep the larger), so that each one's serial stretches
+  // overlap the other's parallel ones.
+  const unsigned threads = threads_for(options);
+  science_options waveform_options = options;
+  waveform_options.threads = std::max(1U, threads / 2);
+  science_options sweep_options = options;
+  sweep_options.threads = threads;
+  const auto measure_sweep = [&]() noexcept {
+    try {
+      return measure_precision_sweep(taps, sweep_options, out);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  };
+  outcome bands = success();
+  const bool measured =
+      run_beside([&] { return measure_precision_waveform(taps, waveform_options, out); },
+                 [&] {
+                   return static_cast<bool>(bands = setup_bands(taps, options.given, out.bands)) &&
+                          measure_sweep();
+                 });
+  if (!bands) return bands;
+  return measured ? success() : out_of_memory_error();
 }
 
 outcome run_scan(std::span<const float> taps, const science_options& options,

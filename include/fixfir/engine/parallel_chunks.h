@@ -47,4 +47,12 @@ struct keep_going_guard {
     const std::function<void(unsigned worker, std::size_t chunk)>& work,
     const std::function<bool(std::size_t chunk)>& done) noexcept;
 
+/// Runs `side` on a thread of its own while `work` runs on the calling thread, and returns
+/// whether both returned true. Inside `side`, `keep_going()` turns false once `work` has
+/// returned false or the calling thread's installed check has; the calling thread asks
+/// that check while it waits for `side`. When the thread cannot be started, `side` runs
+/// after `work` on the calling thread (not at all when `work` failed). Neither may throw.
+[[nodiscard]] bool run_beside(const std::function<bool()>& side,
+                              const std::function<bool()>& work) noexcept;
+
 }  // namespace fixfir

@@ -147,4 +147,43 @@ bool run_chunks_in_order(std::size_t chunks, unsigned threads,
   return true;
 }
 
+bool run_beside(const std::function<bool()>& side, const std::function<bool()>& work) noexcept {
+  struct shared_state {
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable finished_side;
+    bool side_finished = false;  // guarded by `mutex`
+    bool side_result = false;    // guarded by `mutex`
+  } state;
+  const keep_going_check side_check = [&state] {
+    return !state.stop.load(std::memory_order_relaxed);
+  };
+  std::thread helper;
+  try {
+    helper = std::thread([&] {
+      const keep_going_guard guard(side_check);
+      const bool result = side();
+      const std::lock_guard lock(state.mutex);
+      state.side_result = result;
+      state.side_finished = true;
+      state.finished_side.notify_all();
+    });
+  } catch (const std::exception&) {
+    return work() && side();  // no thread: one after the other
+  }
+  const bool worked = work();
+  if (!worked) state.stop.store(true, std::memory_order_relaxed);
+  std::unique_lock lock(state.mutex);
+  while (!state.finished_side.wait_for(lock, check_interval, [&] { return state.side_finished; })) {
+    lock.unlock();
+    if (installed_check != nullptr && !keep_going())
+      state.stop.store(true, std::memory_order_relaxed);
+    lock.lock();
+  }
+  const bool side_result = state.side_result;
+  lock.unlock();
+  helper.join();
+  return worked && side_result;
+}
+
 }  // namespace fixfir
