@@ -241,8 +241,10 @@ LANES_TARGET inline std::uint64_t lane_bits(vl m) {
   return _mm512_test_epi64_mask(v, v);
 }
 // GCC 12's AVX-512 intrinsics read an undefined vector on purpose, which it then warns of.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // Rows j and k of sine_rows in one register.
 LANES_TARGET inline __m512d row_pair(std::int64_t j, std::int64_t k) {
   const double* rows = &sine_rows.row[0].sh;
@@ -267,7 +269,9 @@ LANES_TARGET inline void look_up(vl j, vd& sh, vd& ch, vd& sl, vd& cl) {
   cl = reinterpret_cast<vd>(_mm512_permutex2var_pd(high0123, second, high4567));
 }
 #include "exact_sine_lanes.inc"
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #undef LANES_TARGET
 }  // namespace avx512_lanes
 
