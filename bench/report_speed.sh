@@ -11,9 +11,10 @@
 # The machine's load (uptime) is printed first and last: on a busy machine the figures vary.
 #
 # The goal is the report's analysis within 2x of fixfir. On the project's machine (2 vCPUs,
-# AVX2, load about 2) on 2026-12-09, two runs at RUNS=5 gave 2.06-2.14x at 63 taps,
-# 1.87-2.02x at 255 and 1.73-1.82x at 4000 (3.27x, 2.98x and 2.75x before the sweep service,
-# the exact vector sines and the sine-sum bound); the pictures add about 0.3 s.
+# AVX-512, load about 2) on 2026-12-09, two runs at RUNS=5 gave 1.79-1.82x at 63 taps,
+# 1.61-1.67x at 255 and 1.41-1.42x at 4000 (3.27x, 2.98x and 2.75x before the sweep service,
+# the exact vector sines, the sine-sum bound and the waveform test beside the sweep); the
+# pictures add about 0.3 s.
 set -euo pipefail
 build=$(realpath "$1")
 runs=${2:-5}
