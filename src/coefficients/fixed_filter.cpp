@@ -49,9 +49,39 @@ result<fixed_filter> make_fixed_filter(std::span<const float> taps,
     const double scale = static_cast<double>(f.path.scale);
     for (const float tap : taps) {
       const double scaled = std::trunc(scale * static_cast<double>(tap));
-      f.coefficient_wrapped =
-          f.coefficient_wrapped || (std::isfinite(scaled) && std::fabs(scaled) > 2147483648.0);
+      if (std::isfinite(scaled) && (scaled >= 2147483648.0 || scaled < -2147483648.0))
+        ++f.coefficient_overflows;
     }
+    f.coefficient_wrapped = f.coefficient_overflows > 0;
+    return f;
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
+}
+
+result<fixed_filter> make_fixed_filter(std::span<const float> taps, const datapath& d) {
+  if (is_seed_datapath(d)) return make_fixed_filter(taps, d.precision);
+  if (std::string problem = datapath_problem(d); !problem.empty())
+    return make_error(error_kind::bad_input, std::move(problem));
+  if (taps.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    return make_error(error_kind::bad_input, "too many taps");
+  }
+  try {
+    fixed_filter f;
+    f.path = d;
+    f.path.precision = 0;
+    f.path.scale = 0;
+    f.coefficients.resize(taps.size());
+    for (std::size_t j = 0; j < taps.size(); ++j) {
+      const word_value w = quantize_word(static_cast<double>(taps[j]), d.coefficient);
+      // The word is at most 32 bits wide, so its value fits.
+      f.coefficients[j] = static_cast<std::int32_t>(w.value);
+      if (w.overflowed) ++f.coefficient_overflows;
+    }
+    f.coefficient_wrapped =
+        f.coefficient_overflows > 0 && d.coefficient.overflow == overflow_mode::wrap;
+    f.magnitude_sum = coefficient_magnitude_sum(f.coefficients);
+    f.wrap_free_sample = wrap_free_sample_limit(f.magnitude_sum);
     return f;
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();

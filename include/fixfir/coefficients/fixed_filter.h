@@ -11,39 +11,11 @@
 #include <span>
 #include <vector>
 
+#include "fixfir/coefficients/datapath.h"
 #include "fixfir/common/records.h"
 #include "fixfir/common/result.h"
 
 namespace fixfir {
-
-/// How a value that does not fit its word is made to fit.
-enum class overflow_mode : std::uint8_t {
-  wrap,  ///< the low bits are kept (two's complement)
-};
-
-/// How a real value is made an integer.
-enum class rounding_mode : std::uint8_t {
-  toward_zero,  ///< truncation: -2.7 → -2
-};
-
-/// One fixed-point word: its width and its fractional bits.
-struct word_format {
-  std::int32_t bits = 32;
-  std::int32_t fraction_bits = 0;
-  rounding_mode rounding = rounding_mode::toward_zero;
-  overflow_mode overflow = overflow_mode::wrap;
-};
-
-/// The datapath a filter runs on. Today there is one: 32-bit coefficients and samples with
-/// `precision` fractional bits, truncated and wrapped, into a 32-bit wrapping accumulator.
-struct datapath {
-  std::int32_t precision = 0;  ///< fractional bits of coefficients and samples
-  std::int32_t scale = 0;      ///< 2^precision, the quantizer's scale
-  word_format coefficient;
-  word_format sample;
-  std::int32_t accumulator_bits = 32;
-  overflow_mode accumulator_overflow = overflow_mode::wrap;
-};
 
 /// The precisions a fixed_filter is made at: those whose scale 2^P is a positive 32-bit value.
 inline constexpr std::int32_t FIXED_LOWEST_PRECISION = 0;
@@ -62,8 +34,10 @@ struct fixed_filter {
   /// that are all at most this large can wrap. 2^31 (every sample) when all coefficients
   /// are 0.
   std::uint64_t wrap_free_sample = 0;
-  /// Some tap's scaled value did not fit 32 bits and wrapped on conversion.
+  /// Some tap's scaled value did not fit its word and wrapped on conversion.
   bool coefficient_wrapped = false;
+  /// The taps whose rounded value did not fit the coefficient word (wrapped or saturated).
+  std::size_t coefficient_overflows = 0;
 };
 
 /// Σ |c[j]| as an exact 64-bit sum.
@@ -76,6 +50,14 @@ struct fixed_filter {
 /// than a 32-bit count holds; out_of_memory when the coefficients cannot be had.
 [[nodiscard]] result<fixed_filter> make_fixed_filter(std::span<const float> taps,
                                                      std::int32_t precision) noexcept;
+
+/// `taps` quantized on datapath `d`: each coefficient is quantize_word(tap, d.coefficient).
+/// On a seed datapath, the very filter `make_fixed_filter(taps, d.precision)` makes.
+/// bad_input for a datapath outside its limits (datapath_problem) or too many taps;
+/// out_of_memory when the coefficients cannot be had. Σ|c| and the wrap-free bound are
+/// those of the 32-bit accumulator; `accumulator_bits_needed` gives any other's.
+[[nodiscard]] result<fixed_filter> make_fixed_filter(std::span<const float> taps,
+                                                     const datapath& d);
 
 /// The engine's view of `f`, borrowing its coefficients: valid while `f` lives unmoved-from.
 [[nodiscard]] quantized_filter engine_filter(const fixed_filter& f) noexcept;

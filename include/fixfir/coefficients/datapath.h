@@ -1,0 +1,114 @@
+#pragma once
+// The datapath a filter is built on: a coefficient word, a sample word, how a real value
+// becomes a word (rounding, then overflow), and the accumulator the products are summed in.
+//
+// Scaling and overflow: a real v becomes the integer round(v × 2^F) in a word of W bits
+// with F fractional bits; a result beyond the word's range [-2^(W-1), 2^(W-1) - 1] keeps
+// its low W bits (wrap, as a 64-bit truncation that is then narrowed) or is clamped to the
+// range (saturate). Products of two words are exact in 64 bits. The accumulator of A bits
+// holds the exact sum of the products modulo 2^A (wrap), or the exact sum clamped to the
+// A-bit range (saturate): what a register with enough guard bits and a saturating output
+// stage gives. An accumulator value a stands for a ÷ 2^(F_c + F_x).
+//
+// The seed's datapath, `seed_datapath(P)`, is 32-bit words with P fractional bits, truncated
+// toward zero and wrapped, into a 32-bit accumulator that wraps: what fixfir models.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace fixfir {
+
+/// How a value that does not fit its word is made to fit.
+enum class overflow_mode : std::uint8_t {
+  wrap,      ///< the low bits are kept (two's complement)
+  saturate,  ///< clamped to the word's largest or smallest value
+};
+
+/// How a real value is made an integer.
+enum class rounding_mode : std::uint8_t {
+  toward_zero,  ///< truncation: -2.7 → -2
+  nearest,      ///< to the nearest integer, ties away from zero: 2.5 → 3, -2.5 → -3
+  floor,        ///< toward −∞: -2.1 → -3
+};
+
+/// One fixed-point word: its width and its fractional bits.
+struct word_format {
+  std::int32_t bits = 32;
+  std::int32_t fraction_bits = 0;
+  rounding_mode rounding = rounding_mode::toward_zero;
+  overflow_mode overflow = overflow_mode::wrap;
+};
+
+/// The datapath a filter runs on.
+struct datapath {
+  /// The seed's precision and scale 2^precision; meaningful for a seed datapath only
+  /// (`is_seed_datapath`), 0 otherwise.
+  std::int32_t precision = 0;
+  std::int32_t scale = 0;
+  word_format coefficient;
+  word_format sample;
+  std::int32_t accumulator_bits = 32;
+  overflow_mode accumulator_overflow = overflow_mode::wrap;
+};
+
+/// The limits of each choice.
+inline constexpr std::int32_t WORD_BITS_MIN = 2;
+inline constexpr std::int32_t WORD_BITS_MAX = 32;
+inline constexpr std::int32_t FRACTION_BITS_MIN = -32;
+inline constexpr std::int32_t FRACTION_BITS_MAX = 96;
+inline constexpr std::int32_t ACCUMULATOR_BITS_MIN = 8;
+inline constexpr std::int32_t ACCUMULATOR_BITS_MAX = 64;
+
+/// Today's datapath at `precision` (0 to 30): 32-bit words with `precision` fractional bits,
+/// toward zero, wrap, into a 32-bit wrapping accumulator.
+[[nodiscard]] datapath seed_datapath(std::int32_t precision) noexcept;
+
+/// Whether `d` is a seed datapath: 32-bit words of equal fractional bits (0 to 30), toward
+/// zero, wrap, a 32-bit wrapping accumulator, and `precision`/`scale` set to match.
+[[nodiscard]] bool is_seed_datapath(const datapath& d) noexcept;
+
+/// An empty text when `d`'s choices are within their limits, else what is wrong, naming
+/// the choice as the report's option does (for example "--coefficient-bits must be 2 to 32").
+[[nodiscard]] std::string datapath_problem(const datapath& d);
+
+/// A real value as a word: `value` holds the word (within its W bits), `overflowed` says
+/// the rounded value did not fit and was wrapped or saturated.
+struct word_value {
+  std::int64_t value = 0;
+  bool overflowed = false;
+};
+
+/// `v` as a word of format `w` (bits 2 to 64, fraction bits within the limits above).
+/// NaN becomes 0; a rounded value beyond ±2^63 wraps to 0 (the 64-bit truncation's -2^63,
+/// whose low bits are 0) or saturates to the word's limit of its sign.
+[[nodiscard]] word_value quantize_word(double v, const word_format& w) noexcept;
+
+/// The largest fraction bits F (down to FRACTION_BITS_MIN) at which every tap, rounded as
+/// `rounding` says, fits a word of `bits` bits without overflow; FRACTION_BITS_MAX when every
+/// tap is 0 or not finite.
+[[nodiscard]] std::int32_t largest_fitting_fraction(std::span<const float> taps, std::int32_t bits,
+                                                    rounding_mode rounding) noexcept;
+
+/// The accumulator bits that no input can overflow: the smallest A (at least 2) whose range
+/// holds every sum of the products of `coefficients` with samples anywhere in a word of
+/// `sample_bits` bits. Up to 96 for the widest words and longest filters.
+[[nodiscard]] std::int32_t accumulator_bits_needed(std::span<const std::int32_t> coefficients,
+                                                   std::int32_t sample_bits) noexcept;
+
+/// The words of a rounding mode: "toward zero", "to nearest" or "floor".
+[[nodiscard]] const char* rounding_words(rounding_mode r) noexcept;
+
+/// The command-line spelling of a rounding mode: "zero", "nearest" or "floor".
+[[nodiscard]] const char* rounding_option(rounding_mode r) noexcept;
+
+/// "wraps" or "saturates".
+[[nodiscard]] const char* overflow_words(overflow_mode o) noexcept;
+
+/// Every choice of `d` in words, for example "coefficients 16 bits (17 fractional),
+/// samples 14 bits (13 fractional), accumulator 35 bits, rounding to nearest, coefficient
+/// and sample overflow saturates, accumulator wraps". Coefficient and sample rounding or
+/// overflow that differ are named apart.
+[[nodiscard]] std::string datapath_words(const datapath& d);
+
+}  // namespace fixfir

@@ -1,0 +1,189 @@
+#include "fixfir/coefficients/datapath.h"
+
+#include <cmath>
+#include <string>
+
+#include "fixfir/common/conversion.h"
+
+namespace fixfir {
+
+namespace {
+
+__extension__ using int128 = __int128;
+
+constexpr double two_63 = 9223372036854775808.0;
+
+// The smallest and largest values of a word of `bits` bits (2 to 64).
+std::int64_t word_min(std::int32_t bits) noexcept {
+  return bits >= 64 ? INT64_MIN : -(std::int64_t{1} << (bits - 1));
+}
+std::int64_t word_max(std::int32_t bits) noexcept {
+  return bits >= 64 ? INT64_MAX : (std::int64_t{1} << (bits - 1)) - 1;
+}
+
+// The low `bits` bits of `v` as a two's-complement value.
+std::int64_t low_bits(std::int64_t v, std::int32_t bits) noexcept {
+  if (bits >= 64) return v;
+  const std::uint64_t mask = (std::uint64_t{1} << bits) - 1;
+  std::uint64_t u = static_cast<std::uint64_t>(v) & mask;
+  if ((u >> (bits - 1)) & 1U) u |= ~mask;
+  return static_cast<std::int64_t>(u);
+}
+
+double rounded(double scaled, rounding_mode r) noexcept {
+  switch (r) {
+    case rounding_mode::nearest:
+      return std::round(scaled);
+    case rounding_mode::floor:
+      return std::floor(scaled);
+    case rounding_mode::toward_zero:
+      break;
+  }
+  return std::trunc(scaled);
+}
+
+bool word_bits_valid(std::int32_t bits) noexcept {
+  return bits >= WORD_BITS_MIN && bits <= WORD_BITS_MAX;
+}
+bool fraction_valid(std::int32_t f) noexcept {
+  return f >= FRACTION_BITS_MIN && f <= FRACTION_BITS_MAX;
+}
+
+}  // namespace
+
+datapath seed_datapath(std::int32_t precision) noexcept {
+  datapath d;
+  d.precision = precision;
+  d.scale = precision >= 0 && precision <= 30 ? std::int32_t{1} << precision : 0;
+  d.coefficient.fraction_bits = precision;
+  d.sample.fraction_bits = precision;
+  return d;
+}
+
+bool is_seed_datapath(const datapath& d) noexcept {
+  const auto seed_word = [&](const word_format& w) {
+    return w.bits == 32 && w.fraction_bits == d.precision &&
+           w.rounding == rounding_mode::toward_zero && w.overflow == overflow_mode::wrap;
+  };
+  return d.precision >= 0 && d.precision <= 30 && d.scale == (std::int32_t{1} << d.precision) &&
+         seed_word(d.coefficient) && seed_word(d.sample) && d.accumulator_bits == 32 &&
+         d.accumulator_overflow == overflow_mode::wrap;
+}
+
+std::string datapath_problem(const datapath& d) {
+  const std::string words = std::to_string(WORD_BITS_MIN) + " to " + std::to_string(WORD_BITS_MAX);
+  const std::string fractions =
+      std::to_string(FRACTION_BITS_MIN) + " to " + std::to_string(FRACTION_BITS_MAX);
+  if (!word_bits_valid(d.coefficient.bits)) return "--coefficient-bits must be " + words;
+  if (!fraction_valid(d.coefficient.fraction_bits))
+    return "--coefficient-precision must be " + fractions;
+  if (!word_bits_valid(d.sample.bits)) return "--sample-bits must be " + words;
+  if (!fraction_valid(d.sample.fraction_bits)) return "--sample-precision must be " + fractions;
+  if (d.accumulator_bits < ACCUMULATOR_BITS_MIN || d.accumulator_bits > ACCUMULATOR_BITS_MAX) {
+    return "--accumulator-bits must be " + std::to_string(ACCUMULATOR_BITS_MIN) + " to " +
+           std::to_string(ACCUMULATOR_BITS_MAX);
+  }
+  return {};
+}
+
+word_value quantize_word(double v, const word_format& w) noexcept {
+  if (std::isnan(v)) return {};
+  const double r = rounded(std::ldexp(v, w.fraction_bits), w.rounding);
+  const std::int64_t lo = word_min(w.bits);
+  const std::int64_t hi = word_max(w.bits);
+  if (r >= -two_63 && r < two_63) {
+    const auto i = static_cast<std::int64_t>(r);
+    if (i >= lo && i <= hi) return {i, false};
+    if (w.overflow == overflow_mode::wrap) return {low_bits(i, w.bits), true};
+  } else if (w.overflow == overflow_mode::wrap) {
+    return {low_bits(INT64_MIN, w.bits), true};
+  }
+  return {r > 0.0 ? hi : lo, true};
+}
+
+std::int32_t largest_fitting_fraction(std::span<const float> taps, std::int32_t bits,
+                                      rounding_mode rounding) noexcept {
+  for (std::int32_t f = FRACTION_BITS_MAX; f > FRACTION_BITS_MIN; --f) {
+    const word_format w{bits, f, rounding, overflow_mode::saturate};
+    bool fits = true;
+    for (const float tap : taps) {
+      if (std::isfinite(tap) && quantize_word(tap, w).overflowed) {
+        fits = false;
+        break;
+      }
+    }
+    if (fits) return f;
+  }
+  return FRACTION_BITS_MIN;
+}
+
+std::int32_t accumulator_bits_needed(std::span<const std::int32_t> coefficients,
+                                     std::int32_t sample_bits) noexcept {
+  // The largest sum takes each product's largest value, the smallest its smallest: a
+  // positive coefficient meets the largest or the smallest sample, a negative one the other.
+  const int128 s_max = word_max(sample_bits);
+  const int128 s_min = word_min(sample_bits);
+  int128 most = 0;
+  int128 least = 0;
+  for (const std::int32_t c : coefficients) {
+    most += c > 0 ? c * s_max : c * s_min;
+    least += c > 0 ? c * s_min : c * s_max;
+  }
+  std::int32_t bits = 2;
+  while (bits < 127 && (most > (int128{1} << (bits - 1)) - 1 || least < -(int128{1} << (bits - 1))))
+    ++bits;
+  return bits;
+}
+
+const char* rounding_words(rounding_mode r) noexcept {
+  switch (r) {
+    case rounding_mode::nearest:
+      return "to nearest";
+    case rounding_mode::floor:
+      return "floor";
+    case rounding_mode::toward_zero:
+      break;
+  }
+  return "toward zero";
+}
+
+const char* rounding_option(rounding_mode r) noexcept {
+  switch (r) {
+    case rounding_mode::nearest:
+      return "nearest";
+    case rounding_mode::floor:
+      return "floor";
+    case rounding_mode::toward_zero:
+      break;
+  }
+  return "zero";
+}
+
+const char* overflow_words(overflow_mode o) noexcept {
+  return o == overflow_mode::saturate ? "saturates" : "wraps";
+}
+
+std::string datapath_words(const datapath& d) {
+  const auto word = [](const char* name, const word_format& w) {
+    return std::string(name) + " " + std::to_string(w.bits) + " bits (" +
+           std::to_string(w.fraction_bits) + " fractional)";
+  };
+  std::string text = word("coefficients", d.coefficient) + ", " + word("samples", d.sample) +
+                     ", accumulator " + std::to_string(d.accumulator_bits) + " bits, ";
+  if (d.coefficient.rounding == d.sample.rounding) {
+    text += std::string("rounding ") + rounding_words(d.coefficient.rounding);
+  } else {
+    text += std::string("coefficient rounding ") + rounding_words(d.coefficient.rounding) +
+            ", sample rounding " + rounding_words(d.sample.rounding);
+  }
+  if (d.coefficient.overflow == d.sample.overflow && d.sample.overflow == d.accumulator_overflow) {
+    text += std::string(", overflow ") + overflow_words(d.accumulator_overflow);
+  } else {
+    text += std::string(", coefficient overflow ") + overflow_words(d.coefficient.overflow) +
+            ", sample overflow " + overflow_words(d.sample.overflow) + ", accumulator " +
+            overflow_words(d.accumulator_overflow);
+  }
+  return text;
+}
+
+}  // namespace fixfir
