@@ -114,6 +114,13 @@ std::vector<float> random_taps(std::size_t count, std::uint64_t seed) {
   return t;
 }
 
+// A linear-phase filter: taps mirrored about the middle (the kernel folds the pairs).
+std::vector<float> mirrored_taps(std::size_t count, std::uint64_t seed) {
+  std::vector<float> t = random_taps(count, seed);
+  for (std::size_t i = 0; i < count / 2; ++i) t[count - 1 - i] = t[i];
+  return t;
+}
+
 std::vector<double> random_input(std::size_t count, std::uint64_t seed) {
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -142,7 +149,8 @@ class DatapathRun : public ::testing::TestWithParam<grid> {};
 
 TEST_P(DatapathRun, MatchesTheIntegerModel) {
   const auto [wc, wx, rounding, overflow] = GetParam();
-  const std::vector<std::vector<float>> tap_sets = {random_taps(31, 7), random_taps(300, 8)};
+  const std::vector<std::vector<float>> tap_sets = {random_taps(31, 7), random_taps(300, 8),
+                                                    mirrored_taps(65, 6)};
   const std::vector<std::vector<double>> inputs = {random_input(400, 9), unit_sine(250)};
   for (const auto& taps : tap_sets) {
     datapath d;
@@ -208,9 +216,10 @@ TEST(DatapathRunSeed, GivesThe32BitEnginesAccumulators) {
   x[10] = nan;
   x[20] = 1e30;
   x[30] = -1.0;
-  const std::pair<int, int> filters[] = {{1, 0}, {63, 15}, {255, 24}, {17, 30}};
+  const std::pair<int, int> filters[] = {{1, 0}, {63, 15}, {254, 24}, {17, 30}, {40, 12}};
   for (const auto& [count, precision] : filters) {
-    const std::vector<float> taps = random_taps(static_cast<std::size_t>(count), 5);
+    const auto size = static_cast<std::size_t>(count);
+    const std::vector<float> taps = count % 2 == 0 ? mirrored_taps(size, 5) : random_taps(size, 5);
     const fixed_filter f = make_fixed_filter(taps, seed_datapath(precision)).value();
     ASSERT_TRUE(is_seed_datapath(f.path));
     std::vector<std::int32_t> engine(x.size());

@@ -40,22 +40,50 @@ bool wide_sum_exact(std::uint64_t magnitude_sum, std::uint64_t sample_magnitude)
 // broadcast and multiplies the consecutive samples those outputs see through it. The
 // compiler widens the 32-bit words into 64-bit lanes (a widening signed multiply where the
 // instruction set has one); the sums are unsigned, so they wrap.
+//
+// Mirrored taps (c[i] = c[taps - 1 - i], a linear-phase filter) are folded: the pair's two
+// samples are added in 64 bits first and multiplied once, c · a + c · b = c · (a + b)
+// modulo 2^64. Pairs are not skipped at the zero prefix; its samples add nothing.
 FIXFIR_KERNEL_CLONES void wide_convolve(const std::int32_t* reversed, std::size_t taps,
                                         const std::int32_t* signal, std::size_t first,
                                         std::size_t outputs, std::int64_t* acc) noexcept {
   FIXFIR_EXPECTS(outputs % CONVOLVE_BLOCK == 0 && plausible_count(first) &&
                  plausible_count(outputs) && plausible_count(taps));
+  const std::size_t half = taps / 2;
+  bool mirrored = taps >= 2;
+  for (std::size_t i = 0; i < half && mirrored; ++i) {
+    mirrored = reversed[i] == reversed[taps - 1 - i];
+  }
   for (std::size_t k = 0; k < outputs; k += CONVOLVE_BLOCK) {
     const std::size_t m = first + k;
     std::uint64_t sum[CONVOLVE_BLOCK] = {};
-    // Output m + l reads signal[m + l + i]; below taps - 1 it is the zero prefix, so taps
-    // whose reads all fall there (m + 31 + i < taps - 1) add nothing.
-    const std::size_t last = m + CONVOLVE_BLOCK - 1;
-    for (std::size_t i = taps > last + 1 ? taps - 1 - last : 0; i < taps; ++i) {
-      const std::int64_t c = reversed[i];
-      const std::int32_t* s = signal + m + i;
-      for (std::size_t l = 0; l < CONVOLVE_BLOCK; ++l) {
-        sum[l] += static_cast<std::uint64_t>(c * s[l]);
+    if (mirrored) {
+      for (std::size_t i = 0; i < half; ++i) {
+        const std::int64_t c = reversed[i];
+        const std::int32_t* older = signal + m + i;
+        const std::int32_t* newer = signal + m + taps - 1 - i;
+        for (std::size_t l = 0; l < CONVOLVE_BLOCK; ++l) {
+          const std::int64_t pair = std::int64_t{older[l]} + newer[l];
+          sum[l] += static_cast<std::uint64_t>(c) * static_cast<std::uint64_t>(pair);
+        }
+      }
+      if (taps % 2 == 1) {
+        const std::int64_t c = reversed[half];
+        const std::int32_t* s = signal + m + half;
+        for (std::size_t l = 0; l < CONVOLVE_BLOCK; ++l) {
+          sum[l] += static_cast<std::uint64_t>(c * s[l]);
+        }
+      }
+    } else {
+      // Output m + l reads signal[m + l + i]; below taps - 1 it is the zero prefix, so taps
+      // whose reads all fall there (m + 31 + i < taps - 1) add nothing.
+      const std::size_t last = m + CONVOLVE_BLOCK - 1;
+      for (std::size_t i = taps > last + 1 ? taps - 1 - last : 0; i < taps; ++i) {
+        const std::int64_t c = reversed[i];
+        const std::int32_t* s = signal + m + i;
+        for (std::size_t l = 0; l < CONVOLVE_BLOCK; ++l) {
+          sum[l] += static_cast<std::uint64_t>(c * s[l]);
+        }
       }
     }
     std::memcpy(acc + k, sum, sizeof sum);
