@@ -5,6 +5,7 @@
 // Nothing may read or write outside a buffer (the sanitizers and the window checks stop
 // the run), and what is printed must be sane: a steady state that cannot be measured says
 // why instead of a figure, and no figure reads "nan" where a reason belongs.
+// The same taps also run on a datapath drawn from the option bytes, against exact sums.
 //
 // Input, byte by byte (missing bytes read as 0):
 //   0      flags: bits 0-1 the taps' shape (raw, mirrored raw, windowed low-pass, constant),
@@ -28,6 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "fixfir/coefficients/datapath.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/drivers/datapath_run.h"
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
@@ -188,6 +192,62 @@ void scan(const std::vector<float>& taps, const fixfir::science_options& o) {
   }
 }
 
+// The same taps on a datapath drawn from the option bytes (words of 2 to 32 bits, every
+// rounding and overflow, an accumulator of 8 to 64 bits), run over a sine that reaches
+// exactly ±1 and checked against sums exact in 128 bits: each accumulator, output and count.
+void datapath_check(const std::vector<float>& taps, const input_bytes& in, unsigned threads) {
+  __extension__ using i128 = __int128;
+  fixfir::datapath d;
+  const auto rounding = static_cast<fixfir::rounding_mode>(in.at(5) % 3);
+  const auto overflow = static_cast<fixfir::overflow_mode>(in.at(6) & 1U);
+  d.coefficient.bits = 2 + in.at(3) % 31;
+  // One fraction bit past the largest that fits, now and then: a tap overflows.
+  d.coefficient.fraction_bits = std::clamp(
+      fixfir::largest_fitting_fraction(taps, d.coefficient.bits, rounding) + in.at(4) % 2,
+      fixfir::FRACTION_BITS_MIN, fixfir::FRACTION_BITS_MAX);
+  d.coefficient.rounding = d.sample.rounding = rounding;
+  d.coefficient.overflow = d.sample.overflow = overflow;
+  d.sample.bits = 2 + in.at(7) % 31;
+  d.sample.fraction_bits = d.sample.bits - 1 - in.at(8) % 3;
+  d.accumulator_bits = 8 + in.at(9) % 57;
+  d.accumulator_overflow = static_cast<fixfir::overflow_mode>(in.at(10) & 1U);
+  const auto f = fixfir::make_fixed_filter(taps, d);
+  if (!f.ok()) insane("datapath filter", f.failure().message);
+  std::vector<double> x(700);
+  for (std::size_t n = 0; n < x.size(); ++n) {
+    x[n] = n % 16 == 4 ? 1.0 : n % 16 == 12 ? -1.0 : std::sin(std::numbers::pi * double(n) / 8);
+  }
+  const auto run = fixfir::run_datapath(f.value(), x, threads);
+  if (!run.ok()) insane("datapath run", run.failure().message);
+  const std::vector<std::int32_t>& c = f.value().coefficients;
+  std::vector<std::int64_t> s(x.size());
+  for (std::size_t n = 0; n < x.size(); ++n) s[n] = fixfir::quantize_word(x[n], d.sample).value;
+  const i128 lo = -(i128{1} << (d.accumulator_bits - 1));
+  const i128 hi = (i128{1} << (d.accumulator_bits - 1)) - 1;
+  std::size_t overflows = 0;
+  for (std::size_t n = 0; n < x.size(); ++n) {
+    i128 sum = 0;
+    for (std::size_t j = 0; j < c.size() && j <= n; ++j) sum += i128{c[j]} * s[n - j];
+    if (sum < lo || sum > hi) {
+      ++overflows;
+      if (d.accumulator_overflow == fixfir::overflow_mode::saturate) {
+        sum = sum < 0 ? lo : hi;
+      } else {
+        const i128 m = hi - lo + 1;
+        sum = ((sum % m) + m) % m;
+        if (sum > hi) sum -= m;
+      }
+    }
+    const std::int64_t a = run.value().accumulators[n];
+    if (a != sum) insane("datapath accumulator", fixfir::datapath_words(d));
+    const int unit = -(d.coefficient.fraction_bits + d.sample.fraction_bits);
+    if (run.value().output[n] != std::ldexp(static_cast<double>(a), unit))
+      insane("datapath output", fixfir::datapath_words(d));
+  }
+  if (run.value().accumulator_overflows != overflows)
+    insane("datapath overflow count", fixfir::datapath_words(d));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -206,6 +266,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     o.given.stopbands = {edges(in, 9)};
     o.given.passbands_given = o.given.stopbands_given = true;
   }
+  datapath_check(taps, in, o.threads);
   report(taps, o);
   if ((in.at(0) & 0x70U) == 0) scan(taps, o);
   return 0;

@@ -178,6 +178,9 @@ std::string datapath_words(const datapath& d) {
   }
   if (d.coefficient.overflow == d.sample.overflow && d.sample.overflow == d.accumulator_overflow) {
     text += std::string(", overflow ") + overflow_words(d.accumulator_overflow);
+  } else if (d.coefficient.overflow == d.sample.overflow) {
+    text += std::string(", coefficient and sample overflow ") + overflow_words(d.sample.overflow) +
+            ", accumulator " + overflow_words(d.accumulator_overflow);
   } else {
     text += std::string(", coefficient overflow ") + overflow_words(d.coefficient.overflow) +
             ", sample overflow " + overflow_words(d.sample.overflow) + ", accumulator " +
