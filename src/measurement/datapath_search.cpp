@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -30,11 +31,12 @@ struct search_context {
   unsigned threads = 1;
   band_setup bands;
   precision_targets targets;
-  bool steady = false;              // the runs reach a steady state to fit
-  std::size_t window_start = 0;     // the first sample of a run's window
-  std::size_t fit_first = 0;        // the fit's first sample, counted from the window's
-  precision_sweeps grid;            // the swept frequencies; one run for the steady series
-  std::vector<sine_basis> windows;  // per swept frequency, from `window_start` on
+  bool steady = false;           // the runs reach a steady state to fit
+  std::size_t window_start = 0;  // the first sample of a run's window
+  std::size_t fit_first = 0;     // the fit's first sample, counted from the window's
+  precision_sweeps grid;         // the swept frequencies; one run for the steady series
+  // Per swept frequency, from `window_start` on; shared by the searches that run at once.
+  std::shared_ptr<const std::vector<sine_basis>> windows;
   waveform_signal signal;
   std::vector<double> reference;
   cost_model cost = cost_model::multiplier;
@@ -110,47 +112,70 @@ bool meets_targets(const precision_targets& t, const candidate& k) noexcept {
   return attenuation && ripple && snr && k.overflows == 0;
 }
 
-// The candidate of coefficient word `wc`, sample word `wx` and rounding `r`, as a designer
-// builds it.
-datapath candidate_path(const search_context& c, std::int32_t wc, std::int32_t wx,
-                        rounding_mode r) {
+// What every candidate of one coefficient word and rounding shares: the coefficients, their
+// response and figures, and the sines at the band extremes of that response.
+struct coefficient_side {
+  fixed_filter filter;
+  band_figures_db figures;
+  steady_points extremes;
+  std::vector<sine_basis> extreme_windows;  // empty when the runs are measured whole
+  bool misses = false;  // the coefficients alone miss the attenuation or ripple target
+};
+
+bool make_coefficient_side(const search_context& c, std::int32_t wc, rounding_mode r,
+                           coefficient_side& out) {
   datapath d;
   d.coefficient = {wc, largest_fitting_fraction(c.taps, wc, r), r, overflow_mode::saturate};
-  d.sample = {wx, wx - 1, r, overflow_mode::saturate};
-  d.accumulator_overflow = overflow_mode::wrap;
-  d.accumulator_bits = 64;
-  return d;
-}
-
-// Measures one candidate. The coefficients alone are judged first: a word whose
-// coefficients miss the attenuation or ripple target is not run further.
-bool measure_candidate(search_context& c, const search_axes& axes, datapath d, candidate& out) {
+  d.sample = {SEARCH_BITS_MAX, SEARCH_BITS_MAX - 1, r, overflow_mode::saturate};
+  d.accumulator_bits = ACCUMULATOR_BITS_MAX;
   result<fixed_filter> made = make_fixed_filter(c.taps, d);
   if (!made) return false;
-  fixed_filter f = std::move(made).value();
-  const std::int32_t needed = accumulator_bits_needed(f.coefficients, d.sample.bits);
+  out.filter = std::move(made).value();
+  dense_response response;
+  if (!coefficient_figures(out.filter.coefficients,
+                           std::ldexp(1.0, out.filter.path.coefficient.fraction_bits), c.bands.plan,
+                           response, out.figures))
+    return false;
+  candidate alone;
+  alone.attenuation_db = out.figures.worst_attenuation_db;
+  alone.ripple_db = out.figures.ripple_db;
+  alone.snr_db = std::numeric_limits<double>::infinity();
+  out.misses = !meets_targets(c.targets, alone);
+  if (!c.steady || out.misses) return true;
+  out.extremes.frequency = band_extremes(response, c.bands.plan);
+  out.extreme_windows.resize(out.extremes.frequency.size());
+  for (std::size_t i = 0; i < out.extreme_windows.size(); ++i) {
+    if (!window_basis(out.extremes.frequency[i], c.window_start, out.extreme_windows[i]))
+      return false;
+  }
+  return true;
+}
+
+// Measures the candidate of `side`'s coefficients with a sample word of `wx` bits (W_x - 1
+// fractional, saturating) and the narrowest accumulator no input can overflow, unless the
+// designer fixed it. A word whose coefficients alone miss a target is not run.
+bool measure_candidate(search_context& c, const search_axes& axes, coefficient_side& side,
+                       std::int32_t wx, candidate& out) {
+  fixed_filter& f = side.filter;
+  const rounding_mode r = f.path.coefficient.rounding;
+  f.path.sample = {wx, wx - 1, r, overflow_mode::saturate};
+  const std::int32_t needed = accumulator_bits_needed(f.coefficients, wx);
   f.path.accumulator_bits = axes.accumulator_bits.value_or(std::min(needed, ACCUMULATOR_BITS_MAX));
+  f.path.accumulator_overflow = overflow_mode::wrap;
   out = candidate{};
   out.path = f.path;
   out.cost = cost_of(f.path, c.cost);
-  dense_response response;
-  band_figures_db coefficient;
-  if (!coefficient_figures(f.coefficients, std::ldexp(1.0, f.path.coefficient.fraction_bits),
-                           c.bands.plan, response, coefficient))
-    return false;
-  out.attenuation_db = coefficient.worst_attenuation_db;
-  out.ripple_db = coefficient.ripple_db;
+  out.attenuation_db = side.figures.worst_attenuation_db;
+  out.ripple_db = side.figures.ripple_db;
   out.snr_db = not_a_number;
-  candidate coefficients_alone = out;
-  coefficients_alone.snr_db = std::numeric_limits<double>::infinity();
-  if (!meets_targets(c.targets, coefficients_alone)) {
+  if (side.misses) {
     out.coefficients_only = true;
     return true;
   }
-  // Runs whose accumulator some input can overflow are measured whole.
+  // Runs whose accumulator some input can overflow are measured whole: a window from
+  // sample 0, the fit as far into it as before.
   const bool whole = f.path.accumulator_bits < needed;
   if (c.steady) {
-    // A whole run is a window from sample 0, the fit as far into it as before.
     const std::size_t saved_start = c.window_start;
     const std::size_t saved_first = c.fit_first;
     if (whole) {
@@ -160,18 +185,17 @@ bool measure_candidate(search_context& c, const search_axes& axes, datapath d, c
     std::vector<double> swept(c.grid.frequency.size());
     for (std::size_t i = 0; i < swept.size(); ++i)
       swept[i] = static_cast<double>(c.grid.frequency[i]);
-    const bool ok = steady_series(c, f, swept, whole ? nullptr : &c.windows, c.grid.runs[0].steady,
-                                  out.overflows);
-    steady_points extremes;
-    extremes.frequency = band_extremes(response, c.bands.plan);
-    const bool ok_extremes =
-        ok && steady_series(c, f, extremes.frequency, nullptr, extremes.steady, out.overflows);
+    const bool ok =
+        steady_series(c, f, swept, whole ? nullptr : c.windows.get(), c.grid.runs[0].steady,
+                      out.overflows) &&
+        steady_series(c, f, side.extremes.frequency, whole ? nullptr : &side.extreme_windows,
+                      side.extremes.steady, out.overflows);
     c.window_start = saved_start;
     c.fit_first = saved_first;
-    if (!ok_extremes) return false;
-    extremes.wrapped.assign(extremes.frequency.size(), 0);
+    if (!ok) return false;
+    side.extremes.wrapped.assign(side.extremes.frequency.size(), 0);
     const band_figures_db fixed =
-        steady_band_figures(c.grid, c.grid.runs[0].steady, extremes, c.bands.plan);
+        steady_band_figures(c.grid, c.grid.runs[0].steady, side.extremes, c.bands.plan);
     out.attenuation_db = fixed.worst_attenuation_db;
     out.ripple_db = fixed.ripple_db;
   }
@@ -189,8 +213,10 @@ bool measure_candidate(search_context& c, const search_axes& axes, datapath d, c
 bool narrowest_sample_word(search_context& c, const search_axes& axes, std::int32_t wc,
                            rounding_mode r, std::int32_t& hint, candidate& front,
                            std::vector<candidate>& measured) {
+  coefficient_side side;
+  if (!make_coefficient_side(c, wc, r, side)) return false;
   auto probe = [&](std::int32_t wx, candidate& k) {
-    if (!measure_candidate(c, axes, candidate_path(c, wc, wx, r), k)) return false;
+    if (!measure_candidate(c, axes, side, wx, k)) return false;
     measured.push_back(k);
     return true;
   };
@@ -256,11 +282,12 @@ bool prepare(std::span<const float> taps, const science_options& options,
     c.grid.frequency[i] = swept_frequency(options.sweep_step, static_cast<std::int32_t>(i));
   c.grid.runs.assign(1, swept_precision{});
   if (c.steady) {
-    c.windows.resize(c.grid.frequency.size());
-    for (std::size_t i = 0; i < c.windows.size(); ++i) {
+    auto windows = std::make_shared<std::vector<sine_basis>>(c.grid.frequency.size());
+    for (std::size_t i = 0; i < windows->size(); ++i) {
       if (!keep_going()) return false;
-      if (!window_basis(c.grid.frequency[i], c.window_start, c.windows[i])) return false;
+      if (!window_basis(c.grid.frequency[i], c.window_start, (*windows)[i])) return false;
     }
+    c.windows = std::move(windows);
   }
   result<waveform_signal> signal = make_waveform_signal(options.tones, c.threads);
   if (!signal) return false;
@@ -320,14 +347,38 @@ outcome run_datapath_search(std::span<const float> taps, const science_options& 
     std::int32_t first = SEARCH_BITS_MIN;
     std::int32_t last = SEARCH_BITS_MAX;
     if (axes.coefficient_bits) first = last = *axes.coefficient_bits;
-    for (const rounding_mode r : roundings) {
-      std::int32_t hint = 16;
-      for (std::int32_t wc = first; wc <= last; ++wc) {
-        candidate front;
-        if (!narrowest_sample_word(c, axes, wc, r, hint, front, out.measured))
-          return out_of_memory_error();
-        out.front.push_back(front);
-      }
+    // The roundings are searched at once, each on its share of the threads; along one
+    // rounding each coefficient word starts where the one before it ended.
+    const std::size_t lanes = roundings.size();
+    std::vector<search_context> lane(lanes, c);
+    for (search_context& l : lane)
+      l.threads = std::max(1U, c.threads / static_cast<unsigned>(lanes));
+    std::vector<std::vector<candidate>> fronts(lanes);
+    std::vector<std::vector<candidate>> measured(lanes);
+    std::atomic<bool> failed{false};
+    const bool finished = run_chunks_in_order(
+        lanes, c.threads,
+        [&](unsigned, std::size_t i) {
+          try {
+            std::int32_t hint = 16;
+            for (std::int32_t wc = first; wc <= last && !failed.load(); ++wc) {
+              candidate front;
+              if (!keep_going() || !narrowest_sample_word(lane[i], axes, wc, roundings[i], hint,
+                                                          front, measured[i])) {
+                failed = true;
+                return;
+              }
+              fronts[i].push_back(front);
+            }
+          } catch (const std::bad_alloc&) {
+            failed = true;
+          }
+        },
+        [&](std::size_t) { return !failed.load(); });
+    if (!finished || failed.load()) return out_of_memory_error();
+    for (std::size_t i = 0; i < lanes; ++i) {
+      out.front.insert(out.front.end(), fronts[i].begin(), fronts[i].end());
+      out.measured.insert(out.measured.end(), measured[i].begin(), measured[i].end());
     }
     recommend(out);
     return success();
