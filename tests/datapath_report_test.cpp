@@ -4,9 +4,12 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/summary_text.h"
 
@@ -120,6 +123,59 @@ TEST_P(chosen_path, says_what_overflowed_and_how) {
 
 INSTANTIATE_TEST_SUITE_P(designs, chosen_path, ::testing::ValuesIn(path_cases),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// The search's recommendation, measured again by the report on whole runs, meets every
+// target, and a sample word one bit narrower, or a coefficient word one bit narrower (its
+// fraction refitted), misses one unless the word is at the search's lower limit.
+struct search_case {
+  const char* fixture;
+  double min_snr_db;
+};
+
+class search_recommendation : public ::testing::TestWithParam<search_case> {};
+
+bool report_meets(std::span<const float> taps, const datapath& d, const precision_targets& t) {
+  science_options o = options_at(15);
+  o.path = d;
+  precision_report r;
+  EXPECT_TRUE(run_precision_report(taps, o, r));
+  return r.figures.steady.worst_attenuation_db >= t.min_attenuation_db &&
+         r.figures.steady.ripple_db <= t.max_ripple_db && r.waveform.snr_db >= t.min_snr_db &&
+         r.on_path.budget.accumulator_overflows == 0 && r.sweeps.runs[0].wraps == 0;
+}
+
+TEST_P(search_recommendation, meets_the_targets_and_no_narrower_word_does) {
+  const search_case c = GetParam();
+  const std::vector<float> taps = fixture_taps(c.fixture);
+  const science_options o = options_at(15);
+  const precision_targets asked{std::numeric_limits<double>::quiet_NaN(),
+                                std::numeric_limits<double>::quiet_NaN(), c.min_snr_db};
+  search_report r;
+  ASSERT_TRUE(run_datapath_search(taps, o, asked, {}, cost_model::multiplier, r));
+  ASSERT_GE(r.recommended, 0) << c.fixture;
+  const datapath best = r.front[static_cast<std::size_t>(r.recommended)].path;
+  EXPECT_TRUE(report_meets(taps, best, r.targets));
+  if (best.sample.bits > SEARCH_BITS_MIN) {
+    datapath narrower = best;
+    narrower.sample = {best.sample.bits - 1, best.sample.bits - 2, best.sample.rounding,
+                       best.sample.overflow};
+    EXPECT_FALSE(report_meets(taps, narrower, r.targets)) << "sample word";
+  }
+  if (best.coefficient.bits > SEARCH_BITS_MIN) {
+    datapath narrower = best;
+    narrower.coefficient.bits = best.coefficient.bits - 1;
+    narrower.coefficient.fraction_bits =
+        largest_fitting_fraction(taps, narrower.coefficient.bits, best.coefficient.rounding);
+    EXPECT_FALSE(report_meets(taps, narrower, r.targets)) << "coefficient word";
+  }
+  const std::vector<std::string> lines = search_lines(r);
+  EXPECT_EQ(lines[lines.size() - 2], "recommended datapath: " + recommended_words(best));
+}
+
+INSTANTIATE_TEST_SUITE_P(fixtures, search_recommendation,
+                         ::testing::Values(search_case{"remez_lp_63", 60.0},
+                                           search_case{"kaiser_bs_71", 50.0}),
+                         [](const auto& test) { return std::string(test.param.fixture); });
 
 }  // namespace
 }  // namespace fixfir
