@@ -28,10 +28,10 @@ std::string c_integer(std::int32_t c) {
   return std::to_string(c);
 }
 
-// "2^F", with its value when that is a whole number a 64-bit integer holds.
+// "2^F", with the scale's value when that is a whole number a 64-bit integer holds.
 std::string scale_text(std::int32_t f) {
   std::string text = "2^" + std::to_string(f);
-  if (f >= 0 && f < 64) text += " = " + std::to_string(std::uint64_t{1} << f);
+  if (f >= 0 && f < 64) text += " (scale " + std::to_string(std::uint64_t{1} << f) + ")";
   return text;
 }
 

@@ -27,6 +27,7 @@
 #include "fixfir/report/report_output.h"
 #include "fixfir/report/report_pictures.h"
 #include "fixfir/report/report_progress.h"
+#include "picture_run.h"
 
 namespace fixfir {
 
@@ -260,8 +261,14 @@ int export_run(const report_options& options, std::FILE* out, std::FILE* err) {
   tap_list list;
   if (!read_run_taps(options, err, taps_path, list)) return 1;
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
-  const result<export_facts> written =
-      export_coefficients(taps, options.datapath, options.export_file);
+  std::optional<result<export_facts>> held;
+  {
+    // A Ctrl-C while the file is written waits until it is in place or its temporary
+    // file is gone, then ends the run as it asked.
+    const interrupt_guard guard;
+    held.emplace(export_coefficients(taps, options.datapath, options.export_file));
+  }
+  const result<export_facts>& written = *held;
   if (!written) {
     complain(err, printable(written.failure().message));
     return exit_status(written.failure().kind);
