@@ -269,9 +269,11 @@ int export_run(const report_options& options, std::FILE* out, std::FILE* err) {
     held.emplace(export_coefficients(taps, options.datapath, options.export_file));
   }
   const result<export_facts>& written = *held;
+  // A file of no known kind, like a failed write, is a run that failed: status 1.
   if (!written) {
-    complain(err, printable(written.failure().message));
-    return exit_status(written.failure().kind);
+    const error& e = written.failure();
+    complain(err, printable(e.message));
+    return 1;
   }
   std::string text = "coefficients: " + printable(options.export_file) + " (" +
                      export_words(written.value()) + ")\n";
