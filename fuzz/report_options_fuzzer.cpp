@@ -1,7 +1,8 @@
 // Fuzzes fixfir-report's command line: the input, split at its NUL bytes, is the list of
 // arguments. Parsing never crashes; a refusal is one line without control characters,
 // said as the program says it, with status 2; accepted options are ones a report can run
-// with.
+// with, and their datapath choices make a datapath (the seed's, without --export) whose
+// coefficient words can be written in the format --export names.
 
 #include <clocale>
 #include <cmath>
@@ -13,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "fixfir/coefficients/coefficient_export.h"
+#include "fixfir/coefficients/datapath.h"
+#include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/measurement/bands.h"
 #include "fixfir/report/report_app.h"
 #include "fixfir/report/report_options.h"
@@ -80,6 +84,39 @@ void check_bands(const std::vector<fixfir::band>& bands, bool given, bool pass) 
   if (!problem.empty()) fail("accepted bands with a problem", problem);
 }
 
+// The datapath accepted choices make, on taps that need every kind of fraction: it is
+// within its limits, the seed's at --precision unless exporting, and its words go into
+// each format with one word a line.
+void check_datapath(const fixfir::report_options& options) {
+  const bool exporting = !options.export_file.empty();
+  if (!exporting && !fixfir::datapath_options_given(options.datapath)) return;
+  static const std::vector<float> taps{0.5f, -0.25f, 3.0f, 0.0f, -1e-6f};
+  const fixfir::result<fixfir::datapath> d = fixfir::datapath_from_choices(taps, options.datapath);
+  if (!d) fail("accepted choices that make no datapath", d.failure().message);
+  if (const std::string problem = fixfir::datapath_problem(d.value()); !problem.empty())
+    fail("accepted a datapath with a problem", problem);
+  if (!exporting) {
+    if (!fixfir::is_seed_datapath(d.value()) || d.value().precision != options.precision)
+      fail("measures on a datapath other than the seed's", fixfir::datapath_words(d.value()));
+    return;
+  }
+  const fixfir::result<fixfir::export_format> format =
+      fixfir::export_format_for(options.export_file);
+  if (!format) fail("accepted an export file name", format.failure().message);
+  if (!fixfir::export_choices_problem(options.datapath).empty())
+    fail("accepted export choices", fixfir::export_choices_problem(options.datapath));
+  const fixfir::result<fixfir::fixed_filter> f = fixfir::make_fixed_filter(taps, d.value());
+  if (!f) fail("no filter on an accepted datapath", f.failure().message);
+  const std::string text =
+      fixfir::export_text(format.value(), f.value().coefficients, f.value().path.coefficient);
+  std::size_t lines = 0;
+  for (const char c : text) lines += c == '\n';
+  if (format.value() == fixfir::export_format::memory_image && lines != taps.size())
+    fail("memory image lines", text);
+  if (format.value() == fixfir::export_format::csv && lines != taps.size() + 1)
+    fail("table lines", text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -118,7 +155,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case fixfir::option_action::run: {
-      // Not run: a report reads taps.txt from --dir and draws pictures there.
+      // Not run: a report reads taps.txt from --dir and draws pictures there, an export
+      // writes a file.
+      check_datapath(options);
+      if (!options.export_file.empty()) break;  // the waveform test's options are not needed
       if (options.frequencies.frequency_step == 0 || options.sweep_step < 1)
         fail("accepted steps", std::to_string(options.sweep_step));
       if (options.dir.empty()) fail("accepted folder", "empty");

@@ -115,8 +115,12 @@ INSTANTIATE_TEST_SUITE_P(
                                                "50", "--ending", "4000", "--passband", "0:1000",
                                                "--passband", "500:1500"},
                       std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
-                                               "50", "--ending", "4000", "--passband",
-                                               "0:1e-300"}));
+                                               "50", "--ending", "4000", "--passband", "0:1e-300"},
+                      std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
+                                               "50", "--ending", "4000", "--overflow", "saturate"},
+                      std::vector<std::string>{"--export", "taps.h", "--precision", "15",
+                                               "--rounding", "up"},
+                      std::vector<std::string>{"--export", "taps.h", "--sample-bits", "16"}));
 
 TEST(Help, PrintsUsageAndSucceeds) {
   scratch_dir dir;
@@ -177,6 +181,77 @@ INSTANTIATE_TEST_SUITE_P(Table, TapProblems,
                                            tap_problem{"empty", "", "no tap count"},
                                            tap_problem{"endless", "@/dev/zero", "no tap count"}),
                          [](const auto& i) { return std::string(i.param.name); });
+
+// ---- Exporting the coefficients ---------------------------------------------------------------
+
+// The words of the seed's datapath are the seed's coefficients, trunc(2^P × tap); a
+// narrower word says what it is and how many taps did not fit it.
+TEST(Export, WritesTheWordsAndOneLine) {
+  scratch_dir dir;
+  write_file(dir / "taps.txt", example_taps);
+  report_result r = run_report(dir.path, {"--export", "seed.csv", "--precision", "15"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "coefficients: seed.csv (63 words of 32 bits, 15 fractional, rounding toward zero, "
+            "overflow wraps)\n");
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  const std::string csv = read_file(dir / "seed.csv");
+  std::vector<float> taps;
+  for (const char* p = example_taps.c_str() + example_taps.find('\n');;) {
+    char* end = nullptr;
+    const float t = std::strtof(p, &end);
+    if (end == p) break;
+    taps.push_back(t);
+    p = end;
+  }
+  ASSERT_EQ(taps.size(), 63U);
+  ASSERT_EQ(csv.rfind("index,integer,value\n", 0), 0U);
+  const char* row = csv.c_str() + csv.find('\n') + 1;
+  for (std::size_t j = 0; j < taps.size(); ++j) {
+    const auto c = static_cast<std::int32_t>(std::trunc(32768.0 * static_cast<double>(taps[j])));
+    char* end = nullptr;
+    EXPECT_EQ(std::strtol(row, &end, 10), static_cast<long>(j));
+    EXPECT_EQ(std::strtol(end + 1, &end, 10), c) << "tap " << j;
+    EXPECT_EQ(std::strtod(end + 1, &end), std::ldexp(c, -15)) << "tap " << j;  // read back exactly
+    ASSERT_EQ(*end, '\n');
+    row = end + 1;
+  }
+  EXPECT_EQ(fixfir_test::line_count(csv), 64U);
+  EXPECT_FALSE(fs::exists(dir / "response.png"));
+
+  r = run_report(dir.path, {"--export=narrow.mem", "--coefficient-bits=8",
+                            "--coefficient-precision=12", "--overflow=saturate"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::regex said(
+      R"(coefficients: narrow\.mem \(63 words of 8 bits, 12 fractional, rounding toward zero, )"
+      R"(overflow saturates\)\noverflow: [1-9][0-9]* of 63 taps did not fit 8 bits and )"
+      R"(saturated\n)");
+  EXPECT_TRUE(std::regex_match(r.out, said)) << r.out;
+  EXPECT_TRUE(std::regex_match(read_file(dir / "narrow.mem"), std::regex("([0-9a-f]{2}\n){63}")));
+}
+
+// A write that fails (a file size limit) is status 1 and one line, and leaves the earlier
+// file as it was and no temporary file beside it; so does a file name of no known kind.
+TEST(Export, AFailedWriteKeepsTheEarlierFile) {
+  scratch_dir dir;
+  write_file(dir / "taps.txt", example_taps);
+  write_file(dir / "taps.csv", "earlier\n");
+  const std::vector<std::string> args{"--export", "taps.csv", "--coefficient-bits", "32"};
+  report_result r = run_report(dir.path, args, "trap '' XFSZ; ulimit -f 1;");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_EQ(r.err, "fixfir-report: cannot write taps.csv: File too large\n");
+  EXPECT_EQ(read_file(dir / "taps.csv"), "earlier\n");
+  r = run_report(dir.path, {"--export", "taps.CSV.txt", "--precision", "15"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem or .csv\n");
+  r = run_report(dir.path, {"--export", "taps\n.c", "--precision", "15"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "fixfir-report: --export: 'taps\\n.c' does not end in .h, .mem or .csv\n");
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path)) names.insert(e.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"taps.csv", "taps.txt"}));
+}
 
 TEST(Summary, AFailedWriteIsStatusOneAndDrawsNothing) {
   scratch_dir dir;

@@ -123,7 +123,85 @@ INSTANTIATE_TEST_SUITE_P(
             {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--max-ripple", "x"},
             "'x' is not a number of decibels"},
         option_case{{"--scan=1"}, "takes no value"}, option_case{{"--html=yes"}, "takes no value"},
-        option_case{{"--scan", "--step", "50", "--ending", "4000"}, "missing --initial"}));
+        option_case{{"--scan", "--step", "50", "--ending", "4000"}, "missing --initial"},
+        // The datapath options and --export.
+        option_case{{BASE, "--step", "50", "--coefficient-bits", "1"},
+                    "--coefficient-bits must be 2 to 32"},
+        option_case{{BASE, "--step", "50", "--accumulator-bits=65"},
+                    "--accumulator-bits must be 8 to 64"},
+        option_case{{BASE, "--step", "50", "--sample-precision", "half"},
+                    "--sample-precision: 'half' is not a whole number"},
+        option_case{{BASE, "--step", "50", "--rounding", "up"},
+                    "--rounding: 'up' is not zero, nearest or floor"},
+        option_case{{BASE, "--step", "50", "--overflow=clip"},
+                    "--overflow: 'clip' is not wrap or saturate"},
+        option_case{{BASE, "--step", "50", "--rounding", "nearest"},
+                    "measured on the seed datapath (--precision) only; the datapath options "
+                    "apply to --export"},
+        option_case{{BASE, "--step", "50", "--coefficient-bits", "32"}, "seed datapath"},
+        option_case{{BASE, "--step", "50", "--sample-precision", "14"}, "seed datapath"},
+        option_case{{"--scan", "--initial", "100", "--step", "50", "--ending", "4000",
+                     "--accumulator-bits", "32"},
+                    "seed datapath"},
+        option_case{{"--export", "taps.h"}, "--export needs --precision or --coefficient-bits"},
+        option_case{{"--export=", "--precision", "15"}, "--export needs a file name"},
+        option_case{{"--export", "taps.h", "--precision", "31"}, "--precision must be 0 to 30"},
+        option_case{{"--export", "taps.h", "--coefficient-bits", "33"},
+                    "--coefficient-bits must be 2 to 32"},
+        option_case{
+            {"--export", "taps.h", "--coefficient-bits", "16", "--coefficient-precision", "97"},
+            "--coefficient-precision must be -32 to 96"},
+        option_case{{"--export", "taps.h", "--precision", "15", "--sample-bits", "0"},
+                    "--sample-bits must be 2 to 32"},
+        option_case{{"--export", "taps.h", "--precision", "15", "--accumulator-bits", "7"},
+                    "--accumulator-bits must be 8 to 64"},
+        option_case{{"--export", "taps.mem", "--precision", "15", "--scan"},
+                    "leave out --scan and --html"}));
+
+// The datapath options that restate the seed's datapath, and --export without the
+// waveform test's options.
+TEST(Options, DatapathChoicesAndExport) {
+  const std::vector<const char*> seed{BASE,
+                                      "--step",
+                                      "50",
+                                      "--coefficient-bits=32",
+                                      "--coefficient-precision",
+                                      "15",
+                                      "--rounding",
+                                      "zero",
+                                      "--overflow",
+                                      "wrap",
+                                      "--accumulator-bits",
+                                      "32"};
+  report_options o;
+  std::string message;
+  ASSERT_EQ(parse_args(seed, o, message), parsed::run) << message;
+  EXPECT_EQ(o.datapath.precision, 15);
+  EXPECT_TRUE(o.export_file.empty());
+
+  const std::vector<const char*> exporting{"--export",
+                                           "out/taps.h",
+                                           "--coefficient-bits",
+                                           "16",
+                                           "--rounding=nearest",
+                                           "--overflow",
+                                           "saturate",
+                                           "--sample-bits",
+                                           "12",
+                                           "--sample-precision",
+                                           "-2",
+                                           "--step",
+                                           "0"};
+  ASSERT_EQ(parse_args(exporting, o, message), parsed::run) << message;
+  EXPECT_EQ(o.export_file, "out/taps.h");
+  EXPECT_FALSE(o.datapath.precision);
+  EXPECT_EQ(o.datapath.coefficient_bits, 16);
+  EXPECT_EQ(o.datapath.rounding, rounding_mode::nearest);
+  EXPECT_EQ(o.datapath.overflow, overflow_mode::saturate);
+  EXPECT_EQ(o.datapath.sample_bits, 12);
+  EXPECT_EQ(o.datapath.sample_fraction_bits, -2);
+  EXPECT_FALSE(o.datapath.accumulator_bits);
+}
 
 TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   const std::vector<const char*> args{"--precision=15", "--initial", "-100",  "--step=+50",

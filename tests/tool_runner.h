@@ -61,6 +61,7 @@ inline std::string shell_quote(const std::string& s) {
   return q + "'";
 }
 
+#ifdef FIXFIR_EXE
 /// Runs `exe` in `dir` with `answers` on standard input; captures standard output.
 /// `prefix` goes before the command in the shell (e.g. "ulimit -v 500000;").
 inline run_result run_tool(const fs::path& dir, const std::string& answers,
@@ -80,6 +81,8 @@ inline run_result run_tool(const fs::path& dir, const std::string& answers,
   fs::remove(out, ec);
   return r;
 }
+
+#endif  // FIXFIR_EXE
 
 /// Number of lines (line breaks) in `text`.
 inline std::size_t line_count(const std::string& text) {

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "fixfir/common/checks.h"
 #include "fixfir/common/conversion.h"
@@ -168,6 +169,76 @@ const char* rounding_option(rounding_mode r) noexcept {
 
 const char* overflow_words(overflow_mode o) noexcept {
   return o == overflow_mode::saturate ? "saturates" : "wraps";
+}
+
+const char* overflow_option(overflow_mode o) noexcept {
+  return o == overflow_mode::saturate ? "saturate" : "wrap";
+}
+
+std::optional<rounding_mode> rounding_from_option(std::string_view text) noexcept {
+  for (const rounding_mode r :
+       {rounding_mode::toward_zero, rounding_mode::nearest, rounding_mode::floor}) {
+    if (text == rounding_option(r)) return r;
+  }
+  return std::nullopt;
+}
+
+std::optional<overflow_mode> overflow_from_option(std::string_view text) noexcept {
+  for (const overflow_mode o : {overflow_mode::wrap, overflow_mode::saturate}) {
+    if (text == overflow_option(o)) return o;
+  }
+  return std::nullopt;
+}
+
+bool datapath_options_given(const datapath_choices& c) noexcept {
+  return c.coefficient_bits || c.coefficient_fraction_bits || c.sample_bits ||
+         c.sample_fraction_bits || c.accumulator_bits || c.rounding || c.overflow;
+}
+
+std::string datapath_choices_problem(const datapath_choices& c) {
+  if (c.precision && (*c.precision < 0 || *c.precision > 30)) return "--precision must be 0 to 30";
+  // The given choices, and valid ones in place of the others, judged as a datapath.
+  datapath d;
+  d.coefficient.bits = c.coefficient_bits.value_or(WORD_BITS_MAX);
+  d.coefficient.fraction_bits = c.coefficient_fraction_bits.value_or(0);
+  d.sample.bits = c.sample_bits.value_or(WORD_BITS_MAX);
+  d.sample.fraction_bits = c.sample_fraction_bits.value_or(0);
+  d.accumulator_bits = c.accumulator_bits.value_or(32);
+  return datapath_problem(d);
+}
+
+result<datapath> datapath_from_choices(std::span<const float> taps, const datapath_choices& c) {
+  if (std::string problem = datapath_choices_problem(c); !problem.empty())
+    return make_error(error_kind::bad_input, std::move(problem));
+  datapath d;
+  const rounding_mode rounding = c.rounding.value_or(rounding_mode::toward_zero);
+  const overflow_mode overflow = c.overflow.value_or(overflow_mode::wrap);
+  d.coefficient = {c.coefficient_bits.value_or(32), 0, rounding, overflow};
+  if (c.coefficient_fraction_bits) {
+    d.coefficient.fraction_bits = *c.coefficient_fraction_bits;
+  } else if (c.precision && !c.coefficient_bits) {
+    d.coefficient.fraction_bits = *c.precision;
+  } else {
+    d.coefficient.fraction_bits = largest_fitting_fraction(taps, d.coefficient.bits, rounding);
+  }
+  d.sample = {c.sample_bits.value_or(32), 0, rounding, overflow};
+  if (c.sample_fraction_bits) {
+    d.sample.fraction_bits = *c.sample_fraction_bits;
+  } else if (c.precision && !c.sample_bits) {
+    d.sample.fraction_bits = *c.precision;
+  } else {
+    d.sample.fraction_bits = d.sample.bits - 1;
+  }
+  d.accumulator_bits = c.accumulator_bits.value_or(32);
+  d.accumulator_overflow = overflow;
+  // Choices that restate the seed's datapath are that datapath, precision and scale set.
+  const datapath seed = seed_datapath(d.coefficient.fraction_bits);
+  d.precision = seed.precision;
+  d.scale = seed.scale;
+  if (is_seed_datapath(d)) return d;
+  d.precision = 0;
+  d.scale = 0;
+  return d;
 }
 
 std::string datapath_words(const datapath& d) {

@@ -159,4 +159,5 @@ PYBIND11_MODULE(_fixfir, m) {
         "4 to 8000 Hz in steps of step (at least 1) and the float64 peak output magnitude of "
         "a unit sine at each, from rest over SWEEP_SAMPLES samples.");
   bind_report(m);
+  bind_export(m);
 }

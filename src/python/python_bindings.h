@@ -36,4 +36,7 @@ quantized_taps quantize_argument(pybind11::handle taps, long long precision);
 /// Adds the report's figures to the module.
 void bind_report(pybind11::module_& m);
 
+/// Adds fixfir.export, the coefficient words as a file, to the module.
+void bind_export(pybind11::module_& m);
+
 }  // namespace fixfir::python

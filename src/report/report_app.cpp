@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixfir/coefficients/coefficient_export.h"
 #include "fixfir/coefficients/tap_file.h"
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
@@ -26,6 +27,7 @@
 #include "fixfir/report/report_output.h"
 #include "fixfir/report/report_pictures.h"
 #include "fixfir/report/report_progress.h"
+#include "picture_run.h"
 
 namespace fixfir {
 
@@ -252,6 +254,39 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
   return status;
 }
 
+// --export: the coefficient words in FILE, one line that says what they are, and a second
+// when some tap did not fit its word.
+int export_run(const report_options& options, std::FILE* out, std::FILE* err) {
+  std::string taps_path;
+  tap_list list;
+  if (!read_run_taps(options, err, taps_path, list)) return 1;
+  const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
+  std::optional<result<export_facts>> held;
+  {
+    // A Ctrl-C while the file is written waits until it is in place or its temporary
+    // file is gone, then ends the run as it asked.
+    const interrupt_guard guard;
+    held.emplace(export_coefficients(taps, options.datapath, options.export_file));
+  }
+  const result<export_facts>& written = *held;
+  // A file of no known kind, like a failed write, is a run that failed: status 1.
+  if (!written) {
+    const error& e = written.failure();
+    complain(err, printable(e.message));
+    return 1;
+  }
+  std::string text = "coefficients: " + printable(options.export_file) + " (" +
+                     export_words(written.value()) + ")\n";
+  if (const std::string overflow = export_overflow_words(written.value()); !overflow.empty())
+    text += "overflow: " + overflow + "\n";
+  std::string message;
+  if (!put_out(out, text, message)) {
+    complain(err, message);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int exit_status(error_kind kind) noexcept {
@@ -283,6 +318,7 @@ int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err
     return 0;
   }
   try {
+    if (!options.export_file.empty()) return export_run(options, out, err);
     return options.scan ? scan(options, out, err) : report(options, out, err);
   } catch (const std::bad_alloc&) {
     complain(err, "out of memory");

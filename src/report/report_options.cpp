@@ -3,8 +3,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
+#include "fixfir/coefficients/coefficient_export.h"
 #include "fixfir/report/printable_text.h"
 
 namespace fixfir {
@@ -16,6 +18,10 @@ const char* const report_usage =
     "       fixfir-report --scan --initial F0 --step DF --ending F1 [--sweep-step S] [--dir D]\n"
     "                     [--passband LO:HI]... [--stopband LO:HI]... [--html]\n"
     "                     [--min-attenuation A] [--max-ripple R] [--min-snr S]\n"
+    "       fixfir-report --export FILE (--precision P | --coefficient-bits W) [--dir D]\n"
+    "                     [--coefficient-precision F] [--sample-bits W] [--sample-precision F]\n"
+    "                     [--accumulator-bits A] [--rounding zero|nearest|floor]\n"
+    "                     [--overflow wrap|saturate]\n"
     "\n"
     "Runs the fixed-point model of fixfir on D/taps.txt beside a double-precision\n"
     "model of the same measurements, prints a summary of what fixed point did to the\n"
@@ -40,6 +46,26 @@ const char* const report_usage =
     "  --html            also write D/report.html: the summary, the scan's table and\n"
     "                    the pictures in one page that needs no other file\n"
     "  --help            show this text\n"
+    "\n"
+    "Exporting the coefficients:\n"
+    "  --export FILE     write the coefficient words of D/taps.txt to FILE and stop (no\n"
+    "                    summary, no pictures; --initial, --step and --ending are not\n"
+    "                    needed). FILE ending in .h is a C header, .mem one hexadecimal\n"
+    "                    word a line ($readmemh), .csv index, integer and value a line.\n"
+    "  --coefficient-bits W  coefficient word of W bits, 2 to 32 (default 32)\n"
+    "  --coefficient-precision F  its fractional bits, -32 to 96 (default P; with\n"
+    "                    --coefficient-bits, the most that still hold the largest tap)\n"
+    "  --sample-bits W   sample word of W bits, 2 to 32 (default 32)\n"
+    "  --sample-precision F  its fractional bits, -32 to 96 (default P; with\n"
+    "                    --sample-bits, W - 1)\n"
+    "  --accumulator-bits A  accumulator of A bits, 8 to 64 (default 32)\n"
+    "  --rounding R      zero (truncation, the default), nearest (ties away from zero)\n"
+    "                    or floor\n"
+    "  --overflow O      wrap (the default) or saturate: coefficients, samples and the\n"
+    "                    accumulator\n"
+    "\n"
+    "The summary and the scan are measured on the seed datapath (--precision) only: the\n"
+    "datapath options apply to --export.\n"
     "\n"
     "Values may also be given as --option=value.\n";
 
@@ -117,6 +143,15 @@ bool add_band(parse_state& s, std::string_view name, std::string_view value, boo
   return true;
 }
 
+// A whole number into one of the datapath's choices; its range is judged once all are given.
+bool set_choice(std::string_view name, std::string_view value, std::optional<std::int32_t>& choice,
+                std::string& message) {
+  std::int32_t v = 0;
+  if (!parse_whole(name, value, v, message)) return false;
+  choice = v;
+  return true;
+}
+
 bool set_target(parse_state& s, std::string_view name, std::string_view value, double& goal,
                 std::string& message) {
   s.targets_given = true;
@@ -188,6 +223,49 @@ constexpr option_spec option_table[] = {
      [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
        return set_target(s, n, v, s.options.targets.min_snr_db, m);
      }},
+    {"--coefficient-bits", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return set_choice(n, v, s.options.datapath.coefficient_bits, m);
+     }},
+    {"--coefficient-precision", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return set_choice(n, v, s.options.datapath.coefficient_fraction_bits, m);
+     }},
+    {"--sample-bits", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return set_choice(n, v, s.options.datapath.sample_bits, m);
+     }},
+    {"--sample-precision", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return set_choice(n, v, s.options.datapath.sample_fraction_bits, m);
+     }},
+    {"--accumulator-bits", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       return set_choice(n, v, s.options.datapath.accumulator_bits, m);
+     }},
+    {"--rounding", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       s.options.datapath.rounding = rounding_from_option(v);
+       if (!s.options.datapath.rounding)
+         m = std::string(n) + ": '" + std::string(v) + "' is not zero, nearest or floor";
+       return s.options.datapath.rounding.has_value();
+     }},
+    {"--overflow", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       s.options.datapath.overflow = overflow_from_option(v);
+       if (!s.options.datapath.overflow)
+         m = std::string(n) + ": '" + std::string(v) + "' is not wrap or saturate";
+       return s.options.datapath.overflow.has_value();
+     }},
+    {"--export", true,
+     [](parse_state& s, std::string_view, std::string_view v, std::string& m) {
+       if (v.empty()) {
+         m = "--export needs a file name";
+         return false;
+       }
+       s.options.export_file = std::string(v);
+       return true;
+     }},
     {"--help", false, nullptr},
     {"-h", false, nullptr},
 };
@@ -201,8 +279,38 @@ const option_spec* find_option(std::string_view name) noexcept {
 
 // What the options say together: the required ones given, targets only with --scan, bands
 // that make sense, and usable steps. False, with `message` set, when they do not.
+// --export: a datapath the coefficients can be made on; nothing else is run, so the waveform
+// test's options are not needed. The file's kind is judged when it is written.
+bool check_export(const report_options& options, std::string& message) {
+  if (options.scan || options.html) {
+    message = "--export writes the coefficients only: leave out --scan and --html";
+    return false;
+  }
+  message = export_choices_problem(options.datapath);
+  return message.empty();
+}
+
+// Without --export the datapath options may only restate the seed's datapath, the one the
+// summary and the scan measure.
+bool check_seed_datapath(const report_options& options, std::string& message) {
+  if (!datapath_options_given(options.datapath)) return true;
+  message = datapath_choices_problem(options.datapath);
+  if (!message.empty()) return false;
+  // Without taps a fraction left to the taps comes out as the most there is (not 0 to 30),
+  // so a coefficient width without its fraction is never the seed's.
+  const result<datapath> d = datapath_from_choices({}, options.datapath);
+  if (!options.scan && d && is_seed_datapath(d.value()) && d.value().precision == options.precision)
+    return true;
+  message =
+      "the summary and the scan are measured on the seed datapath (--precision) only; the "
+      "datapath options apply to --export";
+  return false;
+}
+
 bool check_together(parse_state& s, std::string& message) {
   report_options& options = s.options;
+  if (s.seen[0]) options.datapath.precision = options.precision;
+  if (!options.export_file.empty()) return check_export(options, message);
   static constexpr const char* required[4] = {"--precision", "--initial", "--step", "--ending"};
   // A scan tries every precision, so it needs none.
   for (std::size_t k = options.scan ? 1 : 0; k < 4; ++k) {
@@ -211,6 +319,7 @@ bool check_together(parse_state& s, std::string& message) {
       return false;
     }
   }
+  if (!check_seed_datapath(options, message)) return false;
   if (s.targets_given && !options.scan) {
     message = "--min-attenuation, --max-ripple and --min-snr are targets of --scan";
     return false;

@@ -14,8 +14,12 @@
 // toward zero and wrapped, into a 32-bit accumulator that wraps: what fixfir models.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 
@@ -104,6 +108,45 @@ struct word_value {
 
 /// "wraps" or "saturates".
 [[nodiscard]] const char* overflow_words(overflow_mode o) noexcept;
+
+/// The command-line spelling of an overflow mode: "wrap" or "saturate".
+[[nodiscard]] const char* overflow_option(overflow_mode o) noexcept;
+
+/// The rounding mode spelt `text` ("zero", "nearest" or "floor"), or nothing.
+[[nodiscard]] std::optional<rounding_mode> rounding_from_option(std::string_view text) noexcept;
+
+/// The overflow mode spelt `text` ("wrap" or "saturate"), or nothing.
+[[nodiscard]] std::optional<overflow_mode> overflow_from_option(std::string_view text) noexcept;
+
+/// A datapath as a user chooses it: each choice given or left to its default.
+struct datapath_choices {
+  std::optional<std::int32_t> precision;  ///< the seed's precision (0 to 30)
+  std::optional<std::int32_t> coefficient_bits;
+  std::optional<std::int32_t> coefficient_fraction_bits;
+  std::optional<std::int32_t> sample_bits;
+  std::optional<std::int32_t> sample_fraction_bits;
+  std::optional<std::int32_t> accumulator_bits;
+  std::optional<rounding_mode> rounding;  ///< of coefficients and samples
+  std::optional<overflow_mode> overflow;  ///< of coefficients, samples and the accumulator
+};
+
+/// Whether any choice beyond the seed's precision is given.
+[[nodiscard]] bool datapath_options_given(const datapath_choices& c) noexcept;
+
+/// An empty text when each given choice is within its limits (the precision 0 to 30, the
+/// others as datapath_problem says), else what is wrong, naming the report's option.
+[[nodiscard]] std::string datapath_choices_problem(const datapath_choices& c);
+
+/// The datapath `c` describes for `taps`. Coefficient word: `coefficient_bits` or 32 bits;
+/// its fraction `coefficient_fraction_bits`, else the precision when no coefficient width is
+/// given, else the largest that holds every tap (largest_fitting_fraction). Sample word:
+/// `sample_bits` or 32 bits; its fraction `sample_fraction_bits`, else the precision when
+/// no sample width is given, else W - 1. Accumulator `accumulator_bits` or 32. Rounding
+/// and overflow as chosen, else toward zero and wrap. With nothing but a precision P this
+/// is seed_datapath(P), and any choices that come to a seed datapath give that datapath.
+/// bad_input, with datapath_choices_problem's text, for a choice beyond its limits.
+[[nodiscard]] result<datapath> datapath_from_choices(std::span<const float> taps,
+                                                     const datapath_choices& c);
 
 /// Every choice of `d` in words, for example "coefficients 16 bits (17 fractional),
 /// samples 14 bits (13 fractional), accumulator 35 bits, rounding to nearest, coefficient

@@ -3,7 +3,10 @@
 // the file is closed (a full disk).
 
 #include <cstdio>
+#include <string>
 #include <string_view>
+
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 
@@ -24,6 +27,12 @@ void write_output(output_file& out, std::string_view data) noexcept;
 
 /// Closes the file. Returns false if any write or the close itself failed.
 [[nodiscard]] bool close_output(output_file& out) noexcept;
+
+/// Writes `text` to `path` so that a reader finds the earlier file or the whole new one,
+/// never a part: the text goes to a new file in the same folder (".NAME.<pid>-<n>"), which
+/// is synced and then renamed over `path`. On failure the new file is removed, the earlier
+/// one is left as it was, and the error (cannot_write) names `path` as given.
+[[nodiscard]] outcome replace_file(const std::string& path, std::string_view text);
 
 /// Writes `message` to `console` and flushes it, so that it shows at once.
 void say(std::FILE* console, std::string_view message) noexcept;

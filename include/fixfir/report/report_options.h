@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "fixfir/coefficients/datapath.h"
 #include "fixfir/common/records.h"
 #include "fixfir/common/result.h"
 #include "fixfir/measurement/bands.h"
@@ -26,6 +27,11 @@ struct report_options {
   precision_targets targets{std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN()};  ///< NaN: default
+  /// --coefficient-bits to --overflow, and the precision when --precision is given: the
+  /// datapath the coefficients are exported on (datapath_from_choices). Without --export
+  /// they must come to seed_datapath(precision), on which the summary is measured.
+  datapath_choices datapath;
+  std::string export_file;  ///< --export: write the coefficient words here, and nothing else
 };
 
 /// What the arguments ask for when they make sense.

@@ -1,0 +1,68 @@
+#pragma once
+// A filter's coefficient words as a file for other tools: a C header, a memory image for
+// HDL simulators ($readmemh), or a table of the words and the values they stand for.
+//
+// Scaling and overflow: a coefficient word c of W bits with F fractional bits stands for
+// c ÷ 2^F; the memory image holds its W-bit two's-complement pattern (c mod 2^W). The
+// words were made by make_fixed_filter and fit W ≤ 32 bits, so writing them computes
+// nothing that can overflow; c ÷ 2^F is exact in double for F within the datapath limits.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "fixfir/coefficients/datapath.h"
+#include "fixfir/common/result.h"
+
+namespace fixfir {
+
+/// The kinds of file the coefficients are written as.
+enum class export_format : std::uint8_t {
+  c_header,      ///< ".h": #defines and a static const array of <stdint.h> integers
+  memory_image,  ///< ".mem": one two's-complement hexadecimal word a line
+  csv,           ///< ".csv": index, integer and value of each tap
+};
+
+/// The format the extension of `path` names, compared in lower case: ".h", ".mem" or
+/// ".csv". bad_input, saying so and quoting `path`, for any other.
+[[nodiscard]] result<export_format> export_format_for(std::string_view path);
+
+/// The file's text: `coefficients` (tap 0 first) as words of `w`. The header names
+/// nothing but its fixed identifiers (FIXFIR_COEFFICIENT_COUNT, FIXFIR_COEFFICIENT_SHIFT,
+/// FIXFIR_COEFFICIENT_BITS, fixfir_coefficients), and its array has the narrowest of
+/// int8_t, int16_t and int32_t that holds a word. Each word must fit `w.bits` (2 to 32).
+[[nodiscard]] std::string export_text(export_format format,
+                                      std::span<const std::int32_t> coefficients,
+                                      const word_format& w);
+
+/// An empty text when `c` can be exported (a precision or a coefficient width given, and
+/// every choice within its limits), else what is wrong, naming the report's option.
+[[nodiscard]] std::string export_choices_problem(const datapath_choices& c);
+
+/// What an export wrote.
+struct export_facts {
+  datapath path;              ///< the datapath the words are made on
+  std::size_t count = 0;      ///< taps, one word each
+  std::size_t overflows = 0;  ///< taps whose rounded value did not fit the word
+};
+
+/// Quantizes `taps` on the datapath `c` describes (datapath_from_choices) and writes the
+/// coefficient words to `file` in the format its extension names, replacing any earlier
+/// file only once the new one is complete (replace_file). bad_input for an unknown
+/// extension (the message names --export) or choices export_choices_problem refuses; cannot_write
+/// when the file cannot be written (the earlier one is kept); out_of_memory.
+[[nodiscard]] result<export_facts> export_coefficients(std::span<const float> taps,
+                                                       const datapath_choices& c,
+                                                       const std::string& file);
+
+/// What was written in words, for example "63 words of 16 bits, 17 fractional, rounding
+/// to nearest, overflow wraps".
+[[nodiscard]] std::string export_words(const export_facts& f);
+
+/// How many taps overflowed their word and what became of them, for example "2 of 63 taps
+/// did not fit 16 bits and saturated"; empty when none did.
+[[nodiscard]] std::string export_overflow_words(const export_facts& f);
+
+}  // namespace fixfir

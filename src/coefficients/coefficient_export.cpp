@@ -1,0 +1,171 @@
+#include "fixfir/coefficients/coefficient_export.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/common/checks.h"
+#include "fixfir/common/output_file.h"
+
+namespace fixfir {
+
+namespace {
+
+// The words a line of the header's array holds.
+constexpr std::size_t header_words_per_line = 8;
+
+char lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// `c` as a C integer constant of its type: the 32-bit minimum is written as an expression,
+// since 2147483648 alone is a constant of a wider type.
+std::string c_integer(std::int32_t c) {
+  if (c == INT32_MIN) return "(-2147483647 - 1)";
+  return std::to_string(c);
+}
+
+// "2^F", with the scale's value when that is a whole number a 64-bit integer holds.
+std::string scale_text(std::int32_t f) {
+  std::string text = "2^" + std::to_string(f);
+  if (f >= 0 && f < 64) text += " (scale " + std::to_string(std::uint64_t{1} << f) + ")";
+  return text;
+}
+
+std::string header_text(std::span<const std::int32_t> coefficients, const word_format& w) {
+  const char* const type = w.bits <= 8 ? "int8_t" : w.bits <= 16 ? "int16_t" : "int32_t";
+  const std::string f = std::to_string(w.fraction_bits);
+  std::string text;
+  text += "/* Coefficient words of a fixfir filter: " + std::to_string(coefficients.size()) +
+          " taps, tap 0 first.\n";
+  text += " * Each word has " + std::to_string(w.bits) + " bits, " + f +
+          " of them fractional: a word c stands for c / " + scale_text(w.fraction_bits) + ".\n";
+  text += std::string(" * Rounding ") + rounding_words(w.rounding) + "; overflow " +
+          overflow_words(w.overflow) + ".\n */\n";
+  text += "#ifndef FIXFIR_COEFFICIENTS_H\n#define FIXFIR_COEFFICIENTS_H\n\n";
+  text += "#include <stdint.h>\n\n";
+  text += "#define FIXFIR_COEFFICIENT_COUNT " + std::to_string(coefficients.size()) + "\n";
+  text += "#define FIXFIR_COEFFICIENT_BITS " + std::to_string(w.bits) + "\n";
+  text += "#define FIXFIR_COEFFICIENT_SHIFT " + (w.fraction_bits < 0 ? "(" + f + ")" : f) + "\n\n";
+  text +=
+      std::string("static const ") + type + " fixfir_coefficients[FIXFIR_COEFFICIENT_COUNT] = {\n";
+  for (std::size_t j = 0; j < coefficients.size(); ++j) {
+    text += j % header_words_per_line == 0 ? "    " : " ";
+    text += c_integer(coefficients[j]) + ",";
+    if (j % header_words_per_line == header_words_per_line - 1 || j + 1 == coefficients.size())
+      text += "\n";
+  }
+  text += "};\n\n#endif /* FIXFIR_COEFFICIENTS_H */\n";
+  return text;
+}
+
+std::string memory_text(std::span<const std::int32_t> coefficients, const word_format& w) {
+  static constexpr char digits[] = "0123456789abcdef";
+  const auto width = static_cast<std::size_t>((w.bits + 3) / 4);
+  const std::uint64_t mask = (std::uint64_t{1} << w.bits) - 1;
+  std::string text;
+  text.reserve(coefficients.size() * (width + 1));
+  for (const std::int32_t c : coefficients) {
+    // The word's two's-complement pattern: the low W bits of c.
+    std::uint64_t pattern = static_cast<std::uint64_t>(static_cast<std::int64_t>(c)) & mask;
+    std::string word(width, '0');
+    for (std::size_t k = width; k-- > 0; pattern >>= 4) word[k] = digits[pattern & 0xF];
+    text += word + "\n";
+  }
+  return text;
+}
+
+std::string csv_text(std::span<const std::int32_t> coefficients, const word_format& w) {
+  std::string text = "index,integer,value\n";
+  for (std::size_t j = 0; j < coefficients.size(); ++j) {
+    // c × 2^-F is exact: a 32-bit c and F within -32 to 96 stay among normal doubles. The
+    // shortest text that reads back as that double.
+    const double value = std::ldexp(static_cast<double>(coefficients[j]), -w.fraction_bits);
+    char buf[32];
+    const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, value);
+    FIXFIR_EXPECTS(r.ec == std::errc());
+    text += std::to_string(j) + "," + std::to_string(coefficients[j]) + "," +
+            std::string(buf, r.ptr) + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+result<export_format> export_format_for(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.find_last_of('.');
+  std::string extension;
+  // A name that is only an extension (".h") is a hidden file without one.
+  if (dot != std::string_view::npos && dot > 0) {
+    for (const char c : name.substr(dot)) extension += lower(c);
+  }
+  if (extension == ".h") return export_format::c_header;
+  if (extension == ".mem") return export_format::memory_image;
+  if (extension == ".csv") return export_format::csv;
+  return make_error(error_kind::bad_input,
+                    "'" + std::string(path) + "' does not end in .h, .mem or .csv");
+}
+
+std::string export_text(export_format format, std::span<const std::int32_t> coefficients,
+                        const word_format& w) {
+  FIXFIR_EXPECTS(w.bits >= WORD_BITS_MIN && w.bits <= WORD_BITS_MAX);
+  switch (format) {
+    case export_format::memory_image:
+      return memory_text(coefficients, w);
+    case export_format::csv:
+      return csv_text(coefficients, w);
+    case export_format::c_header:
+      break;
+  }
+  return header_text(coefficients, w);
+}
+
+std::string export_choices_problem(const datapath_choices& c) {
+  if (!c.precision && !c.coefficient_bits)
+    return "--export needs --precision or --coefficient-bits";
+  return datapath_choices_problem(c);
+}
+
+result<export_facts> export_coefficients(std::span<const float> taps, const datapath_choices& c,
+                                         const std::string& file) {
+  const result<export_format> format = export_format_for(file);
+  if (!format) return make_error(error_kind::bad_input, "--export: " + format.failure().message);
+  if (std::string problem = export_choices_problem(c); !problem.empty())
+    return make_error(error_kind::bad_input, std::move(problem));
+  const result<datapath> path = datapath_from_choices(taps, c);
+  if (!path) return path.failure();
+  result<fixed_filter> made = make_fixed_filter(taps, path.value());
+  if (!made) return std::move(made).failure();
+  const fixed_filter& f = made.value();
+  try {
+    const outcome written =
+        replace_file(file, export_text(format.value(), f.coefficients, f.path.coefficient));
+    if (!written) return written.failure();
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
+  return export_facts{f.path, f.coefficients.size(), f.coefficient_overflows};
+}
+
+std::string export_words(const export_facts& f) {
+  const word_format& w = f.path.coefficient;
+  return std::to_string(f.count) + (f.count == 1 ? " word of " : " words of ") +
+         std::to_string(w.bits) + " bits, " + std::to_string(w.fraction_bits) +
+         " fractional, rounding " + rounding_words(w.rounding) + ", overflow " +
+         overflow_words(w.overflow);
+}
+
+std::string export_overflow_words(const export_facts& f) {
+  if (f.overflows == 0) return {};
+  const word_format& w = f.path.coefficient;
+  return std::to_string(f.overflows) + " of " + std::to_string(f.count) +
+         (f.count == 1 ? " tap" : " taps") + " did not fit " + std::to_string(w.bits) +
+         " bits and " + (w.overflow == overflow_mode::saturate ? "saturated" : "wrapped");
+}
+
+}  // namespace fixfir

@@ -1,0 +1,115 @@
+// fixfir.export: the coefficient words as a file, written by the same code as
+// fixfir-report --export, so that the two write the same bytes.
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "array_io.h"
+#include "fixfir/coefficients/coefficient_export.h"
+#include "python_bindings.h"
+
+namespace py = pybind11;
+
+namespace fixfir::python {
+
+namespace {
+
+// The library names its choices as the report's options ("--coefficient-bits"); Python
+// callers know them as keywords ("coefficient_bits"). Its refusals of the choices quote
+// nothing the caller typed, so every option name in them is one of its own.
+std::string keyword_names(const std::string& message) {
+  std::string out;
+  for (std::size_t i = 0; i < message.size();) {
+    if (message.compare(i, 2, "--") != 0) {
+      out += message[i++];
+      continue;
+    }
+    std::size_t end = i + 2;
+    while (end < message.size() &&
+           ((message[end] >= 'a' && message[end] <= 'z') || message[end] == '-'))
+      ++end;
+    std::string name = message.substr(i + 2, end - i - 2);
+    for (char& c : name) c = c == '-' ? '_' : c;
+    out += name == "export" ? "path" : name;
+    i = end;
+  }
+  return out;
+}
+
+std::optional<std::int32_t> choice(const std::optional<long long>& value, const char* name) {
+  if (!value) return std::nullopt;
+  return int32_value(*value, name);
+}
+
+py::dict export_coefficient_file(
+    py::handle taps, py::handle path, std::optional<long long> precision,
+    std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
+    std::optional<long long> sample_bits, std::optional<long long> sample_precision,
+    std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
+    const std::optional<std::string>& overflow) {
+  const std::vector<float> t = taps_argument(taps);
+  const std::string file = py::module_::import("os").attr("fspath")(path).cast<std::string>();
+  if (const result<export_format> format = export_format_for(file); !format)
+    throw py::value_error("path: " + format.failure().message);
+  datapath_choices c;
+  c.precision = choice(precision, "precision");
+  c.coefficient_bits = choice(coefficient_bits, "coefficient_bits");
+  c.coefficient_fraction_bits = choice(coefficient_precision, "coefficient_precision");
+  c.sample_bits = choice(sample_bits, "sample_bits");
+  c.sample_fraction_bits = choice(sample_precision, "sample_precision");
+  c.accumulator_bits = choice(accumulator_bits, "accumulator_bits");
+  if (rounding) {
+    c.rounding = rounding_from_option(*rounding);
+    if (!c.rounding)
+      throw py::value_error("rounding must be 'zero', 'nearest' or 'floor', not '" + *rounding +
+                            "'");
+  }
+  if (overflow) {
+    c.overflow = overflow_from_option(*overflow);
+    if (!c.overflow)
+      throw py::value_error("overflow must be 'wrap' or 'saturate', not '" + *overflow + "'");
+  }
+  result<export_facts> written = export_coefficients(t, c, file);
+  if (!written) {
+    error e = std::move(written).failure();
+    if (e.kind == error_kind::bad_input) e.message = keyword_names(e.message);
+    raise(e);
+  }
+  const export_facts& f = written.value();
+  py::dict d;
+  d["path"] = file;
+  d["count"] = f.count;
+  d["bits"] = f.path.coefficient.bits;
+  d["fraction_bits"] = f.path.coefficient.fraction_bits;
+  d["overflows"] = f.overflows;
+  d["words"] = datapath_words(f.path);
+  return d;
+}
+
+}  // namespace
+
+void bind_export(py::module_& m) {
+  m.def("export", &export_coefficient_file, py::arg("taps"), py::arg("path"),
+        py::arg("precision") = py::none(), py::kw_only(), py::arg("coefficient_bits") = py::none(),
+        py::arg("coefficient_precision") = py::none(), py::arg("sample_bits") = py::none(),
+        py::arg("sample_precision") = py::none(), py::arg("accumulator_bits") = py::none(),
+        py::arg("rounding") = py::none(), py::arg("overflow") = py::none(),
+        "Writes the coefficient words of taps to path, as fixfir-report --export does, byte "
+        "for byte: a C header (.h), one hexadecimal word a line (.mem) or index, integer and "
+        "value a line (.csv), tap 0 first; an earlier file is replaced only by a complete one. "
+        "The datapath: coefficient_bits (2 to 32, default 32) with coefficient_precision "
+        "fractional bits (default precision, or with coefficient_bits the most that hold the "
+        "largest tap), sample_bits and sample_precision likewise (default W - 1), "
+        "accumulator_bits (8 to 64, default 32), rounding 'zero', 'nearest' or 'floor', "
+        "overflow 'wrap' or 'saturate'; precision or coefficient_bits is needed. Returns a "
+        "dict of path, count, bits, fraction_bits, overflows (taps that did not fit their "
+        "word) and words (the datapath in words).");
+}
+
+}  // namespace fixfir::python

@@ -1,0 +1,89 @@
+"""fixfir.export against fixfir-report --export: the same bytes, and the same refusals.
+
+CTest runs this with FIXFIR_REPORT_EXE at the built report.
+"""
+
+import os
+import shutil
+import subprocess
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import fixfir
+
+EXAMPLE_TAPS = Path(__file__).resolve().parents[2] / "examples" / "taps.txt"
+
+
+def example_taps():
+    words = EXAMPLE_TAPS.read_text().split()
+    return np.array([float(w) for w in words[1 : 1 + int(words[0])]], dtype=np.float32)
+
+
+# The report's options for a case, and the same choices as fixfir.export's keywords.
+EXPORTS = [
+    (["--precision", "15"], {"precision": 15}),
+    (["--coefficient-bits", "16", "--rounding", "nearest"],
+     {"coefficient_bits": 16, "rounding": "nearest"}),
+    (["--coefficient-bits", "8", "--coefficient-precision", "12", "--overflow", "saturate",
+      "--rounding", "floor"],
+     {"coefficient_bits": 8, "coefficient_precision": 12, "overflow": "saturate",
+      "rounding": "floor"}),
+]
+
+
+@pytest.mark.parametrize("extension", [".h", ".mem", ".csv"])
+@pytest.mark.parametrize("options,keywords", EXPORTS)
+def test_export_writes_the_reports_bytes(tmp_path, extension, options, keywords):
+    exe = os.environ.get("FIXFIR_REPORT_EXE")
+    if not exe:
+        pytest.skip("FIXFIR_REPORT_EXE is not set (CTest sets it to the built fixfir-report)")
+    shutil.copy(EXAMPLE_TAPS, tmp_path / "taps.txt")
+    name = "coefficients" + extension
+    done = subprocess.run([exe, "--export", name, *options], cwd=tmp_path, capture_output=True,
+                          text=True, check=True)
+    mine = tmp_path / ("mine" + extension)
+    got = fixfir.export(example_taps(), mine, **keywords)
+    assert mine.read_bytes() == (tmp_path / name).read_bytes()
+    words = "%d words of %d bits, %d fractional" % (got["count"], got["bits"],
+                                                      got["fraction_bits"])
+    assert done.stdout.startswith("coefficients: %s (%s, " % (name, words))
+    assert ("overflow: " in done.stdout) == (got["overflows"] > 0)
+    assert got["path"] == str(mine) and got["count"] == 63
+    assert got["words"].startswith("coefficients %d bits (%d fractional)"
+                                   % (got["bits"], got["fraction_bits"]))
+
+
+ONE = np.array([0.5])
+BAD_EXPORTS = [
+    ({}, "path needs precision or coefficient_bits"),
+    ({"precision": 31}, "precision must be 0 to 30"),
+    ({"coefficient_bits": 1}, "coefficient_bits must be 2 to 32"),
+    ({"precision": 15, "coefficient_precision": 97}, "coefficient_precision must be -32 to 96"),
+    ({"precision": 15, "sample_bits": 40}, "sample_bits must be 2 to 32"),
+    ({"precision": 15, "sample_precision": -40}, "sample_precision must be -32 to 96"),
+    ({"precision": 15, "accumulator_bits": 65}, "accumulator_bits must be 8 to 64"),
+    ({"precision": 15, "accumulator_bits": 2**40}, "accumulator_bits must fit 32 bits"),
+    ({"precision": 15, "rounding": "up"}, "rounding must be 'zero', 'nearest' or 'floor'"),
+    ({"precision": 15, "overflow": "clip"}, "overflow must be 'wrap' or 'saturate'"),
+]
+
+
+@pytest.mark.parametrize("keywords,message", BAD_EXPORTS)
+def test_bad_export_arguments_raise(tmp_path, keywords, message):
+    with pytest.raises(ValueError, match=message):
+        fixfir.export(ONE, tmp_path / "taps.h", **keywords)
+    assert not (tmp_path / "taps.h").exists()
+
+
+def test_export_refuses_an_unknown_extension_and_keeps_the_earlier_file(tmp_path):
+    with pytest.raises(ValueError, match=r"path: '.*taps\.txt' does not end in \.h, \.mem or \.csv"):
+        fixfir.export(ONE, tmp_path / "taps.txt", 15)
+    (tmp_path / "taps.h").write_text("earlier")
+    with pytest.raises(RuntimeError, match="cannot write .*: No such file or directory"):
+        fixfir.export(ONE, tmp_path / "missing" / "taps.h", 15)
+    with pytest.raises(TypeError):
+        fixfir.export(ONE, tmp_path / "taps.h", 15, 16)  # the datapath is given by keyword
+    assert (tmp_path / "taps.h").read_text() == "earlier"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["taps.h"]
