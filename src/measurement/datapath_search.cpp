@@ -424,15 +424,18 @@ std::vector<std::string> search_lines(const search_report& r) {
     char buf[256];
     const datapath& d = k.path;
     if (k.coefficients_only) {
-      std::snprintf(buf, sizeof buf, "%10d  %-11s  none: the coefficients alone reach %s dB, %s dB",
-                    d.coefficient.bits, rounding_words(d.coefficient.rounding),
-                    figure("%.2f", k.attenuation_db).c_str(), figure("%.4f", k.ripple_db).c_str());
+      std::snprintf(
+          buf, sizeof buf,
+          "%10d  %-11s  none: the coefficients alone reach %s dB attenuation, %s dB ripple",
+          d.coefficient.bits, rounding_words(d.coefficient.rounding),
+          figure("%.2f", k.attenuation_db).c_str(), figure("%.4f", k.ripple_db).c_str());
     } else if (!k.meets) {
-      std::snprintf(buf, sizeof buf,
-                    "%10d  %-11s  none: at %d sample bits %s dB, %s dB, SNR %s dB%s",
-                    d.coefficient.bits, rounding_words(d.coefficient.rounding), d.sample.bits,
-                    figure("%.2f", k.attenuation_db).c_str(), figure("%.4f", k.ripple_db).c_str(),
-                    figure("%.2f", k.snr_db).c_str(), k.overflows > 0 ? ", overflows" : "");
+      std::snprintf(
+          buf, sizeof buf,
+          "%10d  %-11s  none: at %d sample bits %s dB attenuation, %s dB ripple, SNR %s dB%s",
+          d.coefficient.bits, rounding_words(d.coefficient.rounding), d.sample.bits,
+          figure("%.2f", k.attenuation_db).c_str(), figure("%.4f", k.ripple_db).c_str(),
+          figure("%.2f", k.snr_db).c_str(), k.overflows > 0 ? ", overflows" : "");
     } else {
       std::snprintf(buf, sizeof buf, "%10d  %-11s  %11d  %9d  %11s  %11s  %8s  %4lld",
                     d.coefficient.bits, rounding_words(d.coefficient.rounding), d.sample.bits,

@@ -80,12 +80,28 @@ bool page_without_pictures(page_content page, const std::string& dir, std::FILE*
   return true;
 }
 
+// What a report on a chosen datapath runs on, in a few words for a title; "" for a report
+// at a precision.
+std::string setting_of(const precision_report& r) {
+  if (!r.on_path.measured) return {};
+  const datapath& d = r.fixed.path;
+  return std::to_string(d.coefficient.bits) + "-bit coefficients, " +
+         std::to_string(d.sample.bits) + "-bit samples, " + std::to_string(d.accumulator_bits) +
+         "-bit accumulator";
+}
+
+bool saturating(const precision_report& r) {
+  return r.on_path.measured && r.fixed.path.accumulator_overflow == overflow_mode::saturate;
+}
+
 // response.png's chart of a report at `precision` of `taps` taps.
 plot_body response_chart(const precision_report& r, std::int32_t taps, std::int32_t precision) {
   const swept_precision& run = r.sweeps.runs[0];
   response_plot rp;
   rp.taps = taps;
   rp.precision = precision;
+  rp.setting = setting_of(r);
+  rp.saturating = saturating(r);
   rp.taps_response = &r.bands.response;
   rp.coefficients_response = &r.coefficient_response;
   rp.frequency = r.sweeps.frequency;
@@ -115,7 +131,9 @@ plot_body waves_chart(const precision_report& r, std::int32_t precision) {
                 r.predicted_spectrum,
                 {},
                 r.waveform.wraps,
-                precision};
+                r.on_path.measured ? r.fixed.path.sample.fraction_bits : precision,
+                setting_of(r),
+                saturating(r)};
   // Drawn without the spectra when they cannot be made.
   (void)error_spectra(
       r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,

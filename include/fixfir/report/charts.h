@@ -27,6 +27,10 @@ struct plot_body {
 struct response_plot {
   std::int32_t taps = 0;
   std::int32_t precision = 0;
+  /// What the fixed point runs on, for the title ("16-bit coefficients, 14-bit samples");
+  /// empty: "precision P".
+  std::string setting;
+  bool saturating = false;  ///< the accumulator saturates rather than wraps
   const dense_response* taps_response = nullptr;
   const dense_response* coefficients_response = nullptr;
   std::span<const std::int32_t> frequency;        ///< swept frequencies
@@ -69,7 +73,9 @@ struct waves_plot {
   std::span<const double> predicted;  ///< predicted arithmetic error power per bin
   waveform_spectra spectra;           ///< the error's spectra; none drawn when empty
   std::int64_t wraps = 0;
-  std::int32_t precision = 0;
+  std::int32_t precision = 0;  ///< the error's unit is 2^-precision
+  std::string setting;         ///< as response_plot's
+  bool saturating = false;     ///< as response_plot's
 };
 
 /// Three panels: the first 20 ms of input and outputs; the output error (fixed point minus
