@@ -346,15 +346,29 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
                std::string("cost: ") + (options.cost == cost_model::bits
                                             ? "coefficient bits + sample bits + accumulator bits"
                                             : "coefficient bits × sample bits + accumulator bits"));
+  // The recommendation and why (and where none, the best reached) come last, after the
+  // picture's line.
+  const std::size_t last_lines = r.recommended >= 0 ? 2 : 3;
+  const std::vector<std::string> last(lines.end() - static_cast<std::ptrdiff_t>(last_lines),
+                                      lines.end());
+  lines.erase(lines.end() - static_cast<std::ptrdiff_t>(last_lines), lines.end());
   std::string message;
   if (!put_out(out, text_of(lines), message)) {
     complain(err, message);
     return 1;
   }
-  if (options.export_file.empty() || r.recommended < 0) return 0;
+  const pictures_outcome drawn = draw_explore_picture(r, options, out, err);
+  if (drawn == pictures_outcome::not_written) return 1;
+  if (!put_out(out, text_of(last), message)) {
+    complain(err, message);
+    return 1;
+  }
+  const int status = drawn == pictures_outcome::done ? 0 : 1;
+  if (options.export_file.empty() || r.recommended < 0) return status;
   report_options chosen = options;
   chosen.datapath = choices_of(r.front[static_cast<std::size_t>(r.recommended)].path);
-  return export_run(chosen, out, err);
+  const int exported = export_run(chosen, out, err);
+  return exported != 0 ? exported : status;
 }
 
 // --export: the coefficient words in FILE, one line that says what they are, and a second

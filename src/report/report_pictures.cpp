@@ -228,4 +228,17 @@ pictures_outcome draw_scan_picture(const scan_report& r, const report_options& o
                      page, options, out, err);
 }
 
+pictures_outcome draw_explore_picture(const search_report& r, const report_options& options,
+                                      std::FILE* out, std::FILE* err) {
+  const std::string gnuplot = gnuplot_or_say(err, explore_png_name);
+  const page_content page;
+  if (gnuplot.empty()) return without_gnuplot(page, options, out, err);
+  return draw_charts(gnuplot,
+                     {{"explore", explore_png_name,
+                       "The datapaths searched, coloured by their margin to the targets, with "
+                       "the front and the recommendation (explore.png).",
+                       explore_body({r.measured, r.front, r.recommended, r.targets})}},
+                     page, options, out, err);
+}
+
 }  // namespace fixfir

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/error_model.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/wrap_checks.h"
@@ -96,5 +97,20 @@ struct scan_plot {
 /// largest wrap-free precision, the recommendation, the targets and the wrapping
 /// precisions marked.
 [[nodiscard]] plot_body scan_body(const scan_plot& p);
+
+/// What explore.png shows.
+struct explore_plot {
+  std::span<const candidate> measured;
+  std::span<const candidate> front;
+  std::int32_t recommended = -1;  ///< index into `front`
+  precision_targets targets;
+};
+
+/// The coefficient-word × sample-word plane, one panel per rounding searched: each measured
+/// candidate coloured by its margin to the attenuation and SNR targets (red misses, green
+/// meets; one that misses the ripple target or overflows is crossed), the words whose
+/// coefficients alone miss a target marked along the bottom, the front and the
+/// recommendation. Cells the search did not measure stay empty.
+[[nodiscard]] plot_body explore_body(const explore_plot& p);
 
 }  // namespace fixfir
