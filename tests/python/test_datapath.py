@@ -84,3 +84,23 @@ def test_bad_choices_name_their_keyword(call, keywords, message):
             fixfir.report(taps, 15, *QUESTIONS, **keywords)
         else:
             fixfir.explore(taps, *QUESTIONS, **keywords)
+
+
+@pytest.mark.parametrize("keywords", [
+    {"coefficient_bits": 16, "sample_bits": 14, "rounding": "nearest"},
+    {"coefficient_bits": 8, "coefficient_precision": 12, "overflow": "saturate",
+     "accumulator_bits": 20},
+])
+def test_every_function_measures_the_same_datapath(tmp_path, keywords):
+    taps = example_taps()
+    initial, step, ending, sweep = QUESTIONS
+    r = fixfir.report(taps, 15, *QUESTIONS, **keywords)
+    frequencies, peaks = fixfir.sweep(taps, 15, sweep, **keywords)
+    np.testing.assert_array_equal(frequencies, r["frequency"])
+    np.testing.assert_array_equal(peaks, r["peak"])
+    coefficients, scale = fixfir.quantize(taps, 15, **keywords)
+    fixfir.export(taps, tmp_path / "c.csv", 15, **keywords)
+    rows = (tmp_path / "c.csv").read_text().splitlines()[1:]
+    assert [int(row.split(",")[1]) for row in rows] == coefficients.tolist()
+    _, x, y = fixfir.waveform_test(taps, 15, initial, step, ending, **keywords)
+    assert len(y) == len(x) == fixfir.WAVEFORM_SAMPLES
