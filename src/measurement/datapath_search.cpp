@@ -57,7 +57,10 @@ bool window_basis(double frequency, std::size_t from, sine_basis& out) {
 // The steady amplitude of `f` on the window `basis` and whether its accumulator overflowed.
 bool steady_on(const search_context& c, const fixed_filter& f, const sine_basis& basis,
                double& steady, bool& overflowed) {
-  result<datapath_run> run = run_datapath(f, basis.sine, 1);
+  // A window's first outputs (before its history is full) are not read, unless the run is
+  // whole, where every output's overflow counts.
+  const std::size_t first = c.window_start == 0 ? 0 : c.fit_first;
+  result<datapath_run> run = run_datapath(f, basis.sine, 1, first);
   if (!run) return false;
   steady = fitted_amplitude(basis, run.value().output, c.fit_first);
   overflowed = run.value().accumulator_overflows > 0;

@@ -29,7 +29,7 @@ error stopped_error() {
 }  // namespace
 
 result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double> x,
-                                  unsigned threads) noexcept {
+                                  unsigned threads, std::size_t first_output) noexcept {
   try {
     if (std::string problem = datapath_problem(f.path); !problem.empty())
       return make_error(error_kind::bad_input, std::move(problem));
@@ -87,14 +87,17 @@ result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double>
     }
     const std::int32_t bits = f.path.accumulator_bits;
     const bool saturate = f.path.accumulator_overflow == overflow_mode::saturate;
+    // Outputs before the block that holds `first_output` are left 0 and not counted.
+    const std::size_t skip = std::min(first_output / CONVOLVE_BLOCK * CONVOLVE_BLOCK, outputs);
+    const std::size_t computed_chunks = (outputs - skip + per_chunk - 1) / per_chunk;
     // 2^-(F_c + F_x), at least 2^-192: each output is an exact product, as std::ldexp's.
     const double unit =
         std::ldexp(1.0, -(f.path.coefficient.fraction_bits + f.path.sample.fraction_bits));
     std::fill(overflows.begin(), overflows.end(), 0);
     if (!run_chunks_in_order(
-            chunks, threads,
+            computed_chunks, threads,
             [&](unsigned, std::size_t chunk) {
-              const std::size_t begin = chunk * per_chunk;
+              const std::size_t begin = skip + chunk * per_chunk;
               const std::size_t end = std::min(begin + per_chunk, outputs);
               const std::size_t used = std::min(end, n) - begin;  // outputs past n mean nothing
               std::int64_t* acc = run.accumulators.data() + begin;
