@@ -1,8 +1,8 @@
 // Fuzzes fixfir-report's command line: the input, split at its NUL bytes, is the list of
 // arguments. Parsing never crashes; a refusal is one line without control characters,
 // said as the program says it, with status 2; accepted options are ones a report can run
-// with, and their datapath choices make a datapath (the seed's, without --export) whose
-// coefficient words can be written in the format --export names.
+// with, and their datapath choices make a datapath (a search takes only the axes it fixes)
+// whose coefficient words can be written in the format --export names.
 
 #include <clocale>
 #include <cmath>
@@ -84,33 +84,40 @@ void check_bands(const std::vector<fixfir::band>& bands, bool given, bool pass) 
   if (!problem.empty()) fail("accepted bands with a problem", problem);
 }
 
-// The datapath accepted choices make, on taps that need every kind of fraction: it is
-// within its limits, the seed's at --precision unless exporting, and its words go into
-// each format with one word a line.
+// The datapath accepted choices make, on taps that need every kind of fraction: the scan
+// takes none, the search none it sets itself; otherwise it is within its limits and its
+// filter can be made, and when exported its words go into each format with one word a line.
 void check_datapath(const fixfir::report_options& options) {
   const bool exporting = !options.export_file.empty();
-  if (!exporting && !fixfir::datapath_options_given(options.datapath)) return;
+  const fixfir::datapath_choices& c = options.datapath;
+  if (!fixfir::datapath_options_given(c)) {
+    if (!exporting) return;
+  } else if (options.scan) {
+    fail("a scan accepted datapath options", fixfir::datapath_choices_problem(c));
+  }
+  if (options.explore) {
+    if (c.coefficient_fraction_bits || c.sample_fraction_bits || c.overflow)
+      fail("a search accepted a fraction or an overflow", "");
+    return;  // the search's recommendation is what it exports
+  }
   static const std::vector<float> taps{0.5f, -0.25f, 3.0f, 0.0f, -1e-6f};
-  const fixfir::result<fixfir::datapath> d = fixfir::datapath_from_choices(taps, options.datapath);
+  const fixfir::result<fixfir::datapath> d = fixfir::datapath_from_choices(taps, c);
   if (!d) fail("accepted choices that make no datapath", d.failure().message);
   if (const std::string problem = fixfir::datapath_problem(d.value()); !problem.empty())
     fail("accepted a datapath with a problem", problem);
-  if (!exporting) {
-    if (!fixfir::is_seed_datapath(d.value()) || d.value().precision != options.precision)
-      fail("measures on a datapath other than the seed's", fixfir::datapath_words(d.value()));
-    return;
-  }
-  const fixfir::result<fixfir::export_format> format =
-      fixfir::export_format_for(options.export_file);
-  if (!format) fail("accepted an export file name", format.failure().message);
-  if (!fixfir::export_choices_problem(options.datapath).empty())
-    fail("accepted export choices", fixfir::export_choices_problem(options.datapath));
   const fixfir::result<fixfir::fixed_filter> f = fixfir::make_fixed_filter(taps, d.value());
   if (!f) fail("no filter on an accepted datapath", f.failure().message);
+  if (!exporting) return;
+  if (!fixfir::export_choices_problem(c).empty())
+    fail("accepted export choices", fixfir::export_choices_problem(c));
+  // A file name of no known kind is refused when the file is written.
+  const fixfir::result<fixfir::export_format> format =
+      fixfir::export_format_for(options.export_file);
+  if (!format) return;
   const std::string text =
       fixfir::export_text(format.value(), f.value().coefficients, f.value().path.coefficient);
   std::size_t lines = 0;
-  for (const char c : text) lines += c == '\n';
+  for (const char ch : text) lines += ch == '\n';
   if (format.value() == fixfir::export_format::memory_image && lines != taps.size())
     fail("memory image lines", text);
   if (format.value() == fixfir::export_format::csv && lines != taps.size() + 1)

@@ -116,8 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
                                                "--passband", "500:1500"},
                       std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
                                                "50", "--ending", "4000", "--passband", "0:1e-300"},
-                      std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
-                                               "50", "--ending", "4000", "--overflow", "saturate"},
+                      std::vector<std::string>{"--explore", "--initial", "100", "--step", "50",
+                                               "--ending", "4000", "--overflow", "saturate"},
                       std::vector<std::string>{"--export", "taps.h", "--precision", "15",
                                                "--rounding", "up"},
                       std::vector<std::string>{"--export", "taps.h", "--sample-bits", "16"}));
@@ -186,6 +186,42 @@ INSTANTIATE_TEST_SUITE_P(Table, TapProblems,
 
 // The words of the seed's datapath are the seed's coefficients, trunc(2^P × tap); a
 // narrower word says what it is and how many taps did not fit it.
+// A chosen datapath: the summary opens with it in words and is measured on it; --explore
+// ends with the recommendation and why, and --export then writes the recommended words.
+TEST(Datapath, TheSummaryOpensWithItAndTheSearchEndsWithItsChoice) {
+  scratch_dir dir;
+  write_file(dir / "taps.txt", example_taps);
+  report_result r =
+      run_report(dir.path,
+                 {"--initial", "100", "--step", "50", "--ending", "4000", "--sweep-step", "40",
+                  "--coefficient-bits", "16", "--sample-bits", "14", "--overflow", "saturate"},
+                 "PATH=/nonexistent ");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("datapath: coefficients 16 bits (16 fractional), samples 14 bits (13 "
+                        "fractional), accumulator 32 bits, rounding toward zero, overflow "
+                        "saturates\n",
+                        0),
+            0U)
+      << r.out;
+  EXPECT_NE(r.out.find("\naccumulator bits needed for no wrap with any input: 31\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\nerror from accumulator saturation (waveform test): inf dB"),
+            std::string::npos);
+  r = run_report(dir.path, {"--explore", "--initial", "100", "--step", "50", "--ending", "4000",
+                            "--sweep-step", "40", "--min-snr", "60", "--rounding", "nearest",
+                            "--export", "best.mem"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::regex ending(
+      "[^]*\nrecommended datapath: coefficients ([0-9]+) bits \\([0-9]+ fractional\\), "
+      "samples [0-9]+ bits \\([0-9]+ fractional\\), accumulator [0-9]+ bits, rounding to "
+      "nearest\nwhy: the cheapest [^\n]*\ncoefficients: best.mem \\(63 words of ([0-9]+) "
+      "bits[^\n]*\n");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(r.out, m, ending)) << r.out;
+  EXPECT_EQ(m[1], m[2]);
+  EXPECT_TRUE(fs::exists(dir / "best.mem"));
+}
+
 TEST(Export, WritesTheWordsAndOneLine) {
   scratch_dir dir;
   write_file(dir / "taps.txt", example_taps);

@@ -1,9 +1,11 @@
 #include "fixfir/coefficients/datapath.h"
 
+#include <bit>
 #include <cmath>
 #include <string>
 #include <utility>
 
+#include "fixfir/common/checks.h"
 #include "fixfir/common/conversion.h"
 
 namespace fixfir {
@@ -89,7 +91,12 @@ std::string datapath_problem(const datapath& d) {
 
 word_value quantize_word(double v, const word_format& w) noexcept {
   if (std::isnan(v)) return {};
-  const double r = rounded(std::ldexp(v, w.fraction_bits), w.rounding);
+  FIXFIR_EXPECTS(fraction_valid(w.fraction_bits));
+  // v × 2^F: a product by a power of two rounds as std::ldexp does, and the power itself
+  // is built from its exponent bits (F is within -32 to 96).
+  const double power = std::bit_cast<double>(static_cast<std::uint64_t>(w.fraction_bits + 1023)
+                                             << 52);
+  const double r = rounded(v * power, w.rounding);
   const std::int64_t lo = word_min(w.bits);
   const std::int64_t hi = word_max(w.bits);
   if (r >= -two_63 && r < two_63) {

@@ -17,6 +17,7 @@
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/any_precision_filter.h"
+#include "fixfir/measurement/datapath_sweep.h"
 #include "fixfir/measurement/sweep_window.h"
 
 namespace fixfir {
@@ -91,6 +92,54 @@ bool measure_precision_sweep(std::span<const float> taps, const science_options&
   out.wrap_free_limit = largest_wrap_free_precision(taps);
   out.bound = wrap_bound_at(taps, options.precision);
   return true;
+}
+
+// The report on a chosen datapath once its filter is made and its bands are set up: every
+// figure measured on the datapath. False when memory runs out or the run is abandoned.
+bool measure_on_datapath(std::span<const float> taps, const science_options& options,
+                         precision_report& out) {
+  const fixed_filter& f = out.fixed;
+  const unsigned threads = threads_for(options);
+  const double scale = std::ldexp(1.0, f.path.coefficient.fraction_bits);
+  if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
+  if (!coefficient_figures(f.coefficients, scale, out.bands.plan, out.coefficient_response,
+                           out.figures.coefficients))
+    return false;
+  datapath_figures& d = out.on_path;
+  d.measured = true;
+  out.figures.saturating = f.path.accumulator_overflow == overflow_mode::saturate;
+  d.tap_error = largest_datapath_tap_error(taps, f);
+  d.accumulator_bits_needed = accumulator_bits_needed(f.coefficients, f.path.sample.bits);
+  if (!sweep_datapath(f, options.sweep_step, threads, out.sweeps, d.sweep_sample_overflows,
+                      options.progress))
+    return false;
+  const swept_precision& run = out.sweeps.runs[0];
+  out.extremes.frequency = band_extremes(out.coefficient_response, out.bands.plan);
+  if (!datapath_steady_amplitudes(f, threads, out.extremes)) return false;
+  out.figures.steady = steady_band_figures(out.sweeps, run.steady, out.extremes, out.bands.plan);
+  out.figures.steady_state = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
+  out.figures.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
+  out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
+  out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
+  out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
+  if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
+  return measure_datapath_waveform(f, out.signal.input, out.reference, threads, out.waveform,
+                                   d.budget);
+}
+
+// The report on a chosen datapath.
+outcome run_datapath_report(std::span<const float> taps, const science_options& options,
+                            const datapath& path, precision_report& out) {
+  result<fixed_filter> made = make_fixed_filter(taps, path);
+  if (!made) return made.failure();
+  out.fixed = std::move(made).value();
+  out.filter = engine_filter(out.fixed);
+  if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
+  try {
+    if (measure_on_datapath(taps, options, out)) return success();
+  } catch (const std::bad_alloc&) {
+  }
+  return out_of_memory_error();
 }
 
 // One precision's row of the scan, from the sweep of every precision (`run` is its own).
@@ -171,6 +220,7 @@ bool measure_scan(std::span<const float> taps, const science_options& options,
 
 outcome run_precision_report(std::span<const float> taps, const science_options& options,
                              precision_report& out) {
+  if (options.path) return run_datapath_report(taps, options, *options.path, out);
   try {
     if (!quantize_into(taps, options.precision, out.fixed, out.filter))
       return out_of_memory_error();

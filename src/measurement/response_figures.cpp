@@ -121,9 +121,15 @@ bool steady_figures(const quantized_filter& filter, unsigned threads,
                     steady_points& extremes, band_figures_db& out) {
   extremes.frequency = band_extremes(coefficients, plan);
   if (!steady_amplitudes(filter, threads, extremes)) return false;
-  out =
-      measure_plan(merged_points(sweeps, swept_steady, extremes.frequency, extremes.steady), plan);
+  out = steady_band_figures(sweeps, swept_steady, extremes, plan);
   return true;
+}
+
+band_figures_db steady_band_figures(const precision_sweeps& sweeps,
+                                    const std::vector<double>& swept_steady,
+                                    const steady_points& extremes, const band_plan& plan) {
+  return measure_plan(merged_points(sweeps, swept_steady, extremes.frequency, extremes.steady),
+                      plan);
 }
 
 // The wraps where one precision's sweep series is measured (8000 Hz is not), and with

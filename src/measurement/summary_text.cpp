@@ -42,7 +42,8 @@ std::string attenuation_text(double v) { return format("%.2f", v) + " dB"; }
 
 // The wrap note of a figure measured over the pass bands and the stop bands `from` to `to`
 // (exclusive) of `w`; "" when none wrapped.
-std::string band_wrap_note(const band_wraps* w, std::size_t from, std::size_t to) {
+std::string band_wrap_note(const band_wraps* w, std::size_t from, std::size_t to,
+                           const char* verb) {
   if (w == nullptr) return {};
   std::int64_t measured = w->passband_frequencies;
   std::int64_t wrapped = w->passband_wrapped;
@@ -50,16 +51,16 @@ std::string band_wrap_note(const band_wraps* w, std::size_t from, std::size_t to
     measured += w->stopband_frequencies[b];
     wrapped += w->stopband_wrapped[b];
   }
-  return wrap_note(wrapped, measured);
+  return wrap_note(wrapped, measured, verb);
 }
 
 std::string signed_text(const char* f, double v) { return format(f, v); }
 
 }  // namespace
 
-std::string wrap_note(std::int64_t wraps, std::int64_t frequencies) {
+std::string wrap_note(std::int64_t wraps, std::int64_t frequencies, const char* verb) {
   if (wraps == 0) return {};
-  return " (accumulator wraps at " + std::to_string(wraps) + " of the " +
+  return std::string(" (accumulator ") + verb + " at " + std::to_string(wraps) + " of the " +
          std::to_string(frequencies) + " frequencies measured)";
 }
 
@@ -85,6 +86,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
       {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps},
       {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps}};
   const std::size_t stops = plan.stopbands.size();
+  const char* verb = fig.saturating ? "saturates" : "wraps";
   // A band without a point leaves its figures NaN: say so in words.
   auto stop_measured = [](const band_figures_db& f, std::size_t b) {
     return b < f.stopbands_measured.size() && f.stopbands_measured[b] != 0;
@@ -110,7 +112,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = why_not(l, v, false);
     lines.push_back(std::string("passband ripple (") + l.label + "): " +
                     (plan.passbands.empty() ? std::string("no passband")
-                     : why.empty()          ? ripple_text(v) + band_wrap_note(l.wraps, 0, 0)
+                     : why.empty()          ? ripple_text(v) + band_wrap_note(l.wraps, 0, 0, verb)
                                             : why));
   }
   for (const labelled& l : all) {
@@ -118,7 +120,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = why_not(l, v, true);
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
                     (plan.stopbands.empty() ? std::string("no stopband")
-                     : why.empty() ? attenuation_text(v) + band_wrap_note(l.wraps, 0, stops)
+                     : why.empty() ? attenuation_text(v) + band_wrap_note(l.wraps, 0, stops, verb)
                                    : why));
   }
   if (plan.stopbands.size() > 1) {
@@ -128,7 +130,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
         const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
         const bool none =
             std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
-        std::string note = band_wrap_note(l.wraps, b, b + 1);
+        std::string note = band_wrap_note(l.wraps, b, b + 1, verb);
         if (!note.empty()) note = "; " + note.substr(2, note.size() - 3);  // inside the label's
         const std::string figure = absent && l.figures == &fig.steady
                                        ? steady_absence_word(fig.steady_state)
@@ -164,7 +166,50 @@ std::vector<std::string> scan_table(std::span<const precision_row> rows) {
   return lines;
 }
 
+std::string overflow_count_text(std::size_t overflows, std::size_t of, const char* what,
+                                overflow_mode mode) {
+  return std::to_string(overflows) + " of " + std::to_string(of) + " " + what +
+         (overflows == 0
+              ? std::string()
+              : std::string(mode == overflow_mode::saturate ? " (saturated)" : " (wrapped)"));
+}
+
+std::string accumulator_overflow_label(const datapath& d) {
+  return d.accumulator_overflow == overflow_mode::saturate ? "accumulator saturations"
+                                                           : "accumulator wraps";
+}
+
+namespace {
+
+std::vector<std::string> datapath_report_lines(const precision_report& r) {
+  const datapath& d = r.fixed.path;
+  const datapath_figures& f = r.on_path;
+  std::vector<std::string> lines = band_lines(r.bands.plan);
+  for (std::string& line : response_lines(r.bands.plan, r.figures)) lines.push_back(line);
+  const swept_precision& run = r.sweeps.runs[0];
+  const std::size_t swept = r.sweeps.frequency.size();
+  lines.push_back(accumulator_overflow_label(d) + " (sweep): " + std::to_string(run.wraps) +
+                  " of " + std::to_string(swept) + " frequencies");
+  lines.push_back("sample overflows (sweep): " +
+                  overflow_count_text(static_cast<std::size_t>(f.sweep_sample_overflows), swept,
+                                      "frequencies", d.sample.overflow));
+  lines.push_back("accumulator bits needed for no wrap with any input: " +
+                  std::to_string(f.accumulator_bits_needed));
+  const datapath_budget& b = f.budget;
+  lines.push_back("error from coefficient quantization (waveform test): " +
+                  format("%.2f", b.coefficient_db) + " dB signal to error");
+  lines.push_back("error from sample quantization (waveform test): " + format("%.2f", b.sample_db) +
+                  " dB signal to error");
+  lines.push_back(std::string("error from accumulator ") +
+                  (d.accumulator_overflow == overflow_mode::saturate ? "saturation" : "overflow") +
+                  " (waveform test): " + format("%.2f", b.accumulator_db) + " dB signal to error");
+  return lines;
+}
+
+}  // namespace
+
 std::vector<std::string> precision_report_lines(const precision_report& r, std::int32_t precision) {
+  if (r.on_path.measured) return datapath_report_lines(r);
   std::vector<std::string> lines = band_lines(r.bands.plan);
   for (std::string& line : response_lines(r.bands.plan, r.figures)) lines.push_back(line);
   const swept_precision& run = r.sweeps.runs[0];

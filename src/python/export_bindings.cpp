@@ -18,8 +18,6 @@ namespace py = pybind11;
 
 namespace fixfir::python {
 
-namespace {
-
 // The library names its choices as the report's options ("--coefficient-bits"); Python
 // callers know them as keywords ("coefficient_bits"). Its refusals of the choices quote
 // nothing the caller typed, so every option name in them is one of its own.
@@ -42,10 +40,40 @@ std::string keyword_names(const std::string& message) {
   return out;
 }
 
+namespace {
+
 std::optional<std::int32_t> choice(const std::optional<long long>& value, const char* name) {
   if (!value) return std::nullopt;
   return int32_value(*value, name);
 }
+
+}  // namespace
+
+datapath_choices choices_argument(std::optional<long long> precision, const datapath_keywords& k) {
+  datapath_choices c;
+  c.precision = choice(precision, "precision");
+  c.coefficient_bits = choice(k.coefficient_bits, "coefficient_bits");
+  c.coefficient_fraction_bits = choice(k.coefficient_precision, "coefficient_precision");
+  c.sample_bits = choice(k.sample_bits, "sample_bits");
+  c.sample_fraction_bits = choice(k.sample_precision, "sample_precision");
+  c.accumulator_bits = choice(k.accumulator_bits, "accumulator_bits");
+  if (k.rounding) {
+    c.rounding = rounding_from_option(*k.rounding);
+    if (!c.rounding)
+      throw py::value_error("rounding must be 'zero', 'nearest' or 'floor', not '" + *k.rounding +
+                            "'");
+  }
+  if (k.overflow) {
+    c.overflow = overflow_from_option(*k.overflow);
+    if (!c.overflow)
+      throw py::value_error("overflow must be 'wrap' or 'saturate', not '" + *k.overflow + "'");
+  }
+  if (const std::string problem = datapath_choices_problem(c); !problem.empty())
+    throw py::value_error(keyword_names(problem));
+  return c;
+}
+
+namespace {
 
 py::dict export_coefficient_file(
     py::handle taps, py::handle path, std::optional<long long> precision,
@@ -57,24 +85,9 @@ py::dict export_coefficient_file(
   const std::string file = py::module_::import("os").attr("fspath")(path).cast<std::string>();
   if (const result<export_format> format = export_format_for(file); !format)
     throw py::value_error("path: " + format.failure().message);
-  datapath_choices c;
-  c.precision = choice(precision, "precision");
-  c.coefficient_bits = choice(coefficient_bits, "coefficient_bits");
-  c.coefficient_fraction_bits = choice(coefficient_precision, "coefficient_precision");
-  c.sample_bits = choice(sample_bits, "sample_bits");
-  c.sample_fraction_bits = choice(sample_precision, "sample_precision");
-  c.accumulator_bits = choice(accumulator_bits, "accumulator_bits");
-  if (rounding) {
-    c.rounding = rounding_from_option(*rounding);
-    if (!c.rounding)
-      throw py::value_error("rounding must be 'zero', 'nearest' or 'floor', not '" + *rounding +
-                            "'");
-  }
-  if (overflow) {
-    c.overflow = overflow_from_option(*overflow);
-    if (!c.overflow)
-      throw py::value_error("overflow must be 'wrap' or 'saturate', not '" + *overflow + "'");
-  }
+  const datapath_choices c =
+      choices_argument(precision, {coefficient_bits, coefficient_precision, sample_bits,
+                                   sample_precision, accumulator_bits, rounding, overflow});
   result<export_facts> written = export_coefficients(t, c, file);
   if (!written) {
     error e = std::move(written).failure();

@@ -7,18 +7,23 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "array_io.h"
 #include "fixfir/common/records.h"
+#include "fixfir/drivers/datapath_run.h"
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/drivers/multitone_waveform.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/measurement/datapath_sweep.h"
+#include "fixfir/measurement/waveform_model.h"
 #include "interrupts.h"
 #include "python_bindings.h"
 
@@ -41,7 +46,24 @@ quantized_taps quantize_argument(py::handle taps, long long precision) {
 
 namespace {
 
-py::tuple quantize(py::handle taps, long long precision) {
+// The filter on the datapath the keywords choose, when they choose any.
+std::optional<fixed_filter> chosen_filter(py::handle taps, long long precision,
+                                          const datapath_keywords& k) {
+  const datapath_choices c = choices_argument(precision, k);
+  if (!datapath_options_given(c)) return std::nullopt;
+  const std::vector<float> t = taps_argument(taps);
+  result<datapath> d = datapath_from_choices(t, c);
+  if (!d) throw py::value_error(keyword_names(d.failure().message));
+  result<fixed_filter> f = make_fixed_filter(t, d.value());
+  if (!f) raise(f.failure());
+  return std::move(f).value();
+}
+
+py::tuple quantize(py::handle taps, long long precision, const datapath_keywords& k) {
+  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
+    return py::make_tuple(to_array(f->coefficients.data(), f->coefficients.size()),
+                          std::ldexp(1.0, f->path.coefficient.fraction_bits));
+  }
   const quantized_taps q = quantize_argument(taps, precision);
   return py::make_tuple(to_array(q.fixed.coefficients.data(), q.fixed.coefficients.size()),
                         q.filter.scale);
@@ -68,12 +90,31 @@ py::array_t<double> output(py::handle acc, double scale) {
   return out;
 }
 
+// The waveform test on a chosen datapath: its exact inputs through the datapath.
+py::tuple datapath_waveform_test(const fixed_filter& f, const frequency_settings& settings) {
+  result<waveform_signal> signal = out_of_memory_error();
+  result<datapath_run> run = out_of_memory_error();
+  const bool ok = interruptible([&] {
+    signal = make_waveform_signal(settings, worker_count());
+    if (!signal) return false;
+    run = run_datapath(f, signal.value().input, worker_count());
+    return static_cast<bool>(run);
+  });
+  if (!ok) raise(!signal ? signal.failure() : run.failure());
+  const waveform_signal& w = signal.value();
+  const std::vector<double>& y = run.value().output;
+  return py::make_tuple(to_array(w.time.data(), w.time.size()),
+                        to_array(w.input.data(), w.input.size()), to_array(y.data(), y.size()));
+}
+
 py::tuple waveform_test(py::handle taps, long long precision, long long initial, long long step,
-                        long long ending) {
-  const quantized_taps q = quantize_argument(taps, precision);
+                        long long ending, const datapath_keywords& k) {
   const frequency_settings settings{int32_value(initial, "initial"), int32_value(step, "step"),
                                     int32_value(ending, "ending")};
   if (settings.frequency_step == 0) throw py::value_error("step must not be 0");
+  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k))
+    return datapath_waveform_test(*f, settings);
+  const quantized_taps q = quantize_argument(taps, precision);
   const auto n = static_cast<std::size_t>(WAVEFORM_SAMPLES);
   py::array_t<double> time(static_cast<py::ssize_t>(n));
   py::array_t<double> input(static_cast<py::ssize_t>(n));
@@ -98,10 +139,19 @@ py::tuple waveform_test(py::handle taps, long long precision, long long initial,
   return py::make_tuple(time, input, y);
 }
 
-py::tuple sweep(py::handle taps, long long precision, long long step) {
-  const quantized_taps q = quantize_argument(taps, precision);
+py::tuple sweep(py::handle taps, long long precision, long long step, const datapath_keywords& k) {
   const std::int32_t df = int32_value(step, "step");
   if (df < 1) throw py::value_error("step must be at least 1, not " + std::to_string(df));
+  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
+    precision_sweeps sweeps;
+    std::int32_t overflows = 0;
+    if (!interruptible([&] { return sweep_datapath(*f, df, worker_count(), sweeps, overflows); }))
+      throw std::bad_alloc();
+    const std::vector<double>& peak = sweeps.runs.at(0).peak;
+    return py::make_tuple(to_array(sweeps.frequency.data(), sweeps.frequency.size()),
+                          to_array(peak.data(), peak.size()));
+  }
+  const quantized_taps q = quantize_argument(taps, precision);
   const auto n = static_cast<std::size_t>(sweep_frequency_count(df));
   py::array_t<std::int32_t> frequencies(static_cast<py::ssize_t>(n));
   py::array_t<double> peaks(static_cast<py::ssize_t>(n));
@@ -126,6 +176,14 @@ py::tuple sweep(py::handle taps, long long precision, long long step) {
 
 }  // namespace fixfir::python
 
+// The datapath keywords every function takes after its own arguments.
+#define DATAPATH_KEYWORDS                                                                       \
+  py::kw_only(), py::arg("coefficient_bits") = py::none(),                                      \
+                 py::arg("coefficient_precision") = py::none(),                                 \
+                 py::arg("sample_bits") = py::none(), py::arg("sample_precision") = py::none(), \
+                 py::arg("accumulator_bits") = py::none(), py::arg("rounding") = py::none(),    \
+                 py::arg("overflow") = py::none()
+
 PYBIND11_MODULE(_fixfir, m) {
   using namespace fixfir;
   using namespace fixfir::python;
@@ -140,24 +198,59 @@ PYBIND11_MODULE(_fixfir, m) {
   m.attr("SAMPLE_RATE") = 16000;
   m.attr("WAVEFORM_SAMPLES") = WAVEFORM_SAMPLES;
   m.attr("SWEEP_SAMPLES") = SWEEP_SAMPLES;
-  m.def("quantize", &quantize, py::arg("taps"), py::arg("precision"),
-        "(coefficients, scale): the taps as int32 coefficients trunc(scale × tap) and the "
-        "scale 2^precision, as the console tool quantizes them.");
+  m.def(
+      "quantize",
+      [](py::handle taps, long long precision, std::optional<long long> coefficient_bits,
+         std::optional<long long> coefficient_precision, std::optional<long long> sample_bits,
+         std::optional<long long> sample_precision, std::optional<long long> accumulator_bits,
+         const std::optional<std::string>& rounding, const std::optional<std::string>& overflow) {
+        return quantize(taps, precision,
+                        {coefficient_bits, coefficient_precision, sample_bits, sample_precision,
+                         accumulator_bits, rounding, overflow});
+      },
+      py::arg("taps"), py::arg("precision"), DATAPATH_KEYWORDS,
+      "(coefficients, scale): the taps as int32 coefficients trunc(scale × tap) and the "
+      "scale 2^precision, as the console tool quantizes them. With the datapath keywords "
+      "(as fixfir.export's), the coefficient words of that datapath and the float 2^F_c.");
   m.def("filter", &filter, py::arg("taps"), py::arg("x"), py::arg("precision"),
         "The int32 accumulators of the fixed-point filter over the signal x from rest: "
         "acc[n] = Σ c[j] · trunc(scale × x[n - j]), every product and sum wrapping modulo "
         "2^32 (units of scale²).");
   m.def("output", &output, py::arg("acc"), py::arg("scale"),
         "Accumulators in real units: acc ÷ scale² as float64.");
-  m.def("waveform_test", &waveform_test, py::arg("taps"), py::arg("precision"), py::arg("initial"),
-        py::arg("step"), py::arg("ending"),
-        "(time, input, output): the three columns of waves.txt as float64 arrays of "
-        "WAVEFORM_SAMPLES values, the multi-tone test from initial to ending Hz in steps of "
-        "step Hz (not 0).");
-  m.def("sweep", &sweep, py::arg("taps"), py::arg("precision"), py::arg("step"),
-        "(frequencies, peaks): the two columns of frequency.txt, the int32 frequencies from "
-        "4 to 8000 Hz in steps of step (at least 1) and the float64 peak output magnitude of "
-        "a unit sine at each, from rest over SWEEP_SAMPLES samples.");
+  m.def(
+      "waveform_test",
+      [](py::handle taps, long long precision, long long initial, long long step, long long ending,
+         std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
+         std::optional<long long> sample_bits, std::optional<long long> sample_precision,
+         std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
+         const std::optional<std::string>& overflow) {
+        return waveform_test(taps, precision, initial, step, ending,
+                             {coefficient_bits, coefficient_precision, sample_bits,
+                              sample_precision, accumulator_bits, rounding, overflow});
+      },
+      py::arg("taps"), py::arg("precision"), py::arg("initial"), py::arg("step"), py::arg("ending"),
+      DATAPATH_KEYWORDS,
+      "(time, input, output): the three columns of waves.txt as float64 arrays of "
+      "WAVEFORM_SAMPLES values, the multi-tone test from initial to ending Hz in steps of "
+      "step Hz (not 0). With the datapath keywords, the output of that datapath on the exact "
+      "inputs.");
+  m.def(
+      "sweep",
+      [](py::handle taps, long long precision, long long step,
+         std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
+         std::optional<long long> sample_bits, std::optional<long long> sample_precision,
+         std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
+         const std::optional<std::string>& overflow) {
+        return sweep(taps, precision, step,
+                     {coefficient_bits, coefficient_precision, sample_bits, sample_precision,
+                      accumulator_bits, rounding, overflow});
+      },
+      py::arg("taps"), py::arg("precision"), py::arg("step"), DATAPATH_KEYWORDS,
+      "(frequencies, peaks): the two columns of frequency.txt, the int32 frequencies from "
+      "4 to 8000 Hz in steps of step (at least 1) and the float64 peak output magnitude of "
+      "a unit sine at each, from rest over SWEEP_SAMPLES samples. With the datapath keywords, "
+      "the peaks of that datapath.");
   bind_report(m);
   bind_export(m);
 }

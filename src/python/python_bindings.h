@@ -4,8 +4,11 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "fixfir/coefficients/datapath.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/records.h"
 #include "fixfir/common/result.h"
@@ -32,6 +35,24 @@ quantized_taps quantize_argument(pybind11::handle taps, long long precision);
 /// Raises a library's error as Python does: bad_input as ValueError, out_of_memory as
 /// MemoryError, anything else as RuntimeError, each with the error's message.
 [[noreturn]] void raise(const error& e);
+
+/// The datapath keyword arguments, as given.
+struct datapath_keywords {
+  std::optional<long long> coefficient_bits;
+  std::optional<long long> coefficient_precision;
+  std::optional<long long> sample_bits;
+  std::optional<long long> sample_precision;
+  std::optional<long long> accumulator_bits;
+  std::optional<std::string> rounding;
+  std::optional<std::string> overflow;
+};
+
+/// The choices `precision` and `k` make; a ValueError names the keyword of a bad one.
+datapath_choices choices_argument(std::optional<long long> precision, const datapath_keywords& k);
+
+/// A library's message with the report's option names (--coefficient-bits) given as the
+/// keywords (coefficient_bits).
+std::string keyword_names(const std::string& message);
 
 /// Adds the report's figures to the module.
 void bind_report(pybind11::module_& m);

@@ -18,6 +18,7 @@
 #include "array_io.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/summary_text.h"
@@ -177,10 +178,23 @@ py::dict figures_dict(const band_figures_db& f) {
 
 py::dict report(py::handle taps, long long precision, long long initial, long long step,
                 long long ending, std::optional<long long> sweep_step, const band_list& passbands,
-                const band_list& stopbands) {
+                const band_list& stopbands, std::optional<long long> coefficient_bits,
+                std::optional<long long> coefficient_precision,
+                std::optional<long long> sample_bits, std::optional<long long> sample_precision,
+                std::optional<long long> accumulator_bits,
+                const std::optional<std::string>& rounding,
+                const std::optional<std::string>& overflow) {
   const std::vector<float> t = taps_argument(taps);
-  const science_options o =
+  science_options o =
       options_argument(precision, initial, step, ending, sweep_step, passbands, stopbands);
+  const datapath_choices chosen =
+      choices_argument(precision, {coefficient_bits, coefficient_precision, sample_bits,
+                                   sample_precision, accumulator_bits, rounding, overflow});
+  if (datapath_options_given(chosen)) {
+    result<datapath> d = datapath_from_choices(t, chosen);
+    if (!d) throw py::value_error(keyword_names(d.failure().message));
+    o.path = d.value();
+  }
   precision_report r;
   outcome done = success();
   interruptible([&] {
@@ -222,6 +236,20 @@ py::dict report(py::handle taps, long long precision, long long initial, long lo
       r.wrap_free_limit < 0 ? py::object(py::none()) : py::object(py::int_(r.wrap_free_limit));
   d["wrap_bound"] = bound_dict(r.bound);
   d["lines"] = precision_report_lines(r, o.precision);
+  if (r.on_path.measured) {
+    const datapath_budget& b = r.on_path.budget;
+    d["datapath"] = datapath_words(r.fixed.path);
+    d["tap_error"] = r.on_path.tap_error;
+    d["coefficient_overflows"] = r.fixed.coefficient_overflows;
+    d["sample_overflows"] = b.sample_overflows;
+    d["sweep_sample_overflows"] = r.on_path.sweep_sample_overflows;
+    d["accumulator_bits_needed"] = r.on_path.accumulator_bits_needed;
+    py::dict budget;
+    budget["coefficient_db"] = b.coefficient_db;
+    budget["sample_db"] = b.sample_db;
+    budget["accumulator_db"] = b.accumulator_db;
+    d["error_budget"] = budget;
+  }
   return d;
 }
 
@@ -279,6 +307,89 @@ py::dict scan(py::handle taps, long long initial, long long step, long long endi
 
 }  // namespace
 
+py::dict explore(py::handle taps, long long initial, long long step, long long ending,
+                 std::optional<long long> sweep_step, double min_attenuation_db,
+                 double max_ripple_db, double min_snr_db, const band_list& passbands,
+                 const band_list& stopbands, std::optional<long long> coefficient_bits,
+                 std::optional<long long> sample_bits, std::optional<long long> accumulator_bits,
+                 const std::optional<std::string>& rounding, const std::string& cost) {
+  const std::vector<float> t = taps_argument(taps);
+  const science_options o =
+      options_argument(0, initial, step, ending, sweep_step, passbands, stopbands);
+  const datapath_choices c =
+      choices_argument(std::nullopt, {coefficient_bits, std::nullopt, sample_bits, std::nullopt,
+                                      accumulator_bits, rounding, std::nullopt});
+  if (cost != "multiplier" && cost != "bits")
+    throw py::value_error("cost must be 'multiplier' or 'bits', not '" + cost + "'");
+  const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
+  const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
+  search_report r;
+  outcome done = success();
+  interruptible([&] {
+    done = run_datapath_search(t, o, asked, axes,
+                               cost == "bits" ? cost_model::bits : cost_model::multiplier, r);
+    return true;
+  });
+  if (!done) raise(done.failure());
+  const std::size_t n = r.front.size();
+  std::vector<std::int32_t> wc(n), wx(n), fc(n), fx(n), acc(n);
+  std::vector<double> attenuation(n), ripple(n), snr(n);
+  std::vector<std::int64_t> costs(n);
+  std::vector<std::uint8_t> meets(n);
+  py::list roundings;
+  for (std::size_t i = 0; i < n; ++i) {
+    const candidate& k = r.front[i];
+    wc[i] = k.path.coefficient.bits;
+    fc[i] = k.path.coefficient.fraction_bits;
+    wx[i] = k.coefficients_only ? -1 : k.path.sample.bits;
+    fx[i] = k.coefficients_only ? -1 : k.path.sample.fraction_bits;
+    acc[i] = k.coefficients_only ? -1 : k.path.accumulator_bits;
+    attenuation[i] = k.attenuation_db;
+    ripple[i] = k.ripple_db;
+    snr[i] = k.snr_db;
+    costs[i] = k.cost;
+    meets[i] = k.meets ? 1 : 0;
+    roundings.append(rounding_option(k.path.coefficient.rounding));
+  }
+  py::dict front;
+  front["coefficient_bits"] = to_array(wc.data(), n);
+  front["coefficient_precision"] = to_array(fc.data(), n);
+  front["sample_bits"] = to_array(wx.data(), n);
+  front["sample_precision"] = to_array(fx.data(), n);
+  front["accumulator_bits"] = to_array(acc.data(), n);
+  front["rounding"] = roundings;
+  front["attenuation_db"] = to_array(attenuation.data(), n);
+  front["ripple_db"] = to_array(ripple.data(), n);
+  front["snr_db"] = to_array(snr.data(), n);
+  front["cost"] = to_array(costs.data(), n);
+  front["meets"] = to_array(meets.data(), n).attr("astype")("bool");
+  py::dict d;
+  put_bands(d, r.bands.plan);
+  d["front"] = front;
+  py::dict targets;
+  targets["min_attenuation_db"] = r.targets.min_attenuation_db;
+  targets["max_ripple_db"] = r.targets.max_ripple_db;
+  targets["min_snr_db"] = r.targets.min_snr_db;
+  d["targets"] = targets;
+  if (r.recommended >= 0) {
+    const datapath& p = r.front[static_cast<std::size_t>(r.recommended)].path;
+    py::dict best;
+    best["coefficient_bits"] = p.coefficient.bits;
+    best["coefficient_precision"] = p.coefficient.fraction_bits;
+    best["sample_bits"] = p.sample.bits;
+    best["sample_precision"] = p.sample.fraction_bits;
+    best["accumulator_bits"] = p.accumulator_bits;
+    best["rounding"] = rounding_option(p.coefficient.rounding);
+    best["overflow"] = overflow_option(p.sample.overflow);
+    d["recommended"] = best;
+  } else {
+    d["recommended"] = py::none();
+  }
+  d["why"] = r.why;
+  d["lines"] = search_lines(r);
+  return d;
+}
+
 void bind_report(py::module_& m) {
   const double no_target = std::numeric_limits<double>::quiet_NaN();
   m.def("taps_response", &taps_dense, py::arg("taps"),
@@ -301,7 +412,11 @@ void bind_report(py::module_& m) {
         "The largest precision at which no input with |x| ≤ 1 can wrap, or None.");
   m.def("report", &report, py::arg("taps"), py::arg("precision"), py::arg("initial"),
         py::arg("step"), py::arg("ending"), py::arg("sweep_step") = py::none(),
-        py::arg("passbands") = py::none(), py::arg("stopbands") = py::none(),
+        py::arg("passbands") = py::none(), py::arg("stopbands") = py::none(), py::kw_only(),
+        py::arg("coefficient_bits") = py::none(), py::arg("coefficient_precision") = py::none(),
+        py::arg("sample_bits") = py::none(), py::arg("sample_precision") = py::none(),
+        py::arg("accumulator_bits") = py::none(), py::arg("rounding") = py::none(),
+        py::arg("overflow") = py::none(),
         "fixfir-report's figures at one precision as a dict: the bands (given as lists of "
         "(low, high) in Hz, else inferred), the ripple and attenuation of the four "
         "responses (figures: taps, coefficients, steady, sweep), the sweep's frequency, "
@@ -309,7 +424,23 @@ void bind_report(py::module_& m) {
         "tops (extreme_frequency, extreme_steady, extreme_wrapped), steady_measured and "
         "steady_reason (why the steady state is NaN for a filter too long for the sweep's run), "
         "the waveform test's wraps, SNR and error_split, the wrap bound, and the summary lines. "
-        "sweep_step defaults to step.");
+        "sweep_step defaults to step. The datapath keywords (as fixfir.export's) measure "
+        "every figure on that datapath instead, and add datapath, tap_error, "
+        "coefficient_overflows, sample_overflows, sweep_sample_overflows, "
+        "accumulator_bits_needed and error_budget (coefficient_db, sample_db, accumulator_db).");
+  m.def("explore", &explore, py::arg("taps"), py::arg("initial"), py::arg("step"),
+        py::arg("ending"), py::arg("sweep_step") = py::none(),
+        py::arg("min_attenuation_db") = no_target, py::arg("max_ripple_db") = no_target,
+        py::arg("min_snr_db") = no_target, py::arg("passbands") = py::none(),
+        py::arg("stopbands") = py::none(), py::kw_only(), py::arg("coefficient_bits") = py::none(),
+        py::arg("sample_bits") = py::none(), py::arg("accumulator_bits") = py::none(),
+        py::arg("rounding") = py::none(), py::arg("cost") = "multiplier",
+        "fixfir-report --explore as a dict: the front (arrays per coefficient word and rounding: "
+        "coefficient_bits, coefficient_precision, sample_bits, sample_precision and "
+        "accumulator_bits, -1 where the coefficients alone miss a target, rounding, "
+        "attenuation_db, ripple_db, snr_db, cost, meets), the targets (the scan's defaults "
+        "for NaN), recommended (the datapath's keywords, or None), why, the bands and the "
+        "lines. The given word, accumulator or rounding keywords fix that axis.");
   m.def("scan", &scan, py::arg("taps"), py::arg("initial"), py::arg("step"), py::arg("ending"),
         py::arg("sweep_step") = py::none(), py::arg("min_attenuation_db") = no_target,
         py::arg("max_ripple_db") = no_target, py::arg("min_snr_db") = no_target,

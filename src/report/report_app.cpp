@@ -18,6 +18,7 @@
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
 #include "fixfir/drivers/run_counts.h"
+#include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/summary_text.h"
 #include "fixfir/measurement/waveform_model.h"
@@ -168,6 +169,41 @@ science_options science_options_for(const report_options& options) {
   return s;
 }
 
+// The summary of a report on a chosen datapath: the datapath in words first, then what
+// overflowed where, and the report's own lines.
+std::string datapath_summary_text(const report_options& o, const std::string& taps_path,
+                                  std::int32_t tap_count, const precision_report& r) {
+  const datapath& d = r.fixed.path;
+  const frequency_settings& s = o.frequencies;
+  const std::int32_t tones = tone_count(s);
+  const datapath_budget& b = r.on_path.budget;
+  const std::size_t samples = r.signal.input.size();
+  std::vector<std::string> lines;
+  lines.push_back("datapath: " + datapath_words(d));
+  lines.push_back("taps: " + std::to_string(tap_count) + " from " + printable(taps_path));
+  lines.push_back("largest tap quantization error: " + number("%.6g", r.on_path.tap_error));
+  lines.push_back("coefficient overflows: " +
+                  overflow_count_text(r.fixed.coefficient_overflows,
+                                      static_cast<std::size_t>(tap_count), "taps",
+                                      d.coefficient.overflow));
+  lines.push_back("waveform test: " +
+                  (tones > 0 ? std::to_string(tones) + " tones from " +
+                                   std::to_string(s.initial_frequency) + " Hz in steps of " +
+                                   std::to_string(s.frequency_step) + " Hz"
+                             : std::string("no tones, the input is silent")));
+  lines.push_back("sample overflows (waveform test): " +
+                  overflow_count_text(b.sample_overflows, samples, "samples", d.sample.overflow));
+  lines.push_back(accumulator_overflow_label(d) +
+                  " (waveform test): " + std::to_string(b.accumulator_overflows) + " of " +
+                  std::to_string(samples) + " samples");
+  lines.push_back("output SNR (waveform test): " + number("%.2f", r.waveform.snr_db) + " dB");
+  lines.push_back("sweep: " + std::to_string(r.sweeps.frequency.size()) + " frequencies from " +
+                  std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
+                  std::to_string(o.sweep_step) + " Hz");
+  for (std::string& line : precision_report_lines(r, o.precision)) lines.push_back(line);
+  return text_of(lines);
+}
+
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
   std::string taps_path;
   tap_list list;
@@ -175,6 +211,11 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   std::string message;
   const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
   science_options science = science_options_for(options);
+  if (datapath_options_given(options.datapath)) {
+    result<datapath> chosen = datapath_from_choices(taps, options.datapath);
+    if (!chosen) return measurement_failed(err, chosen.failure());
+    science.path = chosen.value();
+  }
   precision_report r;
   outcome measured = success();
   with_progress(err, science, [&] {
@@ -183,6 +224,19 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   });
   if (!measured) return measurement_failed(err, measured.failure());
 
+  if (r.on_path.measured) {
+    const std::string summary = datapath_summary_text(options, taps_path, list.count, r);
+    if (!put_out(out, summary, message)) {
+      complain(err, message);
+      return 1;
+    }
+    page_content page;
+    page.title =
+        "fixfir-report: " + std::to_string(list.count) + " taps on " + datapath_words(r.fixed.path);
+    page.summary = lines_of(summary);
+    const pictures_outcome drawn = draw_report_pictures(r, list.count, options, page, out, err);
+    return drawn == pictures_outcome::done ? 0 : 1;
+  }
   report_facts facts;
   facts.tap_count = list.count;
   facts.scale = r.filter.scale;
@@ -254,6 +308,69 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
   return status;
 }
 
+// The choices that make `d` again, for the export of a search's recommendation.
+datapath_choices choices_of(const datapath& d) {
+  datapath_choices c;
+  c.coefficient_bits = d.coefficient.bits;
+  c.coefficient_fraction_bits = d.coefficient.fraction_bits;
+  c.sample_bits = d.sample.bits;
+  c.sample_fraction_bits = d.sample.fraction_bits;
+  c.accumulator_bits = d.accumulator_bits;
+  c.rounding = d.coefficient.rounding;
+  c.overflow = d.sample.overflow;
+  return c;
+}
+
+int export_run(const report_options& options, std::FILE* out, std::FILE* err);
+
+// --explore: the search's targets and front, then the recommendation and why; with
+// --export, the recommended datapath's coefficient words in FILE.
+int explore(const report_options& options, std::FILE* out, std::FILE* err) {
+  std::string taps_path;
+  tap_list list;
+  if (!read_run_taps(options, err, taps_path, list)) return 1;
+  const std::span<const float> taps(list.taps.begin(), static_cast<std::size_t>(list.count));
+  const science_options science = science_options_for(options);
+  const datapath_choices& c = options.datapath;
+  const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
+  search_report r;
+  const outcome searched =
+      run_datapath_search(taps, science, options.targets, axes, options.cost, r);
+  if (!searched) return measurement_failed(err, searched.failure());
+  std::vector<std::string> lines = search_lines(r);
+  const std::vector<std::string> bands = band_lines(r.bands.plan);
+  lines.insert(lines.begin() + 1, bands.begin(), bands.end());
+  lines.insert(lines.begin(),
+               "taps: " + std::to_string(list.count) + " from " + printable(taps_path));
+  lines.insert(lines.begin() + 1,
+               std::string("cost: ") + (options.cost == cost_model::bits
+                                            ? "coefficient bits + sample bits + accumulator bits"
+                                            : "coefficient bits × sample bits + accumulator bits"));
+  // The recommendation and why (and where none, the best reached) come last, after the
+  // picture's line.
+  const std::size_t last_lines = r.recommended >= 0 ? 2 : 3;
+  const std::vector<std::string> last(lines.end() - static_cast<std::ptrdiff_t>(last_lines),
+                                      lines.end());
+  lines.erase(lines.end() - static_cast<std::ptrdiff_t>(last_lines), lines.end());
+  std::string message;
+  if (!put_out(out, text_of(lines), message)) {
+    complain(err, message);
+    return 1;
+  }
+  const pictures_outcome drawn = draw_explore_picture(r, options, out, err);
+  if (drawn == pictures_outcome::not_written) return 1;
+  if (!put_out(out, text_of(last), message)) {
+    complain(err, message);
+    return 1;
+  }
+  const int status = drawn == pictures_outcome::done ? 0 : 1;
+  if (options.export_file.empty() || r.recommended < 0) return status;
+  report_options chosen = options;
+  chosen.datapath = choices_of(r.front[static_cast<std::size_t>(r.recommended)].path);
+  const int exported = export_run(chosen, out, err);
+  return exported != 0 ? exported : status;
+}
+
 // --export: the coefficient words in FILE, one line that says what they are, and a second
 // when some tap did not fit its word.
 int export_run(const report_options& options, std::FILE* out, std::FILE* err) {
@@ -318,6 +435,7 @@ int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err
     return 0;
   }
   try {
+    if (options.explore) return explore(options, out, err);
     if (!options.export_file.empty()) return export_run(options, out, err);
     return options.scan ? scan(options, out, err) : report(options, out, err);
   } catch (const std::bad_alloc&) {

@@ -18,10 +18,17 @@ const char* const report_usage =
     "       fixfir-report --scan --initial F0 --step DF --ending F1 [--sweep-step S] [--dir D]\n"
     "                     [--passband LO:HI]... [--stopband LO:HI]... [--html]\n"
     "                     [--min-attenuation A] [--max-ripple R] [--min-snr S]\n"
+    "       fixfir-report --explore --initial F0 --step DF --ending F1 [--sweep-step S]\n"
+    "                     [--dir D] [--passband LO:HI]... [--stopband LO:HI]...\n"
+    "                     [--min-attenuation A] [--max-ripple R] [--min-snr S]\n"
+    "                     [--coefficient-bits W] [--sample-bits W] [--accumulator-bits A]\n"
+    "                     [--rounding zero|nearest] [--cost multiplier|bits] [--export FILE]\n"
     "       fixfir-report --export FILE (--precision P | --coefficient-bits W) [--dir D]\n"
     "                     [--coefficient-precision F] [--sample-bits W] [--sample-precision F]\n"
     "                     [--accumulator-bits A] [--rounding zero|nearest|floor]\n"
     "                     [--overflow wrap|saturate]\n"
+    "The summary also takes the datapath options after --export's usage, and then is\n"
+    "measured on that datapath (--precision is not needed when both words are given).\n"
     "\n"
     "Runs the fixed-point model of fixfir on D/taps.txt beside a double-precision\n"
     "model of the same measurements, prints a summary of what fixed point did to the\n"
@@ -43,11 +50,18 @@ const char* const report_usage =
     "  --max-ripple R    scan target: pass-band ripple in dB (default: the unquantized\n"
     "                    taps' own, plus 0.1 dB)\n"
     "  --min-snr S       scan target: SNR of the waveform test in dB (default: none)\n"
+    "  --explore         search the coefficient and sample words (4 to 32 bits) and the\n"
+    "                    rounding for the cheapest datapath that meets the scan's\n"
+    "                    targets, and draw D/explore.png; a datapath option given fixes\n"
+    "                    its axis; with --export, the recommended words are written\n"
+    "  --cost C          what --explore minimises: multiplier (coefficient bits times\n"
+    "                    sample bits, plus accumulator bits; the default) or bits (the\n"
+    "                    three added)\n"
     "  --html            also write D/report.html: the summary, the scan's table and\n"
     "                    the pictures in one page that needs no other file\n"
     "  --help            show this text\n"
     "\n"
-    "Exporting the coefficients:\n"
+    "Choosing the datapath (the summary, --explore and --export):\n"
     "  --export FILE     write the coefficient words of D/taps.txt to FILE and stop (no\n"
     "                    summary, no pictures; --initial, --step and --ending are not\n"
     "                    needed). FILE ending in .h is a C header, .mem one hexadecimal\n"
@@ -64,8 +78,8 @@ const char* const report_usage =
     "  --overflow O      wrap (the default) or saturate: coefficients, samples and the\n"
     "                    accumulator\n"
     "\n"
-    "The summary and the scan are measured on the seed datapath (--precision) only: the\n"
-    "datapath options apply to --export.\n"
+    "With datapath options the summary is measured on that datapath; the scan is of the\n"
+    "seed datapath's precisions only.\n"
     "\n"
     "Values may also be given as --option=value.\n";
 
@@ -118,6 +132,7 @@ struct parse_state {
   bool seen[4] = {false, false, false, false};  // precision, initial, step, ending
   bool sweep_step_given = false;
   bool targets_given = false;
+  bool cost_given = false;
 };
 
 // An option's effect: false, with `message` set, when its value is refused. Flags are
@@ -211,6 +226,24 @@ constexpr option_spec option_table[] = {
        s.options.html = true;
        return true;
      }},
+    {"--explore", false,
+     [](parse_state& s, std::string_view, std::string_view, std::string&) {
+       s.options.explore = true;
+       return true;
+     }},
+    {"--cost", true,
+     [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
+       s.cost_given = true;
+       if (v == "multiplier") {
+         s.options.cost = cost_model::multiplier;
+       } else if (v == "bits") {
+         s.options.cost = cost_model::bits;
+       } else {
+         m = std::string(n) + ": '" + std::string(v) + "' is not multiplier or bits";
+         return false;
+       }
+       return true;
+     }},
     {"--min-attenuation", true,
      [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
        return set_target(s, n, v, s.options.targets.min_attenuation_db, m);
@@ -290,38 +323,56 @@ bool check_export(const report_options& options, std::string& message) {
   return message.empty();
 }
 
-// Without --export the datapath options may only restate the seed's datapath, the one the
-// summary and the scan measure.
-bool check_seed_datapath(const report_options& options, std::string& message) {
+// The datapath options: the summary is measured on the datapath they give; --explore keeps
+// the axes they fix; the scan runs on the seed's datapath only.
+bool check_datapath_use(const report_options& options, std::string& message) {
   if (!datapath_options_given(options.datapath)) return true;
   message = datapath_choices_problem(options.datapath);
   if (!message.empty()) return false;
-  // Without taps a fraction left to the taps comes out as the most there is (not 0 to 30),
-  // so a coefficient width without its fraction is never the seed's.
-  const result<datapath> d = datapath_from_choices({}, options.datapath);
-  if (!options.scan && d && is_seed_datapath(d.value()) && d.value().precision == options.precision)
-    return true;
-  message =
-      "the summary and the scan are measured on the seed datapath (--precision) only; the "
-      "datapath options apply to --export";
-  return false;
+  if (options.scan) {
+    message = "--scan scans the precisions of the seed datapath: use --explore to search datapaths";
+    return false;
+  }
+  const datapath_choices& c = options.datapath;
+  if (options.explore && (c.coefficient_fraction_bits || c.sample_fraction_bits || c.overflow)) {
+    message =
+        "--explore sets the fractions and the overflow itself: leave out "
+        "--coefficient-precision, --sample-precision and --overflow";
+    return false;
+  }
+  return true;
 }
 
 bool check_together(parse_state& s, std::string& message) {
   report_options& options = s.options;
   if (s.seen[0]) options.datapath.precision = options.precision;
-  if (!options.export_file.empty()) return check_export(options, message);
+  if (options.explore && options.scan) {
+    message = "--explore and --scan are two searches: give one";
+    return false;
+  }
+  if (!options.export_file.empty() && !options.explore) return check_export(options, message);
+  if (options.explore && options.html) {
+    message = "--explore draws explore.png but writes no page: leave out --html";
+    return false;
+  }
+  if (s.cost_given && !options.explore) {
+    message = "--cost is what --explore minimises";
+    return false;
+  }
   static constexpr const char* required[4] = {"--precision", "--initial", "--step", "--ending"};
-  // A scan tries every precision, so it needs none.
-  for (std::size_t k = options.scan ? 1 : 0; k < 4; ++k) {
+  // A scan tries every precision and a search every word, so neither needs a precision; nor
+  // does a summary whose datapath names both words.
+  const datapath_choices& c = options.datapath;
+  const bool words_given = c.coefficient_bits && c.sample_bits;
+  for (std::size_t k = options.scan || options.explore || words_given ? 1 : 0; k < 4; ++k) {
     if (!s.seen[k]) {
       message = std::string("missing ") + required[k];
       return false;
     }
   }
-  if (!check_seed_datapath(options, message)) return false;
-  if (s.targets_given && !options.scan) {
-    message = "--min-attenuation, --max-ripple and --min-snr are targets of --scan";
+  if (!check_datapath_use(options, message)) return false;
+  if (s.targets_given && !options.scan && !options.explore) {
+    message = "--min-attenuation, --max-ripple and --min-snr are targets of --scan and --explore";
     return false;
   }
   // Bands of one kind can be judged now; against the other kind only when that is given

@@ -80,12 +80,28 @@ bool page_without_pictures(page_content page, const std::string& dir, std::FILE*
   return true;
 }
 
+// What a report on a chosen datapath runs on, in a few words for a title; "" for a report
+// at a precision.
+std::string setting_of(const precision_report& r) {
+  if (!r.on_path.measured) return {};
+  const datapath& d = r.fixed.path;
+  return std::to_string(d.coefficient.bits) + "-bit coefficients, " +
+         std::to_string(d.sample.bits) + "-bit samples, " + std::to_string(d.accumulator_bits) +
+         "-bit accumulator";
+}
+
+bool saturating(const precision_report& r) {
+  return r.on_path.measured && r.fixed.path.accumulator_overflow == overflow_mode::saturate;
+}
+
 // response.png's chart of a report at `precision` of `taps` taps.
 plot_body response_chart(const precision_report& r, std::int32_t taps, std::int32_t precision) {
   const swept_precision& run = r.sweeps.runs[0];
   response_plot rp;
   rp.taps = taps;
   rp.precision = precision;
+  rp.setting = setting_of(r);
+  rp.saturating = saturating(r);
   rp.taps_response = &r.bands.response;
   rp.coefficients_response = &r.coefficient_response;
   rp.frequency = r.sweeps.frequency;
@@ -115,7 +131,9 @@ plot_body waves_chart(const precision_report& r, std::int32_t precision) {
                 r.predicted_spectrum,
                 {},
                 r.waveform.wraps,
-                precision};
+                r.on_path.measured ? r.fixed.path.sample.fraction_bits : precision,
+                setting_of(r),
+                saturating(r)};
   // Drawn without the spectra when they cannot be made.
   (void)error_spectra(
       r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,
@@ -207,6 +225,19 @@ pictures_outcome draw_scan_picture(const scan_report& r, const report_options& o
                        "SNR and attenuation against precision, with the wrap-free limit, the "
                        "recommendation and the targets marked; below, the ripple (scan.png).",
                        scan_body({r.rows, r.wrap_free_limit, r.choice.precision, r.targets})}},
+                     page, options, out, err);
+}
+
+pictures_outcome draw_explore_picture(const search_report& r, const report_options& options,
+                                      std::FILE* out, std::FILE* err) {
+  const std::string gnuplot = gnuplot_or_say(err, explore_png_name);
+  const page_content page;
+  if (gnuplot.empty()) return without_gnuplot(page, options, out, err);
+  return draw_charts(gnuplot,
+                     {{"explore", explore_png_name,
+                       "The datapaths searched, coloured by their margin to the targets, with "
+                       "the front and the recommendation (explore.png).",
+                       explore_body({r.measured, r.front, r.recommended, r.targets})}},
                      page, options, out, err);
 }
 

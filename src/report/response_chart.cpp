@@ -229,7 +229,9 @@ void magnitude_panel(std::string& s, const response_plot& p, const response_leve
                          "title 'the same at band edges and |C(f)| lobe tops', \\\n")
            : "title 'fixed point, steady state: " + p.steady_absent + " (see the summary)', \\\n") +
       "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' " +
-      std::string(any_wrap ? "title 'the accumulator wraps'" : "notitle") +
+      std::string(!any_wrap      ? "notitle"
+                  : p.saturating ? "title 'the accumulator saturates'"
+                                 : "title 'the accumulator wraps'") +
       ", \\\n"
       "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
 }
@@ -275,10 +277,9 @@ void zoom_panel(std::string& s, const response_plot& p, const response_levels& l
     if (l.wrapped_in_passbands.low < zoom_low) extent = "down to " + db(l.wrapped_in_passbands.low);
     if (l.wrapped_in_passbands.high > zoom_high)
       extent += (extent.empty() ? "up to " : " and up to ") + db(l.wrapped_in_passbands.high);
-    zoom_title +=
-        "\\nwhere the accumulator wraps (x on the frame) the fixed point leaves this "
-        "range, " +
-        extent;
+    zoom_title += std::string("\\nwhere the accumulator ") +
+                  (p.saturating ? "saturates" : "wraps") +
+                  " (x on the frame) the fixed point leaves this range, " + extent;
   }
   s += "set title \"" + zoom_title + "\" noenhanced\n";
   const std::string pinned = "(($C < " + number(zoom_low) + ") ? " + number(zoom_low) +
@@ -308,12 +309,15 @@ plot_body response_body(const response_plot& p) {
   std::string& s = body.script;
   const band_plan& plan = *p.plan;
   const response_levels l = response_data(s, p);
-  std::string title = std::to_string(p.taps) + " taps at precision " + std::to_string(p.precision);
+  std::string title =
+      std::to_string(p.taps) + " taps " +
+      (p.setting.empty() ? "at precision " + std::to_string(p.precision) : "on " + p.setting);
+  const std::string overflows = p.saturating ? "SATURATES" : "WRAPS";
   if (l.wraps > 0) {
-    title += ": the accumulator WRAPS at " + std::to_string(l.wraps) + " of " +
+    title += ": the accumulator " + overflows + " at " + std::to_string(l.wraps) + " of " +
              std::to_string(p.frequency.size()) + " swept frequencies (marked x)";
   } else if (l.extreme_wraps > 0) {
-    title += ": the accumulator WRAPS at " + std::to_string(l.extreme_wraps) +
+    title += ": the accumulator " + overflows + " at " + std::to_string(l.extreme_wraps) +
              " band edges and lobe tops (marked x)";
   }
   s += "set multiplot layout 2,1 title '" + title + "' noenhanced\n";

@@ -61,9 +61,12 @@ void append_spectrum(std::string& s, const waves_plot& p, range& bottom) {
 
 // The top panel: input and outputs over the first 20 ms.
 void append_signal_panel(std::string& s, const waves_plot& p, range top) {
-  s += "set title 'Waveform test at precision " + std::to_string(p.precision) +
+  s += "set title 'Waveform test " +
+       (p.setting.empty() ? "at precision " + std::to_string(p.precision) : "on " + p.setting) +
        ": the first 20 ms" +
-       (p.wraps > 0 ? ", the accumulator WRAPS at " + std::to_string(p.wraps) + " samples" : "") +
+       (p.wraps > 0 ? std::string(", the accumulator ") + (p.saturating ? "SATURATES" : "WRAPS") +
+                          " at " + std::to_string(p.wraps) + " samples"
+                    : "") +
        "' noenhanced\n";
   s += "set xlabel 'time (ms)'\nset ylabel 'amplitude'\nset xrange [0:20]\n";
   if (top.empty()) top = {-1.0, 1.0};

@@ -3,6 +3,7 @@
 // the sweep, the waveform test, and the figures the summary, the scan and the pictures show.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "fixfir/common/records.h"
 #include "fixfir/common/result.h"
 #include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/datapath_waveform.h"
 #include "fixfir/measurement/precision_sweep.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/response_figures.h"
@@ -29,6 +31,19 @@ struct science_options {
   band_plan given;       ///< bands named on the command line, if any
   unsigned threads = 0;  ///< worker threads; 0 for one per core
   std::function<void(std::size_t, std::size_t)> progress;  ///< told as the sweep goes
+  /// The datapath to measure on; unset: the seed's at `precision`, measured by the
+  /// 32-bit engine. Set, every figure is measured on it (a seed datapath too).
+  std::optional<datapath> path;
+};
+
+/// What a report on a chosen datapath says besides a seed report's figures.
+struct datapath_figures {
+  bool measured = false;   ///< the report was made on a chosen datapath
+  double tap_error = 0.0;  ///< largest |tap − coefficient ÷ 2^F_c|
+  /// Accumulator bits that no input can overflow (accumulator_bits_needed).
+  std::int32_t accumulator_bits_needed = 0;
+  std::int32_t sweep_sample_overflows = 0;  ///< frequencies where some sample overflowed
+  datapath_budget budget;                   ///< the waveform test's error, three ways
 };
 
 /// Everything a report at one precision says and draws.
@@ -46,6 +61,7 @@ struct precision_report {
   std::int32_t wrap_free_limit = -1;
   wrap_bound bound;
   std::vector<double> predicted_spectrum;  ///< per SPECTRUM_SEGMENT bin, for waves.png
+  datapath_figures on_path;                ///< with a chosen datapath only
 };
 
 /// Measures `taps` at `options.precision`. Fails with bad_input when given bands do not make

@@ -55,6 +55,8 @@ struct response_figures {
   /// says why (see `steady_absence`).
   steady_reach steady_state = steady_reach::measured;
   std::string steady_absent;
+  /// The accumulator saturates rather than wraps: the notes say "saturates".
+  bool saturating = false;
 };
 
 /// The figures of the unquantized taps over `setup`'s plan.
@@ -81,6 +83,13 @@ struct response_figures {
                                   const precision_sweeps& sweeps,
                                   const std::vector<double>& swept_steady, steady_points& extremes,
                                   band_figures_db& out);
+
+/// The steady state over the plan from the swept steady amplitudes and those at
+/// `extremes` (frequencies and amplitudes already measured).
+[[nodiscard]] band_figures_db steady_band_figures(const precision_sweeps& sweeps,
+                                                  const std::vector<double>& swept_steady,
+                                                  const steady_points& extremes,
+                                                  const band_plan& plan);
 
 /// The wraps where one precision's sweep series is measured (8000 Hz is not), and with
 /// `extremes` also where its steady state is measured besides.

@@ -14,7 +14,8 @@ namespace fixfir {
 
 /// " (accumulator wraps at K of the N frequencies measured)" beside a figure measured at
 /// `frequencies` frequencies of which `wraps` wrapped the accumulator; "" when none did.
-[[nodiscard]] std::string wrap_note(std::int64_t wraps, std::int64_t frequencies);
+[[nodiscard]] std::string wrap_note(std::int64_t wraps, std::int64_t frequencies,
+                                    const char* verb = "wraps");
 
 /// Text of the summary lines about the bands: "passbands (...): 0 to 1820 Hz" and the
 /// same for the stop bands.
@@ -31,10 +32,21 @@ namespace fixfir {
 /// not measured read "not reached" or "not measured".
 [[nodiscard]] std::vector<std::string> scan_table(std::span<const precision_row> rows);
 
-/// the wrap-free limit and headroom, and where the waveform test's error comes from.
+/// The summary lines of a report after the sweep line: bands, the four responses, wraps,
+/// the wrap-free limit and headroom, and where the waveform test's error comes from. On a
+/// chosen datapath (`r.on_path.measured`), the datapath's own lines instead: sample
+/// overflows, the accumulator bits no input can overflow, and the error split three ways.
 [[nodiscard]] std::vector<std::string> precision_report_lines(const precision_report& r,
                                                               std::int32_t precision);
 
+/// "N of M what", with " (wrapped)" or " (saturated)" as `mode` says when N is not 0.
+[[nodiscard]] std::string overflow_count_text(std::size_t overflows, std::size_t of,
+                                              const char* what, overflow_mode mode);
+
+/// "accumulator wraps" or "accumulator saturations", as `d` overflows.
+[[nodiscard]] std::string accumulator_overflow_label(const datapath& d);
+
+/// The scan's text: targets, bands, the table, the wrap-free limit, and last the
 /// recommendation and the line that says why.
 [[nodiscard]] std::vector<std::string> scan_lines(const scan_report& r);
 

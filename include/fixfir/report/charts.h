@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/error_model.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/wrap_checks.h"
@@ -27,6 +28,10 @@ struct plot_body {
 struct response_plot {
   std::int32_t taps = 0;
   std::int32_t precision = 0;
+  /// What the fixed point runs on, for the title ("16-bit coefficients, 14-bit samples");
+  /// empty: "precision P".
+  std::string setting;
+  bool saturating = false;  ///< the accumulator saturates rather than wraps
   const dense_response* taps_response = nullptr;
   const dense_response* coefficients_response = nullptr;
   std::span<const std::int32_t> frequency;        ///< swept frequencies
@@ -69,7 +74,9 @@ struct waves_plot {
   std::span<const double> predicted;  ///< predicted arithmetic error power per bin
   waveform_spectra spectra;           ///< the error's spectra; none drawn when empty
   std::int64_t wraps = 0;
-  std::int32_t precision = 0;
+  std::int32_t precision = 0;  ///< the error's unit is 2^-precision
+  std::string setting;         ///< as response_plot's
+  bool saturating = false;     ///< as response_plot's
 };
 
 /// Three panels: the first 20 ms of input and outputs; the output error (fixed point minus
@@ -90,5 +97,20 @@ struct scan_plot {
 /// largest wrap-free precision, the recommendation, the targets and the wrapping
 /// precisions marked.
 [[nodiscard]] plot_body scan_body(const scan_plot& p);
+
+/// What explore.png shows.
+struct explore_plot {
+  std::span<const candidate> measured;
+  std::span<const candidate> front;
+  std::int32_t recommended = -1;  ///< index into `front`
+  precision_targets targets;
+};
+
+/// The coefficient-word × sample-word plane, one panel per rounding searched: each measured
+/// candidate coloured by its margin to the attenuation and SNR targets (red misses, green
+/// meets; one that misses the ripple target or overflows is crossed), the words whose
+/// coefficients alone miss a target marked along the bottom, the front and the
+/// recommendation. Cells the search did not measure stay empty.
+[[nodiscard]] plot_body explore_body(const explore_plot& p);
 
 }  // namespace fixfir

@@ -10,6 +10,7 @@ namespace fixfir {
 inline constexpr const char* response_png_name = "response.png";
 inline constexpr const char* waves_png_name = "waves.png";
 inline constexpr const char* scan_png_name = "scan.png";
+inline constexpr const char* explore_png_name = "explore.png";
 
 /// The script that draws `body` (gnuplot commands that plot, with their data inline) to
 /// the fixed name `png_name` in gnuplot's working folder at `width` × `height`.

@@ -10,6 +10,7 @@
 #include "fixfir/common/records.h"
 #include "fixfir/common/result.h"
 #include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/wrap_checks.h"
 
@@ -24,12 +25,14 @@ struct report_options {
   band_plan bands;              ///< --passband and --stopband, each kind given or not
   bool scan = false;            ///< --scan: every precision from 0 to 30
   bool html = false;            ///< --html: also D/report.html, the page with everything
+  bool explore = false;         ///< --explore: search the datapaths for the cheapest
+  cost_model cost = cost_model::multiplier;  ///< --cost: what --explore minimises
   precision_targets targets{std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN()};  ///< NaN: default
   /// --coefficient-bits to --overflow, and the precision when --precision is given: the
-  /// datapath the coefficients are exported on (datapath_from_choices). Without --export
-  /// they must come to seed_datapath(precision), on which the summary is measured.
+  /// datapath the summary is measured on and the coefficients are exported on
+  /// (datapath_from_choices); with --explore, the axes the search keeps fixed.
   datapath_choices datapath;
   std::string export_file;  ///< --export: write the coefficient words here, and nothing else
 };

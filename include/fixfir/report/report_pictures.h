@@ -30,4 +30,9 @@ enum class pictures_outcome { done, not_drawn, not_written };
                                                  const page_content& page, std::FILE* out,
                                                  std::FILE* err);
 
+/// Draws D/explore.png for a datapath search, as draw_scan_picture draws scan.png.
+[[nodiscard]] pictures_outcome draw_explore_picture(const search_report& r,
+                                                    const report_options& options, std::FILE* out,
+                                                    std::FILE* err);
+
 }  // namespace fixfir

@@ -9,6 +9,7 @@
 
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/engine/parallel_chunks.h"
+#include "real_kernel.h"
 #include "wide_kernel.h"
 
 namespace fixfir {
@@ -28,7 +29,7 @@ error stopped_error() {
 }  // namespace
 
 result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double> x,
-                                  unsigned threads) noexcept {
+                                  unsigned threads, std::size_t first_output) noexcept {
   try {
     if (std::string problem = datapath_problem(f.path); !problem.empty())
       return make_error(error_kind::bad_input, std::move(problem));
@@ -71,19 +72,44 @@ result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double>
     for (const std::size_t o : overflows) run.sample_overflows += o;
     const std::uint64_t peak = chunks > 0 ? *std::max_element(peaks.begin(), peaks.end()) : 0;
 
-    const bool exact64 = wide_sum_exact(coefficient_magnitude_sum(reversed), peak);
+    const std::uint64_t magnitude_sum = coefficient_magnitude_sum(reversed);
+    const bool exact64 = wide_sum_exact(magnitude_sum, peak);
+    // Below 2^53 every product and partial sum is an integer a double holds exactly, and the
+    // double kernel is the fastest exact one.
+    __extension__ using uint128 = unsigned __int128;
+    const bool exact53 =
+        static_cast<uint128>(magnitude_sum) * peak < (static_cast<uint128>(1) << 53);
+    std::vector<double> real_reversed;
+    std::vector<double> real_signal;
+    if (exact53) {
+      real_reversed.assign(reversed.begin(), reversed.end());
+      real_signal.assign(signal.begin(), signal.end());
+    }
     const std::int32_t bits = f.path.accumulator_bits;
     const bool saturate = f.path.accumulator_overflow == overflow_mode::saturate;
-    const int unit = -(f.path.coefficient.fraction_bits + f.path.sample.fraction_bits);
+    // Outputs before the block that holds `first_output` are left 0 and not counted.
+    const std::size_t skip = std::min(first_output / CONVOLVE_BLOCK * CONVOLVE_BLOCK, outputs);
+    const std::size_t computed_chunks = (outputs - skip + per_chunk - 1) / per_chunk;
+    // 2^-(F_c + F_x), at least 2^-192: each output is an exact product, as std::ldexp's.
+    const double unit =
+        std::ldexp(1.0, -(f.path.coefficient.fraction_bits + f.path.sample.fraction_bits));
     std::fill(overflows.begin(), overflows.end(), 0);
     if (!run_chunks_in_order(
-            chunks, threads,
+            computed_chunks, threads,
             [&](unsigned, std::size_t chunk) {
-              const std::size_t begin = chunk * per_chunk;
+              const std::size_t begin = skip + chunk * per_chunk;
               const std::size_t end = std::min(begin + per_chunk, outputs);
               const std::size_t used = std::min(end, n) - begin;  // outputs past n mean nothing
               std::int64_t* acc = run.accumulators.data() + begin;
-              if (exact64) {
+              if (exact53) {
+                thread_local std::vector<double> sums;
+                sums.resize(end - begin);
+                real_convolve(real_reversed.data(), taps, real_signal.data(), begin, end - begin,
+                              sums.data());
+                for (std::size_t k = 0; k < end - begin; ++k)
+                  acc[k] = static_cast<std::int64_t>(sums[k]);  // an exact integer below 2^53
+                overflows[chunk] = reduce_accumulators(acc, used, bits, saturate);
+              } else if (exact64) {
                 wide_convolve(reversed.data(), taps, signal.data(), begin, end - begin, acc);
                 overflows[chunk] = reduce_accumulators(acc, used, bits, saturate);
               } else {
@@ -91,7 +117,7 @@ result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double>
                                                   bits, saturate, acc);
               }
               for (std::size_t k = 0; k < used; ++k) {
-                run.output[begin + k] = std::ldexp(static_cast<double>(acc[k]), unit);
+                run.output[begin + k] = static_cast<double>(acc[k]) * unit;
               }
             },
             [](std::size_t) { return true; })) {

@@ -15,9 +15,9 @@ __doc__ = _fixfir.__doc__ + "\n\n" + __doc__
 
 
 def report(taps, precision, initial, step, ending, sweep_step=None, passbands=None,
-           stopbands=None):
+           stopbands=None, **datapath):
     result = _fixfir.report(taps, precision, initial, step, ending, sweep_step, passbands,
-                            stopbands)
+                            stopbands, **datapath)
     # What the figures were made from, for fixfir.plot to draw the curves the dict lacks.
     result["arguments"] = {
         "taps": _np.array(taps, copy=True),

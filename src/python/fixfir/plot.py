@@ -64,7 +64,14 @@ def _in_bands(bands, f):
     return inside
 
 
+def _on_datapath(result, view):
+    if "datapath" in result:
+        raise ValueError(f"fixfir.plot.{view} draws reports at a precision; this one is on "
+                         f"the datapath '{result['datapath']}' (fixfir-report draws it)")
+
+
 def _arguments(result, view):
+    _on_datapath(result, view)
     arguments = result.get("arguments")
     if arguments is None:
         raise ValueError(f"fixfir.plot.{view} draws a dict of fixfir.report(), which holds "
@@ -76,6 +83,7 @@ def response(result, ax=None):
     """The four responses of fixfir.report()'s dict in dB with the bands shaded, the steady
     state at the band extremes circled and wrapped frequencies marked (x); below, the pass
     bands zoomed."""
+    _on_datapath(result, "response")
     fig, (main, zoom) = _panels(ax, (11, 10))
     passbands, stopbands = result["passbands"], result["stopbands"]
     taps_figures = result["figures"]["taps"]

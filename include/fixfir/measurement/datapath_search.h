@@ -1,0 +1,90 @@
+#pragma once
+// The cheapest datapath that meets the design: a search over the coefficient word, the
+// sample word and the rounding, each candidate built as a designer builds it and measured.
+//
+// A candidate has a coefficient word of W_c bits whose fraction is the largest that holds
+// the largest |tap|, samples of W_x bits with W_x - 1 fractional bits that saturate at full
+// scale as a converter does, and the narrowest accumulator no input can overflow (at most
+// 64 bits). Its figures are measured as the report measures them on a datapath: the
+// fixed-point steady state over the sweep's frequencies and the coefficients' band extremes,
+// and the waveform test's SNR. The targets are the scan's.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "fixfir/coefficients/datapath.h"
+#include "fixfir/common/result.h"
+#include "fixfir/measurement/measurement.h"
+
+namespace fixfir {
+
+/// The words searched: 4 to 32 bits each.
+inline constexpr std::int32_t SEARCH_BITS_MIN = 4;
+inline constexpr std::int32_t SEARCH_BITS_MAX = 32;
+
+/// The axes the designer has fixed; an unset one is searched (rounding: toward zero and to
+/// nearest).
+struct search_axes {
+  std::optional<std::int32_t> coefficient_bits;
+  std::optional<std::int32_t> sample_bits;
+  std::optional<std::int32_t> accumulator_bits;
+  std::optional<rounding_mode> rounding;
+};
+
+/// What a candidate costs: multiplier bits W_c × W_x plus accumulator bits A (`multiplier`),
+/// or the bits of the words and the accumulator W_c + W_x + A (`bits`).
+enum class cost_model : std::uint8_t { multiplier, bits };
+
+/// One measured candidate.
+struct candidate {
+  datapath path;
+  double attenuation_db = 0.0;  ///< fixed point, steady state (or the coefficients', below)
+  double ripple_db = 0.0;
+  double snr_db = 0.0;             ///< waveform test; NaN when not measured
+  std::int64_t overflows = 0;      ///< accumulator overflows in the runs measured
+  bool coefficients_only = false;  ///< its coefficients alone miss a target: not run
+  bool meets = false;
+  std::int64_t cost = 0;
+};
+
+/// The search's result.
+struct search_report {
+  band_setup bands;
+  band_figures_db taps_figures;
+  precision_targets targets;
+  /// Per coefficient word and rounding, the narrowest sample word that meets the targets
+  /// (`meets`), or the best tried when none does.
+  std::vector<candidate> front;
+  std::vector<candidate> measured;  ///< every candidate measured, for the picture
+  std::int32_t recommended = -1;    ///< index into `front`; -1: none meets the targets
+  std::string why;
+  /// Where nothing meets the targets: the best any measured candidate reached.
+  double best_attenuation_db = 0.0;
+  double best_ripple_db = 0.0;
+  double best_snr_db = 0.0;
+  /// Why the fixed-point steady state has no figures ("" when it has): the attenuation and
+  /// ripple targets then apply to the quantized coefficients.
+  std::string steady_absent;
+};
+
+/// Searches the datapaths of `taps` for the cheapest that meets `asked` (NaN fields take
+/// the scan's defaults), within `axes`, measuring the waveform test `options.tones` and the
+/// sweep at `options.sweep_step`. Fails as `run_precision_report` does.
+[[nodiscard]] outcome run_datapath_search(std::span<const float> taps,
+                                          const science_options& options,
+                                          const precision_targets& asked, const search_axes& axes,
+                                          cost_model cost, search_report& out);
+
+/// The search's text: the targets, the front (one line per coefficient word and rounding),
+/// then "recommended datapath: …" and "why: …", and where nothing meets the targets the best
+/// each target reached.
+[[nodiscard]] std::vector<std::string> search_lines(const search_report& r);
+
+/// "coefficients 16 bits (17 fractional), samples 14 bits (13 fractional), accumulator 35
+/// bits, rounding to nearest".
+[[nodiscard]] std::string recommended_words(const datapath& d);
+
+}  // namespace fixfir

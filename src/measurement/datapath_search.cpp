@@ -1,0 +1,465 @@
+#include "fixfir/measurement/datapath_search.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "fixfir/common/analysis_constants.h"
+#include "fixfir/drivers/datapath_run.h"
+#include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/run_counts.h"
+#include "fixfir/drivers/unit_sine_basis.h"
+#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/measurement/response_figures.h"
+
+namespace fixfir {
+
+namespace {
+
+constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
+constexpr std::size_t frequencies_per_chunk = 16;
+
+// What every candidate of one search shares: the bands, the targets, the sweep's sines over
+// the part of each run a fit reads, and the waveform test's signal and reference.
+struct search_context {
+  std::span<const float> taps;
+  unsigned threads = 1;
+  band_setup bands;
+  precision_targets targets;
+  bool steady = false;           // the runs reach a steady state to fit
+  std::size_t window_start = 0;  // the first sample of a run's window
+  std::size_t fit_first = 0;     // the fit's first sample, counted from the window's
+  precision_sweeps grid;         // the swept frequencies; one run for the steady series
+  // Per swept frequency, from `window_start` on; shared by the searches that run at once.
+  std::shared_ptr<const std::vector<sine_basis>> windows;
+  waveform_signal signal;
+  std::vector<double> reference;
+  cost_model cost = cost_model::multiplier;
+};
+
+// The exact unit sine and cosine at `frequency` over a run's samples [from, SWEEP_SAMPLES),
+// counted from `from`.
+bool window_basis(double frequency, std::size_t from, sine_basis& out) {
+  sine_basis full;
+  const auto samples = static_cast<std::size_t>(SWEEP_SAMPLES);
+  if (!make_sine_basis(frequency, samples, full, from)) return false;
+  out.frequency = frequency;
+  out.sine.assign(full.sine.begin() + static_cast<std::ptrdiff_t>(from), full.sine.end());
+  out.cosine.assign(full.cosine.begin() + static_cast<std::ptrdiff_t>(from), full.cosine.end());
+  return true;
+}
+
+// The steady amplitude of `f` on the window `basis` and whether its accumulator overflowed.
+bool steady_on(const search_context& c, const fixed_filter& f, const sine_basis& basis,
+               double& steady, bool& overflowed) {
+  // A window's first outputs (before its history is full) are not read, unless the run is
+  // whole, where every output's overflow counts.
+  const std::size_t first = c.window_start == 0 ? 0 : c.fit_first;
+  result<datapath_run> run = run_datapath(f, basis.sine, 1, first);
+  if (!run) return false;
+  steady = fitted_amplitude(basis, run.value().output, c.fit_first);
+  overflowed = run.value().accumulator_overflows > 0;
+  return true;
+}
+
+// The steady amplitudes of `f` at `frequencies` (windows given, or made as they go), on
+// the search's threads. False when memory runs out or the run is abandoned.
+bool steady_series(const search_context& c, const fixed_filter& f,
+                   std::span<const double> frequencies, const std::vector<sine_basis>* given,
+                   std::vector<double>& steady, std::int64_t& overflows) {
+  const std::size_t n = frequencies.size();
+  steady.assign(n, not_a_number);
+  std::vector<std::uint8_t> overflowed(n, 0);
+  std::vector<sine_basis> scratch(std::max(c.threads, 1U));
+  std::atomic<bool> failed{false};
+  const bool finished = run_chunks_in_order(
+      (n + frequencies_per_chunk - 1) / frequencies_per_chunk, c.threads,
+      [&](unsigned worker, std::size_t chunk) {
+        const std::size_t end = std::min(n, (chunk + 1) * frequencies_per_chunk);
+        for (std::size_t i = chunk * frequencies_per_chunk; i < end; ++i) {
+          if (failed.load(std::memory_order_relaxed) || !keep_going()) return;
+          try {
+            const sine_basis* basis = given != nullptr ? &(*given)[i] : &scratch[worker];
+            if (given == nullptr && !window_basis(frequencies[i], c.window_start, scratch[worker]))
+              throw std::bad_alloc();
+            bool over = false;
+            if (!steady_on(c, f, *basis, steady[i], over)) throw std::bad_alloc();
+            overflowed[i] = over ? 1 : 0;
+          } catch (const std::bad_alloc&) {
+            failed = true;
+            return;
+          }
+        }
+      },
+      [&](std::size_t) { return !failed.load(std::memory_order_relaxed); });
+  overflows += std::count(overflowed.begin(), overflowed.end(), 1);
+  return finished && !failed.load();
+}
+
+std::int64_t cost_of(const datapath& d, cost_model model) noexcept {
+  const std::int64_t c = d.coefficient.bits;
+  const std::int64_t x = d.sample.bits;
+  return model == cost_model::bits ? c + x + d.accumulator_bits : c * x + d.accumulator_bits;
+}
+
+bool meets_targets(const precision_targets& t, const candidate& k) noexcept {
+  const bool attenuation =
+      std::isnan(t.min_attenuation_db) || k.attenuation_db >= t.min_attenuation_db;
+  const bool ripple = std::isnan(t.max_ripple_db) || k.ripple_db <= t.max_ripple_db;
+  const bool snr = std::isnan(t.min_snr_db) || k.snr_db >= t.min_snr_db;
+  return attenuation && ripple && snr && k.overflows == 0;
+}
+
+// What every candidate of one coefficient word and rounding shares: the coefficients, their
+// response and figures, and the sines at the band extremes of that response.
+struct coefficient_side {
+  fixed_filter filter;
+  band_figures_db figures;
+  steady_points extremes;
+  std::vector<sine_basis> extreme_windows;  // empty when the runs are measured whole
+  bool misses = false;  // the coefficients alone miss the attenuation or ripple target
+};
+
+bool make_coefficient_side(const search_context& c, std::int32_t wc, rounding_mode r,
+                           coefficient_side& out) {
+  datapath d;
+  d.coefficient = {wc, largest_fitting_fraction(c.taps, wc, r), r, overflow_mode::saturate};
+  d.sample = {SEARCH_BITS_MAX, SEARCH_BITS_MAX - 1, r, overflow_mode::saturate};
+  d.accumulator_bits = ACCUMULATOR_BITS_MAX;
+  result<fixed_filter> made = make_fixed_filter(c.taps, d);
+  if (!made) return false;
+  out.filter = std::move(made).value();
+  dense_response response;
+  if (!coefficient_figures(out.filter.coefficients,
+                           std::ldexp(1.0, out.filter.path.coefficient.fraction_bits), c.bands.plan,
+                           response, out.figures))
+    return false;
+  candidate alone;
+  alone.attenuation_db = out.figures.worst_attenuation_db;
+  alone.ripple_db = out.figures.ripple_db;
+  alone.snr_db = std::numeric_limits<double>::infinity();
+  out.misses = !meets_targets(c.targets, alone);
+  if (!c.steady || out.misses) return true;
+  out.extremes.frequency = band_extremes(response, c.bands.plan);
+  out.extreme_windows.resize(out.extremes.frequency.size());
+  for (std::size_t i = 0; i < out.extreme_windows.size(); ++i) {
+    if (!window_basis(out.extremes.frequency[i], c.window_start, out.extreme_windows[i]))
+      return false;
+  }
+  return true;
+}
+
+// Measures the candidate of `side`'s coefficients with a sample word of `wx` bits (W_x - 1
+// fractional, saturating) and the narrowest accumulator no input can overflow, unless the
+// designer fixed it. A word whose coefficients alone miss a target is not run.
+bool measure_candidate(search_context& c, const search_axes& axes, coefficient_side& side,
+                       std::int32_t wx, candidate& out) {
+  fixed_filter& f = side.filter;
+  const rounding_mode r = f.path.coefficient.rounding;
+  f.path.sample = {wx, wx - 1, r, overflow_mode::saturate};
+  const std::int32_t needed = accumulator_bits_needed(f.coefficients, wx);
+  f.path.accumulator_bits = axes.accumulator_bits.value_or(std::min(needed, ACCUMULATOR_BITS_MAX));
+  f.path.accumulator_overflow = overflow_mode::wrap;
+  out = candidate{};
+  out.path = f.path;
+  out.cost = cost_of(f.path, c.cost);
+  out.attenuation_db = side.figures.worst_attenuation_db;
+  out.ripple_db = side.figures.ripple_db;
+  out.snr_db = not_a_number;
+  if (side.misses) {
+    out.coefficients_only = true;
+    return true;
+  }
+  // Runs whose accumulator some input can overflow are measured whole: a window from
+  // sample 0, the fit as far into it as before.
+  const bool whole = f.path.accumulator_bits < needed;
+  if (c.steady) {
+    const std::size_t saved_start = c.window_start;
+    const std::size_t saved_first = c.fit_first;
+    if (whole) {
+      c.fit_first = saved_first + saved_start;
+      c.window_start = 0;
+    }
+    std::vector<double> swept(c.grid.frequency.size());
+    for (std::size_t i = 0; i < swept.size(); ++i)
+      swept[i] = static_cast<double>(c.grid.frequency[i]);
+    const bool ok =
+        steady_series(c, f, swept, whole ? nullptr : c.windows.get(), c.grid.runs[0].steady,
+                      out.overflows) &&
+        steady_series(c, f, side.extremes.frequency, whole ? nullptr : &side.extreme_windows,
+                      side.extremes.steady, out.overflows);
+    c.window_start = saved_start;
+    c.fit_first = saved_first;
+    if (!ok) return false;
+    side.extremes.wrapped.assign(side.extremes.frequency.size(), 0);
+    const band_figures_db fixed =
+        steady_band_figures(c.grid, c.grid.runs[0].steady, side.extremes, c.bands.plan);
+    out.attenuation_db = fixed.worst_attenuation_db;
+    out.ripple_db = fixed.ripple_db;
+  }
+  result<datapath_run> run = run_datapath(f, c.signal.input, c.threads);
+  if (!run) return false;
+  out.snr_db = snr_db(c.reference, run.value().output);
+  out.overflows += static_cast<std::int64_t>(run.value().accumulator_overflows);
+  out.meets = meets_targets(c.targets, out);
+  return true;
+}
+
+// The narrowest sample word with coefficient word `wc` and rounding `r` that meets the
+// targets, starting the search at `hint`: `front` gets it, or the widest tried when none
+// does. Every candidate measured joins `measured`.
+bool narrowest_sample_word(search_context& c, const search_axes& axes, std::int32_t wc,
+                           rounding_mode r, std::int32_t& hint, candidate& front,
+                           std::vector<candidate>& measured) {
+  coefficient_side side;
+  if (!make_coefficient_side(c, wc, r, side)) return false;
+  auto probe = [&](std::int32_t wx, candidate& k) {
+    if (!measure_candidate(c, axes, side, wx, k)) return false;
+    measured.push_back(k);
+    return true;
+  };
+  if (axes.sample_bits) return probe(*axes.sample_bits, front);
+  candidate k;
+  if (!probe(hint, k)) return false;
+  if (k.coefficients_only) {
+    front = k;
+    return true;
+  }
+  std::int32_t low = SEARCH_BITS_MIN;  // the answer is at least this
+  std::int32_t high = hint;            // and at most this, which meets
+  candidate best = k;
+  if (!k.meets) {
+    candidate widest;
+    if (!probe(SEARCH_BITS_MAX, widest)) return false;
+    if (!widest.meets) {
+      front = widest;
+      return true;
+    }
+    low = hint + 1;
+    high = SEARCH_BITS_MAX;
+    best = widest;
+  }
+  while (low < high) {
+    const std::int32_t mid = low + (high - low) / 2;
+    candidate m;
+    if (!probe(mid, m)) return false;
+    if (m.meets) {
+      high = mid;
+      best = m;
+    } else {
+      low = mid + 1;
+    }
+  }
+  front = best;
+  hint = high;
+  return true;
+}
+
+// The search's shared parts: bands, targets, windows and the waveform test.
+bool prepare(std::span<const float> taps, const science_options& options,
+             const precision_targets& asked, search_context& c, search_report& out) {
+  c.taps = taps;
+  c.threads = options.threads == 0 ? worker_count() : options.threads;
+  if (!taps_figures(taps, c.bands, out.taps_figures)) return false;
+  out.bands = c.bands;
+  c.targets = asked;
+  if (std::isnan(c.targets.min_attenuation_db))
+    c.targets.min_attenuation_db = out.taps_figures.worst_attenuation_db - 1.0;
+  if (std::isnan(c.targets.max_ripple_db))
+    c.targets.max_ripple_db = out.taps_figures.ripple_db + 0.1;
+  out.targets = c.targets;
+  const auto samples = static_cast<std::size_t>(SWEEP_SAMPLES);
+  c.steady = steady_state_reach(taps.size(), samples) == steady_reach::measured;
+  out.steady_absent = steady_absence(taps.size(), samples);
+  const std::size_t fit = steady_fit_start(taps.size(), samples);
+  c.window_start = fit >= taps.size() - 1 ? fit - (taps.size() - 1) : 0;
+  c.fit_first = fit - c.window_start;
+  const std::int32_t count = sweep_frequency_count(options.sweep_step);
+  c.grid.frequency.resize(static_cast<std::size_t>(std::max(count, 0)));
+  for (std::size_t i = 0; i < c.grid.frequency.size(); ++i)
+    c.grid.frequency[i] = swept_frequency(options.sweep_step, static_cast<std::int32_t>(i));
+  c.grid.runs.assign(1, swept_precision{});
+  if (c.steady) {
+    auto windows = std::make_shared<std::vector<sine_basis>>(c.grid.frequency.size());
+    for (std::size_t i = 0; i < windows->size(); ++i) {
+      if (!keep_going()) return false;
+      if (!window_basis(c.grid.frequency[i], c.window_start, (*windows)[i])) return false;
+    }
+    c.windows = std::move(windows);
+  }
+  result<waveform_signal> signal = make_waveform_signal(options.tones, c.threads);
+  if (!signal) return false;
+  c.signal = std::move(signal).value();
+  result<std::vector<double>> reference = run_double_model(taps, c.signal.input);
+  if (!reference) return false;
+  c.reference = std::move(reference).value();
+  return true;
+}
+
+void recommend(search_report& out) {
+  for (std::size_t i = 0; i < out.front.size(); ++i) {
+    const candidate& k = out.front[i];
+    if (!k.meets) continue;
+    if (out.recommended < 0) {
+      out.recommended = static_cast<std::int32_t>(i);
+      continue;
+    }
+    const candidate& best = out.front[static_cast<std::size_t>(out.recommended)];
+    if (k.cost < best.cost) out.recommended = static_cast<std::int32_t>(i);
+  }
+  std::size_t meeting = 0;
+  for (const candidate& k : out.front) meeting += k.meets ? 1 : 0;
+  out.best_attenuation_db = -std::numeric_limits<double>::infinity();
+  out.best_ripple_db = std::numeric_limits<double>::infinity();
+  out.best_snr_db = -std::numeric_limits<double>::infinity();
+  for (const candidate& k : out.measured) {
+    if (k.coefficients_only) continue;
+    if (!std::isnan(k.attenuation_db))
+      out.best_attenuation_db = std::max(out.best_attenuation_db, k.attenuation_db);
+    if (!std::isnan(k.ripple_db)) out.best_ripple_db = std::min(out.best_ripple_db, k.ripple_db);
+    if (!std::isnan(k.snr_db)) out.best_snr_db = std::max(out.best_snr_db, k.snr_db);
+  }
+  if (out.recommended < 0) {
+    out.why = "no datapath searched meets every target";
+    return;
+  }
+  const candidate& k = out.front[static_cast<std::size_t>(out.recommended)];
+  out.why = "the cheapest of the " + std::to_string(meeting) +
+            " datapaths on the front that meet every target (cost " + std::to_string(k.cost) +
+            "); a sample word one bit narrower misses a target" +
+            (k.path.sample.bits == SEARCH_BITS_MIN ? " or is below the search" : "");
+}
+
+}  // namespace
+
+outcome run_datapath_search(std::span<const float> taps, const science_options& options,
+                            const precision_targets& asked, const search_axes& axes,
+                            cost_model cost, search_report& out) {
+  search_context c;
+  c.cost = cost;
+  if (outcome bands = setup_bands(taps, options.given, c.bands); !bands) return bands;
+  try {
+    if (!prepare(taps, options, asked, c, out)) return out_of_memory_error();
+    std::vector<rounding_mode> roundings = {rounding_mode::toward_zero, rounding_mode::nearest};
+    if (axes.rounding) roundings = {*axes.rounding};
+    std::int32_t first = SEARCH_BITS_MIN;
+    std::int32_t last = SEARCH_BITS_MAX;
+    if (axes.coefficient_bits) first = last = *axes.coefficient_bits;
+    // The roundings are searched at once, each on its share of the threads; along one
+    // rounding each coefficient word starts where the one before it ended.
+    const std::size_t lanes = roundings.size();
+    std::vector<search_context> lane(lanes, c);
+    for (search_context& l : lane)
+      l.threads = std::max(1U, c.threads / static_cast<unsigned>(lanes));
+    std::vector<std::vector<candidate>> fronts(lanes);
+    std::vector<std::vector<candidate>> measured(lanes);
+    std::atomic<bool> failed{false};
+    const bool finished = run_chunks_in_order(
+        lanes, c.threads,
+        [&](unsigned, std::size_t i) {
+          try {
+            std::int32_t hint = 16;
+            for (std::int32_t wc = first; wc <= last && !failed.load(); ++wc) {
+              candidate front;
+              if (!keep_going() || !narrowest_sample_word(lane[i], axes, wc, roundings[i], hint,
+                                                          front, measured[i])) {
+                failed = true;
+                return;
+              }
+              fronts[i].push_back(front);
+            }
+          } catch (const std::bad_alloc&) {
+            failed = true;
+          }
+        },
+        [&](std::size_t) { return !failed.load(); });
+    if (!finished || failed.load()) return out_of_memory_error();
+    for (std::size_t i = 0; i < lanes; ++i) {
+      out.front.insert(out.front.end(), fronts[i].begin(), fronts[i].end());
+      out.measured.insert(out.measured.end(), measured[i].begin(), measured[i].end());
+    }
+    recommend(out);
+    return success();
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
+}
+
+std::string recommended_words(const datapath& d) {
+  return "coefficients " + std::to_string(d.coefficient.bits) + " bits (" +
+         std::to_string(d.coefficient.fraction_bits) + " fractional), samples " +
+         std::to_string(d.sample.bits) + " bits (" + std::to_string(d.sample.fraction_bits) +
+         " fractional), accumulator " + std::to_string(d.accumulator_bits) + " bits, rounding " +
+         rounding_words(d.coefficient.rounding);
+}
+
+namespace {
+
+std::string figure(const char* f, double v) {
+  if (std::isnan(v)) return "nan";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, f, v);
+  return buf;
+}
+
+}  // namespace
+
+std::vector<std::string> search_lines(const search_report& r) {
+  std::vector<std::string> lines;
+  const precision_targets& t = r.targets;
+  lines.push_back("targets: stopband attenuation at least " + figure("%.2f", t.min_attenuation_db) +
+                  " dB, passband ripple at most " + figure("%.4f", t.max_ripple_db) + " dB, SNR " +
+                  (std::isnan(t.min_snr_db) ? std::string("any")
+                                            : "at least " + figure("%.2f", t.min_snr_db) + " dB") +
+                  ", no wraps");
+  lines.push_back(
+      "front: for each coefficient word and rounding, the narrowest sample word that meets "
+      "the targets");
+  lines.push_back(
+      "coef. bits  rounding     sample bits  acc. bits  atten. (dB)  ripple (dB)  SNR (dB)  "
+      "cost");
+  for (const candidate& k : r.front) {
+    char buf[256];
+    const datapath& d = k.path;
+    if (k.coefficients_only) {
+      std::snprintf(
+          buf, sizeof buf,
+          "%10d  %-11s  none: the coefficients alone reach %s dB attenuation, %s dB ripple",
+          d.coefficient.bits, rounding_words(d.coefficient.rounding),
+          figure("%.2f", k.attenuation_db).c_str(), figure("%.4f", k.ripple_db).c_str());
+    } else if (!k.meets) {
+      std::snprintf(
+          buf, sizeof buf,
+          "%10d  %-11s  none: at %d sample bits %s dB attenuation, %s dB ripple, SNR %s dB%s",
+          d.coefficient.bits, rounding_words(d.coefficient.rounding), d.sample.bits,
+          figure("%.2f", k.attenuation_db).c_str(), figure("%.4f", k.ripple_db).c_str(),
+          figure("%.2f", k.snr_db).c_str(), k.overflows > 0 ? ", overflows" : "");
+    } else {
+      std::snprintf(buf, sizeof buf, "%10d  %-11s  %11d  %9d  %11s  %11s  %8s  %4lld",
+                    d.coefficient.bits, rounding_words(d.coefficient.rounding), d.sample.bits,
+                    d.accumulator_bits, figure("%.2f", k.attenuation_db).c_str(),
+                    figure("%.4f", k.ripple_db).c_str(), figure("%.2f", k.snr_db).c_str(),
+                    static_cast<long long>(k.cost));
+    }
+    lines.emplace_back(buf);
+  }
+  if (r.recommended >= 0) {
+    lines.push_back("recommended datapath: " +
+                    recommended_words(r.front[static_cast<std::size_t>(r.recommended)].path));
+    lines.push_back("why: " + r.why);
+  } else {
+    lines.push_back("recommended datapath: none");
+    lines.push_back("why: " + r.why);
+    lines.push_back("best reached: stopband attenuation " + figure("%.2f", r.best_attenuation_db) +
+                    " dB, passband ripple " + figure("%.4f", r.best_ripple_db) + " dB, SNR " +
+                    figure("%.2f", r.best_snr_db) + " dB");
+  }
+  return lines;
+}
+
+}  // namespace fixfir

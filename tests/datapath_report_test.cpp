@@ -1,0 +1,181 @@
+// The report on a chosen datapath: on the seed's datapath it measures what the 32-bit
+// engine measures, and on others it says where samples and sums overflowed and how.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "fixfir/measurement/datapath_search.h"
+#include "fixfir/measurement/measurement.h"
+#include "fixfir/measurement/summary_text.h"
+
+namespace fixfir {
+namespace {
+
+std::vector<float> fixture_taps(const std::string& name) {
+  std::ifstream in(std::string(FIXFIR_FIXTURES) + "/" + name + ".txt");
+  int count = 0;
+  in >> count;
+  std::vector<float> taps(static_cast<std::size_t>(count));
+  for (float& t : taps) in >> t;
+  EXPECT_TRUE(in) << name;
+  return taps;
+}
+
+science_options options_at(std::int32_t precision) {
+  science_options o;
+  o.precision = precision;
+  o.tones = {100, 50, 4000};
+  o.sweep_step = 16;
+  return o;
+}
+
+bool has_line(const std::vector<std::string>& lines, const std::string& part) {
+  for (const std::string& line : lines)
+    if (line.find(part) != std::string::npos) return true;
+  return false;
+}
+
+// The seed's datapath given as a datapath is measured by the datapath path (unit sines
+// quantized as samples, 64-bit sums) and must agree with the 32-bit engine's report.
+class seed_path : public ::testing::TestWithParam<std::tuple<const char*, std::int32_t>> {};
+
+TEST_P(seed_path, measures_what_the_seed_report_measures) {
+  const std::vector<float> taps = fixture_taps(std::get<0>(GetParam()));
+  science_options o = options_at(std::get<1>(GetParam()));
+  precision_report seed;
+  ASSERT_TRUE(run_precision_report(taps, o, seed));
+  o.path = seed_datapath(o.precision);
+  precision_report chosen;
+  ASSERT_TRUE(run_precision_report(taps, o, chosen));
+  EXPECT_EQ(response_lines(seed.bands.plan, seed.figures),
+            response_lines(chosen.bands.plan, chosen.figures));
+  EXPECT_EQ(seed.sweeps.runs[0].peak, chosen.sweeps.runs[0].peak);
+  EXPECT_EQ(seed.sweeps.runs[0].wrapped, chosen.sweeps.runs[0].wrapped);
+  EXPECT_EQ(seed.waveform.wraps, chosen.waveform.wraps);
+  EXPECT_EQ(seed.waveform.fixed_output, chosen.waveform.fixed_output);
+  EXPECT_DOUBLE_EQ(seed.waveform.split.coefficient_db, chosen.on_path.budget.coefficient_db);
+  EXPECT_DOUBLE_EQ(seed.waveform.split.arithmetic_db, chosen.waveform.split.arithmetic_db);
+}
+
+INSTANTIATE_TEST_SUITE_P(fixtures, seed_path,
+                         ::testing::Combine(::testing::Values("remez_lp_63", "kaiser_bs_71"),
+                                            ::testing::Values(8, 15, 22)));
+
+// Datapaths a designer builds, and what the report must say of each.
+struct path_case {
+  const char* name;
+  std::int32_t coefficient_bits;
+  std::int32_t sample_bits;  // with sample_bits - 1 fractional bits
+  std::int32_t accumulator_bits;
+  rounding_mode rounding;
+  overflow_mode overflow;
+  bool samples_overflow;  // a unit sine's +1 does not fit its word
+  bool accumulator_overflows;
+  const char* says;  // a line that must appear
+};
+
+const path_case path_cases[] = {
+    {"plus_one_wraps", 16, 14, 40, rounding_mode::nearest, overflow_mode::wrap, true, false,
+     "sample overflows (sweep): "},
+    {"plus_one_saturates", 16, 14, 40, rounding_mode::nearest, overflow_mode::saturate, true, false,
+     "frequencies (saturated)"},
+    // std::sin gives exactly 1 near a quarter turn, which truncation keeps.
+    {"truncated_samples_reach_plus_one", 18, 16, 40, rounding_mode::toward_zero,
+     overflow_mode::saturate, true, false, "frequencies (saturated)"},
+    {"narrow_accumulator_saturates", 16, 14, 20, rounding_mode::floor, overflow_mode::saturate,
+     true, true, "accumulator saturations (sweep): "},
+    {"narrow_accumulator_wraps", 16, 14, 20, rounding_mode::toward_zero, overflow_mode::wrap, true,
+     true, "error from accumulator overflow (waveform test): "},
+};
+
+class chosen_path : public ::testing::TestWithParam<path_case> {};
+
+TEST_P(chosen_path, says_what_overflowed_and_how) {
+  const path_case c = GetParam();
+  const std::vector<float> taps = fixture_taps("remez_lp_63");
+  science_options o = options_at(15);
+  datapath d;
+  d.coefficient = {c.coefficient_bits,
+                   largest_fitting_fraction(taps, c.coefficient_bits, c.rounding), c.rounding,
+                   c.overflow};
+  d.sample = {c.sample_bits, c.sample_bits - 1, c.rounding, c.overflow};
+  d.accumulator_bits = c.accumulator_bits;
+  d.accumulator_overflow = c.overflow;
+  o.path = d;
+  precision_report r;
+  ASSERT_TRUE(run_precision_report(taps, o, r));
+  const datapath_figures& f = r.on_path;
+  EXPECT_EQ(f.sweep_sample_overflows > 0, c.samples_overflow);
+  EXPECT_EQ(r.sweeps.runs[0].wraps > 0 || f.budget.accumulator_overflows > 0,
+            c.accumulator_overflows);
+  EXPECT_EQ(std::isinf(f.budget.accumulator_db), f.budget.accumulator_overflows == 0);
+  EXPECT_EQ(f.accumulator_bits_needed,
+            accumulator_bits_needed(r.fixed.coefficients, c.sample_bits));
+  const std::vector<std::string> lines = precision_report_lines(r, o.precision);
+  EXPECT_TRUE(has_line(lines, c.says)) << c.says;
+  EXPECT_TRUE(has_line(lines, "accumulator bits needed for no wrap with any input: "));
+}
+
+INSTANTIATE_TEST_SUITE_P(designs, chosen_path, ::testing::ValuesIn(path_cases),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// The search's recommendation, measured again by the report on whole runs, meets every
+// target, and a sample word one bit narrower, or a coefficient word one bit narrower (its
+// fraction refitted), misses one unless the word is at the search's lower limit.
+struct search_case {
+  const char* fixture;
+  double min_snr_db;
+};
+
+class search_recommendation : public ::testing::TestWithParam<search_case> {};
+
+bool report_meets(std::span<const float> taps, const datapath& d, const precision_targets& t) {
+  science_options o = options_at(15);
+  o.path = d;
+  precision_report r;
+  EXPECT_TRUE(run_precision_report(taps, o, r));
+  return r.figures.steady.worst_attenuation_db >= t.min_attenuation_db &&
+         r.figures.steady.ripple_db <= t.max_ripple_db && r.waveform.snr_db >= t.min_snr_db &&
+         r.on_path.budget.accumulator_overflows == 0 && r.sweeps.runs[0].wraps == 0;
+}
+
+TEST_P(search_recommendation, meets_the_targets_and_no_narrower_word_does) {
+  const search_case c = GetParam();
+  const std::vector<float> taps = fixture_taps(c.fixture);
+  const science_options o = options_at(15);
+  const precision_targets asked{std::numeric_limits<double>::quiet_NaN(),
+                                std::numeric_limits<double>::quiet_NaN(), c.min_snr_db};
+  search_report r;
+  ASSERT_TRUE(run_datapath_search(taps, o, asked, {}, cost_model::multiplier, r));
+  ASSERT_GE(r.recommended, 0) << c.fixture;
+  const datapath best = r.front[static_cast<std::size_t>(r.recommended)].path;
+  EXPECT_TRUE(report_meets(taps, best, r.targets));
+  if (best.sample.bits > SEARCH_BITS_MIN) {
+    datapath narrower = best;
+    narrower.sample = {best.sample.bits - 1, best.sample.bits - 2, best.sample.rounding,
+                       best.sample.overflow};
+    EXPECT_FALSE(report_meets(taps, narrower, r.targets)) << "sample word";
+  }
+  if (best.coefficient.bits > SEARCH_BITS_MIN) {
+    datapath narrower = best;
+    narrower.coefficient.bits = best.coefficient.bits - 1;
+    narrower.coefficient.fraction_bits =
+        largest_fitting_fraction(taps, narrower.coefficient.bits, best.coefficient.rounding);
+    EXPECT_FALSE(report_meets(taps, narrower, r.targets)) << "coefficient word";
+  }
+  const std::vector<std::string> lines = search_lines(r);
+  EXPECT_EQ(lines[lines.size() - 2], "recommended datapath: " + recommended_words(best));
+}
+
+INSTANTIATE_TEST_SUITE_P(fixtures, search_recommendation,
+                         ::testing::Values(search_case{"remez_lp_63", 60.0},
+                                           search_case{"kaiser_bs_71", 50.0}),
+                         [](const auto& test) { return std::string(test.param.fixture); });
+
+}  // namespace
+}  // namespace fixfir

@@ -1,0 +1,106 @@
+"""fixfir.report and fixfir.explore on a chosen datapath, against the report's own lines.
+
+CTest runs this with FIXFIR_REPORT_EXE at the built report.
+"""
+
+import os
+import subprocess
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import fixfir
+
+EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "taps.txt"
+QUESTIONS = (100, 50, 4000, 16)
+
+
+def example_taps():
+    words = EXAMPLE.read_text().split()
+    return np.array([float(w) for w in words[1 : 1 + int(words[0])]], dtype=np.float32)
+
+
+def report_lines(tmp_path, options):
+    exe = os.environ.get("FIXFIR_REPORT_EXE")
+    if not exe:
+        pytest.skip("FIXFIR_REPORT_EXE is not set")
+    (tmp_path / "taps.txt").write_text(EXAMPLE.read_text())
+    initial, step, ending, sweep = QUESTIONS
+    run = subprocess.run([exe, "--initial", str(initial), "--step", str(step), "--ending",
+                          str(ending), "--sweep-step", str(sweep), *options],
+                         cwd=tmp_path, capture_output=True, text=True,
+                         env={**os.environ, "PATH": "/nonexistent"})
+    assert run.returncode == 0, run.stderr
+    return run.stdout.splitlines()
+
+
+def test_the_seed_restated_measures_the_seed():
+    taps = example_taps()
+    seed = fixfir.report(taps, 15, *QUESTIONS)
+    chosen = fixfir.report(taps, 15, *QUESTIONS, coefficient_bits=32, coefficient_precision=15,
+                           sample_bits=32, sample_precision=15)
+    assert chosen["figures"] == seed["figures"]
+    assert chosen["snr_db"] == seed["snr_db"]
+    np.testing.assert_array_equal(chosen["peak"], seed["peak"])
+    assert chosen["error_budget"]["accumulator_db"] == np.inf
+
+
+def test_report_and_explore_say_what_the_command_line_says(tmp_path):
+    taps = example_taps()
+    chosen = fixfir.report(taps, 15, *QUESTIONS, coefficient_bits=16, sample_bits=14,
+                           rounding="nearest", overflow="saturate")
+    lines = report_lines(tmp_path, ["--coefficient-bits", "16", "--sample-bits", "14",
+                                    "--rounding", "nearest", "--overflow", "saturate"])
+    assert lines[0] == "datapath: " + chosen["datapath"]
+    assert lines[-len(chosen["lines"]):] == chosen["lines"]
+    explored = fixfir.explore(taps, *QUESTIONS, min_snr_db=60, rounding="nearest")
+    lines = report_lines(tmp_path, ["--explore", "--min-snr", "60", "--rounding", "nearest"])
+    # The command line adds the taps, the cost and the bands before the front.
+    def front_on(text):
+        return text[next(i for i, line in enumerate(text) if line.startswith("front:")):]
+    assert front_on(lines) == front_on(explored["lines"])
+    assert explored["lines"][0] in lines
+    best = explored["recommended"]
+    assert lines[-2] == ("recommended datapath: coefficients %d bits (%d fractional), samples %d "
+                         "bits (%d fractional), accumulator %d bits, rounding to nearest"
+                         % (best["coefficient_bits"], best["coefficient_precision"],
+                            best["sample_bits"], best["sample_precision"],
+                            best["accumulator_bits"]))
+
+
+@pytest.mark.parametrize("call,keywords,message", [
+    ("report", {"coefficient_bits": 1}, "coefficient_bits must be 2 to 32"),
+    ("report", {"accumulator_bits": 65}, "accumulator_bits must be 8 to 64"),
+    ("report", {"rounding": "up"}, "rounding must be 'zero', 'nearest' or 'floor'"),
+    ("report", {"overflow": "clip"}, "overflow must be 'wrap' or 'saturate'"),
+    ("explore", {"sample_bits": 40}, "sample_bits must be 2 to 32"),
+    ("explore", {"cost": "area"}, "cost must be 'multiplier' or 'bits'"),
+])
+def test_bad_choices_name_their_keyword(call, keywords, message):
+    taps = example_taps()
+    with pytest.raises(ValueError, match=message):
+        if call == "report":
+            fixfir.report(taps, 15, *QUESTIONS, **keywords)
+        else:
+            fixfir.explore(taps, *QUESTIONS, **keywords)
+
+
+@pytest.mark.parametrize("keywords", [
+    {"coefficient_bits": 16, "sample_bits": 14, "rounding": "nearest"},
+    {"coefficient_bits": 8, "coefficient_precision": 12, "overflow": "saturate",
+     "accumulator_bits": 20},
+])
+def test_every_function_measures_the_same_datapath(tmp_path, keywords):
+    taps = example_taps()
+    initial, step, ending, sweep = QUESTIONS
+    r = fixfir.report(taps, 15, *QUESTIONS, **keywords)
+    frequencies, peaks = fixfir.sweep(taps, 15, sweep, **keywords)
+    np.testing.assert_array_equal(frequencies, r["frequency"])
+    np.testing.assert_array_equal(peaks, r["peak"])
+    coefficients, scale = fixfir.quantize(taps, 15, **keywords)
+    fixfir.export(taps, tmp_path / "c.csv", 15, **keywords)
+    rows = (tmp_path / "c.csv").read_text().splitlines()[1:]
+    assert [int(row.split(",")[1]) for row in rows] == coefficients.tolist()
+    _, x, y = fixfir.waveform_test(taps, 15, initial, step, ending, **keywords)
+    assert len(y) == len(x) == fixfir.WAVEFORM_SAMPLES
