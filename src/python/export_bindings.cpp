@@ -73,6 +73,18 @@ datapath_choices choices_argument(std::optional<long long> precision, const data
   return c;
 }
 
+std::optional<fixed_filter> chosen_filter(py::handle taps, long long precision,
+                                          const datapath_keywords& k) {
+  const datapath_choices c = choices_argument(precision, k);
+  if (!datapath_options_given(c)) return std::nullopt;
+  const std::vector<float> t = taps_argument(taps);
+  result<datapath> d = datapath_from_choices(t, c);
+  if (!d) throw py::value_error(keyword_names(d.failure().message));
+  result<fixed_filter> f = make_fixed_filter(t, d.value());
+  if (!f) raise(f.failure());
+  return std::move(f).value();
+}
+
 namespace {
 
 py::dict export_coefficient_file(

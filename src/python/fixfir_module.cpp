@@ -46,19 +46,6 @@ quantized_taps quantize_argument(py::handle taps, long long precision) {
 
 namespace {
 
-// The filter on the datapath the keywords choose, when they choose any.
-std::optional<fixed_filter> chosen_filter(py::handle taps, long long precision,
-                                          const datapath_keywords& k) {
-  const datapath_choices c = choices_argument(precision, k);
-  if (!datapath_options_given(c)) return std::nullopt;
-  const std::vector<float> t = taps_argument(taps);
-  result<datapath> d = datapath_from_choices(t, c);
-  if (!d) throw py::value_error(keyword_names(d.failure().message));
-  result<fixed_filter> f = make_fixed_filter(t, d.value());
-  if (!f) raise(f.failure());
-  return std::move(f).value();
-}
-
 py::tuple quantize(py::handle taps, long long precision, const datapath_keywords& k) {
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
     return py::make_tuple(to_array(f->coefficients.data(), f->coefficients.size()),
@@ -69,7 +56,18 @@ py::tuple quantize(py::handle taps, long long precision, const datapath_keywords
                         q.filter.scale);
 }
 
-py::array_t<std::int32_t> filter(py::handle taps, py::handle x, long long precision) {
+py::object filter(py::handle taps, py::handle x, long long precision, const datapath_keywords& k) {
+  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
+    const std::vector<double> signal = signal_argument(x, "x");
+    result<datapath_run> run = out_of_memory_error();
+    interruptible([&] {
+      run = run_datapath(*f, signal, worker_count());
+      return true;
+    });
+    if (!run) raise(run.failure());
+    const std::vector<std::int64_t>& acc = run.value().accumulators;
+    return to_array(acc.data(), acc.size());
+  }
   const quantized_taps q = quantize_argument(taps, precision);
   const std::vector<double> signal = signal_argument(x, "x");
   py::array_t<std::int32_t> out(static_cast<py::ssize_t>(signal.size()));
@@ -176,14 +174,6 @@ py::tuple sweep(py::handle taps, long long precision, long long step, const data
 
 }  // namespace fixfir::python
 
-// The datapath keywords every function takes after its own arguments.
-#define DATAPATH_KEYWORDS                                                                       \
-  py::kw_only(), py::arg("coefficient_bits") = py::none(),                                      \
-                 py::arg("coefficient_precision") = py::none(),                                 \
-                 py::arg("sample_bits") = py::none(), py::arg("sample_precision") = py::none(), \
-                 py::arg("accumulator_bits") = py::none(), py::arg("rounding") = py::none(),    \
-                 py::arg("overflow") = py::none()
-
 PYBIND11_MODULE(_fixfir, m) {
   using namespace fixfir;
   using namespace fixfir::python;
@@ -212,10 +202,22 @@ PYBIND11_MODULE(_fixfir, m) {
       "(coefficients, scale): the taps as int32 coefficients trunc(scale × tap) and the "
       "scale 2^precision, as the console tool quantizes them. With the datapath keywords "
       "(as fixfir.export's), the coefficient words of that datapath and the float 2^F_c.");
-  m.def("filter", &filter, py::arg("taps"), py::arg("x"), py::arg("precision"),
-        "The int32 accumulators of the fixed-point filter over the signal x from rest: "
-        "acc[n] = Σ c[j] · trunc(scale × x[n - j]), every product and sum wrapping modulo "
-        "2^32 (units of scale²).");
+  m.def(
+      "filter",
+      [](py::handle taps, py::handle x, long long precision,
+         std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
+         std::optional<long long> sample_bits, std::optional<long long> sample_precision,
+         std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
+         const std::optional<std::string>& overflow) {
+        return filter(taps, x, precision,
+                      {coefficient_bits, coefficient_precision, sample_bits, sample_precision,
+                       accumulator_bits, rounding, overflow});
+      },
+      py::arg("taps"), py::arg("x"), py::arg("precision"), DATAPATH_KEYWORDS,
+      "The int32 accumulators of the fixed-point filter over the signal x from rest: "
+      "acc[n] = Σ c[j] · trunc(scale × x[n - j]), every product and sum wrapping modulo "
+      "2^32 (units of scale²). With the datapath keywords, that datapath's int64 "
+      "accumulators (units of 2^-(F_c + F_x)).");
   m.def("output", &output, py::arg("acc"), py::arg("scale"),
         "Accumulators in real units: acc ÷ scale² as float64.");
   m.def(

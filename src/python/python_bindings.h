@@ -50,6 +50,19 @@ struct datapath_keywords {
 /// The choices `precision` and `k` make; a ValueError names the keyword of a bad one.
 datapath_choices choices_argument(std::optional<long long> precision, const datapath_keywords& k);
 
+/// The filter on the datapath `precision` and `k` choose, when they choose anything beyond
+/// the precision; a ValueError names the keyword of a bad choice.
+std::optional<fixed_filter> chosen_filter(pybind11::handle taps, long long precision,
+                                          const datapath_keywords& k);
+
+/// The datapath keywords every function takes after its own arguments, keyword-only.
+#define DATAPATH_KEYWORDS                                                                       \
+  py::kw_only(), py::arg("coefficient_bits") = py::none(),                                      \
+                 py::arg("coefficient_precision") = py::none(),                                 \
+                 py::arg("sample_bits") = py::none(), py::arg("sample_precision") = py::none(), \
+                 py::arg("accumulator_bits") = py::none(), py::arg("rounding") = py::none(),    \
+                 py::arg("overflow") = py::none()
+
 /// A library's message with the report's option names (--coefficient-bits) given as the
 /// keywords (coefficient_bits).
 std::string keyword_names(const std::string& message);

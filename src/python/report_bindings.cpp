@@ -16,9 +16,11 @@
 #include <vector>
 
 #include "array_io.h"
+#include "fixfir/drivers/datapath_run.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/bands.h"
 #include "fixfir/measurement/datapath_search.h"
+#include "fixfir/measurement/datapath_waveform.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/summary_text.h"
@@ -64,9 +66,15 @@ py::tuple taps_dense(py::handle taps) {
   return dense_arrays(r);
 }
 
-py::tuple coefficients_dense(py::handle taps, long long precision) {
-  const quantized_taps q = quantize_argument(taps, precision);
+py::tuple coefficients_dense(py::handle taps, long long precision, const datapath_keywords& k) {
   dense_response r;
+  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
+    const double scale = std::ldexp(1.0, f->path.coefficient.fraction_bits);
+    if (!interruptible([&] { return coefficients_response(f->coefficients, scale, r); }))
+      throw std::bad_alloc();
+    return dense_arrays(r);
+  }
+  const quantized_taps q = quantize_argument(taps, precision);
   const bool ok = interruptible([&] {
     return coefficients_response(q.fixed.coefficients, static_cast<double>(q.filter.scale), r);
   });
@@ -74,12 +82,25 @@ py::tuple coefficients_dense(py::handle taps, long long precision) {
   return dense_arrays(r);
 }
 
-double tap_error(py::handle taps, long long precision) {
+double tap_error(py::handle taps, long long precision, const datapath_keywords& k) {
+  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k))
+    return largest_datapath_tap_error(taps_argument(taps), *f);
   const quantized_taps q = quantize_argument(taps, precision);
   return largest_tap_error(q.taps, q.filter);
 }
 
-std::int64_t accumulator_wraps(py::handle taps, py::handle x, long long precision) {
+std::int64_t accumulator_wraps(py::handle taps, py::handle x, long long precision,
+                               const datapath_keywords& k) {
+  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
+    const std::vector<double> signal = signal_argument(x, "x");
+    result<datapath_run> run = out_of_memory_error();
+    interruptible([&] {
+      run = run_datapath(*f, signal, worker_count());
+      return true;
+    });
+    if (!run) raise(run.failure());
+    return static_cast<std::int64_t>(run.value().accumulator_overflows);
+  }
   const quantized_taps q = quantize_argument(taps, precision);
   const std::vector<double> signal = signal_argument(x, "x");
   std::optional<result<fixed_run>> run;
@@ -395,15 +416,49 @@ void bind_report(py::module_& m) {
   m.def("taps_response", &taps_dense, py::arg("taps"),
         "(frequency, magnitude): |H(f)| of the unquantized taps on the report's dense grid "
         "from 0 to 8000 Hz (float64).");
-  m.def("coefficients_response", &coefficients_dense, py::arg("taps"), py::arg("precision"),
-        "(frequency, magnitude): |C(f)| / scale of the quantized coefficients in exact "
-        "arithmetic, on the same grid as taps_response.");
-  m.def("largest_tap_error", &tap_error, py::arg("taps"), py::arg("precision"),
-        "The largest |tap - coefficient ÷ scale|, in the taps' units.");
-  m.def("accumulator_wraps", &accumulator_wraps, py::arg("taps"), py::arg("x"),
-        py::arg("precision"),
-        "How many samples of the fixed-point filter over x have a wrapped accumulator: an "
-        "exact sum Σ c[j] · s[n - j] that differs from the 32-bit one.");
+  m.def(
+      "coefficients_response",
+      [](py::handle taps, long long precision, std::optional<long long> coefficient_bits,
+         std::optional<long long> coefficient_precision, std::optional<long long> sample_bits,
+         std::optional<long long> sample_precision, std::optional<long long> accumulator_bits,
+         const std::optional<std::string>& rounding, const std::optional<std::string>& overflow) {
+        return coefficients_dense(taps, precision,
+                                  {coefficient_bits, coefficient_precision, sample_bits,
+                                   sample_precision, accumulator_bits, rounding, overflow});
+      },
+      py::arg("taps"), py::arg("precision"), DATAPATH_KEYWORDS,
+      "(frequency, magnitude): |C(f)| / scale of the quantized coefficients in exact "
+      "arithmetic, on the same grid as taps_response; with the datapath keywords, of that "
+      "datapath's coefficient words (scale 2^F_c).");
+  m.def(
+      "largest_tap_error",
+      [](py::handle taps, long long precision, std::optional<long long> coefficient_bits,
+         std::optional<long long> coefficient_precision, std::optional<long long> sample_bits,
+         std::optional<long long> sample_precision, std::optional<long long> accumulator_bits,
+         const std::optional<std::string>& rounding, const std::optional<std::string>& overflow) {
+        return tap_error(taps, precision,
+                         {coefficient_bits, coefficient_precision, sample_bits, sample_precision,
+                          accumulator_bits, rounding, overflow});
+      },
+      py::arg("taps"), py::arg("precision"), DATAPATH_KEYWORDS,
+      "The largest |tap - coefficient ÷ scale|, in the taps' units (with the datapath "
+      "keywords, of that datapath's coefficient words).");
+  m.def(
+      "accumulator_wraps",
+      [](py::handle taps, py::handle x, long long precision,
+         std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
+         std::optional<long long> sample_bits, std::optional<long long> sample_precision,
+         std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
+         const std::optional<std::string>& overflow) {
+        return accumulator_wraps(taps, x, precision,
+                                 {coefficient_bits, coefficient_precision, sample_bits,
+                                  sample_precision, accumulator_bits, rounding, overflow});
+      },
+      py::arg("taps"), py::arg("x"), py::arg("precision"), DATAPATH_KEYWORDS,
+      "How many samples of the fixed-point filter over x have a wrapped accumulator: an "
+      "exact sum Σ c[j] · s[n - j] that differs from the 32-bit one. With the datapath "
+      "keywords, how many exact sums did not fit that datapath's accumulator (wrapped or "
+      "saturated).");
   m.def("wrap_bound", &bound_at, py::arg("taps"), py::arg("precision"),
         "The worst case of the accumulator for any input with |x| ≤ 1: a dict of "
         "precision, coefficient_sum (Σ |c|), wrap_free, used_coefficient_sum (Σ |c| of the "

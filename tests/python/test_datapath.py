@@ -104,3 +104,9 @@ def test_every_function_measures_the_same_datapath(tmp_path, keywords):
     assert [int(row.split(",")[1]) for row in rows] == coefficients.tolist()
     _, x, y = fixfir.waveform_test(taps, 15, initial, step, ending, **keywords)
     assert len(y) == len(x) == fixfir.WAVEFORM_SAMPLES
+    assert fixfir.accumulator_wraps(taps, x, 15, **keywords) == r["waveform_wraps"]
+    assert fixfir.largest_tap_error(taps, 15, **keywords) == r["tap_error"]
+    acc = fixfir.filter(taps, x, 15, **keywords)
+    assert acc.dtype == np.int64 and len(acc) == len(x)
+    _, magnitude = fixfir.coefficients_response(taps, 15, **keywords)
+    assert magnitude[0] == pytest.approx(abs(coefficients.sum()) / scale)

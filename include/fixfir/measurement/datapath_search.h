@@ -45,7 +45,7 @@ struct candidate {
   double ripple_db = 0.0;
   double snr_db = 0.0;             ///< waveform test; NaN when not measured
   std::int64_t overflows = 0;      ///< accumulator overflows in the runs measured
-  bool coefficients_only = false;  ///< its coefficients alone miss a target: not run
+  bool coefficients_only = false;  ///< its coefficients alone miss a target by far: not run
   bool meets = false;
   std::int64_t cost = 0;
 };
