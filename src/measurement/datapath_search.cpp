@@ -24,7 +24,7 @@ namespace {
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t frequencies_per_chunk = 16;
 // How far short of the attenuation target a word's coefficients may be and still be run.
-constexpr double coefficient_slack_db = 3.0;
+constexpr double coefficient_slack_db = 1.0;
 
 // What every candidate of one search shares: the bands, the targets, the sweep's sines over
 // the part of each run a fit reads, and the waveform test's signal and reference.
