@@ -64,7 +64,9 @@ std::string printable(std::string_view text) {
       if (length == 0) {
         escape_byte(out, u);
       } else {
-        const bool c1_control = code >= 0x80 && code <= 0x9f;
+        // C1 controls, and the line and paragraph separators, which the C library counts
+        // as control characters and a terminal may take for a line break.
+        const bool c1_control = (code >= 0x80 && code <= 0x9f) || code == 0x2028 || code == 0x2029;
         for (std::size_t k = 0; k < length; ++k) {
           if (c1_control)
             escape_byte(out, static_cast<unsigned char>(text[i + k]));
