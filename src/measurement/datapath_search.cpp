@@ -37,6 +37,7 @@ struct search_context {
   std::size_t window_start = 0;  // the first sample of a run's window
   std::size_t fit_first = 0;     // the fit's first sample, counted from the window's
   precision_sweeps grid;         // the swept frequencies; one run for the steady series
+  std::vector<double> swept;     // the same frequencies as doubles
   // Per swept frequency, from `window_start` on; shared by the searches that run at once.
   std::shared_ptr<const std::vector<sine_basis>> windows;
   waveform_signal signal;
@@ -127,8 +128,9 @@ struct coefficient_side {
   bool misses = false;  // the coefficients alone miss the attenuation or ripple target
 };
 
+// With `always_run`, the word is run whatever its coefficients alone say.
 bool make_coefficient_side(const search_context& c, std::int32_t wc, rounding_mode r,
-                           coefficient_side& out) {
+                           coefficient_side& out, bool always_run = false) {
   datapath d;
   d.coefficient = {wc, largest_fitting_fraction(c.taps, wc, r), r, overflow_mode::saturate};
   d.sample = {SEARCH_BITS_MAX, SEARCH_BITS_MAX - 1, r, overflow_mode::saturate};
@@ -149,7 +151,7 @@ bool make_coefficient_side(const search_context& c, std::int32_t wc, rounding_mo
   alone.attenuation_db = out.figures.worst_attenuation_db + coefficient_slack_db;
   alone.ripple_db = out.figures.ripple_db / 2.0;
   alone.snr_db = std::numeric_limits<double>::infinity();
-  out.misses = !meets_targets(c.targets, alone);
+  out.misses = !always_run && !meets_targets(c.targets, alone);
   if (!c.steady || out.misses) return true;
   out.extremes.frequency = band_extremes(response, c.bands.plan);
   out.extreme_windows.resize(out.extremes.frequency.size());
@@ -191,11 +193,8 @@ bool measure_candidate(search_context& c, const search_axes& axes, coefficient_s
       c.fit_first = saved_first + saved_start;
       c.window_start = 0;
     }
-    std::vector<double> swept(c.grid.frequency.size());
-    for (std::size_t i = 0; i < swept.size(); ++i)
-      swept[i] = static_cast<double>(c.grid.frequency[i]);
     const bool ok =
-        steady_series(c, f, swept, whole ? nullptr : c.windows.get(), c.grid.runs[0].steady,
+        steady_series(c, f, c.swept, whole ? nullptr : c.windows.get(), c.grid.runs[0].steady,
                       out.overflows) &&
         steady_series(c, f, side.extremes.frequency, whole ? nullptr : &side.extreme_windows,
                       side.extremes.steady, out.overflows);
@@ -290,6 +289,7 @@ bool prepare(std::span<const float> taps, const science_options& options,
   for (std::size_t i = 0; i < c.grid.frequency.size(); ++i)
     c.grid.frequency[i] = swept_frequency(options.sweep_step, static_cast<std::int32_t>(i));
   c.grid.runs.assign(1, swept_precision{});
+  c.swept.assign(c.grid.frequency.begin(), c.grid.frequency.end());
   if (c.steady) {
     auto windows = std::make_shared<std::vector<sine_basis>>(c.grid.frequency.size());
     for (std::size_t i = 0; i < windows->size(); ++i) {
@@ -355,22 +355,7 @@ bool confirm_coefficient_word(search_context& c, const search_axes& axes, search
     const rounding_mode r = best.path.coefficient.rounding;
     if (wc < SEARCH_BITS_MIN) return true;
     coefficient_side side;
-    if (!make_coefficient_side(c, wc, r, side)) return false;
-    side.misses = false;  // measured, whatever the coefficients alone say
-    if (c.steady && side.extreme_windows.empty()) {
-      dense_response response;
-      band_figures_db unused;
-      if (!coefficient_figures(side.filter.coefficients,
-                               std::ldexp(1.0, side.filter.path.coefficient.fraction_bits),
-                               c.bands.plan, response, unused))
-        return false;
-      side.extremes.frequency = band_extremes(response, c.bands.plan);
-      side.extreme_windows.resize(side.extremes.frequency.size());
-      for (std::size_t i = 0; i < side.extreme_windows.size(); ++i) {
-        if (!window_basis(side.extremes.frequency[i], c.window_start, side.extreme_windows[i]))
-          return false;
-      }
-    }
+    if (!make_coefficient_side(c, wc, r, side, true)) return false;
     candidate narrower;
     if (!measure_candidate(c, axes, side, best.path.sample.bits, narrower)) return false;
     out.measured.push_back(narrower);
