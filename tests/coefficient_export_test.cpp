@@ -2,6 +2,8 @@
 #include "fixfir/coefficients/coefficient_export.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -311,6 +313,92 @@ TEST(Writing, ReplacesWholeOrLeavesTheEarlierFile) {
   EXPECT_EQ(unknown.failure().kind, error_kind::bad_input);
   EXPECT_FALSE(fs::exists(dir / "taps.txt"));
 }
+
+// What lies where the file goes, and what replacing it does: a regular file takes the new
+// text and keeps its permission bits; anything else stays as it was, with one message. The
+// temporary file's name fits wherever the file's own name does.
+struct replacement {
+  const char* name;
+  std::string file;  // in a fresh folder
+  // What is there first: "" nothing, "0600" a regular file with those bits, "fifo",
+  // "device", "link" (to a regular file), "dangling" (a link to nothing).
+  const char* earlier;
+  const char* reason;  // "" when the file is replaced
+};
+
+class Replacing : public ::testing::TestWithParam<replacement> {};
+
+TEST_P(Replacing, OnlyARegularFileKeepingItsMode) {
+  const replacement& p = GetParam();
+  scratch_dir dir;
+  const fs::path target = dir / p.file;
+  const std::string earlier = p.earlier;
+  std::vector<std::string> names{p.file};
+  if (earlier.starts_with('0')) {
+    write_file(target, "earlier");
+    fs::permissions(target, static_cast<fs::perms>(std::stoi(earlier, nullptr, 8)));
+  } else if (earlier == "fifo") {
+    ASSERT_EQ(mkfifo(target.c_str(), 0644), 0);
+  } else if (earlier == "device" && mknod(target.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "cannot make a device node here";
+  } else if (earlier == "link" || earlier == "dangling") {
+    if (earlier == "link") write_file(dir / "real.h", "earlier");
+    fs::create_symlink("real.h", target);
+    if (earlier == "link") names.push_back("real.h");
+  }
+  if (earlier.empty() && *p.reason != '\0') names.clear();
+  std::sort(names.begin(), names.end());
+  const mode_t mask = umask(0);
+  umask(mask);
+
+  const outcome r = replace_file(target.string(), "new");
+  EXPECT_EQ(names_in(dir.path), names);  // no temporary file left
+  if (*p.reason != '\0') {
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.failure().kind, error_kind::cannot_write);
+    EXPECT_EQ(r.failure().message, "cannot write " + target.string() + ": " + p.reason);
+    std::error_code ec;
+    const fs::file_status there = fs::symlink_status(target, ec);
+    if (earlier == "fifo") {
+      EXPECT_TRUE(fs::is_fifo(there));
+    } else if (earlier == "device") {
+      EXPECT_TRUE(fs::is_character_file(there));
+    } else if (earlier == "link" || earlier == "dangling") {
+      EXPECT_TRUE(fs::is_symlink(there));
+    }
+    if (earlier == "link") {
+      EXPECT_EQ(read_file(dir / "real.h"), "earlier");
+    }
+    return;
+  }
+  ASSERT_TRUE(r) << r.failure().message;
+  EXPECT_EQ(read_file(target), "new");
+  struct stat info {};
+  ASSERT_EQ(lstat(target.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  const unsigned want =
+      earlier.empty() ? 0666U & ~mask : static_cast<unsigned>(std::stoi(earlier, nullptr, 8));
+  EXPECT_EQ(info.st_mode & 07777U, want) << std::oct << (info.st_mode & 07777U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Replacing,
+    ::testing::Values(
+        replacement{"new_file", "taps.h", "", ""},
+        replacement{"private_file", "taps.h", "0600", ""},
+        replacement{"read_only_file", "taps.mem", "0444", ""},
+        replacement{"group_file", "taps.csv", "0640", ""},
+        replacement{"executable_file", "taps.h", "0755", ""},
+        // The longest name a folder holds: the temporary name is shorter.
+        replacement{"longest_name", std::string(253, 'X') + ".h", "", ""},
+        replacement{"longest_name_replaced", std::string(253, 'X') + ".h", "0600", ""},
+        replacement{"name_too_long", std::string(254, 'X') + ".h", "", "File name too long"},
+        replacement{"fifo", "dev.h", "fifo", "not a regular file"},
+        replacement{"device", "dev.h", "device", "not a regular file"},
+        // A link stays a link: its file is not written through it either.
+        replacement{"link", "taps.h", "link", "not a regular file"},
+        replacement{"dangling_link", "taps.h", "dangling", "not a regular file"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace
 }  // namespace fixfir

@@ -4,15 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 namespace fixfir {
 
 namespace {
 
-// Writes the whole of `text` to `fd` and syncs it; false with errno set.
+// Writes the whole of `text` to `fd`; false with errno set. A file-size limit shows here
+// as EFBIG (the tools ignore SIGXFSZ, which would otherwise end them).
 bool write_all(int fd, std::string_view text) noexcept {
   while (!text.empty()) {
     const ssize_t n = write(fd, text.data(), text.size());
@@ -23,46 +27,97 @@ bool write_all(int fd, std::string_view text) noexcept {
     }
     text.remove_prefix(static_cast<std::size_t>(n));
   }
-  return fsync(fd) == 0;
+  return true;
 }
+
+// The next number of a splitmix64 sequence.
+std::uint64_t next_number(std::uint64_t& state) noexcept {
+  std::uint64_t z = (state += 0x9e3779b97f4a7c15U);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9U;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebU;
+  return z ^ (z >> 31);
+}
+
+// A descriptor closed at the end of its scope.
+struct descriptor {
+  int fd = -1;
+  descriptor() = default;
+  explicit descriptor(int opened) : fd(opened) {}
+  descriptor(const descriptor&) = delete;
+  descriptor& operator=(const descriptor&) = delete;
+  ~descriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
 
 }  // namespace
 
+std::string replace_problem(int folder, const std::string& name, std::optional<mode_t>& mode) {
+  mode.reset();
+  struct stat info {};
+  if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT ? std::string() : std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  mode = static_cast<mode_t>(info.st_mode & 0777);
+  return {};
+}
+
+int make_temporary_file(int folder, std::string& name) {
+  static constexpr char letters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr std::uint64_t letter_count = sizeof letters - 1;
+  static std::atomic<std::uint64_t> calls{0};
+  // Names differ between processes (the time and the process id) and between calls in one.
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::uint64_t call = calls.fetch_add(1);
+  std::uint64_t state = static_cast<std::uint64_t>(now.tv_nsec) ^
+                        (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+                        (static_cast<std::uint64_t>(getpid()) << 40) ^ next_number(call);
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::uint64_t bits = next_number(state);
+    name = ".fixfir-";
+    for (int k = 0; k < 6; ++k, bits /= letter_count) name += letters[bits % letter_count];
+    // 0666 before the umask, as for any file a program writes.
+    const int fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
 outcome replace_file(const std::string& path, std::string_view text) {
-  const auto failed = [&path](int error) {
-    return make_error(error_kind::cannot_write,
-                      "cannot write " + path + ": " + std::strerror(error));
+  const auto failed = [&path](const std::string& why) {
+    return make_error(error_kind::cannot_write, "cannot write " + path + ": " + why);
   };
   const std::filesystem::path target(path);
   const std::string name = target.filename().string();
-  if (name.empty() || name == "." || name == "..") return failed(EISDIR);
-  // A folder in the file's place would only show at the rename; say so before writing.
-  struct stat info {};
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return failed(EISDIR);
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  const std::string base = (folder / ("." + name + ".")).string() + std::to_string(getpid()) + "-";
+  if (name.empty() || name == "." || name == "..") return failed(std::strerror(EISDIR));
+  // Every step below names the file within its folder, so the temporary name's length
+  // never counts against the path's.
+  const std::string folder_path = target.has_parent_path() ? target.parent_path().string() : ".";
+  const descriptor folder(open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (folder.fd < 0) return failed(std::strerror(errno));
+  std::optional<mode_t> mode;
+  if (std::string problem = replace_problem(folder.fd, name, mode); !problem.empty())
+    return failed(problem);
   std::string temporary;
-  int fd = -1;
-  for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temporary = base + std::to_string(attempt);
-    // 0666 before the umask, as for any file a program writes.
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return failed(errno);
-  bool ok = write_all(fd, text);
+  const int fd = make_temporary_file(folder.fd, temporary);
+  if (fd < 0) return failed(std::strerror(errno));
+  bool ok = write_all(fd, text) && (!mode || fchmod(fd, *mode) == 0) && fsync(fd) == 0;
   int error = ok ? 0 : errno;
   if (close(fd) != 0 && ok) {
     ok = false;
     error = errno;
   }
-  if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+  if (ok && renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) != 0) {
     ok = false;
     error = errno;
   }
   if (ok) return success();
-  unlink(temporary.c_str());
-  return failed(error);
+  unlinkat(folder.fd, temporary.c_str(), 0);
+  return failed(std::strerror(error));
 }
 
 bool open_output(output_file& out, const char* name) noexcept {

@@ -6,6 +6,7 @@ CTest runs this with FIXFIR_REPORT_EXE at the built report.
 import os
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import numpy as np
@@ -85,5 +86,60 @@ def test_export_refuses_an_unknown_extension_and_keeps_the_earlier_file(tmp_path
         fixfir.export(ONE, tmp_path / "missing" / "taps.h", 15)
     with pytest.raises(TypeError):
         fixfir.export(ONE, tmp_path / "taps.h", 15, 16)  # the datapath is given by keyword
+    assert (tmp_path / "taps.h").read_text() == "earlier"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["taps.h"]
+
+
+# What lies where the file goes: a regular file is replaced and keeps its permission bits;
+# anything else stays as it was. None of them leaves a temporary file beside it.
+PLACES = [
+    ("taps.h", "0600", None),
+    ("taps.csv", "0444", None),
+    ("X" * 253 + ".h", "0640", None),  # the longest name a folder holds
+    ("dev.h", "fifo", "cannot write .*dev\\.h: not a regular file"),
+    ("taps.mem", "link", "cannot write .*taps\\.mem: not a regular file"),
+]
+
+
+@pytest.mark.parametrize("name,earlier,message", PLACES,
+                         ids=["private", "read_only", "longest_name", "fifo", "link"])
+def test_export_replaces_only_a_regular_file_and_keeps_its_mode(tmp_path, name, earlier, message):
+    target = tmp_path / name
+    if earlier == "fifo":
+        os.mkfifo(target)
+    elif earlier == "link":
+        (tmp_path / "real.mem").write_text("earlier")
+        target.symlink_to("real.mem")
+    else:
+        target.write_text("earlier")
+        target.chmod(int(earlier, 8))
+    names = sorted(p.name for p in tmp_path.iterdir())
+    if message is None:
+        fixfir.export(ONE, target, 15)
+        assert target.read_text().startswith("/*" if name.endswith(".h") else "")
+        assert target.read_text() != "earlier"
+        assert oct(target.stat().st_mode & 0o7777) == oct(int(earlier, 8))
+    else:
+        with pytest.raises((OSError, RuntimeError), match=message):
+            fixfir.export(ONE, target, 15)
+        assert target.is_symlink() if earlier == "link" else target.is_fifo()
+    assert sorted(p.name for p in tmp_path.iterdir()) == names
+
+
+def test_export_past_a_file_size_limit_fails_and_leaves_no_temporary(tmp_path):
+    # In a child, since the limit holds for every file the process writes. Python ignores
+    # SIGXFSZ, so the write fails with EFBIG.
+    (tmp_path / "taps.h").write_text("earlier")
+    code = (
+        "import resource, sys, numpy, fixfir\n"
+        "resource.setrlimit(resource.RLIMIT_FSIZE, (512, 512))\n"
+        "try:\n"
+        "    fixfir.export(numpy.full(200, 0.25), sys.argv[1], 15)\n"
+        "except Exception as e:\n"
+        "    print(e)\n"
+    )
+    done = subprocess.run([sys.executable, "-c", code, str(tmp_path / "taps.h")],
+                          capture_output=True, text=True, check=True)
+    assert done.stdout == "cannot write %s: File too large\n" % (tmp_path / "taps.h")
     assert (tmp_path / "taps.h").read_text() == "earlier"
     assert sorted(p.name for p in tmp_path.iterdir()) == ["taps.h"]

@@ -2,7 +2,10 @@
 // Output files that report every write error, including the one that only shows when
 // the file is closed (a full disk).
 
+#include <sys/types.h>
+
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,10 +31,26 @@ void write_output(output_file& out, std::string_view data) noexcept;
 /// Closes the file. Returns false if any write or the close itself failed.
 [[nodiscard]] bool close_output(output_file& out) noexcept;
 
+/// Whether `name` in the folder open as `folder` may be replaced by a new file: "" when
+/// nothing is there (`mode` empty) or a regular file is (`mode` its permission bits, which
+/// the new file takes). Otherwise what follows "cannot write F: ": "Is a directory", "not a
+/// regular file" for a link or a special file, or the error of looking. A link is not
+/// followed: replacing it would turn it into a file.
+[[nodiscard]] std::string replace_problem(int folder, const std::string& name,
+                                          std::optional<mode_t>& mode);
+
+/// Makes a new, empty file in the folder open as `folder` under a temporary name of fixed
+/// length (".fixfir-" and six letters or digits, chosen afresh until one is free), so
+/// that it fits wherever the file it stands for fits. Returns its descriptor, open for
+/// writing, 0666 before the umask, with `name` set; or -1 with errno set.
+[[nodiscard]] int make_temporary_file(int folder, std::string& name);
+
 /// Writes `text` to `path` so that a reader finds the earlier file or the whole new one,
-/// never a part: the text goes to a new file in the same folder (".NAME.<pid>-<n>"), which
-/// is synced and then renamed over `path`. On failure the new file is removed, the earlier
-/// one is left as it was, and the error (cannot_write) names `path` as given.
+/// never a part: the text goes to a new file in the same folder (make_temporary_file),
+/// which takes the earlier file's permission bits, is synced and then renamed over
+/// `path`. Only a regular file is replaced (replace_problem). On failure the new file is
+/// removed, the earlier one is left as it was, and the error (cannot_write) names `path`
+/// as given, with the system's words for what went wrong ("File too large").
 [[nodiscard]] outcome replace_file(const std::string& path, std::string_view text);
 
 /// Writes `message` to `console` and flushes it, so that it shows at once.
