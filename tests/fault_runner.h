@@ -1,6 +1,6 @@
 #pragma once
 // Running the built tool under adverse conditions: stdout and stderr kept apart, a time
-// limit, standard input from a pipe that closes, a memory limit, and an unprivileged
+// limit, standard input from a pipe that closes, a memory or file-size limit, and an unprivileged
 // user so that permission bits mean something when the suite runs as root.
 
 #include <unistd.h>
@@ -34,6 +34,7 @@ struct run_conditions {
   bool limited_memory = false;
   int memory_limit_kib = 130000;  ///< with `limited_memory`, the `ulimit -v` outside ASan
   int time_limit_seconds = 60;    ///< the run is killed (status 137) when it takes longer
+  long file_size_limit = 0;       ///< bytes any file the run writes may hold (0: no limit)
   /// Shell redirections that replace the capture of stdout and stderr (e.g. ">&-").
   std::string output_redirection = {};
 };
@@ -75,6 +76,7 @@ inline std::string condition_prefix(const run_conditions& c) {
       prefix = "ulimit -v " + std::to_string(c.memory_limit_kib) + " && " + prefix;
     }
   }
+  if (c.file_size_limit > 0) prefix += "prlimit --fsize=" + std::to_string(c.file_size_limit) + " ";
   if (c.unprivileged && permissions_ignored()) {
     prefix += "setpriv --reuid=65534 --regid=65534 --clear-groups ";
   }

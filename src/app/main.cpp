@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include "fixfir/app/dialogue.h"
 
@@ -24,5 +25,8 @@ void hold_standard_descriptors() {
 
 int main() {
   hold_standard_descriptors();
+  // Past a file-size limit (ulimit -f) a write then fails with "File too large" and the run
+  // says so and goes on, as for a full disk, instead of ending at once.
+  std::signal(SIGXFSZ, SIG_IGN);
   return fixfir::run_dialogue();
 }
