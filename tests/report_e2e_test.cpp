@@ -1,6 +1,7 @@
 // fixfir-report run as a program in scratch directories.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -273,11 +274,18 @@ TEST(Export, AFailedWriteKeepsTheEarlierFile) {
   write_file(dir / "taps.txt", example_taps);
   write_file(dir / "taps.csv", "earlier\n");
   const std::vector<std::string> args{"--export", "taps.csv", "--coefficient-bits", "32"};
-  report_result r = run_report(dir.path, args, "trap '' XFSZ; ulimit -f 1;");
+  report_result r = run_report(dir.path, args, "prlimit --fsize=512");
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_EQ(r.err, "fixfir-report: cannot write taps.csv: File too large\n");
   EXPECT_EQ(read_file(dir / "taps.csv"), "earlier\n");
+  // Only a regular file is replaced: a pipe (like a device) stays what it is.
+  ASSERT_EQ(mkfifo((dir / "dev.h").c_str(), 0600), 0);
+  r = run_report(dir.path, {"--export", "dev.h", "--precision", "15"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "fixfir-report: cannot write dev.h: not a regular file\n");
+  EXPECT_TRUE(fs::is_fifo(dir / "dev.h"));
+  fs::remove(dir / "dev.h");
   r = run_report(dir.path, {"--export", "taps.CSV.txt", "--precision", "15"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem or .csv\n");
@@ -600,8 +608,9 @@ struct picture_run {
   const char* env;      // before the command; "@" is the working folder, "$T" the temp folder
   const char* tmp;      // where the temporary folder lies: "" /tmp, "shm" /dev/shm, or a path
   int status;
-  bool drawn;           // new pictures replace the earlier ones
-  const char* message;  // the one line on standard error, in part; "" for none
+  bool drawn;                 // new pictures replace the earlier ones
+  const char* message;        // the one line on standard error, in part; "" for none
+  unsigned earlier_mode = 0;  // the earlier pictures' permission bits, which new ones keep
 };
 
 class PictureRuns : public ::testing::TestWithParam<picture_run> {};
@@ -620,6 +629,10 @@ TEST_P(PictureRuns, PicturesAreNewAndCompleteOrLeftAsTheyWere) {
   write_file(out / "taps.txt", example_taps);
   write_file(out / "response.png", "earlier response\n");
   write_file(out / "waves.png", "earlier waves\n");
+  if (p.earlier_mode != 0) {
+    for (const char* name : {"response.png", "waves.png"})
+      fs::permissions(out / name, static_cast<fs::perms>(p.earlier_mode));
+  }
   if (p.gnuplot != nullptr) {
     std::string body = p.gnuplot;
     for (std::size_t at; (at = body.find("GNUPLOT")) != std::string::npos;)
@@ -668,6 +681,10 @@ TEST_P(PictureRuns, PicturesAreNewAndCompleteOrLeftAsTheyWere) {
     const png_size waves = read_png_size(out / "waves.png");
     EXPECT_TRUE(response.valid && response.width == 1100U && response.height == 1050U);
     EXPECT_TRUE(waves.valid && waves.width == 1100U && waves.height == 1250U);
+    if (p.earlier_mode != 0) {
+      for (const char* name : {"response.png", "waves.png"})
+        EXPECT_EQ(static_cast<unsigned>(fs::status(out / name).permissions()), p.earlier_mode);
+    }
   } else {
     EXPECT_EQ(read_file(out / "response.png"), "earlier response\n");
     EXPECT_EQ(read_file(out / "waves.png"), "earlier waves\n");
@@ -767,7 +784,21 @@ INSTANTIATE_TEST_SUITE_P(
         picture_run{"empty_path", "out", partial_then_fail, "PATH=", "", 0, false,
                     "gnuplot not found"},
         // No PATH at all: the system's default folders.
-        picture_run{"no_path", "out", partial_then_fail, "env -u PATH", "", 0, true, ""}),
+        picture_run{"no_path", "out", partial_then_fail, "env -u PATH", "", 0, true, ""},
+        // New pictures keep the earlier ones' permission bits, renamed or copied into place.
+        picture_run{"private_pictures", "out", nullptr, "", "", 0, true, "", 0600},
+        picture_run{"group_pictures_other_file_system", "out", nullptr, "", "shm", 0, true, "",
+                    0640},
+        // Under a file-size limit each failed write is one line, and no temporary stays:
+        // the plot scripts (about 380 kB) are larger than 100 kB ...
+        picture_run{"size_limit_scripts", "out", nullptr, "prlimit --fsize=100000", "", 1, false,
+                    "cannot write the plot script in"},
+        // ... and a picture larger than the limit is cut short where gnuplot writes it.
+        picture_run{"size_limit_picture", "out",
+                    "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS(
+                        "waves.png") "cat waves.png waves.png waves.png > w; mv w waves.png\n",
+                    "PATH=\"@/bin:$PATH\" prlimit --fsize=450000", "", 1, false,
+                    "out/waves.png: File too large"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 // A gnuplot that never ends is ended once its time is up: SIGTERM, then SIGKILL for one
@@ -843,6 +874,7 @@ struct page_run {
   int status;
   int pictures;  // on the new page; -1: the earlier page is left as it was
   const char* message;
+  const char* env = "";  // before the command
 };
 
 class PageRuns : public ::testing::TestWithParam<page_run> {};
@@ -872,7 +904,7 @@ TEST_P(PageRuns, PageIsSelfContainedAndEscapedOrLeftAsItWas) {
                                         "--ending", "4000",      "--sweep-step", "100"}
              : example_args();
   args.insert(args.end(), {"--dir", name, "--html"});
-  const report_result r = run_report(cwd.path, args, env);
+  const report_result r = run_report(cwd.path, args, env + " " + p.env);
 
   EXPECT_EQ(r.status, p.status) << r.err;
   EXPECT_EQ(r.err.find(p.message), 0U) << r.err;
@@ -912,7 +944,17 @@ INSTANTIATE_TEST_SUITE_P(
                                    "waves.svg") "rm waves.svg && mkfifo waves.svg\n",
                                1, -1, "fixfir-report: gnuplot did not finish waves.svg"},
                       page_run{"scan_gnuplot_fails", true, partial_then_fail, 1, -1,
-                               "fixfir-report: gnuplot failed (status 3)"}),
+                               "fixfir-report: gnuplot failed (status 3)"},
+                      // Under a file-size limit: scan.png (about 100 kB) is cut short where
+                      // gnuplot writes it, and the page (about 540 kB) is too large to write.
+                      page_run{"scan_size_limit", true, "", 1, -1,
+                               "fixfir-report: cannot write page <&> \"it's\" $(x)/scan.png: "
+                               "File too large\n",
+                               "prlimit --fsize=50000"},
+                      page_run{"page_size_limit", false, "", 1, -1,
+                               "fixfir-report: cannot write page <&> \"it's\" $(x)/report.html: "
+                               "File too large\n",
+                               "prlimit --fsize=450000"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Pictures, AreDrawnEvenWhenEveryOutputIsNan) {
@@ -926,19 +968,47 @@ TEST(Pictures, AreDrawnEvenWhenEveryOutputIsNan) {
   EXPECT_TRUE(read_png_size(dir / "waves.png").valid);
 }
 
-TEST(Pictures, AnUnwritablePictureIsOneMessage) {
+// Only a regular file is replaced by a picture: anything else in its place stays as it was,
+// and so do the other pictures.
+struct picture_place {
+  const char* name;
+  const char* make;  // a shell command that puts something in place of waves.png
+  const char* message;
+};
+
+class PicturePlaces : public ::testing::TestWithParam<picture_place> {};
+
+TEST_P(PicturePlaces, OnlyAFileIsReplacedAndTheRestIsOneMessage) {
   if (!gnuplot_installed()) GTEST_SKIP() << "gnuplot is not installed";
+  const picture_place& p = GetParam();
   scratch_dir dir;
   write_file(dir / "taps.txt", example_taps);
   write_file(dir / "response.png", "earlier response\n");
-  fs::create_directory(dir / "waves.png");  // even root cannot replace a folder by a file
+  ASSERT_EQ(std::system(("cd " + shell_quote(dir.path.string()) + " && " + p.make).c_str()), 0);
+  const auto before = fs::symlink_status(dir / "waves.png").type();
+  const std::set<std::string> names = tree(dir.path);
   const report_result r = run_report(dir.path, example_args());
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(one_line(r.err)) << r.err;
-  EXPECT_NE(r.err.find("cannot write ./waves.png: Is a directory"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(std::string("cannot write ./waves.png: ") + p.message), std::string::npos)
+      << r.err;
   EXPECT_EQ(read_file(dir / "response.png"), "earlier response\n");
-  EXPECT_EQ(fs::directory_iterator(dir / "waves.png"), fs::directory_iterator());
+  EXPECT_EQ(fs::symlink_status(dir / "waves.png").type(), before);
+  EXPECT_EQ(tree(dir.path), names);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PicturePlaces,
+    ::testing::Values(
+        // Even root cannot replace a folder by a file.
+        picture_place{"folder", "mkdir waves.png", "Is a directory"},
+        picture_place{"pipe", "mkfifo waves.png", "not a regular file"},
+        // Replacing a link would turn it into a file; writing through it is not asked for.
+        picture_place{"link", "echo earlier > w.png && ln -s w.png waves.png",
+                      "not a regular file"},
+        picture_place{"device", "mknod waves.png c 1 3 2>/dev/null || mkfifo waves.png",
+                      "not a regular file"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 struct lookup_case {
   const char* name;

@@ -1,6 +1,7 @@
 #include "fixfir/report/picture_files.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
+#include "fixfir/common/output_file.h"
 #include "picture_run.h"
 
 namespace fixfir {
@@ -110,45 +113,46 @@ bool copy_into(const std::string& from, int fd) {
   return ok;
 }
 
-// Pictures waiting in `dir` under temporary names; removed again unless moved into place.
+// The folder pictures go to, open to name files in it, and the pictures waiting there
+// under temporary names: each is removed again unless it was renamed into place.
 struct staged_files {
-  std::vector<std::string> paths;
+  int folder = -1;
+  std::vector<std::string> names;  // "" once in place
   staged_files() = default;
   staged_files(const staged_files&) = delete;
   staged_files& operator=(const staged_files&) = delete;
   ~staged_files() {
-    for (const std::string& p : paths) {
-      if (!p.empty()) unlink(p.c_str());
+    for (const std::string& name : names) {
+      if (!name.empty()) unlinkat(folder, name.c_str(), 0);
     }
+    if (folder >= 0) close(folder);
   }
 };
 
-// Puts `from` into `dir` as a new file with a temporary name ("." + name + a number),
-// made on the folder's own file system: renamed when it can be, copied when `from` lies
-// on another one. The name is added to `staged` as soon as it exists.
-bool stage(const std::string& from, const std::string& dir, const std::string& name,
+// Puts `from` into the destination folder as a new file with a temporary name, made on
+// the folder's own file system: renamed when it can be, copied when `from` lies on
+// another one. It takes `mode` when there is one (the file it will replace has it). The
+// name is added to `staged` as soon as it exists; `target` is the file it will become.
+bool stage(const std::string& from, const std::string& target, std::optional<mode_t> mode,
            staged_files& staged, std::string& message) {
-  const std::string base = (std::filesystem::path(dir) / ("." + name + ".")).string();
-  int fd = -1;
-  std::string path;
-  for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    path = base + std::to_string(getpid()) + "-" + std::to_string(attempt);
-    // 0666 before the umask, as for any file a program writes.
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  const std::string target = (std::filesystem::path(dir) / name).string();
+  std::string name;
+  const int fd = make_temporary_file(staged.folder, name);
   if (fd < 0) {
     message = "cannot write " + target + ": " + error_text(errno);
     return false;
   }
-  staged.paths.push_back(path);
+  staged.names.push_back(name);
   // Same file system: the finished picture takes the reserved name at once.
-  if (rename(from.c_str(), path.c_str()) == 0) {
+  if (renameat(AT_FDCWD, from.c_str(), staged.folder, name.c_str()) == 0) {
     close(fd);
+    if (mode && fchmodat(staged.folder, name.c_str(), *mode, 0) != 0) {
+      message = "cannot write " + target + ": " + error_text(errno);
+      return false;
+    }
     return true;
   }
-  if (errno != EXDEV) {
+  const bool elsewhere = errno == EXDEV;
+  if (!elsewhere || (mode && fchmod(fd, *mode) != 0)) {
     message = "cannot write " + target + ": " + error_text(errno);
     close(fd);
     return false;
@@ -189,8 +193,9 @@ bool check_pictures(const std::string& folder, const std::vector<std::string>& p
   return true;
 }
 
-// Makes `extra` in `folder` from the files gnuplot wrote there.
-bool make_extra(const std::string& folder, const made_file& extra, std::string& message) {
+// Makes the text of `extra` from the files gnuplot wrote in `folder`.
+bool make_extra(const std::string& folder, const made_file& extra, std::string& text,
+                std::string& message) {
   std::vector<std::string> inputs(extra.inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     if (!read_plain_file(folder + "/" + extra.inputs[i], inputs[i])) {
@@ -198,48 +203,67 @@ bool make_extra(const std::string& folder, const made_file& extra, std::string& 
       return false;
     }
   }
-  std::string text;
-  if (!extra.make(inputs, text, message)) return false;
-  // 0666 before the umask, as for any file a program writes; it may be renamed into place.
-  if (!write_new_file(folder + "/" + extra.name, text, 0666)) {
-    message = "cannot write " + extra.name + " in " + folder + ": " + error_text(errno);
-    return false;
-  }
-  return true;
+  return extra.make(inputs, text, message);
 }
 
-// A folder in a file's place would stop the final renames half way; refuse it before
-// anything in `dir` changes.
-bool no_folder_in_place(const std::string& dir, const std::vector<std::string>& names,
-                        std::string& message) {
-  for (const std::string& name : names) {
-    const std::string target = (std::filesystem::path(dir) / name).string();
+// After a drawing that failed: when a file-size limit (ulimit -f) cut one of gnuplot's
+// `outputs` in `folder` short, leaving it as long as the limit, says so as the failed write
+// of the file in `dir` that it was for. gnuplot does not report that write itself.
+void blame_size_limit(const std::string& folder, const std::vector<std::string>& outputs,
+                      const std::vector<std::string>& targets, const std::string& dir,
+                      std::string& message) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
     struct stat info {};
-    if (lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      message = "cannot write " + target + ": " + error_text(EISDIR);
-      return false;
+    if (lstat((folder + "/" + outputs[i]).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<rlim_t>(info.st_size) >= limit.rlim_cur) {
+      message = "cannot write " + (std::filesystem::path(dir) / targets[i]).string() + ": " +
+                error_text(EFBIG);
+      return;
     }
   }
-  return true;
 }
 
-// Moves `names` from `folder` into `dir`: all are staged there first, then renamed into
-// place one after another.
+// Moves `names` from `folder` into `dir`, each replacing only a regular file and keeping
+// its permission bits: all are checked, then staged there, then renamed into place one
+// after another. Nothing in `dir` changes until every one is staged, nor after an
+// interrupt.
 bool move_into_place(const std::string& folder, const std::string& dir,
                      const std::vector<std::string>& names, std::string& message) {
   staged_files staged;
-  for (const std::string& name : names) {
-    if (!stage(folder + "/" + name, dir, name, staged, message)) return false;
+  staged.folder = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (staged.folder < 0) {
+    message = "cannot write in " + dir + ": " + error_text(errno);
+    return false;
+  }
+  std::vector<std::string> targets;
+  std::vector<std::optional<mode_t>> modes(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    targets.push_back((std::filesystem::path(dir) / names[i]).string());
+    // Something other than a file in a picture's place would stop the final renames half
+    // way, or be lost to them; refuse it before anything in `dir` changes.
+    if (const std::string problem = replace_problem(staged.folder, names[i], modes[i]);
+        !problem.empty()) {
+      message = "cannot write " + targets[i] + ": " + problem;
+      return false;
+    }
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::string target = (std::filesystem::path(dir) / names[i]).string();
-    if (rename(staged.paths[i].c_str(), target.c_str()) != 0) {
-      message = "cannot write " + target + ": " + error_text(errno);
-      // Only a change to `dir` since no_folder_in_place gets here.
+    if (!stage(folder + "/" + names[i], targets[i], modes[i], staged, message)) return false;
+  }
+  if (interrupted()) {
+    message = "interrupted";
+    return false;
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (renameat(staged.folder, staged.names[i].c_str(), staged.folder, names[i].c_str()) != 0) {
+      message = "cannot write " + targets[i] + ": " + error_text(errno);
+      // Only a change to `dir` since the check gets here.
       for (std::size_t k = 0; k < i; ++k) message += "; " + names[k] + " is new";
       return false;
     }
-    staged.paths[i].clear();
+    staged.names[i].clear();
   }
   return true;
 }
@@ -265,19 +289,30 @@ bool draw_pictures(const std::string& gnuplot, const std::vector<std::string>& s
     message = "cannot draw " + std::to_string(scripts.size()) + " pictures at once";
     return false;
   }
-  if (!write_scripts(folder.path, scripts, message) ||
-      !run_gnuplots(gnuplot, folder.path, scripts, time_limit, message) ||
-      !check_pictures(folder.path, png_names, message))
+  // What gnuplot writes, and the file in `dir` each is for.
+  std::vector<std::string> outputs = png_names;
+  std::vector<std::string> targets = png_names;
+  if (extra != nullptr) {
+    outputs.insert(outputs.end(), extra->inputs.begin(), extra->inputs.end());
+    targets.resize(outputs.size(), extra->name);
+  }
+  if (!write_scripts(folder.path, scripts, message)) return false;
+  std::string extra_text;
+  if (!run_gnuplots(gnuplot, folder.path, scripts, time_limit, message) ||
+      !check_pictures(folder.path, png_names, message) ||
+      (extra != nullptr && !make_extra(folder.path, *extra, extra_text, message))) {
+    if (!interrupted()) blame_size_limit(folder.path, outputs, targets, dir, message);
     return false;
+  }
   std::vector<std::string> names = png_names;
   if (extra != nullptr) {
-    if (!make_extra(folder.path, *extra, message)) return false;
+    // 0666 before the umask, as for any file a program writes; it may be renamed into place.
+    if (!write_new_file(folder.path + "/" + extra->name, extra_text, 0666)) {
+      message = "cannot write " + (std::filesystem::path(dir) / extra->name).string() + ": " +
+                error_text(errno);
+      return false;
+    }
     names.push_back(extra->name);
-  }
-  if (!no_folder_in_place(dir, names, message)) return false;
-  if (interrupted()) {
-    message = "interrupted";
-    return false;
   }
   return move_into_place(folder.path, dir, names, message);
 }
@@ -287,29 +322,12 @@ bool install_file(const std::string& name, std::string_view text, const std::str
   const interrupt_guard guard;  // ends last: after the folder and staged file are gone
   temp_folder folder;
   if (!make_temp_folder(folder, message)) return false;
-  const std::string made = folder.path + "/" + name;
-  if (!write_new_file(made, text, 0666)) {
-    message = "cannot write " + name + " in " + folder.path + ": " + error_text(errno);
+  if (!write_new_file(folder.path + "/" + name, text, 0666)) {
+    message =
+        "cannot write " + (std::filesystem::path(dir) / name).string() + ": " + error_text(errno);
     return false;
   }
-  const std::string target = (std::filesystem::path(dir) / name).string();
-  struct stat info {};
-  if (lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    message = "cannot write " + target + ": " + error_text(EISDIR);
-    return false;
-  }
-  staged_files staged;
-  if (!stage(made, dir, name, staged, message)) return false;
-  if (interrupted()) {
-    message = "interrupted";
-    return false;
-  }
-  if (rename(staged.paths[0].c_str(), target.c_str()) != 0) {
-    message = "cannot write " + target + ": " + error_text(errno);
-    return false;
-  }
-  staged.paths[0].clear();
-  return true;
+  return move_into_place(folder.path, dir, {name}, message);
 }
 
 }  // namespace fixfir

@@ -28,13 +28,16 @@ struct made_file {
 /// Draws pictures: runs the executable `gnuplot` (an absolute path) on `script` in a new
 /// private folder under the temporary folder, with no shell and nothing of the user's in
 /// its arguments, then checks that each of `png_names` is a complete PNG there and moves
-/// them into `dir`, replacing earlier ones. Earlier pictures are left untouched unless all
-/// of the new ones are ready in `dir` under temporary names; the temporary folder is
-/// removed on every path. On failure returns false with `message` set to one line, which
-/// names any picture that was replaced all the same. A gnuplot still running after
-/// `time_limit` (by default gnuplot_time_limit(script)) is ended, SIGTERM and 2 s later
-/// SIGKILL, and the drawing fails. With `extra`, its file is made once the pictures are
-/// complete and is installed with them, on the same terms.
+/// them into `dir`, replacing earlier ones as replace_file does (each keeps the permission
+/// bits of the regular file it replaces; anything else in its place is refused). Earlier
+/// pictures are left untouched unless all of the new ones are ready in `dir` under
+/// temporary names; the temporary folder is removed on every path. On failure returns
+/// false with `message` set to one line, which names any picture that was replaced all the
+/// same; a picture that a file-size limit cut short where gnuplot wrote it is a failed
+/// write ("cannot write D/F: File too large"). A gnuplot still running after `time_limit`
+/// (by default gnuplot_time_limit(script)) is ended, SIGTERM and 2 s later SIGKILL, and
+/// the drawing fails. With `extra`, its file is made once the pictures are complete and is
+/// installed with them, on the same terms.
 [[nodiscard]] bool draw_pictures(const std::string& gnuplot, const std::string& script,
                                  const std::vector<std::string>& png_names, const std::string& dir,
                                  std::string& message,
