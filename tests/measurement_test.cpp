@@ -709,8 +709,161 @@ INSTANTIATE_TEST_SUITE_P(
                        {row(10, 60, 0.1, 40, 1, 0)},
                        {40.0, 0.3, nan_value},
                        -1,
-                       "every precision wraps"}),
+                       "every precision wraps: try --explore"},
+        // None: the targets that no precision without wraps reaches are named with the best
+        // reached (a wrapped row's figures do not count), and --explore is suggested.
+        recommend_case{"none_names_the_unreached_target",
+                       {row(14, 52, 0.1, 70), row(15, 50, 0.1, 80), row(16, 60, 0.1, 90, 3, 0)},
+                       {55.0, 0.3, 75.0},
+                       -1,
+                       "; no precision without wraps reaches attenuation >= 55.00 dB (at best "
+                       "52.00 dB, at 14): try --explore"},
+        recommend_case{"none_names_every_unreached_target",
+                       {row(14, 52, 0.5, 70), row(15, 50, 0.4, 80)},
+                       {55.0, 0.3, 75.0},
+                       -1,
+                       "reaches attenuation >= 55.00 dB (at best 52.00 dB, at 14), ripple <= "
+                       "0.3000 dB (at best 0.4000 dB, at 15): try --explore"},
+        recommend_case{"none_meets_them_together",
+                       {row(14, 56, 0.1, 70), row(15, 50, 0.1, 80)},
+                       {55.0, 0.3, 75.0},
+                       -1,
+                       "; each target is reached, but not together: try --explore"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// The summary's verdict on one precision: met, with the targets judged, or each miss with
+// how far it falls short, and wraps as misses.
+struct verdict_case {
+  const char* name;
+  precision_row row;
+  precision_targets targets;
+  bool saturates;
+  const char* line;
+  std::vector<std::string> missed;  // the keywords of the misses, in order
+};
+
+class Verdict : public ::testing::TestWithParam<verdict_case> {};
+
+TEST_P(Verdict, SaysMetOrWhatMissesByHowMuch) {
+  const verdict_case& c = GetParam();
+  EXPECT_EQ(target_verdict_line(c.row, c.targets, c.saturates), c.line);
+  std::vector<std::string> missed;
+  for (const target_miss& m : target_misses(c.row, c.targets, c.saturates)) {
+    missed.push_back(m.target);
+    if (m.target.ends_with("_db") && !std::isnan(m.by)) {
+      EXPECT_GT(m.by, 0.0) << m.text;
+    }
+  }
+  EXPECT_EQ(missed, c.missed);
+}
+
+precision_row with_wrapped_fits(precision_row r, std::int32_t wrapped, std::int32_t of) {
+  r.attenuation_wraps = r.ripple_wraps = wrapped;
+  r.attenuation_frequencies = r.ripple_frequencies = of;
+  return r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Verdict,
+    ::testing::Values(
+        verdict_case{"met",
+                     row(15, 52.17, 0.0336, 74.3),
+                     {51.25, 0.1333, 60.0},
+                     false,
+                     "targets: met (attenuation >= 51.25 dB, ripple <= 0.1333 dB, SNR >= 60.00 dB, "
+                     "no wrap)",
+                     {}},
+        verdict_case{"met_exactly_at_each_target",
+                     row(15, 50.0, 0.1, 60.0),
+                     {50.0, 0.1, 60.0},
+                     false,
+                     "targets: met (attenuation >= 50.00 dB, ripple <= 0.1000 dB, SNR >= 60.00 dB, "
+                     "no wrap)",
+                     {}},
+        verdict_case{"each_figure_short",
+                     row(12, 50.64, 0.2, 57.41),
+                     {51.25, 0.1333, 60.0},
+                     false,
+                     "targets: missed: attenuation 50.64 dB < 51.25 dB (0.61 dB short), ripple "
+                     "0.2000 dB > 0.1333 dB (0.0667 dB over), SNR 57.41 dB < 60.00 dB (2.59 dB "
+                     "short)",
+                     {"min_attenuation_db", "max_ripple_db", "min_snr_db"}},
+        verdict_case{"wraps_miss_whatever_the_figures",
+                     row(17, 60.0, 0.01, 80.0, 997, 43),
+                     {51.25, 0.1333, nan_value},
+                     false,
+                     "targets: missed: the waveform test wraps (997 samples), the sweep wraps (43 "
+                     "frequencies)",
+                     {"waveform_wraps", "sweep_wraps"}},
+        verdict_case{"wrapped_figure_says_where",
+                     with_wrapped_fits(row(17, 34.12, 0.01, 80.0), 2, 89),
+                     {51.25, 0.1333, nan_value},
+                     false,
+                     "targets: missed: the steady state at band edges and lobe tops wraps (2 "
+                     "frequencies), attenuation 34.12 dB < 51.25 dB (17.13 dB short; accumulator "
+                     "wraps at 2 of the 89 frequencies measured)",
+                     {"steady_wraps", "min_attenuation_db"}},
+        verdict_case{"a_saturating_accumulator_saturates",
+                     with_wrapped_fits(row(17, 46.84, 0.01, 13.21, 598, 0), 30, 89),
+                     {51.25, 0.1333, 70.0},
+                     true,
+                     "targets: missed: the waveform test saturates (598 samples), the steady state "
+                     "at band edges and lobe tops saturates (30 frequencies), attenuation 46.84 dB "
+                     "< 51.25 dB (4.41 dB short; accumulator saturates at 30 of the 89 frequencies "
+                     "measured), SNR 13.21 dB < 70.00 dB (56.79 dB short)",
+                     {"waveform_wraps", "steady_wraps", "min_attenuation_db", "min_snr_db"}},
+        verdict_case{"nan_figure_misses_without_a_distance",
+                     row(40, 52.0, 0.01, nan_value),
+                     {51.25, 0.1333, 60.0},
+                     false,
+                     "targets: missed: SNR nan dB < 60.00 dB",
+                     {"min_snr_db"}},
+        // Without a steady state the coefficients' figures are judged, and it says so.
+        verdict_case{"steady_state_not_reached",
+                     coefficients_only(14, 38.0, 0.2, 70.0),
+                     {39.0, 0.3, nan_value},
+                     false,
+                     "targets: missed: attenuation 38.00 dB < 39.00 dB (1.00 dB short)",
+                     {"min_attenuation_db"}},
+        verdict_case{"steady_state_not_reached_met",
+                     coefficients_only(14, 40.0, 0.2, 70.0),
+                     {39.0, 0.3, nan_value},
+                     false,
+                     "targets: met (attenuation >= 39.00 dB, ripple <= 0.3000 dB of the quantized "
+                     "coefficients (the fixed-point steady state is not reached), no wrap)",
+                     {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A summary at one precision is judged on exactly the figures the scan's row of that
+// precision has, so its verdict is the scan's: met exactly where the scan could choose it.
+TEST(Verdict, TheSummaryJudgesAsTheScanDoes) {
+  const std::vector<float> taps = load_taps("remez_lp_63");
+  science_options o;
+  o.tones = {100, 50, 4000};
+  o.sweep_step = 100;
+  o.threads = 2;
+  const precision_targets asked{nan_value, nan_value, 60.0};
+  scan_report scan;
+  ASSERT_TRUE(run_scan(taps, o, asked, scan).ok());
+  for (const std::int32_t p : {11, 12, 15, 16, 20}) {
+    o.precision = p;
+    precision_report r;
+    ASSERT_TRUE(run_precision_report(taps, o, r).ok());
+    const precision_row mine = report_row(r);
+    const precision_row& theirs = scan.rows[static_cast<std::size_t>(p)];
+    EXPECT_EQ(mine.waveform_wraps, theirs.waveform_wraps) << p;
+    EXPECT_EQ(mine.sweep_wraps, theirs.sweep_wraps) << p;
+    EXPECT_EQ(mine.snr_db, theirs.snr_db) << p;
+    EXPECT_EQ(mine.fixed_attenuation_db, theirs.fixed_attenuation_db) << p;
+    EXPECT_EQ(mine.fixed_ripple_db, theirs.fixed_ripple_db) << p;
+    EXPECT_EQ(mine.attenuation_wraps, theirs.attenuation_wraps) << p;
+    EXPECT_EQ(mine.attenuation_frequencies, theirs.attenuation_frequencies) << p;
+    const std::string line = report_verdict_line(r, asked);
+    EXPECT_EQ(line.starts_with("targets: met"), target_misses(theirs, scan.targets).empty())
+        << p << ": " << line;
+    EXPECT_EQ(line, target_verdict_line(theirs, scan.targets)) << p;
+  }
+}
 
 struct scan_case {
   const char* design;

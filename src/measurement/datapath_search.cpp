@@ -272,11 +272,8 @@ bool prepare(std::span<const float> taps, const science_options& options,
   c.threads = options.threads == 0 ? worker_count() : options.threads;
   if (!taps_figures(taps, c.bands, out.taps_figures)) return false;
   out.bands = c.bands;
-  c.targets = asked;
-  if (std::isnan(c.targets.min_attenuation_db))
-    c.targets.min_attenuation_db = out.taps_figures.worst_attenuation_db - 1.0;
-  if (std::isnan(c.targets.max_ripple_db))
-    c.targets.max_ripple_db = out.taps_figures.ripple_db + 0.1;
+  c.targets = targets_with_defaults(asked, out.taps_figures.worst_attenuation_db,
+                                    out.taps_figures.ripple_db);
   out.targets = c.targets;
   const auto samples = static_cast<std::size_t>(SWEEP_SAMPLES);
   c.steady = steady_state_reach(taps.size(), samples) == steady_reach::measured;

@@ -189,11 +189,8 @@ bool scan_row(std::span<const float> taps, const science_options& options, const
 bool measure_scan(std::span<const float> taps, const science_options& options,
                   const precision_targets& asked, scan_report& out) {
   if (!taps_figures(taps, out.bands, out.taps_figures)) return false;
-  out.targets = asked;
-  if (std::isnan(out.targets.min_attenuation_db))
-    out.targets.min_attenuation_db = out.taps_figures.worst_attenuation_db - 1.0;
-  if (std::isnan(out.targets.max_ripple_db))
-    out.targets.max_ripple_db = out.taps_figures.ripple_db + 0.1;
+  out.targets = targets_with_defaults(asked, out.taps_figures.worst_attenuation_db,
+                                      out.taps_figures.ripple_db);
 
   std::vector<std::int32_t> precisions;
   for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) precisions.push_back(p);
@@ -251,6 +248,38 @@ outcome run_precision_report(std::span<const float> taps, const science_options&
                  });
   if (!bands) return bands;
   return measured ? success() : out_of_memory_error();
+}
+
+precision_row report_row(const precision_report& r) {
+  precision_row row;
+  const swept_precision& run = r.sweeps.runs.at(0);
+  row.precision = r.bound.precision;
+  row.waveform_wraps = r.waveform.wraps;
+  row.sweep_wraps = run.wraps;
+  row.sweep_frequencies = static_cast<std::int32_t>(r.sweeps.frequency.size());
+  row.wrap_free = r.bound.wrap_free;
+  row.snr_db = r.waveform.snr_db;
+  row.coefficient_ripple_db = r.figures.coefficients.ripple_db;
+  row.coefficient_attenuation_db = r.figures.coefficients.worst_attenuation_db;
+  row.fixed_ripple_db = r.figures.steady.ripple_db;
+  row.fixed_attenuation_db = r.figures.steady.worst_attenuation_db;
+  const band_wraps& w = r.figures.steady_wraps;
+  row.ripple_frequencies = w.passband_frequencies;
+  row.ripple_wraps = w.passband_wrapped;
+  row.attenuation_frequencies = w.passband_frequencies;
+  row.attenuation_wraps = w.passband_wrapped;
+  for (std::size_t b = 0; b < w.stopband_wrapped.size(); ++b) {
+    row.attenuation_frequencies += w.stopband_frequencies[b];
+    row.attenuation_wraps += w.stopband_wrapped[b];
+  }
+  row.steady = r.figures.steady_state;
+  return row;
+}
+
+std::string report_verdict_line(const precision_report& r, const precision_targets& asked) {
+  const precision_targets targets =
+      targets_with_defaults(asked, r.figures.taps.worst_attenuation_db, r.figures.taps.ripple_db);
+  return target_verdict_line(report_row(r), targets, r.figures.saturating);
 }
 
 outcome run_scan(std::span<const float> taps, const science_options& options,

@@ -204,7 +204,8 @@ py::dict report(py::handle taps, long long precision, long long initial, long lo
                 std::optional<long long> sample_bits, std::optional<long long> sample_precision,
                 std::optional<long long> accumulator_bits,
                 const std::optional<std::string>& rounding,
-                const std::optional<std::string>& overflow) {
+                const std::optional<std::string>& overflow, double min_attenuation_db,
+                double max_ripple_db, double min_snr_db) {
   const std::vector<float> t = taps_argument(taps);
   science_options o =
       options_argument(precision, initial, step, ending, sweep_step, passbands, stopbands);
@@ -256,7 +257,26 @@ py::dict report(py::handle taps, long long precision, long long initial, long lo
   d["wrap_free_limit"] =
       r.wrap_free_limit < 0 ? py::object(py::none()) : py::object(py::int_(r.wrap_free_limit));
   d["wrap_bound"] = bound_dict(r.bound);
-  d["lines"] = precision_report_lines(r, o.precision);
+  std::vector<std::string> lines = precision_report_lines(r, o.precision);
+  // With a target, the verdict as fixfir-report's summary ends with it: the targets judged
+  // (the scan's defaults where not given), whether all are met, and each miss by how much.
+  const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
+  if (!std::isnan(min_attenuation_db) || !std::isnan(max_ripple_db) || !std::isnan(min_snr_db)) {
+    const precision_targets judged =
+        targets_with_defaults(asked, r.figures.taps.worst_attenuation_db, r.figures.taps.ripple_db);
+    py::dict targets;
+    targets["min_attenuation_db"] = judged.min_attenuation_db;
+    targets["max_ripple_db"] = judged.max_ripple_db;
+    targets["min_snr_db"] = judged.min_snr_db;
+    d["targets"] = targets;
+    py::dict missed;
+    for (const target_miss& m : target_misses(report_row(r), judged, r.figures.saturating))
+      missed[py::str(m.target)] = m.by;
+    d["targets_met"] = missed.empty();
+    d["targets_missed"] = missed;
+    lines.push_back(report_verdict_line(r, asked));
+  }
+  d["lines"] = lines;
   if (r.on_path.measured) {
     const datapath_budget& b = r.on_path.budget;
     d["datapath"] = datapath_words(r.fixed.path);
@@ -471,7 +491,8 @@ void bind_report(py::module_& m) {
         py::arg("coefficient_bits") = py::none(), py::arg("coefficient_precision") = py::none(),
         py::arg("sample_bits") = py::none(), py::arg("sample_precision") = py::none(),
         py::arg("accumulator_bits") = py::none(), py::arg("rounding") = py::none(),
-        py::arg("overflow") = py::none(),
+        py::arg("overflow") = py::none(), py::arg("min_attenuation_db") = no_target,
+        py::arg("max_ripple_db") = no_target, py::arg("min_snr_db") = no_target,
         "fixfir-report's figures at one precision as a dict: the bands (given as lists of "
         "(low, high) in Hz, else inferred), the ripple and attenuation of the four "
         "responses (figures: taps, coefficients, steady, sweep), the sweep's frequency, "
@@ -482,7 +503,10 @@ void bind_report(py::module_& m) {
         "sweep_step defaults to step. The datapath keywords (as fixfir.export's) measure "
         "every figure on that datapath instead, and add datapath, tap_error, "
         "coefficient_overflows, sample_overflows, sweep_sample_overflows, "
-        "accumulator_bits_needed and error_budget (coefficient_db, sample_db, accumulator_db).");
+        "accumulator_bits_needed and error_budget (coefficient_db, sample_db, accumulator_db). "
+        "A target keyword (as fixfir.scan's) adds the verdict: targets (those judged, the "
+        "scan's defaults where not given), targets_met, and targets_missed (keyword or where "
+        "it wrapped: how far short in dB, or how many wrapped), and the verdict's line.");
   m.def("explore", &explore, py::arg("taps"), py::arg("initial"), py::arg("step"),
         py::arg("ending"), py::arg("sweep_step") = py::none(),
         py::arg("min_attenuation_db") = no_target, py::arg("max_ripple_db") = no_target,

@@ -71,6 +71,16 @@ struct precision_report {
 
 /// The summary lines of a report after the sweep line: bands, the four responses, wraps,
 
+/// The report's figures as the scan's row of its precision (or datapath), judged as the
+/// scan judges one: the steady state's attenuation and ripple (the quantized coefficients'
+/// where it was not measured), the waveform test's SNR, and wraps anywhere.
+[[nodiscard]] precision_row report_row(const precision_report& r);
+
+/// The summary's last line when targets are given: "targets: met (...)" or "targets:
+/// missed: " and what misses by how much. NaN fields of `asked` take the scan's defaults.
+[[nodiscard]] std::string report_verdict_line(const precision_report& r,
+                                              const precision_targets& asked);
+
 /// A scan of every precision from 0 to 30.
 struct scan_report {
   band_setup bands;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "fixfir/measurement/steady_state.h"
 
@@ -39,6 +40,40 @@ struct precision_targets {
   double min_snr_db = 0.0;
 };
 
+/// `asked` with a scan's defaults where a target is NaN: the unquantized taps' attenuation
+/// less 1 dB and their ripple plus 0.1 dB (still NaN where the taps have no such figure).
+/// The SNR has no default.
+[[nodiscard]] precision_targets targets_with_defaults(const precision_targets& asked,
+                                                      double taps_attenuation_db,
+                                                      double taps_ripple_db) noexcept;
+
+/// One thing that keeps a precision from meeting the targets.
+struct target_miss {
+  /// The keyword of the target missed ("min_attenuation_db", "max_ripple_db",
+  /// "min_snr_db"), or where the accumulator wrapped ("waveform_wraps", "sweep_wraps",
+  /// "steady_wraps").
+  std::string target;
+  double by = 0.0;   ///< how far the figure falls short, in dB (NaN when it is NaN); or the wraps
+  std::string text;  ///< "attenuation 50.64 dB < 51.25 dB", as the scan's why says it
+  /// " (accumulator wraps at K of the N frequencies measured)" after `text` when the figure
+  /// was measured where the accumulator wrapped; "" otherwise.
+  std::string note;
+};
+
+/// What keeps `row` from meeting `targets`, judged as the scan judges it (wraps anywhere
+/// are misses too); empty when it meets them all. `saturates`: the accumulator saturates
+/// rather than wraps, and the texts say so.
+[[nodiscard]] std::vector<target_miss> target_misses(const precision_row& row,
+                                                     const precision_targets& targets,
+                                                     bool saturates = false);
+
+/// The verdict on `row`: "targets: met (attenuation >= 51.25 dB, ..., no wrap)" or
+/// "targets: missed: " and each miss with how far it falls short ("attenuation 50.64 dB <
+/// 51.25 dB (0.61 dB short)"), and where it wrapped.
+[[nodiscard]] std::string target_verdict_line(const precision_row& row,
+                                              const precision_targets& targets,
+                                              bool saturates = false);
+
 /// The choice and the one line that says why.
 struct recommendation {
   std::int32_t precision = -1;  ///< -1: none
@@ -49,7 +84,9 @@ struct recommendation {
 /// ripple targets, whose waveform test meets the SNR target, and that wrapped nowhere
 /// (neither the waveform test nor any swept frequency). A NaN figure meets no target. A
 /// row whose steady state was not measured is judged on its quantized coefficients'
-/// attenuation and ripple instead, and the reason says so.
+/// attenuation and ripple instead, and the reason says so. When none meets them, the
+/// reason names the target that no precision without wraps reaches (or says that none
+/// meets them together) and suggests --explore, whose wider words and accumulators may.
 [[nodiscard]] recommendation recommend_precision(std::span<const precision_row> rows,
                                                  const precision_targets& targets);
 
