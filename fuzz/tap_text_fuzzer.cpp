@@ -1,7 +1,8 @@
 // Fuzzes the tap file reader: any text must parse without a sanitizer finding, and give
 // the count, taps and number of "improperly formatted file" messages of the model. Both
 // ways in are checked: parse_tap_text over the text, and read_tap_file over the same
-// bytes written to "taps.txt" in a private directory.
+// bytes written to "taps.txt" in a private directory; and the report's reading of that
+// file, which also counts the numbers after the taps.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -89,6 +90,22 @@ void check(const char* way, reader read, std::string_view text,
   }
 }
 
+// The report's way in: the file at its path, looking past the taps for more numbers.
+void check_looking_past(const fixfir_test::tap_model& expected) {
+  fixfir::tap_list list;
+  fixfir::tap_read_facts facts;
+  const std::string path = std::string(tap_path) + "/taps.txt";
+  if (fixfir::read_tap_file_at(path, list, nullptr, facts, true) != fixfir::status::ok)
+    mismatch("looking past", "status");
+  if (list.count != expected.count) mismatch("looking past", "count");
+  if (list.taps.size != 0 &&
+      std::memcmp(list.taps.begin(), expected.taps.data(), list.taps.size * sizeof(float)) != 0) {
+    mismatch("looking past", "taps");
+  }
+  if (facts.messages != expected.messages) mismatch("looking past", "message count");
+  if (facts.numbers_after != expected.numbers_after) mismatch("looking past", "numbers after");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -106,5 +123,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fixfir_test::tap_model expected = fixfir_test::model_tap_text(text);
   check("text", from_text, text, expected);
   check("file", from_file, text, expected);
+  check_looking_past(expected);  // the file from_file wrote
   return 0;
 }

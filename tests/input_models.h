@@ -21,6 +21,9 @@ struct tap_model {
   std::int32_t count = 0;  ///< the list's count: 0 when the file states fewer than 1
   std::vector<float> taps;
   std::uint64_t messages = 0;  ///< "improperly formatted file" repetitions
+  /// The numbers after the last tap, up to the first that is not one, when every tap is a
+  /// number (what the report reads past the taps).
+  std::int64_t numbers_after = 0;
 };
 
 /// The low 32 bits of a 64-bit value, as two's complement.
@@ -78,13 +81,17 @@ inline tap_model model_tap_text(std::string_view text) {
   r.taps.assign(static_cast<std::size_t>(stated), 0.0f);
   // A count that ends the text has already met its end.
   bool eof = pos == s.size();
+  bool all_numbers = true;
   for (std::int32_t i = 0; i < stated; ++i) {
     if (eof) {
       ++r.messages;
+      all_numbers = false;
       continue;
     }
-    model_real(s, pos, eof, r.taps[static_cast<std::size_t>(i)]);
+    all_numbers = model_real(s, pos, eof, r.taps[static_cast<std::size_t>(i)]) && all_numbers;
   }
+  float after = 0.0f;
+  while (all_numbers && !eof && model_real(s, pos, eof, after)) ++r.numbers_after;
   return r;
 }
 

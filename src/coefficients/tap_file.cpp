@@ -25,8 +25,10 @@ void write_messages(std::FILE* console, std::uint64_t n) {
   std::fflush(console);
 }
 
-// Reads the count and the taps from `in`, as `parse_tap_text` describes.
-status parse_taps(char_input& in, tap_list& list, std::FILE* console, tap_read_facts& facts) {
+// Reads the count and the taps from `in`, as `parse_tap_text` describes; with `look_past`,
+// then counts the numbers that follow them.
+status parse_taps(char_input& in, tap_list& list, std::FILE* console, tap_read_facts& facts,
+                  bool look_past) {
   list = tap_list{};
   std::int32_t count = 0;
   facts.count_read = scan_integer(in, count);  // an unreadable count stays 0
@@ -50,6 +52,12 @@ status parse_taps(char_input& in, tap_list& list, std::FILE* console, tap_read_f
     all_numbers = scan_real(in, list.taps[static_cast<std::size_t>(i)]) && all_numbers;
     if (all_numbers) facts.numbers = i + 1;
   }
+  if (look_past && facts.numbers == count) {
+    // Bounded, so that an endless source of numbers is not read for ever.
+    float ignored = 0.0f;
+    while (facts.numbers_after < tap_numbers_after_limit && !in.eof && scan_real(in, ignored))
+      ++facts.numbers_after;
+  }
   return status::ok;
 }
 
@@ -59,7 +67,7 @@ status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
                       std::uint64_t& messages) {
   char_input in = text_input(text);
   tap_read_facts facts;
-  const status result = parse_taps(in, list, console, facts);
+  const status result = parse_taps(in, list, console, facts, false);
   messages = facts.messages;
   return result;
 }
@@ -70,7 +78,7 @@ status read_tap_file(tap_list& list, std::FILE* console) {
 }
 
 status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* console,
-                        tap_read_facts& facts) {
+                        tap_read_facts& facts, bool look_past) {
   list = tap_list{};
   facts = tap_read_facts{};
   errno = 0;
@@ -81,7 +89,8 @@ status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* cons
   }
   facts.opened = true;
   // The file is read as a stream, only as far as the taps go: whatever follows them is
-  // never looked at, however long it is (even endless, like /dev/zero). A file that
+  // never looked at, however long it is (even endless, like /dev/zero), unless `look_past`
+  // asks for the numbers there, and then only up to a bound. A file that
   // opens but cannot be read, such as a directory, fails on its first character, before
   // any message is written.
   errno = 0;
@@ -96,7 +105,7 @@ status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* cons
   status result = status::ok;
   try {
     // A very long number is gathered into a string as it is read.
-    result = parse_taps(in, list, console, facts);
+    result = parse_taps(in, list, console, facts, look_past);
   } catch (const std::bad_alloc&) {
     list = tap_list{};
     result = status::out_of_memory;

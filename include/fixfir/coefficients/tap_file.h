@@ -14,6 +14,8 @@ namespace fixfir {
 
 inline constexpr const char* tap_file_name = "taps.txt";
 inline constexpr std::string_view improperly_formatted_message = "improperly formatted file";
+/// The most numbers after the taps that a reader looking past them counts.
+inline constexpr std::int64_t tap_numbers_after_limit = 1 << 20;
 
 /// What reading a tap file found besides the taps: enough to tell a file that fixfir
 /// reads in full from one that it reads with gaps.
@@ -24,6 +26,9 @@ struct tap_read_facts {
   std::int32_t count = 0;      ///< that number, also when below 1; 0 when there was none
   std::int32_t numbers = 0;    ///< taps read as numbers before the first that was not
   std::uint64_t messages = 0;  ///< "improperly formatted file" messages
+  /// When looked for: the numbers that follow the last tap, up to the first word or the end
+  /// (at most tap_numbers_after_limit); 0 unless every tap was a number.
+  std::int64_t numbers_after = 0;
 };
 
 /// Reads "taps.txt" from the working directory into `list`, writing
@@ -33,9 +38,11 @@ status read_tap_file(tap_list& list, std::FILE* console = stdout);
 
 /// Reads the tap file at `path` as `read_tap_file` reads "taps.txt": as a stream, only as
 /// far as the taps go, so that whatever follows them (even an endless /dev/zero) is never
-/// read. `facts` says what was found; messages go to `console` unless it is null.
+/// read. `facts` says what was found; messages go to `console` unless it is null. With
+/// `look_past`, the numbers after the taps are counted too (`facts.numbers_after`), which
+/// fixfir itself never reads.
 status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* console,
-                        tap_read_facts& facts);
+                        tap_read_facts& facts, bool look_past = false);
 
 /// Parses the text of a tap file. Each slot still to be read once the end of the text
 /// has been met gives one "improperly formatted file" (counted in `messages`, and
