@@ -102,7 +102,7 @@ TEST_P(RefusedOptions, OneMessageAndStatusTwo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RefusedOptions,
-    ::testing::Values(std::vector<std::string>{},
+    ::testing::Values(std::vector<std::string>{"--dir", "."},
                       std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
                                                "50", "--ending", "4000", "--bogus"},
                       std::vector<std::string>{"--precision=fifteen", "--initial", "100", "--step",
@@ -122,6 +122,82 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--export", "taps.h", "--precision", "15",
                                                "--rounding", "up"},
                       std::vector<std::string>{"--export", "taps.h", "--sample-bits", "16"}));
+
+// The command line as a person meets it: what each stream receives, and the status. The
+// taps are the example's unless a row gives its own.
+struct command_case {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  const char* out;  // a regular expression for the whole of standard output
+  const char* err;  // the same for standard error
+  const char* taps = nullptr;
+};
+
+class CommandLine : public ::testing::TestWithParam<command_case> {};
+
+TEST_P(CommandLine, SaysWhatItShould) {
+  const command_case& c = GetParam();
+  scratch_dir dir;
+  write_file(dir / "taps.txt", c.taps != nullptr ? std::string(c.taps) : example_taps);
+  const report_result r = run_report(dir.path, c.args, no_gnuplot);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(c.out))) << r.out;
+  EXPECT_TRUE(std::regex_match(r.err, std::regex(c.err))) << r.err;
+}
+
+const char* const gnuplot_missing =
+    "gnuplot not found: install it \\(apt-get install gnuplot-nox\\) to draw response\\.png "
+    "and waves\\.png\n";
+
+std::vector<std::string> with_example(std::vector<std::string> more) {
+  std::vector<std::string> args = example_args();
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommandLine,
+    ::testing::Values(
+        command_case{"no_arguments_print_the_usage", {}, 2, "", "Usage: fixfir-report [^]*"},
+        command_case{"version", {"--version"}, 0, "fixfir-report " FIXFIR_VERSION "\n", ""},
+        command_case{"every_missing_option_in_one_line",
+                     {"--sweep-step", "8"},
+                     2,
+                     "",
+                     "fixfir-report: missing --precision, --initial, --step and --ending \\(see "
+                     "--help\\)\n"},
+        command_case{"did_you_mean", with_example({"--precison", "15"}), 2, "",
+                     "fixfir-report: unknown option '--precison'; did you mean --precision\\? "
+                     "\\(see --help\\)\n"},
+        // The summary's verdict, after every fact.
+        command_case{"targets_met", with_example({"--min-snr", "60"}), 0,
+                     "taps: 63 [^]*\nerror from the arithmetic[^\n]*\ntargets: met \\("
+                     "attenuation >= 51\\.25 dB, ripple <= 0\\.1333 dB, SNR >= 60\\.00 dB, "
+                     "no wrap\\)\n",
+                     gnuplot_missing},
+        // More numbers than the count gives: said on standard error, and the run goes on.
+        command_case{"one_number_past_the_count",
+                     {"--export", "t.mem", "--precision", "15"},
+                     0,
+                     "coefficients: t\\.mem [^\n]*\n",
+                     "fixfir-report: \\./taps\\.txt: 1 more number follows the 2 taps its "
+                     "count gives and is not used \\(is the count right\\?\\)\n",
+                     "2\n0.5 0.25\n0.125\n"},
+        command_case{"numbers_past_the_count_up_to_a_word",
+                     {"--export", "t.mem", "--precision", "15"},
+                     0,
+                     "coefficients: t\\.mem [^\n]*\n",
+                     "fixfir-report: \\./taps\\.txt: 3 more numbers follow the tap its count "
+                     "gives and are not used \\(is the count right\\?\\)\n",
+                     "1 0.5 -1 +2e-3 .5 end 7\n"},
+        command_case{"words_past_the_count_are_not_numbers",
+                     {"--export", "t.mem", "--precision", "15"},
+                     0,
+                     "coefficients: t\\.mem [^\n]*\n",
+                     "",
+                     "2\n0.5 0.25\n# designed for 16 kHz\n\n"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Help, PrintsUsageAndSucceeds) {
   scratch_dir dir;

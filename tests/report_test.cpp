@@ -47,7 +47,7 @@ TEST(ExitStatus, OfEachErrorKind) {
 
 // ---- Options ----------------------------------------------------------------------------
 
-enum class parsed { run, help, error };
+enum class parsed { run, help, usage, version, error };
 
 // What parse_report_options makes of `args`, with its message on an error.
 parsed parse_args(const std::vector<const char*>& args, report_options& o, std::string& message) {
@@ -57,7 +57,17 @@ parsed parse_args(const std::vector<const char*>& args, report_options& o, std::
     message = r.failure().message;
     return parsed::error;
   }
-  return r.value() == option_action::help ? parsed::help : parsed::run;
+  switch (r.value()) {
+    case option_action::help:
+      return parsed::help;
+    case option_action::usage:
+      return parsed::usage;
+    case option_action::version:
+      return parsed::version;
+    case option_action::run:
+      break;
+  }
+  return parsed::run;
 }
 
 struct option_case {
@@ -82,7 +92,9 @@ TEST_P(BadOptions, AreRefusedWithAMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Table, BadOptions,
     ::testing::Values(
-        option_case{{}, "missing --precision"},
+        // Every option missing is named in one message.
+        option_case{{"--html"}, "missing --precision, --initial, --step and --ending"},
+        option_case{{"--scan", "--step", "50"}, "missing --initial and --ending"},
         option_case{{"--precision", "15", "--step", "50", "--ending", "4000"}, "missing --initial"},
         option_case{{BASE}, "missing --step"},
         option_case{{BASE, "--step"}, "--step needs a value"},
@@ -118,7 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "2J"},
                     "unexpected argument '\\xc2\\x9b2J'"},
         option_case{{BASE, "--step", "50", "--passband=\t:1"}, "'\\t:1' is not"},
-        option_case{{BASE, "--step", "50", "--min-snr", "60"}, "targets of --scan"},
+        option_case{{BASE, "--step", "50", "--min-snr", "inf"},
+                    "'inf' is not a number of decibels"},
+        // An unknown option close to a known one says which it may have meant.
+        option_case{{BASE, "--step", "50", "--precison", "15"},
+                    "unknown option '--precison'; did you mean --precision?"},
+        option_case{{BASE, "--step=50", "--min-nsr=60"},
+                    "unknown option '--min-nsr'; did you mean --min-snr?"},
         option_case{
             {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--max-ripple", "x"},
             "'x' is not a number of decibels"},
@@ -161,6 +179,70 @@ INSTANTIATE_TEST_SUITE_P(
                     "--accumulator-bits must be 8 to 64"},
         option_case{{"--export", "taps.mem", "--precision", "15", "--scan"},
                     "leave out --scan and --html"}));
+
+// The option an unknown one most likely meant: the nearest within a third of its length
+// (dashes aside, a swap of neighbours one edit), or the only one it begins; none when
+// nothing is that close or the beginning is shared.
+struct suggestion_case {
+  const char* typed;
+  const char* meant;  // nullptr: no suggestion
+};
+
+class Suggestions : public ::testing::TestWithParam<suggestion_case> {};
+
+TEST_P(Suggestions, NameTheNearestOption) {
+  const suggestion_case& c = GetParam();
+  report_options o;
+  std::string message;
+  ASSERT_EQ(parse_args({c.typed, "1"}, o, message), parsed::error);
+  const std::size_t at = message.find("; did you mean ");
+  if (c.meant == nullptr) {
+    EXPECT_EQ(at, std::string::npos) << message;
+  } else {
+    EXPECT_EQ(message.substr(at == std::string::npos ? 0 : at),
+              std::string("; did you mean ") + c.meant + "?");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Suggestions,
+    ::testing::Values(
+        suggestion_case{"--precison", "--precision"}, suggestion_case{"--Precision", "--precision"},
+        suggestion_case{"-precision", "--precision"},
+        suggestion_case{"---precision", "--precision"}, suggestion_case{"--stpe", "--step"},
+        suggestion_case{"--dri", "--dir"}, suggestion_case{"--versoin", "--version"},
+        suggestion_case{"--sweep", "--sweep-step"}, suggestion_case{"--pass", "--passband"},
+        suggestion_case{"--min-atenuation", "--min-attenuation"},
+        suggestion_case{"--coefficient-bit", "--coefficient-bits"},
+        suggestion_case{"--coef", nullptr},  // two options begin so
+        suggestion_case{"--frobnicate", nullptr}, suggestion_case{"--x", nullptr},
+        suggestion_case{"--", nullptr}, suggestion_case{"-", nullptr}));
+
+// No arguments at all ask for the usage, as a refusal; --version wins over anything but
+// --help, and takes no value.
+struct action_case {
+  std::vector<const char*> args;
+  parsed expected;
+};
+
+class Actions : public ::testing::TestWithParam<action_case> {};
+
+TEST_P(Actions, AreTheOnesAskedFor) {
+  report_options o;
+  std::string message;
+  EXPECT_EQ(parse_args(GetParam().args, o, message), GetParam().expected) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Actions,
+    ::testing::Values(action_case{{}, parsed::usage}, action_case{{""}, parsed::error},
+                      action_case{{"--version"}, parsed::version},
+                      action_case{{"--precison", "x", "--version"}, parsed::version},
+                      action_case{{"--version", "-h"}, parsed::help},
+                      action_case{{"--version=1"}, parsed::error},
+                      // Targets are the summary's too.
+                      action_case{{BASE, "--step", "50", "--min-snr", "60", "--max-ripple=0.1"},
+                                  parsed::run}));
 
 // The datapath options that restate the seed's datapath, and --export without the
 // waveform test's options.

@@ -188,6 +188,7 @@ PYBIND11_MODULE(_fixfir, m) {
   m.attr("SAMPLE_RATE") = 16000;
   m.attr("WAVEFORM_SAMPLES") = WAVEFORM_SAMPLES;
   m.attr("SWEEP_SAMPLES") = SWEEP_SAMPLES;
+  m.attr("__version__") = FIXFIR_VERSION;  // the project's, as fixfir-report --version says
   m.def(
       "quantize",
       [](py::handle taps, long long precision, std::optional<long long> coefficient_bits,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -41,11 +42,12 @@ std::string number(const char* format, double v) {
 }
 
 // Reads the tap file as fixfir does and refuses one that fixfir would read with gaps.
-// False with `message` set when the file cannot be used.
+// False with `message` set when the file cannot be used; true with `message` set when more
+// numbers follow the taps, which fixfir never reads (a count one short, say).
 bool read_taps(const std::string& path, tap_list& list, std::string& message) {
   tap_read_facts facts;
   const std::string shown = printable(path);
-  switch (read_tap_file_at(path, list, nullptr, facts)) {
+  switch (read_tap_file_at(path, list, nullptr, facts, true)) {
     case status::failure:
       message = (facts.opened ? "cannot read " : "cannot open ") + shown + ": " +
                 std::strerror(facts.error);
@@ -65,6 +67,14 @@ bool read_taps(const std::string& path, tap_list& list, std::string& message) {
     message = shown + ": tap " + std::to_string(facts.numbers + 1) + " of " +
               std::to_string(facts.count) + " is missing or not a number";
   } else {
+    if (facts.numbers_after > 0) {
+      const bool one = facts.numbers_after == 1;
+      const std::string more = facts.numbers_after >= tap_numbers_after_limit ? "at least " : "";
+      message = shown + ": " + more + std::to_string(facts.numbers_after) +
+                (one ? " more number follows the " : " more numbers follow the ") +
+                (facts.count == 1 ? std::string("tap") : std::to_string(facts.count) + " taps") +
+                " its count gives and " + (one ? "is" : "are") + " not used (is the count right?)";
+    }
     return true;
   }
   return false;
@@ -140,6 +150,7 @@ bool read_run_taps(const report_options& options, std::FILE* err, std::string& t
     complain(err, message);
     return false;
   }
+  if (!message.empty()) complain(err, message);  // the run goes on
   return true;
 }
 
@@ -204,6 +215,14 @@ std::string datapath_summary_text(const report_options& o, const std::string& ta
   return text_of(lines);
 }
 
+// The summary's last line, the verdict on the targets, when any is given; "" otherwise.
+std::string verdict_text(const report_options& o, const precision_report& r) {
+  const precision_targets& t = o.targets;
+  if (std::isnan(t.min_attenuation_db) && std::isnan(t.max_ripple_db) && std::isnan(t.min_snr_db))
+    return {};
+  return report_verdict_line(r, t) + '\n';
+}
+
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
   std::string taps_path;
   tap_list list;
@@ -225,7 +244,8 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   if (!measured) return measurement_failed(err, measured.failure());
 
   if (r.on_path.measured) {
-    const std::string summary = datapath_summary_text(options, taps_path, list.count, r);
+    const std::string summary =
+        datapath_summary_text(options, taps_path, list.count, r) + verdict_text(options, r);
     if (!put_out(out, summary, message)) {
       complain(err, message);
       return 1;
@@ -247,7 +267,8 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   facts.snr = r.waveform.snr_db;
   facts.frequencies = r.sweeps.frequency.size();
   const std::string summary =
-      summary_text(options, taps_path, facts, precision_report_lines(r, options.precision));
+      summary_text(options, taps_path, facts, precision_report_lines(r, options.precision)) +
+      verdict_text(options, r);
   if (!put_out(out, summary, message)) {
     complain(err, message);
     return 1;
@@ -426,9 +447,17 @@ int run_report(std::span<const char* const> args, std::FILE* out, std::FILE* err
     complain(err, parsed.failure().message + " (see --help)");
     return exit_status(parsed.failure().kind);
   }
-  if (parsed.value() == option_action::help) {
+  if (parsed.value() == option_action::usage) {
     std::string message;
-    if (!put_out(out, report_usage, message)) {
+    if (!put_out(err, report_usage, message)) return 1;
+    return 2;
+  }
+  if (parsed.value() == option_action::help || parsed.value() == option_action::version) {
+    const std::string text = parsed.value() == option_action::help
+                                 ? std::string(report_usage)
+                                 : std::string("fixfir-report ") + report_version + "\n";
+    std::string message;
+    if (!put_out(out, text, message)) {
       complain(err, message);
       return 1;
     }

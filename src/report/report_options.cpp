@@ -1,20 +1,25 @@
 #include "fixfir/report/report_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "fixfir/coefficients/coefficient_export.h"
 #include "fixfir/report/printable_text.h"
 
 namespace fixfir {
 
+const char* const report_version = FIXFIR_VERSION;
+
 const char* const report_usage =
     "Usage: fixfir-report --precision P --initial F0 --step DF --ending F1\n"
     "                     [--sweep-step S] [--dir D] [--passband LO:HI]... [--stopband LO:HI]...\n"
-    "                     [--html]\n"
+    "                     [--html] [--min-attenuation A] [--max-ripple R] [--min-snr S]\n"
     "       fixfir-report --scan --initial F0 --step DF --ending F1 [--sweep-step S] [--dir D]\n"
     "                     [--passband LO:HI]... [--stopband LO:HI]... [--html]\n"
     "                     [--min-attenuation A] [--max-ripple R] [--min-snr S]\n"
@@ -27,6 +32,7 @@ const char* const report_usage =
     "                     [--coefficient-precision F] [--sample-bits W] [--sample-precision F]\n"
     "                     [--accumulator-bits A] [--rounding zero|nearest|floor]\n"
     "                     [--overflow wrap|saturate]\n"
+    "       fixfir-report --version\n"
     "The summary also takes the datapath options after --export's usage, and then is\n"
     "measured on that datapath (--precision is not needed when both words are given).\n"
     "\n"
@@ -45,11 +51,13 @@ const char* const report_usage =
     "  --stopband LO:HI  a stop band in Hz (repeatable); inferred likewise without it\n"
     "  --scan            evaluate every precision from 0 to 30, recommend one and draw\n"
     "                    D/scan.png (--precision is not needed)\n"
-    "  --min-attenuation A  scan target: stop-band attenuation in dB (default: the\n"
+    "  --min-attenuation A  target: stop-band attenuation in dB (default: the\n"
     "                    unquantized taps' own, less 1 dB)\n"
-    "  --max-ripple R    scan target: pass-band ripple in dB (default: the unquantized\n"
+    "  --max-ripple R    target: pass-band ripple in dB (default: the unquantized\n"
     "                    taps' own, plus 0.1 dB)\n"
-    "  --min-snr S       scan target: SNR of the waveform test in dB (default: none)\n"
+    "  --min-snr S       target: SNR of the waveform test in dB (default: none)\n"
+    "                    With a target the summary ends with whether its fixed-point\n"
+    "                    steady state and waveform test meet them, with no wrap\n"
     "  --explore         search the coefficient and sample words (4 to 32 bits) and the\n"
     "                    rounding for the cheapest datapath that meets the scan's\n"
     "                    targets, and draw D/explore.png; a datapath option given fixes\n"
@@ -59,7 +67,9 @@ const char* const report_usage =
     "                    three added)\n"
     "  --html            also write D/report.html: the summary, the scan's table and\n"
     "                    the pictures in one page that needs no other file\n"
-    "  --help            show this text\n"
+    "  --help            show this text (given no arguments, it is shown on standard\n"
+    "                    error with status 2)\n"
+    "  --version         print the version\n"
     "\n"
     "Choosing the datapath (the summary, --explore and --export):\n"
     "  --export FILE     write the coefficient words of D/taps.txt to FILE and stop (no\n"
@@ -131,7 +141,6 @@ struct parse_state {
   report_options& options;
   bool seen[4] = {false, false, false, false};  // precision, initial, step, ending
   bool sweep_step_given = false;
-  bool targets_given = false;
   bool cost_given = false;
 };
 
@@ -165,12 +174,6 @@ bool set_choice(std::string_view name, std::string_view value, std::optional<std
   if (!parse_whole(name, value, v, message)) return false;
   choice = v;
   return true;
-}
-
-bool set_target(parse_state& s, std::string_view name, std::string_view value, double& goal,
-                std::string& message) {
-  s.targets_given = true;
-  return parse_decibels(name, value, goal, message);
 }
 
 constexpr option_spec option_table[] = {
@@ -246,15 +249,15 @@ constexpr option_spec option_table[] = {
      }},
     {"--min-attenuation", true,
      [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
-       return set_target(s, n, v, s.options.targets.min_attenuation_db, m);
+       return parse_decibels(n, v, s.options.targets.min_attenuation_db, m);
      }},
     {"--max-ripple", true,
      [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
-       return set_target(s, n, v, s.options.targets.max_ripple_db, m);
+       return parse_decibels(n, v, s.options.targets.max_ripple_db, m);
      }},
     {"--min-snr", true,
      [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
-       return set_target(s, n, v, s.options.targets.min_snr_db, m);
+       return parse_decibels(n, v, s.options.targets.min_snr_db, m);
      }},
     {"--coefficient-bits", true,
      [](parse_state& s, std::string_view n, std::string_view v, std::string& m) {
@@ -301,7 +304,57 @@ constexpr option_spec option_table[] = {
      }},
     {"--help", false, nullptr},
     {"-h", false, nullptr},
+    {"--version", false, nullptr},
 };
+
+// The edits (an insertion, a deletion, a substitution or the swap of two neighbours) that
+// turn `a` into `b`.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> before(b.size() + 1);
+  std::vector<std::size_t> last(b.size() + 1);
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) last[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+      row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        row[j] = std::min(row[j], before[j - 2] + 1);
+    }
+    std::swap(before, last);
+    std::swap(last, row);
+  }
+  return last[b.size()];
+}
+
+// The known option an unknown `typed` one most likely meant: the nearest within a third
+// of its length (one edit at least), or else the only one that begins with it. Null when
+// none is close.
+const char* nearest_option(std::string_view typed) {
+  typed.remove_prefix(std::min(typed.find_first_not_of('-'), typed.size()));
+  if (typed.empty() || typed.size() > 64) return nullptr;
+  const option_spec* nearest = nullptr;
+  std::size_t nearest_distance = 0;
+  const option_spec* extended = nullptr;
+  std::size_t extensions = 0;
+  for (const option_spec& known : option_table) {
+    if (!known.name.starts_with("--")) continue;
+    const std::string_view name = known.name.substr(2);
+    const std::size_t d = edit_distance(typed, name);
+    if (d <= std::max<std::size_t>(1, name.size() / 3) &&
+        (nearest == nullptr || d < nearest_distance)) {
+      nearest = &known;
+      nearest_distance = d;
+    }
+    if (typed.size() >= 3 && name.starts_with(typed)) {
+      extended = &known;
+      ++extensions;
+    }
+  }
+  if (nearest != nullptr) return nearest->name.data();
+  return extensions == 1 ? extended->name.data() : nullptr;
+}
 
 const option_spec* find_option(std::string_view name) noexcept {
   for (const option_spec& spec : option_table) {
@@ -310,7 +363,7 @@ const option_spec* find_option(std::string_view name) noexcept {
   return nullptr;
 }
 
-// What the options say together: the required ones given, targets only with --scan, bands
+// What the options say together: the required ones given, bands
 // that make sense, and usable steps. False, with `message` set, when they do not.
 // --export: a datapath the coefficients can be made on; nothing else is run, so the waveform
 // test's options are not needed. The file's kind is judged when it is written.
@@ -361,20 +414,20 @@ bool check_together(parse_state& s, std::string& message) {
   }
   static constexpr const char* required[4] = {"--precision", "--initial", "--step", "--ending"};
   // A scan tries every precision and a search every word, so neither needs a precision; nor
-  // does a summary whose datapath names both words.
+  // does a summary whose datapath names both words. Every option missing is named at once.
   const datapath_choices& c = options.datapath;
   const bool words_given = c.coefficient_bits && c.sample_bits;
+  std::vector<const char*> missing;
   for (std::size_t k = options.scan || options.explore || words_given ? 1 : 0; k < 4; ++k) {
-    if (!s.seen[k]) {
-      message = std::string("missing ") + required[k];
-      return false;
-    }
+    if (!s.seen[k]) missing.push_back(required[k]);
   }
-  if (!check_datapath_use(options, message)) return false;
-  if (s.targets_given && !options.scan && !options.explore) {
-    message = "--min-attenuation, --max-ripple and --min-snr are targets of --scan and --explore";
+  if (!missing.empty()) {
+    message = "missing ";
+    for (std::size_t k = 0; k < missing.size(); ++k)
+      message += std::string(k == 0 ? "" : k + 1 == missing.size() ? " and " : ", ") + missing[k];
     return false;
   }
+  if (!check_datapath_use(options, message)) return false;
   // Bands of one kind can be judged now; against the other kind only when that is given
   // too (inferred bands are judged once they are known).
   const band_plan& bands = options.bands;
@@ -413,6 +466,8 @@ bool apply_arguments(std::span<const char* const> args, parse_state& s, bool& he
     if (spec == nullptr) {
       message = arg.starts_with("-") ? "unknown option '" + std::string(name) + "'"
                                      : "unexpected argument '" + std::string(arg) + "'";
+      if (const char* meant = arg.starts_with("-") ? nearest_option(name) : nullptr)
+        message += std::string("; did you mean ") + meant + "?";
       return false;
     }
     std::string_view value;
@@ -443,10 +498,14 @@ bool apply_arguments(std::span<const char* const> args, parse_state& s, bool& he
 result<option_action> parse_report_options(std::span<const char* const> args,
                                            report_options& options) {
   options = report_options{};
-  // --help wins wherever it is, whatever else is wrong.
+  if (args.empty()) return option_action::usage;
+  // --help wins wherever it is, whatever else is wrong; then --version.
   for (const char* arg : args) {
     const std::string_view a = arg;
     if (a == "--help" || a == "-h") return option_action::help;
+  }
+  for (const char* arg : args) {
+    if (std::string_view(arg) == "--version") return option_action::version;
   }
   parse_state state{options};
   bool help = false;

@@ -138,6 +138,13 @@ REPORT_CASES = [
                                 "--stopband", "1500:8000"],
      lambda t: fixfir.report(t, 9, 100, 50, 4000, 100, [(-0.0, 1500)], [(1500, 8000)])),
     ("scan", ["--scan", *TONES], lambda t: fixfir.scan(t, 100, 50, 4000, sweep_step=100)),
+    # The verdict ends both the summary and the module's lines.
+    ("report, targets met", ["--precision", "15", *TONES, "--min-snr", "60"],
+     lambda t: fixfir.report(t, 15, 100, 50, 4000, 100, min_snr_db=60)),
+    ("report, targets missed", ["--precision", "12", *TONES, "--max-ripple", "0.01",
+                                "--min-attenuation", "50"],
+     lambda t: fixfir.report(t, 12, 100, 50, 4000, 100, min_attenuation_db=50,
+                             max_ripple_db=0.01)),
 ]
 
 
@@ -150,6 +157,53 @@ def test_report_figures_are_fixfir_reports(tmp_path, name, options, call):
     lines = call(np.array(taps))["lines"]
     first = printed.index(lines[0])
     assert printed[first : first + len(lines)] == lines
+
+
+# The verdict as keys: the targets judged (the scan's defaults where not given), whether all
+# are met, and each miss by how much (dB short or over, or how many wrapped).
+VERDICT_CASES = [
+    ("no target: no verdict", 15, {}, None, None),
+    ("met", 15, dict(min_snr_db=60), True, {}),
+    ("snr short", 13, dict(min_snr_db=70), False, {"min_snr_db": (0, 20)}),
+    ("wraps miss", 20, dict(max_ripple_db=10), False,
+     {"waveform_wraps": (1000, 32000), "sweep_wraps": (1, 80), "min_attenuation_db": (1, 100),
+      "max_ripple_db": (0, 100)}),
+]
+
+
+@pytest.mark.parametrize("name,precision,targets,met,missed", VERDICT_CASES,
+                         ids=[c[0] for c in VERDICT_CASES])
+def test_report_verdict_keys(name, precision, targets, met, missed):
+    r = fixfir.report(example_taps(), precision, 100, 50, 4000, 100, **targets)
+    if met is None:
+        assert not {"targets", "targets_met", "targets_missed"} & r.keys()
+        assert not r["lines"][-1].startswith("targets:")
+        return
+    assert r["targets_met"] is met
+    assert r["lines"][-1].startswith("targets: met" if met else "targets: missed: ")
+    assert r["targets"]["min_attenuation_db"] == targets.get(
+        "min_attenuation_db", r["figures"]["taps"]["worst_attenuation_db"] - 1.0)
+    assert r["targets"]["max_ripple_db"] == targets.get(
+        "max_ripple_db", r["figures"]["taps"]["ripple_db"] + 0.1)
+    assert list(r["targets_missed"]) == list(missed)
+    for key, (low, high) in missed.items():
+        assert low < r["targets_missed"][key] <= high, key
+
+
+def test_version_is_the_tools():
+    exe = os.environ.get("FIXFIR_REPORT_EXE")
+    if not exe:
+        pytest.skip("FIXFIR_REPORT_EXE is not set (CTest sets it to the built fixfir-report)")
+    done = subprocess.run([exe, "--version"], capture_output=True, text=True)
+    assert done.returncode == 0 and done.stdout == "fixfir-report %s\n" % fixfir.__version__
+    # Installed by pip, the package's own version is the same.
+    from importlib import metadata
+    try:
+        dist = metadata.distribution("fixfir")
+    except metadata.PackageNotFoundError:
+        return
+    if Path(dist.locate_file("fixfir/__init__.py")).resolve() == Path(fixfir.__file__).resolve():
+        assert dist.version == fixfir.__version__
 
 
 def test_responses_and_wraps():

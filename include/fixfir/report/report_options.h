@@ -37,11 +37,15 @@ struct report_options {
   std::string export_file;  ///< --export: write the coefficient words here, and nothing else
 };
 
-/// What the arguments ask for when they make sense.
-enum class option_action { run, help };
+/// What the arguments ask for when they make sense: a run, the usage on standard output
+/// (--help), the usage on standard error as a refusal (no arguments at all), or the version.
+enum class option_action { run, help, usage, version };
 
 /// The text that --help prints.
 extern const char* const report_usage;
+
+/// The version --version prints, the project's.
+extern const char* const report_version;
 
 /// Parses the arguments after the program name. Options take their value as the next
 /// argument or after "=". Arguments that make no sense are a bad_input error whose message

@@ -9,6 +9,7 @@ import numpy as _np
 from . import _fixfir
 from ._fixfir import *  # noqa: F401,F403 (every public name of the compiled module)
 from ._fixfir import export  # noqa: F401 (the coefficient words as a file)
+from ._fixfir import __version__  # noqa: F401 (the project's, as fixfir-report --version)
 from . import plot  # noqa: F401
 
 __doc__ = _fixfir.__doc__ + "\n\n" + __doc__
