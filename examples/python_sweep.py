@@ -2,20 +2,29 @@
 """A low-pass filter designed in Python, swept by fixfir's fixed-point model at three
 precisions.
 
-    PYTHONPATH=build/default/python "$(cat build/default/python/PYTHON)" examples/python_sweep.py
+    PYTHONPATH=build/default/python "$(cat build/default/python/PYTHON)" examples/python_sweep.py [FOLDER]
 
 (build/default/python/PYTHON names the interpreter the package is built for), or with the
 package installed, the interpreter it is installed for without PYTHONPATH.
 
-Draws sweep.png in the working directory when matplotlib is installed, and prints a few
-figures either way.
+Draws sweep.png in FOLDER (made if need be), or else in a new temporary folder, when
+matplotlib is installed, and prints a few figures either way.
 """
+
+import argparse
+import tempfile
+from pathlib import Path
 
 import numpy as np
 
 import fixfir
 
 TAPS, CUTOFF_HZ = 63, 2000.0
+
+arguments = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+arguments.add_argument("folder", nargs="?", help="where sweep.png goes (default: a new "
+                       "temporary folder)")
+folder = arguments.parse_args().folder
 
 try:
     from scipy.signal import firwin
@@ -67,5 +76,7 @@ else:
     plt.ylabel("magnitude (dB)")
     plt.ylim(-100, 5)
     plt.legend()
-    plt.savefig("sweep.png", dpi=100)
-    print("picture: sweep.png")
+    folder = Path(folder) if folder else Path(tempfile.mkdtemp(prefix="fixfir-sweep-"))
+    folder.mkdir(parents=True, exist_ok=True)
+    plt.savefig(folder / "sweep.png", dpi=100)
+    print(f"picture: {folder / 'sweep.png'}")

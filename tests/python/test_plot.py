@@ -1,6 +1,8 @@
 """fixfir.plot: each view drawn to a PNG, and the waveform models it draws against the
 report's own figures."""
 
+import os
+import subprocess
 import sys
 from pathlib import Path
 
@@ -82,3 +84,40 @@ def test_missing_matplotlib_names_the_package(monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
     with pytest.raises(ImportError, match="apt-get install python3-matplotlib"):
         plot.scan(fixfir.scan(TAPS, *TONES, 400))
+
+
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+# Each example that draws, and the pictures it draws.
+EXAMPLE_PICTURES = [("python_report.py", ["scan.png", "response.png", "waves.png"]),
+                    ("python_sweep.py", ["sweep.png"])]
+
+
+@pytest.mark.parametrize("script,pictures", EXAMPLE_PICTURES, ids=[e[0] for e in EXAMPLE_PICTURES])
+@pytest.mark.parametrize("named", [True, False], ids=["folder named", "new temporary folder"])
+def test_examples_draw_into_the_folder_named_or_a_new_one(tmp_path, script, pictures, named):
+    pytest.importorskip("matplotlib")
+    if script == "python_report.py":
+        pytest.importorskip("scipy")
+    work, temporary = tmp_path / "work", tmp_path / "tmp"
+    work.mkdir()
+    temporary.mkdir()
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["TMPDIR"] = str(temporary)
+    # The same package as this test's, wherever it was imported from.
+    package = str(Path(fixfir.__file__).resolve().parents[1])
+    env["PYTHONPATH"] = os.pathsep.join([package] + env.get("PYTHONPATH", "").split(os.pathsep))
+    folder = tmp_path / "pictures" / "deeper"
+    done = subprocess.run([sys.executable, str(EXAMPLES / script)] + ([str(folder)] if named else []),
+                          cwd=work, env=env, capture_output=True, text=True, timeout=600)
+    assert done.returncode == 0, done.stderr
+    # Nothing lands in the working folder; the last line names every picture where it is.
+    assert list(work.iterdir()) == []
+    if not named:
+        made = list(temporary.iterdir())
+        assert len(made) == 1 and made[0].is_dir()
+        folder = made[0]
+    last = done.stdout.splitlines()[-1]
+    assert last.split(": ", 1)[1].split(", ") == [str(folder / p) for p in pictures]
+    assert sorted(p.name for p in folder.iterdir()) == sorted(pictures)
+    for p in pictures:
+        assert (folder / p).read_bytes().startswith(b"\x89PNG")
