@@ -30,8 +30,8 @@ bool write_all(int fd, std::string_view text) noexcept {
 
 outcome replace_file(const std::string& path, std::string_view text) {
   const auto failed = [&path](int error) {
-    return make_error(error_kind::cannot_write,
-                      "cannot write " + path + ": " + std::strerror(error));
+    return fixfir::error{error_kind::cannot_write,
+                         "cannot write " + path + ": " + std::strerror(error), error};
   };
   const std::filesystem::path target(path);
   const std::string name = target.filename().string();
