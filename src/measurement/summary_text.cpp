@@ -14,7 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "fixfir/common/analysis_constants.h"
 #include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/run_counts.h"
+#include "fixfir/measurement/waveform_model.h"
 
 namespace fixfir {
 
@@ -232,6 +235,59 @@ std::vector<std::string> precision_report_lines(const precision_report& r, std::
                   format("%.2f", e.arithmetic_db) + " dB signal to error, " +
                   format("%.2f", e.predicted_arithmetic_db) +
                   " dB predicted by the truncation model");
+  return lines;
+}
+
+namespace {
+
+// "waveform test: 79 tones from 100 Hz in steps of 50 Hz", or that the input is silent.
+std::string waveform_line(const frequency_settings& s) {
+  const std::int32_t tones = tone_count(s);
+  return "waveform test: " +
+         (tones > 0 ? std::to_string(tones) + " tones from " + std::to_string(s.initial_frequency) +
+                          " Hz in steps of " + std::to_string(s.frequency_step) + " Hz"
+                    : std::string("no tones, the input is silent"));
+}
+
+}  // namespace
+
+std::vector<std::string> report_summary_lines(const precision_report& r, const science_options& o,
+                                              std::span<const float> taps,
+                                              const std::string& source) {
+  const std::size_t samples = r.signal.input.size();
+  const std::string taps_line =
+      "taps: " + std::to_string(taps.size()) + (source.empty() ? std::string() : " from " + source);
+  std::vector<std::string> lines;
+  if (r.on_path.measured) {
+    const datapath& d = r.fixed.path;
+    const datapath_budget& b = r.on_path.budget;
+    lines.push_back("datapath: " + datapath_words(d));
+    lines.push_back(taps_line);
+    lines.push_back("largest tap quantization error: " + format("%.6g", r.on_path.tap_error));
+    lines.push_back("coefficient overflows: " + overflow_count_text(r.fixed.coefficient_overflows,
+                                                                    taps.size(), "taps",
+                                                                    d.coefficient.overflow));
+    lines.push_back(waveform_line(o.tones));
+    lines.push_back("sample overflows (waveform test): " +
+                    overflow_count_text(b.sample_overflows, samples, "samples", d.sample.overflow));
+    lines.push_back(accumulator_overflow_label(d) +
+                    " (waveform test): " + std::to_string(b.accumulator_overflows) + " of " +
+                    std::to_string(samples) + " samples");
+  } else {
+    lines.push_back(taps_line);
+    lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
+                    std::to_string(r.filter.scale) + ")");
+    lines.push_back("largest tap quantization error: " +
+                    format("%.6g", largest_tap_error(taps, r.filter)));
+    lines.push_back(waveform_line(o.tones));
+    lines.push_back("accumulator wraps (waveform test): " + std::to_string(r.waveform.wraps) +
+                    " of " + std::to_string(samples) + " samples");
+  }
+  lines.push_back("output SNR (waveform test): " + format("%.2f", r.waveform.snr_db) + " dB");
+  lines.push_back("sweep: " + std::to_string(r.sweeps.frequency.size()) + " frequencies from " +
+                  std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
+                  std::to_string(o.sweep_step) + " Hz");
+  for (std::string& line : precision_report_lines(r, o.precision)) lines.push_back(line);
   return lines;
 }
 

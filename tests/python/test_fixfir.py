@@ -3,6 +3,7 @@
 CTest runs this with PYTHONPATH at the built module and FIXFIR_EXE at the built tool.
 """
 
+import inspect
 import math
 import os
 import signal
@@ -137,6 +138,8 @@ REPORT_CASES = [
     ("report, touching bands", ["--precision", "9", *TONES, "--passband", "-0:1500",
                                 "--stopband", "1500:8000"],
      lambda t: fixfir.report(t, 9, 100, 50, 4000, 100, [(-0.0, 1500)], [(1500, 8000)])),
+    ("report on a datapath", ["--coefficient-bits", "16", "--sample-bits", "14", *TONES],
+     lambda t: fixfir.report(t, 15, 100, 50, 4000, 100, coefficient_bits=16, sample_bits=14)),
     ("scan", ["--scan", *TONES], lambda t: fixfir.scan(t, 100, 50, 4000, sweep_step=100)),
 ]
 
@@ -148,6 +151,11 @@ def test_report_figures_are_fixfir_reports(tmp_path, name, options, call):
     printed = [line for line in report_stdout(tmp_path, taps, options)
                if not line.startswith("picture")]
     lines = call(np.array(taps))["lines"]
+    if name.startswith("report"):
+        # The whole summary; the module has no tap file to name.
+        taps_line = next(i for i, line in enumerate(lines) if line.startswith("taps: "))
+        lines[taps_line] += " from ./taps.txt"
+        assert printed == lines
     first = printed.index(lines[0])
     assert printed[first : first + len(lines)] == lines
 
@@ -220,6 +228,16 @@ BAD_ARGUMENTS = [
      "passbands: pass band 0 to 1000 Hz overlaps pass band 500 to 1500 Hz"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, None, [(0, 1e-300)]), ValueError,
      "stopbands: stop band 0 to 1e-300 Hz holds no frequency from 4 to 7996 Hz"),
+    (fixfir.quantize, (ONE, True), TypeError, "^precision must be an integer, not bool$"),
+    (fixfir.sweep, (ONE, 15.0, 10), TypeError, "^precision must be an integer, not float$"),
+    (fixfir.waveform_test, (ONE, 15, 100, 2**64, 400), ValueError,
+     "^step must fit 32 bits, not 18446744073709551616$"),
+    (fixfir.explore, (ONE, 100, 50, 400, None, None, None, float("inf")), ValueError,
+     "^min_snr_db must be a finite number of dB"),
+    (fixfir.scan, (ONE, 100, 50, 400, None, -float("inf")), ValueError,
+     "^min_attenuation_db must be a finite number of dB"),
+    (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(0, "900")]), TypeError,
+     r"^passbands must be a list of \(low, high\) pairs in hertz, not a pair holding str$"),
 ]
 
 
@@ -227,6 +245,60 @@ BAD_ARGUMENTS = [
 def test_bad_arguments_raise(function, args, error, message):
     with pytest.raises(error, match=message):
         function(*args)
+
+
+# Every function's parameters by kind: a valid argument (for the required ones), and wrong
+# ones, each of which must raise TypeError or ValueError in one line that names the
+# parameter, before any work is done and without echoing the other arguments.
+INTEGER = [True, np.bool_(True), 2.5, "15", 2**70]
+PARAMETER_KINDS = {
+    "taps": ([0.5], ["0.5", True, [], [[0.5]]]),
+    "x": ([0.5, -0.5], ["0.5", True, [[1.0]]]),
+    "acc": ([1], [[0.5], "1"]),
+    "scale": (2.0, [True, "2", None]),
+    "path": ("c.h", [3, "keep.txt\x00.h", b"keep.txt\x00.h", "c.txt"]),
+    "rounding": (None, [3, True, b"zero", "up"]),
+    "overflow": (None, [3, True, "clip"]),
+    "cost": (None, [3, True, "area"]),
+    "passbands": (None, ["0:100", [3], [(0, "1")], [(None, 5)], [(0, True)]]),
+    "stopbands": (None, ["0:100", [(9000, 8000)]]),
+    **{name: (None, [True, float("inf"), "60"])
+       for name in ("min_attenuation_db", "max_ripple_db", "min_snr_db")},
+    **{name: ({"precision": 15, "initial": 100, "step": 1000, "ending": 400}.get(name), INTEGER)
+       for name in ("precision", "initial", "step", "ending", "sweep_step", "coefficient_bits",
+                    "coefficient_precision", "sample_bits", "sample_precision",
+                    "accumulator_bits")},
+}
+FUNCTIONS = sorted(name for name in dir(fixfir._fixfir)
+                   if callable(getattr(fixfir._fixfir, name)) and not name.startswith("_"))
+
+
+def valid_arguments(parameters, tmp_path):
+    arguments = {}
+    for p in parameters:
+        if p.default is inspect.Parameter.empty:
+            value = PARAMETER_KINDS[p.name][0]
+            arguments[p.name] = tmp_path / value if p.name == "path" else value
+    return arguments
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_every_argument_is_refused_by_name(tmp_path, name):
+    function = getattr(fixfir, name)
+    parameters = inspect.signature(getattr(fixfir._fixfir, name)).parameters.values()
+    base = valid_arguments(parameters, tmp_path)
+    with pytest.raises(TypeError) as raised:
+        function(**base, precison=15)
+    assert str(raised.value) == "%s() got an unexpected keyword argument 'precison'" % name
+    wrong = [(p, v) for p in parameters for v in PARAMETER_KINDS[p.name][1]
+             + ([None] if p.default is inspect.Parameter.empty else [])]
+    for p, value in wrong:
+        with pytest.raises((TypeError, ValueError)) as raised:
+            function(**{**base, p.name: value})
+        message = str(raised.value)
+        assert p.name in message and "\n" not in message and "array(" not in message, (
+            "%s(%s=%r): %s" % (name, p.name, value, message))
+    assert list(tmp_path.iterdir()) == []  # nothing written by a refused export
 
 
 def test_arguments_are_left_as_they_were():
@@ -248,20 +320,23 @@ def test_arguments_are_left_as_they_were():
 # Calls that take many seconds uninterrupted: Ctrl-C must end each within a fraction of one.
 SMALL_TAPS = RNG.uniform(-1e-3, 1e-3, 4000)
 LONG_CALLS = [
-    ("filter", lambda: fixfir.filter(RNG.uniform(-1e-5, 1e-5, 100_000),
-                                     RNG.uniform(-1, 1, 2_000_000), 15)),
-    ("waveform_test", lambda: fixfir.waveform_test(ONE, 15, 1, 1, 100_000)),
-    ("sweep", lambda: fixfir.sweep(SMALL_TAPS, 15, 1)),
-    ("report", lambda: fixfir.report(SMALL_TAPS, 15, 100, 100, 1000, sweep_step=1)),
-    ("scan", lambda: fixfir.scan(SMALL_TAPS, 100, 100, 1000, sweep_step=1)),
+    ("filter", lambda d: fixfir.filter(RNG.uniform(-1e-5, 1e-5, 100_000),
+                                       RNG.uniform(-1, 1, 2_000_000), 15)),
+    ("waveform_test", lambda d: fixfir.waveform_test(ONE, 15, 1, 1, 100_000)),
+    ("sweep", lambda d: fixfir.sweep(SMALL_TAPS, 15, 1)),
+    ("report", lambda d: fixfir.report(SMALL_TAPS, 15, 100, 100, 1000, sweep_step=1)),
+    ("scan", lambda d: fixfir.scan(SMALL_TAPS, 100, 100, 1000, sweep_step=1)),
     # Taps summing to far more than 1 at precision 30: every sample's exact sum is checked.
-    ("accumulator_wraps", lambda: fixfir.accumulator_wraps(
+    ("accumulator_wraps", lambda d: fixfir.accumulator_wraps(
         RNG.uniform(0.4, 0.5, 4000), RNG.uniform(0.5, 1, 1_000_000), 30)),
+    # 2^23 taps are 260 MB of text: the earlier file must be kept whole.
+    ("export", lambda d: fixfir.export(np.full(2**23, 0.25), d / "earlier.csv", 15)),
 ]
 
 
 @pytest.mark.parametrize("name,call", LONG_CALLS, ids=[c[0] for c in LONG_CALLS])
-def test_ctrl_c_stops_a_long_call(name, call):
+def test_ctrl_c_stops_a_long_call(tmp_path, name, call):
+    (tmp_path / "earlier.csv").write_text("earlier")
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     sent = []
 
@@ -273,12 +348,14 @@ def test_ctrl_c_stops_a_long_call(name, call):
     try:
         timer.start()
         with pytest.raises(KeyboardInterrupt):
-            call()
+            call(tmp_path)
         # Generous, for a loaded machine; uninterrupted, each call takes far longer.
         assert time.monotonic() - sent[0] < 2.0
     finally:
         timer.cancel()
         timer.join()
         signal.signal(signal.SIGINT, previous)
-    # Nothing of the interrupted call is left to stop the next one.
+    # Nothing of the interrupted call is left to stop the next one, or in the folder.
     assert fixfir.filter([1.0], [0.5], 1).tolist() == [2]
+    assert os.listdir(tmp_path) == ["earlier.csv"]
+    assert (tmp_path / "earlier.csv").read_text() == "earlier"

@@ -39,6 +39,16 @@ namespace fixfir {
 [[nodiscard]] std::vector<std::string> precision_report_lines(const precision_report& r,
                                                               std::int32_t precision);
 
+/// The whole summary of a report, as fixfir-report prints it: the taps ("taps: N from
+/// `source`", or "taps: N" when `source` is empty), the precision or on a chosen datapath
+/// the datapath and its coefficient overflows, the largest tap error, the waveform test with
+/// its wraps or overflows and SNR, the sweep, then precision_report_lines. `o` and `taps`
+/// are what `r` was measured with.
+[[nodiscard]] std::vector<std::string> report_summary_lines(const precision_report& r,
+                                                            const science_options& o,
+                                                            std::span<const float> taps,
+                                                            const std::string& source);
+
 /// "N of M what", with " (wrapped)" or " (saturated)" as `mode` says when N is not 0.
 [[nodiscard]] std::string overflow_count_text(std::size_t overflows, std::size_t of,
                                               const char* what, overflow_mode mode);
