@@ -171,16 +171,19 @@ TEST_P(TapProblems, OneMessageAndStatusOne) {
   EXPECT_FALSE(fs::exists(dir / "response.png"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TapProblems,
-                         ::testing::Values(tap_problem{"missing", nullptr, "cannot open"},
-                                           tap_problem{"folder", "/", "cannot read"},
-                                           tap_problem{"too_few", "5\n0.1 0.2 0.3\n", "tap 4 of 5"},
-                                           tap_problem{"not_a_number", "2\n0.5 half\n",
-                                                       "tap 2 of 2"},
-                                           tap_problem{"no_taps", "0\n", "tap count is 0"},
-                                           tap_problem{"empty", "", "no tap count"},
-                                           tap_problem{"endless", "@/dev/zero", "no tap count"}),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, TapProblems,
+    ::testing::Values(
+        tap_problem{"missing", nullptr, "cannot open"}, tap_problem{"folder", "/", "cannot read"},
+        tap_problem{"too_few", "5\n0.1 0.2 0.3\n", "tap 4 of 5"},
+        tap_problem{"not_a_number", "2\n0.5 half\n", "tap 2 of 2"},
+        tap_problem{"no_taps", "0\n", "tap count is 0"},
+        // Beyond the float range a tap reads as infinite.
+        tap_problem{"infinite", "3\n0.5 1e39 -1e39\n", "tap 1 is not a finite number (inf)"},
+        tap_problem{"negative_infinite", "2\n-1e39 0.5\n", "tap 0 is not a finite number (-inf)"},
+        tap_problem{"empty", "", "no tap count"},
+        tap_problem{"endless", "@/dev/zero", "no tap count"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 // ---- Exporting the coefficients ---------------------------------------------------------------
 

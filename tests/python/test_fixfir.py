@@ -220,6 +220,15 @@ BAD_ARGUMENTS = [
      "passbands: pass band 0 to 1000 Hz overlaps pass band 500 to 1500 Hz"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, None, [(0, 1e-300)]), ValueError,
      "stopbands: stop band 0 to 1e-300 Hz holds no frequency from 4 to 7996 Hz"),
+    # A tap that is not a finite number, or beyond the float range, is refused by its index.
+    (fixfir.quantize, ([0.5, float("nan")], 15), ValueError,
+     r"^tap 1 is not a finite number \(nan\)$"),
+    (fixfir.explore, ([0.5, float("inf")], 100, 50, 400), ValueError,
+     r"^tap 1 is not a finite number \(inf\)$"),
+    (fixfir.report, ([-1e39, 0.5], 15, 100, 50, 400), ValueError,
+     r"^tap 0 is not a finite number \(-inf\)$"),
+    (fixfir.wrap_bound, (np.array([0.5, 0.25, np.inf], dtype=np.float32), 15), ValueError,
+     r"^tap 2 is not a finite number \(inf\)$"),
 ]
 
 
