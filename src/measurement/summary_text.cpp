@@ -40,18 +40,34 @@ std::string ripple_text(double v) { return format("%.4f", v) + " dB"; }
 
 std::string attenuation_text(double v) { return format("%.2f", v) + " dB"; }
 
-// The wrap note of a figure measured over the pass bands and the stop bands `from` to `to`
-// (exclusive) of `w`; "" when none wrapped.
-std::string band_wrap_note(const band_wraps* w, std::size_t from, std::size_t to,
-                           const char* verb) {
-  if (w == nullptr) return {};
-  std::int64_t measured = w->passband_frequencies;
-  std::int64_t wrapped = w->passband_wrapped;
-  for (std::size_t b = from; b < to && b < w->stopband_wrapped.size(); ++b) {
-    measured += w->stopband_frequencies[b];
-    wrapped += w->stopband_wrapped[b];
-  }
-  return wrap_note(wrapped, measured, verb);
+// "accumulator wraps at K of the N frequencies measured", for `what` and `verb`.
+std::string overflow_phrase(const char* what, const char* verb, std::int64_t overflowed,
+                            std::int64_t frequencies) {
+  return std::string(what) + " " + verb + " at " + std::to_string(overflowed) + " of the " +
+         std::to_string(frequencies) + " frequencies measured";
+}
+
+// The note of a figure measured over the pass bands and the stop bands `from` to `to`
+// (exclusive): at how many of those frequencies the accumulator overflowed (`accumulator`)
+// and at how many a sample did (`samples`); "" when neither did anywhere.
+std::string band_overflow_note(const band_wraps* accumulator, const band_wraps* samples,
+                               std::size_t from, std::size_t to, const char* accumulator_verb,
+                               const char* sample_verb) {
+  std::string inside;
+  auto add = [&](const band_wraps* w, const char* what, const char* verb) {
+    if (w == nullptr) return;
+    std::int64_t measured = w->passband_frequencies;
+    std::int64_t overflowed = w->passband_wrapped;
+    for (std::size_t b = from; b < to && b < w->stopband_wrapped.size(); ++b) {
+      measured += w->stopband_frequencies[b];
+      overflowed += w->stopband_wrapped[b];
+    }
+    if (overflowed == 0) return;
+    inside += (inside.empty() ? "" : "; ") + overflow_phrase(what, verb, overflowed, measured);
+  };
+  add(accumulator, "accumulator", accumulator_verb);
+  add(samples, "samples", sample_verb);
+  return inside.empty() ? std::string() : " (" + inside + ")";
 }
 
 std::string signed_text(const char* f, double v) { return format(f, v); }
@@ -60,8 +76,7 @@ std::string signed_text(const char* f, double v) { return format(f, v); }
 
 std::string wrap_note(std::int64_t wraps, std::int64_t frequencies, const char* verb) {
   if (wraps == 0) return {};
-  return std::string(" (accumulator ") + verb + " at " + std::to_string(wraps) + " of the " +
-         std::to_string(frequencies) + " frequencies measured)";
+  return " (" + overflow_phrase("accumulator", verb, wraps, frequencies) + ")";
 }
 
 std::vector<std::string> band_lines(const band_plan& plan) {
@@ -79,14 +94,23 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const band_figures_db* figures;
     const char* point;  // what a band must hold to be measured
     const band_wraps* wraps;
+    const band_wraps* sample_overflows;
   };
   const labelled all[] = {
-      {"unquantized taps", &fig.taps, "measured frequency", nullptr},
-      {"quantized coefficients", &fig.coefficients, "measured frequency", nullptr},
-      {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps},
-      {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps}};
+      {"unquantized taps", &fig.taps, "measured frequency", nullptr, nullptr},
+      {"quantized coefficients", &fig.coefficients, "measured frequency", nullptr, nullptr},
+      {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps,
+       &fig.steady_sample_overflows},
+      {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps,
+       &fig.sweep_sample_overflows}};
   const std::size_t stops = plan.stopbands.size();
-  const char* verb = fig.saturating ? "saturates" : "wraps";
+  // A figure measured where the accumulator or the samples overflowed is the overflow's as
+  // much as the filter's: its line says at how many frequencies.
+  auto note = [&fig](const labelled& l, std::size_t from, std::size_t to) {
+    return band_overflow_note(l.wraps, l.sample_overflows, from, to,
+                              fig.saturating ? "saturates" : "wraps",
+                              fig.samples_saturating ? "saturate" : "wrap");
+  };
   // A band without a point leaves its figures NaN: say so in words.
   auto stop_measured = [](const band_figures_db& f, std::size_t b) {
     return b < f.stopbands_measured.size() && f.stopbands_measured[b] != 0;
@@ -112,7 +136,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = why_not(l, v, false);
     lines.push_back(std::string("passband ripple (") + l.label + "): " +
                     (plan.passbands.empty() ? std::string("no passband")
-                     : why.empty()          ? ripple_text(v) + band_wrap_note(l.wraps, 0, 0, verb)
+                     : why.empty()          ? ripple_text(v) + note(l, 0, 0)
                                             : why));
   }
   for (const labelled& l : all) {
@@ -120,8 +144,8 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = why_not(l, v, true);
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
                     (plan.stopbands.empty() ? std::string("no stopband")
-                     : why.empty() ? attenuation_text(v) + band_wrap_note(l.wraps, 0, stops, verb)
-                                   : why));
+                     : why.empty()          ? attenuation_text(v) + note(l, 0, stops)
+                                            : why));
   }
   if (plan.stopbands.size() > 1) {
     for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
@@ -130,14 +154,14 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
         const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
         const bool none =
             std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
-        std::string note = band_wrap_note(l.wraps, b, b + 1, verb);
-        if (!note.empty()) note = "; " + note.substr(2, note.size() - 3);  // inside the label's
+        std::string inside = note(l, b, b + 1);
+        if (!inside.empty()) inside = "; " + inside.substr(2, inside.size() - 3);  // the label's
         const std::string figure = absent && l.figures == &fig.steady
                                        ? steady_absence_word(fig.steady_state)
                                    : none ? std::string("none")
                                           : attenuation_text(a);
         line +=
-            std::string(" ") + figure + " (" + l.label + note + ")" + (&l == &all[3] ? "" : ",");
+            std::string(" ") + figure + " (" + l.label + inside + ")" + (&l == &all[3] ? "" : ",");
       }
       lines.push_back(line);
     }

@@ -51,12 +51,18 @@ struct response_figures {
   band_figures_db sweep;         ///< fixfir's sweep, start-up transient included
   band_wraps steady_wraps;       ///< where `steady` was measured
   band_wraps sweep_wraps;        ///< where `sweep` was measured
+  /// On a chosen datapath, the frequencies whose sine overflowed its sample word, counted
+  /// where `steady` and `sweep` were measured; all 0 where samples always fit.
+  band_wraps steady_sample_overflows;
+  band_wraps sweep_sample_overflows;
   /// Whether `steady` was measured; when not, its figures are NaN and `steady_absent`
   /// says why (see `steady_absence`).
   steady_reach steady_state = steady_reach::measured;
   std::string steady_absent;
   /// The accumulator saturates rather than wraps: the notes say "saturates".
   bool saturating = false;
+  /// The samples saturate rather than wrap: their notes say "saturate".
+  bool samples_saturating = false;
 };
 
 /// The figures of the unquantized taps over `setup`'s plan.
@@ -95,5 +101,12 @@ struct response_figures {
 /// `extremes` also where its steady state is measured besides.
 [[nodiscard]] band_wraps measured_wraps(const precision_sweeps& sweeps, const swept_precision& run,
                                         const steady_points* extremes, const band_plan& plan);
+
+/// The same count of the frequencies whose sine overflowed its sample word (the
+/// `sample_overflowed` flags of `run` and `extremes`).
+[[nodiscard]] band_wraps measured_sample_overflows(const precision_sweeps& sweeps,
+                                                   const swept_precision& run,
+                                                   const steady_points* extremes,
+                                                   const band_plan& plan);
 
 }  // namespace fixfir
