@@ -42,6 +42,11 @@ outcome setup_bands(std::span<const float> taps, const band_plan& given, band_se
   return success();
 }
 
+bool silent_coefficients(std::span<const std::int32_t> coefficients) noexcept {
+  return std::all_of(coefficients.begin(), coefficients.end(),
+                     [](std::int32_t c) { return c == 0; });
+}
+
 bool taps_figures(std::span<const float> taps, const band_setup& setup, band_figures_db& out) {
   const std::vector<double> h(taps.begin(), taps.end());
   response_points points;

@@ -72,6 +72,23 @@ std::string band_overflow_note(const band_wraps* accumulator, const band_wraps* 
 
 std::string signed_text(const char* f, double v) { return format(f, v); }
 
+// "precision 0", "precisions 0 to 12" or "precisions 0, 3 to 5": the rows whose every
+// coefficient is 0; "" when there are none.
+std::string silent_precisions(std::span<const precision_row> rows) {
+  std::string text;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!rows[i].silent || (i > 0 && rows[i - 1].silent)) continue;
+    std::size_t end = i;
+    while (end + 1 < rows.size() && rows[end + 1].silent) ++end;
+    text += (text.empty() ? "" : ", ") + std::to_string(rows[i].precision);
+    if (end > i) text += " to " + std::to_string(rows[end].precision);
+    count += end - i + 1;
+  }
+  if (count == 0) return {};
+  return (count == 1 ? "precision " : "precisions ") + text;
+}
+
 }  // namespace
 
 std::string wrap_note(std::int64_t wraps, std::int64_t frequencies, const char* verb) {
@@ -126,9 +143,15 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
   // A steady state that was not measured says why in place of its figures; a band without
   // a point says so too.
   const bool absent = fig.steady_state != steady_reach::measured;
+  // Coefficients that are all 0 give every response but the taps' no level in dB.
+  auto silenced = [&](const labelled& l, double v) {
+    return fig.silent && std::isnan(v) && l.figures != &fig.taps;
+  };
   auto why_not = [&](const labelled& l, double v, bool stop) -> std::string {
     if (absent && l.figures == &fig.steady) return fig.steady_absent;
-    return std::isnan(v) ? unmeasured(l, stop) : std::string();
+    if (!std::isnan(v)) return {};
+    const std::string none = unmeasured(l, stop);
+    return none.empty() && silenced(l, v) ? std::string(silent_words) : none;
   };
   std::vector<std::string> lines;
   for (const labelled& l : all) {
@@ -158,8 +181,9 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
         if (!inside.empty()) inside = "; " + inside.substr(2, inside.size() - 3);  // the label's
         const std::string figure = absent && l.figures == &fig.steady
                                        ? steady_absence_word(fig.steady_state)
-                                   : none ? std::string("none")
-                                          : attenuation_text(a);
+                                   : none           ? std::string("none")
+                                   : silenced(l, a) ? std::string(silent_words)
+                                                    : attenuation_text(a);
         line +=
             std::string(" ") + figure + " (" + l.label + inside + ")" + (&l == &all[3] ? "" : ",");
       }
@@ -177,14 +201,18 @@ std::vector<std::string> scan_table(std::span<const precision_row> rows) {
   for (const precision_row& r : rows) {
     const bool fixed = r.steady == steady_reach::measured;
     const std::string absent = steady_absence_word(r.steady);
+    // Coefficients that are all 0 have no level in dB: the line after the table says why.
+    auto level = [&r](const char* f, double v) {
+      return r.silent && std::isnan(v) ? std::string("silent") : format(f, v);
+    };
     char buf[256];
     std::snprintf(buf, sizeof buf, "%9d  %16lld  %13d  %9s  %8s  %17s  %17s  %17s  %17s",
                   r.precision, static_cast<long long>(r.waveform_wraps), r.sweep_wraps,
                   r.wrap_free ? "yes" : "no", format("%.2f", r.snr_db).c_str(),
-                  format("%.4f", r.coefficient_ripple_db).c_str(),
-                  format("%.2f", r.coefficient_attenuation_db).c_str(),
-                  (fixed ? format("%.4f", r.fixed_ripple_db) : absent).c_str(),
-                  (fixed ? format("%.2f", r.fixed_attenuation_db) : absent).c_str());
+                  level("%.4f", r.coefficient_ripple_db).c_str(),
+                  level("%.2f", r.coefficient_attenuation_db).c_str(),
+                  (fixed ? level("%.4f", r.fixed_ripple_db) : absent).c_str(),
+                  (fixed ? level("%.2f", r.fixed_attenuation_db) : absent).c_str());
     lines.emplace_back(buf);
   }
   return lines;
@@ -292,6 +320,8 @@ std::vector<std::string> scan_lines(const scan_report& r) {
                        ? std::string("no stopband")
                        : attenuation_text(r.taps_figures.worst_attenuation_db)));
   for (std::string& line : scan_table(r.rows)) lines.push_back(line);
+  if (std::string silent = silent_precisions(r.rows); !silent.empty())
+    lines.push_back(std::string(silent_words) + ": " + silent);
   lines.push_back(
       "largest precision free of wraps for any input: " +
       (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));

@@ -63,7 +63,13 @@ struct response_figures {
   bool saturating = false;
   /// The samples saturate rather than wrap: their notes say "saturate".
   bool samples_saturating = false;
+  /// Every coefficient is 0: the quantized coefficients, the steady state and the sweep are
+  /// silent, and their lines say so in words where a level in dB cannot be had.
+  bool silent = false;
 };
+
+/// Whether every one of `coefficients` is 0 (none at all counts too).
+[[nodiscard]] bool silent_coefficients(std::span<const std::int32_t> coefficients) noexcept;
 
 /// The figures of the unquantized taps over `setup`'s plan.
 [[nodiscard]] bool taps_figures(std::span<const float> taps, const band_setup& setup,
