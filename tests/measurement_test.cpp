@@ -11,6 +11,7 @@
 #include <limits>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fast_test_support.h"
@@ -300,6 +301,24 @@ TEST(BandPlan, EdgesPrintAsMeasured) {
   EXPECT_EQ(band_lines(plan),
             (std::vector<std::string>{"passbands (given): 1030.48 to 1561 Hz",
                                       "stopbands (given): 969.7265625 to 8000 Hz"}));
+}
+
+// Every figure is written by one formatter: no sign on NaN or on a value that rounds to 0.
+TEST(FigureText, SignsOnlyWhatIsNotZero) {
+  const std::tuple<const char*, double, const char*> table[] = {
+      {"%.2f", -0.004, "0.00"},
+      {"%.2f", -0.0, "0.00"},
+      {"%.4f dB", -0.00004, "0.0000 dB"},
+      {"%.2f", -0.005, "-0.01"},  // rounds away from 0: the sign stays
+      {"%.2f", -1e-300, "0.00"},
+      {"%.6g", -0.0, "0"},
+      {"%.6g", -1e-300, "-1e-300"},
+      {"%.2f", -nan_value, "nan"},
+      {"%.2f dB", -nan_value, "nan dB"},
+      {"%.2f", -std::numeric_limits<double>::infinity(), "-inf"},
+      {"%.2f", 12.345, "12.35"},
+  };
+  for (const auto& [format, v, want] : table) EXPECT_EQ(figure_text(format, v), want) << v;
 }
 
 // ---- Steady state -----------------------------------------------------------------------

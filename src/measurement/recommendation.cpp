@@ -20,12 +20,7 @@ namespace fixfir {
 
 namespace {
 
-std::string decibels(double v, const char* format = "%.2f dB") {
-  if (std::isnan(v)) return "nan dB";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
+std::string decibels(double v, const char* format = "%.2f dB") { return figure_text(format, v); }
 
 // The attenuation and ripple a row is judged on: its steady state's, or its quantized
 // coefficients' where the steady state was not measured.

@@ -20,13 +20,6 @@ namespace fixfir {
 
 namespace {
 
-std::string format(const char* f, double v) {
-  if (std::isnan(v)) return "nan";  // never "-nan"
-  char buf[64];
-  std::snprintf(buf, sizeof buf, f, v);
-  return buf;
-}
-
 std::string hertz_range(const band& b) { return band_text(b); }
 
 std::string band_list(const std::vector<band>& bands) {
@@ -36,9 +29,9 @@ std::string band_list(const std::vector<band>& bands) {
   return text;
 }
 
-std::string ripple_text(double v) { return format("%.4f", v) + " dB"; }
+std::string ripple_text(double v) { return figure_text("%.4f", v) + " dB"; }
 
-std::string attenuation_text(double v) { return format("%.2f", v) + " dB"; }
+std::string attenuation_text(double v) { return figure_text("%.2f", v) + " dB"; }
 
 // "accumulator wraps at K of the N frequencies measured", for `what` and `verb`.
 std::string overflow_phrase(const char* what, const char* verb, std::int64_t overflowed,
@@ -70,7 +63,7 @@ std::string band_overflow_note(const band_wraps* accumulator, const band_wraps* 
   return inside.empty() ? std::string() : " (" + inside + ")";
 }
 
-std::string signed_text(const char* f, double v) { return format(f, v); }
+std::string signed_text(const char* f, double v) { return figure_text(f, v); }
 
 // "precision 0", "precisions 0 to 12" or "precisions 0, 3 to 5": the rows whose every
 // coefficient is 0; "" when there are none.
@@ -90,6 +83,17 @@ std::string silent_precisions(std::span<const precision_row> rows) {
 }
 
 }  // namespace
+
+std::string figure_text(const char* format, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, v);
+  std::string text = buf;
+  // A sign says which side of 0 a figure lies on: NaN has none, and neither has a value
+  // that rounds to 0 at the figure's digits.
+  const bool zero = std::isfinite(v) && text.find_first_of("123456789") == std::string::npos;
+  if (!text.empty() && text[0] == '-' && (std::isnan(v) || zero)) text.erase(0, 1);
+  return text;
+}
 
 std::string wrap_note(std::int64_t wraps, std::int64_t frequencies, const char* verb) {
   if (wraps == 0) return {};
@@ -203,12 +207,12 @@ std::vector<std::string> scan_table(std::span<const precision_row> rows) {
     const std::string absent = steady_absence_word(r.steady);
     // Coefficients that are all 0 have no level in dB: the line after the table says why.
     auto level = [&r](const char* f, double v) {
-      return r.silent && std::isnan(v) ? std::string("silent") : format(f, v);
+      return r.silent && std::isnan(v) ? std::string("silent") : figure_text(f, v);
     };
     char buf[256];
     std::snprintf(buf, sizeof buf, "%9d  %16lld  %13d  %9s  %8s  %17s  %17s  %17s  %17s",
                   r.precision, static_cast<long long>(r.waveform_wraps), r.sweep_wraps,
-                  r.wrap_free ? "yes" : "no", format("%.2f", r.snr_db).c_str(),
+                  r.wrap_free ? "yes" : "no", figure_text("%.2f", r.snr_db).c_str(),
                   level("%.4f", r.coefficient_ripple_db).c_str(),
                   level("%.2f", r.coefficient_attenuation_db).c_str(),
                   (fixed ? level("%.4f", r.fixed_ripple_db) : absent).c_str(),
@@ -249,12 +253,13 @@ std::vector<std::string> datapath_report_lines(const precision_report& r) {
                   std::to_string(f.accumulator_bits_needed));
   const datapath_budget& b = f.budget;
   lines.push_back("error from coefficient quantization (waveform test): " +
-                  format("%.2f", b.coefficient_db) + " dB signal to error");
-  lines.push_back("error from sample quantization (waveform test): " + format("%.2f", b.sample_db) +
-                  " dB signal to error");
+                  figure_text("%.2f", b.coefficient_db) + " dB signal to error");
+  lines.push_back("error from sample quantization (waveform test): " +
+                  figure_text("%.2f", b.sample_db) + " dB signal to error");
   lines.push_back(std::string("error from accumulator ") +
                   (d.accumulator_overflow == overflow_mode::saturate ? "saturation" : "overflow") +
-                  " (waveform test): " + format("%.2f", b.accumulator_db) + " dB signal to error");
+                  " (waveform test): " + figure_text("%.2f", b.accumulator_db) +
+                  " dB signal to error");
   return lines;
 }
 
@@ -279,10 +284,10 @@ std::vector<std::string> precision_report_lines(const precision_report& r, std::
                              (r.bound.can_wrap ? " (some input can wrap the accumulator)" : "")));
   const error_split& e = r.waveform.split;
   lines.push_back("error from coefficient quantization (waveform test): " +
-                  format("%.2f", e.coefficient_db) + " dB signal to error");
+                  figure_text("%.2f", e.coefficient_db) + " dB signal to error");
   lines.push_back("error from the arithmetic, signal truncation and wraps (waveform test): " +
-                  format("%.2f", e.arithmetic_db) + " dB signal to error, " +
-                  format("%.2f", e.predicted_arithmetic_db) +
+                  figure_text("%.2f", e.arithmetic_db) + " dB signal to error, " +
+                  figure_text("%.2f", e.predicted_arithmetic_db) +
                   " dB predicted by the truncation model");
   return lines;
 }
@@ -304,14 +309,14 @@ std::vector<std::string> scan_lines(const scan_report& r) {
       (fixed ? "fixed point, steady state" : "quantized coefficients") + ") " +
       (std::isnan(t.min_attenuation_db)
            ? unmeasurable
-           : "at least " + format("%.2f", t.min_attenuation_db) + " dB") +
+           : "at least " + figure_text("%.2f", t.min_attenuation_db) + " dB") +
       ", passband ripple " + (fixed ? "" : "(quantized coefficients) ") +
       (std::isnan(t.max_ripple_db)
            ? std::string(plan.passbands.empty() ? "any (no passband)" : "any (not measurable)")
-           : "at most " + format("%.4f", t.max_ripple_db) + " dB") +
+           : "at most " + figure_text("%.4f", t.max_ripple_db) + " dB") +
       ", SNR " +
       (std::isnan(t.min_snr_db) ? std::string("any")
-                                : "at least " + format("%.2f", t.min_snr_db) + " dB") +
+                                : "at least " + figure_text("%.2f", t.min_snr_db) + " dB") +
       ", no wraps" + (fixed ? "" : "; the fixed-point steady state is " + r.steady_absent));
   for (std::string& line : band_lines(r.bands.plan)) lines.push_back(line);
   lines.push_back("passband ripple (unquantized taps): " + ripple_text(r.taps_figures.ripple_db));

@@ -34,11 +34,7 @@ namespace fixfir {
 
 namespace {
 
-std::string number(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
+std::string number(const char* format, double v) { return figure_text(format, v); }
 
 // Reads the tap file as fixfir does and refuses one that fixfir would read with gaps, or
 // with a tap that is not a finite number.

@@ -12,6 +12,11 @@
 
 namespace fixfir {
 
+/// `v` written with `format`, a printf format of one double conversion ("%.2f", "%.4f dB"),
+/// as the report writes every figure: NaN as "nan" (never "-nan"), and a value that rounds
+/// to 0 at the format's digits without a sign ("0.00", never "-0.00").
+[[nodiscard]] std::string figure_text(const char* format, double v);
+
 /// What a figure of a filter whose every coefficient is 0 reads in place of a level in dB.
 inline constexpr const char* silent_words = "silent (every coefficient is 0)";
 
