@@ -316,8 +316,8 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
       R"(accumulator wraps \(waveform test\): 0 of 32000 samples)",
       R"(output SNR \(waveform test\): [0-9]+\.[0-9]{2} dB)",
       R"(sweep: 80 frequencies from 4 Hz in steps of 100 Hz)",
-      R"(passbands \(inferred from the unquantized taps\): 0 to 1560\.546875 Hz)",
-      R"(stopbands \(inferred from the unquantized taps\): 2429\.6875 to 8000 Hz)",
+      R"(passbands \(inferred from the unquantized taps\): 0 to 1560\.55 Hz)",
+      R"(stopbands \(inferred from the unquantized taps\): 2429\.69 to 8000 Hz)",
       R"(passband ripple \(unquantized taps\): 0\.03[0-9]{2} dB)",
       R"(passband ripple \(quantized coefficients\): 0\.0[0-9]{3} dB)",
       R"(passband ripple \(fixed point, steady state\): 0\.0[0-9]{3} dB)",
@@ -341,33 +341,43 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
   EXPECT_FALSE(fs::exists(dir / "waves.png"));
 }
 
-// The bands a summary prints, given back as --passband and --stopband, give every figure
-// of the summary again: the printed edges are exactly those measured.
+// The bands a summary or a scan prints, given back as --passband and --stopband, give every
+// figure again: inferred edges are rounded to 0.01 Hz before they are measured, and printed
+// exactly as measured.
 class InferredBands : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(InferredBands, GivenBackReproduceEveryFigure) {
   scratch_dir dir;
   write_file(dir / "taps.txt", read_file(GetParam()));
-  const report_result inferred = run_report(dir.path, example_args(), no_gnuplot);
-  ASSERT_EQ(inferred.status, 0) << inferred.err;
-  std::vector<std::string> args = example_args();
-  const std::string label = " (inferred from the unquantized taps): ";
-  std::string expected = inferred.out;
-  for (const char* kind : {"pass", "stop"}) {
-    const std::string head = std::string(kind) + "bands" + label;
-    const std::size_t at = expected.find("\n" + head);
-    ASSERT_NE(at, std::string::npos) << inferred.out;
-    std::string list = expected.substr(at + 1 + head.size());
-    list = list.substr(0, list.find('\n'));
-    const std::regex one("([^ ,]+) to ([^ ,]+) Hz");
-    for (std::sregex_iterator b(list.begin(), list.end(), one), end; b != end; ++b)
-      args.insert(args.end(),
-                  {std::string("--") + kind + "band", (*b)[1].str() + ":" + (*b)[2].str()});
-    expected.replace(at + 1, head.size() - 2, std::string(kind) + "bands (given)");
+  std::vector<std::string> scan_args = example_args();
+  scan_args.erase(scan_args.begin(), scan_args.begin() + 2);
+  scan_args.insert(scan_args.begin(), "--scan");
+  for (const std::vector<std::string>& run : {example_args(), scan_args}) {
+    const report_result inferred = run_report(dir.path, run, no_gnuplot);
+    ASSERT_EQ(inferred.status, 0) << inferred.err;
+    std::vector<std::string> args = run;
+    const std::string label = " (inferred from the unquantized taps): ";
+    std::string expected = inferred.out;
+    for (const char* kind : {"pass", "stop"}) {
+      const std::string head = std::string(kind) + "bands" + label;
+      const std::size_t at = expected.find("\n" + head);
+      ASSERT_NE(at, std::string::npos) << inferred.out;
+      std::string list = expected.substr(at + 1 + head.size());
+      list = list.substr(0, list.find('\n'));
+      const std::regex one("([^ ,]+) to ([^ ,]+) Hz");
+      const std::regex hundredths("[0-9]+(\\.[0-9]{1,2})?");
+      for (std::sregex_iterator b(list.begin(), list.end(), one), end; b != end; ++b) {
+        EXPECT_TRUE(std::regex_match((*b)[1].str(), hundredths)) << list;
+        EXPECT_TRUE(std::regex_match((*b)[2].str(), hundredths)) << list;
+        args.insert(args.end(),
+                    {std::string("--") + kind + "band", (*b)[1].str() + ":" + (*b)[2].str()});
+      }
+      expected.replace(at + 1, head.size() - 2, std::string(kind) + "bands (given)");
+    }
+    const report_result given = run_report(dir.path, args, no_gnuplot);
+    EXPECT_EQ(given.status, 0) << given.err;
+    EXPECT_EQ(given.out, expected);
   }
-  const report_result given = run_report(dir.path, args, no_gnuplot);
-  EXPECT_EQ(given.status, 0) << given.err;
-  EXPECT_EQ(given.out, expected);
 }
 
 std::vector<std::string> shipped_filters() {

@@ -20,11 +20,26 @@
 
 namespace fixfir {
 
+namespace {
+
+// Inferred edges to 0.01 Hz, so that the summary prints them short and what it prints is what
+// is measured. A band narrower than that keeps its edges (printed as exactly, only longer).
+void round_edges(std::vector<band>& bands) {
+  for (band& b : bands) {
+    const band rounded{std::round(b.low * 100.0) / 100.0, std::round(b.high * 100.0) / 100.0};
+    if (rounded.low < rounded.high) b = rounded;
+  }
+}
+
+}  // namespace
+
 outcome setup_bands(std::span<const float> taps, const band_plan& given, band_setup& setup) {
   if (!taps_response(taps, setup.response)) return out_of_memory_error();
   band_plan inferred = infer_bands(setup.response);
   // A least-squares design's edges lie outside the bands its response shows.
   if (!given.passbands_given || !given.stopbands_given) refine_least_squares_bands(taps, inferred);
+  round_edges(inferred.passbands);
+  round_edges(inferred.stopbands);
   setup.plan = inferred;
   if (given.passbands_given) {
     setup.plan.passbands = given.passbands;

@@ -23,8 +23,9 @@ struct band_setup {
 };
 
 /// Fills `setup` for `taps`, taking `given`'s pass bands and stop bands where it has them.
-/// A problem with given bands (no pass band, overlapping bands) is a bad_input error that
-/// says what; running out of memory is out_of_memory.
+/// Inferred edges are rounded to 0.01 Hz before anything is measured over them. A problem with
+/// given bands (no pass band, overlapping bands) is a bad_input error that says what; running out
+/// of memory is out_of_memory.
 [[nodiscard]] outcome setup_bands(std::span<const float> taps, const band_plan& given,
                                   band_setup& setup);
 
