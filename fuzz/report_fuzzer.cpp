@@ -4,7 +4,8 @@
 // several precisions alone beyond 64 taps, where a whole scan would take minutes here).
 // Nothing may read or write outside a buffer (the sanitizers and the window checks stop
 // the run), and what is printed must be sane: a steady state that cannot be measured says
-// why instead of a figure, and no figure reads "nan" where a reason belongs.
+// why instead of a figure, no figure reads "nan" where a reason belongs, and none of a
+// filter whose every coefficient is 0 reads "nan" where "silent" belongs.
 // The same taps also run on a datapath drawn from the option bytes, against exact sums.
 //
 // Input, byte by byte (missing bytes read as 0):
@@ -144,6 +145,13 @@ void report(const std::vector<float>& taps, const fixfir::science_options& o) {
   for (const std::string& line : lines) {
     if (contains(line, "headroom") && silent != contains(line, "unbounded"))
       insane("the headroom of silent coefficients", line);
+    // Coefficients that are all 0 have no level in dB: their responses say so in words.
+    for (const char* label :
+         {"quantized coefficients", "fixed point, steady state", "sweep, transient included"}) {
+      if (silent && (contains(line, std::string("(") + label + "): nan") ||
+                     contains(line, std::string("nan dB (") + label)))
+        insane("a silent filter's figure reads nan", line);
+    }
   }
 }
 

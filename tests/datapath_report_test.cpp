@@ -91,6 +91,9 @@ const path_case path_cases[] = {
      true, true, "accumulator saturations (sweep): "},
     {"narrow_accumulator_wraps", 16, 14, 20, rounding_mode::toward_zero, overflow_mode::wrap, true,
      true, "error from accumulator overflow (waveform test): "},
+    // A unit sine's +1 wraps to -1: the steady state is the wraps', and its lines say so.
+    {"truncated_plus_one_wraps", 16, 16, 40, rounding_mode::toward_zero, overflow_mode::wrap, true,
+     false, "(fixed point, steady state): "},
 };
 
 class chosen_path : public ::testing::TestWithParam<path_case> {};
@@ -119,6 +122,23 @@ TEST_P(chosen_path, says_what_overflowed_and_how) {
   const std::vector<std::string> lines = precision_report_lines(r, o.precision);
   EXPECT_TRUE(has_line(lines, c.says)) << c.says;
   EXPECT_TRUE(has_line(lines, "accumulator bits needed for no wrap with any input: "));
+  // A steady-state or sweep figure measured where samples overflowed says at how many
+  // frequencies, as it does for the accumulator.
+  const std::string sample_note = std::string("samples ") +
+                                  (c.overflow == overflow_mode::saturate ? "saturate" : "wrap") +
+                                  " at ";
+  const std::string accumulator_note =
+      std::string("accumulator ") +
+      (c.overflow == overflow_mode::saturate ? "saturates" : "wraps") + " at ";
+  for (const std::string& line : lines) {
+    if (line.find("(fixed point, steady state)") == std::string::npos &&
+        line.find("(sweep, transient included)") == std::string::npos)
+      continue;
+    EXPECT_EQ(line.find(sample_note) != std::string::npos, c.samples_overflow) << line;
+    if (!c.accumulator_overflows) {
+      EXPECT_EQ(line.find(accumulator_note), std::string::npos) << line;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(designs, chosen_path, ::testing::ValuesIn(path_cases),

@@ -314,7 +314,8 @@ TEST(LargestFittingFraction, IsTheLargestThatFits) {
 
 TEST(AccumulatorBitsNeeded, HoldsTheLargestAndSmallestSums) {
   const std::tuple<std::vector<std::int32_t>, std::int32_t, std::int32_t> cases[] = {
-      {{}, 16, 2},
+      {{}, 16, 1},
+      {{0, 0, 0}, 32, 1},  // every sum is 0
       {{1}, 8, 8},
       {{-1}, 8, 9},  // -1 × -128 = +128
       {{3, -1}, 8, 10},

@@ -172,16 +172,19 @@ TEST_P(TapProblems, OneMessageAndStatusOne) {
   EXPECT_FALSE(fs::exists(dir / "response.png"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TapProblems,
-                         ::testing::Values(tap_problem{"missing", nullptr, "cannot open"},
-                                           tap_problem{"folder", "/", "cannot read"},
-                                           tap_problem{"too_few", "5\n0.1 0.2 0.3\n", "tap 4 of 5"},
-                                           tap_problem{"not_a_number", "2\n0.5 half\n",
-                                                       "tap 2 of 2"},
-                                           tap_problem{"no_taps", "0\n", "tap count is 0"},
-                                           tap_problem{"empty", "", "no tap count"},
-                                           tap_problem{"endless", "@/dev/zero", "no tap count"}),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, TapProblems,
+    ::testing::Values(
+        tap_problem{"missing", nullptr, "cannot open"}, tap_problem{"folder", "/", "cannot read"},
+        tap_problem{"too_few", "5\n0.1 0.2 0.3\n", "tap 4 of 5"},
+        tap_problem{"not_a_number", "2\n0.5 half\n", "tap 2 of 2"},
+        tap_problem{"no_taps", "0\n", "tap count is 0"},
+        // Beyond the float range a tap reads as infinite.
+        tap_problem{"infinite", "3\n0.5 1e39 -1e39\n", "tap 1 is not a finite number (inf)"},
+        tap_problem{"negative_infinite", "2\n-1e39 0.5\n", "tap 0 is not a finite number (-inf)"},
+        tap_problem{"empty", "", "no tap count"},
+        tap_problem{"endless", "@/dev/zero", "no tap count"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 // ---- Exporting the coefficients ---------------------------------------------------------------
 
@@ -321,8 +324,8 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
       R"(accumulator wraps \(waveform test\): 0 of 32000 samples)",
       R"(output SNR \(waveform test\): [0-9]+\.[0-9]{2} dB)",
       R"(sweep: 80 frequencies from 4 Hz in steps of 100 Hz)",
-      R"(passbands \(inferred from the unquantized taps\): 0 to 1560\.546875 Hz)",
-      R"(stopbands \(inferred from the unquantized taps\): 2429\.6875 to 8000 Hz)",
+      R"(passbands \(inferred from the unquantized taps\): 0 to 1560\.55 Hz)",
+      R"(stopbands \(inferred from the unquantized taps\): 2429\.69 to 8000 Hz)",
       R"(passband ripple \(unquantized taps\): 0\.03[0-9]{2} dB)",
       R"(passband ripple \(quantized coefficients\): 0\.0[0-9]{3} dB)",
       R"(passband ripple \(fixed point, steady state\): 0\.0[0-9]{3} dB)",
@@ -346,33 +349,43 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
   EXPECT_FALSE(fs::exists(dir / "waves.png"));
 }
 
-// The bands a summary prints, given back as --passband and --stopband, give every figure
-// of the summary again: the printed edges are exactly those measured.
+// The bands a summary or a scan prints, given back as --passband and --stopband, give every
+// figure again: inferred edges are rounded to 0.01 Hz before they are measured, and printed
+// exactly as measured.
 class InferredBands : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(InferredBands, GivenBackReproduceEveryFigure) {
   scratch_dir dir;
   write_file(dir / "taps.txt", read_file(GetParam()));
-  const report_result inferred = run_report(dir.path, example_args(), no_gnuplot);
-  ASSERT_EQ(inferred.status, 0) << inferred.err;
-  std::vector<std::string> args = example_args();
-  const std::string label = " (inferred from the unquantized taps): ";
-  std::string expected = inferred.out;
-  for (const char* kind : {"pass", "stop"}) {
-    const std::string head = std::string(kind) + "bands" + label;
-    const std::size_t at = expected.find("\n" + head);
-    ASSERT_NE(at, std::string::npos) << inferred.out;
-    std::string list = expected.substr(at + 1 + head.size());
-    list = list.substr(0, list.find('\n'));
-    const std::regex one("([^ ,]+) to ([^ ,]+) Hz");
-    for (std::sregex_iterator b(list.begin(), list.end(), one), end; b != end; ++b)
-      args.insert(args.end(),
-                  {std::string("--") + kind + "band", (*b)[1].str() + ":" + (*b)[2].str()});
-    expected.replace(at + 1, head.size() - 2, std::string(kind) + "bands (given)");
+  std::vector<std::string> scan_args = example_args();
+  scan_args.erase(scan_args.begin(), scan_args.begin() + 2);
+  scan_args.insert(scan_args.begin(), "--scan");
+  for (const std::vector<std::string>& run : {example_args(), scan_args}) {
+    const report_result inferred = run_report(dir.path, run, no_gnuplot);
+    ASSERT_EQ(inferred.status, 0) << inferred.err;
+    std::vector<std::string> args = run;
+    const std::string label = " (inferred from the unquantized taps): ";
+    std::string expected = inferred.out;
+    for (const char* kind : {"pass", "stop"}) {
+      const std::string head = std::string(kind) + "bands" + label;
+      const std::size_t at = expected.find("\n" + head);
+      ASSERT_NE(at, std::string::npos) << inferred.out;
+      std::string list = expected.substr(at + 1 + head.size());
+      list = list.substr(0, list.find('\n'));
+      const std::regex one("([^ ,]+) to ([^ ,]+) Hz");
+      const std::regex hundredths("[0-9]+(\\.[0-9]{1,2})?");
+      for (std::sregex_iterator b(list.begin(), list.end(), one), end; b != end; ++b) {
+        EXPECT_TRUE(std::regex_match((*b)[1].str(), hundredths)) << list;
+        EXPECT_TRUE(std::regex_match((*b)[2].str(), hundredths)) << list;
+        args.insert(args.end(),
+                    {std::string("--") + kind + "band", (*b)[1].str() + ":" + (*b)[2].str()});
+      }
+      expected.replace(at + 1, head.size() - 2, std::string(kind) + "bands (given)");
+    }
+    const report_result given = run_report(dir.path, args, no_gnuplot);
+    EXPECT_EQ(given.status, 0) << given.err;
+    EXPECT_EQ(given.out, expected);
   }
-  const report_result given = run_report(dir.path, args, no_gnuplot);
-  EXPECT_EQ(given.status, 0) << given.err;
-  EXPECT_EQ(given.out, expected);
 }
 
 std::vector<std::string> shipped_filters() {
@@ -433,54 +446,82 @@ TEST_P(OddRuns, SummarySaysWhatHappened) {
   write_file(dir / "taps.txt", o.taps);
   const report_result r = run_report(dir.path, o.args, no_gnuplot);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(fixfir_test::line_count(r.out), 22U) << r.out;
+  const bool on_datapath =
+      std::find(o.args.begin(), o.args.end(), "--coefficient-bits") != o.args.end();
+  EXPECT_EQ(fixfir_test::line_count(r.out), on_datapath ? 25U : 22U) << r.out;
   EXPECT_NE(r.out.find(std::string(o.expected_line) + "\n"), std::string::npos) << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OddRuns,
-    ::testing::Values(odd_run{"overflowing_precision",
-                              "1\n1.0\n",
-                              {"--precision", "16", "--initial", "100", "--step", "50", "--ending",
-                               "4000", "--sweep-step", "500"},
-                              "largest tap quantization error: 0"},
-                      odd_run{"zero_scale",
-                              "2\n0.5 0.5\n",
-                              {"--precision", "40", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500"},
-                              "output SNR (waveform test): nan dB"},
-                      odd_run{"negative_scale",
-                              "2\n0.5 0.5\n",
-                              {"--precision", "31", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500"},
-                              "precision: 31 (scale -2147483648)"},
-                      odd_run{"no_tones",
-                              "1\n1.0\n",
-                              {"--precision", "15", "--initial", "1000", "--step", "100",
-                               "--ending", "500", "--sweep-step", "500"},
-                              "waveform test: no tones, the input is silent"},
-                      odd_run{"descending_tones",
-                              "1\n1.0\n",
-                              {"--precision", "15", "--initial", "1000", "--step", "-100",
-                               "--ending", "100", "--sweep-step=7000"},
-                              "waveform test: 10 tones from 1000 Hz in steps of -100 Hz"},
-                      odd_run{"all_zero_taps",
-                              "3\n0 0 0\n",
-                              {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500"},
-                              "passband ripple (fixed point, steady state): no passband"},
-                      // Between two swept frequencies: the sweep's figure is not measured.
-                      odd_run{"band_between_swept_frequencies",
-                              "1\n1.0\n",
-                              {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500", "--passband", "1001:1002"},
-                              "passband ripple (sweep, transient included): none, no swept "
-                              "frequency in the pass bands"},
-                      odd_run{"unit_tap",
-                              "1\n1.0\n",
-                              {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500"},
-                              "stopband attenuation (fixed point, steady state): no stopband"}),
+    ::testing::Values(
+        odd_run{"overflowing_precision",
+                "1\n1.0\n",
+                {"--precision", "16", "--initial", "100", "--step", "50", "--ending", "4000",
+                 "--sweep-step", "500"},
+                "largest tap quantization error: 0"},
+        odd_run{"zero_scale",
+                "2\n0.5 0.5\n",
+                {"--precision", "40", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "output SNR (waveform test): nan dB"},
+        odd_run{"negative_scale",
+                "2\n0.5 0.5\n",
+                {"--precision", "31", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "precision: 31 (scale -2147483648)"},
+        odd_run{"no_tones",
+                "1\n1.0\n",
+                {"--precision", "15", "--initial", "1000", "--step", "100", "--ending", "500",
+                 "--sweep-step", "500"},
+                "waveform test: no tones, the input is silent"},
+        odd_run{"descending_tones",
+                "1\n1.0\n",
+                {"--precision", "15", "--initial", "1000", "--step", "-100", "--ending", "100",
+                 "--sweep-step=7000"},
+                "waveform test: 10 tones from 1000 Hz in steps of -100 Hz"},
+        odd_run{"all_zero_taps",
+                "3\n0 0 0\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "passband ripple (fixed point, steady state): no passband"},
+        // Between two swept frequencies: the sweep's figure is not measured.
+        odd_run{"band_between_swept_frequencies",
+                "1\n1.0\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500", "--passband", "1001:1002"},
+                "passband ripple (sweep, transient included): none, no swept "
+                "frequency in the pass bands"},
+        // Taps too small for the precision: every coefficient is 0.
+        odd_run{"silent_coefficients",
+                "3\n0.01 0.03 0.01\n",
+                {"--precision", "4", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "passband ripple (quantized coefficients): silent (every coefficient "
+                "is 0)"},
+        odd_run{"silent_sweep",
+                "3\n0.01 0.03 0.01\n",
+                {"--precision", "4", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500", "--stopband", "6000:8000"},
+                "stopband attenuation (sweep, transient included): silent (every "
+                "coefficient is 0)"},
+        odd_run{"silent_datapath",
+                "3\n0.01 0.03 0.01\n",
+                {"--coefficient-bits", "8", "--coefficient-precision", "3", "--sample-bits", "16",
+                 "--initial", "100", "--step", "100", "--ending", "1000", "--sweep-step", "500",
+                 "--stopband", "6000:8000"},
+                "stopband attenuation (fixed point, steady state): silent (every "
+                "coefficient is 0)"},
+        odd_run{"silent_datapath_needs_one_bit",
+                "3\n0.01 0.03 0.01\n",
+                {"--coefficient-bits", "8", "--coefficient-precision", "3", "--sample-bits", "16",
+                 "--initial", "100", "--step", "100", "--ending", "1000", "--sweep-step", "500"},
+                "accumulator bits needed for no wrap with any input: 1"},
+        odd_run{"unit_tap",
+                "1\n1.0\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "stopband attenuation (fixed point, steady state): no stopband"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 // The headroom of the coefficients the run uses, and the steady state of filters too long

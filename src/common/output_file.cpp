@@ -100,35 +100,34 @@ outcome replace_file(const std::string& path, std::string_view text) {
     return fixfir::error{error_kind::cannot_write, "cannot write " + path + ": " + why, error};
   };
   const auto failed_with = [&failed](int error) { return failed(error, std::strerror(error)); };
-};
-const std::filesystem::path target(path);
-const std::string name = target.filename().string();
-if (name.empty() || name == "." || name == "..") return failed_with(EISDIR);
-// Every step below names the file within its folder, so the temporary name's length
-// never counts against the path's.
-const std::string folder_path = target.has_parent_path() ? target.parent_path().string() : ".";
-const descriptor folder(open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-if (folder.fd < 0) return failed_with(errno);
-std::optional<mode_t> mode;
-errno = 0;
-if (std::string problem = replace_problem(folder.fd, name, mode); !problem.empty())
-  return failed(errno, problem);
-std::string temporary;
-const int fd = make_temporary_file(folder.fd, temporary);
-if (fd < 0) return failed_with(errno);
-bool ok = write_all(fd, text) && (!mode || fchmod(fd, *mode) == 0) && fsync(fd) == 0;
-int error = ok ? 0 : errno;
-if (close(fd) != 0 && ok) {
-  ok = false;
-  error = errno;
-}
-if (ok && renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) != 0) {
-  ok = false;
-  error = errno;
-}
-if (ok) return success();
-unlinkat(folder.fd, temporary.c_str(), 0);
-return failed_with(error);
+  const std::filesystem::path target(path);
+  const std::string name = target.filename().string();
+  if (name.empty() || name == "." || name == "..") return failed_with(EISDIR);
+  // Every step below names the file within its folder, so the temporary name's length
+  // never counts against the path's.
+  const std::string folder_path = target.has_parent_path() ? target.parent_path().string() : ".";
+  const descriptor folder(open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (folder.fd < 0) return failed_with(errno);
+  std::optional<mode_t> mode;
+  errno = 0;
+  if (std::string problem = replace_problem(folder.fd, name, mode); !problem.empty())
+    return failed(errno, problem);
+  std::string temporary;
+  const int fd = make_temporary_file(folder.fd, temporary);
+  if (fd < 0) return failed_with(errno);
+  bool ok = write_all(fd, text) && (!mode || fchmod(fd, *mode) == 0) && fsync(fd) == 0;
+  int error = ok ? 0 : errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (ok) return success();
+  unlinkat(folder.fd, temporary.c_str(), 0);
+  return failed_with(error);
 }
 
 bool open_output(output_file& out, const char* name) noexcept {

@@ -16,6 +16,7 @@
 #include "fixfir/drivers/unit_sine_basis.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/response_figures.h"
+#include "fixfir/measurement/summary_text.h"
 
 namespace fixfir {
 
@@ -445,12 +446,7 @@ std::string recommended_words(const datapath& d) {
 
 namespace {
 
-std::string figure(const char* f, double v) {
-  if (std::isnan(v)) return "nan";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, f, v);
-  return buf;
-}
+std::string figure(const char* f, double v) { return figure_text(f, v); }
 
 }  // namespace
 

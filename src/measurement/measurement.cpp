@@ -89,6 +89,7 @@ bool measure_precision_sweep(std::span<const float> taps, const science_options&
   out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
+  out.figures.silent = silent_coefficients(out.fixed.coefficients);
   out.wrap_free_limit = largest_wrap_free_precision(taps);
   out.bound = wrap_bound_at(taps, options.precision);
   return true;
@@ -108,6 +109,8 @@ bool measure_on_datapath(std::span<const float> taps, const science_options& opt
   datapath_figures& d = out.on_path;
   d.measured = true;
   out.figures.saturating = f.path.accumulator_overflow == overflow_mode::saturate;
+  out.figures.samples_saturating = f.path.sample.overflow == overflow_mode::saturate;
+  out.figures.silent = silent_coefficients(f.coefficients);
   d.tap_error = largest_datapath_tap_error(taps, f);
   d.accumulator_bits_needed = accumulator_bits_needed(f.coefficients, f.path.sample.bits);
   if (!sweep_datapath(f, options.sweep_step, threads, out.sweeps, d.sweep_sample_overflows,
@@ -122,6 +125,10 @@ bool measure_on_datapath(std::span<const float> taps, const science_options& opt
   out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
+  out.figures.sweep_sample_overflows =
+      measured_sample_overflows(out.sweeps, run, nullptr, out.bands.plan);
+  out.figures.steady_sample_overflows =
+      measured_sample_overflows(out.sweeps, run, &out.extremes, out.bands.plan);
   if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
   return measure_datapath_waveform(f, out.signal.input, out.reference, threads, out.waveform,
                                    d.budget);
@@ -182,6 +189,7 @@ bool scan_row(std::span<const float> taps, const science_options& options, const
     row.attenuation_wraps += w.stopband_wrapped[b];
   }
   row.steady = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
+  row.silent = silent_coefficients(fixed.coefficients);
   return true;
 }
 

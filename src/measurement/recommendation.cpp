@@ -20,12 +20,7 @@ namespace fixfir {
 
 namespace {
 
-std::string decibels(double v, const char* format = "%.2f dB") {
-  if (std::isnan(v)) return "nan dB";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
+std::string decibels(double v, const char* format = "%.2f dB") { return figure_text(format, v); }
 
 // The attenuation and ripple a row is judged on: its steady state's, or its quantized
 // coefficients' where the steady state was not measured.
@@ -52,12 +47,16 @@ std::string shortfalls(const precision_row& row, const precision_targets& t) {
   if (row.sweep_wraps == 0 && steady_measured(row) && row.attenuation_wraps > 0)
     add("the steady state at band edges and lobe tops wraps (" +
         std::to_string(row.attenuation_wraps) + " frequencies)");
-  if (!std::isnan(t.min_attenuation_db) && !(judged_attenuation(row) >= t.min_attenuation_db))
+  // Coefficients that are all 0 have no level in dB to set against a target.
+  if (row.silent && !(std::isnan(t.min_attenuation_db) && std::isnan(t.max_ripple_db)))
+    add(silent_words);
+  if (!row.silent && !std::isnan(t.min_attenuation_db) &&
+      !(judged_attenuation(row) >= t.min_attenuation_db))
     add("attenuation " + decibels(judged_attenuation(row)) + " < " +
         decibels(t.min_attenuation_db) +
         (steady_measured(row) ? wrap_note(row.attenuation_wraps, row.attenuation_frequencies)
                               : std::string()));
-  if (!std::isnan(t.max_ripple_db) && !(judged_ripple(row) <= t.max_ripple_db))
+  if (!row.silent && !std::isnan(t.max_ripple_db) && !(judged_ripple(row) <= t.max_ripple_db))
     add("ripple " + decibels(judged_ripple(row), "%.4f dB") + " > " +
         decibels(t.max_ripple_db, "%.4f dB") +
         (steady_measured(row) ? wrap_note(row.ripple_wraps, row.ripple_frequencies)

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "fixfir/coefficients/tap_file.h"
+
 namespace py = pybind11;
 
 namespace fixfir::python {
@@ -48,9 +50,7 @@ float to_single(double v) noexcept {
   return static_cast<float>(v);
 }
 
-}  // namespace
-
-std::vector<float> taps_argument(py::handle taps) {
+std::vector<float> single_taps(py::handle taps) {
   const py::array a = one_dimensional(taps, "taps", "fiu", "an array of real numbers");
   if (a.size() == 0) throw py::value_error("taps must not be empty");
   if (a.size() > std::numeric_limits<std::int32_t>::max()) {
@@ -60,6 +60,15 @@ std::vector<float> taps_argument(py::handle taps) {
   const std::vector<double> wide = copy_as<double>(a);
   std::vector<float> out(wide.size());
   for (std::size_t i = 0; i < wide.size(); ++i) out[i] = to_single(wide[i]);
+  return out;
+}
+
+}  // namespace
+
+std::vector<float> taps_argument(py::handle taps) {
+  std::vector<float> out = single_taps(taps);
+  if (const outcome finite = check_finite_taps(out); !finite)
+    throw py::value_error(finite.failure().message);
   return out;
 }
 

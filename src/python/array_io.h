@@ -13,8 +13,8 @@ namespace fixfir::python {
 
 /// The taps in single precision, as the tap file reader holds them: a float32 array as
 /// it is, any other real or integer array through float64 and then rounded to the
-/// nearest float (beyond the float range: ±inf). Raises on a wrong dtype or shape, and
-/// on an empty array.
+/// nearest float. Raises on a wrong dtype or shape, on an empty array, and on a tap that
+/// is not a finite number (NaN, ±inf, or beyond the float range, which rounds to ±inf).
 std::vector<float> taps_argument(pybind11::handle taps);
 
 /// A one-dimensional array of real or integer numbers as float64; may be empty.

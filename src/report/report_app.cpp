@@ -34,7 +34,8 @@ namespace fixfir {
 
 namespace {
 
-// Reads the tap file as fixfir does and refuses one that fixfir would read with gaps.
+// Reads the tap file as fixfir does and refuses one that fixfir would read with gaps, or
+// with a tap that is not a finite number.
 // False with `message` set when the file cannot be used.
 bool read_taps(const std::string& path, tap_list& list, std::string& message) {
   tap_read_facts facts;
@@ -58,6 +59,10 @@ bool read_taps(const std::string& path, tap_list& list, std::string& message) {
   } else if (facts.numbers < facts.count) {
     message = shown + ": tap " + std::to_string(facts.numbers + 1) + " of " +
               std::to_string(facts.count) + " is missing or not a number";
+  } else if (const outcome finite = check_finite_taps(
+                 std::span<const float>(list.taps.begin(), static_cast<std::size_t>(list.count)));
+             !finite) {
+    message = shown + ": " + finite.failure().message;
   } else {
     return true;
   }

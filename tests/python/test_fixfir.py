@@ -238,6 +238,15 @@ BAD_ARGUMENTS = [
      "^min_attenuation_db must be a finite number of dB"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(0, "900")]), TypeError,
      r"^passbands must be a list of \(low, high\) pairs in hertz, not a pair holding str$"),
+    # A tap that is not a finite number, or beyond the float range, is refused by its index.
+    (fixfir.quantize, ([0.5, float("nan")], 15), ValueError,
+     r"^tap 1 is not a finite number \(nan\)$"),
+    (fixfir.explore, ([0.5, float("inf")], 100, 50, 400), ValueError,
+     r"^tap 1 is not a finite number \(inf\)$"),
+    (fixfir.report, ([-1e39, 0.5], 15, 100, 50, 400), ValueError,
+     r"^tap 0 is not a finite number \(-inf\)$"),
+    (fixfir.wrap_bound, (np.array([0.5, 0.25, np.inf], dtype=np.float32), 15), ValueError,
+     r"^tap 2 is not a finite number \(inf\)$"),
 ]
 
 
