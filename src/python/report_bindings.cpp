@@ -342,6 +342,8 @@ py::dict explore(py::handle taps, long long initial, long long step, long long e
                                       accumulator_bits, rounding, std::nullopt});
   if (cost != "multiplier" && cost != "bits")
     throw py::value_error("cost must be 'multiplier' or 'bits', not '" + cost + "'");
+  if (c.rounding == rounding_mode::floor)
+    throw py::value_error("rounding must be 'zero' or 'nearest' for explore, not 'floor'");
   const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
   const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
   search_report r;
@@ -407,6 +409,9 @@ py::dict explore(py::handle taps, long long initial, long long step, long long e
     d["recommended"] = py::none();
   }
   d["why"] = r.why;
+  // Without a steady state the attenuation and ripple are the coefficients'.
+  d["steady_measured"] = r.steady_absent.empty();
+  d["steady_reason"] = r.steady_absent;
   d["lines"] = search_lines(r);
   return d;
 }
@@ -493,9 +498,12 @@ void bind_report(py::module_& m) {
         "fixfir-report --explore as a dict: the front (arrays per coefficient word and rounding: "
         "coefficient_bits, coefficient_precision, sample_bits, sample_precision and "
         "accumulator_bits, -1 where the coefficients alone miss a target, rounding, "
-        "attenuation_db, ripple_db, snr_db, cost, meets), the targets (the scan's defaults "
-        "for NaN), recommended (the datapath's keywords, or None), why, the bands and the "
-        "lines. The given word, accumulator or rounding keywords fix that axis.");
+        "attenuation_db, ripple_db, snr_db, cost, meets), the targets (for NaN the scan's "
+        "defaults, and the attenuation target for the SNR), recommended (the datapath's "
+        "keywords, for fixfir.report and fixfir.export, or None), why, steady_measured and "
+        "steady_reason (without a steady state the attenuation and ripple are the "
+        "coefficients'), the bands and the lines. The given word, accumulator or rounding "
+        "('zero' or 'nearest') keywords fix that axis.");
   m.def("scan", &scan, py::arg("taps"), py::arg("initial"), py::arg("step"), py::arg("ending"),
         py::arg("sweep_step") = py::none(), py::arg("min_attenuation_db") = no_target,
         py::arg("max_ripple_db") = no_target, py::arg("min_snr_db") = no_target,
