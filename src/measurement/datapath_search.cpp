@@ -73,25 +73,25 @@ outcome steady_on(const search_context& c, const fixed_filter& f, const sine_bas
 }
 
 // The first error of work spread over threads.
-class first_error {
- public:
-  void keep(error e) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (!held_) held_ = std::move(e);
-    failed_.store(true, std::memory_order_relaxed);
-  }
-  [[nodiscard]] bool failed() const noexcept { return failed_.load(std::memory_order_relaxed); }
-  // The error kept; when none was, the work was stopped (or its bookkeeping failed).
-  [[nodiscard]] error taken() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return held_ ? std::move(*held_) : stopped_run_error();
-  }
-
- private:
-  std::mutex mutex_;
-  std::optional<error> held_;
-  std::atomic<bool> failed_{false};
+struct first_error {
+  std::mutex mutex;
+  std::optional<error> held;
+  std::atomic<bool> failed{false};
 };
+
+void keep_error(first_error& f, error e) {
+  const std::lock_guard<std::mutex> lock(f.mutex);
+  if (!f.held) f.held = std::move(e);
+  f.failed.store(true, std::memory_order_relaxed);
+}
+
+bool has_failed(const first_error& f) noexcept { return f.failed.load(std::memory_order_relaxed); }
+
+// The error kept; when none was, the work was stopped (or its bookkeeping failed).
+error error_taken(first_error& f) {
+  const std::lock_guard<std::mutex> lock(f.mutex);
+  return f.held ? std::move(*f.held) : stopped_run_error();
+}
 
 // The steady amplitudes of `f` at `frequencies` (windows given, or made as they go), on
 // the search's threads.
@@ -108,26 +108,26 @@ outcome steady_series(const search_context& c, const fixed_filter& f,
       [&](unsigned worker, std::size_t chunk) {
         const std::size_t end = std::min(n, (chunk + 1) * frequencies_per_chunk);
         for (std::size_t i = chunk * frequencies_per_chunk; i < end; ++i) {
-          if (failure.failed() || !keep_going()) return;
+          if (has_failed(failure) || !keep_going()) return;
           try {
             const sine_basis* basis = given != nullptr ? &(*given)[i] : &scratch[worker];
             if (given == nullptr && !window_basis(frequencies[i], c.window_start, scratch[worker]))
               throw std::bad_alloc();
             bool over = false;
             if (outcome ran = steady_on(c, f, *basis, steady[i], over); !ran) {
-              failure.keep(std::move(ran).failure());
+              keep_error(failure, std::move(ran).failure());
               return;
             }
             overflowed[i] = over ? 1 : 0;
           } catch (const std::bad_alloc&) {
-            failure.keep(out_of_memory_error());
+            keep_error(failure, out_of_memory_error());
             return;
           }
         }
       },
-      [&](std::size_t) { return !failure.failed(); });
+      [&](std::size_t) { return !has_failed(failure); });
   overflows += std::count(overflowed.begin(), overflowed.end(), 1);
-  if (!finished || failure.failed()) return failure.taken();
+  if (!finished || has_failed(failure)) return error_taken(failure);
   return success();
 }
 
@@ -478,23 +478,23 @@ outcome run_datapath_search(std::span<const float> taps, const science_options& 
         [&](unsigned, std::size_t i) {
           try {
             std::int32_t hint = 16;
-            for (std::int32_t wc = first; wc <= last && !failure.failed(); ++wc) {
+            for (std::int32_t wc = first; wc <= last && !has_failed(failure); ++wc) {
               if (!keep_going()) return;
               candidate front;
               outcome done =
                   narrowest_sample_word(lane[i], axes, wc, roundings[i], hint, front, measured[i]);
               if (!done) {
-                failure.keep(std::move(done).failure());
+                keep_error(failure, std::move(done).failure());
                 return;
               }
               fronts[i].push_back(front);
             }
           } catch (const std::bad_alloc&) {
-            failure.keep(out_of_memory_error());
+            keep_error(failure, out_of_memory_error());
           }
         },
-        [&](std::size_t) { return !failure.failed(); });
-    if (!finished || failure.failed()) return failure.taken();
+        [&](std::size_t) { return !has_failed(failure); });
+    if (!finished || has_failed(failure)) return error_taken(failure);
     for (std::size_t i = 0; i < lanes; ++i) {
       out.front.insert(out.front.end(), fronts[i].begin(), fronts[i].end());
       out.measured.insert(out.measured.end(), measured[i].begin(), measured[i].end());
