@@ -30,13 +30,13 @@ unsigned threads_for(const science_options& options) noexcept {
 }
 
 // `taps` at `precision`, and the engine's view of it.
-bool quantize_into(std::span<const float> taps, std::int32_t precision, fixed_filter& fixed,
-                   quantized_filter& filter) {
+outcome quantize_into(std::span<const float> taps, std::int32_t precision, fixed_filter& fixed,
+                      quantized_filter& filter) {
   result<fixed_filter> made = filter_at_any_precision(taps, precision);
-  if (!made) return false;
+  if (!made) return std::move(made).failure();
   fixed = std::move(made).value();
   filter = engine_filter(fixed);
-  return true;
+  return success();
 }
 
 // The waveform test's signal and the unquantized filter's output on it.
@@ -145,8 +145,9 @@ outcome run_datapath_report(std::span<const float> taps, const science_options& 
   try {
     if (measure_on_datapath(taps, options, out)) return success();
   } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
   }
-  return out_of_memory_error();
+  return stopped_run_error();
 }
 
 // One precision's row of the scan, from the sweep of every precision (`run` is its own).
@@ -230,8 +231,8 @@ outcome run_precision_report(std::span<const float> taps, const science_options&
                              precision_report& out) {
   if (options.path) return run_datapath_report(taps, options, *options.path, out);
   try {
-    if (!quantize_into(taps, options.precision, out.fixed, out.filter))
-      return out_of_memory_error();
+    if (outcome made = quantize_into(taps, options.precision, out.fixed, out.filter); !made)
+      return made;
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
@@ -258,7 +259,7 @@ outcome run_precision_report(std::span<const float> taps, const science_options&
                           measure_sweep();
                  });
   if (!bands) return bands;
-  return measured ? success() : out_of_memory_error();
+  return measured ? success() : stopped_run_error();
 }
 
 outcome run_scan(std::span<const float> taps, const science_options& options,
@@ -267,8 +268,9 @@ outcome run_scan(std::span<const float> taps, const science_options& options,
   try {
     if (measure_scan(taps, options, asked, out)) return success();
   } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
   }
-  return out_of_memory_error();
+  return stopped_run_error();
 }
 
 }  // namespace fixfir

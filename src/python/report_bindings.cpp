@@ -347,6 +347,8 @@ py::dict explore(py::handle taps, long long initial, long long step, long long e
                                       accumulator_bits, rounding, std::nullopt});
   if (cost != "multiplier" && cost != "bits")
     throw py::value_error("cost must be 'multiplier' or 'bits', not '" + cost + "'");
+  if (c.rounding == rounding_mode::floor)
+    throw py::value_error("rounding must be 'zero' or 'nearest' for explore, not 'floor'");
   const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
   const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
   search_report r;
@@ -412,6 +414,9 @@ py::dict explore(py::handle taps, long long initial, long long step, long long e
     d["recommended"] = py::none();
   }
   d["why"] = r.why;
+  // Without a steady state the attenuation and ripple are the coefficients'.
+  d["steady_measured"] = r.steady_absent.empty();
+  d["steady_reason"] = r.steady_absent;
   d["lines"] = search_lines(r);
   return d;
 }
@@ -529,10 +534,12 @@ void bind_report(py::module_& m) {
          "fixfir-report --explore as a dict: the front (arrays per coefficient word and rounding: "
          "coefficient_bits, coefficient_precision, sample_bits, sample_precision and "
          "accumulator_bits, -1 where the coefficients alone miss a target, rounding, "
-         "attenuation_db, ripple_db, snr_db, cost, meets), the targets (the scan's defaults "
-         "for None or NaN; a target must be finite), recommended (the datapath's keywords, or "
-         "None), why, the bands and the lines. The given word, accumulator or rounding keywords "
-         "fix that axis.",
+         "attenuation_db, ripple_db, snr_db, cost, meets), the targets (for None or NaN the "
+         "scan's defaults, and the attenuation target for the SNR; a target must be finite), "
+         "recommended (the datapath's keywords, for fixfir.report and fixfir.export, or None), "
+         "why, steady_measured and steady_reason (without a steady state the attenuation and "
+         "ripple are the coefficients'), the bands and the lines. The given word, accumulator "
+         "or rounding ('zero' or 'nearest') keywords fix that axis.",
          [](const bound_call& a) {
            const std::optional<std::string> cost = optional_text(argument(a, "cost"), "cost");
            return explore(argument(a, "taps"), integer_named(a, "initial"),

@@ -221,6 +221,14 @@ int export_run(const report_options& options, std::FILE* out, std::FILE* err);
 // --explore: the search's targets and front, then the recommendation and why; with
 // --export, the recommended datapath's coefficient words in FILE.
 int explore(const report_options& options, std::FILE* out, std::FILE* err) {
+  // A file the words cannot be written as is refused before any work, as --export alone
+  // refuses it: status 1, and nothing searched, drawn or written.
+  if (!options.export_file.empty()) {
+    if (const result<export_format> format = export_format_for(options.export_file); !format) {
+      complain(err, printable("--export: " + format.failure().message));
+      return 1;
+    }
+  }
   std::string taps_path;
   tap_list list;
   if (!read_run_taps(options, err, taps_path, list)) return 1;
@@ -241,12 +249,11 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
                std::string("cost: ") + (options.cost == cost_model::bits
                                             ? "coefficient bits + sample bits + accumulator bits"
                                             : "coefficient bits × sample bits + accumulator bits"));
-  // The recommendation and why (and where none, the best reached) come last, after the
-  // picture's line.
-  const std::size_t last_lines = r.recommended >= 0 ? 2 : 3;
-  const std::vector<std::string> last(lines.end() - static_cast<std::ptrdiff_t>(last_lines),
-                                      lines.end());
-  lines.erase(lines.end() - static_cast<std::ptrdiff_t>(last_lines), lines.end());
+  // The recommendation, its options and why (where none, why and the best reached) come
+  // last, after the picture's line.
+  constexpr std::ptrdiff_t last_lines = 3;
+  const std::vector<std::string> last(lines.end() - last_lines, lines.end());
+  lines.erase(lines.end() - last_lines, lines.end());
   std::string message;
   if (!put_out(out, text_of(lines), message)) {
     complain(err, message);
@@ -259,7 +266,13 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
     return 1;
   }
   const int status = drawn == pictures_outcome::done ? 0 : 1;
-  if (options.export_file.empty() || r.recommended < 0) return status;
+  if (options.export_file.empty()) return status;
+  if (r.recommended < 0) {
+    // An earlier file of that name is not the answer: say so, and fail.
+    complain(err, printable("--export: nothing written to " + options.export_file +
+                            ": no datapath meets the targets"));
+    return 1;
+  }
   report_options chosen = options;
   chosen.datapath = choices_of(r.front[static_cast<std::size_t>(r.recommended)].path);
   const int exported = export_run(chosen, out, err);
