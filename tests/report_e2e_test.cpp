@@ -620,6 +620,10 @@ INSTANTIATE_TEST_SUITE_P(
         odd_search("all_zero_taps", "3\n0 0 0\n",
                    "targets: stopband attenuation any (no passband), passband ripple any (no "
                    "passband), SNR any, no overflows"),
+        // Nothing to measure the SNR of: the front says so in words.
+        odd_search("all_zero_taps_front", "3\n0 0 0\n",
+                   "         4  toward zero            4          8  no passband  no passband "
+                   "   silent    24"),
         // A tap no coefficient word holds, even with its fraction at -32, is an overflow:
         // nothing is recommended.
         odd_search("tap_beyond_every_word", "1\n3.4e38\n",

@@ -553,6 +553,9 @@ std::string band_figures_text(const band_words& w, const candidate& k) {
   return text;
 }
 
+// A measured SNR; NaN only where the filter and its reference are both silent (every tap 0).
+std::string snr_text(double v) { return std::isnan(v) ? "silent" : figure("%.2f", v); }
+
 std::string front_row(const band_words& w, const candidate& k, std::size_t taps) {
   const datapath& d = k.path;
   char head[64];
@@ -567,8 +570,8 @@ std::string front_row(const band_words& w, const candidate& k, std::size_t taps)
   if (k.coefficients_only) return head + ("none: the coefficients alone reach " + figures);
   if (!k.meets) {
     return head + ("none: at " + std::to_string(d.sample.bits) + " sample bits " + figures +
-                   (figures.empty() ? "" : ", ") + "SNR " + figure("%.2f", k.snr_db) + " dB" +
-                   (k.overflows > 0 ? ", overflows" : ""));
+                   (figures.empty() ? "" : ", ") + "SNR " + snr_text(k.snr_db) +
+                   (std::isnan(k.snr_db) ? "" : " dB") + (k.overflows > 0 ? ", overflows" : ""));
   }
   char buf[256];
   std::snprintf(
@@ -576,7 +579,7 @@ std::string front_row(const band_words& w, const candidate& k, std::size_t taps)
       (w.attenuation_absent != nullptr ? w.attenuation_absent : figure("%.2f", k.attenuation_db))
           .c_str(),
       (w.ripple_absent != nullptr ? w.ripple_absent : figure("%.4f", k.ripple_db)).c_str(),
-      figure("%.2f", k.snr_db).c_str(), static_cast<long long>(k.cost));
+      snr_text(k.snr_db).c_str(), static_cast<long long>(k.cost));
   return head + std::string(buf);
 }
 
