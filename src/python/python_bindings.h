@@ -67,6 +67,9 @@ std::optional<fixed_filter> chosen_filter(pybind11::handle taps, long long preci
 /// keywords (coefficient_bits).
 std::string keyword_names(const std::string& message);
 
+/// Adds fixfir.filter and fixfir.Filter, the filter streamed over a signal, to the module.
+void bind_filter(pybind11::module_& m);
+
 /// Adds the report's figures to the module.
 void bind_report(pybind11::module_& m);
 
