@@ -1,13 +1,16 @@
 #include "fixfir/drivers/datapath_stream.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
 
 #include "block_stream.h"
 #include "fixfir/coefficients/datapath.h"
-#include "real_kernel.h"
+#include "vector_clones.h"
 #include "wide_kernel.h"
 
 namespace fixfir {
@@ -37,14 +40,127 @@ result<datapath_stream> make_stream(const fixed_filter& f, std::size_t taps) noe
   }
 }
 
-// The largest magnitude among `n` words.
-std::uint64_t largest_magnitude(const std::int32_t* w, std::size_t n) noexcept {
-  std::uint64_t peak = 0;
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::int64_t v = w[k];
-    peak = std::max(peak, static_cast<std::uint64_t>(v < 0 ? -v : v));
+using doubles8 [[gnu::vector_size(64)]] = double;
+using longs8 [[gnu::vector_size(64)]] = std::int64_t;
+using ulongs8 [[gnu::vector_size(64)]] = std::uint64_t;
+using ints8 [[gnu::vector_size(32)]] = std::int32_t;
+
+// quantize_word on each of the n samples `x` into `out`; returns how many overflowed. The
+// samples go through vector lanes 256 at a time, on arithmetic alone (no lane comparisons,
+// which some instruction sets can only do one lane at a time):
+//  - v = x × 2^F is taken only where |v| ≤ 2^(W-1) - 1, checked on its bits (the bits of a
+//    magnitude, NaN's above infinity's, order as the magnitudes do). Every rounding of such a
+//    v fits the word; any other lane (a value at or beyond the word's edge, NaN, infinity) is
+//    zeroed before its conversion, and sends its run of 256 samples to quantize_word itself.
+//  - t = trunc(v) by the integer conversion; d = v - t is exact, and +0 when v is an integer.
+//  - floor: t - 1 where d < 0, read from d's sign bit.
+//  - to nearest, ties away from zero: t + 1 where d - 1/2 ≥ 0, t - 1 where -d - 1/2 ≥ 0, read
+//    from their sign bits (each difference is exact or keeps its sign, and is +0 at a tie).
+FIXFIR_KERNEL_CLONES std::size_t quantize_words(const double* x, std::size_t n,
+                                                const word_format& w, std::int32_t* out) noexcept {
+  constexpr std::size_t lanes = 8;
+  constexpr std::size_t run = 256;
+  const double power = std::ldexp(1.0, w.fraction_bits);
+  const auto limit = std::bit_cast<std::int64_t>(std::ldexp(1.0, w.bits - 1) - 1.0);
+  constexpr std::int64_t magnitude_bits = INT64_MAX;
+  const std::size_t vector_part = n / lanes * lanes;
+  std::size_t overflows = 0;
+  auto one_by_one = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      const word_value q = quantize_word(x[i], w);
+      // The sample word is at most 32 bits wide, so its value fits.
+      out[i] = static_cast<std::int32_t>(q.value);
+      overflows += q.overflowed ? 1 : 0;
+    }
+  };
+  for (std::size_t from = 0; from < vector_part; from += run) {
+    const std::size_t to = std::min(from + run, vector_part);
+    longs8 outside{};
+    for (std::size_t i = from; i < to; i += lanes) {
+      doubles8 v;
+      std::memcpy(&v, x + i, sizeof v);
+      v = v * power;
+      // All ones where |v| is beyond the limit (or NaN), else 0.
+      const longs8 beyond = (limit - (reinterpret_cast<longs8>(v) & magnitude_bits)) >> 63;
+      outside |= beyond;
+      v = reinterpret_cast<doubles8>(reinterpret_cast<longs8>(v) & ~beyond);
+      ints8 words = __builtin_convertvector(v, ints8);
+      const doubles8 d = v - __builtin_convertvector(words, doubles8);
+      // The sign bit of each lane of a difference, as 0 or 1.
+#define FIXFIR_SIGN_BITS(e) __builtin_convertvector(reinterpret_cast<ulongs8>(e) >> 63, ints8)
+      if (w.rounding == rounding_mode::floor) {
+        words -= FIXFIR_SIGN_BITS(d);
+      } else if (w.rounding == rounding_mode::nearest) {
+        words += FIXFIR_SIGN_BITS(-d - 0.5) - FIXFIR_SIGN_BITS(d - 0.5);
+      }
+#undef FIXFIR_SIGN_BITS
+      std::memcpy(out + i, &words, sizeof words);
+    }
+    bool fits = true;
+    for (std::size_t l = 0; l < lanes; ++l) fits = fits && outside[l] == 0;
+    if (!fits) one_by_one(from, to);
   }
-  return peak;
+  one_by_one(vector_part, n);
+  return overflows;
+}
+
+// out[k] = w[k] as doubles; returns a bound on the words' magnitudes: the bitwise or of
+// them, which is at least the largest and less than twice it.
+FIXFIR_KERNEL_CLONES std::uint64_t widen_words(const std::int32_t* w, std::size_t n,
+                                               double* out) noexcept {
+  constexpr std::size_t lanes = 8;
+  ints8 any{};
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    ints8 v;
+    std::memcpy(&v, w + i, sizeof v);
+    const doubles8 d = __builtin_convertvector(v, doubles8);
+    std::memcpy(out + i, &d, sizeof d);
+    // |v| in unsigned lanes: -2^31 stays 2^31.
+    const ints8 sign = v >> 31;
+    any |= (v ^ sign) - sign;
+  }
+  std::uint32_t bound = 0;
+  for (std::size_t l = 0; l < lanes; ++l) bound |= static_cast<std::uint32_t>(any[l]);
+  for (; i < n; ++i) {
+    out[i] = w[i];
+    const std::int64_t v = w[i];
+    bound |= static_cast<std::uint32_t>(v < 0 ? -v : v);
+  }
+  return bound;
+}
+
+// The n exact sums `sums` (integers below 2^51 in magnitude) as accumulators of `bits` bits,
+// reduced as `reduce_accumulators` does; returns how many did not fit. Each converts exactly
+// by adding 1.5 × 2^52, which leaves the integer in the low bits of the sum's bits; a run of
+// 256 whose every value fits (v + 2^(bits-1) shifted down by `bits` is 0) needs no reduction.
+FIXFIR_KERNEL_CLONES std::size_t narrow_sums(const double* sums, std::size_t n, std::int32_t bits,
+                                             bool saturate, std::int64_t* acc) noexcept {
+  constexpr std::size_t lanes = 8;
+  constexpr std::size_t run = 256;
+  constexpr double magic = 0x1.8p52;
+  const auto magic_bits = std::bit_cast<std::int64_t>(magic);
+  // From 52 bits on every sum below 2^51 fits.
+  const bool checked = bits < 52;
+  const std::int64_t half = checked ? std::int64_t{1} << (bits - 1) : 0;
+  const std::size_t vector_part = n / lanes * lanes;
+  std::size_t overflows = 0;
+  for (std::size_t from = 0; from < vector_part; from += run) {
+    const std::size_t to = std::min(from + run, vector_part);
+    longs8 outside{};
+    for (std::size_t i = from; i < to; i += lanes) {
+      doubles8 d;
+      std::memcpy(&d, sums + i, sizeof d);
+      const longs8 v = reinterpret_cast<longs8>(d + magic) - magic_bits;
+      std::memcpy(acc + i, &v, sizeof v);
+      if (checked) outside |= (v + half) >> bits;
+    }
+    bool fits = true;
+    for (std::size_t l = 0; l < lanes; ++l) fits = fits && outside[l] == 0;
+    if (!fits) overflows += reduce_accumulators(acc + from, to - from, bits, saturate);
+  }
+  for (std::size_t i = vector_part; i < n; ++i) acc[i] = static_cast<std::int64_t>(sums[i]);
+  return overflows + reduce_accumulators(acc + vector_part, n - vector_part, bits, saturate);
 }
 
 }  // namespace
@@ -82,30 +198,24 @@ result<datapath_stream_counts> datapath_stream_filter(datapath_stream& s, const 
   const bool done = stream_blocks(
       plan, s.history.data(), x,
       [&](unsigned w, const double* reals, std::int32_t* words, std::size_t n, bool own) {
-        std::size_t over = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-          const word_value v = quantize_word(reals[k], word);
-          // The sample word is at most 32 bits wide, so its value fits.
-          words[k] = static_cast<std::int32_t>(v.value);
-          over += v.overflowed ? 1 : 0;
-        }
+        const std::size_t over = quantize_words(reals, n, word, words);
         if (own) sample_overflows[w] += over;
       },
       [&](const stream_chunk<std::int32_t>& c) {
         std::int64_t* const acc = out + c.begin;
         // The fastest kernel whose sums are exact for this window's samples.
-        const std::uint64_t peak = largest_magnitude(c.window, taps - 1 + c.count);
+        const std::size_t held = taps - 1 + c.count;
+        double* const window = real_windows.data() + c.worker * plan.window_words() + plan.pad;
+        const std::uint64_t peak = widen_words(c.window, held, window);
         const uint128 largest = static_cast<uint128>(s.magnitude_sum) * peak;
         const std::size_t outputs =
             (c.count + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
-        if (largest < (static_cast<uint128>(1) << 53)) {
-          // Below 2^53 every product and partial sum is an integer a double holds exactly.
-          double* const window = real_windows.data() + c.worker * plan.window_words() + plan.pad;
-          std::copy(c.window, c.window + taps - 1 + c.count, window);
+        if (largest < (static_cast<uint128>(1) << 51)) {
+          // Every product and partial sum is an integer a double holds exactly.
           double* const sums = real_sums.data() + c.worker * plan.block;
-          real_convolve(s.real_reversed.data(), taps, window - c.first, c.first, outputs, sums);
-          for (std::size_t k = 0; k < c.count; ++k) acc[k] = static_cast<std::int64_t>(sums[k]);
-          accumulator_overflows[c.worker] += reduce_accumulators(acc, c.count, bits, saturate);
+          exact_real_convolve(s.real_reversed.data(), taps, window - c.first, c.first, outputs,
+                              sums);
+          accumulator_overflows[c.worker] += narrow_sums(sums, c.count, bits, saturate, acc);
         } else if (largest < (static_cast<uint128>(1) << 63)) {
           const std::size_t whole = c.count / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
           if (whole > 0) wide_convolve(s.reversed.data(), taps, c.signal, c.first, whole, acc);
