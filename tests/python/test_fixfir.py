@@ -152,6 +152,38 @@ def test_a_filter_in_pieces_is_one_filter_call(name, sizes, datapath):
         f.reset()
 
 
+def unaligned(x):
+    buffer = np.zeros(8 * len(x) + 1, np.uint8)
+    out = np.frombuffer(buffer.data, np.float64, len(x), offset=1)
+    out[:] = x
+    return out
+
+
+SIGNAL = RNG.uniform(-3, 3, 5001)
+# Each way a signal can lie: read in place, through a reader of its dtype and stride, or
+# converted whole; each must give the bits of the same values as a contiguous float64 array.
+SIGNAL_LAYOUTS = [
+    ("float64 reversed", SIGNAL[::-1]), ("float64 unaligned", unaligned(SIGNAL)),
+    ("float32 strided", SIGNAL.astype(np.float32)[::3]),
+    ("int8", (SIGNAL * 40).astype(np.int8)), ("uint16", (np.abs(SIGNAL) * 20000).astype(np.uint16)),
+    ("int32 strided", (SIGNAL * 1e8).astype(np.int32)[1::2]),
+    ("int64 past 2^53", (SIGNAL * 3e18).astype(np.int64)),
+    ("uint64 past 2^63", (np.abs(SIGNAL) * 6e18).astype(np.uint64)),
+    ("big-endian float64", SIGNAL.astype(">f8")), ("float16", SIGNAL.astype(np.float16)),
+    ("long double", SIGNAL.astype(np.longdouble)), ("list", SIGNAL[:50].tolist()),
+]
+
+
+@pytest.mark.parametrize("name,x", SIGNAL_LAYOUTS, ids=[c[0] for c in SIGNAL_LAYOUTS])
+def test_every_signal_layout_reads_as_its_float64_values(name, x):
+    taps = RNG.uniform(-1, 1, 37)
+    as_float64 = np.array(x, dtype=np.float64)
+    np.testing.assert_array_equal(fixfir.filter(taps, x, 4), fixfir.filter(taps, as_float64, 4))
+    keywords = {"coefficient_bits": 12, "sample_bits": 20, "sample_precision": 2}
+    np.testing.assert_array_equal(fixfir.Filter(taps, 4, **keywords)(x),
+                                  fixfir.filter(taps, as_float64, 4, **keywords))
+
+
 def test_a_filter_busy_in_another_thread_refuses_rather_than_mixing_states():
     taps = RNG.uniform(-1e-4, 1e-4, 30_000)
     f = fixfir.Filter(taps, 15)

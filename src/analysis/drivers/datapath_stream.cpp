@@ -17,6 +17,7 @@ namespace fixfir {
 
 namespace {
 
+__extension__ using int128 = __int128;
 __extension__ using uint128 = unsigned __int128;
 
 // A stream of the first `taps` coefficients of `f`.
@@ -163,6 +164,40 @@ FIXFIR_KERNEL_CLONES std::size_t narrow_sums(const double* sums, std::size_t n, 
   return overflows + reduce_accumulators(acc + vector_part, n - vector_part, bits, saturate);
 }
 
+// The exact sums whose `estimates` are within 2^29 of them and whose low 32 bits are `low`,
+// as accumulators of `bits` bits, wrapped or saturated as `reduce_accumulators` does; returns
+// how many did not fit. An estimate below 2^90 in magnitude is split exactly into 2^32 × hi +
+// rest (hi = trunc(e / 2^32); a power of two scales exactly, and the rest is below 2^32);
+// truncated, it is within 2^29 + 1 of the sum, and of the integers that near it exactly one
+// has those low bits.
+std::size_t rebuild_sums(const double* estimates, const std::uint32_t* low, std::size_t n,
+                         std::int32_t bits, bool saturate, std::int64_t* acc) noexcept {
+  const int128 lo = bits >= 64 ? int128{INT64_MIN} : -(int128{1} << (bits - 1));
+  const int128 hi = bits >= 64 ? int128{INT64_MAX} : (int128{1} << (bits - 1)) - 1;
+  std::size_t overflows = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double e = estimates[k];
+    const double high = std::trunc(e * 0x1p-32);
+    const int128 truncated = int128{static_cast<std::int64_t>(high)} * (int128{1} << 32) +
+                             static_cast<std::int64_t>(e - high * 0x1p32);
+    const auto offset = static_cast<std::int32_t>(low[k] - static_cast<std::uint32_t>(truncated));
+    const int128 sum = truncated + offset;
+    if (sum >= lo && sum <= hi) {
+      acc[k] = static_cast<std::int64_t>(sum);
+      continue;
+    }
+    ++overflows;
+    if (saturate) {
+      acc[k] = static_cast<std::int64_t>(sum < 0 ? lo : hi);
+    } else {
+      // The low `bits` bits, sign-extended.
+      const auto shift = 64 - bits;
+      acc[k] = static_cast<std::int64_t>(static_cast<std::uint64_t>(sum) << shift) >> shift;
+    }
+  }
+  return overflows;
+}
+
 }  // namespace
 
 result<datapath_stream> make_datapath_stream(const fixed_filter& f) noexcept {
@@ -184,11 +219,13 @@ result<datapath_stream_counts> datapath_stream_filter(datapath_stream& s, const 
   // Each worker's window as doubles and its sums, for the double kernel.
   std::vector<double> real_windows;
   std::vector<double> real_sums;
+  std::vector<std::uint32_t> low_sums;  // each worker's sums modulo 2^32
   try {
     sample_overflows.assign(plan.workers, 0);
     accumulator_overflows.assign(plan.workers, 0);
     real_windows.assign(plan.workers * plan.window_words(), 0.0);
     real_sums.assign(plan.workers * plan.block, 0.0);
+    low_sums.assign(plan.workers * plan.block, 0);
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
@@ -216,6 +253,22 @@ result<datapath_stream_counts> datapath_stream_filter(datapath_stream& s, const 
           exact_real_convolve(s.real_reversed.data(), taps, window - c.first, c.first, outputs,
                               sums);
           accumulator_overflows[c.worker] += narrow_sums(sums, c.count, bits, saturate, acc);
+        } else if ((2 * taps + 1) * largest < (static_cast<uint128>(1) << 82)) {
+          // The exact sum from its low 32 bits and an estimate within 2^29 of it. The 32-bit
+          // kernel gives the sum modulo 2^32 (its products and sums wrap, and the low bits of
+          // a wrapped sum are the exact sum's). The double kernel's estimate rounds at most
+          // twice per tap (a product and a sum; once where they are fused, and a mirrored
+          // pair's sum of two words is exact), each time by at most 2^-53 of a product or
+          // partial sum below `largest`: in all by less than (2 taps + 1) · 2^-53 · largest,
+          // below 2^29.
+          double* const sums = real_sums.data() + c.worker * plan.block;
+          exact_real_convolve(s.real_reversed.data(), taps, window - c.first, c.first, outputs,
+                              sums);
+          std::uint32_t* const low = low_sums.data() + c.worker * plan.block;
+          wrapping_convolve(reinterpret_cast<const std::uint32_t*>(s.reversed.data()), taps,
+                            reinterpret_cast<const std::uint32_t*>(c.signal), c.first, outputs,
+                            low);
+          accumulator_overflows[c.worker] += rebuild_sums(sums, low, c.count, bits, saturate, acc);
         } else if (largest < (static_cast<uint128>(1) << 63)) {
           const std::size_t whole = c.count / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
           if (whole > 0) wide_convolve(s.reversed.data(), taps, c.signal, c.first, whole, acc);
