@@ -195,10 +195,12 @@ void scan(const std::vector<float>& taps, const fixfir::science_options& o) {
   }
 }
 
-// Piece k of a signal fed to a stream: 0 to 2 × taps + 1 samples, drawn from the tap bytes.
+// Piece k of a signal fed to a stream: 0 to 2 × taps + 1 samples, drawn from the tap bytes;
+// every eighth piece has at least one, so that the signal always comes to its end.
 std::size_t piece_size(const input_bytes& in, std::size_t k, std::size_t taps) {
   const std::size_t i = 12 + 2 * (k % 8);
-  return static_cast<std::size_t>(in.at(i) << 8U | in.at(i + 1)) % (2 * taps + 2);
+  const std::size_t drawn = static_cast<std::size_t>(in.at(i) << 8U | in.at(i + 1));
+  return drawn % (2 * taps + 2) + (k % 8 == 7 ? 1 : 0);
 }
 
 // `f` streamed over `x` in pieces (empty ones, single samples, fewer and more than the taps)
