@@ -35,7 +35,7 @@ struct stream_plan {
 };
 
 /// The plan for `samples` samples through `taps` (at least 1) coefficients on up to
-/// `threads` threads. A chunk is near 2^22 multiply-adds: long enough that handing it over
+/// `threads` threads. A chunk is near 2^24 multiply-adds: long enough that handing it over
 /// costs little, short enough that a stop is seen within milliseconds, and the taps - 1
 /// samples each window repeats are a small part of its work. A short signal is cut so that
 /// every worker has several chunks.
@@ -44,7 +44,7 @@ struct stream_plan {
   stream_plan p;
   p.taps = taps;
   p.samples = samples;
-  std::size_t block = std::clamp<std::size_t>((std::size_t{1} << 22) / taps, 256, 32768);
+  std::size_t block = std::clamp<std::size_t>((std::size_t{1} << 24) / taps, 256, 32768);
   const std::size_t share = samples / (4 * std::size_t{std::max(threads, 1U)});
   block = std::min(block, std::max<std::size_t>(share, 256));
   p.block = (block + CONVOLVE_BLOCK - 1) / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
