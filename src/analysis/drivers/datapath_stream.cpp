@@ -45,6 +45,7 @@ using doubles8 [[gnu::vector_size(64)]] = double;
 using longs8 [[gnu::vector_size(64)]] = std::int64_t;
 using ulongs8 [[gnu::vector_size(64)]] = std::uint64_t;
 using ints8 [[gnu::vector_size(32)]] = std::int32_t;
+using uints8 [[gnu::vector_size(32)]] = std::uint32_t;
 
 // quantize_word on each of the n samples `x` into `out`; returns how many overflowed. The
 // samples go through vector lanes 256 at a time, on arithmetic alone (no lane comparisons,
@@ -110,19 +111,19 @@ FIXFIR_KERNEL_CLONES std::size_t quantize_words(const double* x, std::size_t n,
 FIXFIR_KERNEL_CLONES std::uint64_t widen_words(const std::int32_t* w, std::size_t n,
                                                double* out) noexcept {
   constexpr std::size_t lanes = 8;
-  ints8 any{};
+  uints8 any{};
   std::size_t i = 0;
   for (; i + lanes <= n; i += lanes) {
     ints8 v;
     std::memcpy(&v, w + i, sizeof v);
     const doubles8 d = __builtin_convertvector(v, doubles8);
     std::memcpy(out + i, &d, sizeof d);
-    // |v| in unsigned lanes: -2^31 stays 2^31.
-    const ints8 sign = v >> 31;
-    any |= (v ^ sign) - sign;
+    // |v| in unsigned lanes, which wrap: -2^31 becomes 2^31.
+    const auto sign = reinterpret_cast<uints8>(v >> 31);
+    any |= (reinterpret_cast<uints8>(v) ^ sign) - sign;
   }
   std::uint32_t bound = 0;
-  for (std::size_t l = 0; l < lanes; ++l) bound |= static_cast<std::uint32_t>(any[l]);
+  for (std::size_t l = 0; l < lanes; ++l) bound |= any[l];
   for (; i < n; ++i) {
     out[i] = w[i];
     const std::int64_t v = w[i];
