@@ -92,7 +92,7 @@ def speed_table(rng, sizes):
 
 
 def flat_table(rng, sizes):
-    print("\nfixfir.filter, nanoseconds a sample by length (best of 9 runs):")
+    print("\nfixfir.filter, nanoseconds a sample by length (best of 15 runs):")
     print("%6s" % "taps" + "".join("%12d" % n for n in sizes) + "   largest / 10^6")
     met = True
     for count in TAPS:
@@ -100,7 +100,7 @@ def flat_table(rng, sizes):
         per = {}
         for n in sizes:
             x = rng.uniform(-1, 1, n)
-            per[n] = best(lambda: fixfir.filter(taps, x, PRECISION), 9) / n * 1e9
+            per[n] = best(lambda: fixfir.filter(taps, x, PRECISION), 15) / n * 1e9
             del x
         ratio = per[sizes[-1]] / per[1_000_000] if 1_000_000 in per else float("nan")
         ok = not ratio > 1.5
