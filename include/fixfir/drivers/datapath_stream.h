@@ -22,7 +22,7 @@ namespace fixfir {
 /// A filter on its datapath and the last taps - 1 sample words it has seen (zero at rest).
 struct datapath_stream {
   datapath path;
-  std::vector<std::int32_t> reversed;  ///< c[taps - 1], …, c[0]
+  std::vector<std::int32_t> reversed;  ///< c[taps - 1], …, c[0]; {0} for a filter without taps
   std::vector<double> real_reversed;   ///< the same, as doubles
   std::uint64_t magnitude_sum = 0;     ///< Σ |c|
   std::vector<std::int32_t> history;   ///< taps - 1 sample words, oldest first
