@@ -11,9 +11,6 @@ namespace py = pybind11;
 
 namespace fixfir::python {
 
-namespace {
-
-// A one-dimensional numpy view of `obj` (lists and tuples are converted), or a TypeError.
 py::array one_dimensional(py::handle obj, const char* name, const char* kinds,
                           const char* expected) {
   py::array a = py::array::ensure(obj);
@@ -29,6 +26,8 @@ py::array one_dimensional(py::handle obj, const char* name, const char* kinds,
   }
   return a;
 }
+
+namespace {
 
 template <class T>
 std::vector<T> copy_as(const py::array& a) {

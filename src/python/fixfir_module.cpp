@@ -56,30 +56,6 @@ py::tuple quantize(py::handle taps, long long precision, const datapath_keywords
                         q.filter.scale);
 }
 
-py::object filter(py::handle taps, py::handle x, long long precision, const datapath_keywords& k) {
-  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
-    const std::vector<double> signal = signal_argument(x, "x");
-    result<datapath_run> run = out_of_memory_error();
-    interruptible([&] {
-      run = run_datapath(*f, signal, worker_count());
-      return true;
-    });
-    if (!run) raise(run.failure());
-    const std::vector<std::int64_t>& acc = run.value().accumulators;
-    return to_array(acc.data(), acc.size());
-  }
-  const quantized_taps q = quantize_argument(taps, precision);
-  const std::vector<double> signal = signal_argument(x, "x");
-  py::array_t<std::int32_t> out(static_cast<py::ssize_t>(signal.size()));
-  std::int32_t* acc = out.mutable_data();
-  const bool ok =
-      signal.empty() || interruptible([&] {
-        return filter_signal(q.filter, signal.data(), signal.size(), acc, worker_count());
-      });
-  if (!ok) throw std::bad_alloc();
-  return out;
-}
-
 py::array_t<double> output(py::handle acc, double scale) {
   const std::vector<std::int32_t> a = int32_argument(acc, "acc");
   py::array_t<double> out(static_cast<py::ssize_t>(a.size()));
@@ -187,7 +163,7 @@ PYBIND11_MODULE(_fixfir, m) {
       "is taken as it is; any other real or integer array is converted to float64 and each "
       "value rounded to the nearest float32 (the reader rounds the decimal text directly, "
       "which can differ in the last bit for a text that is not exactly a float64). "
-      "Precisions are 0 to 30 (scale 2^precision). Arguments are copied, never modified.";
+      "Precisions are 0 to 30 (scale 2^precision). Arguments are never modified.";
   m.attr("SAMPLE_RATE") = 16000;
   m.attr("WAVEFORM_SAMPLES") = WAVEFORM_SAMPLES;
   m.attr("SWEEP_SAMPLES") = SWEEP_SAMPLES;
@@ -201,18 +177,7 @@ PYBIND11_MODULE(_fixfir, m) {
                            integer_argument(argument(a, "precision"), "precision"),
                            datapath_arguments(a));
          });
-  const signature filter_s =
-      with_datapath_keywords({"filter", {{"taps"}, {"x"}, {"precision"}}, 3});
-  define(m, filter_s,
-         "The int32 accumulators of the fixed-point filter over the signal x from rest: "
-         "acc[n] = Σ c[j] · trunc(scale × x[n - j]), every product and sum wrapping modulo "
-         "2^32 (units of scale²). With the datapath keywords, that datapath's int64 "
-         "accumulators (units of 2^-(F_c + F_x)).",
-         [](const bound_call& a) {
-           return filter(argument(a, "taps"), argument(a, "x"),
-                         integer_argument(argument(a, "precision"), "precision"),
-                         datapath_arguments(a));
-         });
+  bind_filter(m);
   const signature output_s{"output", {{"acc"}, {"scale"}}, 2};
   define(m, output_s, "Accumulators in real units: acc ÷ scale² as float64.",
          [](const bound_call& a) {

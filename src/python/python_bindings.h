@@ -64,6 +64,9 @@ datapath_keywords datapath_arguments(const bound_call& call);
 /// keywords (coefficient_bits).
 std::string keyword_names(const std::string& message);
 
+/// Adds fixfir.filter and fixfir.Filter, the filter streamed over a signal, to the module.
+void bind_filter(pybind11::module_& m);
+
 /// Adds the report's figures to the module.
 void bind_report(pybind11::module_& m);
 

@@ -104,6 +104,10 @@ BIT_CASES = [
     ([-2.7, 3.3], [1.0, -1.0, 0.1, 2.0], 0),
     ([1.0, 1e-9], [1e12, -5e9, 1e30, float("nan"), float("inf"), 0.5], 20),
     (RNG.uniform(-1, 1, 45), RNG.uniform(-1.5, 1.5, 3000), 24),  # spans the engine's chunks
+    # Read block by block rather than in place: float32, a reversed stride, int16.
+    (RNG.uniform(-1, 1, 45), RNG.uniform(-1.5, 1.5, 3000).astype(np.float32), 24),
+    (RNG.uniform(-1, 1, 45), RNG.uniform(-1.5, 1.5, 6000)[::-2], 24),
+    ([0.5, -0.25, 0.125], np.arange(-3000, 3000, 7, dtype=np.int16), 3),
 ]
 
 
@@ -116,6 +120,86 @@ def test_quantize_and_filter_match_the_plain_model(taps, x, precision):
     assert acc.dtype == np.int32 and acc.tolist() == accumulators
     y = fixfir.output(acc, scale)
     assert y.tolist() == [a / (float(scale) * scale) for a in accumulators]
+
+
+# A capture given to a Filter in pieces: the pieces joined are one fixfir.filter call on the
+# whole, on the seed's datapath (int32) and on a chosen one (int64).
+PIECES = [
+    ("one sample", lambda taps, n: [1] * n),
+    ("fewer than the taps", lambda taps, n: [len(taps) - 1] * n),
+    ("random sizes", lambda taps, n: RNG.integers(0, 3 * len(taps), n)),
+]
+DATAPATHS = [{}, {"coefficient_bits": 16, "sample_bits": 12, "rounding": "nearest",
+                  "accumulator_bits": 24, "overflow": "saturate"}]
+
+
+@pytest.mark.parametrize("name,sizes", PIECES, ids=[p[0] for p in PIECES])
+@pytest.mark.parametrize("datapath", DATAPATHS, ids=["seed", "datapath"])
+def test_a_filter_in_pieces_is_one_filter_call(name, sizes, datapath):
+    taps = np.hanning(41)[1:-1] * 0.9  # mirrored, as a designed filter's are
+    x = RNG.uniform(-2, 2, 2500)
+    whole = fixfir.filter(taps, x, 18, **datapath)
+    f = fixfir.Filter(taps, 18, **datapath)
+    for _ in range(2):  # and again after a reset
+        parts, at = [], 0
+        for size in sizes(taps, len(x)):
+            parts.append(f(x[at : at + size]))
+            at += size
+            if at >= len(x):
+                break
+        parts.append(f(x[at:]))
+        assert all(p.dtype == whole.dtype for p in parts)
+        np.testing.assert_array_equal(np.concatenate(parts), whole)
+        f.reset()
+
+
+def unaligned(x):
+    buffer = np.zeros(8 * len(x) + 1, np.uint8)
+    out = np.frombuffer(buffer.data, np.float64, len(x), offset=1)
+    out[:] = x
+    return out
+
+
+SIGNAL = RNG.uniform(-3, 3, 5001)
+# Each way a signal can lie: read in place, through a reader of its dtype and stride, or
+# converted whole; each must give the bits of the same values as a contiguous float64 array.
+SIGNAL_LAYOUTS = [
+    ("float64 reversed", SIGNAL[::-1]), ("float64 unaligned", unaligned(SIGNAL)),
+    ("float32 strided", SIGNAL.astype(np.float32)[::3]),
+    ("int8", (SIGNAL * 40).astype(np.int8)), ("uint16", (np.abs(SIGNAL) * 20000).astype(np.uint16)),
+    ("int32 strided", (SIGNAL * 1e8).astype(np.int32)[1::2]),
+    ("int64 past 2^53", (SIGNAL * 3e18).astype(np.int64)),
+    ("uint64 past 2^63", (np.abs(SIGNAL) * 6e18).astype(np.uint64)),
+    ("big-endian float64", SIGNAL.astype(">f8")), ("float16", SIGNAL.astype(np.float16)),
+    ("long double", SIGNAL.astype(np.longdouble)), ("list", SIGNAL[:50].tolist()),
+]
+
+
+@pytest.mark.parametrize("name,x", SIGNAL_LAYOUTS, ids=[c[0] for c in SIGNAL_LAYOUTS])
+def test_every_signal_layout_reads_as_its_float64_values(name, x):
+    taps = RNG.uniform(-1, 1, 37)
+    as_float64 = np.array(x, dtype=np.float64)
+    np.testing.assert_array_equal(fixfir.filter(taps, x, 4), fixfir.filter(taps, as_float64, 4))
+    keywords = {"coefficient_bits": 12, "sample_bits": 20, "sample_precision": 2}
+    np.testing.assert_array_equal(fixfir.Filter(taps, 4, **keywords)(x),
+                                  fixfir.filter(taps, as_float64, 4, **keywords))
+
+
+def test_a_filter_busy_in_another_thread_refuses_rather_than_mixing_states():
+    taps = RNG.uniform(-1e-4, 1e-4, 30_000)
+    f = fixfir.Filter(taps, 15)
+    long_call = threading.Thread(target=f, args=(RNG.uniform(-1, 1, 200_000),))
+    refused = False
+    long_call.start()
+    while long_call.is_alive() and not refused:
+        try:
+            f([0.5])
+        except RuntimeError as e:
+            refused = "already running in another thread" in str(e)
+    long_call.join()
+    assert refused
+    f.reset()
+    assert f([0.5, 1.0]).tolist() == fixfir.filter(taps, [0.5, 1.0], 15).tolist()
 
 
 def report_stdout(tmp_path, taps, options):
@@ -213,6 +297,9 @@ BAD_ARGUMENTS = [
     (fixfir.quantize, (ONE, 31), ValueError, "precision must be 0 to 30"),
     (fixfir.quantize, (ONE, -1), ValueError, "precision must be 0 to 30"),
     (fixfir.filter, (ONE, np.array(1.0), 15), ValueError, "x must be one-dimensional"),
+    (fixfir.Filter, (ONE, 31), ValueError, "precision must be 0 to 30"),
+    (fixfir.Filter(ONE, 15), (np.ones((2, 2)),), ValueError, "x must be one-dimensional"),
+    (fixfir.Filter(ONE, 15), (np.array(["1"]),), TypeError, "x must be an array of real"),
     (fixfir.output, (np.array([0.5]), 2.0), TypeError, "acc must be an array of integers"),
     (fixfir.output, (np.array([2**31]), 2.0), ValueError, "does not fit 32 bits"),
     (fixfir.waveform_test, (ONE, 15, 100, 0, 400), ValueError, "step must not be 0"),
@@ -330,7 +417,12 @@ def test_arguments_are_left_as_they_were():
 SMALL_TAPS = RNG.uniform(-1e-3, 1e-3, 4000)
 LONG_CALLS = [
     ("filter", lambda d: fixfir.filter(RNG.uniform(-1e-5, 1e-5, 100_000),
-                                       RNG.uniform(-1, 1, 2_000_000), 15)),
+                                     RNG.uniform(-1, 1, 2_000_000), 15)),
+    ("filter on a datapath", lambda d: fixfir.filter(RNG.uniform(-1e-5, 1e-5, 100_000),
+                                                   RNG.uniform(-1, 1, 2_000_000), 15,
+                                                   coefficient_bits=32, sample_bits=32)),
+    ("Filter", lambda d: fixfir.Filter(RNG.uniform(-1e-5, 1e-5, 100_000), 15)(
+        RNG.uniform(-1, 1, 2_000_000)[::2])),
     ("waveform_test", lambda d: fixfir.waveform_test(ONE, 15, 1, 1, 100_000)),
     ("sweep", lambda d: fixfir.sweep(SMALL_TAPS, 15, 1)),
     ("report", lambda d: fixfir.report(SMALL_TAPS, 15, 100, 100, 1000, sweep_step=1)),
