@@ -366,7 +366,17 @@ PARAMETER_KINDS = {
                     "accumulator_bits")},
 }
 FUNCTIONS = sorted(name for name in dir(fixfir._fixfir)
-                   if callable(getattr(fixfir._fixfir, name)) and not name.startswith("_"))
+                   if callable(getattr(fixfir._fixfir, name)) and not name.startswith("_")
+                   and not isinstance(getattr(fixfir._fixfir, name), type))
+
+
+def test_filter_class_refuses_its_arguments_by_name():
+    with pytest.raises(TypeError, match=r"^Filter\(\) got an unexpected keyword argument 'precison'$"):
+        fixfir.Filter([0.5], precison=15)
+    with pytest.raises(TypeError, match=r"^precision must be an integer, not bool$"):
+        fixfir.Filter([0.5], True)
+    with pytest.raises(ValueError, match=r"^tap 0 is not a finite number \(nan\)$"):
+        fixfir.Filter([float("nan")], 15)
 
 
 def valid_arguments(parameters, tmp_path):
