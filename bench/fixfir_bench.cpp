@@ -330,6 +330,20 @@ void waveform_fast(benchmark::State& state, std::int32_t tone_total, unsigned th
   meter.report(state);
 }
 
+// The waveform model's fixed-point run: `filter_signal` from rest over the waveform test's
+// WAVEFORM_SAMPLES samples, on every core.
+void waveform_model_filter(benchmark::State& state, std::int32_t taps, unsigned threads) {
+  const owned_filter f = low_pass_filter(taps, precision);
+  const std::vector<double> x = noise(static_cast<std::size_t>(WAVEFORM_SAMPLES));
+  std::vector<std::int32_t> acc(x.size());
+  for (auto _ : state) {
+    if (!filter_signal(f.filter, x.data(), x.size(), acc.data(), threads))
+      state.SkipWithError("out of memory");
+    benchmark::DoNotOptimize(acc.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(x.size()));
+}
+
 // Console output as usual, plus each run's real time per iteration, for the summary.
 class recording_reporter : public benchmark::ConsoleReporter {
  public:
@@ -477,6 +491,13 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("waveform_guarded_sums_only" + suffix).c_str(),
                                  waveform_guarded_sums_only, count)
         ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  }
+
+  for (const std::int32_t taps : {63, 255, 4000}) {
+    benchmark::RegisterBenchmark(("waveform_model_filter/" + std::to_string(taps) + "taps").c_str(),
+                                 waveform_model_filter, taps, threads)
+        ->Unit(benchmark::kMicrosecond)
         ->UseRealTime();
   }
 

@@ -4,8 +4,10 @@
 // several precisions alone beyond 64 taps, where a whole scan would take minutes here).
 // Nothing may read or write outside a buffer (the sanitizers and the window checks stop
 // the run), and what is printed must be sane: a steady state that cannot be measured says
-// why instead of a figure, and no figure reads "nan" where a reason belongs.
-// The same taps also run on a datapath drawn from the option bytes, against exact sums.
+// why instead of a figure, no figure reads "nan" where a reason belongs, and none of a
+// filter whose every coefficient is 0 reads "nan" where "silent" belongs.
+// The same taps also run on a datapath drawn from the option bytes, against exact sums, and
+// through the streams in pieces drawn from the tap bytes, against the whole run.
 //
 // Input, byte by byte (missing bytes read as 0):
 //   0      flags: bits 0-1 the taps' shape (raw, mirrored raw, windowed low-pass, constant),
@@ -32,7 +34,9 @@
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/drivers/datapath_run.h"
+#include "fixfir/drivers/datapath_stream.h"
 #include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/engine/fir_stream.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/summary_text.h"
@@ -144,6 +148,13 @@ void report(const std::vector<float>& taps, const fixfir::science_options& o) {
   for (const std::string& line : lines) {
     if (contains(line, "headroom") && silent != contains(line, "unbounded"))
       insane("the headroom of silent coefficients", line);
+    // Coefficients that are all 0 have no level in dB: their responses say so in words.
+    for (const char* label :
+         {"quantized coefficients", "fixed point, steady state", "sweep, transient included"}) {
+      if (silent && (contains(line, std::string("(") + label + "): nan") ||
+                     contains(line, std::string("nan dB (") + label)))
+        insane("a silent filter's figure reads nan", line);
+    }
   }
 }
 
@@ -190,6 +201,50 @@ void scan(const std::vector<float>& taps, const fixfir::science_options& o) {
     if (row.waveform_wraps != 0 || row.sweep_wraps != 0)
       insane("a wrapping choice", r.choice.reason);
   }
+}
+
+// Piece k of a signal fed to a stream: 0 to 2 × taps + 1 samples, drawn from the tap bytes;
+// every eighth piece has at least one, so that the signal always comes to its end.
+std::size_t piece_size(const input_bytes& in, std::size_t k, std::size_t taps) {
+  const std::size_t i = 12 + 2 * (k % 8);
+  const std::size_t drawn = static_cast<std::size_t>(in.at(i) << 8U | in.at(i + 1));
+  return drawn % (2 * taps + 2) + (k % 8 == 7 ? 1 : 0);
+}
+
+// `f` streamed over `x` in pieces (empty ones, single samples, fewer and more than the taps)
+// gives `run`'s accumulators and counts; on the seed's datapath, so does the 32-bit stream.
+void streamed_check(const fixfir::fixed_filter& f, const std::vector<double>& x,
+                    const fixfir::datapath_run& run, const input_bytes& in, unsigned threads) {
+  const std::size_t taps = f.coefficients.size();
+  auto s = fixfir::make_datapath_stream(f);
+  if (!s.ok()) insane("datapath stream", s.failure().message);
+  std::vector<std::int64_t> acc(x.size());
+  fixfir::datapath_stream_counts total;
+  for (std::size_t at = 0, k = 0; at < x.size(); ++k) {
+    const std::size_t n = std::min(piece_size(in, k, taps), x.size() - at);
+    const auto c = fixfir::datapath_stream_filter(
+        s.value(), fixfir::contiguous_samples(x.data() + at, n), acc.data() + at, threads);
+    if (!c.ok()) insane("datapath stream", c.failure().message);
+    total.sample_overflows += c.value().sample_overflows;
+    total.accumulator_overflows += c.value().accumulator_overflows;
+    at += n;
+  }
+  if (acc != run.accumulators || total.sample_overflows != run.sample_overflows ||
+      total.accumulator_overflows != run.accumulator_overflows)
+    insane("datapath stream in pieces", fixfir::datapath_words(f.path));
+  if (!fixfir::is_seed_datapath(f.path)) return;
+  fixfir::fir_stream seed;
+  if (!fixfir::stream_init(seed, fixfir::engine_filter(f))) insane("stream", "out of memory");
+  std::vector<std::int32_t> acc32(x.size());
+  for (std::size_t at = 0, k = 0; at < x.size(); ++k) {
+    const std::size_t n = std::min(piece_size(in, k, taps), x.size() - at);
+    if (!fixfir::stream_filter(seed, fixfir::contiguous_samples(x.data() + at, n),
+                               acc32.data() + at, threads))
+      insane("stream", "failed");
+    at += n;
+  }
+  if (!std::equal(acc32.begin(), acc32.end(), run.accumulators.begin()))
+    insane("32-bit stream in pieces", fixfir::datapath_words(f.path));
 }
 
 // The same taps on a datapath drawn from the option bytes (words of 2 to 32 bits, every
@@ -246,6 +301,15 @@ void datapath_check(const std::vector<float>& taps, const input_bytes& in, unsig
   }
   if (run.value().accumulator_overflows != overflows)
     insane("datapath overflow count", fixfir::datapath_words(d));
+  streamed_check(f.value(), x, run.value(), in, threads);
+  // The seed's datapath at the summary's precision, where it has one.
+  const std::int32_t precision = static_cast<std::int32_t>(in.at(3) % 36) - 2;
+  if (precision < 0 || precision > 30) return;
+  const auto seed = fixfir::make_fixed_filter(taps, fixfir::seed_datapath(precision));
+  if (!seed.ok()) insane("seed filter", seed.failure().message);
+  const auto seed_run = fixfir::run_datapath(seed.value(), x, threads);
+  if (!seed_run.ok()) insane("seed run", seed_run.failure().message);
+  streamed_check(seed.value(), x, seed_run.value(), in, threads);
 }
 
 }  // namespace

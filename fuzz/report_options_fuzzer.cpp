@@ -1,9 +1,12 @@
 // Fuzzes fixfir-report's command line: the input, split at its NUL bytes, is the list of
+// Fuzzes fixfir-report's command line: the input, split at its NUL bytes, is the list of
 // arguments (an empty input none at all). Parsing never crashes; a refusal is one line
 // without control characters, said as the program says it, with status 2 (no arguments
 // print the usage there instead); accepted options are ones a report can run with, and
-// their datapath choices make a datapath (a search takes only the axes it fixes) whose
-// coefficient words can be written in the format --export names.
+// their datapath choices make a datapath (a search takes only the axes it fixes, and only
+// the roundings it searches) whose coefficient words can be written in the format --export
+// names. --export alone takes none of the measurements' options; after a search, a file
+// name of no known kind is refused before any work (status 1, its one line).
 
 #include <clocale>
 #include <cmath>
@@ -19,6 +22,7 @@
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/datapath_search.h"
 #include "fixfir/report/report_app.h"
 #include "fixfir/report/report_options.h"
 
@@ -99,6 +103,11 @@ void check_datapath(const fixfir::report_options& options) {
   if (options.explore) {
     if (c.coefficient_fraction_bits || c.sample_fraction_bits || c.overflow)
       fail("a search accepted a fraction or an overflow", "");
+    if (c.rounding == fixfir::rounding_mode::floor) fail("a search accepted floor", "");
+    if (!fixfir::search_axes_problem(
+             {c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding})
+             .empty())
+      fail("a search accepted axes it cannot search", "");
     return;  // the search's recommendation is what it exports
   }
   static const std::vector<float> taps{0.5f, -0.25f, 3.0f, 0.0f, -1e-6f};
@@ -179,7 +188,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Not run: a report reads taps.txt from --dir and draws pictures there, an export
       // writes a file.
       check_datapath(options);
-      if (!options.export_file.empty()) break;  // the waveform test's options are not needed
+      if (!options.export_file.empty() && !options.explore) {
+        // What only the measurements use is refused with --export alone.
+        const fixfir::frequency_settings& f = options.frequencies;
+        if (f.initial_frequency != 0 || f.frequency_step != 0 || f.ending_frequency != 0 ||
+            options.sweep_step != 0 || options.bands.passbands_given ||
+            options.bands.stopbands_given || options.cost != fixfir::cost_model::multiplier)
+          fail("--export accepted an option it does not use", "");
+        for (const double target : {options.targets.min_attenuation_db,
+                                    options.targets.max_ripple_db, options.targets.min_snr_db}) {
+          if (!std::isnan(target)) fail("--export accepted a target", std::to_string(target));
+        }
+        break;
+      }
+      if (options.explore && !options.export_file.empty() &&
+          !fixfir::export_format_for(options.export_file)) {
+        // Refused before the tap file is read, the search run or a picture drawn.
+        const run_result r = run(args);
+        if (r.status != 1 || !r.out.empty() || !r.err.starts_with("fixfir-report: --export: ") ||
+            r.err.find(" does not end in .h, .mem or .csv\n") == std::string::npos ||
+            !shows_safely(r.err.substr(0, r.err.size() - 1)))
+          fail("a search's export of no known kind", r.err);
+      }
       if (options.frequencies.frequency_step == 0 || options.sweep_step < 1)
         fail("accepted steps", std::to_string(options.sweep_step));
       if (options.dir.empty()) fail("accepted folder", "empty");

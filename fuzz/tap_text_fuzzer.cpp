@@ -1,5 +1,6 @@
 // Fuzzes the tap file reader: any text must parse without a sanitizer finding, and give
-// the count, taps and number of "improperly formatted file" messages of the model. Both
+// the count, taps and number of "improperly formatted file" messages of the model, and the
+// report's check of the taps must refuse the first that is not finite. Both
 // ways in are checked: parse_tap_text over the text, and read_tap_file over the same
 // bytes written to "taps.txt" in a private directory; and the report's reading of that
 // file, which also counts the numbers after the taps.
@@ -7,10 +8,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -80,6 +83,17 @@ void check(const char* way, reader read, std::string_view text,
     mismatch(way, "taps");
   }
   if (messages != UINT64_MAX && messages != expected.messages) mismatch(way, "message count");
+  // The report and the module refuse the first tap that is not finite, by its index.
+  std::size_t first_infinite = 0;
+  while (first_infinite < expected.taps.size() && std::isfinite(expected.taps[first_infinite]))
+    ++first_infinite;
+  const fixfir::outcome finite =
+      fixfir::check_finite_taps(std::span<const float>(list.taps.begin(), list.taps.size));
+  if (finite.ok() != (first_infinite == expected.taps.size())) mismatch(way, "finite taps");
+  if (!finite.ok() &&
+      finite.failure().message.rfind(
+          "tap " + std::to_string(first_infinite) + " is not a finite number (", 0) != 0)
+    mismatch(way, "the index of a tap that is not finite");
 
   if (console != nullptr) {
     std::fclose(console);

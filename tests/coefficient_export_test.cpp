@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -302,7 +303,15 @@ TEST(Writing, ReplacesWholeOrLeavesTheEarlierFile) {
     ASSERT_FALSE(r) << path;
     EXPECT_EQ(r.failure().kind, error_kind::cannot_write);
     EXPECT_EQ(r.failure().message, "cannot write " + path + ": " + reason);
+    EXPECT_STREQ(std::strerror(r.failure().system_errno), reason);
   }
+  // Stopped by its caller: the words are thrown away before the earlier file is replaced.
+  int asked = 0;
+  const result<export_facts> stopped = export_coefficients(
+      std::vector<float>(1 << 17, 0.5f), {.precision = 3}, file, [&asked] { return ++asked < 2; });
+  ASSERT_FALSE(stopped);
+  EXPECT_EQ(stopped.failure().kind, error_kind::interrupted);
+  EXPECT_EQ(asked, 2);  // after 65536 and 131072 words
   EXPECT_EQ(read_file(file), "index,integer,value\n0,1,0.25\n1,7,1.75\n");
   EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"folder.h", "taps.csv"}));
   EXPECT_TRUE(fs::is_empty(dir / "folder.h"));

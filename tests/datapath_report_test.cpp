@@ -2,13 +2,18 @@
 // engine measures, and on others it says where samples and sums overflowed and how.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <limits>
 #include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/summary_text.h"
@@ -91,6 +96,9 @@ const path_case path_cases[] = {
      true, true, "accumulator saturations (sweep): "},
     {"narrow_accumulator_wraps", 16, 14, 20, rounding_mode::toward_zero, overflow_mode::wrap, true,
      true, "error from accumulator overflow (waveform test): "},
+    // A unit sine's +1 wraps to -1: the steady state is the wraps', and its lines say so.
+    {"truncated_plus_one_wraps", 16, 16, 40, rounding_mode::toward_zero, overflow_mode::wrap, true,
+     false, "(fixed point, steady state): "},
 };
 
 class chosen_path : public ::testing::TestWithParam<path_case> {};
@@ -119,6 +127,23 @@ TEST_P(chosen_path, says_what_overflowed_and_how) {
   const std::vector<std::string> lines = precision_report_lines(r, o.precision);
   EXPECT_TRUE(has_line(lines, c.says)) << c.says;
   EXPECT_TRUE(has_line(lines, "accumulator bits needed for no wrap with any input: "));
+  // A steady-state or sweep figure measured where samples overflowed says at how many
+  // frequencies, as it does for the accumulator.
+  const std::string sample_note = std::string("samples ") +
+                                  (c.overflow == overflow_mode::saturate ? "saturate" : "wrap") +
+                                  " at ";
+  const std::string accumulator_note =
+      std::string("accumulator ") +
+      (c.overflow == overflow_mode::saturate ? "saturates" : "wraps") + " at ";
+  for (const std::string& line : lines) {
+    if (line.find("(fixed point, steady state)") == std::string::npos &&
+        line.find("(sweep, transient included)") == std::string::npos)
+      continue;
+    EXPECT_EQ(line.find(sample_note) != std::string::npos, c.samples_overflow) << line;
+    if (!c.accumulator_overflows) {
+      EXPECT_EQ(line.find(accumulator_note), std::string::npos) << line;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(designs, chosen_path, ::testing::ValuesIn(path_cases),
@@ -127,22 +152,58 @@ INSTANTIATE_TEST_SUITE_P(designs, chosen_path, ::testing::ValuesIn(path_cases),
 // On every committed design, the search's recommendation, measured again by the report on
 // whole runs, meets every target, and a sample word one bit narrower, or a coefficient word
 // one bit narrower (its fraction refitted), misses one unless the word is at the search's
-// lower limit; where nothing meets the targets the lines say what each reached.
+// lower limit; where nothing meets the targets the lines say what each reached. The report
+// on the datapath its options line names gives the very figures of its row. Without an SNR
+// target the attenuation target is the SNR's.
 struct search_case {
   const char* fixture;
-  double min_snr_db;
+  double min_snr_db;  // NaN: the default, the attenuation target
 };
 
 class search_recommendation : public ::testing::TestWithParam<search_case> {};
 
-bool report_meets(std::span<const float> taps, const datapath& d, const precision_targets& t) {
+precision_report report_on(std::span<const float> taps, const datapath& d) {
   science_options o = options_at(15);
   o.path = d;
   precision_report r;
   EXPECT_TRUE(run_precision_report(taps, o, r));
+  return r;
+}
+
+bool report_meets(std::span<const float> taps, const datapath& d, const precision_targets& t) {
+  const precision_report r = report_on(taps, d);
   return r.figures.steady.worst_attenuation_db >= t.min_attenuation_db &&
          r.figures.steady.ripple_db <= t.max_ripple_db && r.waveform.snr_db >= t.min_snr_db &&
-         r.on_path.budget.accumulator_overflows == 0 && r.sweeps.runs[0].wraps == 0;
+         r.on_path.budget.accumulator_overflows == 0 && r.sweeps.runs[0].wraps == 0 &&
+         r.fixed.coefficient_overflows == 0;
+}
+
+// The choices an options line ("options: --coefficient-bits 16 ...") names.
+datapath_choices choices_named(const std::string& line) {
+  datapath_choices c;
+  std::istringstream words(line.substr(line.find(' ') + 1));
+  std::string name;
+  std::string value;
+  while (words >> name >> value) {
+    if (name == "--coefficient-bits") {
+      c.coefficient_bits = std::stoi(value);
+    } else if (name == "--coefficient-precision") {
+      c.coefficient_fraction_bits = std::stoi(value);
+    } else if (name == "--sample-bits") {
+      c.sample_bits = std::stoi(value);
+    } else if (name == "--sample-precision") {
+      c.sample_fraction_bits = std::stoi(value);
+    } else if (name == "--accumulator-bits") {
+      c.accumulator_bits = std::stoi(value);
+    } else if (name == "--rounding") {
+      c.rounding = rounding_from_option(value);
+    } else if (name == "--overflow") {
+      c.overflow = overflow_from_option(value);
+    } else {
+      ADD_FAILURE() << "unknown option " << name;
+    }
+  }
+  return c;
 }
 
 TEST_P(search_recommendation, meets_the_targets_and_no_narrower_word_does) {
@@ -160,8 +221,22 @@ TEST_P(search_recommendation, meets_the_targets_and_no_narrower_word_does) {
     EXPECT_EQ(lines.back().rfind("best reached: stopband attenuation ", 0), 0U);
     return;
   }
-  const datapath best = r.front[static_cast<std::size_t>(r.recommended)].path;
+  if (std::isnan(c.min_snr_db)) {
+    EXPECT_EQ(r.targets.min_snr_db, r.targets.min_attenuation_db);
+    EXPECT_TRUE(r.snr_target_is_attenuation);
+  }
+  const candidate& row = r.front[static_cast<std::size_t>(r.recommended)];
+  const datapath best = row.path;
   EXPECT_TRUE(report_meets(taps, best, r.targets));
+  // The options line makes the very datapath, and the report on it gives the row's figures.
+  const result<datapath> named =
+      datapath_from_choices(taps, choices_named(lines[lines.size() - 2]));
+  ASSERT_TRUE(named.ok());
+  EXPECT_EQ(datapath_words(named.value()), datapath_words(best));
+  const precision_report again = report_on(taps, named.value());
+  EXPECT_EQ(again.figures.steady.worst_attenuation_db, row.attenuation_db);
+  EXPECT_EQ(again.figures.steady.ripple_db, row.ripple_db);
+  EXPECT_EQ(again.waveform.snr_db, row.snr_db);
   if (best.sample.bits > SEARCH_BITS_MIN) {
     datapath narrower = best;
     narrower.sample = {best.sample.bits - 1, best.sample.bits - 2, best.sample.rounding,
@@ -175,7 +250,8 @@ TEST_P(search_recommendation, meets_the_targets_and_no_narrower_word_does) {
         largest_fitting_fraction(taps, narrower.coefficient.bits, best.coefficient.rounding);
     EXPECT_FALSE(report_meets(taps, narrower, r.targets)) << "coefficient word";
   }
-  EXPECT_EQ(lines[lines.size() - 2], "recommended datapath: " + recommended_words(best));
+  EXPECT_EQ(lines[lines.size() - 3], "recommended datapath: " + datapath_words(best));
+  EXPECT_EQ(lines[lines.size() - 2], "options: " + recommended_options(best));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -184,8 +260,68 @@ INSTANTIATE_TEST_SUITE_P(
                       search_case{"firls_bs_81", 50.0}, search_case{"firls_lp_71", 50.0},
                       search_case{"kaiser_bp_119", 50.0}, search_case{"kaiser_hp_119", 50.0},
                       search_case{"kaiser_lp_255", 50.0}, search_case{"remez_bp_95", 50.0},
-                      search_case{"remez_hp_47", 50.0}),
-    [](const auto& test) { return std::string(test.param.fixture); });
+                      search_case{"remez_hp_47", 50.0},
+                      search_case{"remez_lp_63", std::numeric_limits<double>::quiet_NaN()},
+                      search_case{"kaiser_bp_119", std::numeric_limits<double>::quiet_NaN()}),
+    [](const auto& test) {
+      return std::string(test.param.fixture) +
+             (std::isnan(test.param.min_snr_db) ? "_default_snr" : "");
+    });
+
+// A run stopped by its keep-going check (Ctrl-C in Python) is interrupted, never "out of
+// memory": at once, or after some of its work, each measurement that can be stopped says so.
+struct stopped_case {
+  const char* name;
+  int answers_before_stop;  // the check's true answers before its first false
+};
+
+class stopped_run : public ::testing::TestWithParam<stopped_case> {};
+
+TEST_P(stopped_run, is_interrupted_in_every_measurement) {
+  const std::vector<float> taps = fixture_taps("remez_lp_63");
+  const precision_targets none{std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::quiet_NaN()};
+  datapath d = seed_datapath(15);
+  d.coefficient.bits = 16;
+  d.coefficient.fraction_bits = 16;
+  const std::function<outcome()> runs[] = {
+      [&] {
+        precision_report r;
+        return run_precision_report(taps, options_at(15), r);
+      },
+      [&] {
+        science_options o = options_at(15);
+        o.path = d;
+        precision_report r;
+        return run_precision_report(taps, o, r);
+      },
+      [&] {
+        scan_report r;
+        return run_scan(taps, options_at(15), none, r);
+      },
+      [&] {
+        search_report r;
+        return run_datapath_search(taps, options_at(15), none, {}, cost_model::multiplier, r);
+      }};
+  for (std::size_t i = 0; i < std::size(runs); ++i) {
+    std::atomic<int> answers{0};
+    const keep_going_check check = [&] { return answers++ < GetParam().answers_before_stop; };
+    const keep_going_guard guard(check);
+    const outcome done = runs[i]();
+    if (done.ok()) {
+      EXPECT_GT(GetParam().answers_before_stop, 0) << "run " << i;
+      continue;
+    }
+    EXPECT_EQ(done.failure().kind, error_kind::interrupted) << "run " << i;
+    EXPECT_EQ(done.failure().message, "interrupted") << "run " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(checks, stopped_run,
+                         ::testing::Values(stopped_case{"at_once", 0}, stopped_case{"after_3", 3},
+                                           stopped_case{"after_40", 40}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace fixfir

@@ -13,6 +13,7 @@
 
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/drivers/datapath_run.h"
+#include "fixfir/drivers/datapath_stream.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
 
@@ -73,7 +74,34 @@ model_run model(const std::vector<std::int32_t>& c, const std::vector<double>& x
   return m;
 }
 
-// run_datapath on `d` against the model, for each accumulator width in `widths`.
+// The stream of `f` fed `x` in pieces of 1, 2, taps - 1, 37 and 200 samples in turn, read
+// through a reader, gives `run`'s accumulators and counts.
+void expect_streamed(const fixed_filter& f, const std::vector<double>& x, const datapath_run& run,
+                     unsigned threads) {
+  datapath_stream s = make_datapath_stream(f).value();
+  const std::size_t sizes[] = {1, 2, std::max<std::size_t>(f.coefficients.size(), 2) - 1, 37, 200};
+  std::vector<std::int64_t> got(x.size());
+  datapath_stream_counts total;
+  for (std::size_t at = 0, piece = 0; at < x.size(); ++piece) {
+    const std::size_t n = std::min(sizes[piece % std::size(sizes)], x.size() - at);
+    const double* from = x.data() + at;
+    const sample_source source{n, nullptr, [from](std::size_t first, std::size_t m, double* out) {
+                                 std::copy(from + first, from + first + m, out);
+                               }};
+    const result<datapath_stream_counts> c =
+        datapath_stream_filter(s, source, got.data() + at, threads);
+    ASSERT_TRUE(c.ok());
+    total.sample_overflows += c.value().sample_overflows;
+    total.accumulator_overflows += c.value().accumulator_overflows;
+    at += n;
+  }
+  EXPECT_EQ(got, run.accumulators);
+  EXPECT_EQ(total.sample_overflows, run.sample_overflows);
+  EXPECT_EQ(total.accumulator_overflows, run.accumulator_overflows);
+}
+
+// run_datapath on `d` against the model, for each accumulator width in `widths`, and the
+// stream of the same filter in pieces against run_datapath.
 void expect_model(const std::vector<float>& taps, const std::vector<double>& x, datapath d,
                   std::initializer_list<std::int32_t> widths, unsigned threads = 2) {
   const fixed_filter f0 = make_fixed_filter(taps, d).value();
@@ -108,6 +136,7 @@ void expect_model(const std::vector<float>& taps, const std::vector<double>& x, 
                              -(d.coefficient.fraction_bits + d.sample.fraction_bits)));
       }
       EXPECT_EQ(run.accumulator_overflows, overflows);
+      expect_streamed(f, x, run, threads);
     }
   }
 }
@@ -245,9 +274,18 @@ TEST(DatapathRunSeed, StopsWhenAsked) {
   const fixed_filter f = make_fixed_filter(random_taps(31, 1), seed_datapath(12)).value();
   const keep_going_check no = [] { return false; };
   const keep_going_guard guard(no);
-  const result<datapath_run> r = run_datapath(f, random_input(10000, 2), 2);
+  const std::vector<double> x = random_input(10000, 2);
+  const result<datapath_run> r = run_datapath(f, x, 2);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.failure().kind, error_kind::interrupted);
+  // A stopped stream is left at rest, as it was.
+  datapath_stream s = make_datapath_stream(f).value();
+  std::vector<std::int64_t> out(x.size());
+  const auto streamed =
+      datapath_stream_filter(s, contiguous_samples(x.data(), x.size()), out.data(), 2);
+  ASSERT_FALSE(streamed.ok());
+  EXPECT_EQ(streamed.failure().kind, error_kind::interrupted);
+  EXPECT_EQ(s.history, std::vector<std::int32_t>(30, 0));
 }
 
 // ---- The conversions of datapath.h. ----
@@ -314,7 +352,8 @@ TEST(LargestFittingFraction, IsTheLargestThatFits) {
 
 TEST(AccumulatorBitsNeeded, HoldsTheLargestAndSmallestSums) {
   const std::tuple<std::vector<std::int32_t>, std::int32_t, std::int32_t> cases[] = {
-      {{}, 16, 2},
+      {{}, 16, 1},
+      {{0, 0, 0}, 32, 1},  // every sum is 0
       {{1}, 8, 8},
       {{-1}, 8, 9},  // -1 × -128 = +128
       {{3, -1}, 8, 10},

@@ -14,6 +14,8 @@
 
 #include "fast_test_support.h"
 #include "fixfir/engine/fir_engine.h"
+#include "fixfir/engine/fir_stream.h"
+#include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/reference/fir_reference.h"
 
 namespace fixfir {
@@ -238,6 +240,73 @@ TEST(peak_magnitude, matches_a_scalar_maximum_for_every_length) {
 TEST(peak_magnitude, only_minus_2_31_gives_zero) {
   const std::vector<std::uint32_t> acc(33, 0x80000000u);
   EXPECT_EQ(peak_all(acc.data(), acc.size()), 0);
+}
+
+// A stream fed in pieces gives the accumulators of the whole signal from rest, whatever the
+// pieces: single samples, fewer samples than taps, random sizes (empty ones too), or all at
+// once; read in place or through a reader; and again after a reset.
+enum class pieces { single, under_taps, random, whole };
+class stream_matches_reference
+    : public ::testing::TestWithParam<std::tuple<std::int32_t, pieces, bool>> {};
+
+TEST_P(stream_matches_reference, in_any_pieces) {
+  const auto [count, split, read] = GetParam();
+  const auto seed = static_cast<std::uint64_t>(count);
+  // Even counts mirrored: the kernel folds those.
+  const auto owned = count % 2 == 0 ? testing::mirrored_filter(count, 20, 2.0, seed)
+                                    : random_filter(count, 20, 2.0, seed);
+  const auto x = random_signal(static_cast<std::size_t>(3 * count + 700), 1e3, seed);
+  const std::vector<std::int32_t> expected = reference_accumulators(owned.filter, x);
+  fir_stream s;
+  ASSERT_TRUE(stream_init(s, owned.filter));
+  std::mt19937_64 rng(seed);
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<std::int32_t> got(x.size(), 0x5a5a5a5a);
+    for (std::size_t at = 0; at < x.size();) {
+      const std::size_t wanted = split == pieces::single       ? 1
+                                 : split == pieces::under_taps ? std::max(count - 1, 1)
+                                 : split == pieces::random     ? rng() % (2 * x.size() / 5)
+                                                               : x.size();
+      const std::size_t n = std::min(wanted, x.size() - at);
+      const double* piece = x.data() + at;
+      sample_source source = contiguous_samples(piece, n);
+      if (read) {
+        source.contiguous = nullptr;
+        source.read = [piece](std::size_t first, std::size_t m, double* out) {
+          std::copy(piece + first, piece + first + m, out);
+        };
+      }
+      ASSERT_TRUE(stream_filter(s, source, got.data() + at, 2));
+      at += n;
+    }
+    EXPECT_EQ(got, expected) << "pass " << pass;
+    stream_reset(s);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(taps_and_pieces, stream_matches_reference,
+                         ::testing::Combine(::testing::Values(1, 2, 15, 64, 255, 1023),
+                                            ::testing::Values(pieces::single, pieces::under_taps,
+                                                              pieces::random, pieces::whole),
+                                            ::testing::Bool()));
+
+// A call that is stopped leaves the stream as it was: the next call continues from the
+// samples before the stopped one.
+TEST(stream_filter, a_stopped_call_leaves_the_history_as_it_was) {
+  const auto owned = random_filter(40, 15, 1.0, 3);
+  const auto x = random_signal(3000, 2.0, 4);
+  const std::vector<std::int32_t> expected = reference_accumulators(owned.filter, x);
+  fir_stream s;
+  ASSERT_TRUE(stream_init(s, owned.filter));
+  std::vector<std::int32_t> got(x.size());
+  ASSERT_TRUE(stream_filter(s, contiguous_samples(x.data(), 1000), got.data(), 2));
+  {
+    const keep_going_check no = [] { return false; };
+    const keep_going_guard guard(no);
+    EXPECT_FALSE(stream_filter(s, contiguous_samples(x.data() + 1000, 2000), got.data() + 1000, 2));
+  }
+  ASSERT_TRUE(stream_filter(s, contiguous_samples(x.data() + 1000, 2000), got.data() + 1000, 2));
+  EXPECT_EQ(got, expected);
 }
 
 TEST(filter_signal, a_filter_without_taps_always_sums_to_zero) {

@@ -11,6 +11,7 @@
 #include <limits>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fast_test_support.h"
@@ -300,6 +301,24 @@ TEST(BandPlan, EdgesPrintAsMeasured) {
   EXPECT_EQ(band_lines(plan),
             (std::vector<std::string>{"passbands (given): 1030.48 to 1561 Hz",
                                       "stopbands (given): 969.7265625 to 8000 Hz"}));
+}
+
+// Every figure is written by one formatter: no sign on NaN or on a value that rounds to 0.
+TEST(FigureText, SignsOnlyWhatIsNotZero) {
+  const std::tuple<const char*, double, const char*> table[] = {
+      {"%.2f", -0.004, "0.00"},
+      {"%.2f", -0.0, "0.00"},
+      {"%.4f dB", -0.00004, "0.0000 dB"},
+      {"%.2f", -0.005, "-0.01"},  // rounds away from 0: the sign stays
+      {"%.2f", -1e-300, "0.00"},
+      {"%.6g", -0.0, "0"},
+      {"%.6g", -1e-300, "-1e-300"},
+      {"%.2f", -nan_value, "nan"},
+      {"%.2f dB", -nan_value, "nan dB"},
+      {"%.2f", -std::numeric_limits<double>::infinity(), "-inf"},
+      {"%.2f", 12.345, "12.35"},
+  };
+  for (const auto& [format, v, want] : table) EXPECT_EQ(figure_text(format, v), want) << v;
 }
 
 // ---- Steady state -----------------------------------------------------------------------
@@ -705,6 +724,17 @@ INSTANTIATE_TEST_SUITE_P(
                        11,
                        "ripple <= 0.3000 dB of the quantized coefficients (the fixed-point steady "
                        "state is not reached), no wrap"},
+        // Coefficients that are all 0 have no level to judge: the reason says so in words.
+        recommend_case{"silent_row_is_named",
+                       {[] {
+                          precision_row r = row(12, nan_value, nan_value, 0);
+                          r.silent = true;
+                          return r;
+                        }(),
+                        row(13, 45, 0.1, 40)},
+                       {40.0, 0.3, nan_value},
+                       13,
+                       "; at 12: silent (every coefficient is 0)"},
         recommend_case{"everything_wraps",
                        {row(10, 60, 0.1, 40, 1, 0)},
                        {40.0, 0.3, nan_value},
@@ -901,6 +931,15 @@ TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
   EXPECT_EQ(lines[lines.size() - 2],
             "recommended precision: " +
                 (c.recommended >= 0 ? std::to_string(c.recommended) : std::string("none")));
+  // The lowest precisions quantize every tap to 0: their cells read "silent", not nan, and a
+  // line after the table names them.
+  for (const std::string& line : lines) EXPECT_EQ(line.find("nan"), std::string::npos) << line;
+  std::int32_t silent = 0;
+  while (r.rows[static_cast<std::size_t>(silent)].silent) ++silent;
+  ASSERT_GT(silent, 0);
+  const std::string named = "silent (every coefficient is 0): precision" +
+                            (silent == 1 ? " 0" : "s 0 to " + std::to_string(silent - 1));
+  EXPECT_NE(std::find(lines.begin(), lines.end(), named), lines.end()) << named;
 }
 
 struct targets_case {

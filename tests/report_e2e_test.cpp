@@ -17,6 +17,7 @@
 #include <optional>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,26 +103,35 @@ TEST_P(RefusedOptions, OneMessageAndStatusTwo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RefusedOptions,
-    ::testing::Values(std::vector<std::string>{"--dir", "."},
-                      std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
-                                               "50", "--ending", "4000", "--bogus"},
-                      std::vector<std::string>{"--precision=fifteen", "--initial", "100", "--step",
-                                               "50", "--ending", "4000"},
-                      std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
-                                               "0", "--ending", "4000"},
-                      std::vector<std::string>{"--precision", "1\nx", "--initial", "100", "--step",
-                                               "50", "--ending", "4000"},
-                      std::vector<std::string>{"--\x1b]0;title\x07", "--precision", "15"},
-                      std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
-                                               "50", "--ending", "4000", "--passband", "0:1000",
-                                               "--passband", "500:1500"},
-                      std::vector<std::string>{"--precision", "15", "--initial", "100", "--step",
-                                               "50", "--ending", "4000", "--passband", "0:1e-300"},
-                      std::vector<std::string>{"--explore", "--initial", "100", "--step", "50",
-                                               "--ending", "4000", "--overflow", "saturate"},
-                      std::vector<std::string>{"--export", "taps.h", "--precision", "15",
-                                               "--rounding", "up"},
-                      std::vector<std::string>{"--export", "taps.h", "--sample-bits", "16"}));
+    ::testing::Values(
+        std::vector<std::string>{"--dir", "."},
+        std::vector<std::string>{"--precision", "15", "--initial", "100", "--step", "50",
+                                 "--ending", "4000", "--bogus"},
+        std::vector<std::string>{"--precision=fifteen", "--initial", "100", "--step", "50",
+                                 "--ending", "4000"},
+        std::vector<std::string>{"--precision", "15", "--initial", "100", "--step", "0", "--ending",
+                                 "4000"},
+        std::vector<std::string>{"--precision", "1\nx", "--initial", "100", "--step", "50",
+                                 "--ending", "4000"},
+        std::vector<std::string>{"--\x1b]0;title\x07", "--precision", "15"},
+        std::vector<std::string>{"--precision", "15", "--initial", "100", "--step", "50",
+                                 "--ending", "4000", "--passband", "0:1000", "--passband",
+                                 "500:1500"},
+        std::vector<std::string>{"--precision", "15", "--initial", "100", "--step", "50",
+                                 "--ending", "4000", "--passband", "0:1e-300"},
+        std::vector<std::string>{"--explore", "--initial", "100", "--step", "50", "--ending",
+                                 "4000", "--overflow", "saturate"},
+        std::vector<std::string>{"--export", "taps.h", "--precision", "15", "--rounding", "up"},
+        std::vector<std::string>{"--export", "taps.h", "--sample-bits", "16"},
+        // --export alone refuses what it does not use, as each mode does.
+        std::vector<std::string>{"--export", "taps.h", "--precision", "15", "--cost", "bits"},
+        std::vector<std::string>{"--export", "taps.h", "--precision", "15", "--min-snr", "60"},
+        std::vector<std::string>{"--export", "taps.h", "--precision", "15", "--passband", "0:1000"},
+        std::vector<std::string>{"--export", "taps.h", "--precision", "15", "--step", "0"},
+        std::vector<std::string>{"--export", "taps.h", "--precision", "15", "--sweep-step", "0"},
+        // The search's roundings are toward zero and to nearest.
+        std::vector<std::string>{"--explore", "--initial", "100", "--step", "50", "--ending",
+                                 "4000", "--rounding", "floor"}));
 
 // The command line as a person meets it: what each stream receives, and the status. The
 // taps are the example's unless a row gives its own.
@@ -248,16 +258,19 @@ TEST_P(TapProblems, OneMessageAndStatusOne) {
   EXPECT_FALSE(fs::exists(dir / "response.png"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, TapProblems,
-                         ::testing::Values(tap_problem{"missing", nullptr, "cannot open"},
-                                           tap_problem{"folder", "/", "cannot read"},
-                                           tap_problem{"too_few", "5\n0.1 0.2 0.3\n", "tap 4 of 5"},
-                                           tap_problem{"not_a_number", "2\n0.5 half\n",
-                                                       "tap 2 of 2"},
-                                           tap_problem{"no_taps", "0\n", "tap count is 0"},
-                                           tap_problem{"empty", "", "no tap count"},
-                                           tap_problem{"endless", "@/dev/zero", "no tap count"}),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, TapProblems,
+    ::testing::Values(
+        tap_problem{"missing", nullptr, "cannot open"}, tap_problem{"folder", "/", "cannot read"},
+        tap_problem{"too_few", "5\n0.1 0.2 0.3\n", "tap 4 of 5"},
+        tap_problem{"not_a_number", "2\n0.5 half\n", "tap 2 of 2"},
+        tap_problem{"no_taps", "0\n", "tap count is 0"},
+        // Beyond the float range a tap reads as infinite.
+        tap_problem{"infinite", "3\n0.5 1e39 -1e39\n", "tap 1 is not a finite number (inf)"},
+        tap_problem{"negative_infinite", "2\n-1e39 0.5\n", "tap 0 is not a finite number (-inf)"},
+        tap_problem{"empty", "", "no tap count"},
+        tap_problem{"endless", "@/dev/zero", "no tap count"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 // ---- Exporting the coefficients ---------------------------------------------------------------
 
@@ -288,15 +301,50 @@ TEST(Datapath, TheSummaryOpensWithItAndTheSearchEndsWithItsChoice) {
                             "--sweep-step", "40", "--min-snr", "60", "--rounding", "nearest",
                             "--export", "best.mem"});
   ASSERT_EQ(r.status, 0) << r.err;
+  // The recommendation names every choice, and the options that make it follow.
   const std::regex ending(
-      "[^]*\nrecommended datapath: coefficients ([0-9]+) bits \\([0-9]+ fractional\\), "
-      "samples [0-9]+ bits \\([0-9]+ fractional\\), accumulator [0-9]+ bits, rounding to "
-      "nearest\nwhy: the cheapest [^\n]*\ncoefficients: best.mem \\(63 words of ([0-9]+) "
-      "bits[^\n]*\n");
+      "[^]*\nrecommended datapath: (coefficients ([0-9]+) bits \\(([-0-9]+) fractional\\), "
+      "samples ([0-9]+) bits \\(([0-9]+) fractional\\), accumulator ([0-9]+) bits, rounding to "
+      "nearest, overflow saturates)\noptions: ([^\n]*)\nwhy: the cheapest [^\n]*\n"
+      "coefficients: best.mem \\(63 words of ([0-9]+) bits[^\n]*\n");
   std::smatch m;
   ASSERT_TRUE(std::regex_match(r.out, m, ending)) << r.out;
-  EXPECT_EQ(m[1], m[2]);
+  EXPECT_EQ(m[2], m[8]);
+  EXPECT_EQ(m[7].str(), "--coefficient-bits " + m[2].str() + " --coefficient-precision " +
+                            m[3].str() + " --sample-bits " + m[4].str() + " --sample-precision " +
+                            m[5].str() + " --accumulator-bits " + m[6].str() +
+                            " --rounding nearest --overflow saturate");
   EXPECT_TRUE(fs::exists(dir / "best.mem"));
+  // Its row of the front, and the summary with the options pasted: the same datapath, and
+  // the row's figures.
+  std::smatch row;
+  ASSERT_TRUE(
+      std::regex_search(r.out, row,
+                        std::regex("\n +" + m[2].str() + "  to nearest +" + m[4].str() + " +" +
+                                   m[6].str() + " +([0-9.]+) +([0-9.]+) +([0-9.]+) +[0-9]+\n")))
+      << r.out;
+  std::vector<std::string> pasted{"--initial", "100",  "--step",       "50",
+                                  "--ending",  "4000", "--sweep-step", "40"};
+  std::istringstream words(m[7].str());
+  for (std::string word; words >> word;) pasted.push_back(word);
+  const report_result summary = run_report(dir.path, pasted, no_gnuplot);
+  ASSERT_EQ(summary.status, 0) << summary.err;
+  EXPECT_EQ(summary.out.rfind("datapath: " + m[1].str() + "\n", 0), 0U) << summary.out;
+  for (const std::string& line : std::vector<std::string>{
+           "stopband attenuation (fixed point, steady state): " + row[1].str() + " dB",
+           "passband ripple (fixed point, steady state): " + row[2].str() + " dB",
+           "output SNR (waveform test): " + row[3].str() + " dB",
+           "coefficient overflows: 0 of 63 taps",
+           "accumulator saturations (waveform test): 0 of 32000 samples"}) {
+    // A steady-state figure may be followed by the note that samples saturated at full scale.
+    const std::size_t at = summary.out.find("\n" + line);
+    ASSERT_NE(at, std::string::npos) << line << "\n" << summary.out;
+    const std::size_t end = at + 1 + line.size();
+    EXPECT_TRUE(summary.out.compare(end, 1, "\n") == 0 ||
+                summary.out.compare(end, 20, " (samples saturate a") == 0)
+        << line << "\n"
+        << summary.out;
+  }
 }
 
 TEST(Export, WritesTheWordsAndOneLine) {
@@ -368,6 +416,28 @@ TEST(Export, AFailedWriteKeepsTheEarlierFile) {
   r = run_report(dir.path, {"--export", "taps\n.c", "--precision", "15"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "fixfir-report: --export: 'taps\\n.c' does not end in .h, .mem or .csv\n");
+  // After a search likewise, refused before any work: nothing searched, drawn or written.
+  const std::vector<std::string> search{"--explore", "--initial", "100",          "--step", "50",
+                                        "--ending",  "4000",      "--sweep-step", "40"};
+  std::vector<std::string> args_of_search = search;
+  args_of_search.insert(args_of_search.end(), {"--export", "taps.CSV.txt"});
+  r = run_report(dir.path, args_of_search);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_EQ(r.err, "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem or .csv\n");
+  // A search that recommends nothing writes nothing, says so, and fails: the earlier file
+  // is not its answer.
+  args_of_search = search;
+  args_of_search.insert(args_of_search.end(), {"--coefficient-bits", "8", "--sample-bits", "8",
+                                               "--min-snr", "200", "--export", "taps.csv"});
+  r = run_report(dir.path, args_of_search, no_gnuplot);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\nrecommended datapath: none\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err,
+            "gnuplot not found: install it (apt-get install gnuplot-nox) to draw explore.png\n"
+            "fixfir-report: --export: nothing written to taps.csv: no datapath meets the "
+            "targets\n");
+  EXPECT_EQ(read_file(dir / "taps.csv"), "earlier\n");
   std::set<std::string> names;
   for (const auto& e : fs::directory_iterator(dir.path)) names.insert(e.path().filename());
   EXPECT_EQ(names, (std::set<std::string>{"taps.csv", "taps.txt"}));
@@ -397,8 +467,8 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
       R"(accumulator wraps \(waveform test\): 0 of 32000 samples)",
       R"(output SNR \(waveform test\): [0-9]+\.[0-9]{2} dB)",
       R"(sweep: 80 frequencies from 4 Hz in steps of 100 Hz)",
-      R"(passbands \(inferred from the unquantized taps\): 0 to 1560\.546875 Hz)",
-      R"(stopbands \(inferred from the unquantized taps\): 2429\.6875 to 8000 Hz)",
+      R"(passbands \(inferred from the unquantized taps\): 0 to 1560\.55 Hz)",
+      R"(stopbands \(inferred from the unquantized taps\): 2429\.69 to 8000 Hz)",
       R"(passband ripple \(unquantized taps\): 0\.03[0-9]{2} dB)",
       R"(passband ripple \(quantized coefficients\): 0\.0[0-9]{3} dB)",
       R"(passband ripple \(fixed point, steady state\): 0\.0[0-9]{3} dB)",
@@ -422,33 +492,43 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
   EXPECT_FALSE(fs::exists(dir / "waves.png"));
 }
 
-// The bands a summary prints, given back as --passband and --stopband, give every figure
-// of the summary again: the printed edges are exactly those measured.
+// The bands a summary or a scan prints, given back as --passband and --stopband, give every
+// figure again: inferred edges are rounded to 0.01 Hz before they are measured, and printed
+// exactly as measured.
 class InferredBands : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(InferredBands, GivenBackReproduceEveryFigure) {
   scratch_dir dir;
   write_file(dir / "taps.txt", read_file(GetParam()));
-  const report_result inferred = run_report(dir.path, example_args(), no_gnuplot);
-  ASSERT_EQ(inferred.status, 0) << inferred.err;
-  std::vector<std::string> args = example_args();
-  const std::string label = " (inferred from the unquantized taps): ";
-  std::string expected = inferred.out;
-  for (const char* kind : {"pass", "stop"}) {
-    const std::string head = std::string(kind) + "bands" + label;
-    const std::size_t at = expected.find("\n" + head);
-    ASSERT_NE(at, std::string::npos) << inferred.out;
-    std::string list = expected.substr(at + 1 + head.size());
-    list = list.substr(0, list.find('\n'));
-    const std::regex one("([^ ,]+) to ([^ ,]+) Hz");
-    for (std::sregex_iterator b(list.begin(), list.end(), one), end; b != end; ++b)
-      args.insert(args.end(),
-                  {std::string("--") + kind + "band", (*b)[1].str() + ":" + (*b)[2].str()});
-    expected.replace(at + 1, head.size() - 2, std::string(kind) + "bands (given)");
+  std::vector<std::string> scan_args = example_args();
+  scan_args.erase(scan_args.begin(), scan_args.begin() + 2);
+  scan_args.insert(scan_args.begin(), "--scan");
+  for (const std::vector<std::string>& run : {example_args(), scan_args}) {
+    const report_result inferred = run_report(dir.path, run, no_gnuplot);
+    ASSERT_EQ(inferred.status, 0) << inferred.err;
+    std::vector<std::string> args = run;
+    const std::string label = " (inferred from the unquantized taps): ";
+    std::string expected = inferred.out;
+    for (const char* kind : {"pass", "stop"}) {
+      const std::string head = std::string(kind) + "bands" + label;
+      const std::size_t at = expected.find("\n" + head);
+      ASSERT_NE(at, std::string::npos) << inferred.out;
+      std::string list = expected.substr(at + 1 + head.size());
+      list = list.substr(0, list.find('\n'));
+      const std::regex one("([^ ,]+) to ([^ ,]+) Hz");
+      const std::regex hundredths("[0-9]+(\\.[0-9]{1,2})?");
+      for (std::sregex_iterator b(list.begin(), list.end(), one), end; b != end; ++b) {
+        EXPECT_TRUE(std::regex_match((*b)[1].str(), hundredths)) << list;
+        EXPECT_TRUE(std::regex_match((*b)[2].str(), hundredths)) << list;
+        args.insert(args.end(),
+                    {std::string("--") + kind + "band", (*b)[1].str() + ":" + (*b)[2].str()});
+      }
+      expected.replace(at + 1, head.size() - 2, std::string(kind) + "bands (given)");
+    }
+    const report_result given = run_report(dir.path, args, no_gnuplot);
+    EXPECT_EQ(given.status, 0) << given.err;
+    EXPECT_EQ(given.out, expected);
   }
-  const report_result given = run_report(dir.path, args, no_gnuplot);
-  EXPECT_EQ(given.status, 0) << given.err;
-  EXPECT_EQ(given.out, expected);
 }
 
 std::vector<std::string> shipped_filters() {
@@ -468,12 +548,13 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, InferredBands, ::testing::ValuesIn(shipped_fi
                                       : path.stem().string();
                          });
 
-// Degenerate answers still give a full summary and status 0.
+// Degenerate answers still give a full summary (or search) and status 0.
 struct odd_run {
   const char* name;
   std::string taps;
   std::vector<std::string> args;
   const char* expected_line;
+  std::size_t lines = 22;  // of the summary; 0: a search's, which vary
 };
 
 // A Hamming-windowed low-pass of `count` taps, cut-off 1000 Hz, as a tap file.
@@ -509,54 +590,140 @@ TEST_P(OddRuns, SummarySaysWhatHappened) {
   write_file(dir / "taps.txt", o.taps);
   const report_result r = run_report(dir.path, o.args, no_gnuplot);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(fixfir_test::line_count(r.out), 22U) << r.out;
+  if (o.lines > 0) {
+    const bool on_datapath =
+        std::find(o.args.begin(), o.args.end(), "--coefficient-bits") != o.args.end();
+    EXPECT_EQ(fixfir_test::line_count(r.out), on_datapath ? o.lines + 3 : o.lines) << r.out;
+  }
   EXPECT_NE(r.out.find(std::string(o.expected_line) + "\n"), std::string::npos) << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OddRuns,
-    ::testing::Values(odd_run{"overflowing_precision",
-                              "1\n1.0\n",
-                              {"--precision", "16", "--initial", "100", "--step", "50", "--ending",
-                               "4000", "--sweep-step", "500"},
-                              "largest tap quantization error: 0"},
-                      odd_run{"zero_scale",
-                              "2\n0.5 0.5\n",
-                              {"--precision", "40", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500"},
-                              "output SNR (waveform test): nan dB"},
-                      odd_run{"negative_scale",
-                              "2\n0.5 0.5\n",
-                              {"--precision", "31", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500"},
-                              "precision: 31 (scale -2147483648)"},
-                      odd_run{"no_tones",
-                              "1\n1.0\n",
-                              {"--precision", "15", "--initial", "1000", "--step", "100",
-                               "--ending", "500", "--sweep-step", "500"},
-                              "waveform test: no tones, the input is silent"},
-                      odd_run{"descending_tones",
-                              "1\n1.0\n",
-                              {"--precision", "15", "--initial", "1000", "--step", "-100",
-                               "--ending", "100", "--sweep-step=7000"},
-                              "waveform test: 10 tones from 1000 Hz in steps of -100 Hz"},
-                      odd_run{"all_zero_taps",
-                              "3\n0 0 0\n",
-                              {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500"},
-                              "passband ripple (fixed point, steady state): no passband"},
-                      // Between two swept frequencies: the sweep's figure is not measured.
-                      odd_run{"band_between_swept_frequencies",
-                              "1\n1.0\n",
-                              {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500", "--passband", "1001:1002"},
-                              "passband ripple (sweep, transient included): none, no swept "
-                              "frequency in the pass bands"},
-                      odd_run{"unit_tap",
-                              "1\n1.0\n",
-                              {"--precision", "15", "--initial", "100", "--step", "100", "--ending",
-                               "1000", "--sweep-step", "500"},
-                              "stopband attenuation (fixed point, steady state): no stopband"}),
+    ::testing::Values(
+        odd_run{"overflowing_precision",
+                "1\n1.0\n",
+                {"--precision", "16", "--initial", "100", "--step", "50", "--ending", "4000",
+                 "--sweep-step", "500"},
+                "largest tap quantization error: 0"},
+        odd_run{"zero_scale",
+                "2\n0.5 0.5\n",
+                {"--precision", "40", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "output SNR (waveform test): nan dB"},
+        odd_run{"negative_scale",
+                "2\n0.5 0.5\n",
+                {"--precision", "31", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "precision: 31 (scale -2147483648)"},
+        odd_run{"no_tones",
+                "1\n1.0\n",
+                {"--precision", "15", "--initial", "1000", "--step", "100", "--ending", "500",
+                 "--sweep-step", "500"},
+                "waveform test: no tones, the input is silent"},
+        odd_run{"descending_tones",
+                "1\n1.0\n",
+                {"--precision", "15", "--initial", "1000", "--step", "-100", "--ending", "100",
+                 "--sweep-step=7000"},
+                "waveform test: 10 tones from 1000 Hz in steps of -100 Hz"},
+        odd_run{"all_zero_taps",
+                "3\n0 0 0\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "passband ripple (fixed point, steady state): no passband"},
+        // Between two swept frequencies: the sweep's figure is not measured.
+        odd_run{"band_between_swept_frequencies",
+                "1\n1.0\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500", "--passband", "1001:1002"},
+                "passband ripple (sweep, transient included): none, no swept "
+                "frequency in the pass bands"},
+        // Taps too small for the precision: every coefficient is 0.
+        odd_run{"silent_coefficients",
+                "3\n0.01 0.03 0.01\n",
+                {"--precision", "4", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "passband ripple (quantized coefficients): silent (every coefficient "
+                "is 0)"},
+        odd_run{"silent_sweep",
+                "3\n0.01 0.03 0.01\n",
+                {"--precision", "4", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500", "--stopband", "6000:8000"},
+                "stopband attenuation (sweep, transient included): silent (every "
+                "coefficient is 0)"},
+        odd_run{"silent_datapath",
+                "3\n0.01 0.03 0.01\n",
+                {"--coefficient-bits", "8", "--coefficient-precision", "3", "--sample-bits", "16",
+                 "--initial", "100", "--step", "100", "--ending", "1000", "--sweep-step", "500",
+                 "--stopband", "6000:8000"},
+                "stopband attenuation (fixed point, steady state): silent (every "
+                "coefficient is 0)"},
+        odd_run{"silent_datapath_needs_one_bit",
+                "3\n0.01 0.03 0.01\n",
+                {"--coefficient-bits", "8", "--coefficient-precision", "3", "--sample-bits", "16",
+                 "--initial", "100", "--step", "100", "--ending", "1000", "--sweep-step", "500"},
+                "accumulator bits needed for no wrap with any input: 1"},
+        odd_run{"unit_tap",
+                "1\n1.0\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "stopband attenuation (fixed point, steady state): no stopband"}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+// A search of the datapaths on small, silent, huge and long filters: each a search (no
+// "out of memory"), whose lines say what the targets are and what holds the taps.
+odd_run odd_search(const char* name, std::string taps, const char* expected_line,
+                   std::vector<std::string> more = {}) {
+  std::vector<std::string> args{"--explore", "--initial", "100",          "--step", "300",
+                                "--ending",  "1000",      "--sweep-step", "500"};
+  args.insert(args.end(), more.begin(), more.end());
+  return {name, std::move(taps), std::move(args), expected_line, 0};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Searches, OddRuns,
+    ::testing::Values(
+        // The narrowest accumulator a datapath takes is 8 bits, though fewer would hold the
+        // sums; with no stop band the attenuation is no target, and says so.
+        odd_search("one_tap", "1\n0.5\n",
+                   "targets: stopband attenuation any (no stopband), passband ripple at most "
+                   "0.1000 dB, SNR any, no overflows"),
+        odd_search("three_taps", "3\n0.25 0.5 0.25\n",
+                   "options: --coefficient-bits 4 --coefficient-precision 3 --sample-bits 5 "
+                   "--sample-precision 4 --accumulator-bits 8 --rounding nearest --overflow "
+                   "saturate",
+                   {"--passband", "0:1710.9375"}),
+        odd_search("all_zero_taps", "3\n0 0 0\n",
+                   "targets: stopband attenuation any (no passband), passband ripple any (no "
+                   "passband), SNR any, no overflows"),
+        // Nothing to measure the SNR of: the front says so in words.
+        odd_search("all_zero_taps_front", "3\n0 0 0\n",
+                   "         4  toward zero            4          8  no passband  no passband "
+                   "   silent    24"),
+        // A tap no coefficient word holds, even with its fraction at -32, is an overflow:
+        // nothing is recommended.
+        odd_search("tap_beyond_every_word", "1\n3.4e38\n",
+                   "         4  toward zero  none: 1 of 1 taps do not fit the coefficient word, "
+                   "even at -32 fractional bits (saturated)"),
+        odd_search("taps_that_saturate", "2\n1e30 -1e30\n", "recommended datapath: none"),
+        // The default SNR target is the attenuation target (the bands given, so that the
+        // targets are those of these very edges).
+        odd_search("default_snr_target", example_taps,
+                   "targets: stopband attenuation at least 51.25 dB, passband ripple at most "
+                   "0.1333 dB, SNR at least 51.25 dB (by default the attenuation target), no "
+                   "overflows",
+                   {"--coefficient-bits", "12", "--passband", "0:1560.546875", "--stopband",
+                    "2429.6875:8000"}),
+        // Without a steady state the targets are the coefficients', and the lines say so;
+        // the SNR is still measured, and a target.
+        odd_search("long_filter", low_pass_taps(3938),
+                   "targets: stopband attenuation (quantized coefficients) at least 83.87 dB, "
+                   "passband ripple (quantized coefficients) at most 0.1030 dB, SNR at least "
+                   "83.87 dB (by default the attenuation target), no overflows; the fixed-point "
+                   "steady state is not measured: the filter's 3937-sample history leaves 63 of "
+                   "the 4000-sample run for the fit, which needs at least 64",
+                   {"--passband", "0:800", "--stopband", "1500:8000", "--coefficient-bits", "21",
+                    "--sample-bits", "4"})),
     [](const auto& i) { return std::string(i.param.name); });
 
 // The headroom of the coefficients the run uses, and the steady state of filters too long

@@ -178,7 +178,25 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{{"--export", "taps.h", "--precision", "15", "--accumulator-bits", "7"},
                     "--accumulator-bits must be 8 to 64"},
         option_case{{"--export", "taps.mem", "--precision", "15", "--scan"},
-                    "leave out --scan and --html"}));
+                    "leave out --scan and --html"},
+        // --export alone refuses what only the measurements use, as each mode does.
+        option_case{{"--export", "taps.h", "--precision", "15", "--cost", "bits"},
+                    "--export writes the coefficients only and does not use --cost: leave it out"},
+        option_case{{"--export", "taps.h", "--precision", "15", "--min-snr", "60"},
+                    "does not use --min-snr"},
+        option_case{{"--export", "taps.h", "--precision", "15", "--passband", "0:1000"},
+                    "does not use --passband"},
+        option_case{{"--export", "taps.h", "--coefficient-bits", "16", "--step", "0"},
+                    "does not use --step"},
+        option_case{{"--sweep-step=0", "--export", "taps.h", "--precision", "15"},
+                    "does not use --sweep-step"},
+        option_case{{"--export", "taps.h", "--precision", "15", "--initial", "100"},
+                    "does not use --initial"},
+        // The search tries toward zero and to nearest, as its usage says.
+        option_case{{"--explore", "--initial", "100", "--step", "50", "--ending", "4000",
+                     "--rounding", "floor"},
+                    "--explore searches rounding toward zero and to nearest: give --rounding zero "
+                    "or nearest"}));
 
 // The option an unknown one most likely meant: the nearest within a third of its length
 // (dashes aside, a swap of neighbours one edit), or the only one it begins; none when
@@ -265,19 +283,10 @@ TEST(Options, DatapathChoicesAndExport) {
   EXPECT_EQ(o.datapath.precision, 15);
   EXPECT_TRUE(o.export_file.empty());
 
-  const std::vector<const char*> exporting{"--export",
-                                           "out/taps.h",
-                                           "--coefficient-bits",
-                                           "16",
-                                           "--rounding=nearest",
-                                           "--overflow",
-                                           "saturate",
-                                           "--sample-bits",
-                                           "12",
-                                           "--sample-precision",
-                                           "-2",
-                                           "--step",
-                                           "0"};
+  const std::vector<const char*> exporting{
+      "--export",   "out/taps.h", "--coefficient-bits", "16", "--rounding=nearest",
+      "--overflow", "saturate",   "--sample-bits",      "12", "--sample-precision",
+      "-2"};
   ASSERT_EQ(parse_args(exporting, o, message), parsed::run) << message;
   EXPECT_EQ(o.export_file, "out/taps.h");
   EXPECT_FALSE(o.datapath.precision);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -18,6 +19,15 @@ namespace {
 
 // The words a line of the header's array holds.
 constexpr std::size_t header_words_per_line = 8;
+
+// Words between two questions whether to go on: millions of taps take seconds to write.
+constexpr std::size_t words_between_checks = std::size_t{1} << 16;
+
+// Whether the text should stop being made before word `j`: `go_on` (when given) is asked
+// every words_between_checks words.
+bool stop_before(std::size_t j, const export_check& go_on) {
+  return go_on && j % words_between_checks == 0 && j > 0 && !go_on();
+}
 
 char lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -35,7 +45,8 @@ std::string scale_text(std::int32_t f) {
   return text;
 }
 
-std::string header_text(std::span<const std::int32_t> coefficients, const word_format& w) {
+std::optional<std::string> header_text(std::span<const std::int32_t> coefficients,
+                                       const word_format& w, const export_check& go_on) {
   const char* const type = w.bits <= 8 ? "int8_t" : w.bits <= 16 ? "int16_t" : "int32_t";
   const std::string f = std::to_string(w.fraction_bits);
   std::string text;
@@ -53,6 +64,7 @@ std::string header_text(std::span<const std::int32_t> coefficients, const word_f
   text +=
       std::string("static const ") + type + " fixfir_coefficients[FIXFIR_COEFFICIENT_COUNT] = {\n";
   for (std::size_t j = 0; j < coefficients.size(); ++j) {
+    if (stop_before(j, go_on)) return std::nullopt;
     text += j % header_words_per_line == 0 ? "    " : " ";
     text += c_integer(coefficients[j]) + ",";
     if (j % header_words_per_line == header_words_per_line - 1 || j + 1 == coefficients.size())
@@ -62,15 +74,18 @@ std::string header_text(std::span<const std::int32_t> coefficients, const word_f
   return text;
 }
 
-std::string memory_text(std::span<const std::int32_t> coefficients, const word_format& w) {
+std::optional<std::string> memory_text(std::span<const std::int32_t> coefficients,
+                                       const word_format& w, const export_check& go_on) {
   static constexpr char digits[] = "0123456789abcdef";
   const auto width = static_cast<std::size_t>((w.bits + 3) / 4);
   const std::uint64_t mask = (std::uint64_t{1} << w.bits) - 1;
   std::string text;
   text.reserve(coefficients.size() * (width + 1));
-  for (const std::int32_t c : coefficients) {
+  for (std::size_t j = 0; j < coefficients.size(); ++j) {
+    if (stop_before(j, go_on)) return std::nullopt;
     // The word's two's-complement pattern: the low W bits of c.
-    std::uint64_t pattern = static_cast<std::uint64_t>(static_cast<std::int64_t>(c)) & mask;
+    std::uint64_t pattern =
+        static_cast<std::uint64_t>(static_cast<std::int64_t>(coefficients[j])) & mask;
     std::string word(width, '0');
     for (std::size_t k = width; k-- > 0; pattern >>= 4) word[k] = digits[pattern & 0xF];
     text += word + "\n";
@@ -78,9 +93,11 @@ std::string memory_text(std::span<const std::int32_t> coefficients, const word_f
   return text;
 }
 
-std::string csv_text(std::span<const std::int32_t> coefficients, const word_format& w) {
+std::optional<std::string> csv_text(std::span<const std::int32_t> coefficients,
+                                    const word_format& w, const export_check& go_on) {
   std::string text = "index,integer,value\n";
   for (std::size_t j = 0; j < coefficients.size(); ++j) {
+    if (stop_before(j, go_on)) return std::nullopt;
     // c × 2^-F is exact: a 32-bit c and F within -32 to 96 stay among normal doubles. The
     // shortest text that reads back as that double.
     const double value = std::ldexp(static_cast<double>(coefficients[j]), -w.fraction_bits);
@@ -111,18 +128,29 @@ result<export_format> export_format_for(std::string_view path) {
                     "'" + std::string(path) + "' does not end in .h, .mem or .csv");
 }
 
-std::string export_text(export_format format, std::span<const std::int32_t> coefficients,
-                        const word_format& w) {
+namespace {
+
+// The file's text, or nothing when `go_on` answered false before it was whole.
+std::optional<std::string> text_until_stopped(export_format format,
+                                              std::span<const std::int32_t> coefficients,
+                                              const word_format& w, const export_check& go_on) {
   FIXFIR_EXPECTS(w.bits >= WORD_BITS_MIN && w.bits <= WORD_BITS_MAX);
   switch (format) {
     case export_format::memory_image:
-      return memory_text(coefficients, w);
+      return memory_text(coefficients, w, go_on);
     case export_format::csv:
-      return csv_text(coefficients, w);
+      return csv_text(coefficients, w, go_on);
     case export_format::c_header:
       break;
   }
-  return header_text(coefficients, w);
+  return header_text(coefficients, w, go_on);
+}
+
+}  // namespace
+
+std::string export_text(export_format format, std::span<const std::int32_t> coefficients,
+                        const word_format& w) {
+  return *text_until_stopped(format, coefficients, w, export_check());
 }
 
 std::string export_choices_problem(const datapath_choices& c) {
@@ -132,7 +160,7 @@ std::string export_choices_problem(const datapath_choices& c) {
 }
 
 result<export_facts> export_coefficients(std::span<const float> taps, const datapath_choices& c,
-                                         const std::string& file) {
+                                         const std::string& file, const export_check& go_on) {
   const result<export_format> format = export_format_for(file);
   if (!format) return make_error(error_kind::bad_input, "--export: " + format.failure().message);
   if (std::string problem = export_choices_problem(c); !problem.empty())
@@ -143,8 +171,11 @@ result<export_facts> export_coefficients(std::span<const float> taps, const data
   if (!made) return std::move(made).failure();
   const fixed_filter& f = made.value();
   try {
-    const outcome written =
-        replace_file(file, export_text(format.value(), f.coefficients, f.path.coefficient));
+    const std::optional<std::string> text =
+        text_until_stopped(format.value(), f.coefficients, f.path.coefficient, go_on);
+    // Asked once more before the earlier file is replaced.
+    if (!text || (go_on && !go_on())) return make_error(error_kind::interrupted, "interrupted");
+    const outcome written = replace_file(file, *text);
     if (!written) return written.failure();
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();

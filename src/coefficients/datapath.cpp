@@ -94,8 +94,8 @@ word_value quantize_word(double v, const word_format& w) noexcept {
   FIXFIR_EXPECTS(fraction_valid(w.fraction_bits));
   // v × 2^F: a product by a power of two rounds as std::ldexp does, and the power itself
   // is built from its exponent bits (F is within -32 to 96).
-  const double power = std::bit_cast<double>(static_cast<std::uint64_t>(w.fraction_bits + 1023)
-                                             << 52);
+  const double power =
+      std::bit_cast<double>(static_cast<std::uint64_t>(w.fraction_bits + 1023) << 52);
   const double r = rounded(v * power, w.rounding);
   const std::int64_t lo = word_min(w.bits);
   const std::int64_t hi = word_max(w.bits);
@@ -137,7 +137,8 @@ std::int32_t accumulator_bits_needed(std::span<const std::int32_t> coefficients,
     most += c > 0 ? c * s_max : c * s_min;
     least += c > 0 ? c * s_min : c * s_max;
   }
-  std::int32_t bits = 2;
+  // Sums that are all 0 (every coefficient is) fit one bit.
+  std::int32_t bits = 1;
   while (bits < 127 && (most > (int128{1} << (bits - 1)) - 1 || least < -(int128{1} << (bits - 1))))
     ++bits;
   return bits;

@@ -1,6 +1,7 @@
 #include "fixfir/coefficients/tap_file.h"
 
 #include <cerrno>
+#include <cmath>
 #include <new>
 #include <string>
 
@@ -112,6 +113,17 @@ status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* cons
   }
   std::fclose(file);
   return result;
+}
+
+outcome check_finite_taps(std::span<const float> taps) {
+  for (std::size_t i = 0; i < taps.size(); ++i) {
+    const float t = taps[i];
+    if (std::isfinite(t)) continue;
+    const char* what = std::isnan(t) ? "nan" : t > 0 ? "inf" : "-inf";
+    return make_error(error_kind::bad_input,
+                      "tap " + std::to_string(i) + " is not a finite number (" + what + ")");
+  }
+  return success();
 }
 
 }  // namespace fixfir

@@ -57,8 +57,14 @@ std::string replace_problem(int folder, const std::string& name, std::optional<m
   struct stat info {};
   if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
     return errno == ENOENT ? std::string() : std::strerror(errno);
-  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
-  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return std::strerror(EISDIR);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    errno = 0;  // no call failed: the file is of a kind that is not replaced
+    return "not a regular file";
+  }
   mode = static_cast<mode_t>(info.st_mode & 0777);
   return {};
 }
@@ -88,23 +94,27 @@ int make_temporary_file(int folder, std::string& name) {
 }
 
 outcome replace_file(const std::string& path, std::string_view text) {
-  const auto failed = [&path](const std::string& why) {
-    return make_error(error_kind::cannot_write, "cannot write " + path + ": " + why);
+  // `error` is the errno of the call that failed (0 where none did), kept for the callers
+  // that raise their own kind of error.
+  const auto failed = [&path](int error, const std::string& why) {
+    return fixfir::error{error_kind::cannot_write, "cannot write " + path + ": " + why, error};
   };
+  const auto failed_with = [&failed](int error) { return failed(error, std::strerror(error)); };
   const std::filesystem::path target(path);
   const std::string name = target.filename().string();
-  if (name.empty() || name == "." || name == "..") return failed(std::strerror(EISDIR));
+  if (name.empty() || name == "." || name == "..") return failed_with(EISDIR);
   // Every step below names the file within its folder, so the temporary name's length
   // never counts against the path's.
   const std::string folder_path = target.has_parent_path() ? target.parent_path().string() : ".";
   const descriptor folder(open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (folder.fd < 0) return failed(std::strerror(errno));
+  if (folder.fd < 0) return failed_with(errno);
   std::optional<mode_t> mode;
+  errno = 0;
   if (std::string problem = replace_problem(folder.fd, name, mode); !problem.empty())
-    return failed(problem);
+    return failed(errno, problem);
   std::string temporary;
   const int fd = make_temporary_file(folder.fd, temporary);
-  if (fd < 0) return failed(std::strerror(errno));
+  if (fd < 0) return failed_with(errno);
   bool ok = write_all(fd, text) && (!mode || fchmod(fd, *mode) == 0) && fsync(fd) == 0;
   int error = ok ? 0 : errno;
   if (close(fd) != 0 && ok) {
@@ -117,7 +127,7 @@ outcome replace_file(const std::string& path, std::string_view text) {
   }
   if (ok) return success();
   unlinkat(folder.fd, temporary.c_str(), 0);
-  return failed(std::strerror(error));
+  return failed_with(error);
 }
 
 bool open_output(output_file& out, const char* name) noexcept {

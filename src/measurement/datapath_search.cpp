@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "fixfir/common/analysis_constants.h"
@@ -16,6 +18,7 @@
 #include "fixfir/drivers/unit_sine_basis.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/response_figures.h"
+#include "fixfir/measurement/summary_text.h"
 
 namespace fixfir {
 
@@ -58,50 +61,75 @@ bool window_basis(double frequency, std::size_t from, sine_basis& out) {
 }
 
 // The steady amplitude of `f` on the window `basis` and whether its accumulator overflowed.
-bool steady_on(const search_context& c, const fixed_filter& f, const sine_basis& basis,
-               double& steady, bool& overflowed) {
+outcome steady_on(const search_context& c, const fixed_filter& f, const sine_basis& basis,
+                  double& steady, bool& overflowed) {
   // A window's first outputs (before its history is full) are not read, unless the run is
   // whole, where every output's overflow counts.
   const std::size_t first = c.window_start == 0 ? 0 : c.fit_first;
   result<datapath_run> run = run_datapath(f, basis.sine, 1, first);
-  if (!run) return false;
+  if (!run) return std::move(run).failure();
   steady = fitted_amplitude(basis, run.value().output, c.fit_first);
   overflowed = run.value().accumulator_overflows > 0;
-  return true;
+  return success();
+}
+
+// The first error of work spread over threads.
+struct first_error {
+  std::mutex mutex;
+  std::optional<error> held;
+  std::atomic<bool> failed{false};
+};
+
+void keep_error(first_error& f, error e) {
+  const std::lock_guard<std::mutex> lock(f.mutex);
+  if (!f.held) f.held = std::move(e);
+  f.failed.store(true, std::memory_order_relaxed);
+}
+
+bool has_failed(const first_error& f) noexcept { return f.failed.load(std::memory_order_relaxed); }
+
+// The error kept; when none was, the work was stopped (or its bookkeeping failed).
+error error_taken(first_error& f) {
+  const std::lock_guard<std::mutex> lock(f.mutex);
+  return f.held ? std::move(*f.held) : stopped_run_error();
 }
 
 // The steady amplitudes of `f` at `frequencies` (windows given, or made as they go), on
-// the search's threads. False when memory runs out or the run is abandoned.
-bool steady_series(const search_context& c, const fixed_filter& f,
-                   std::span<const double> frequencies, const std::vector<sine_basis>* given,
-                   std::vector<double>& steady, std::int64_t& overflows) {
+// the search's threads.
+outcome steady_series(const search_context& c, const fixed_filter& f,
+                      std::span<const double> frequencies, const std::vector<sine_basis>* given,
+                      std::vector<double>& steady, std::int64_t& overflows) {
   const std::size_t n = frequencies.size();
   steady.assign(n, not_a_number);
   std::vector<std::uint8_t> overflowed(n, 0);
   std::vector<sine_basis> scratch(std::max(c.threads, 1U));
-  std::atomic<bool> failed{false};
+  first_error failure;
   const bool finished = run_chunks_in_order(
       (n + frequencies_per_chunk - 1) / frequencies_per_chunk, c.threads,
       [&](unsigned worker, std::size_t chunk) {
         const std::size_t end = std::min(n, (chunk + 1) * frequencies_per_chunk);
         for (std::size_t i = chunk * frequencies_per_chunk; i < end; ++i) {
-          if (failed.load(std::memory_order_relaxed) || !keep_going()) return;
+          if (has_failed(failure) || !keep_going()) return;
           try {
             const sine_basis* basis = given != nullptr ? &(*given)[i] : &scratch[worker];
             if (given == nullptr && !window_basis(frequencies[i], c.window_start, scratch[worker]))
               throw std::bad_alloc();
             bool over = false;
-            if (!steady_on(c, f, *basis, steady[i], over)) throw std::bad_alloc();
+            if (outcome ran = steady_on(c, f, *basis, steady[i], over); !ran) {
+              keep_error(failure, std::move(ran).failure());
+              return;
+            }
             overflowed[i] = over ? 1 : 0;
           } catch (const std::bad_alloc&) {
-            failed = true;
+            keep_error(failure, out_of_memory_error());
             return;
           }
         }
       },
-      [&](std::size_t) { return !failed.load(std::memory_order_relaxed); });
+      [&](std::size_t) { return !has_failed(failure); });
   overflows += std::count(overflowed.begin(), overflowed.end(), 1);
-  return finished && !failed.load();
+  if (!finished || has_failed(failure)) return error_taken(failure);
+  return success();
 }
 
 std::int64_t cost_of(const datapath& d, cost_model model) noexcept {
@@ -118,6 +146,12 @@ bool meets_targets(const precision_targets& t, const candidate& k) noexcept {
   return attenuation && ripple && snr && k.overflows == 0;
 }
 
+// The word formats of a candidate: saturating, as the report's --overflow saturate makes
+// them, the accumulator's too (a candidate whose sums reach its limits meets no target).
+word_format saturating_word(std::int32_t bits, std::int32_t fraction, rounding_mode r) noexcept {
+  return {bits, fraction, r, overflow_mode::saturate};
+}
+
 // What every candidate of one coefficient word and rounding shares: the coefficients, their
 // response and figures, and the sines at the band extremes of that response.
 struct coefficient_side {
@@ -129,59 +163,66 @@ struct coefficient_side {
 };
 
 // With `always_run`, the word is run whatever its coefficients alone say.
-bool make_coefficient_side(const search_context& c, std::int32_t wc, rounding_mode r,
-                           coefficient_side& out, bool always_run = false) {
+outcome make_coefficient_side(const search_context& c, std::int32_t wc, rounding_mode r,
+                              coefficient_side& out, bool always_run = false) {
   datapath d;
-  d.coefficient = {wc, largest_fitting_fraction(c.taps, wc, r), r, overflow_mode::saturate};
-  d.sample = {SEARCH_BITS_MAX, SEARCH_BITS_MAX - 1, r, overflow_mode::saturate};
+  d.coefficient = saturating_word(wc, largest_fitting_fraction(c.taps, wc, r), r);
+  d.sample = saturating_word(SEARCH_BITS_MAX, SEARCH_BITS_MAX - 1, r);
   d.accumulator_bits = ACCUMULATOR_BITS_MAX;
+  d.accumulator_overflow = overflow_mode::saturate;
   result<fixed_filter> made = make_fixed_filter(c.taps, d);
-  if (!made) return false;
+  if (!made) return std::move(made).failure();
   out.filter = std::move(made).value();
   dense_response response;
   if (!coefficient_figures(out.filter.coefficients,
                            std::ldexp(1.0, out.filter.path.coefficient.fraction_bits), c.bands.plan,
                            response, out.figures))
-    return false;
+    return stopped_run_error();
   // The fixed-point steady state follows the coefficients' response up to the samples'
   // noise, which can lift a figure a little: a word is left unrun only when its coefficients
   // miss by far (coefficient_slack_db short of the attenuation target, or over twice the
-  // ripple target).
+  // ripple target), or when some tap does not fit it (even at the lowest fraction), which
+  // no sample word mends.
   candidate alone;
   alone.attenuation_db = out.figures.worst_attenuation_db + coefficient_slack_db;
   alone.ripple_db = out.figures.ripple_db / 2.0;
   alone.snr_db = std::numeric_limits<double>::infinity();
+  alone.overflows = static_cast<std::int64_t>(out.filter.coefficient_overflows);
   out.misses = !always_run && !meets_targets(c.targets, alone);
-  if (!c.steady || out.misses) return true;
+  if (!c.steady || out.misses) return success();
   out.extremes.frequency = band_extremes(response, c.bands.plan);
   out.extreme_windows.resize(out.extremes.frequency.size());
   for (std::size_t i = 0; i < out.extreme_windows.size(); ++i) {
     if (!window_basis(out.extremes.frequency[i], c.window_start, out.extreme_windows[i]))
-      return false;
+      return stopped_run_error();
   }
-  return true;
+  return success();
 }
 
 // Measures the candidate of `side`'s coefficients with a sample word of `wx` bits (W_x - 1
-// fractional, saturating) and the narrowest accumulator no input can overflow, unless the
-// designer fixed it. A word whose coefficients alone miss a target is not run.
-bool measure_candidate(search_context& c, const search_axes& axes, coefficient_side& side,
-                       std::int32_t wx, candidate& out) {
+// fractional, saturating) and the narrowest accumulator no input can overflow (8 bits at
+// least, as a datapath has), unless the designer fixed it. A word whose coefficients alone
+// miss a target is not run.
+outcome measure_candidate(search_context& c, const search_axes& axes, coefficient_side& side,
+                          std::int32_t wx, candidate& out) {
   fixed_filter& f = side.filter;
   const rounding_mode r = f.path.coefficient.rounding;
-  f.path.sample = {wx, wx - 1, r, overflow_mode::saturate};
+  f.path.sample = saturating_word(wx, wx - 1, r);
   const std::int32_t needed = accumulator_bits_needed(f.coefficients, wx);
-  f.path.accumulator_bits = axes.accumulator_bits.value_or(std::min(needed, ACCUMULATOR_BITS_MAX));
-  f.path.accumulator_overflow = overflow_mode::wrap;
+  f.path.accumulator_bits = axes.accumulator_bits.value_or(
+      std::clamp(needed, ACCUMULATOR_BITS_MIN, ACCUMULATOR_BITS_MAX));
+  f.path.accumulator_overflow = overflow_mode::saturate;
   out = candidate{};
   out.path = f.path;
   out.cost = cost_of(f.path, c.cost);
   out.attenuation_db = side.figures.worst_attenuation_db;
   out.ripple_db = side.figures.ripple_db;
   out.snr_db = not_a_number;
+  out.coefficient_overflows = static_cast<std::int64_t>(f.coefficient_overflows);
+  out.overflows = out.coefficient_overflows;
   if (side.misses) {
     out.coefficients_only = true;
-    return true;
+    return success();
   }
   // Runs whose accumulator some input can overflow are measured whole: a window from
   // sample 0, the fit as far into it as before.
@@ -193,14 +234,15 @@ bool measure_candidate(search_context& c, const search_axes& axes, coefficient_s
       c.fit_first = saved_first + saved_start;
       c.window_start = 0;
     }
-    const bool ok =
-        steady_series(c, f, c.swept, whole ? nullptr : c.windows.get(), c.grid.runs[0].steady,
-                      out.overflows) &&
-        steady_series(c, f, side.extremes.frequency, whole ? nullptr : &side.extreme_windows,
-                      side.extremes.steady, out.overflows);
+    outcome ran = steady_series(c, f, c.swept, whole ? nullptr : c.windows.get(),
+                                c.grid.runs[0].steady, out.overflows);
+    if (ran) {
+      ran = steady_series(c, f, side.extremes.frequency, whole ? nullptr : &side.extreme_windows,
+                          side.extremes.steady, out.overflows);
+    }
     c.window_start = saved_start;
     c.fit_first = saved_first;
-    if (!ok) return false;
+    if (!ran) return ran;
     side.extremes.wrapped.assign(side.extremes.frequency.size(), 0);
     const band_figures_db fixed =
         steady_band_figures(c.grid, c.grid.runs[0].steady, side.extremes, c.bands.plan);
@@ -208,42 +250,42 @@ bool measure_candidate(search_context& c, const search_axes& axes, coefficient_s
     out.ripple_db = fixed.ripple_db;
   }
   result<datapath_run> run = run_datapath(f, c.signal.input, c.threads);
-  if (!run) return false;
+  if (!run) return std::move(run).failure();
   out.snr_db = snr_db(c.reference, run.value().output);
   out.overflows += static_cast<std::int64_t>(run.value().accumulator_overflows);
   out.meets = meets_targets(c.targets, out);
-  return true;
+  return success();
 }
 
 // The narrowest sample word with coefficient word `wc` and rounding `r` that meets the
 // targets, starting the search at `hint`: `front` gets it, or the widest tried when none
 // does. Every candidate measured joins `measured`.
-bool narrowest_sample_word(search_context& c, const search_axes& axes, std::int32_t wc,
-                           rounding_mode r, std::int32_t& hint, candidate& front,
-                           std::vector<candidate>& measured) {
+outcome narrowest_sample_word(search_context& c, const search_axes& axes, std::int32_t wc,
+                              rounding_mode r, std::int32_t& hint, candidate& front,
+                              std::vector<candidate>& measured) {
   coefficient_side side;
-  if (!make_coefficient_side(c, wc, r, side)) return false;
+  if (outcome made = make_coefficient_side(c, wc, r, side); !made) return made;
   auto probe = [&](std::int32_t wx, candidate& k) {
-    if (!measure_candidate(c, axes, side, wx, k)) return false;
-    measured.push_back(k);
-    return true;
+    outcome done = measure_candidate(c, axes, side, wx, k);
+    if (done) measured.push_back(k);
+    return done;
   };
   if (axes.sample_bits) return probe(*axes.sample_bits, front);
   candidate k;
-  if (!probe(hint, k)) return false;
+  if (outcome done = probe(hint, k); !done) return done;
   if (k.coefficients_only) {
     front = k;
-    return true;
+    return success();
   }
   std::int32_t low = SEARCH_BITS_MIN;  // the answer is at least this
   std::int32_t high = hint;            // and at most this, which meets
   candidate best = k;
   if (!k.meets) {
     candidate widest;
-    if (!probe(SEARCH_BITS_MAX, widest)) return false;
+    if (outcome done = probe(SEARCH_BITS_MAX, widest); !done) return done;
     if (!widest.meets) {
       front = widest;
-      return true;
+      return success();
     }
     low = hint + 1;
     high = SEARCH_BITS_MAX;
@@ -252,7 +294,7 @@ bool narrowest_sample_word(search_context& c, const search_axes& axes, std::int3
   while (low < high) {
     const std::int32_t mid = low + (high - low) / 2;
     candidate m;
-    if (!probe(mid, m)) return false;
+    if (outcome done = probe(mid, m); !done) return done;
     if (m.meets) {
       high = mid;
       best = m;
@@ -262,21 +304,28 @@ bool narrowest_sample_word(search_context& c, const search_axes& axes, std::int3
   }
   front = best;
   hint = high;
-  return true;
+  return success();
 }
 
 // The search's shared parts: bands, targets, windows and the waveform test.
-bool prepare(std::span<const float> taps, const science_options& options,
-             const precision_targets& asked, search_context& c, search_report& out) {
+outcome prepare(std::span<const float> taps, const science_options& options,
+                const precision_targets& asked, search_context& c, search_report& out) {
   c.taps = taps;
   c.threads = options.threads == 0 ? worker_count() : options.threads;
-  if (!taps_figures(taps, c.bands, out.taps_figures)) return false;
+  if (!taps_figures(taps, c.bands, out.taps_figures)) return stopped_run_error();
   out.bands = c.bands;
+  out.tap_count = taps.size();
   c.targets = targets_with_defaults(asked, out.taps_figures.worst_attenuation_db,
                                     out.taps_figures.ripple_db);
+  // The quantization noise no louder than what the stop band lets through.
+  if (std::isnan(c.targets.min_snr_db) && !std::isnan(c.targets.min_attenuation_db)) {
+    c.targets.min_snr_db = c.targets.min_attenuation_db;
+    out.snr_target_is_attenuation = true;
+  }
   out.targets = c.targets;
   const auto samples = static_cast<std::size_t>(SWEEP_SAMPLES);
-  c.steady = steady_state_reach(taps.size(), samples) == steady_reach::measured;
+  out.steady = steady_state_reach(taps.size(), samples);
+  c.steady = out.steady == steady_reach::measured;
   out.steady_absent = steady_absence(taps.size(), samples);
   const std::size_t fit = steady_fit_start(taps.size(), samples);
   c.window_start = fit >= taps.size() - 1 ? fit - (taps.size() - 1) : 0;
@@ -290,18 +339,18 @@ bool prepare(std::span<const float> taps, const science_options& options,
   if (c.steady) {
     auto windows = std::make_shared<std::vector<sine_basis>>(c.grid.frequency.size());
     for (std::size_t i = 0; i < windows->size(); ++i) {
-      if (!keep_going()) return false;
-      if (!window_basis(c.grid.frequency[i], c.window_start, (*windows)[i])) return false;
+      if (!keep_going() || !window_basis(c.grid.frequency[i], c.window_start, (*windows)[i]))
+        return stopped_run_error();
     }
     c.windows = std::move(windows);
   }
   result<waveform_signal> signal = make_waveform_signal(options.tones, c.threads);
-  if (!signal) return false;
+  if (!signal) return std::move(signal).failure();
   c.signal = std::move(signal).value();
   result<std::vector<double>> reference = run_double_model(taps, c.signal.input);
-  if (!reference) return false;
+  if (!reference) return std::move(reference).failure();
   c.reference = std::move(reference).value();
-  return true;
+  return success();
 }
 
 void recommend(search_report& out) {
@@ -332,9 +381,17 @@ void recommend(search_report& out) {
     return;
   }
   const candidate& k = out.front[static_cast<std::size_t>(out.recommended)];
+  // Without a fixed-point steady state the attenuation and ripple are the coefficients'.
+  const std::string judged =
+      out.steady == steady_reach::measured
+          ? std::string()
+          : std::string(
+                "; attenuation and ripple of the quantized coefficients, as the "
+                "fixed-point steady state is ") +
+                steady_absence_word(out.steady);
   out.why = "the cheapest of the " + std::to_string(meeting) +
             " datapaths on the front that meet every target (cost " + std::to_string(k.cost) +
-            "); one bit less in either word misses a target" +
+            judged + "); one bit less in either word misses a target" +
             (k.path.sample.bits == SEARCH_BITS_MIN || k.path.coefficient.bits == SEARCH_BITS_MIN
                  ? " or is below the search"
                  : "");
@@ -345,23 +402,24 @@ void recommend(search_report& out) {
 // its own row of the front says otherwise. Each such narrower word is tried; one that
 // meets is cheaper, takes its row's place with its own narrowest sample word, and is tried
 // in turn.
-bool confirm_coefficient_word(search_context& c, const search_axes& axes, search_report& out) {
+outcome confirm_coefficient_word(search_context& c, const search_axes& axes, search_report& out) {
   while (out.recommended >= 0) {
     const candidate best = out.front[static_cast<std::size_t>(out.recommended)];
     const std::int32_t wc = best.path.coefficient.bits - 1;
     const rounding_mode r = best.path.coefficient.rounding;
-    if (wc < SEARCH_BITS_MIN) return true;
+    if (wc < SEARCH_BITS_MIN) return success();
     coefficient_side side;
-    if (!make_coefficient_side(c, wc, r, side, true)) return false;
+    if (outcome made = make_coefficient_side(c, wc, r, side, true); !made) return made;
     candidate narrower;
-    if (!measure_candidate(c, axes, side, best.path.sample.bits, narrower)) return false;
+    if (outcome done = measure_candidate(c, axes, side, best.path.sample.bits, narrower); !done)
+      return done;
     out.measured.push_back(narrower);
-    if (!narrower.meets) return true;
+    if (!narrower.meets) return success();
     // Its own narrowest sample word, from there down.
     candidate row = narrower;
     for (std::int32_t wx = best.path.sample.bits - 1; wx >= SEARCH_BITS_MIN; --wx) {
       candidate k;
-      if (!measure_candidate(c, axes, side, wx, k)) return false;
+      if (outcome done = measure_candidate(c, axes, side, wx, k); !done) return done;
       out.measured.push_back(k);
       if (!k.meets) break;
       row = k;
@@ -372,19 +430,33 @@ bool confirm_coefficient_word(search_context& c, const search_axes& axes, search
     out.recommended = -1;
     recommend(out);
   }
-  return true;
+  return success();
 }
 
 }  // namespace
 
+std::string search_axes_problem(const search_axes& axes) {
+  datapath d;
+  d.coefficient.bits = axes.coefficient_bits.value_or(WORD_BITS_MAX);
+  d.sample.bits = axes.sample_bits.value_or(WORD_BITS_MAX);
+  d.accumulator_bits = axes.accumulator_bits.value_or(ACCUMULATOR_BITS_MAX);
+  if (std::string problem = datapath_problem(d); !problem.empty()) return problem;
+  if (axes.rounding == rounding_mode::floor)
+    return "--explore searches rounding toward zero and to nearest: give --rounding zero or "
+           "nearest";
+  return {};
+}
+
 outcome run_datapath_search(std::span<const float> taps, const science_options& options,
                             const precision_targets& asked, const search_axes& axes,
                             cost_model cost, search_report& out) {
+  if (std::string problem = search_axes_problem(axes); !problem.empty())
+    return make_error(error_kind::bad_input, std::move(problem));
   search_context c;
   c.cost = cost;
   if (outcome bands = setup_bands(taps, options.given, c.bands); !bands) return bands;
   try {
-    if (!prepare(taps, options, asked, c, out)) return out_of_memory_error();
+    if (outcome prepared = prepare(taps, options, asked, c, out); !prepared) return prepared;
     std::vector<rounding_mode> roundings = {rounding_mode::toward_zero, rounding_mode::nearest};
     if (axes.rounding) roundings = {*axes.rounding};
     std::int32_t first = SEARCH_BITS_MIN;
@@ -398,108 +470,179 @@ outcome run_datapath_search(std::span<const float> taps, const science_options& 
       l.threads = std::max(1U, c.threads / static_cast<unsigned>(lanes));
     std::vector<std::vector<candidate>> fronts(lanes);
     std::vector<std::vector<candidate>> measured(lanes);
-    std::atomic<bool> failed{false};
+    first_error failure;
     const bool finished = run_chunks_in_order(
         lanes, c.threads,
         [&](unsigned, std::size_t i) {
           try {
             std::int32_t hint = 16;
-            for (std::int32_t wc = first; wc <= last && !failed.load(); ++wc) {
+            for (std::int32_t wc = first; wc <= last && !has_failed(failure); ++wc) {
+              if (!keep_going()) return;
               candidate front;
-              if (!keep_going() || !narrowest_sample_word(lane[i], axes, wc, roundings[i], hint,
-                                                          front, measured[i])) {
-                failed = true;
+              outcome done =
+                  narrowest_sample_word(lane[i], axes, wc, roundings[i], hint, front, measured[i]);
+              if (!done) {
+                keep_error(failure, std::move(done).failure());
                 return;
               }
               fronts[i].push_back(front);
             }
           } catch (const std::bad_alloc&) {
-            failed = true;
+            keep_error(failure, out_of_memory_error());
           }
         },
-        [&](std::size_t) { return !failed.load(); });
-    if (!finished || failed.load()) return out_of_memory_error();
+        [&](std::size_t) { return !has_failed(failure); });
+    if (!finished || has_failed(failure)) return error_taken(failure);
     for (std::size_t i = 0; i < lanes; ++i) {
       out.front.insert(out.front.end(), fronts[i].begin(), fronts[i].end());
       out.measured.insert(out.measured.end(), measured[i].begin(), measured[i].end());
     }
     recommend(out);
-    if (!axes.coefficient_bits && !confirm_coefficient_word(c, axes, out))
-      return out_of_memory_error();
+    if (!axes.coefficient_bits) {
+      if (outcome confirmed = confirm_coefficient_word(c, axes, out); !confirmed) return confirmed;
+    }
     return success();
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
 }
 
-std::string recommended_words(const datapath& d) {
-  return "coefficients " + std::to_string(d.coefficient.bits) + " bits (" +
-         std::to_string(d.coefficient.fraction_bits) + " fractional), samples " +
-         std::to_string(d.sample.bits) + " bits (" + std::to_string(d.sample.fraction_bits) +
-         " fractional), accumulator " + std::to_string(d.accumulator_bits) + " bits, rounding " +
-         rounding_words(d.coefficient.rounding);
+std::string recommended_words(const datapath& d) { return datapath_words(d); }
+
+std::string recommended_options(const datapath& d) {
+  return "--coefficient-bits " + std::to_string(d.coefficient.bits) + " --coefficient-precision " +
+         std::to_string(d.coefficient.fraction_bits) + " --sample-bits " +
+         std::to_string(d.sample.bits) + " --sample-precision " +
+         std::to_string(d.sample.fraction_bits) + " --accumulator-bits " +
+         std::to_string(d.accumulator_bits) + " --rounding " +
+         rounding_option(d.coefficient.rounding) + " --overflow " +
+         overflow_option(d.accumulator_overflow);
 }
 
 namespace {
 
-std::string figure(const char* f, double v) {
-  if (std::isnan(v)) return "nan";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, f, v);
-  return buf;
+std::string figure(const char* f, double v) { return figure_text(f, v); }
+
+// What a band plan lets be measured: attenuation needs a pass band (its level) and a stop
+// band, ripple a pass band. A figure the plan cannot have is said in words, as the scan does.
+struct band_words {
+  const char* attenuation_absent = nullptr;  // "no stopband", "no passband", or null
+  const char* ripple_absent = nullptr;
+};
+
+band_words absent_in(const band_plan& plan) {
+  band_words w;
+  if (plan.passbands.empty()) {
+    w.attenuation_absent = "no passband";
+    w.ripple_absent = "no passband";
+  } else if (plan.stopbands.empty()) {
+    w.attenuation_absent = "no stopband";
+  }
+  return w;
+}
+
+// "38.00 dB attenuation, 0.1964 dB ripple", leaving out what the plan cannot have.
+std::string band_figures_text(const band_words& w, const candidate& k) {
+  std::string text;
+  if (w.attenuation_absent == nullptr) text = figure("%.2f", k.attenuation_db) + " dB attenuation";
+  if (w.ripple_absent == nullptr)
+    text += (text.empty() ? "" : ", ") + figure("%.4f", k.ripple_db) + " dB ripple";
+  return text;
+}
+
+// A measured SNR; NaN only where the filter and its reference are both silent (every tap 0).
+std::string snr_text(double v) { return std::isnan(v) ? "silent" : figure("%.2f", v); }
+
+std::string front_row(const band_words& w, const candidate& k, std::size_t taps) {
+  const datapath& d = k.path;
+  char head[64];
+  std::snprintf(head, sizeof head, "%10d  %-11s  ", d.coefficient.bits,
+                rounding_words(d.coefficient.rounding));
+  if (k.coefficients_only && k.coefficient_overflows > 0) {
+    return head + ("none: " + std::to_string(k.coefficient_overflows) + " of " +
+                   std::to_string(taps) + " taps do not fit the coefficient word, even at " +
+                   std::to_string(d.coefficient.fraction_bits) + " fractional bits (saturated)");
+  }
+  const std::string figures = band_figures_text(w, k);
+  if (k.coefficients_only) return head + ("none: the coefficients alone reach " + figures);
+  if (!k.meets) {
+    return head + ("none: at " + std::to_string(d.sample.bits) + " sample bits " + figures +
+                   (figures.empty() ? "" : ", ") + "SNR " + snr_text(k.snr_db) +
+                   (std::isnan(k.snr_db) ? "" : " dB") + (k.overflows > 0 ? ", overflows" : ""));
+  }
+  char buf[256];
+  std::snprintf(
+      buf, sizeof buf, "%11d  %9d  %11s  %11s  %8s  %4lld", d.sample.bits, d.accumulator_bits,
+      (w.attenuation_absent != nullptr ? w.attenuation_absent : figure("%.2f", k.attenuation_db))
+          .c_str(),
+      (w.ripple_absent != nullptr ? w.ripple_absent : figure("%.4f", k.ripple_db)).c_str(),
+      snr_text(k.snr_db).c_str(), static_cast<long long>(k.cost));
+  return head + std::string(buf);
+}
+
+std::string targets_line(const search_report& r) {
+  const precision_targets& t = r.targets;
+  const band_plan& plan = r.bands.plan;
+  // Without a fixed-point steady state the attenuation and ripple targets apply to the
+  // quantized coefficients, and the line says why.
+  const bool fixed = r.steady == steady_reach::measured;
+  const char* judged = fixed ? "" : "(quantized coefficients) ";
+  const std::string unmeasurable = plan.passbands.empty()   ? "any (no passband)"
+                                   : plan.stopbands.empty() ? "any (no stopband)"
+                                                            : "any (not measurable)";
+  return "targets: stopband attenuation " + std::string(judged) +
+         (std::isnan(t.min_attenuation_db)
+              ? unmeasurable
+              : "at least " + figure("%.2f", t.min_attenuation_db) + " dB") +
+         ", passband ripple " + judged +
+         (std::isnan(t.max_ripple_db)
+              ? std::string(plan.passbands.empty() ? "any (no passband)" : "any (not measurable)")
+              : "at most " + figure("%.4f", t.max_ripple_db) + " dB") +
+         ", SNR " +
+         (std::isnan(t.min_snr_db)
+              ? std::string("any")
+              : "at least " + figure("%.2f", t.min_snr_db) + " dB" +
+                    (r.snr_target_is_attenuation ? " (by default the attenuation target)" : "")) +
+         ", no overflows" + (fixed ? "" : "; the fixed-point steady state is " + r.steady_absent);
+}
+
+std::string best_reached_line(const band_words& w, const search_report& r) {
+  bool any_run = false;
+  for (const candidate& k : r.measured) any_run = any_run || !k.coefficients_only;
+  if (!any_run) {
+    return "best reached: no datapath was run, as every coefficient word searched misses a "
+           "target by far alone or does not hold the taps";
+  }
+  std::string text = "best reached: ";
+  if (w.attenuation_absent == nullptr)
+    text += "stopband attenuation " + figure("%.2f", r.best_attenuation_db) + " dB, ";
+  if (w.ripple_absent == nullptr)
+    text += "passband ripple " + figure("%.4f", r.best_ripple_db) + " dB, ";
+  return text + "SNR " + figure("%.2f", r.best_snr_db) + " dB";
 }
 
 }  // namespace
 
 std::vector<std::string> search_lines(const search_report& r) {
   std::vector<std::string> lines;
-  const precision_targets& t = r.targets;
-  lines.push_back("targets: stopband attenuation at least " + figure("%.2f", t.min_attenuation_db) +
-                  " dB, passband ripple at most " + figure("%.4f", t.max_ripple_db) + " dB, SNR " +
-                  (std::isnan(t.min_snr_db) ? std::string("any")
-                                            : "at least " + figure("%.2f", t.min_snr_db) + " dB") +
-                  ", no wraps");
+  const band_words w = absent_in(r.bands.plan);
+  lines.push_back(targets_line(r));
   lines.push_back(
       "front: for each coefficient word and rounding, the narrowest sample word that meets "
       "the targets");
   lines.push_back(
       "coef. bits  rounding     sample bits  acc. bits  atten. (dB)  ripple (dB)  SNR (dB)  "
       "cost");
-  for (const candidate& k : r.front) {
-    char buf[256];
-    const datapath& d = k.path;
-    if (k.coefficients_only) {
-      std::snprintf(
-          buf, sizeof buf,
-          "%10d  %-11s  none: the coefficients alone reach %s dB attenuation, %s dB ripple",
-          d.coefficient.bits, rounding_words(d.coefficient.rounding),
-          figure("%.2f", k.attenuation_db).c_str(), figure("%.4f", k.ripple_db).c_str());
-    } else if (!k.meets) {
-      std::snprintf(
-          buf, sizeof buf,
-          "%10d  %-11s  none: at %d sample bits %s dB attenuation, %s dB ripple, SNR %s dB%s",
-          d.coefficient.bits, rounding_words(d.coefficient.rounding), d.sample.bits,
-          figure("%.2f", k.attenuation_db).c_str(), figure("%.4f", k.ripple_db).c_str(),
-          figure("%.2f", k.snr_db).c_str(), k.overflows > 0 ? ", overflows" : "");
-    } else {
-      std::snprintf(buf, sizeof buf, "%10d  %-11s  %11d  %9d  %11s  %11s  %8s  %4lld",
-                    d.coefficient.bits, rounding_words(d.coefficient.rounding), d.sample.bits,
-                    d.accumulator_bits, figure("%.2f", k.attenuation_db).c_str(),
-                    figure("%.4f", k.ripple_db).c_str(), figure("%.2f", k.snr_db).c_str(),
-                    static_cast<long long>(k.cost));
-    }
-    lines.emplace_back(buf);
-  }
+  for (const candidate& k : r.front) lines.push_back(front_row(w, k, r.tap_count));
   if (r.recommended >= 0) {
-    lines.push_back("recommended datapath: " +
-                    recommended_words(r.front[static_cast<std::size_t>(r.recommended)].path));
+    const datapath& best = r.front[static_cast<std::size_t>(r.recommended)].path;
+    lines.push_back("recommended datapath: " + recommended_words(best));
+    lines.push_back("options: " + recommended_options(best));
     lines.push_back("why: " + r.why);
   } else {
     lines.push_back("recommended datapath: none");
     lines.push_back("why: " + r.why);
-    lines.push_back("best reached: stopband attenuation " + figure("%.2f", r.best_attenuation_db) +
-                    " dB, passband ripple " + figure("%.4f", r.best_ripple_db) + " dB, SNR " +
-                    figure("%.2f", r.best_snr_db) + " dB");
+    lines.push_back(best_reached_line(w, r));
   }
   return lines;
 }

@@ -107,20 +107,20 @@ bool sweep_datapath(const fixed_filter& f, std::int32_t step, unsigned threads,
     run.peak.assign(frequencies.size(), not_a_number);
     run.steady.assign(frequencies.size(), not_a_number);
     run.wrapped.assign(frequencies.size(), 0);
-    std::vector<std::uint8_t> overflowed(frequencies.size(), 0);
+    run.sample_overflowed.assign(frequencies.size(), 0);
     const bool done = run_sines(
         f, frequencies, threads,
         [&](std::size_t i, const sine_outcome& o) {
           run.peak[i] = o.peak;
           run.steady[i] = o.steady;
           run.wrapped[i] = o.wrapped ? 1 : 0;
-          overflowed[i] = o.sample_overflowed ? 1 : 0;
+          run.sample_overflowed[i] = o.sample_overflowed ? 1 : 0;
         },
         progress);
     if (!done) return false;
     run.wraps = static_cast<std::int32_t>(std::count(run.wrapped.begin(), run.wrapped.end(), 1));
-    sample_overflows =
-        static_cast<std::int32_t>(std::count(overflowed.begin(), overflowed.end(), 1));
+    sample_overflows = static_cast<std::int32_t>(
+        std::count(run.sample_overflowed.begin(), run.sample_overflowed.end(), 1));
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -132,10 +132,12 @@ bool datapath_steady_amplitudes(const fixed_filter& f, unsigned threads,
   try {
     out.steady.assign(out.frequency.size(), not_a_number);
     out.wrapped.assign(out.frequency.size(), 0);
+    out.sample_overflowed.assign(out.frequency.size(), 0);
     return run_sines(f, out.frequency, threads,
                      [&](std::size_t i, const sine_outcome& o) {
                        out.steady[i] = o.steady;
                        out.wrapped[i] = o.wrapped ? 1 : 0;
+                       out.sample_overflowed[i] = o.sample_overflowed ? 1 : 0;
                      },
                      {});
   } catch (const std::bad_alloc&) {

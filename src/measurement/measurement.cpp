@@ -30,13 +30,13 @@ unsigned threads_for(const science_options& options) noexcept {
 }
 
 // `taps` at `precision`, and the engine's view of it.
-bool quantize_into(std::span<const float> taps, std::int32_t precision, fixed_filter& fixed,
-                   quantized_filter& filter) {
+outcome quantize_into(std::span<const float> taps, std::int32_t precision, fixed_filter& fixed,
+                      quantized_filter& filter) {
   result<fixed_filter> made = filter_at_any_precision(taps, precision);
-  if (!made) return false;
+  if (!made) return std::move(made).failure();
   fixed = std::move(made).value();
   filter = engine_filter(fixed);
-  return true;
+  return success();
 }
 
 // The waveform test's signal and the unquantized filter's output on it.
@@ -89,6 +89,7 @@ bool measure_precision_sweep(std::span<const float> taps, const science_options&
   out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
+  out.figures.silent = silent_coefficients(out.fixed.coefficients);
   out.wrap_free_limit = largest_wrap_free_precision(taps);
   out.bound = wrap_bound_at(taps, options.precision);
   return true;
@@ -108,6 +109,8 @@ bool measure_on_datapath(std::span<const float> taps, const science_options& opt
   datapath_figures& d = out.on_path;
   d.measured = true;
   out.figures.saturating = f.path.accumulator_overflow == overflow_mode::saturate;
+  out.figures.samples_saturating = f.path.sample.overflow == overflow_mode::saturate;
+  out.figures.silent = silent_coefficients(f.coefficients);
   d.tap_error = largest_datapath_tap_error(taps, f);
   d.accumulator_bits_needed = accumulator_bits_needed(f.coefficients, f.path.sample.bits);
   if (!sweep_datapath(f, options.sweep_step, threads, out.sweeps, d.sweep_sample_overflows,
@@ -122,6 +125,10 @@ bool measure_on_datapath(std::span<const float> taps, const science_options& opt
   out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
+  out.figures.sweep_sample_overflows =
+      measured_sample_overflows(out.sweeps, run, nullptr, out.bands.plan);
+  out.figures.steady_sample_overflows =
+      measured_sample_overflows(out.sweeps, run, &out.extremes, out.bands.plan);
   if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
   return measure_datapath_waveform(f, out.signal.input, out.reference, threads, out.waveform,
                                    d.budget);
@@ -138,8 +145,9 @@ outcome run_datapath_report(std::span<const float> taps, const science_options& 
   try {
     if (measure_on_datapath(taps, options, out)) return success();
   } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
   }
-  return out_of_memory_error();
+  return stopped_run_error();
 }
 
 // One precision's row of the scan, from the sweep of every precision (`run` is its own).
@@ -182,6 +190,7 @@ bool scan_row(std::span<const float> taps, const science_options& options, const
     row.attenuation_wraps += w.stopband_wrapped[b];
   }
   row.steady = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
+  row.silent = silent_coefficients(fixed.coefficients);
   return true;
 }
 
@@ -219,8 +228,8 @@ outcome run_precision_report(std::span<const float> taps, const science_options&
                              precision_report& out) {
   if (options.path) return run_datapath_report(taps, options, *options.path, out);
   try {
-    if (!quantize_into(taps, options.precision, out.fixed, out.filter))
-      return out_of_memory_error();
+    if (outcome made = quantize_into(taps, options.precision, out.fixed, out.filter); !made)
+      return made;
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
@@ -247,7 +256,7 @@ outcome run_precision_report(std::span<const float> taps, const science_options&
                           measure_sweep();
                  });
   if (!bands) return bands;
-  return measured ? success() : out_of_memory_error();
+  return measured ? success() : stopped_run_error();
 }
 
 precision_row report_row(const precision_report& r) {
@@ -288,8 +297,9 @@ outcome run_scan(std::span<const float> taps, const science_options& options,
   try {
     if (measure_scan(taps, options, asked, out)) return success();
   } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
   }
-  return out_of_memory_error();
+  return stopped_run_error();
 }
 
 }  // namespace fixfir

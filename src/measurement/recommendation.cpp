@@ -20,12 +20,7 @@ namespace fixfir {
 
 namespace {
 
-std::string decibels(double v, const char* format = "%.2f dB") {
-  if (std::isnan(v)) return "nan dB";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
+std::string decibels(double v, const char* format = "%.2f dB") { return figure_text(format, v); }
 
 // The attenuation and ripple a row is judged on: its steady state's, or its quantized
 // coefficients' where the steady state was not measured.
@@ -137,15 +132,18 @@ std::vector<target_miss> target_misses(const precision_row& row, const precision
                       std::string("the steady state at band edges and lobe tops ") + verb + " (" +
                           std::to_string(row.attenuation_wraps) + " frequencies)",
                       ""});
+  // Coefficients that are all 0 have no level in dB to set against a target.
+  if (row.silent && !(std::isnan(t.min_attenuation_db) && std::isnan(t.max_ripple_db)))
+    misses.push_back({"silent", std::numeric_limits<double>::quiet_NaN(), silent_words, ""});
   const double attenuation = judged_attenuation(row);
-  if (!std::isnan(t.min_attenuation_db) && !(attenuation >= t.min_attenuation_db))
+  if (!row.silent && !std::isnan(t.min_attenuation_db) && !(attenuation >= t.min_attenuation_db))
     misses.push_back(
         {"min_attenuation_db", t.min_attenuation_db - attenuation,
          "attenuation " + decibels(attenuation) + " < " + decibels(t.min_attenuation_db),
          steady_measured(row) ? wrap_note(row.attenuation_wraps, row.attenuation_frequencies, verb)
                               : std::string()});
   const double ripple = judged_ripple(row);
-  if (!std::isnan(t.max_ripple_db) && !(ripple <= t.max_ripple_db))
+  if (!row.silent && !std::isnan(t.max_ripple_db) && !(ripple <= t.max_ripple_db))
     misses.push_back(
         {"max_ripple_db", ripple - t.max_ripple_db,
          "ripple " + decibels(ripple, "%.4f dB") + " > " + decibels(t.max_ripple_db, "%.4f dB"),

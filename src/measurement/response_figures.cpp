@@ -20,11 +20,26 @@
 
 namespace fixfir {
 
+namespace {
+
+// Inferred edges to 0.01 Hz, so that the summary prints them short and what it prints is what
+// is measured. A band narrower than that keeps its edges (printed as exactly, only longer).
+void round_edges(std::vector<band>& bands) {
+  for (band& b : bands) {
+    const band rounded{std::round(b.low * 100.0) / 100.0, std::round(b.high * 100.0) / 100.0};
+    if (rounded.low < rounded.high) b = rounded;
+  }
+}
+
+}  // namespace
+
 outcome setup_bands(std::span<const float> taps, const band_plan& given, band_setup& setup) {
   if (!taps_response(taps, setup.response)) return out_of_memory_error();
   band_plan inferred = infer_bands(setup.response);
   // A least-squares design's edges lie outside the bands its response shows.
   if (!given.passbands_given || !given.stopbands_given) refine_least_squares_bands(taps, inferred);
+  round_edges(inferred.passbands);
+  round_edges(inferred.stopbands);
   setup.plan = inferred;
   if (given.passbands_given) {
     setup.plan.passbands = given.passbands;
@@ -40,6 +55,11 @@ outcome setup_bands(std::span<const float> taps, const band_plan& given, band_se
   std::string problem = band_plan_problem(setup.plan);
   if (!problem.empty()) return make_error(error_kind::bad_input, std::move(problem));
   return success();
+}
+
+bool silent_coefficients(std::span<const std::int32_t> coefficients) noexcept {
+  return std::all_of(coefficients.begin(), coefficients.end(),
+                     [](std::int32_t c) { return c == 0; });
 }
 
 bool taps_figures(std::span<const float> taps, const band_setup& setup, band_figures_db& out) {
@@ -132,22 +152,44 @@ band_figures_db steady_band_figures(const precision_sweeps& sweeps,
                       plan);
 }
 
+namespace {
+
+// The flags `swept` (beside the sweep's frequencies) and `extra` (beside `extremes`'
+// frequencies, when given) counted over the plan where the sweep series is measured (8000 Hz
+// is not).
+band_wraps measured_flags(const precision_sweeps& sweeps, const std::vector<std::uint8_t>& swept,
+                          const steady_points* extremes, const std::vector<std::uint8_t>* extra,
+                          const band_plan& plan) {
+  std::vector<double> frequency;
+  std::vector<std::uint8_t> flags;
+  for (std::size_t i = 0; i < sweeps.frequency.size() && i < swept.size(); ++i) {
+    if (sweeps.frequency[i] == SWEEP_LAST_FREQUENCY) continue;
+    frequency.push_back(sweeps.frequency[i]);
+    flags.push_back(swept[i]);
+  }
+  if (extremes != nullptr) {
+    for (std::size_t i = 0; i < extremes->frequency.size(); ++i) {
+      frequency.push_back(extremes->frequency[i]);
+      flags.push_back(i < extra->size() ? (*extra)[i] : 0);
+    }
+  }
+  return count_band_wraps(frequency, flags, plan);
+}
+
+}  // namespace
+
 // The wraps where one precision's sweep series is measured (8000 Hz is not), and with
 // `extremes` also where its steady state is measured besides.
 band_wraps measured_wraps(const precision_sweeps& sweeps, const swept_precision& run,
                           const steady_points* extremes, const band_plan& plan) {
-  std::vector<double> frequency;
-  std::vector<std::uint8_t> wrapped;
-  for (std::size_t i = 0; i < sweeps.frequency.size() && i < run.wrapped.size(); ++i) {
-    if (sweeps.frequency[i] == SWEEP_LAST_FREQUENCY) continue;
-    frequency.push_back(sweeps.frequency[i]);
-    wrapped.push_back(run.wrapped[i]);
-  }
-  if (extremes != nullptr) {
-    frequency.insert(frequency.end(), extremes->frequency.begin(), extremes->frequency.end());
-    wrapped.insert(wrapped.end(), extremes->wrapped.begin(), extremes->wrapped.end());
-  }
-  return count_band_wraps(frequency, wrapped, plan);
+  return measured_flags(sweeps, run.wrapped, extremes,
+                        extremes != nullptr ? &extremes->wrapped : nullptr, plan);
+}
+
+band_wraps measured_sample_overflows(const precision_sweeps& sweeps, const swept_precision& run,
+                                     const steady_points* extremes, const band_plan& plan) {
+  return measured_flags(sweeps, run.sample_overflowed, extremes,
+                        extremes != nullptr ? &extremes->sample_overflowed : nullptr, plan);
 }
 
 }  // namespace fixfir

@@ -14,18 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "fixfir/common/analysis_constants.h"
 #include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/run_counts.h"
+#include "fixfir/measurement/waveform_model.h"
 
 namespace fixfir {
 
 namespace {
-
-std::string format(const char* f, double v) {
-  if (std::isnan(v)) return "nan";  // never "-nan"
-  char buf[64];
-  std::snprintf(buf, sizeof buf, f, v);
-  return buf;
-}
 
 std::string hertz_range(const band& b) { return band_text(b); }
 
@@ -36,32 +32,75 @@ std::string band_list(const std::vector<band>& bands) {
   return text;
 }
 
-std::string ripple_text(double v) { return format("%.4f", v) + " dB"; }
+std::string ripple_text(double v) { return figure_text("%.4f", v) + " dB"; }
 
-std::string attenuation_text(double v) { return format("%.2f", v) + " dB"; }
+std::string attenuation_text(double v) { return figure_text("%.2f", v) + " dB"; }
 
-// The wrap note of a figure measured over the pass bands and the stop bands `from` to `to`
-// (exclusive) of `w`; "" when none wrapped.
-std::string band_wrap_note(const band_wraps* w, std::size_t from, std::size_t to,
-                           const char* verb) {
-  if (w == nullptr) return {};
-  std::int64_t measured = w->passband_frequencies;
-  std::int64_t wrapped = w->passband_wrapped;
-  for (std::size_t b = from; b < to && b < w->stopband_wrapped.size(); ++b) {
-    measured += w->stopband_frequencies[b];
-    wrapped += w->stopband_wrapped[b];
-  }
-  return wrap_note(wrapped, measured, verb);
+// "accumulator wraps at K of the N frequencies measured", for `what` and `verb`.
+std::string overflow_phrase(const char* what, const char* verb, std::int64_t overflowed,
+                            std::int64_t frequencies) {
+  return std::string(what) + " " + verb + " at " + std::to_string(overflowed) + " of the " +
+         std::to_string(frequencies) + " frequencies measured";
 }
 
-std::string signed_text(const char* f, double v) { return format(f, v); }
+// The note of a figure measured over the pass bands and the stop bands `from` to `to`
+// (exclusive): at how many of those frequencies the accumulator overflowed (`accumulator`)
+// and at how many a sample did (`samples`); "" when neither did anywhere.
+std::string band_overflow_note(const band_wraps* accumulator, const band_wraps* samples,
+                               std::size_t from, std::size_t to, const char* accumulator_verb,
+                               const char* sample_verb) {
+  std::string inside;
+  auto add = [&](const band_wraps* w, const char* what, const char* verb) {
+    if (w == nullptr) return;
+    std::int64_t measured = w->passband_frequencies;
+    std::int64_t overflowed = w->passband_wrapped;
+    for (std::size_t b = from; b < to && b < w->stopband_wrapped.size(); ++b) {
+      measured += w->stopband_frequencies[b];
+      overflowed += w->stopband_wrapped[b];
+    }
+    if (overflowed == 0) return;
+    inside += (inside.empty() ? "" : "; ") + overflow_phrase(what, verb, overflowed, measured);
+  };
+  add(accumulator, "accumulator", accumulator_verb);
+  add(samples, "samples", sample_verb);
+  return inside.empty() ? std::string() : " (" + inside + ")";
+}
+
+std::string signed_text(const char* f, double v) { return figure_text(f, v); }
+
+// "precision 0", "precisions 0 to 12" or "precisions 0, 3 to 5": the rows whose every
+// coefficient is 0; "" when there are none.
+std::string silent_precisions(std::span<const precision_row> rows) {
+  std::string text;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!rows[i].silent || (i > 0 && rows[i - 1].silent)) continue;
+    std::size_t end = i;
+    while (end + 1 < rows.size() && rows[end + 1].silent) ++end;
+    text += (text.empty() ? "" : ", ") + std::to_string(rows[i].precision);
+    if (end > i) text += " to " + std::to_string(rows[end].precision);
+    count += end - i + 1;
+  }
+  if (count == 0) return {};
+  return (count == 1 ? "precision " : "precisions ") + text;
+}
 
 }  // namespace
 
+std::string figure_text(const char* format, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, v);
+  std::string text = buf;
+  // A sign says which side of 0 a figure lies on: NaN has none, and neither has a value
+  // that rounds to 0 at the figure's digits.
+  const bool zero = std::isfinite(v) && text.find_first_of("123456789") == std::string::npos;
+  if (!text.empty() && text[0] == '-' && (std::isnan(v) || zero)) text.erase(0, 1);
+  return text;
+}
+
 std::string wrap_note(std::int64_t wraps, std::int64_t frequencies, const char* verb) {
   if (wraps == 0) return {};
-  return std::string(" (accumulator ") + verb + " at " + std::to_string(wraps) + " of the " +
-         std::to_string(frequencies) + " frequencies measured)";
+  return " (" + overflow_phrase("accumulator", verb, wraps, frequencies) + ")";
 }
 
 std::vector<std::string> band_lines(const band_plan& plan) {
@@ -79,14 +118,23 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const band_figures_db* figures;
     const char* point;  // what a band must hold to be measured
     const band_wraps* wraps;
+    const band_wraps* sample_overflows;
   };
   const labelled all[] = {
-      {"unquantized taps", &fig.taps, "measured frequency", nullptr},
-      {"quantized coefficients", &fig.coefficients, "measured frequency", nullptr},
-      {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps},
-      {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps}};
+      {"unquantized taps", &fig.taps, "measured frequency", nullptr, nullptr},
+      {"quantized coefficients", &fig.coefficients, "measured frequency", nullptr, nullptr},
+      {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps,
+       &fig.steady_sample_overflows},
+      {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps,
+       &fig.sweep_sample_overflows}};
   const std::size_t stops = plan.stopbands.size();
-  const char* verb = fig.saturating ? "saturates" : "wraps";
+  // A figure measured where the accumulator or the samples overflowed is the overflow's as
+  // much as the filter's: its line says at how many frequencies.
+  auto note = [&fig](const labelled& l, std::size_t from, std::size_t to) {
+    return band_overflow_note(l.wraps, l.sample_overflows, from, to,
+                              fig.saturating ? "saturates" : "wraps",
+                              fig.samples_saturating ? "saturate" : "wrap");
+  };
   // A band without a point leaves its figures NaN: say so in words.
   auto stop_measured = [](const band_figures_db& f, std::size_t b) {
     return b < f.stopbands_measured.size() && f.stopbands_measured[b] != 0;
@@ -102,9 +150,15 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
   // A steady state that was not measured says why in place of its figures; a band without
   // a point says so too.
   const bool absent = fig.steady_state != steady_reach::measured;
+  // Coefficients that are all 0 give every response but the taps' no level in dB.
+  auto silenced = [&](const labelled& l, double v) {
+    return fig.silent && std::isnan(v) && l.figures != &fig.taps;
+  };
   auto why_not = [&](const labelled& l, double v, bool stop) -> std::string {
     if (absent && l.figures == &fig.steady) return fig.steady_absent;
-    return std::isnan(v) ? unmeasured(l, stop) : std::string();
+    if (!std::isnan(v)) return {};
+    const std::string none = unmeasured(l, stop);
+    return none.empty() && silenced(l, v) ? std::string(silent_words) : none;
   };
   std::vector<std::string> lines;
   for (const labelled& l : all) {
@@ -112,7 +166,7 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = why_not(l, v, false);
     lines.push_back(std::string("passband ripple (") + l.label + "): " +
                     (plan.passbands.empty() ? std::string("no passband")
-                     : why.empty()          ? ripple_text(v) + band_wrap_note(l.wraps, 0, 0, verb)
+                     : why.empty()          ? ripple_text(v) + note(l, 0, 0)
                                             : why));
   }
   for (const labelled& l : all) {
@@ -120,8 +174,8 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
     const std::string why = why_not(l, v, true);
     lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
                     (plan.stopbands.empty() ? std::string("no stopband")
-                     : why.empty() ? attenuation_text(v) + band_wrap_note(l.wraps, 0, stops, verb)
-                                   : why));
+                     : why.empty()          ? attenuation_text(v) + note(l, 0, stops)
+                                            : why));
   }
   if (plan.stopbands.size() > 1) {
     for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
@@ -130,14 +184,15 @@ std::vector<std::string> response_lines(const band_plan& plan, const response_fi
         const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
         const bool none =
             std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
-        std::string note = band_wrap_note(l.wraps, b, b + 1, verb);
-        if (!note.empty()) note = "; " + note.substr(2, note.size() - 3);  // inside the label's
+        std::string inside = note(l, b, b + 1);
+        if (!inside.empty()) inside = "; " + inside.substr(2, inside.size() - 3);  // the label's
         const std::string figure = absent && l.figures == &fig.steady
                                        ? steady_absence_word(fig.steady_state)
-                                   : none ? std::string("none")
-                                          : attenuation_text(a);
+                                   : none           ? std::string("none")
+                                   : silenced(l, a) ? std::string(silent_words)
+                                                    : attenuation_text(a);
         line +=
-            std::string(" ") + figure + " (" + l.label + note + ")" + (&l == &all[3] ? "" : ",");
+            std::string(" ") + figure + " (" + l.label + inside + ")" + (&l == &all[3] ? "" : ",");
       }
       lines.push_back(line);
     }
@@ -153,14 +208,18 @@ std::vector<std::string> scan_table(std::span<const precision_row> rows) {
   for (const precision_row& r : rows) {
     const bool fixed = r.steady == steady_reach::measured;
     const std::string absent = steady_absence_word(r.steady);
+    // Coefficients that are all 0 have no level in dB: the line after the table says why.
+    auto level = [&r](const char* f, double v) {
+      return r.silent && std::isnan(v) ? std::string("silent") : figure_text(f, v);
+    };
     char buf[256];
     std::snprintf(buf, sizeof buf, "%9d  %16lld  %13d  %9s  %8s  %17s  %17s  %17s  %17s",
                   r.precision, static_cast<long long>(r.waveform_wraps), r.sweep_wraps,
-                  r.wrap_free ? "yes" : "no", format("%.2f", r.snr_db).c_str(),
-                  format("%.4f", r.coefficient_ripple_db).c_str(),
-                  format("%.2f", r.coefficient_attenuation_db).c_str(),
-                  (fixed ? format("%.4f", r.fixed_ripple_db) : absent).c_str(),
-                  (fixed ? format("%.2f", r.fixed_attenuation_db) : absent).c_str());
+                  r.wrap_free ? "yes" : "no", figure_text("%.2f", r.snr_db).c_str(),
+                  level("%.4f", r.coefficient_ripple_db).c_str(),
+                  level("%.2f", r.coefficient_attenuation_db).c_str(),
+                  (fixed ? level("%.4f", r.fixed_ripple_db) : absent).c_str(),
+                  (fixed ? level("%.2f", r.fixed_attenuation_db) : absent).c_str());
     lines.emplace_back(buf);
   }
   return lines;
@@ -197,12 +256,13 @@ std::vector<std::string> datapath_report_lines(const precision_report& r) {
                   std::to_string(f.accumulator_bits_needed));
   const datapath_budget& b = f.budget;
   lines.push_back("error from coefficient quantization (waveform test): " +
-                  format("%.2f", b.coefficient_db) + " dB signal to error");
-  lines.push_back("error from sample quantization (waveform test): " + format("%.2f", b.sample_db) +
-                  " dB signal to error");
+                  figure_text("%.2f", b.coefficient_db) + " dB signal to error");
+  lines.push_back("error from sample quantization (waveform test): " +
+                  figure_text("%.2f", b.sample_db) + " dB signal to error");
   lines.push_back(std::string("error from accumulator ") +
                   (d.accumulator_overflow == overflow_mode::saturate ? "saturation" : "overflow") +
-                  " (waveform test): " + format("%.2f", b.accumulator_db) + " dB signal to error");
+                  " (waveform test): " + figure_text("%.2f", b.accumulator_db) +
+                  " dB signal to error");
   return lines;
 }
 
@@ -227,11 +287,64 @@ std::vector<std::string> precision_report_lines(const precision_report& r, std::
                              (r.bound.can_wrap ? " (some input can wrap the accumulator)" : "")));
   const error_split& e = r.waveform.split;
   lines.push_back("error from coefficient quantization (waveform test): " +
-                  format("%.2f", e.coefficient_db) + " dB signal to error");
+                  figure_text("%.2f", e.coefficient_db) + " dB signal to error");
   lines.push_back("error from the arithmetic, signal truncation and wraps (waveform test): " +
-                  format("%.2f", e.arithmetic_db) + " dB signal to error, " +
-                  format("%.2f", e.predicted_arithmetic_db) +
+                  figure_text("%.2f", e.arithmetic_db) + " dB signal to error, " +
+                  figure_text("%.2f", e.predicted_arithmetic_db) +
                   " dB predicted by the truncation model");
+  return lines;
+}
+
+namespace {
+
+// "waveform test: 79 tones from 100 Hz in steps of 50 Hz", or that the input is silent.
+std::string waveform_line(const frequency_settings& s) {
+  const std::int32_t tones = tone_count(s);
+  return "waveform test: " +
+         (tones > 0 ? std::to_string(tones) + " tones from " + std::to_string(s.initial_frequency) +
+                          " Hz in steps of " + std::to_string(s.frequency_step) + " Hz"
+                    : std::string("no tones, the input is silent"));
+}
+
+}  // namespace
+
+std::vector<std::string> report_summary_lines(const precision_report& r, const science_options& o,
+                                              std::span<const float> taps,
+                                              const std::string& source) {
+  const std::size_t samples = r.signal.input.size();
+  const std::string taps_line =
+      "taps: " + std::to_string(taps.size()) + (source.empty() ? std::string() : " from " + source);
+  std::vector<std::string> lines;
+  if (r.on_path.measured) {
+    const datapath& d = r.fixed.path;
+    const datapath_budget& b = r.on_path.budget;
+    lines.push_back("datapath: " + datapath_words(d));
+    lines.push_back(taps_line);
+    lines.push_back("largest tap quantization error: " + figure_text("%.6g", r.on_path.tap_error));
+    lines.push_back("coefficient overflows: " + overflow_count_text(r.fixed.coefficient_overflows,
+                                                                    taps.size(), "taps",
+                                                                    d.coefficient.overflow));
+    lines.push_back(waveform_line(o.tones));
+    lines.push_back("sample overflows (waveform test): " +
+                    overflow_count_text(b.sample_overflows, samples, "samples", d.sample.overflow));
+    lines.push_back(accumulator_overflow_label(d) +
+                    " (waveform test): " + std::to_string(b.accumulator_overflows) + " of " +
+                    std::to_string(samples) + " samples");
+  } else {
+    lines.push_back(taps_line);
+    lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
+                    std::to_string(r.filter.scale) + ")");
+    lines.push_back("largest tap quantization error: " +
+                    figure_text("%.6g", largest_tap_error(taps, r.filter)));
+    lines.push_back(waveform_line(o.tones));
+    lines.push_back("accumulator wraps (waveform test): " + std::to_string(r.waveform.wraps) +
+                    " of " + std::to_string(samples) + " samples");
+  }
+  lines.push_back("output SNR (waveform test): " + figure_text("%.2f", r.waveform.snr_db) + " dB");
+  lines.push_back("sweep: " + std::to_string(r.sweeps.frequency.size()) + " frequencies from " +
+                  std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
+                  std::to_string(o.sweep_step) + " Hz");
+  for (std::string& line : precision_report_lines(r, o.precision)) lines.push_back(line);
   return lines;
 }
 
@@ -252,14 +365,14 @@ std::vector<std::string> scan_lines(const scan_report& r) {
       (fixed ? "fixed point, steady state" : "quantized coefficients") + ") " +
       (std::isnan(t.min_attenuation_db)
            ? unmeasurable
-           : "at least " + format("%.2f", t.min_attenuation_db) + " dB") +
+           : "at least " + figure_text("%.2f", t.min_attenuation_db) + " dB") +
       ", passband ripple " + (fixed ? "" : "(quantized coefficients) ") +
       (std::isnan(t.max_ripple_db)
            ? std::string(plan.passbands.empty() ? "any (no passband)" : "any (not measurable)")
-           : "at most " + format("%.4f", t.max_ripple_db) + " dB") +
+           : "at most " + figure_text("%.4f", t.max_ripple_db) + " dB") +
       ", SNR " +
       (std::isnan(t.min_snr_db) ? std::string("any")
-                                : "at least " + format("%.2f", t.min_snr_db) + " dB") +
+                                : "at least " + figure_text("%.2f", t.min_snr_db) + " dB") +
       ", no wraps" + (fixed ? "" : "; the fixed-point steady state is " + r.steady_absent));
   for (std::string& line : band_lines(r.bands.plan)) lines.push_back(line);
   lines.push_back("passband ripple (unquantized taps): " + ripple_text(r.taps_figures.ripple_db));
@@ -268,6 +381,8 @@ std::vector<std::string> scan_lines(const scan_report& r) {
                        ? std::string("no stopband")
                        : attenuation_text(r.taps_figures.worst_attenuation_db)));
   for (std::string& line : scan_table(r.rows)) lines.push_back(line);
+  if (std::string silent = silent_precisions(r.rows); !silent.empty())
+    lines.push_back(std::string(silent_words) + ": " + silent);
   lines.push_back(
       "largest precision free of wraps for any input: " +
       (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));

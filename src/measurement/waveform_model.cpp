@@ -34,7 +34,8 @@ double nan_max(double a, double b) noexcept {
   return a > b ? a : b;
 }
 
-// The models below throw std::bad_alloc when memory runs out (or the run is abandoned).
+// The models below throw std::bad_alloc when memory runs out or the run is abandoned; their
+// callers tell the two apart (stopped_run_error).
 fixed_run fixed_model_or_throw(const quantized_filter& filter, std::span<const double> input) {
   fixed_run run;
   std::vector<std::int32_t> acc(input.size());
@@ -69,10 +70,9 @@ waveform_signal waveform_signal_or_throw(const frequency_settings& settings, uns
     slot = t;
     t = t + SAMPLE_INTERVAL;
   }
-  // The waveform test's own inputs; an abandoned run's are thrown away.
+  // The waveform test's own inputs.
   if (!exact_waveform_inputs(settings, signal.time.data(), signal.input.data(), signal.input.size(),
-                             std::max(threads, 1U)) &&
-      keep_going()) {
+                             std::max(threads, 1U))) {
     throw std::bad_alloc();
   }
   return signal;
@@ -90,7 +90,7 @@ result<fixed_run> run_fixed_model(const quantized_filter& filter,
   try {
     return fixed_model_or_throw(filter, input);
   } catch (const std::bad_alloc&) {
-    return out_of_memory_error();
+    return stopped_run_error();
   }
 }
 
@@ -99,7 +99,7 @@ result<waveform_signal> make_waveform_signal(const frequency_settings& settings,
   try {
     return waveform_signal_or_throw(settings, threads);
   } catch (const std::bad_alloc&) {
-    return out_of_memory_error();
+    return stopped_run_error();
   }
 }
 

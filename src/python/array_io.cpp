@@ -5,13 +5,12 @@
 #include <limits>
 #include <string>
 
+#include "fixfir/coefficients/tap_file.h"
+
 namespace py = pybind11;
 
 namespace fixfir::python {
 
-namespace {
-
-// A one-dimensional numpy view of `obj` (lists and tuples are converted), or a TypeError.
 py::array one_dimensional(py::handle obj, const char* name, const char* kinds,
                           const char* expected) {
   py::array a = py::array::ensure(obj);
@@ -27,6 +26,8 @@ py::array one_dimensional(py::handle obj, const char* name, const char* kinds,
   }
   return a;
 }
+
+namespace {
 
 template <class T>
 std::vector<T> copy_as(const py::array& a) {
@@ -48,9 +49,7 @@ float to_single(double v) noexcept {
   return static_cast<float>(v);
 }
 
-}  // namespace
-
-std::vector<float> taps_argument(py::handle taps) {
+std::vector<float> single_taps(py::handle taps) {
   const py::array a = one_dimensional(taps, "taps", "fiu", "an array of real numbers");
   if (a.size() == 0) throw py::value_error("taps must not be empty");
   if (a.size() > std::numeric_limits<std::int32_t>::max()) {
@@ -60,6 +59,15 @@ std::vector<float> taps_argument(py::handle taps) {
   const std::vector<double> wide = copy_as<double>(a);
   std::vector<float> out(wide.size());
   for (std::size_t i = 0; i < wide.size(); ++i) out[i] = to_single(wide[i]);
+  return out;
+}
+
+}  // namespace
+
+std::vector<float> taps_argument(py::handle taps) {
+  std::vector<float> out = single_taps(taps);
+  if (const outcome finite = check_finite_taps(out); !finite)
+    throw py::value_error(finite.failure().message);
   return out;
 }
 

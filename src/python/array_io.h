@@ -11,10 +11,16 @@
 
 namespace fixfir::python {
 
+/// A one-dimensional numpy view of `obj` (lists and tuples are converted) whose dtype kind
+/// is one of `kinds`; else a TypeError saying `name` must be `expected`, or a ValueError
+/// for another shape.
+pybind11::array one_dimensional(pybind11::handle obj, const char* name, const char* kinds,
+                                const char* expected);
+
 /// The taps in single precision, as the tap file reader holds them: a float32 array as
 /// it is, any other real or integer array through float64 and then rounded to the
-/// nearest float (beyond the float range: ±inf). Raises on a wrong dtype or shape, and
-/// on an empty array.
+/// nearest float. Raises on a wrong dtype or shape, on an empty array, and on a tap that
+/// is not a finite number (NaN, ±inf, or beyond the float range, which rounds to ±inf).
 std::vector<float> taps_argument(pybind11::handle taps);
 
 /// A one-dimensional array of real or integer numbers as float64; may be empty.

@@ -12,6 +12,7 @@
 
 #include "array_io.h"
 #include "fixfir/coefficients/coefficient_export.h"
+#include "interrupts.h"
 #include "python_bindings.h"
 
 namespace py = pybind11;
@@ -85,30 +86,63 @@ std::optional<fixed_filter> chosen_filter(py::handle taps, long long precision,
   return std::move(f).value();
 }
 
+datapath_keywords datapath_arguments(const bound_call& call) {
+  const auto integer = [&call](const char* name) {
+    return optional_integer(argument(call, name), name);
+  };
+  const auto text = [&call](const char* name) { return optional_text(argument(call, name), name); };
+  return {integer("coefficient_bits"),
+          integer("coefficient_precision"),
+          integer("sample_bits"),
+          integer("sample_precision"),
+          integer("accumulator_bits"),
+          text("rounding"),
+          text("overflow")};
+}
+
 namespace {
 
-py::dict export_coefficient_file(
-    py::handle taps, py::handle path, std::optional<long long> precision,
-    std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
-    std::optional<long long> sample_bits, std::optional<long long> sample_precision,
-    std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
-    const std::optional<std::string>& overflow) {
+// The bytes of the file name `path` stands for, as open() takes it: a str, bytes or
+// os.PathLike (a str is encoded as the file system encoding does, undecodable bytes kept as
+// they were read). A NUL would cut the name short of its extension, so it is refused.
+std::string file_name_argument(py::handle path) {
+  const py::module_ os = py::module_::import("os");
+  py::object name;
+  try {
+    name = os.attr("fspath")(path);
+  } catch (py::error_already_set& e) {
+    if (!e.matches(PyExc_TypeError)) throw;
+    raise_with(PyExc_TypeError, std::string("path must be a str, bytes or os.PathLike, not ") +
+                                    Py_TYPE(path.ptr())->tp_name);
+  }
+  const std::string bytes = os.attr("fsencode")(name).cast<py::bytes>();
+  if (bytes.find('\0') != std::string::npos)
+    raise_with(PyExc_ValueError, "path must not hold a NUL character");
+  return bytes;
+}
+
+py::dict export_coefficient_file(py::handle taps, py::handle path,
+                                 std::optional<long long> precision, const datapath_keywords& k) {
   const std::vector<float> t = taps_argument(taps);
-  const std::string file = py::module_::import("os").attr("fspath")(path).cast<std::string>();
+  const std::string file = file_name_argument(path);
   if (const result<export_format> format = export_format_for(file); !format)
-    throw py::value_error("path: " + format.failure().message);
-  const datapath_choices c =
-      choices_argument(precision, {coefficient_bits, coefficient_precision, sample_bits,
-                                   sample_precision, accumulator_bits, rounding, overflow});
-  result<export_facts> written = export_coefficients(t, c, file);
+    raise_with(PyExc_ValueError, "path: " + format.failure().message);
+  const datapath_choices c = choices_argument(precision, k);
+  // The words are made and written without the interpreter lock; Ctrl-C stops the export
+  // before the earlier file is replaced.
+  result<export_facts> written = out_of_memory_error();
+  interruptible([&] {
+    written = export_coefficients(t, c, file, [] { return keep_going(); });
+    return true;
+  });
   if (!written) {
     error e = std::move(written).failure();
     if (e.kind == error_kind::bad_input) e.message = keyword_names(e.message);
-    raise(e);
+    raise(e, path);
   }
   const export_facts& f = written.value();
   py::dict d;
-  d["path"] = file;
+  d["path"] = py::module_::import("os").attr("fspath")(path);
   d["count"] = f.count;
   d["bits"] = f.path.coefficient.bits;
   d["fraction_bits"] = f.path.coefficient.fraction_bits;
@@ -120,21 +154,24 @@ py::dict export_coefficient_file(
 }  // namespace
 
 void bind_export(py::module_& m) {
-  m.def("export", &export_coefficient_file, py::arg("taps"), py::arg("path"),
-        py::arg("precision") = py::none(), py::kw_only(), py::arg("coefficient_bits") = py::none(),
-        py::arg("coefficient_precision") = py::none(), py::arg("sample_bits") = py::none(),
-        py::arg("sample_precision") = py::none(), py::arg("accumulator_bits") = py::none(),
-        py::arg("rounding") = py::none(), py::arg("overflow") = py::none(),
-        "Writes the coefficient words of taps to path, as fixfir-report --export does, byte "
-        "for byte: a C header (.h), one hexadecimal word a line (.mem) or index, integer and "
-        "value a line (.csv), tap 0 first; an earlier file is replaced only by a complete one. "
-        "The datapath: coefficient_bits (2 to 32, default 32) with coefficient_precision "
-        "fractional bits (default precision, or with coefficient_bits the most that hold the "
-        "largest tap), sample_bits and sample_precision likewise (default W - 1), "
-        "accumulator_bits (8 to 64, default 32), rounding 'zero', 'nearest' or 'floor', "
-        "overflow 'wrap' or 'saturate'; precision or coefficient_bits is needed. Returns a "
-        "dict of path, count, bits, fraction_bits, overflows (taps that did not fit their "
-        "word) and words (the datapath in words).");
+  define(m, with_datapath_keywords({"export", {{"taps"}, {"path"}, {"precision", "None"}}, 3}),
+         "Writes the coefficient words of taps to path (a str, bytes or os.PathLike, as "
+         "open() takes), as fixfir-report --export does, byte for byte: a C header (.h), one "
+         "hexadecimal word a line (.mem) or index, integer and value a line (.csv), tap 0 "
+         "first; an earlier file is replaced only by a complete one, and is kept when the "
+         "write fails (OSError) or Ctrl-C stops it. The datapath: coefficient_bits (2 to 32, "
+         "default 32) with coefficient_precision fractional bits (default precision, or with "
+         "coefficient_bits the most that hold the largest tap), sample_bits and "
+         "sample_precision likewise (default W - 1), accumulator_bits (8 to 64, default 32), "
+         "rounding 'zero', 'nearest' or 'floor', overflow 'wrap' or 'saturate'; precision or "
+         "coefficient_bits is needed. Returns a dict of path (as given, through os.fspath), "
+         "count, bits, fraction_bits, overflows (taps that did not fit their word) and words "
+         "(the datapath in words).",
+         [](const bound_call& a) {
+           return export_coefficient_file(argument(a, "taps"), argument(a, "path"),
+                                          optional_integer(argument(a, "precision"), "precision"),
+                                          datapath_arguments(a));
+         });
 }
 
 }  // namespace fixfir::python

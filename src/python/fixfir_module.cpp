@@ -56,30 +56,6 @@ py::tuple quantize(py::handle taps, long long precision, const datapath_keywords
                         q.filter.scale);
 }
 
-py::object filter(py::handle taps, py::handle x, long long precision, const datapath_keywords& k) {
-  if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
-    const std::vector<double> signal = signal_argument(x, "x");
-    result<datapath_run> run = out_of_memory_error();
-    interruptible([&] {
-      run = run_datapath(*f, signal, worker_count());
-      return true;
-    });
-    if (!run) raise(run.failure());
-    const std::vector<std::int64_t>& acc = run.value().accumulators;
-    return to_array(acc.data(), acc.size());
-  }
-  const quantized_taps q = quantize_argument(taps, precision);
-  const std::vector<double> signal = signal_argument(x, "x");
-  py::array_t<std::int32_t> out(static_cast<py::ssize_t>(signal.size()));
-  std::int32_t* acc = out.mutable_data();
-  const bool ok =
-      signal.empty() || interruptible([&] {
-        return filter_signal(q.filter, signal.data(), signal.size(), acc, worker_count());
-      });
-  if (!ok) throw std::bad_alloc();
-  return out;
-}
-
 py::array_t<double> output(py::handle acc, double scale) {
   const std::vector<std::int32_t> a = int32_argument(acc, "acc");
   py::array_t<double> out(static_cast<py::ssize_t>(a.size()));
@@ -178,82 +154,62 @@ PYBIND11_MODULE(_fixfir, m) {
   using namespace fixfir;
   using namespace fixfir::python;
   namespace py = pybind11;
+  // Each function's docstring starts with its own signature (signature_doc).
+  py::options options;
+  options.disable_function_signatures();
   m.doc() =
       "The fixed-point FIR model of the fixfir console tool on numpy arrays.\n\n"
       "Taps are held in single precision as the tap file reader holds them: a float32 array "
       "is taken as it is; any other real or integer array is converted to float64 and each "
       "value rounded to the nearest float32 (the reader rounds the decimal text directly, "
       "which can differ in the last bit for a text that is not exactly a float64). "
-      "Precisions are 0 to 30 (scale 2^precision). Arguments are copied, never modified.";
+      "Precisions are 0 to 30 (scale 2^precision). Arguments are never modified.";
   m.attr("SAMPLE_RATE") = 16000;
   m.attr("WAVEFORM_SAMPLES") = WAVEFORM_SAMPLES;
   m.attr("SWEEP_SAMPLES") = SWEEP_SAMPLES;
   m.attr("__version__") = FIXFIR_VERSION;  // the project's, as fixfir-report --version says
-  m.def(
-      "quantize",
-      [](py::handle taps, long long precision, std::optional<long long> coefficient_bits,
-         std::optional<long long> coefficient_precision, std::optional<long long> sample_bits,
-         std::optional<long long> sample_precision, std::optional<long long> accumulator_bits,
-         const std::optional<std::string>& rounding, const std::optional<std::string>& overflow) {
-        return quantize(taps, precision,
-                        {coefficient_bits, coefficient_precision, sample_bits, sample_precision,
-                         accumulator_bits, rounding, overflow});
-      },
-      py::arg("taps"), py::arg("precision"), DATAPATH_KEYWORDS,
-      "(coefficients, scale): the taps as int32 coefficients trunc(scale × tap) and the "
-      "scale 2^precision, as the console tool quantizes them. With the datapath keywords "
-      "(as fixfir.export's), the coefficient words of that datapath and the float 2^F_c.");
-  m.def(
-      "filter",
-      [](py::handle taps, py::handle x, long long precision,
-         std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
-         std::optional<long long> sample_bits, std::optional<long long> sample_precision,
-         std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
-         const std::optional<std::string>& overflow) {
-        return filter(taps, x, precision,
-                      {coefficient_bits, coefficient_precision, sample_bits, sample_precision,
-                       accumulator_bits, rounding, overflow});
-      },
-      py::arg("taps"), py::arg("x"), py::arg("precision"), DATAPATH_KEYWORDS,
-      "The int32 accumulators of the fixed-point filter over the signal x from rest: "
-      "acc[n] = Σ c[j] · trunc(scale × x[n - j]), every product and sum wrapping modulo "
-      "2^32 (units of scale²). With the datapath keywords, that datapath's int64 "
-      "accumulators (units of 2^-(F_c + F_x)).");
-  m.def("output", &output, py::arg("acc"), py::arg("scale"),
-        "Accumulators in real units: acc ÷ scale² as float64.");
-  m.def(
-      "waveform_test",
-      [](py::handle taps, long long precision, long long initial, long long step, long long ending,
-         std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
-         std::optional<long long> sample_bits, std::optional<long long> sample_precision,
-         std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
-         const std::optional<std::string>& overflow) {
-        return waveform_test(taps, precision, initial, step, ending,
-                             {coefficient_bits, coefficient_precision, sample_bits,
-                              sample_precision, accumulator_bits, rounding, overflow});
-      },
-      py::arg("taps"), py::arg("precision"), py::arg("initial"), py::arg("step"), py::arg("ending"),
-      DATAPATH_KEYWORDS,
-      "(time, input, output): the three columns of waves.txt as float64 arrays of "
-      "WAVEFORM_SAMPLES values, the multi-tone test from initial to ending Hz in steps of "
-      "step Hz (not 0). With the datapath keywords, the output of that datapath on the exact "
-      "inputs.");
-  m.def(
-      "sweep",
-      [](py::handle taps, long long precision, long long step,
-         std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
-         std::optional<long long> sample_bits, std::optional<long long> sample_precision,
-         std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
-         const std::optional<std::string>& overflow) {
-        return sweep(taps, precision, step,
-                     {coefficient_bits, coefficient_precision, sample_bits, sample_precision,
-                      accumulator_bits, rounding, overflow});
-      },
-      py::arg("taps"), py::arg("precision"), py::arg("step"), DATAPATH_KEYWORDS,
-      "(frequencies, peaks): the two columns of frequency.txt, the int32 frequencies from "
-      "4 to 8000 Hz in steps of step (at least 1) and the float64 peak output magnitude of "
-      "a unit sine at each, from rest over SWEEP_SAMPLES samples. With the datapath keywords, "
-      "the peaks of that datapath.");
+  const signature quantize_s = with_datapath_keywords({"quantize", {{"taps"}, {"precision"}}, 2});
+  define(m, quantize_s,
+         "(coefficients, scale): the taps as int32 coefficients trunc(scale × tap) and the "
+         "scale 2^precision, as the console tool quantizes them. With the datapath keywords "
+         "(as fixfir.export's), the coefficient words of that datapath and the float 2^F_c.",
+         [](const bound_call& a) {
+           return quantize(argument(a, "taps"),
+                           integer_argument(argument(a, "precision"), "precision"),
+                           datapath_arguments(a));
+         });
+  bind_filter(m);
+  const signature output_s{"output", {{"acc"}, {"scale"}}, 2};
+  define(m, output_s, "Accumulators in real units: acc ÷ scale² as float64.",
+         [](const bound_call& a) {
+           return output(argument(a, "acc"), real_argument(argument(a, "scale"), "scale"));
+         });
+  const signature waveform_s = with_datapath_keywords(
+      {"waveform_test", {{"taps"}, {"precision"}, {"initial"}, {"step"}, {"ending"}}, 5});
+  define(m, waveform_s,
+         "(time, input, output): the three columns of waves.txt as float64 arrays of "
+         "WAVEFORM_SAMPLES values, the multi-tone test from initial to ending Hz in steps of "
+         "step Hz (not 0). With the datapath keywords, the output of that datapath on the exact "
+         "inputs.",
+         [](const bound_call& a) {
+           return waveform_test(
+               argument(a, "taps"), integer_argument(argument(a, "precision"), "precision"),
+               integer_argument(argument(a, "initial"), "initial"),
+               integer_argument(argument(a, "step"), "step"),
+               integer_argument(argument(a, "ending"), "ending"), datapath_arguments(a));
+         });
+  const signature sweep_s =
+      with_datapath_keywords({"sweep", {{"taps"}, {"precision"}, {"step"}}, 3});
+  define(m, sweep_s,
+         "(frequencies, peaks): the two columns of frequency.txt, the int32 frequencies from "
+         "4 to 8000 Hz in steps of step (at least 1) and the float64 peak output magnitude of "
+         "a unit sine at each, from rest over SWEEP_SAMPLES samples. With the datapath "
+         "keywords, the peaks of that datapath.",
+         [](const bound_call& a) {
+           return sweep(argument(a, "taps"),
+                        integer_argument(argument(a, "precision"), "precision"),
+                        integer_argument(argument(a, "step"), "step"), datapath_arguments(a));
+         });
   bind_report(m);
   bind_export(m);
 }

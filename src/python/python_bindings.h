@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/records.h"
@@ -33,8 +34,9 @@ struct quantized_taps {
 quantized_taps quantize_argument(pybind11::handle taps, long long precision);
 
 /// Raises a library's error as Python does: bad_input as ValueError, out_of_memory as
-/// MemoryError, anything else as RuntimeError, each with the error's message.
-[[noreturn]] void raise(const error& e);
+/// MemoryError, cannot_write as OSError (with its errno, and `file` as its filename when
+/// given), anything else as RuntimeError, each with the error's message.
+[[noreturn]] void raise(const error& e, pybind11::handle file = pybind11::handle());
 
 /// The datapath keyword arguments, as given.
 struct datapath_keywords {
@@ -55,17 +57,15 @@ datapath_choices choices_argument(std::optional<long long> precision, const data
 std::optional<fixed_filter> chosen_filter(pybind11::handle taps, long long precision,
                                           const datapath_keywords& k);
 
-/// The datapath keywords every function takes after its own arguments, keyword-only.
-#define DATAPATH_KEYWORDS                                                                       \
-  py::kw_only(), py::arg("coefficient_bits") = py::none(),                                      \
-                 py::arg("coefficient_precision") = py::none(),                                 \
-                 py::arg("sample_bits") = py::none(), py::arg("sample_precision") = py::none(), \
-                 py::arg("accumulator_bits") = py::none(), py::arg("rounding") = py::none(),    \
-                 py::arg("overflow") = py::none()
+/// The datapath keywords of a call whose signature has them (with_datapath_keywords).
+datapath_keywords datapath_arguments(const bound_call& call);
 
 /// A library's message with the report's option names (--coefficient-bits) given as the
 /// keywords (coefficient_bits).
 std::string keyword_names(const std::string& message);
+
+/// Adds fixfir.filter and fixfir.Filter, the filter streamed over a signal, to the module.
+void bind_filter(pybind11::module_& m);
 
 /// Adds the report's figures to the module.
 void bind_report(pybind11::module_& m);

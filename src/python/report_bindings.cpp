@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <optional>
@@ -33,18 +34,27 @@ namespace py = pybind11;
 
 namespace fixfir::python {
 
-void raise(const error& e) {
+void raise(const error& e, py::handle file) {
   switch (e.kind) {
     case error_kind::bad_input:
-      throw py::value_error(e.message);
+      raise_with(PyExc_ValueError, e.message);
     case error_kind::out_of_memory:
       throw std::bad_alloc();  // MemoryError
     case error_kind::cannot_write:
+      break;
     case error_kind::interrupted:
     case error_kind::failed:
-      break;
+      raise_with(PyExc_RuntimeError, e.message);
   }
-  throw std::runtime_error(e.message);
+  // As open() raises it: OSError(errno, strerror, filename), which Python makes the
+  // subclass the errno names (FileNotFoundError, PermissionError, ...).
+  if (e.system_errno == 0) raise_with(PyExc_OSError, e.message);
+  const py::str reason(std::strerror(e.system_errno));
+  const py::object raised = file
+                                ? py::handle(PyExc_OSError)(e.system_errno, reason, file)
+                                : py::handle(PyExc_OSError)(e.system_errno, python_text(e.message));
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(raised.ptr())), raised.ptr());
+  throw py::error_already_set();
 }
 
 namespace {
@@ -199,19 +209,12 @@ py::dict figures_dict(const band_figures_db& f) {
 
 py::dict report(py::handle taps, long long precision, long long initial, long long step,
                 long long ending, std::optional<long long> sweep_step, const band_list& passbands,
-                const band_list& stopbands, std::optional<long long> coefficient_bits,
-                std::optional<long long> coefficient_precision,
-                std::optional<long long> sample_bits, std::optional<long long> sample_precision,
-                std::optional<long long> accumulator_bits,
-                const std::optional<std::string>& rounding,
-                const std::optional<std::string>& overflow, double min_attenuation_db,
+                const band_list& stopbands, const datapath_keywords& k, double min_attenuation_db,
                 double max_ripple_db, double min_snr_db) {
   const std::vector<float> t = taps_argument(taps);
   science_options o =
       options_argument(precision, initial, step, ending, sweep_step, passbands, stopbands);
-  const datapath_choices chosen =
-      choices_argument(precision, {coefficient_bits, coefficient_precision, sample_bits,
-                                   sample_precision, accumulator_bits, rounding, overflow});
+  const datapath_choices chosen = choices_argument(precision, k);
   if (datapath_options_given(chosen)) {
     result<datapath> d = datapath_from_choices(t, chosen);
     if (!d) throw py::value_error(keyword_names(d.failure().message));
@@ -256,8 +259,10 @@ py::dict report(py::handle taps, long long precision, long long initial, long lo
   d["error_split"] = split;
   d["wrap_free_limit"] =
       r.wrap_free_limit < 0 ? py::object(py::none()) : py::object(py::int_(r.wrap_free_limit));
-  d["wrap_bound"] = bound_dict(r.bound);
-  std::vector<std::string> lines = precision_report_lines(r, o.precision);
+  // The bound is the 32-bit engine's at the precision; a chosen datapath has
+  // accumulator_bits_needed instead.
+  if (!r.on_path.measured) d["wrap_bound"] = bound_dict(r.bound);
+  std::vector<std::string> lines = report_summary_lines(r, o, t, "");
   // With a target, the verdict as fixfir-report's summary ends with it: the targets judged
   // (the scan's defaults where not given), whether all are met, and each miss by how much.
   const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
@@ -362,6 +367,8 @@ py::dict explore(py::handle taps, long long initial, long long step, long long e
                                       accumulator_bits, rounding, std::nullopt});
   if (cost != "multiplier" && cost != "bits")
     throw py::value_error("cost must be 'multiplier' or 'bits', not '" + cost + "'");
+  if (c.rounding == rounding_mode::floor)
+    throw py::value_error("rounding must be 'zero' or 'nearest' for explore, not 'floor'");
   const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
   const precision_targets asked{min_attenuation_db, max_ripple_db, min_snr_db};
   search_report r;
@@ -427,109 +434,168 @@ py::dict explore(py::handle taps, long long initial, long long step, long long e
     d["recommended"] = py::none();
   }
   d["why"] = r.why;
+  // Without a steady state the attenuation and ripple are the coefficients'.
+  d["steady_measured"] = r.steady_absent.empty();
+  d["steady_reason"] = r.steady_absent;
   d["lines"] = search_lines(r);
   return d;
 }
 
+namespace {
+
+// A target in dB: None or NaN for the default, else a finite number.
+double target_argument(const bound_call& a, const char* name) {
+  const py::handle given = argument(a, name);
+  if (given.is_none()) return std::numeric_limits<double>::quiet_NaN();
+  const double v = real_argument(given, name);
+  if (std::isinf(v)) {
+    raise_with(PyExc_ValueError, std::string(name) +
+                                     " must be a finite number of dB, or None "
+                                     "for the default target, not " +
+                                     (v > 0 ? "inf" : "-inf"));
+  }
+  return v;
+}
+
+std::optional<long long> sweep_step_argument(const bound_call& a) {
+  return optional_integer(argument(a, "sweep_step"), "sweep_step");
+}
+
+long long integer_named(const bound_call& a, const char* name) {
+  return integer_argument(argument(a, name), name);
+}
+
+}  // namespace
+
 void bind_report(py::module_& m) {
-  const double no_target = std::numeric_limits<double>::quiet_NaN();
-  m.def("taps_response", &taps_dense, py::arg("taps"),
-        "(frequency, magnitude): |H(f)| of the unquantized taps on the report's dense grid "
-        "from 0 to 8000 Hz (float64).");
-  m.def(
-      "coefficients_response",
-      [](py::handle taps, long long precision, std::optional<long long> coefficient_bits,
-         std::optional<long long> coefficient_precision, std::optional<long long> sample_bits,
-         std::optional<long long> sample_precision, std::optional<long long> accumulator_bits,
-         const std::optional<std::string>& rounding, const std::optional<std::string>& overflow) {
-        return coefficients_dense(taps, precision,
-                                  {coefficient_bits, coefficient_precision, sample_bits,
-                                   sample_precision, accumulator_bits, rounding, overflow});
-      },
-      py::arg("taps"), py::arg("precision"), DATAPATH_KEYWORDS,
-      "(frequency, magnitude): |C(f)| / scale of the quantized coefficients in exact "
-      "arithmetic, on the same grid as taps_response; with the datapath keywords, of that "
-      "datapath's coefficient words (scale 2^F_c).");
-  m.def(
-      "largest_tap_error",
-      [](py::handle taps, long long precision, std::optional<long long> coefficient_bits,
-         std::optional<long long> coefficient_precision, std::optional<long long> sample_bits,
-         std::optional<long long> sample_precision, std::optional<long long> accumulator_bits,
-         const std::optional<std::string>& rounding, const std::optional<std::string>& overflow) {
-        return tap_error(taps, precision,
-                         {coefficient_bits, coefficient_precision, sample_bits, sample_precision,
-                          accumulator_bits, rounding, overflow});
-      },
-      py::arg("taps"), py::arg("precision"), DATAPATH_KEYWORDS,
-      "The largest |tap - coefficient ÷ scale|, in the taps' units (with the datapath "
-      "keywords, of that datapath's coefficient words).");
-  m.def(
-      "accumulator_wraps",
-      [](py::handle taps, py::handle x, long long precision,
-         std::optional<long long> coefficient_bits, std::optional<long long> coefficient_precision,
-         std::optional<long long> sample_bits, std::optional<long long> sample_precision,
-         std::optional<long long> accumulator_bits, const std::optional<std::string>& rounding,
-         const std::optional<std::string>& overflow) {
-        return accumulator_wraps(taps, x, precision,
-                                 {coefficient_bits, coefficient_precision, sample_bits,
-                                  sample_precision, accumulator_bits, rounding, overflow});
-      },
-      py::arg("taps"), py::arg("x"), py::arg("precision"), DATAPATH_KEYWORDS,
-      "How many samples of the fixed-point filter over x have a wrapped accumulator: an "
-      "exact sum Σ c[j] · s[n - j] that differs from the 32-bit one. With the datapath "
-      "keywords, how many exact sums did not fit that datapath's accumulator (wrapped or "
-      "saturated).");
-  m.def("wrap_bound", &bound_at, py::arg("taps"), py::arg("precision"),
-        "The worst case of the accumulator for any input with |x| ≤ 1: a dict of "
-        "precision, coefficient_sum (Σ |c|), wrap_free, used_coefficient_sum (Σ |c| of the "
-        "coefficients the filter uses), can_wrap and headroom_bits (inf when those are all 0).");
-  m.def("largest_wrap_free_precision", &wrap_free_limit, py::arg("taps"),
-        "The largest precision at which no input with |x| ≤ 1 can wrap, or None.");
-  m.def("report", &report, py::arg("taps"), py::arg("precision"), py::arg("initial"),
-        py::arg("step"), py::arg("ending"), py::arg("sweep_step") = py::none(),
-        py::arg("passbands") = py::none(), py::arg("stopbands") = py::none(), py::kw_only(),
-        py::arg("coefficient_bits") = py::none(), py::arg("coefficient_precision") = py::none(),
-        py::arg("sample_bits") = py::none(), py::arg("sample_precision") = py::none(),
-        py::arg("accumulator_bits") = py::none(), py::arg("rounding") = py::none(),
-        py::arg("overflow") = py::none(), py::arg("min_attenuation_db") = no_target,
-        py::arg("max_ripple_db") = no_target, py::arg("min_snr_db") = no_target,
-        "fixfir-report's figures at one precision as a dict: the bands (given as lists of "
-        "(low, high) in Hz, else inferred), the ripple and attenuation of the four "
-        "responses (figures: taps, coefficients, steady, sweep), the sweep's frequency, "
-        "peak and steady arrays and its wraps, the steady state at the band edges and lobe "
-        "tops (extreme_frequency, extreme_steady, extreme_wrapped), steady_measured and "
-        "steady_reason (why the steady state is NaN for a filter too long for the sweep's run), "
-        "the waveform test's wraps, SNR and error_split, the wrap bound, and the summary lines. "
-        "sweep_step defaults to step. The datapath keywords (as fixfir.export's) measure "
-        "every figure on that datapath instead, and add datapath, tap_error, "
-        "coefficient_overflows, sample_overflows, sweep_sample_overflows, "
-        "accumulator_bits_needed and error_budget (coefficient_db, sample_db, accumulator_db). "
-        "A target keyword (as fixfir.scan's) adds the verdict: targets (those judged, the "
-        "scan's defaults where not given), targets_met, and targets_missed (keyword or where "
-        "it wrapped: how far short in dB, or how many wrapped), and the verdict's line.");
-  m.def("explore", &explore, py::arg("taps"), py::arg("initial"), py::arg("step"),
-        py::arg("ending"), py::arg("sweep_step") = py::none(),
-        py::arg("min_attenuation_db") = no_target, py::arg("max_ripple_db") = no_target,
-        py::arg("min_snr_db") = no_target, py::arg("passbands") = py::none(),
-        py::arg("stopbands") = py::none(), py::kw_only(), py::arg("coefficient_bits") = py::none(),
-        py::arg("sample_bits") = py::none(), py::arg("accumulator_bits") = py::none(),
-        py::arg("rounding") = py::none(), py::arg("cost") = "multiplier",
-        "fixfir-report --explore as a dict: the front (arrays per coefficient word and rounding: "
-        "coefficient_bits, coefficient_precision, sample_bits, sample_precision and "
-        "accumulator_bits, -1 where the coefficients alone miss a target, rounding, "
-        "attenuation_db, ripple_db, snr_db, cost, meets), the targets (the scan's defaults "
-        "for NaN), recommended (the datapath's keywords, or None), why, the bands and the "
-        "lines. The given word, accumulator or rounding keywords fix that axis.");
-  m.def("scan", &scan, py::arg("taps"), py::arg("initial"), py::arg("step"), py::arg("ending"),
-        py::arg("sweep_step") = py::none(), py::arg("min_attenuation_db") = no_target,
-        py::arg("max_ripple_db") = no_target, py::arg("min_snr_db") = no_target,
-        py::arg("passbands") = py::none(), py::arg("stopbands") = py::none(),
-        "fixfir-report's precision scan, 0 to 30, as a dict: rows (one dict per "
-        "precision), targets (NaN ones default to the unquantized attenuation less 1 dB "
-        "and ripple plus 0.1 dB, no SNR target), recommended (a precision or None), "
-        "reason, steady_measured and steady_reason (without a steady state the fixed figures "
-        "are NaN and the targets apply to the coefficients' figures), the bands, "
-        "wrap_free_limit and the scan's lines.");
+  define(m, {"taps_response", {{"taps"}}, 1},
+         "(frequency, magnitude): |H(f)| of the unquantized taps on the report's dense grid "
+         "from 0 to 8000 Hz (float64).",
+         [](const bound_call& a) { return taps_dense(argument(a, "taps")); });
+  define(m, with_datapath_keywords({"coefficients_response", {{"taps"}, {"precision"}}, 2}),
+         "(frequency, magnitude): |C(f)| / scale of the quantized coefficients in exact "
+         "arithmetic, on the same grid as taps_response; with the datapath keywords, of that "
+         "datapath's coefficient words (scale 2^F_c).",
+         [](const bound_call& a) {
+           return coefficients_dense(argument(a, "taps"), integer_named(a, "precision"),
+                                     datapath_arguments(a));
+         });
+  define(m, with_datapath_keywords({"largest_tap_error", {{"taps"}, {"precision"}}, 2}),
+         "The largest |tap - coefficient ÷ scale|, in the taps' units (with the datapath "
+         "keywords, of that datapath's coefficient words).",
+         [](const bound_call& a) {
+           return tap_error(argument(a, "taps"), integer_named(a, "precision"),
+                            datapath_arguments(a));
+         });
+  define(m, with_datapath_keywords({"accumulator_wraps", {{"taps"}, {"x"}, {"precision"}}, 3}),
+         "How many samples of the fixed-point filter over x have a wrapped accumulator: an "
+         "exact sum Σ c[j] · s[n - j] that differs from the 32-bit one. With the datapath "
+         "keywords, how many exact sums did not fit that datapath's accumulator (wrapped or "
+         "saturated).",
+         [](const bound_call& a) {
+           return accumulator_wraps(argument(a, "taps"), argument(a, "x"),
+                                    integer_named(a, "precision"), datapath_arguments(a));
+         });
+  define(m, {"wrap_bound", {{"taps"}, {"precision"}}, 2},
+         "The worst case of the accumulator for any input with |x| ≤ 1: a dict of "
+         "precision, coefficient_sum (Σ |c|), wrap_free, used_coefficient_sum (Σ |c| of the "
+         "coefficients the filter uses), can_wrap and headroom_bits (inf when those are all 0).",
+         [](const bound_call& a) {
+           return bound_at(argument(a, "taps"), integer_named(a, "precision"));
+         });
+  define(m, {"largest_wrap_free_precision", {{"taps"}}, 1},
+         "The largest precision at which no input with |x| ≤ 1 can wrap, or None.",
+         [](const bound_call& a) { return wrap_free_limit(argument(a, "taps")); });
+  signature report_s = with_datapath_keywords({"report",
+                                               {{"taps"},
+                                                {"precision"},
+                                                {"initial"},
+                                                {"step"},
+                                                {"ending"},
+                                                {"sweep_step", "None"},
+                                                {"passbands", "None"},
+                                                {"stopbands", "None"}},
+                                               8});
+  for (const char* name : {"min_attenuation_db", "max_ripple_db", "min_snr_db"})
+    report_s.parameters.push_back({name, "None"});
+  define(m, report_s,
+         "fixfir-report's figures at one precision as a dict: the bands (given as lists of "
+         "(low, high) in Hz, else inferred), the ripple and attenuation of the four "
+         "responses (figures: taps, coefficients, steady, sweep), the sweep's frequency, "
+         "peak and steady arrays and its wraps, the steady state at the band edges and lobe "
+         "tops (extreme_frequency, extreme_steady, extreme_wrapped), steady_measured and "
+         "steady_reason (why the steady state is NaN for a filter too long for the sweep's run), "
+         "the waveform test's wraps, SNR and error_split, the wrap bound, and the summary lines "
+         "as fixfir-report prints them (the first says \"taps: N\"). sweep_step defaults to "
+         "step. The datapath keywords (as fixfir.export's) measure every figure on that "
+         "datapath instead, and add datapath, tap_error, coefficient_overflows, "
+         "sample_overflows, sweep_sample_overflows, accumulator_bits_needed and error_budget "
+         "(coefficient_db, sample_db, accumulator_db), in place of wrap_bound. A target keyword "
+         "(as fixfir.scan's) adds the verdict: targets (those judged, the scan's defaults where "
+         "not given), targets_met, and targets_missed (keyword or where it wrapped: how far "
+         "short in dB, or how many wrapped), and the verdict's line.",
+         [](const bound_call& a) {
+           return report(argument(a, "taps"), integer_named(a, "precision"),
+                         integer_named(a, "initial"), integer_named(a, "step"),
+                         integer_named(a, "ending"), sweep_step_argument(a),
+                         band_argument(argument(a, "passbands"), "passbands"),
+                         band_argument(argument(a, "stopbands"), "stopbands"),
+                         datapath_arguments(a), target_argument(a, "min_attenuation_db"),
+                         target_argument(a, "max_ripple_db"), target_argument(a, "min_snr_db"));
+         });
+  const std::vector<parameter> scan_parameters = {{"taps"},
+                                                  {"initial"},
+                                                  {"step"},
+                                                  {"ending"},
+                                                  {"sweep_step", "None"},
+                                                  {"min_attenuation_db", "None"},
+                                                  {"max_ripple_db", "None"},
+                                                  {"min_snr_db", "None"},
+                                                  {"passbands", "None"},
+                                                  {"stopbands", "None"}};
+  signature explore_s{"explore", scan_parameters, 10};
+  for (const char* name : {"coefficient_bits", "sample_bits", "accumulator_bits", "rounding"})
+    explore_s.parameters.push_back({name, "None"});
+  explore_s.parameters.push_back({"cost", "'multiplier'"});
+  define(m, explore_s,
+         "fixfir-report --explore as a dict: the front (arrays per coefficient word and rounding: "
+         "coefficient_bits, coefficient_precision, sample_bits, sample_precision and "
+         "accumulator_bits, -1 where the coefficients alone miss a target, rounding, "
+         "attenuation_db, ripple_db, snr_db, cost, meets), the targets (for None or NaN the "
+         "scan's defaults, and the attenuation target for the SNR; a target must be finite), "
+         "recommended (the datapath's keywords, for fixfir.report and fixfir.export, or None), "
+         "why, steady_measured and steady_reason (without a steady state the attenuation and "
+         "ripple are the coefficients'), the bands and the lines. The given word, accumulator "
+         "or rounding ('zero' or 'nearest') keywords fix that axis.",
+         [](const bound_call& a) {
+           const std::optional<std::string> cost = optional_text(argument(a, "cost"), "cost");
+           return explore(argument(a, "taps"), integer_named(a, "initial"),
+                          integer_named(a, "step"), integer_named(a, "ending"),
+                          sweep_step_argument(a), target_argument(a, "min_attenuation_db"),
+                          target_argument(a, "max_ripple_db"), target_argument(a, "min_snr_db"),
+                          band_argument(argument(a, "passbands"), "passbands"),
+                          band_argument(argument(a, "stopbands"), "stopbands"),
+                          optional_integer(argument(a, "coefficient_bits"), "coefficient_bits"),
+                          optional_integer(argument(a, "sample_bits"), "sample_bits"),
+                          optional_integer(argument(a, "accumulator_bits"), "accumulator_bits"),
+                          optional_text(argument(a, "rounding"), "rounding"),
+                          cost.value_or("multiplier"));
+         });
+  define(m, {"scan", scan_parameters, 10},
+         "fixfir-report's precision scan, 0 to 30, as a dict: rows (one dict per "
+         "precision), targets (None or NaN ones default to the unquantized attenuation less "
+         "1 dB and ripple plus 0.1 dB, no SNR target; a target must be finite), recommended (a "
+         "precision or None), reason, steady_measured and steady_reason (without a steady state "
+         "the fixed figures are NaN and the targets apply to the coefficients' figures), the "
+         "bands, wrap_free_limit and the scan's lines.",
+         [](const bound_call& a) {
+           return scan(argument(a, "taps"), integer_named(a, "initial"), integer_named(a, "step"),
+                       integer_named(a, "ending"), sweep_step_argument(a),
+                       target_argument(a, "min_attenuation_db"),
+                       target_argument(a, "max_ripple_db"), target_argument(a, "min_snr_db"),
+                       band_argument(argument(a, "passbands"), "passbands"),
+                       band_argument(argument(a, "stopbands"), "stopbands"));
+         });
 }
 
 }  // namespace fixfir::python

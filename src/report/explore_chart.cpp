@@ -98,7 +98,7 @@ plot_body explore_body(const explore_plot& p) {
          "     $alone" +
          tag +
          " using 1:2 with points pt 2 ps 1.4 lc rgb '#7f7f7f' "
-         "title 'coefficients alone miss a target by far', \\\n"
+         "title 'coefficients alone miss a target by far, or do not fit their word', \\\n"
          "     $front" +
          tag +
          " using 1:2 with linespoints pt 6 ps 2.6 lw 2 lc rgb '#000000' "

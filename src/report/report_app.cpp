@@ -35,15 +35,10 @@ namespace fixfir {
 
 namespace {
 
-std::string number(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
-
-// Reads the tap file as fixfir does and refuses one that fixfir would read with gaps.
-// False with `message` set when the file cannot be used; true with `message` set when more
-// numbers follow the taps, which fixfir never reads (a count one short, say).
+// Reads the tap file as fixfir does and refuses one that fixfir would read with gaps, or
+// with a tap that is not a finite number. False with `message` set when the file cannot be
+// used; true with `message` set when more numbers follow the taps, which fixfir never reads
+// (a count one short, say).
 bool read_taps(const std::string& path, tap_list& list, std::string& message) {
   tap_read_facts facts;
   const std::string shown = printable(path);
@@ -66,6 +61,10 @@ bool read_taps(const std::string& path, tap_list& list, std::string& message) {
   } else if (facts.numbers < facts.count) {
     message = shown + ": tap " + std::to_string(facts.numbers + 1) + " of " +
               std::to_string(facts.count) + " is missing or not a number";
+  } else if (const outcome finite = check_finite_taps(
+                 std::span<const float>(list.taps.begin(), static_cast<std::size_t>(list.count)));
+             !finite) {
+    message = shown + ": " + finite.failure().message;
   } else {
     if (facts.numbers_after > 0) {
       const bool one = facts.numbers_after == 1;
@@ -78,42 +77,6 @@ bool read_taps(const std::string& path, tap_list& list, std::string& message) {
     return true;
   }
   return false;
-}
-
-struct report_facts {
-  std::int32_t tap_count = 0;
-  std::int32_t scale = 0;
-  std::int32_t tones = 0;
-  double tap_error = 0.0;
-  std::int64_t wraps = 0;
-  std::size_t samples = 0;
-  double snr = 0.0;
-  std::size_t frequencies = 0;
-};
-
-std::string summary_text(const report_options& o, const std::string& taps_path,
-                         const report_facts& f, const std::vector<std::string>& more) {
-  const frequency_settings& s = o.frequencies;
-  std::vector<std::string> lines;
-  lines.push_back("taps: " + std::to_string(f.tap_count) + " from " + printable(taps_path));
-  lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
-                  std::to_string(f.scale) + ")");
-  lines.push_back("largest tap quantization error: " + number("%.6g", f.tap_error));
-  lines.push_back("waveform test: " +
-                  (f.tones > 0 ? std::to_string(f.tones) + " tones from " +
-                                     std::to_string(s.initial_frequency) + " Hz in steps of " +
-                                     std::to_string(s.frequency_step) + " Hz"
-                               : std::string("no tones, the input is silent")));
-  lines.push_back("accumulator wraps (waveform test): " + std::to_string(f.wraps) + " of " +
-                  std::to_string(f.samples) + " samples");
-  lines.push_back("output SNR (waveform test): " + number("%.2f", f.snr) + " dB");
-  lines.push_back("sweep: " + std::to_string(f.frequencies) + " frequencies from " +
-                  std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
-                  std::to_string(o.sweep_step) + " Hz");
-  lines.insert(lines.end(), more.begin(), more.end());
-  std::string text;
-  for (const std::string& line : lines) text += line + '\n';
-  return text;
 }
 
 std::string text_of(const std::vector<std::string>& lines) {
@@ -160,17 +123,6 @@ int measurement_failed(std::FILE* err, const error& e) {
   return exit_status(e.kind);
 }
 
-// The lines of `text`, one a line.
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find('\n', at);
-    lines.push_back(text.substr(at, end - at));
-    at = end == std::string::npos ? text.size() : end + 1;
-  }
-  return lines;
-}
-
 science_options science_options_for(const report_options& options) {
   science_options s;
   s.precision = options.precision;
@@ -180,47 +132,12 @@ science_options science_options_for(const report_options& options) {
   return s;
 }
 
-// The summary of a report on a chosen datapath: the datapath in words first, then what
-// overflowed where, and the report's own lines.
-std::string datapath_summary_text(const report_options& o, const std::string& taps_path,
-                                  std::int32_t tap_count, const precision_report& r) {
-  const datapath& d = r.fixed.path;
-  const frequency_settings& s = o.frequencies;
-  const std::int32_t tones = tone_count(s);
-  const datapath_budget& b = r.on_path.budget;
-  const std::size_t samples = r.signal.input.size();
-  std::vector<std::string> lines;
-  lines.push_back("datapath: " + datapath_words(d));
-  lines.push_back("taps: " + std::to_string(tap_count) + " from " + printable(taps_path));
-  lines.push_back("largest tap quantization error: " + number("%.6g", r.on_path.tap_error));
-  lines.push_back("coefficient overflows: " +
-                  overflow_count_text(r.fixed.coefficient_overflows,
-                                      static_cast<std::size_t>(tap_count), "taps",
-                                      d.coefficient.overflow));
-  lines.push_back("waveform test: " +
-                  (tones > 0 ? std::to_string(tones) + " tones from " +
-                                   std::to_string(s.initial_frequency) + " Hz in steps of " +
-                                   std::to_string(s.frequency_step) + " Hz"
-                             : std::string("no tones, the input is silent")));
-  lines.push_back("sample overflows (waveform test): " +
-                  overflow_count_text(b.sample_overflows, samples, "samples", d.sample.overflow));
-  lines.push_back(accumulator_overflow_label(d) +
-                  " (waveform test): " + std::to_string(b.accumulator_overflows) + " of " +
-                  std::to_string(samples) + " samples");
-  lines.push_back("output SNR (waveform test): " + number("%.2f", r.waveform.snr_db) + " dB");
-  lines.push_back("sweep: " + std::to_string(r.sweeps.frequency.size()) + " frequencies from " +
-                  std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
-                  std::to_string(o.sweep_step) + " Hz");
-  for (std::string& line : precision_report_lines(r, o.precision)) lines.push_back(line);
-  return text_of(lines);
-}
-
 // The summary's last line, the verdict on the targets, when any is given; "" otherwise.
 std::string verdict_text(const report_options& o, const precision_report& r) {
   const precision_targets& t = o.targets;
   if (std::isnan(t.min_attenuation_db) && std::isnan(t.max_ripple_db) && std::isnan(t.min_snr_db))
     return {};
-  return report_verdict_line(r, t) + '\n';
+  return report_verdict_line(r, t);
 }
 
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
@@ -243,41 +160,18 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   });
   if (!measured) return measurement_failed(err, measured.failure());
 
-  if (r.on_path.measured) {
-    const std::string summary =
-        datapath_summary_text(options, taps_path, list.count, r) + verdict_text(options, r);
-    if (!put_out(out, summary, message)) {
-      complain(err, message);
-      return 1;
-    }
-    page_content page;
-    page.title =
-        "fixfir-report: " + std::to_string(list.count) + " taps on " + datapath_words(r.fixed.path);
-    page.summary = lines_of(summary);
-    const pictures_outcome drawn = draw_report_pictures(r, list.count, options, page, out, err);
-    return drawn == pictures_outcome::done ? 0 : 1;
-  }
-  report_facts facts;
-  facts.tap_count = list.count;
-  facts.scale = r.filter.scale;
-  facts.tones = tone_count(options.frequencies);
-  facts.tap_error = largest_tap_error(taps, r.filter);
-  facts.wraps = r.waveform.wraps;
-  facts.samples = r.signal.input.size();
-  facts.snr = r.waveform.snr_db;
-  facts.frequencies = r.sweeps.frequency.size();
-  const std::string summary =
-      summary_text(options, taps_path, facts, precision_report_lines(r, options.precision)) +
-      verdict_text(options, r);
-  if (!put_out(out, summary, message)) {
+  std::vector<std::string> lines = report_summary_lines(r, science, taps, printable(taps_path));
+  if (std::string verdict = verdict_text(options, r); !verdict.empty())
+    lines.push_back(std::move(verdict));
+  if (!put_out(out, text_of(lines), message)) {
     complain(err, message);
     return 1;
   }
   page_content page;
-  page.title = "fixfir-report: " + std::to_string(list.count) + " taps at precision " +
-               std::to_string(options.precision);
-  page.summary = lines_of(summary);
-
+  page.title = "fixfir-report: " + std::to_string(list.count) +
+               (r.on_path.measured ? " taps on " + datapath_words(r.fixed.path)
+                                   : " taps at precision " + std::to_string(options.precision));
+  page.summary = lines;
   const pictures_outcome drawn = draw_report_pictures(r, list.count, options, page, out, err);
   return drawn == pictures_outcome::done ? 0 : 1;
 }
@@ -347,6 +241,14 @@ int export_run(const report_options& options, std::FILE* out, std::FILE* err);
 // --explore: the search's targets and front, then the recommendation and why; with
 // --export, the recommended datapath's coefficient words in FILE.
 int explore(const report_options& options, std::FILE* out, std::FILE* err) {
+  // A file the words cannot be written as is refused before any work, as --export alone
+  // refuses it: status 1, and nothing searched, drawn or written.
+  if (!options.export_file.empty()) {
+    if (const result<export_format> format = export_format_for(options.export_file); !format) {
+      complain(err, printable("--export: " + format.failure().message));
+      return 1;
+    }
+  }
   std::string taps_path;
   tap_list list;
   if (!read_run_taps(options, err, taps_path, list)) return 1;
@@ -367,12 +269,11 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
                std::string("cost: ") + (options.cost == cost_model::bits
                                             ? "coefficient bits + sample bits + accumulator bits"
                                             : "coefficient bits × sample bits + accumulator bits"));
-  // The recommendation and why (and where none, the best reached) come last, after the
-  // picture's line.
-  const std::size_t last_lines = r.recommended >= 0 ? 2 : 3;
-  const std::vector<std::string> last(lines.end() - static_cast<std::ptrdiff_t>(last_lines),
-                                      lines.end());
-  lines.erase(lines.end() - static_cast<std::ptrdiff_t>(last_lines), lines.end());
+  // The recommendation, its options and why (where none, why and the best reached) come
+  // last, after the picture's line.
+  constexpr std::ptrdiff_t last_lines = 3;
+  const std::vector<std::string> last(lines.end() - last_lines, lines.end());
+  lines.erase(lines.end() - last_lines, lines.end());
   std::string message;
   if (!put_out(out, text_of(lines), message)) {
     complain(err, message);
@@ -385,7 +286,13 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
     return 1;
   }
   const int status = drawn == pictures_outcome::done ? 0 : 1;
-  if (options.export_file.empty() || r.recommended < 0) return status;
+  if (options.export_file.empty()) return status;
+  if (r.recommended < 0) {
+    // An earlier file of that name is not the answer: say so, and fail.
+    complain(err, printable("--export: nothing written to " + options.export_file +
+                            ": no datapath meets the targets"));
+    return 1;
+  }
   report_options chosen = options;
   chosen.datapath = choices_of(r.front[static_cast<std::size_t>(r.recommended)].path);
   const int exported = export_run(chosen, out, err);

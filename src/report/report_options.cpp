@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -55,7 +56,8 @@ const char* const report_usage =
     "                    unquantized taps' own, less 1 dB)\n"
     "  --max-ripple R    target: pass-band ripple in dB (default: the unquantized\n"
     "                    taps' own, plus 0.1 dB)\n"
-    "  --min-snr S       target: SNR of the waveform test in dB (default: none)\n"
+    "  --min-snr S       target: SNR of the waveform test in dB (default: none;\n"
+    "                    with --explore, the attenuation target)\n"
     "                    With a target the summary ends with whether its fixed-point\n"
     "                    steady state and waveform test meet them, with no wrap\n"
     "  --explore         search the coefficient and sample words (4 to 32 bits) and the\n"
@@ -73,9 +75,10 @@ const char* const report_usage =
     "\n"
     "Choosing the datapath (the summary, --explore and --export):\n"
     "  --export FILE     write the coefficient words of D/taps.txt to FILE and stop (no\n"
-    "                    summary, no pictures; --initial, --step and --ending are not\n"
-    "                    needed). FILE ending in .h is a C header, .mem one hexadecimal\n"
-    "                    word a line ($readmemh), .csv index, integer and value a line.\n"
+    "                    summary, no pictures; the waveform test's, the sweep's, the\n"
+    "                    bands' and the targets' options are refused). FILE ending in .h\n"
+    "                    is a C header, .mem one hexadecimal word a line ($readmemh), .csv\n"
+    "                    index, integer and value a line.\n"
     "  --coefficient-bits W  coefficient word of W bits, 2 to 32 (default 32)\n"
     "  --coefficient-precision F  its fractional bits, -32 to 96 (default P; with\n"
     "                    --coefficient-bits, the most that still hold the largest tap)\n"
@@ -84,7 +87,7 @@ const char* const report_usage =
     "                    --sample-bits, W - 1)\n"
     "  --accumulator-bits A  accumulator of A bits, 8 to 64 (default 32)\n"
     "  --rounding R      zero (truncation, the default), nearest (ties away from zero)\n"
-    "                    or floor\n"
+    "                    or floor; --explore searches zero and nearest, and takes either\n"
     "  --overflow O      wrap (the default) or saturate: coefficients, samples and the\n"
     "                    accumulator\n"
     "\n"
@@ -139,6 +142,7 @@ bool parse_decibels(std::string_view name, std::string_view text, double& value,
 // What the options given so far have set, beside the options themselves.
 struct parse_state {
   report_options& options;
+  std::vector<std::string_view> given = {};     // the names of the options given, in order
   bool seen[4] = {false, false, false, false};  // precision, initial, step, ending
   bool sweep_step_given = false;
   bool cost_given = false;
@@ -365,12 +369,25 @@ const option_spec* find_option(std::string_view name) noexcept {
 
 // What the options say together: the required ones given, bands
 // that make sense, and usable steps. False, with `message` set, when they do not.
-// --export: a datapath the coefficients can be made on; nothing else is run, so the waveform
-// test's options are not needed. The file's kind is judged when it is written.
-bool check_export(const report_options& options, std::string& message) {
+// --export: a datapath the coefficients can be made on; nothing else is run, so what only
+// the measurements use (the waveform test, the sweep, the bands, the targets, the cost) is
+// refused, as each mode refuses what it does not use. The file's kind is judged when it is
+// written.
+bool check_export(const parse_state& s, std::string& message) {
+  const report_options& options = s.options;
   if (options.scan || options.html) {
     message = "--export writes the coefficients only: leave out --scan and --html";
     return false;
+  }
+  static constexpr std::string_view unused[] = {
+      "--initial",         "--step",       "--ending",  "--sweep-step", "--passband", "--stopband",
+      "--min-attenuation", "--max-ripple", "--min-snr", "--cost"};
+  for (const std::string_view name : s.given) {
+    if (std::find(std::begin(unused), std::end(unused), name) != std::end(unused)) {
+      message = "--export writes the coefficients only and does not use " + std::string(name) +
+                ": leave it out";
+      return false;
+    }
   }
   message = export_choices_problem(options.datapath);
   return message.empty();
@@ -393,6 +410,11 @@ bool check_datapath_use(const report_options& options, std::string& message) {
         "--coefficient-precision, --sample-precision and --overflow";
     return false;
   }
+  if (options.explore) {
+    message =
+        search_axes_problem({c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding});
+    if (!message.empty()) return false;
+  }
   return true;
 }
 
@@ -403,7 +425,7 @@ bool check_together(parse_state& s, std::string& message) {
     message = "--explore and --scan are two searches: give one";
     return false;
   }
-  if (!options.export_file.empty() && !options.explore) return check_export(options, message);
+  if (!options.export_file.empty() && !options.explore) return check_export(s, message);
   if (options.explore && options.html) {
     message = "--explore draws explore.png but writes no page: leave out --html";
     return false;
@@ -489,6 +511,7 @@ bool apply_arguments(std::span<const char* const> args, parse_state& s, bool& he
       return false;
     }
     if (!spec->apply(s, name, value, message)) return false;
+    s.given.push_back(name);  // as the table spells it: a name is found only whole
   }
   return true;
 }

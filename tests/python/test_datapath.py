@@ -44,6 +44,9 @@ def test_the_seed_restated_measures_the_seed():
     assert chosen["snr_db"] == seed["snr_db"]
     np.testing.assert_array_equal(chosen["peak"], seed["peak"])
     assert chosen["error_budget"]["accumulator_db"] == np.inf
+    # The 32-bit engine's wrap bound is the seed's alone; a datapath says how many
+    # accumulator bits no input can overflow instead.
+    assert "wrap_bound" in seed and "wrap_bound" not in chosen
 
 
 def test_report_and_explore_say_what_the_command_line_says(tmp_path):
@@ -53,7 +56,9 @@ def test_report_and_explore_say_what_the_command_line_says(tmp_path):
     lines = report_lines(tmp_path, ["--coefficient-bits", "16", "--sample-bits", "14",
                                     "--rounding", "nearest", "--overflow", "saturate"])
     assert lines[0] == "datapath: " + chosen["datapath"]
-    assert lines[-len(chosen["lines"]):] == chosen["lines"]
+    # The whole summary, but for the tap file, which the module has not got.
+    assert lines == [line + " from ./taps.txt" if line.startswith("taps: ") else line
+                     for line in chosen["lines"]]
     explored = fixfir.explore(taps, *QUESTIONS, min_snr_db=60, rounding="nearest")
     lines = report_lines(tmp_path, ["--explore", "--min-snr", "60", "--rounding", "nearest"])
     # The command line adds the taps, the cost and the bands before the front.
@@ -62,11 +67,27 @@ def test_report_and_explore_say_what_the_command_line_says(tmp_path):
     assert front_on(lines) == front_on(explored["lines"])
     assert explored["lines"][0] in lines
     best = explored["recommended"]
-    assert lines[-2] == ("recommended datapath: coefficients %d bits (%d fractional), samples %d "
-                         "bits (%d fractional), accumulator %d bits, rounding to nearest"
+    assert lines[-3] == ("recommended datapath: coefficients %d bits (%d fractional), samples %d "
+                         "bits (%d fractional), accumulator %d bits, rounding to nearest, "
+                         "overflow saturates"
                          % (best["coefficient_bits"], best["coefficient_precision"],
                             best["sample_bits"], best["sample_precision"],
                             best["accumulator_bits"]))
+    assert lines[-2] == "options: " + " ".join(
+        "--%s %s" % (key.replace("_", "-"), best[key])
+        for key in ("coefficient_bits", "coefficient_precision", "sample_bits",
+                    "sample_precision", "accumulator_bits", "rounding", "overflow"))
+    # Measured again on the keywords it recommends, the report gives its row's figures.
+    front = explored["front"]
+    row = next(i for i in range(len(front["cost"]))
+               if front["coefficient_bits"][i] == best["coefficient_bits"]
+               and front["rounding"][i] == best["rounding"])
+    again = fixfir.report(taps, 15, *QUESTIONS, **best)
+    assert again["datapath"] == lines[-3][len("recommended datapath: "):]
+    assert again["figures"]["steady"]["worst_attenuation_db"] == front["attenuation_db"][row]
+    assert again["figures"]["steady"]["ripple_db"] == front["ripple_db"][row]
+    assert again["snr_db"] == front["snr_db"][row]
+    assert again["coefficient_overflows"] == 0
 
 
 @pytest.mark.parametrize("call,keywords,message", [
@@ -76,6 +97,7 @@ def test_report_and_explore_say_what_the_command_line_says(tmp_path):
     ("report", {"overflow": "clip"}, "overflow must be 'wrap' or 'saturate'"),
     ("explore", {"sample_bits": 40}, "sample_bits must be 2 to 32"),
     ("explore", {"cost": "area"}, "cost must be 'multiplier' or 'bits'"),
+    ("explore", {"rounding": "floor"}, "rounding must be 'zero' or 'nearest' for explore"),
 ])
 def test_bad_choices_name_their_keyword(call, keywords, message):
     taps = example_taps()
@@ -110,3 +132,32 @@ def test_every_function_measures_the_same_datapath(tmp_path, keywords):
     assert acc.dtype == np.int64 and len(acc) == len(x)
     _, magnitude = fixfir.coefficients_response(taps, 15, **keywords)
     assert magnitude[0] == pytest.approx(abs(coefficients.sum()) / scale)
+
+
+# Small, silent and huge filters are searched (no MemoryError): the accumulator is at least
+# the 8 bits a datapath has, a target the bands cannot give says so, no recommendation
+# overflows, and without an SNR target the attenuation target is the SNR's.
+@pytest.mark.parametrize("taps,recommended,targets", [
+    ([0.5], True, "targets: stopband attenuation any (no stopband), passband ripple at most "
+                  "0.1000 dB, SNR any, no overflows"),
+    ([0.25, 0.5, 0.25], True, "stopband attenuation any (no stopband)"),
+    ([0.0, 0.0, 0.0], True, "passband ripple any (no passband)"),
+    ([3.4e38], False, "stopband attenuation any (no stopband)"),
+    ([1e30, -1e30], False, "SNR any, no overflows"),
+    (None, True, "dB (by default the attenuation target), no overflows"),
+])
+def test_explore_searches_every_filter(taps, recommended, targets):
+    taps = example_taps() if taps is None else np.array(taps)
+    explored = fixfir.explore(taps, 100, 300, 1000, 500)
+    assert targets in explored["lines"][0]
+    assert explored["steady_measured"] and explored["steady_reason"] == ""
+    best = explored["recommended"]
+    assert (best is not None) == recommended
+    if best is None:
+        assert explored["lines"][-3] == "recommended datapath: none"
+        return
+    assert best["accumulator_bits"] >= 8 and best["overflow"] == "saturate"
+    if not np.isnan(explored["targets"]["min_attenuation_db"]):
+        assert explored["targets"]["min_snr_db"] == explored["targets"]["min_attenuation_db"]
+    report = fixfir.report(taps, 15, 100, 300, 1000, 500, **best)
+    assert report["coefficient_overflows"] == 0

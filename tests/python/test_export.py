@@ -3,6 +3,7 @@
 CTest runs this with FIXFIR_REPORT_EXE at the built report.
 """
 
+import errno
 import os
 import shutil
 import subprocess
@@ -82,8 +83,10 @@ def test_export_refuses_an_unknown_extension_and_keeps_the_earlier_file(tmp_path
     with pytest.raises(ValueError, match=r"path: '.*taps\.txt' does not end in \.h, \.mem or \.csv"):
         fixfir.export(ONE, tmp_path / "taps.txt", 15)
     (tmp_path / "taps.h").write_text("earlier")
-    with pytest.raises(RuntimeError, match="cannot write .*: No such file or directory"):
+    with pytest.raises(FileNotFoundError) as raised:
         fixfir.export(ONE, tmp_path / "missing" / "taps.h", 15)
+    assert raised.value.errno == errno.ENOENT
+    assert raised.value.filename == tmp_path / "missing" / "taps.h"
     with pytest.raises(TypeError):
         fixfir.export(ONE, tmp_path / "taps.h", 15, 16)  # the datapath is given by keyword
     assert (tmp_path / "taps.h").read_text() == "earlier"
@@ -135,11 +138,49 @@ def test_export_past_a_file_size_limit_fails_and_leaves_no_temporary(tmp_path):
         "resource.setrlimit(resource.RLIMIT_FSIZE, (512, 512))\n"
         "try:\n"
         "    fixfir.export(numpy.full(200, 0.25), sys.argv[1], 15)\n"
-        "except Exception as e:\n"
-        "    print(e)\n"
+        "except OSError as e:\n"
+        "    print(e.errno, e.filename)\n"
     )
     done = subprocess.run([sys.executable, "-c", code, str(tmp_path / "taps.h")],
                           capture_output=True, text=True, check=True)
-    assert done.stdout == "cannot write %s: File too large\n" % (tmp_path / "taps.h")
+    assert done.stdout == "%d %s\n" % (errno.EFBIG, tmp_path / "taps.h")
     assert (tmp_path / "taps.h").read_text() == "earlier"
     assert sorted(p.name for p in tmp_path.iterdir()) == ["taps.h"]
+
+
+# A path as open() takes it: str, bytes (any bytes but NUL, as the file system has them) or
+# os.PathLike; the file is written under exactly that name, and the dict gives it back.
+PATHS = [
+    ("str", lambda d: str(d / "c.h"), b"c.h"),
+    ("PathLike", lambda d: d / "c.mem", b"c.mem"),
+    ("bytes", lambda d: bytes(d) + b"/c.csv", b"c.csv"),
+    ("bytes, not UTF-8", lambda d: bytes(d) + b"/caf\xe9.h", b"caf\xe9.h"),
+    ("str, undecodable bytes kept", lambda d: str(d) + "/caf\udce9.h", b"caf\xe9.h"),
+]
+
+
+@pytest.mark.parametrize("name,path,written", PATHS, ids=[p[0] for p in PATHS])
+def test_export_writes_the_file_its_path_names(tmp_path, name, path, written):
+    given = path(tmp_path)
+    assert fixfir.export(ONE, given, 15)["path"] == os.fspath(given)
+    assert os.listdir(bytes(tmp_path)) == [written]
+
+
+# Refused before anything is written: the earlier file named by the part before a NUL is kept.
+BAD_PATHS = [
+    ("keep.txt\x00.h", ValueError, "^path must not hold a NUL character$"),
+    (b"keep.txt\x00.h", ValueError, "^path must not hold a NUL character$"),
+    (b"keep.txt\xff", ValueError, r"^path: '.*/keep.txt\\xff' does not end in \.h"),
+    (3, TypeError, "^path must be a str, bytes or os.PathLike, not int$"),
+]
+
+
+@pytest.mark.parametrize("path,error,message", BAD_PATHS)
+def test_export_refuses_a_path_that_names_no_such_file(tmp_path, path, error, message):
+    (tmp_path / "keep.txt").write_text("earlier")
+    if isinstance(path, (str, bytes)):
+        path = os.path.join(os.fsencode(tmp_path) if isinstance(path, bytes) else tmp_path, path)
+    with pytest.raises(error, match=message):
+        fixfir.export(ONE, path, 15)
+    assert os.listdir(tmp_path) == ["keep.txt"]
+    assert (tmp_path / "keep.txt").read_text() == "earlier"

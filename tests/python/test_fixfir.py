@@ -3,6 +3,7 @@
 CTest runs this with PYTHONPATH at the built module and FIXFIR_EXE at the built tool.
 """
 
+import inspect
 import math
 import os
 import signal
@@ -103,6 +104,10 @@ BIT_CASES = [
     ([-2.7, 3.3], [1.0, -1.0, 0.1, 2.0], 0),
     ([1.0, 1e-9], [1e12, -5e9, 1e30, float("nan"), float("inf"), 0.5], 20),
     (RNG.uniform(-1, 1, 45), RNG.uniform(-1.5, 1.5, 3000), 24),  # spans the engine's chunks
+    # Read block by block rather than in place: float32, a reversed stride, int16.
+    (RNG.uniform(-1, 1, 45), RNG.uniform(-1.5, 1.5, 3000).astype(np.float32), 24),
+    (RNG.uniform(-1, 1, 45), RNG.uniform(-1.5, 1.5, 6000)[::-2], 24),
+    ([0.5, -0.25, 0.125], np.arange(-3000, 3000, 7, dtype=np.int16), 3),
 ]
 
 
@@ -115,6 +120,86 @@ def test_quantize_and_filter_match_the_plain_model(taps, x, precision):
     assert acc.dtype == np.int32 and acc.tolist() == accumulators
     y = fixfir.output(acc, scale)
     assert y.tolist() == [a / (float(scale) * scale) for a in accumulators]
+
+
+# A capture given to a Filter in pieces: the pieces joined are one fixfir.filter call on the
+# whole, on the seed's datapath (int32) and on a chosen one (int64).
+PIECES = [
+    ("one sample", lambda taps, n: [1] * n),
+    ("fewer than the taps", lambda taps, n: [len(taps) - 1] * n),
+    ("random sizes", lambda taps, n: RNG.integers(0, 3 * len(taps), n)),
+]
+DATAPATHS = [{}, {"coefficient_bits": 16, "sample_bits": 12, "rounding": "nearest",
+                  "accumulator_bits": 24, "overflow": "saturate"}]
+
+
+@pytest.mark.parametrize("name,sizes", PIECES, ids=[p[0] for p in PIECES])
+@pytest.mark.parametrize("datapath", DATAPATHS, ids=["seed", "datapath"])
+def test_a_filter_in_pieces_is_one_filter_call(name, sizes, datapath):
+    taps = np.hanning(41)[1:-1] * 0.9  # mirrored, as a designed filter's are
+    x = RNG.uniform(-2, 2, 2500)
+    whole = fixfir.filter(taps, x, 18, **datapath)
+    f = fixfir.Filter(taps, 18, **datapath)
+    for _ in range(2):  # and again after a reset
+        parts, at = [], 0
+        for size in sizes(taps, len(x)):
+            parts.append(f(x[at : at + size]))
+            at += size
+            if at >= len(x):
+                break
+        parts.append(f(x[at:]))
+        assert all(p.dtype == whole.dtype for p in parts)
+        np.testing.assert_array_equal(np.concatenate(parts), whole)
+        f.reset()
+
+
+def unaligned(x):
+    buffer = np.zeros(8 * len(x) + 1, np.uint8)
+    out = np.frombuffer(buffer.data, np.float64, len(x), offset=1)
+    out[:] = x
+    return out
+
+
+SIGNAL = RNG.uniform(-3, 3, 5001)
+# Each way a signal can lie: read in place, through a reader of its dtype and stride, or
+# converted whole; each must give the bits of the same values as a contiguous float64 array.
+SIGNAL_LAYOUTS = [
+    ("float64 reversed", SIGNAL[::-1]), ("float64 unaligned", unaligned(SIGNAL)),
+    ("float32 strided", SIGNAL.astype(np.float32)[::3]),
+    ("int8", (SIGNAL * 40).astype(np.int8)), ("uint16", (np.abs(SIGNAL) * 20000).astype(np.uint16)),
+    ("int32 strided", (SIGNAL * 1e8).astype(np.int32)[1::2]),
+    ("int64 past 2^53", (SIGNAL * 3e18).astype(np.int64)),
+    ("uint64 past 2^63", (np.abs(SIGNAL) * 6e18).astype(np.uint64)),
+    ("big-endian float64", SIGNAL.astype(">f8")), ("float16", SIGNAL.astype(np.float16)),
+    ("long double", SIGNAL.astype(np.longdouble)), ("list", SIGNAL[:50].tolist()),
+]
+
+
+@pytest.mark.parametrize("name,x", SIGNAL_LAYOUTS, ids=[c[0] for c in SIGNAL_LAYOUTS])
+def test_every_signal_layout_reads_as_its_float64_values(name, x):
+    taps = RNG.uniform(-1, 1, 37)
+    as_float64 = np.array(x, dtype=np.float64)
+    np.testing.assert_array_equal(fixfir.filter(taps, x, 4), fixfir.filter(taps, as_float64, 4))
+    keywords = {"coefficient_bits": 12, "sample_bits": 20, "sample_precision": 2}
+    np.testing.assert_array_equal(fixfir.Filter(taps, 4, **keywords)(x),
+                                  fixfir.filter(taps, as_float64, 4, **keywords))
+
+
+def test_a_filter_busy_in_another_thread_refuses_rather_than_mixing_states():
+    taps = RNG.uniform(-1e-4, 1e-4, 30_000)
+    f = fixfir.Filter(taps, 15)
+    long_call = threading.Thread(target=f, args=(RNG.uniform(-1, 1, 200_000),))
+    refused = False
+    long_call.start()
+    while long_call.is_alive() and not refused:
+        try:
+            f([0.5])
+        except RuntimeError as e:
+            refused = "already running in another thread" in str(e)
+    long_call.join()
+    assert refused
+    f.reset()
+    assert f([0.5, 1.0]).tolist() == fixfir.filter(taps, [0.5, 1.0], 15).tolist()
 
 
 def report_stdout(tmp_path, taps, options):
@@ -137,6 +222,8 @@ REPORT_CASES = [
     ("report, touching bands", ["--precision", "9", *TONES, "--passband", "-0:1500",
                                 "--stopband", "1500:8000"],
      lambda t: fixfir.report(t, 9, 100, 50, 4000, 100, [(-0.0, 1500)], [(1500, 8000)])),
+    ("report on a datapath", ["--coefficient-bits", "16", "--sample-bits", "14", *TONES],
+     lambda t: fixfir.report(t, 15, 100, 50, 4000, 100, coefficient_bits=16, sample_bits=14)),
     ("scan", ["--scan", *TONES], lambda t: fixfir.scan(t, 100, 50, 4000, sweep_step=100)),
     # The verdict ends both the summary and the module's lines.
     ("report, targets met", ["--precision", "15", *TONES, "--min-snr", "60"],
@@ -155,6 +242,11 @@ def test_report_figures_are_fixfir_reports(tmp_path, name, options, call):
     printed = [line for line in report_stdout(tmp_path, taps, options)
                if not line.startswith("picture")]
     lines = call(np.array(taps))["lines"]
+    if name.startswith("report"):
+        # The whole summary; the module has no tap file to name.
+        taps_line = next(i for i, line in enumerate(lines) if line.startswith("taps: "))
+        lines[taps_line] += " from ./taps.txt"
+        assert printed == lines
     first = printed.index(lines[0])
     assert printed[first : first + len(lines)] == lines
 
@@ -259,6 +351,9 @@ BAD_ARGUMENTS = [
     (fixfir.quantize, (ONE, 31), ValueError, "precision must be 0 to 30"),
     (fixfir.quantize, (ONE, -1), ValueError, "precision must be 0 to 30"),
     (fixfir.filter, (ONE, np.array(1.0), 15), ValueError, "x must be one-dimensional"),
+    (fixfir.Filter, (ONE, 31), ValueError, "precision must be 0 to 30"),
+    (fixfir.Filter(ONE, 15), (np.ones((2, 2)),), ValueError, "x must be one-dimensional"),
+    (fixfir.Filter(ONE, 15), (np.array(["1"]),), TypeError, "x must be an array of real"),
     (fixfir.output, (np.array([0.5]), 2.0), TypeError, "acc must be an array of integers"),
     (fixfir.output, (np.array([2**31]), 2.0), ValueError, "does not fit 32 bits"),
     (fixfir.waveform_test, (ONE, 15, 100, 0, 400), ValueError, "step must not be 0"),
@@ -274,6 +369,25 @@ BAD_ARGUMENTS = [
      "passbands: pass band 0 to 1000 Hz overlaps pass band 500 to 1500 Hz"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, None, [(0, 1e-300)]), ValueError,
      "stopbands: stop band 0 to 1e-300 Hz holds no frequency from 4 to 7996 Hz"),
+    (fixfir.quantize, (ONE, True), TypeError, "^precision must be an integer, not bool$"),
+    (fixfir.sweep, (ONE, 15.0, 10), TypeError, "^precision must be an integer, not float$"),
+    (fixfir.waveform_test, (ONE, 15, 100, 2**64, 400), ValueError,
+     "^step must fit 32 bits, not 18446744073709551616$"),
+    (fixfir.explore, (ONE, 100, 50, 400, None, None, None, float("inf")), ValueError,
+     "^min_snr_db must be a finite number of dB"),
+    (fixfir.scan, (ONE, 100, 50, 400, None, -float("inf")), ValueError,
+     "^min_attenuation_db must be a finite number of dB"),
+    (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(0, "900")]), TypeError,
+     r"^passbands must be a list of \(low, high\) pairs in hertz, not a pair holding str$"),
+    # A tap that is not a finite number, or beyond the float range, is refused by its index.
+    (fixfir.quantize, ([0.5, float("nan")], 15), ValueError,
+     r"^tap 1 is not a finite number \(nan\)$"),
+    (fixfir.explore, ([0.5, float("inf")], 100, 50, 400), ValueError,
+     r"^tap 1 is not a finite number \(inf\)$"),
+    (fixfir.report, ([-1e39, 0.5], 15, 100, 50, 400), ValueError,
+     r"^tap 0 is not a finite number \(-inf\)$"),
+    (fixfir.wrap_bound, (np.array([0.5, 0.25, np.inf], dtype=np.float32), 15), ValueError,
+     r"^tap 2 is not a finite number \(inf\)$"),
 ]
 
 
@@ -281,6 +395,70 @@ BAD_ARGUMENTS = [
 def test_bad_arguments_raise(function, args, error, message):
     with pytest.raises(error, match=message):
         function(*args)
+
+
+# Every function's parameters by kind: a valid argument (for the required ones), and wrong
+# ones, each of which must raise TypeError or ValueError in one line that names the
+# parameter, before any work is done and without echoing the other arguments.
+INTEGER = [True, np.bool_(True), 2.5, "15", 2**70]
+PARAMETER_KINDS = {
+    "taps": ([0.5], ["0.5", True, [], [[0.5]]]),
+    "x": ([0.5, -0.5], ["0.5", True, [[1.0]]]),
+    "acc": ([1], [[0.5], "1"]),
+    "scale": (2.0, [True, "2", None]),
+    "path": ("c.h", [3, "keep.txt\x00.h", b"keep.txt\x00.h", "c.txt"]),
+    "rounding": (None, [3, True, b"zero", "up"]),
+    "overflow": (None, [3, True, "clip"]),
+    "cost": (None, [3, True, "area"]),
+    "passbands": (None, ["0:100", [3], [(0, "1")], [(None, 5)], [(0, True)]]),
+    "stopbands": (None, ["0:100", [(9000, 8000)]]),
+    **{name: (None, [True, float("inf"), "60"])
+       for name in ("min_attenuation_db", "max_ripple_db", "min_snr_db")},
+    **{name: ({"precision": 15, "initial": 100, "step": 1000, "ending": 400}.get(name), INTEGER)
+       for name in ("precision", "initial", "step", "ending", "sweep_step", "coefficient_bits",
+                    "coefficient_precision", "sample_bits", "sample_precision",
+                    "accumulator_bits")},
+}
+FUNCTIONS = sorted(name for name in dir(fixfir._fixfir)
+                   if callable(getattr(fixfir._fixfir, name)) and not name.startswith("_")
+                   and not isinstance(getattr(fixfir._fixfir, name), type))
+
+
+def test_filter_class_refuses_its_arguments_by_name():
+    with pytest.raises(TypeError, match=r"^Filter\(\) got an unexpected keyword argument 'precison'$"):
+        fixfir.Filter([0.5], precison=15)
+    with pytest.raises(TypeError, match=r"^precision must be an integer, not bool$"):
+        fixfir.Filter([0.5], True)
+    with pytest.raises(ValueError, match=r"^tap 0 is not a finite number \(nan\)$"):
+        fixfir.Filter([float("nan")], 15)
+
+
+def valid_arguments(parameters, tmp_path):
+    arguments = {}
+    for p in parameters:
+        if p.default is inspect.Parameter.empty:
+            value = PARAMETER_KINDS[p.name][0]
+            arguments[p.name] = tmp_path / value if p.name == "path" else value
+    return arguments
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_every_argument_is_refused_by_name(tmp_path, name):
+    function = getattr(fixfir, name)
+    parameters = inspect.signature(getattr(fixfir._fixfir, name)).parameters.values()
+    base = valid_arguments(parameters, tmp_path)
+    with pytest.raises(TypeError) as raised:
+        function(**base, precison=15)
+    assert str(raised.value) == "%s() got an unexpected keyword argument 'precison'" % name
+    wrong = [(p, v) for p in parameters for v in PARAMETER_KINDS[p.name][1]
+             + ([None] if p.default is inspect.Parameter.empty else [])]
+    for p, value in wrong:
+        with pytest.raises((TypeError, ValueError)) as raised:
+            function(**{**base, p.name: value})
+        message = str(raised.value)
+        assert p.name in message and "\n" not in message and "array(" not in message, (
+            "%s(%s=%r): %s" % (name, p.name, value, message))
+    assert list(tmp_path.iterdir()) == []  # nothing written by a refused export
 
 
 def test_arguments_are_left_as_they_were():
@@ -302,20 +480,28 @@ def test_arguments_are_left_as_they_were():
 # Calls that take many seconds uninterrupted: Ctrl-C must end each within a fraction of one.
 SMALL_TAPS = RNG.uniform(-1e-3, 1e-3, 4000)
 LONG_CALLS = [
-    ("filter", lambda: fixfir.filter(RNG.uniform(-1e-5, 1e-5, 100_000),
+    ("filter", lambda d: fixfir.filter(RNG.uniform(-1e-5, 1e-5, 100_000),
                                      RNG.uniform(-1, 1, 2_000_000), 15)),
-    ("waveform_test", lambda: fixfir.waveform_test(ONE, 15, 1, 1, 100_000)),
-    ("sweep", lambda: fixfir.sweep(SMALL_TAPS, 15, 1)),
-    ("report", lambda: fixfir.report(SMALL_TAPS, 15, 100, 100, 1000, sweep_step=1)),
-    ("scan", lambda: fixfir.scan(SMALL_TAPS, 100, 100, 1000, sweep_step=1)),
+    ("filter on a datapath", lambda d: fixfir.filter(RNG.uniform(-1e-5, 1e-5, 100_000),
+                                                   RNG.uniform(-1, 1, 2_000_000), 15,
+                                                   coefficient_bits=32, sample_bits=32)),
+    ("Filter", lambda d: fixfir.Filter(RNG.uniform(-1e-5, 1e-5, 100_000), 15)(
+        RNG.uniform(-1, 1, 2_000_000)[::2])),
+    ("waveform_test", lambda d: fixfir.waveform_test(ONE, 15, 1, 1, 100_000)),
+    ("sweep", lambda d: fixfir.sweep(SMALL_TAPS, 15, 1)),
+    ("report", lambda d: fixfir.report(SMALL_TAPS, 15, 100, 100, 1000, sweep_step=1)),
+    ("scan", lambda d: fixfir.scan(SMALL_TAPS, 100, 100, 1000, sweep_step=1)),
     # Taps summing to far more than 1 at precision 30: every sample's exact sum is checked.
-    ("accumulator_wraps", lambda: fixfir.accumulator_wraps(
+    ("accumulator_wraps", lambda d: fixfir.accumulator_wraps(
         RNG.uniform(0.4, 0.5, 4000), RNG.uniform(0.5, 1, 1_000_000), 30)),
+    # 2^23 taps are 260 MB of text: the earlier file must be kept whole.
+    ("export", lambda d: fixfir.export(np.full(2**23, 0.25), d / "earlier.csv", 15)),
 ]
 
 
 @pytest.mark.parametrize("name,call", LONG_CALLS, ids=[c[0] for c in LONG_CALLS])
-def test_ctrl_c_stops_a_long_call(name, call):
+def test_ctrl_c_stops_a_long_call(tmp_path, name, call):
+    (tmp_path / "earlier.csv").write_text("earlier")
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     sent = []
 
@@ -327,12 +513,14 @@ def test_ctrl_c_stops_a_long_call(name, call):
     try:
         timer.start()
         with pytest.raises(KeyboardInterrupt):
-            call()
+            call(tmp_path)
         # Generous, for a loaded machine; uninterrupted, each call takes far longer.
         assert time.monotonic() - sent[0] < 2.0
     finally:
         timer.cancel()
         timer.join()
         signal.signal(signal.SIGINT, previous)
-    # Nothing of the interrupted call is left to stop the next one.
+    # Nothing of the interrupted call is left to stop the next one, or in the folder.
     assert fixfir.filter([1.0], [0.5], 1).tolist() == [2]
+    assert os.listdir(tmp_path) == ["earlier.csv"]
+    assert (tmp_path / "earlier.csv").read_text() == "earlier"

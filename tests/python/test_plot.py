@@ -2,6 +2,7 @@
 report's own figures."""
 
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -78,6 +79,25 @@ def test_waveform_models_give_the_reports_figures(precision):
         split["coefficient_db"], abs=1e-6)
     predicted = (np.sum(mean**2) + len(x) * white * np.sum(hc**2))
     assert db(predicted) == pytest.approx(split["predicted_arithmetic_db"], abs=0.01)
+
+
+REPORT = {"precision": 15, "figures": {}}  # a report's keys, as far as the views look
+WRONG_DICTS = [
+    (plot.response, lambda: fixfir.scan(TAPS, *TONES, 4000), "not a dict of fixfir.scan()"),
+    (plot.waves, lambda: {"front": {}}, "not a dict of fixfir.explore()"),
+    (plot.scan, lambda: fixfir.report(TAPS, 15, *TONES, 4000), "not a dict of fixfir.report()"),
+    (plot.scan, lambda: {"rows": []}, "not a dict without 'targets'"),
+    (plot.response, lambda: REPORT, "not a dict without 'passbands'"),
+    (plot.waves, lambda: None, "not NoneType"),
+]
+
+
+@pytest.mark.parametrize("view,given,message", WRONG_DICTS)
+def test_a_view_of_the_wrong_dict_says_which_it_draws(view, given, message):
+    maker = "scan" if view is plot.scan else "report"
+    with pytest.raises(TypeError, match=r"^fixfir\.plot\.%s draws a dict of fixfir\.%s\(\), %s$"
+                       % (view.__name__, maker, re.escape(message))):
+        view(given())
 
 
 def test_missing_matplotlib_names_the_package(monkeypatch):

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -48,14 +49,20 @@ struct export_facts {
   std::size_t overflows = 0;  ///< taps whose rounded value did not fit the word
 };
 
+/// Asked now and then while a long export is made; false stops it.
+using export_check = std::function<bool()>;
+
 /// Quantizes `taps` on the datapath `c` describes (datapath_from_choices) and writes the
 /// coefficient words to `file` in the format its extension names, replacing any earlier
 /// file only once the new one is complete (replace_file). bad_input for an unknown
 /// extension (the message names --export) or choices export_choices_problem refuses; cannot_write
-/// when the file cannot be written (the earlier one is kept); out_of_memory.
+/// when the file cannot be written (the earlier one is kept); out_of_memory; interrupted,
+/// with the earlier file kept, when `go_on` (if given) answers false before the file is
+/// replaced.
 [[nodiscard]] result<export_facts> export_coefficients(std::span<const float> taps,
                                                        const datapath_choices& c,
-                                                       const std::string& file);
+                                                       const std::string& file,
+                                                       const export_check& go_on = {});
 
 /// What was written in words, for example "63 words of 16 bits, 17 fractional, rounding
 /// to nearest, overflow wraps".

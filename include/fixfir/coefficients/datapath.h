@@ -94,9 +94,10 @@ struct word_value {
 [[nodiscard]] std::int32_t largest_fitting_fraction(std::span<const float> taps, std::int32_t bits,
                                                     rounding_mode rounding) noexcept;
 
-/// The accumulator bits that no input can overflow: the smallest A (at least 2) whose range
-/// holds every sum of the products of `coefficients` with samples anywhere in a word of
-/// `sample_bits` bits. Up to 96 for the widest words and longest filters.
+/// The accumulator bits that no input can overflow: the smallest A whose range holds every
+/// sum of the products of `coefficients` with samples anywhere in a word of `sample_bits`
+/// bits. 1 when every coefficient is 0 (every sum is), else at least 2; up to 96 for the
+/// widest words and longest filters.
 [[nodiscard]] std::int32_t accumulator_bits_needed(std::span<const std::int32_t> coefficients,
                                                    std::int32_t sample_bits) noexcept;
 

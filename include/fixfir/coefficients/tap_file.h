@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 
@@ -50,5 +52,11 @@ status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* cons
 /// below 1 gives the message once and an empty list.
 status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
                       std::uint64_t& messages);
+
+/// Whether every tap is a finite number: a bad_input error naming the first that is not,
+/// counted from tap 0 ("tap 3 is not a finite number (inf)"). A tap written beyond the float
+/// range (1e39) reads as infinite. The report and the Python module refuse such taps; fixfir's
+/// own dialogue reads them as they are.
+[[nodiscard]] outcome check_finite_taps(std::span<const float> taps);
 
 }  // namespace fixfir

@@ -23,6 +23,7 @@ enum class error_kind : std::uint8_t {
 struct error {
   error_kind kind = error_kind::failed;
   std::string message;
+  int system_errno = 0;  ///< the errno of a system call that failed, 0 when none did
 };
 
 /// A value of type T, or an error.
@@ -57,12 +58,12 @@ using outcome = result<std::monostate>;
 
 /// An error of `kind` with `message`.
 [[nodiscard]] inline error make_error(error_kind kind, std::string message) {
-  return error{kind, std::move(message)};
+  return error{kind, std::move(message), 0};
 }
 
 /// The out-of-memory error every library gives with the same words.
 [[nodiscard]] inline error out_of_memory_error() {
-  return error{error_kind::out_of_memory, "out of memory"};
+  return error{error_kind::out_of_memory, "out of memory", 0};
 }
 
 }  // namespace fixfir

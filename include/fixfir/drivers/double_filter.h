@@ -13,8 +13,7 @@
 namespace fixfir {
 
 /// The outputs of `taps` over `input` from rest, one per input sample. out_of_memory when
-/// memory runs out. When the keep-going check (parallel_chunks.h) stops it, the outputs not
-/// yet computed are 0, and the caller, asked the same, throws them away.
+/// memory runs out; interrupted when the keep-going check (parallel_chunks.h) stops it.
 [[nodiscard]] result<std::vector<double>> double_filter_run(std::span<const float> taps,
                                                             std::span<const double> input) noexcept;
 

@@ -83,7 +83,9 @@ void workspace_convolve(fir_workspace& ws, unsigned lane, std::size_t begin,
 
 /// The accumulators of `filter` from rest over the `n` samples `x`, any number of them:
 /// out[k] is the filter's accumulator for sample k, the value `fir_step` gives. Computed on
-/// up to `threads` threads. False when memory cannot be had.
+/// up to `threads` threads, a block at a time (fir_stream.h): beyond `out`, the memory used
+/// grows with the taps, not with `n`. False when memory cannot be had or the keep-going
+/// check stopped it.
 [[nodiscard]] bool filter_signal(const quantized_filter& filter, const double* x, std::size_t n,
                                  std::int32_t* out, unsigned threads) noexcept;
 

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <functional>
 
+#include "fixfir/common/result.h"
+
 namespace fixfir {
 
 /// The number of threads to use: the hardware's count, at least 1.
@@ -31,6 +33,11 @@ struct keep_going_guard {
 /// the calling thread it also asks the installed check, and a false answer abandons the
 /// run). Elsewhere: the installed check's answer, or true when there is none.
 [[nodiscard]] bool keep_going() noexcept;
+
+/// The error of a computation that stopped short without an error of its own (a run that
+/// returned false): `interrupted` when keep_going() answers false, as the caller asked it to
+/// stop, else `out_of_memory`, the only other way such a run stops short.
+[[nodiscard]] error stopped_run_error();
 
 /// Runs `work(worker, chunk)` once for every chunk in [0, chunks), on up to `threads`
 /// threads of which the calling thread is one (worker 0); `worker` is below `threads`,

@@ -4,10 +4,12 @@
 //
 // A candidate has a coefficient word of W_c bits whose fraction is the largest that holds
 // the largest |tap|, samples of W_x bits with W_x - 1 fractional bits that saturate at full
-// scale as a converter does, and the narrowest accumulator no input can overflow (at most
-// 64 bits). Its figures are measured as the report measures them on a datapath: the
-// fixed-point steady state over the sweep's frequencies and the coefficients' band extremes,
-// and the waveform test's SNR. The targets are the scan's.
+// scale as a converter does, and the narrowest accumulator no input can overflow (within the
+// 8 to 64 bits a datapath has). Everything saturates, as the report's --overflow saturate
+// makes it, so the options recommended_options names make the very datapath again. Its
+// figures are measured as the report measures them on a datapath: the fixed-point steady
+// state over the sweep's frequencies and the coefficients' band extremes, and the waveform
+// test's SNR. The targets are the scan's, but for the SNR's default: the attenuation target.
 
 #include <cstdint>
 #include <optional>
@@ -34,6 +36,11 @@ struct search_axes {
   std::optional<rounding_mode> rounding;
 };
 
+/// An empty text when `axes` can be searched, else what is wrong, naming the report's option
+/// as datapath_problem does: words of 2 to 32 bits, an accumulator of 8 to 64, and a
+/// rounding the search tries (toward zero or to nearest; floor is not one).
+[[nodiscard]] std::string search_axes_problem(const search_axes& axes);
+
 /// What a candidate costs: multiplier bits W_c × W_x plus accumulator bits A (`multiplier`),
 /// or the bits of the words and the accumulator W_c + W_x + A (`bits`).
 enum class cost_model : std::uint8_t { multiplier, bits };
@@ -43,9 +50,13 @@ struct candidate {
   datapath path;
   double attenuation_db = 0.0;  ///< fixed point, steady state (or the coefficients', below)
   double ripple_db = 0.0;
-  double snr_db = 0.0;             ///< waveform test; NaN when not measured
-  std::int64_t overflows = 0;      ///< accumulator overflows in the runs measured
-  bool coefficients_only = false;  ///< its coefficients alone miss a target by far: not run
+  double snr_db = 0.0;  ///< waveform test; NaN when not measured
+  /// Taps that do not fit the coefficient word, plus the accumulator overflows in the runs
+  /// measured: a candidate that overflows meets no target.
+  std::int64_t overflows = 0;
+  std::int64_t coefficient_overflows = 0;  ///< taps that do not fit the coefficient word
+  /// Its coefficients alone miss a target by far, or do not fit their word: not run.
+  bool coefficients_only = false;
   bool meets = false;
   std::int64_t cost = 0;
 };
@@ -55,6 +66,10 @@ struct search_report {
   band_setup bands;
   band_figures_db taps_figures;
   precision_targets targets;
+  /// The SNR target was not asked for: it is the attenuation target, the quantization noise
+  /// no louder than what the stop band lets through.
+  bool snr_target_is_attenuation = false;
+  std::size_t tap_count = 0;
   /// Per coefficient word and rounding, the narrowest sample word that meets the targets
   /// (`meets`), or the best tried when none does.
   std::vector<candidate> front;
@@ -66,25 +81,36 @@ struct search_report {
   double best_ripple_db = 0.0;
   double best_snr_db = 0.0;
   /// Why the fixed-point steady state has no figures ("" when it has): the attenuation and
-  /// ripple targets then apply to the quantized coefficients.
+  /// ripple targets then apply to the quantized coefficients, and the lines say so.
+  steady_reach steady = steady_reach::measured;
   std::string steady_absent;
 };
 
-/// Searches the datapaths of `taps` for the cheapest that meets `asked` (NaN fields take
-/// the scan's defaults), within `axes`, measuring the waveform test `options.tones` and the
-/// sweep at `options.sweep_step`. Fails as `run_precision_report` does.
+/// Searches the datapaths of `taps` for the cheapest that meets `asked`, within `axes`,
+/// measuring the waveform test `options.tones` and the sweep at `options.sweep_step`. NaN
+/// fields of `asked` take the scan's defaults for the attenuation and the ripple, and the
+/// attenuation target for the SNR. Fails as `run_precision_report` does: bad_input for given
+/// bands or axes that make no sense (search_axes_problem), out_of_memory, or interrupted when
+/// the keep-going check (parallel_chunks.h) stops it.
 [[nodiscard]] outcome run_datapath_search(std::span<const float> taps,
                                           const science_options& options,
                                           const precision_targets& asked, const search_axes& axes,
                                           cost_model cost, search_report& out);
 
 /// The search's text: the targets, the front (one line per coefficient word and rounding),
-/// then "recommended datapath: …" and "why: …", and where nothing meets the targets the best
-/// each target reached.
+/// then "recommended datapath: …", "options: …" (those that make it) and "why: …", or where
+/// nothing meets the targets "recommended datapath: none", "why: …" and the best each target
+/// reached. The last three lines are the recommendation's.
 [[nodiscard]] std::vector<std::string> search_lines(const search_report& r);
 
-/// "coefficients 16 bits (17 fractional), samples 14 bits (13 fractional), accumulator 35
-/// bits, rounding to nearest".
+/// Every choice of a candidate in words (datapath_words): "coefficients 16 bits (17
+/// fractional), samples 14 bits (13 fractional), accumulator 35 bits, rounding to nearest,
+/// overflow saturates".
 [[nodiscard]] std::string recommended_words(const datapath& d);
+
+/// The report's options that make a candidate `d` again, ready to paste: "--coefficient-bits
+/// 16 --coefficient-precision 17 --sample-bits 14 --sample-precision 13 --accumulator-bits 35
+/// --rounding nearest --overflow saturate".
+[[nodiscard]] std::string recommended_options(const datapath& d);
 
 }  // namespace fixfir

@@ -20,8 +20,8 @@ namespace fixfir {
 /// Sweeps `f` from 4 to 8000 Hz in steps of `step` (at least 1) on `threads` threads, as
 /// `sweep_precisions` does with peaks: one run in `out.runs`, holding per frequency the
 /// peak |accumulator| in real units over the whole run, the steady-state amplitude (NaN
-/// when the run never reaches its steady state) and whether the accumulator overflowed.
-/// `sample_overflows` receives the frequencies at which some sample overflowed its word.
+/// when the run never reaches its steady state), whether the accumulator overflowed and
+/// whether some sample overflowed its word. `sample_overflows` receives the count of those.
 /// `progress(done, total)` is told on the calling thread. False when memory runs out or
 /// the run is abandoned.
 [[nodiscard]] bool sweep_datapath(
@@ -30,8 +30,8 @@ namespace fixfir {
     const std::function<void(std::size_t, std::size_t)>& progress = {}) noexcept;
 
 /// The steady-state amplitude of `f` at each of `out.frequency`, fitted as
-/// `sweep_datapath` fits it, and whether its accumulator overflowed in that run. False
-/// when memory runs out or the run is abandoned.
+/// `sweep_datapath` fits it, and whether its accumulator and its samples overflowed in that
+/// run. False when memory runs out or the run is abandoned.
 [[nodiscard]] bool datapath_steady_amplitudes(const fixed_filter& f, unsigned threads,
                                               steady_points& out) noexcept;
 

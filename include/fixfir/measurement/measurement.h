@@ -64,8 +64,9 @@ struct precision_report {
   datapath_figures on_path;                ///< with a chosen datapath only
 };
 
-/// Measures `taps` at `options.precision`. Fails with bad_input when given bands do not make
-/// sense, with out_of_memory when memory runs out (or the run is abandoned).
+/// Measures `taps` at `options.precision`. Fails with bad_input when given bands (or the
+/// datapath) do not make sense, with out_of_memory when memory runs out, and with interrupted
+/// when the keep-going check (parallel_chunks.h) stops the run.
 [[nodiscard]] outcome run_precision_report(std::span<const float> taps,
                                            const science_options& options, precision_report& out);
 

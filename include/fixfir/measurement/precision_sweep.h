@@ -22,6 +22,9 @@ struct swept_precision {
   std::vector<double> steady;
   std::vector<std::uint8_t> wrapped;
   std::int32_t wraps = 0;  ///< frequencies whose run wrapped
+  /// On a chosen datapath, whether some sample of each frequency's sine overflowed its
+  /// word; empty for a precision's run, whose samples always fit.
+  std::vector<std::uint8_t> sample_overflowed;
 };
 
 /// The sweeps of several precisions over the same frequencies.

@@ -31,6 +31,9 @@ struct precision_row {
   /// Whether the fixed-point figures were measured. When not, they are NaN, and the
   /// attenuation and ripple targets are judged on the quantized coefficients' figures.
   steady_reach steady = steady_reach::measured;
+  /// Every coefficient is 0: the ripple and attenuation are NaN (no level in dB), and the
+  /// table and the reasons say "silent".
+  bool silent = false;
 };
 
 /// What the designer asks of a precision. A NaN target is no target.

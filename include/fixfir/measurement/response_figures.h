@@ -23,8 +23,9 @@ struct band_setup {
 };
 
 /// Fills `setup` for `taps`, taking `given`'s pass bands and stop bands where it has them.
-/// A problem with given bands (no pass band, overlapping bands) is a bad_input error that
-/// says what; running out of memory is out_of_memory.
+/// Inferred edges are rounded to 0.01 Hz before anything is measured over them. A problem with
+/// given bands (no pass band, overlapping bands) is a bad_input error that says what; running out
+/// of memory is out_of_memory.
 [[nodiscard]] outcome setup_bands(std::span<const float> taps, const band_plan& given,
                                   band_setup& setup);
 
@@ -51,13 +52,25 @@ struct response_figures {
   band_figures_db sweep;         ///< fixfir's sweep, start-up transient included
   band_wraps steady_wraps;       ///< where `steady` was measured
   band_wraps sweep_wraps;        ///< where `sweep` was measured
+  /// On a chosen datapath, the frequencies whose sine overflowed its sample word, counted
+  /// where `steady` and `sweep` were measured; all 0 where samples always fit.
+  band_wraps steady_sample_overflows;
+  band_wraps sweep_sample_overflows;
   /// Whether `steady` was measured; when not, its figures are NaN and `steady_absent`
   /// says why (see `steady_absence`).
   steady_reach steady_state = steady_reach::measured;
   std::string steady_absent;
   /// The accumulator saturates rather than wraps: the notes say "saturates".
   bool saturating = false;
+  /// The samples saturate rather than wrap: their notes say "saturate".
+  bool samples_saturating = false;
+  /// Every coefficient is 0: the quantized coefficients, the steady state and the sweep are
+  /// silent, and their lines say so in words where a level in dB cannot be had.
+  bool silent = false;
 };
+
+/// Whether every one of `coefficients` is 0 (none at all counts too).
+[[nodiscard]] bool silent_coefficients(std::span<const std::int32_t> coefficients) noexcept;
 
 /// The figures of the unquantized taps over `setup`'s plan.
 [[nodiscard]] bool taps_figures(std::span<const float> taps, const band_setup& setup,
@@ -95,5 +108,12 @@ struct response_figures {
 /// `extremes` also where its steady state is measured besides.
 [[nodiscard]] band_wraps measured_wraps(const precision_sweeps& sweeps, const swept_precision& run,
                                         const steady_points* extremes, const band_plan& plan);
+
+/// The same count of the frequencies whose sine overflowed its sample word (the
+/// `sample_overflowed` flags of `run` and `extremes`).
+[[nodiscard]] band_wraps measured_sample_overflows(const precision_sweeps& sweeps,
+                                                   const swept_precision& run,
+                                                   const steady_points* extremes,
+                                                   const band_plan& plan);
 
 }  // namespace fixfir

@@ -66,6 +66,9 @@ struct steady_points {
   std::vector<double> frequency;
   std::vector<double> steady;         ///< the fitted amplitude
   std::vector<std::uint8_t> wrapped;  ///< whether an output of the fit wrapped
+  /// On a chosen datapath, whether some sample of the sine overflowed its word; empty for
+  /// a precision, whose samples always fit.
+  std::vector<std::uint8_t> sample_overflowed;
 };
 
 /// The steady-state amplitude of the fixed-point `filter` at each of `out.frequency`

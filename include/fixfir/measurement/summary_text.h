@@ -12,6 +12,14 @@
 
 namespace fixfir {
 
+/// `v` written with `format`, a printf format of one double conversion ("%.2f", "%.4f dB"),
+/// as the report writes every figure: NaN as "nan" (never "-nan"), and a value that rounds
+/// to 0 at the format's digits without a sign ("0.00", never "-0.00").
+[[nodiscard]] std::string figure_text(const char* format, double v);
+
+/// What a figure of a filter whose every coefficient is 0 reads in place of a level in dB.
+inline constexpr const char* silent_words = "silent (every coefficient is 0)";
+
 /// " (accumulator wraps at K of the N frequencies measured)" beside a figure measured at
 /// `frequencies` frequencies of which `wraps` wrapped the accumulator; "" when none did.
 [[nodiscard]] std::string wrap_note(std::int64_t wraps, std::int64_t frequencies,
@@ -29,7 +37,8 @@ namespace fixfir {
                                                       const response_figures& figures);
 
 /// The scan's table, one row per precision, with its header. Fixed-point figures that were
-/// not measured read "not reached" or "not measured".
+/// not measured read "not reached" or "not measured", and the figures of a precision whose
+/// every coefficient is 0 read "silent".
 [[nodiscard]] std::vector<std::string> scan_table(std::span<const precision_row> rows);
 
 /// The summary lines of a report after the sweep line: bands, the four responses, wraps,
@@ -39,6 +48,16 @@ namespace fixfir {
 [[nodiscard]] std::vector<std::string> precision_report_lines(const precision_report& r,
                                                               std::int32_t precision);
 
+/// The whole summary of a report, as fixfir-report prints it: the taps ("taps: N from
+/// `source`", or "taps: N" when `source` is empty), the precision or on a chosen datapath
+/// the datapath and its coefficient overflows, the largest tap error, the waveform test with
+/// its wraps or overflows and SNR, the sweep, then precision_report_lines. `o` and `taps`
+/// are what `r` was measured with.
+[[nodiscard]] std::vector<std::string> report_summary_lines(const precision_report& r,
+                                                            const science_options& o,
+                                                            std::span<const float> taps,
+                                                            const std::string& source);
+
 /// "N of M what", with " (wrapped)" or " (saturated)" as `mode` says when N is not 0.
 [[nodiscard]] std::string overflow_count_text(std::size_t overflows, std::size_t of,
                                               const char* what, overflow_mode mode);
@@ -46,8 +65,9 @@ namespace fixfir {
 /// "accumulator wraps" or "accumulator saturations", as `d` overflows.
 [[nodiscard]] std::string accumulator_overflow_label(const datapath& d);
 
-/// The scan's text: targets, bands, the table, the wrap-free limit, and last the
-/// recommendation and the line that says why.
+/// The scan's text: targets, bands, the table, the precisions whose every coefficient is 0
+/// (when there are any), the wrap-free limit, and last the recommendation and the line that
+/// says why.
 [[nodiscard]] std::vector<std::string> scan_lines(const scan_report& r);
 
 }  // namespace fixfir

@@ -5,7 +5,8 @@
 //
 // The double model is y[n] = Σ tap[j] · x[n - j] in double arithmetic, from rest, on the
 // same input samples and the same sample clock as the fixed-point model. Functions that
-// build vectors return out_of_memory_error() when memory runs out or the run is abandoned.
+// build vectors return out_of_memory_error() when memory runs out, and an interrupted error
+// when the run is abandoned (stopped_run_error, parallel_chunks.h).
 #include <cstddef>
 #include <cstdint>
 #include <functional>

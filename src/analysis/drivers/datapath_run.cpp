@@ -20,12 +20,6 @@ namespace {
 // keep-going check is asked often.
 constexpr std::size_t per_chunk = 64 * CONVOLVE_BLOCK;
 
-error stopped_error() {
-  // run_chunks_in_order fails either when it was stopped or when its own bookkeeping could
-  // not be allocated.
-  return keep_going() ? out_of_memory_error() : make_error(error_kind::interrupted, "interrupted");
-}
-
 }  // namespace
 
 result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double> x,
@@ -67,7 +61,9 @@ result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double>
               peaks[chunk] = peak;
             },
             [](std::size_t) { return true; })) {
-      return stopped_error();
+      // run_chunks_in_order fails either when it was stopped or when its own bookkeeping
+      // could not be allocated.
+      return stopped_run_error();
     }
     for (const std::size_t o : overflows) run.sample_overflows += o;
     const std::uint64_t peak = chunks > 0 ? *std::max_element(peaks.begin(), peaks.end()) : 0;
@@ -121,7 +117,7 @@ result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double>
               }
             },
             [](std::size_t) { return true; })) {
-      return stopped_error();
+      return stopped_run_error();
     }
     for (const std::size_t o : overflows) run.accumulator_overflows += o;
     run.accumulators.resize(n);

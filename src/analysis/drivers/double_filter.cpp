@@ -32,20 +32,22 @@ double_filter make_double_filter(std::span<const float> taps, std::size_t sample
 }
 
 // Runs `x` (at most the length it was made for) from rest; the outputs are f.output[0, n).
-void run_double(double_filter& f, std::span<const double> x) noexcept {
+// False when the run is abandoned.
+bool run_double(double_filter& f, std::span<const double> x) noexcept {
   if (f.reversed.empty()) {
     std::fill(f.output.begin(), f.output.end(), 0.0);
-    return;
+    return true;
   }
   std::copy(x.begin(), x.end(),
             f.signal.begin() + static_cast<std::ptrdiff_t>(f.reversed.size() - 1));
   // A block of outputs at a time, so that a long run can be stopped between them.
   constexpr std::size_t per_block = 64 * CONVOLVE_BLOCK;
   for (std::size_t begin = 0; begin < f.outputs; begin += per_block) {
-    if (!keep_going()) return;  // abandoned: the outputs are thrown away
+    if (!keep_going()) return false;  // abandoned: the outputs are thrown away
     real_convolve(f.reversed.data(), f.reversed.size(), f.signal.data(), begin,
                   std::min(per_block, f.outputs - begin), f.output.data() + begin);
   }
+  return true;
 }
 
 }  // namespace
@@ -54,7 +56,7 @@ result<std::vector<double>> double_filter_run(std::span<const float> taps,
                                               std::span<const double> input) noexcept {
   try {
     double_filter f = make_double_filter(taps, input.size());
-    run_double(f, input);
+    if (!run_double(f, input)) return make_error(error_kind::interrupted, "interrupted");
     f.output.resize(input.size());
     return std::move(f.output);
   } catch (const std::bad_alloc&) {

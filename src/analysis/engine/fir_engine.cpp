@@ -1,11 +1,10 @@
 #include "fixfir/engine/fir_engine.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "fast_kernel.h"
 #include "fixfir/common/checks.h"
-#include "fixfir/engine/parallel_chunks.h"
+#include "fixfir/engine/fir_stream.h"
 
 namespace fixfir {
 
@@ -76,36 +75,7 @@ void workspace_convolve(fir_workspace& ws, unsigned lane, std::size_t begin,
 
 bool filter_signal(const quantized_filter& filter, const double* x, std::size_t n,
                    std::int32_t* out, unsigned threads) noexcept {
-  fir_workspace ws;
-  if (!workspace_init(ws, filter, n, 1)) return false;
-  const fir_lane lane = workspace_lane(ws, 0);
-  std::copy(x, x + n, lane.input);
-  // Blocks of outputs are independent once every sample is quantized.
-  constexpr std::size_t per_chunk = 64 * CONVOLVE_BLOCK;
-  const std::size_t chunks = (ws.outputs + per_chunk - 1) / per_chunk;
-  auto range = [&](std::size_t chunk) {
-    return std::pair{chunk * per_chunk, std::min((chunk + 1) * per_chunk, ws.outputs)};
-  };
-  auto none = [](std::size_t) { return true; };
-  if (!run_chunks_in_order(
-          chunks, threads,
-          [&](unsigned, std::size_t chunk) {
-            const auto [begin, end] = range(chunk);
-            workspace_quantize(ws, 0, begin, std::min(end, n));
-          },
-          none)) {
-    return false;
-  }
-  return run_chunks_in_order(
-      chunks, threads,
-      [&](unsigned, std::size_t chunk) {
-        const auto [begin, end] = range(chunk);
-        workspace_convolve(ws, 0, begin, end);
-        for (std::size_t k = begin; k < std::min(end, n); ++k) {
-          out[k] = static_cast<std::int32_t>(lane.accumulators[k]);
-        }
-      },
-      none);
+  return filter_samples(filter, contiguous_samples(x, n), out, threads);
 }
 
 }  // namespace fixfir

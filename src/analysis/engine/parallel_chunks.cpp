@@ -71,6 +71,10 @@ keep_going_guard::keep_going_guard(const keep_going_check& check) noexcept
 
 keep_going_guard::~keep_going_guard() { installed_check = previous; }
 
+error stopped_run_error() {
+  return keep_going() ? out_of_memory_error() : make_error(error_kind::interrupted, "interrupted");
+}
+
 bool keep_going() noexcept {
   chunk_board* const board = current_board;
   if (board != nullptr && board->stopping.load(std::memory_order_relaxed)) return false;

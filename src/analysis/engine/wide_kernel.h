@@ -31,6 +31,13 @@ namespace fixfir {
 void wide_convolve(const std::int32_t* reversed, std::size_t taps, const std::int32_t* signal,
                    std::size_t first, std::size_t outputs, std::int64_t* acc) noexcept;
 
+/// The same sums on integer-valued doubles, for words whose sums stay below 2^53 in
+/// magnitude (Σ|c| · max|s| < 2^53), where every product and partial sum is exact in a
+/// double whatever the order: out[k] = Σ reversed[i] · signal[first + k + i], with the layout
+/// of `wrapping_convolve`. Mirrored taps take half the multiplies.
+void exact_real_convolve(const double* reversed, std::size_t taps, const double* signal,
+                         std::size_t first, std::size_t outputs, double* out) noexcept;
+
 /// The same sums, exact in 128 bits, each reduced to `bits` bits (8 to 64) as
 /// `reduce_accumulators` does; returns how many of them did not fit. Any `outputs`.
 [[nodiscard]] std::size_t exact_convolve(const std::int32_t* reversed, std::size_t taps,

@@ -64,6 +64,33 @@ def _in_bands(bands, f):
     return inside
 
 
+# What each view reads of its dict, and the function that makes such a dict.
+_READS = {
+    "response": ("report", ("precision", "passbands", "stopbands", "figures", "frequency",
+                            "peak", "steady", "sweep_wrapped", "extreme_frequency",
+                            "extreme_steady", "extreme_wrapped")),
+    "waves": ("report", ("precision", "waveform_wraps")),
+    "scan": ("scan", ("rows", "targets", "wrap_free_limit", "recommended")),
+}
+# A key that only one function's dict holds.
+_MADE_BY = (("rows", "scan"), ("front", "explore"), ("figures", "report"))
+
+
+def _check_kind(result, view):
+    """A TypeError, rather than a KeyError deep in the drawing, for the wrong dict."""
+    maker, keys = _READS[view]
+    if isinstance(result, dict):
+        missing = [key for key in keys if key not in result]
+        if not missing:
+            return
+        made = next((m for key, m in _MADE_BY if key in result), maker)
+        given = (f"a dict of fixfir.{made}()" if made != maker
+                 else f"a dict without {missing[0]!r}")
+    else:
+        given = type(result).__name__
+    raise TypeError(f"fixfir.plot.{view} draws a dict of fixfir.{maker}(), not {given}")
+
+
 def _on_datapath(result, view):
     if "datapath" in result:
         raise ValueError(f"fixfir.plot.{view} draws reports at a precision; this one is on "
@@ -71,6 +98,7 @@ def _on_datapath(result, view):
 
 
 def _arguments(result, view):
+    _check_kind(result, view)
     _on_datapath(result, view)
     arguments = result.get("arguments")
     if arguments is None:
@@ -83,6 +111,7 @@ def response(result, ax=None):
     """The four responses of fixfir.report()'s dict in dB with the bands shaded, the steady
     state at the band extremes circled and wrapped frequencies marked (x); below, the pass
     bands zoomed."""
+    _check_kind(result, "response")
     _on_datapath(result, "response")
     fig, (main, zoom) = _panels(ax, (11, 10))
     passbands, stopbands = result["passbands"], result["stopbands"]
@@ -269,6 +298,7 @@ def waves(result, ax=None):
 def scan(result, ax=None):
     """fixfir.scan()'s dict: SNR and attenuation against precision with the wrap-free limit,
     the recommendation and the targets; below, the pass-band ripple on a log scale."""
+    _check_kind(result, "scan")
     fig, (upper, lower) = _panels(ax, (11, 9))
     rows = result["rows"]
     column = lambda key: np.array([row[key] for row in rows], dtype=float)  # noqa: E731
