@@ -24,6 +24,19 @@ namespace fixfir {
 
 namespace {
 
+// The steady-state fits' wraps as a row counts them: the ripple's over the pass bands, the
+// attenuation's over the pass and stop bands together.
+void set_steady_wraps(precision_row& row, const band_wraps& w) {
+  row.ripple_frequencies = w.passband_frequencies;
+  row.ripple_wraps = w.passband_wrapped;
+  row.attenuation_frequencies = w.passband_frequencies;
+  row.attenuation_wraps = w.passband_wrapped;
+  for (std::size_t b = 0; b < w.stopband_wrapped.size(); ++b) {
+    row.attenuation_frequencies += w.stopband_frequencies[b];
+    row.attenuation_wraps += w.stopband_wrapped[b];
+  }
+}
+
 // The worker threads a run asks for, one per core when it names none.
 unsigned threads_for(const science_options& options) noexcept {
   return options.threads == 0 ? worker_count() : options.threads;
@@ -180,15 +193,7 @@ bool scan_row(std::span<const float> taps, const science_options& options, const
   row.coefficient_attenuation_db = coefficient.worst_attenuation_db;
   row.fixed_ripple_db = steady.ripple_db;
   row.fixed_attenuation_db = steady.worst_attenuation_db;
-  const band_wraps w = measured_wraps(sweeps, run, &extremes, plan);
-  row.ripple_frequencies = w.passband_frequencies;
-  row.ripple_wraps = w.passband_wrapped;
-  row.attenuation_frequencies = w.passband_frequencies;
-  row.attenuation_wraps = w.passband_wrapped;
-  for (std::size_t b = 0; b < w.stopband_wrapped.size(); ++b) {
-    row.attenuation_frequencies += w.stopband_frequencies[b];
-    row.attenuation_wraps += w.stopband_wrapped[b];
-  }
+  set_steady_wraps(row, measured_wraps(sweeps, run, &extremes, plan));
   row.steady = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
   row.silent = silent_coefficients(fixed.coefficients);
   return true;
@@ -272,15 +277,7 @@ precision_row report_row(const precision_report& r) {
   row.coefficient_attenuation_db = r.figures.coefficients.worst_attenuation_db;
   row.fixed_ripple_db = r.figures.steady.ripple_db;
   row.fixed_attenuation_db = r.figures.steady.worst_attenuation_db;
-  const band_wraps& w = r.figures.steady_wraps;
-  row.ripple_frequencies = w.passband_frequencies;
-  row.ripple_wraps = w.passband_wrapped;
-  row.attenuation_frequencies = w.passband_frequencies;
-  row.attenuation_wraps = w.passband_wrapped;
-  for (std::size_t b = 0; b < w.stopband_wrapped.size(); ++b) {
-    row.attenuation_frequencies += w.stopband_frequencies[b];
-    row.attenuation_wraps += w.stopband_wrapped[b];
-  }
+  set_steady_wraps(row, r.figures.steady_wraps);
   row.steady = r.figures.steady_state;
   return row;
 }
