@@ -41,7 +41,7 @@ struct design_row {
 };
 
 const std::vector<design_row> designs = {
-#include "fixtures/design_figures.inc"
+#include "../fixtures/design_figures.inc"
 };
 
 std::vector<float> load_taps(const std::string& name) {
