@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "design_fixtures.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/measurement.h"
@@ -21,15 +21,7 @@
 namespace fixfir {
 namespace {
 
-std::vector<float> fixture_taps(const std::string& name) {
-  std::ifstream in(std::string(FIXFIR_FIXTURES) + "/" + name + ".txt");
-  int count = 0;
-  in >> count;
-  std::vector<float> taps(static_cast<std::size_t>(count));
-  for (float& t : taps) in >> t;
-  EXPECT_TRUE(in) << name;
-  return taps;
-}
+using testing::fixture_taps;
 
 science_options options_at(std::int32_t precision) {
   science_options o;

@@ -66,15 +66,20 @@ inline owned_filter random_filter(std::int32_t count, std::int32_t precision, do
   return quantized(random_taps(count, amplitude, seed), precision);
 }
 
-/// Like `random_filter`, with mirrored taps (tap j = tap count - 1 - j): a linear-phase
-/// filter.
-inline owned_filter mirrored_filter(std::int32_t count, std::int32_t precision, double amplitude,
-                                    std::uint64_t seed) {
+/// Like `random_taps`, mirrored (tap j = tap count - 1 - j): a linear-phase filter, whose
+/// pairs the kernels fold.
+inline std::vector<float> mirrored_taps(std::int32_t count, double amplitude, std::uint64_t seed) {
   std::vector<float> taps = random_taps(count, amplitude, seed);
   for (std::int32_t j = 0; j < count / 2; ++j) {
     taps[static_cast<std::size_t>(count - 1 - j)] = taps[static_cast<std::size_t>(j)];
   }
-  return quantized(taps, precision);
+  return taps;
+}
+
+/// `mirrored_taps` quantized at `precision`.
+inline owned_filter mirrored_filter(std::int32_t count, std::int32_t precision, double amplitude,
+                                    std::uint64_t seed) {
+  return quantized(mirrored_taps(count, amplitude, seed), precision);
 }
 
 /// A linear-phase windowed-sinc low-pass at a quarter of the sample rate.

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
-#include <random>
 #include <tuple>
 #include <vector>
 
+#include "fast_test_support.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/drivers/datapath_run.h"
 #include "fixfir/drivers/datapath_stream.h"
@@ -27,6 +27,10 @@ constexpr auto nearest = rounding_mode::nearest;
 constexpr auto floor_ = rounding_mode::floor;
 constexpr auto wrap = overflow_mode::wrap;
 constexpr auto sat = overflow_mode::saturate;
+
+using testing::mirrored_taps;
+using testing::random_taps;
+using testing::uniform_signal;
 
 // ---- The model: its own quantizer and a plain double loop over n and j in 128 bits. ----
 
@@ -141,29 +145,6 @@ void expect_model(const std::vector<float>& taps, const std::vector<double>& x, 
   }
 }
 
-std::vector<float> random_taps(std::size_t count, std::uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<float> u(-0.6f, 0.6f);
-  std::vector<float> t(count);
-  for (float& v : t) v = u(rng);
-  return t;
-}
-
-// A linear-phase filter: taps mirrored about the middle (the kernel folds the pairs).
-std::vector<float> mirrored_taps(std::size_t count, std::uint64_t seed) {
-  std::vector<float> t = random_taps(count, seed);
-  for (std::size_t i = 0; i < count / 2; ++i) t[count - 1 - i] = t[i];
-  return t;
-}
-
-std::vector<double> random_input(std::size_t count, std::uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  std::vector<double> x(count);
-  for (double& v : x) v = u(rng);
-  return x;
-}
-
 // A unit sine of period 16 that reaches exactly +1 and -1.
 std::vector<double> unit_sine(std::size_t count) {
   std::vector<double> x(count);
@@ -184,9 +165,9 @@ class DatapathRun : public ::testing::TestWithParam<grid> {};
 
 TEST_P(DatapathRun, MatchesTheIntegerModel) {
   const auto [wc, wx, rounding, overflow] = GetParam();
-  const std::vector<std::vector<float>> tap_sets = {random_taps(31, 7), random_taps(300, 8),
-                                                    mirrored_taps(65, 6)};
-  const std::vector<std::vector<double>> inputs = {random_input(400, 9), unit_sine(250)};
+  const std::vector<std::vector<float>> tap_sets = {
+      random_taps(31, 0.6, 7), random_taps(300, 0.6, 8), mirrored_taps(65, 0.6, 6)};
+  const std::vector<std::vector<double>> inputs = {uniform_signal(400, 1.0, 9), unit_sine(250)};
   for (const auto& taps : tap_sets) {
     datapath d;
     d.coefficient = word(wc, largest_fitting_fraction(taps, wc, rounding), rounding, overflow);
@@ -211,9 +192,9 @@ TEST(DatapathRunCorners, MatchTheIntegerModel) {
   const std::vector<float> minus_ones(100, -1.0f);
   expect_model(minus_ones, std::vector<double>(200, -1.0), widest, {64, 40});
   // Past the 64-bit bound only for the outputs that meet many of the largest samples.
-  std::vector<double> mixed = random_input(300, 3);
+  std::vector<double> mixed = uniform_signal(300, 1.0, 3);
   mixed[150] = -1.0;
-  expect_model(random_taps(40, 4), mixed, widest, {64, 32});
+  expect_model(random_taps(40, 0.6, 4), mixed, widest, {64, 32});
 
   datapath over;  // a tap of 1.0 at W - 1 fractional bits does not fit its word
   over.coefficient = word(12, 11, nearest, wrap);
@@ -246,15 +227,15 @@ TEST(DatapathRunCorners, TheLargestSumsWrapAndSaturateAt64Bits) {
 // ---- The seed datapath: the 32-bit engine's accumulators, on any thread count. ----
 
 TEST(DatapathRunSeed, GivesThe32BitEnginesAccumulators) {
-  std::vector<double> x = random_input(5000, 11);
+  std::vector<double> x = uniform_signal(5000, 1.0, 11);
   for (std::size_t n = 0; n < x.size(); n += 97) x[n] *= 3000.0;  // wraps at high precisions
   x[10] = nan;
   x[20] = 1e30;
   x[30] = -1.0;
   const std::pair<int, int> filters[] = {{1, 0}, {63, 15}, {254, 24}, {17, 30}, {40, 12}};
   for (const auto& [count, precision] : filters) {
-    const auto size = static_cast<std::size_t>(count);
-    const std::vector<float> taps = count % 2 == 0 ? mirrored_taps(size, 5) : random_taps(size, 5);
+    const std::vector<float> taps =
+        count % 2 == 0 ? mirrored_taps(count, 0.6, 5) : random_taps(count, 0.6, 5);
     const fixed_filter f = make_fixed_filter(taps, seed_datapath(precision)).value();
     ASSERT_TRUE(is_seed_datapath(f.path));
     std::vector<std::int32_t> engine(x.size());
@@ -271,10 +252,10 @@ TEST(DatapathRunSeed, GivesThe32BitEnginesAccumulators) {
 }
 
 TEST(DatapathRunSeed, StopsWhenAsked) {
-  const fixed_filter f = make_fixed_filter(random_taps(31, 1), seed_datapath(12)).value();
+  const fixed_filter f = make_fixed_filter(random_taps(31, 0.6, 1), seed_datapath(12)).value();
   const keep_going_check no = [] { return false; };
   const keep_going_guard guard(no);
-  const std::vector<double> x = random_input(10000, 2);
+  const std::vector<double> x = uniform_signal(10000, 1.0, 2);
   const result<datapath_run> r = run_datapath(f, x, 2);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.failure().kind, error_kind::interrupted);
