@@ -39,9 +39,9 @@ bool has_line(const std::vector<std::string>& lines, const std::string& part) {
 
 // The seed's datapath given as a datapath is measured by the datapath path (unit sines
 // quantized as samples, 64-bit sums) and must agree with the 32-bit engine's report.
-class seed_path : public ::testing::TestWithParam<std::tuple<const char*, std::int32_t>> {};
+class SeedDatapath : public ::testing::TestWithParam<std::tuple<const char*, std::int32_t>> {};
 
-TEST_P(seed_path, measures_what_the_seed_report_measures) {
+TEST_P(SeedDatapath, MeasuresWhatTheSeedReportMeasures) {
   const std::vector<float> taps = fixture_taps(std::get<0>(GetParam()));
   science_options o = options_at(std::get<1>(GetParam()));
   precision_report seed;
@@ -59,7 +59,7 @@ TEST_P(seed_path, measures_what_the_seed_report_measures) {
   EXPECT_DOUBLE_EQ(seed.waveform.split.arithmetic_db, chosen.waveform.split.arithmetic_db);
 }
 
-INSTANTIATE_TEST_SUITE_P(fixtures, seed_path,
+INSTANTIATE_TEST_SUITE_P(Fixtures, SeedDatapath,
                          ::testing::Combine(::testing::Values("remez_lp_63", "kaiser_bs_71"),
                                             ::testing::Values(8, 15, 22)));
 
@@ -93,9 +93,9 @@ const path_case path_cases[] = {
      false, "(fixed point, steady state): "},
 };
 
-class chosen_path : public ::testing::TestWithParam<path_case> {};
+class ChosenDatapath : public ::testing::TestWithParam<path_case> {};
 
-TEST_P(chosen_path, says_what_overflowed_and_how) {
+TEST_P(ChosenDatapath, SaysWhatOverflowedAndHow) {
   const path_case c = GetParam();
   const std::vector<float> taps = fixture_taps("remez_lp_63");
   science_options o = options_at(15);
@@ -138,7 +138,7 @@ TEST_P(chosen_path, says_what_overflowed_and_how) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(designs, chosen_path, ::testing::ValuesIn(path_cases),
+INSTANTIATE_TEST_SUITE_P(Designs, ChosenDatapath, ::testing::ValuesIn(path_cases),
                          [](const auto& test) { return std::string(test.param.name); });
 
 // On every committed design, the search's recommendation, measured again by the report on
@@ -152,7 +152,7 @@ struct search_case {
   double min_snr_db;  // NaN: the default, the attenuation target
 };
 
-class search_recommendation : public ::testing::TestWithParam<search_case> {};
+class DatapathSearch : public ::testing::TestWithParam<search_case> {};
 
 precision_report report_on(std::span<const float> taps, const datapath& d) {
   science_options o = options_at(15);
@@ -198,7 +198,7 @@ datapath_choices choices_named(const std::string& line) {
   return c;
 }
 
-TEST_P(search_recommendation, meets_the_targets_and_no_narrower_word_does) {
+TEST_P(DatapathSearch, MeetsTheTargetsAndNoNarrowerWordDoes) {
   const search_case c = GetParam();
   const std::vector<float> taps = fixture_taps(c.fixture);
   const science_options o = options_at(15);
@@ -247,7 +247,7 @@ TEST_P(search_recommendation, meets_the_targets_and_no_narrower_word_does) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    fixtures, search_recommendation,
+    Fixtures, DatapathSearch,
     ::testing::Values(search_case{"remez_lp_63", 60.0}, search_case{"kaiser_bs_71", 50.0},
                       search_case{"firls_bs_81", 50.0}, search_case{"firls_lp_71", 50.0},
                       search_case{"kaiser_bp_119", 50.0}, search_case{"kaiser_hp_119", 50.0},
@@ -267,9 +267,9 @@ struct stopped_case {
   int answers_before_stop;  // the check's true answers before its first false
 };
 
-class stopped_run : public ::testing::TestWithParam<stopped_case> {};
+class StoppedReport : public ::testing::TestWithParam<stopped_case> {};
 
-TEST_P(stopped_run, is_interrupted_in_every_measurement) {
+TEST_P(StoppedReport, IsInterruptedInEveryMeasurement) {
   const std::vector<float> taps = fixture_taps("remez_lp_63");
   const precision_targets none{std::numeric_limits<double>::quiet_NaN(),
                                std::numeric_limits<double>::quiet_NaN(),
@@ -310,7 +310,7 @@ TEST_P(stopped_run, is_interrupted_in_every_measurement) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(checks, stopped_run,
+INSTANTIATE_TEST_SUITE_P(Checks, StoppedReport,
                          ::testing::Values(stopped_case{"at_once", 0}, stopped_case{"after_3", 3},
                                            stopped_case{"after_40", 40}),
                          [](const auto& test) { return std::string(test.param.name); });

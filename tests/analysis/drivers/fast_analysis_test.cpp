@@ -61,10 +61,10 @@ const filter_case filters[] = {
     {"taps_beyond_sweep_length", [] { return random_filter(4100, 12, 0.01, 6); }},
 };
 
-class sweep_text_matches_reference
-    : public ::testing::TestWithParam<std::tuple<filter_case, std::int32_t, unsigned>> {};
+class SweepText : public ::testing::TestWithParam<std::tuple<filter_case, std::int32_t, unsigned>> {
+};
 
-TEST_P(sweep_text_matches_reference, byte_for_byte) {
+TEST_P(SweepText, MatchesTheReferenceByteForByte) {
   const auto [kind, step, threads] = GetParam();
   const owned_filter owned = kind.make();
   std::string fast;
@@ -72,7 +72,7 @@ TEST_P(sweep_text_matches_reference, byte_for_byte) {
   EXPECT_EQ(fast, reference_sweep(owned.filter, step));
 }
 
-INSTANTIATE_TEST_SUITE_P(filters_steps_threads, sweep_text_matches_reference,
+INSTANTIATE_TEST_SUITE_P(FiltersStepsThreads, SweepText,
                          ::testing::Combine(::testing::ValuesIn(filters),
                                             ::testing::Values(499, 2000, 8000),
                                             ::testing::Values(1u, 2u, 3u)),
@@ -83,14 +83,14 @@ INSTANTIATE_TEST_SUITE_P(filters_steps_threads, sweep_text_matches_reference,
                          });
 
 // Many frequencies in small chunks across threads: the lines stay in rising order.
-TEST(sweep_text, step_one_on_a_short_filter_matches_reference) {
+TEST(SweepText, StepOneOnAShortFilterMatchesTheReference) {
   const owned_filter owned = random_filter(5, 15, 1.0, 8);
   std::string fast;
   ASSERT_TRUE(testing::fast_sweep_text(owned.filter, 1, 4, fast));
   EXPECT_EQ(fast, reference_sweep(owned.filter, 1));
 }
 
-TEST(sweep_peaks, reports_every_frequency_once_in_rising_order) {
+TEST(SweepPeaks, ReportEveryFrequencyOnceInRisingOrder) {
   const owned_filter owned = random_filter(3, 15, 1.0, 9);
   fir_workspace ws;
   ASSERT_TRUE(sweep_workspace_init(ws, owned.filter, 3));
@@ -120,10 +120,9 @@ const waves_case waves_cases[] = {
     {"wrapping_count", {-2147483647, 1, 2147483647}},
 };
 
-class waves_text_matches_reference
-    : public ::testing::TestWithParam<std::tuple<filter_case, waves_case, unsigned>> {};
+class WavesText : public ::testing::TestWithParam<std::tuple<filter_case, waves_case, unsigned>> {};
 
-TEST_P(waves_text_matches_reference, byte_for_byte) {
+TEST_P(WavesText, MatchesTheReferenceByteForByte) {
   const auto [kind, waves, threads] = GetParam();
   const owned_filter owned = kind.make();
   std::string fast;
@@ -132,7 +131,7 @@ TEST_P(waves_text_matches_reference, byte_for_byte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    filters_settings_threads, waves_text_matches_reference,
+    FiltersSettingsThreads, WavesText,
     // Not the longest filter: its reference run takes too long.
     ::testing::Combine(::testing::ValuesIn(std::begin(filters), std::end(filters) - 1),
                        ::testing::ValuesIn(waves_cases), ::testing::Values(1u, 2u)),
@@ -141,9 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
              "_threads" + std::to_string(std::get<2>(test.param));
     });
 
-class chunks_in_order : public ::testing::TestWithParam<std::tuple<std::size_t, unsigned>> {};
+class ChunksInOrder : public ::testing::TestWithParam<std::tuple<std::size_t, unsigned>> {};
 
-TEST_P(chunks_in_order, every_chunk_runs_once_and_is_done_in_order) {
+TEST_P(ChunksInOrder, EveryChunkRunsOnceAndIsDoneInOrder) {
   // Plain variables: lambdas cannot capture structured bindings everywhere.
   const std::size_t chunks = std::get<0>(GetParam());
   const unsigned threads = std::get<1>(GetParam());
@@ -171,11 +170,11 @@ TEST_P(chunks_in_order, every_chunk_runs_once_and_is_done_in_order) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(counts_and_threads, chunks_in_order,
+INSTANTIATE_TEST_SUITE_P(CountsAndThreads, ChunksInOrder,
                          ::testing::Combine(::testing::Values(0u, 1u, 2u, 37u, 500u),
                                             ::testing::Values(0u, 1u, 2u, 5u)));
 
-TEST(chunks_in_order_failure, a_refusal_while_reporting_stops_the_run) {
+TEST(ChunksInOrder, ARefusalWhileReportingStopsTheRun) {
   std::atomic<int> runs{0};
   std::size_t reported = 0;
   EXPECT_FALSE(run_chunks_in_order(
@@ -204,9 +203,9 @@ struct beside_case {
   bool expected;
 };
 
-class beside : public ::testing::TestWithParam<beside_case> {};
+class RunBeside : public ::testing::TestWithParam<beside_case> {};
 
-TEST_P(beside, returns_both_results_and_stops_the_side) {
+TEST_P(RunBeside, ReturnsBothResultsAndStopsTheSide) {
   const beside_case c = GetParam();
   std::atomic<bool> side_ran{false};
   const keep_going_check refuse = [&] { return !c.check_refuses; };
@@ -231,7 +230,7 @@ const beside_case beside_cases[] = {
     {"the_check_stops_a_waiting_side", true, true, true, false},
 };
 
-INSTANTIATE_TEST_SUITE_P(cases, beside, ::testing::ValuesIn(beside_cases),
+INSTANTIATE_TEST_SUITE_P(Cases, RunBeside, ::testing::ValuesIn(beside_cases),
                          [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

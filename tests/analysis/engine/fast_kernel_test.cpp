@@ -77,10 +77,10 @@ std::vector<std::int32_t> reference_accumulators(const quantized_filter& filter,
 }
 
 // (taps, precision, signal amplitude). Large amplitudes and taps overflow the accumulator.
-class engine_matches_reference
+class FilterSignal
     : public ::testing::TestWithParam<std::tuple<std::int32_t, std::int32_t, double>> {};
 
-TEST_P(engine_matches_reference, accumulators_are_identical_for_any_signal_length) {
+TEST_P(FilterSignal, MatchesTheReferenceForAnySignalLength) {
   const auto [count, precision, amplitude] = GetParam();
   const std::uint64_t seed = static_cast<std::uint64_t>(count * 131 + precision);
   const auto owned = random_filter(count, precision, 4.0, seed);
@@ -90,15 +90,15 @@ TEST_P(engine_matches_reference, accumulators_are_identical_for_any_signal_lengt
             reference_accumulators(owned.filter, samples));
 }
 
-INSTANTIATE_TEST_SUITE_P(taps_and_precisions, engine_matches_reference,
+INSTANTIATE_TEST_SUITE_P(TapsAndPrecisions, FilterSignal,
                          ::testing::Combine(::testing::ValuesIn(tap_counts),
                                             ::testing::Values(0, 1, 15, 20, 30, 31, 32),
                                             ::testing::Values(1.0, 3e4, 1e12)));
 
 // Every precision from 0 to 31 on the length that mixes full vectors and a tail.
-class engine_every_precision : public ::testing::TestWithParam<std::int32_t> {};
+class FilterSignalPrecision : public ::testing::TestWithParam<std::int32_t> {};
 
-TEST_P(engine_every_precision, matches_reference) {
+TEST_P(FilterSignalPrecision, MatchesTheReference) {
   const std::int32_t precision = GetParam();
   const auto owned = random_filter(2 * 16 + 1, precision, 1.0, 99);
   const auto samples = random_signal(200, 2.0, 7 + static_cast<std::uint64_t>(precision));
@@ -106,15 +106,14 @@ TEST_P(engine_every_precision, matches_reference) {
             reference_accumulators(owned.filter, samples));
 }
 
-INSTANTIATE_TEST_SUITE_P(precisions, engine_every_precision, ::testing::Range(0, 32));
+INSTANTIATE_TEST_SUITE_P(Precisions, FilterSignalPrecision, ::testing::Range(0, 32));
 
 // The block convolution against `fir_step` on the real samples: quantize every sample,
 // then filter the signal in pieces that start at arbitrary blocks.
 // Mirrored taps (odd and even counts) take the folded loop, the others the plain one.
-class convolve_matches_reference : public ::testing::TestWithParam<std::tuple<std::int32_t, bool>> {
-};
+class Convolve : public ::testing::TestWithParam<std::tuple<std::int32_t, bool>> {};
 
-TEST_P(convolve_matches_reference, in_pieces_from_rest) {
+TEST_P(Convolve, MatchesTheReferenceInPiecesFromRest) {
   const auto [count, mirrored] = GetParam();
   const std::uint64_t seed = 1000 + static_cast<std::uint64_t>(count);
   const auto owned = mirrored ? testing::mirrored_filter(count, 20, 2.0, seed)
@@ -151,7 +150,7 @@ TEST_P(convolve_matches_reference, in_pieces_from_rest) {
 }
 
 // Tap counts below, at and across the block size, and longer than the signal.
-INSTANTIATE_TEST_SUITE_P(tap_counts, convolve_matches_reference,
+INSTANTIATE_TEST_SUITE_P(TapCounts, Convolve,
                          ::testing::Combine(::testing::Values(0, 1, 2, 3, 16, 17, 18, 31, 32, 33,
                                                               47, 63, 64, 65, 66, 67, 97, 255, 300,
                                                               301),
@@ -160,10 +159,9 @@ INSTANTIATE_TEST_SUITE_P(tap_counts, convolve_matches_reference,
 // (scale, amplitude): products well inside 32 bits, near 2^31, and far outside 64 bits,
 // with the special samples (±1, infinities, NaN) mixed in; every length up to 40 covers
 // the vector groups of 8 and the scalar tail.
-class quantize_block_matches_quantize_sample
-    : public ::testing::TestWithParam<std::tuple<double, double>> {};
+class QuantizeBlock : public ::testing::TestWithParam<std::tuple<double, double>> {};
 
-TEST_P(quantize_block_matches_quantize_sample, for_every_length) {
+TEST_P(QuantizeBlock, MatchesQuantizeSampleForEveryLength) {
   const auto [scale, amplitude] = GetParam();
   const auto x = random_signal(40, amplitude, 11);
   for (std::size_t n = 0; n <= x.size(); ++n) {
@@ -179,7 +177,7 @@ TEST_P(quantize_block_matches_quantize_sample, for_every_length) {
 
 // Products that leave 32 bits without leaving 64 (up to 3.9 × 2^30 < 2^32) must keep
 // their low 32 bits, in blocks where nothing else would send them to the scalar path.
-TEST(quantize_block, products_past_2_31_keep_their_low_32_bits) {
+TEST(QuantizeBlock, ProductsPast2To31KeepTheirLow32Bits) {
   const auto x = testing::uniform_signal(64, 3.9, 13);
   std::vector<std::uint32_t> out(x.size() + 1);
   quantize_all(1073741824.0, x.data(), out.data(), x.size());
@@ -197,7 +195,7 @@ std::vector<double> unit_signal(std::size_t n) {
   return out;
 }
 
-TEST(quantize_block, unit_samples_at_every_scale_match_quantize_sample) {
+TEST(QuantizeBlock, UnitSamplesAtEveryScaleMatchQuantizeSample) {
   auto x = unit_signal(64);
   for (const double scale : {0.0, 1.0, 32768.0, 1073741824.0, -2147483648.0}) {
     for (const bool with_unit_peaks : {false, true}) {
@@ -215,13 +213,13 @@ TEST(quantize_block, unit_samples_at_every_scale_match_quantize_sample) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(scales_and_amplitudes, quantize_block_matches_quantize_sample,
+INSTANTIATE_TEST_SUITE_P(ScalesAndAmplitudes, QuantizeBlock,
                          ::testing::Combine(::testing::Values(1.0, 32768.0, 1073741824.0,
                                                               -2147483648.0),
                                             ::testing::Values(1.0, 2.5, 1e12)));
 
 // Magnitudes with -2^31 (no magnitude), 2^31 - 1 and negatives, at every length up to 40.
-TEST(peak_magnitude, matches_a_scalar_maximum_for_every_length) {
+TEST(PeakMagnitude, MatchesAScalarMaximumForEveryLength) {
   std::mt19937_64 rng(21);
   for (std::size_t n = 0; n <= 40; ++n) {
     std::vector<std::uint32_t> acc(n);
@@ -237,7 +235,7 @@ TEST(peak_magnitude, matches_a_scalar_maximum_for_every_length) {
   }
 }
 
-TEST(peak_magnitude, only_minus_2_31_gives_zero) {
+TEST(PeakMagnitude, OnlyMinus2To31GivesZero) {
   const std::vector<std::uint32_t> acc(33, 0x80000000u);
   EXPECT_EQ(peak_all(acc.data(), acc.size()), 0);
 }
@@ -246,10 +244,9 @@ TEST(peak_magnitude, only_minus_2_31_gives_zero) {
 // pieces: single samples, fewer samples than taps, random sizes (empty ones too), or all at
 // once; read in place or through a reader; and again after a reset.
 enum class pieces { single, under_taps, random, whole };
-class stream_matches_reference
-    : public ::testing::TestWithParam<std::tuple<std::int32_t, pieces, bool>> {};
+class StreamFilter : public ::testing::TestWithParam<std::tuple<std::int32_t, pieces, bool>> {};
 
-TEST_P(stream_matches_reference, in_any_pieces) {
+TEST_P(StreamFilter, MatchesTheReferenceInAnyPieces) {
   const auto [count, split, read] = GetParam();
   const auto seed = static_cast<std::uint64_t>(count);
   // Even counts mirrored: the kernel folds those.
@@ -284,7 +281,7 @@ TEST_P(stream_matches_reference, in_any_pieces) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(taps_and_pieces, stream_matches_reference,
+INSTANTIATE_TEST_SUITE_P(TapsAndPieces, StreamFilter,
                          ::testing::Combine(::testing::Values(1, 2, 15, 64, 255, 1023),
                                             ::testing::Values(pieces::single, pieces::under_taps,
                                                               pieces::random, pieces::whole),
@@ -292,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(taps_and_pieces, stream_matches_reference,
 
 // A call that is stopped leaves the stream as it was: the next call continues from the
 // samples before the stopped one.
-TEST(stream_filter, a_stopped_call_leaves_the_history_as_it_was) {
+TEST(StreamFilter, AStoppedCallLeavesTheHistoryAsItWas) {
   const auto owned = random_filter(40, 15, 1.0, 3);
   const auto x = random_signal(3000, 2.0, 4);
   const std::vector<std::int32_t> expected = reference_accumulators(owned.filter, x);
@@ -309,7 +306,7 @@ TEST(stream_filter, a_stopped_call_leaves_the_history_as_it_was) {
   EXPECT_EQ(got, expected);
 }
 
-TEST(filter_signal, a_filter_without_taps_always_sums_to_zero) {
+TEST(FilterSignal, AFilterWithoutTapsAlwaysSumsToZero) {
   quantized_filter empty;
   empty.scale = 32768;
   EXPECT_EQ(engine_accumulators(empty, {0.75, -1.0}, 2), (std::vector<std::int32_t>{0, 0}));

@@ -41,7 +41,7 @@ std::uint64_t bits(double x) {
   return b;
 }
 
-class guarded_sines : public ::testing::TestWithParam<sine_lanes> {
+class GuardedSines : public ::testing::TestWithParam<sine_lanes> {
  protected:
   void SetUp() override {
     if (!sine_lanes_supported(GetParam())) GTEST_SKIP() << "not on this processor";
@@ -51,7 +51,7 @@ class guarded_sines : public ::testing::TestWithParam<sine_lanes> {
 // Frequencies whose samples sit on ±1 and 0 (4000 Hz, 8000 Hz, 2000 Hz), where the library
 // returns exact values the fast sine misses by an ulp, beside ordinary ones; the largest
 // scale, the shipped precision and the smallest; an odd count leaves a scalar tail.
-TEST_P(guarded_sines, sweep_samples_equal_the_library_s) {
+TEST_P(GuardedSines, SweepSamplesEqualTheLibrarySines) {
   const std::vector<double> times = sample_times(4001);
   std::vector<std::uint32_t> q(times.size());
   std::size_t fallbacks = 0;
@@ -73,7 +73,7 @@ TEST_P(guarded_sines, sweep_samples_equal_the_library_s) {
 
 // Scales the bound does not cover (2^31 wraps to -2^31, 0, a non-power), and arguments
 // beyond its range: the library's samples all the same.
-TEST_P(guarded_sines, unproven_scales_and_arguments_take_the_library_sine) {
+TEST_P(GuardedSines, UnprovenScalesAndArgumentsTakeTheLibrarySine) {
   const std::vector<double> times = sample_times(64);
   std::vector<std::uint32_t> q(times.size());
   for (const double scale : {-2147483648.0, 0.0, 3.0, 2147483648.0}) {
@@ -93,7 +93,7 @@ TEST_P(guarded_sines, unproven_scales_and_arguments_take_the_library_sine) {
 // Signed zeros, results of ±1 and ±1/2 and tiny ones, the ends of the proven range and
 // beyond, NaN and infinities, multiples of π/32, and a stretch of waveform arguments: the
 // library's bits everywhere, an odd count leaving a scalar tail.
-TEST_P(guarded_sines, exact_sines_and_cosines_equal_the_library_s) {
+TEST_P(GuardedSines, ExactSinesAndCosinesEqualTheLibraryOnes) {
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<double> a = {0.0,
                            -0.0,
@@ -147,9 +147,9 @@ const tone_case tone_cases[] = {
     {"beyond_range", {100000, 100000, 2000000}, 0, 200},
 };
 
-class guarded_tones : public ::testing::TestWithParam<std::tuple<sine_lanes, tone_case>> {};
+class GuardedTones : public ::testing::TestWithParam<std::tuple<sine_lanes, tone_case>> {};
 
-TEST_P(guarded_tones, exact_and_guarded_sums_equal_the_exact_sum) {
+TEST_P(GuardedTones, ExactAndGuardedSumsEqualTheExactSum) {
   const auto [lanes, tc] = GetParam();
   if (!sine_lanes_supported(lanes)) GTEST_SKIP() << "not on this processor";
   const std::vector<double> clock = sample_times(tc.first_sample + tc.samples);
@@ -175,10 +175,10 @@ TEST_P(guarded_tones, exact_and_guarded_sums_equal_the_exact_sum) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(variants, guarded_sines, ::testing::ValuesIn(all_lanes),
+INSTANTIATE_TEST_SUITE_P(Variants, GuardedSines, ::testing::ValuesIn(all_lanes),
                          [](const auto& test) { return std::string(sine_lanes_name(test.param)); });
 
-INSTANTIATE_TEST_SUITE_P(variants_and_tones, guarded_tones,
+INSTANTIATE_TEST_SUITE_P(VariantsAndTones, GuardedTones,
                          ::testing::Combine(::testing::ValuesIn(all_lanes),
                                             ::testing::ValuesIn(tone_cases)),
                          [](const auto& test) {
@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(variants_and_tones, guarded_tones,
                                   std::get<1>(test.param).name;
                          });
 
-TEST(guarded_scale, only_powers_of_two_from_1_to_2_30) {
+TEST(GuardedScale, OnlyPowersOfTwoFrom1To2To30) {
   for (int p = 0; p <= 30; ++p) EXPECT_TRUE(guarded_scale(std::ldexp(1.0, p))) << p;
   for (const double scale : {0.0, -1.0, 0.5, 3.0, 2147483648.0, -2147483648.0, 1e300}) {
     EXPECT_FALSE(guarded_scale(scale)) << scale;
