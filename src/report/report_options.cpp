@@ -81,7 +81,7 @@ const char* const report_usage =
     "                    index, integer and value a line.\n"
     "  --coefficient-bits W  coefficient word of W bits, 2 to 32 (default 32)\n"
     "  --coefficient-precision F  its fractional bits, -32 to 96 (default P; with\n"
-    "                    --coefficient-bits, the most that still hold the largest tap)\n"
+    "                    --coefficient-bits, the largest that holds every tap)\n"
     "  --sample-bits W   sample word of W bits, 2 to 32 (default 32)\n"
     "  --sample-precision F  its fractional bits, -32 to 96 (default P; with\n"
     "                    --sample-bits, W - 1)\n"
