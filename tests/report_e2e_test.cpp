@@ -1077,19 +1077,18 @@ TEST_P(HungGnuplot, IsEndedAndTheEarlierPicturesStay) {
   const char* const earlier_tmpdir = std::getenv("TMPDIR");
   const std::string saved = earlier_tmpdir != nullptr ? earlier_tmpdir : "";
   setenv("TMPDIR", tmp.path.c_str(), 1);
-  std::string message;
   const auto start = std::chrono::steady_clock::now();
-  const bool drawn =
-      fixfir::draw_pictures(fake.string(), "plot 1\n", {"scan.png"}, dir.path.string(), message,
-                            std::chrono::milliseconds(300));
+  const fixfir::outcome drawn = fixfir::draw_pictures(
+      fake.string(), "plot 1\n", {"scan.png"}, dir.path.string(), std::chrono::milliseconds(300));
   const auto took = std::chrono::steady_clock::now() - start;
   if (earlier_tmpdir != nullptr) {
     setenv("TMPDIR", saved.c_str(), 1);
   } else {
     unsetenv("TMPDIR");
   }
-  EXPECT_FALSE(drawn);
-  EXPECT_EQ(message, "gnuplot took longer than 0.3 s and was stopped");
+  ASSERT_FALSE(drawn);
+  EXPECT_EQ(drawn.failure().kind, fixfir::error_kind::failed);
+  EXPECT_EQ(drawn.failure().message, "gnuplot took longer than 0.3 s and was stopped");
   EXPECT_LT(took, std::chrono::seconds(4));
   EXPECT_EQ(read_file(dir / "scan.png"), "earlier scan\n");
   EXPECT_TRUE(fs::is_empty(tmp.path));
