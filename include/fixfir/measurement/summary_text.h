@@ -6,16 +6,13 @@
 #include <vector>
 
 #include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/figure_text.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/response_figures.h"
+#include "fixfir/measurement/search_text.h"
 
 namespace fixfir {
-
-/// `v` written with `format`, a printf format of one double conversion ("%.2f", "%.4f dB"),
-/// as the report writes every figure: NaN as "nan" (never "-nan"), and a value that rounds
-/// to 0 at the format's digits without a sign ("0.00", never "-0.00").
-[[nodiscard]] std::string figure_text(const char* format, double v);
 
 /// What a figure of a filter whose every coefficient is 0 reads in place of a level in dB.
 inline constexpr const char* silent_words = "silent (every coefficient is 0)";
@@ -64,6 +61,16 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
 
 /// "accumulator wraps" or "accumulator saturations", as `d` overflows.
 [[nodiscard]] std::string accumulator_overflow_label(const datapath& d);
+
+/// The words of each target on a targets line: "at least 51.25 dB" (attenuation, SNR), "at
+/// most 0.1333 dB" (ripple), or "any" when not set, with why where the bands cannot have
+/// it ("any (no passband)", "any (no stopband)", "any (not measurable)").
+struct target_words {
+  std::string attenuation;
+  std::string ripple;
+  std::string snr;
+};
+[[nodiscard]] target_words target_words_of(const precision_targets& t, const band_plan& plan);
 
 /// The scan's text: targets, bands, the table, the precisions whose every coefficient is 0
 /// (when there are any), the wrap-free limit, and last the recommendation and the line that
