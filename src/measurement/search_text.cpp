@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fixfir/measurement/figure_text.h"
+#include "fixfir/measurement/scan_text.h"
 #include "fixfir/measurement/summary_text.h"
 
 namespace fixfir {

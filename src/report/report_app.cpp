@@ -30,82 +30,11 @@
 #include "fixfir/report/report_pictures.h"
 #include "fixfir/report/report_progress.h"
 #include "picture_run.h"
+#include "run_taps.h"
 
 namespace fixfir {
 
 namespace {
-
-// A tap file fixfir reads with gaps, or with a tap that is not a finite number, is refused;
-// so is one that cannot be read. A file the run cannot use is a failed run (status 1), so
-// every refusal is `failed`.
-error unusable_taps(std::string message, int system_errno = 0) {
-  return error{error_kind::failed, std::move(message), system_errno};
-}
-
-// Whether the taps read can be used: the count at least 1 and every tap a finite number.
-outcome check_taps(const std::string& shown, const tap_list& list, const tap_read_facts& facts) {
-  if (!facts.count_read) return unusable_taps(shown + ": no tap count at the start");
-  if (facts.count < 1) {
-    return unusable_taps(shown + ": the tap count is " + std::to_string(facts.count) +
-                         ", not at least 1");
-  }
-  if (facts.numbers < facts.count) {
-    return unusable_taps(shown + ": tap " + std::to_string(facts.numbers + 1) + " of " +
-                         std::to_string(facts.count) + " is missing or not a number");
-  }
-  const outcome finite = check_finite_taps(
-      std::span<const float>(list.taps.begin(), static_cast<std::size_t>(list.count)));
-  if (!finite) return unusable_taps(shown + ": " + finite.failure().message);
-  return success();
-}
-
-// The note of numbers after the taps, which fixfir never reads (a count one short, say);
-// "" when there are none.
-std::string numbers_after_note(const std::string& shown, const tap_read_facts& facts) {
-  if (facts.numbers_after == 0) return {};
-  const bool one = facts.numbers_after == 1;
-  const std::string more = facts.numbers_after >= tap_numbers_after_limit ? "at least " : "";
-  return shown + ": " + more + std::to_string(facts.numbers_after) +
-         (one ? " more number follows the " : " more numbers follow the ") +
-         (facts.count == 1 ? std::string("tap") : std::to_string(facts.count) + " taps") +
-         " its count gives and " + (one ? "is" : "are") + " not used (is the count right?)";
-}
-
-// The taps of a run, read from D/taps.txt.
-struct run_taps {
-  std::string path;  // as the messages show it
-  tap_list list;
-  [[nodiscard]] std::span<const float> taps() const {
-    return {list.taps.begin(), static_cast<std::size_t>(list.count)};
-  }
-};
-
-// Reads D/taps.txt as fixfir does, for any run. Numbers after the taps are said on `err`,
-// and the run goes on.
-result<run_taps> read_run_taps(const report_options& options, std::FILE* err) {
-  const std::string raw_path = (std::filesystem::path(options.dir) / tap_file_name).string();
-  run_taps read;
-  read.path = printable(raw_path);
-  tap_read_facts facts;
-  switch (read_tap_file_at(raw_path, read.list, nullptr, facts, true)) {
-    case status::failure:
-      return unusable_taps((facts.opened ? "cannot read " : "cannot open ") + read.path + ": " +
-                               std::strerror(facts.error),
-                           facts.error);
-    case status::out_of_memory:
-      return error{
-          error_kind::out_of_memory,
-          read.path + ": the tap count " + std::to_string(facts.count) + " is too large for memory",
-          0};
-    case status::ok:
-      break;
-  }
-  if (outcome usable = check_taps(read.path, read.list, facts); !usable)
-    return std::move(usable).failure();
-  if (const std::string note = numbers_after_note(read.path, facts); !note.empty())
-    complain(err, note);
-  return read;
-}
 
 std::string text_of(const std::vector<std::string>& lines) {
   std::string text;
@@ -162,7 +91,7 @@ bool output_lost(const outcome& drawn) {
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
   const result<run_taps> read = read_run_taps(options, err);
   if (!read) return say_failure(err, read.failure());
-  const std::span<const float> taps = read.value().taps();
+  const std::span<const float> taps = taps_of(read.value());
   science_options science = science_options_for(options);
   if (datapath_options_given(options.datapath)) {
     result<datapath> chosen = datapath_from_choices(taps, options.datapath);
@@ -254,7 +183,7 @@ int scan(const report_options& options, std::FILE* out, std::FILE* err) {
   scan_report r;
   outcome measured = success();
   with_progress(err, science, [&] {
-    measured = run_scan(read.value().taps(), science, options.targets, r);
+    measured = run_scan(taps_of(read.value()), science, options.targets, r);
     return true;
   });
   if (!measured) return say_failure(err, measured.failure());
@@ -328,7 +257,7 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
   const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
   search_report r;
   const outcome searched =
-      run_datapath_search(read.value().taps(), science, options.targets, axes, options.cost, r);
+      run_datapath_search(taps_of(read.value()), science, options.targets, axes, options.cost, r);
   if (!searched) return say_failure(err, searched.failure());
   std::vector<std::string> lines = explore_lines(r, read.value(), options.cost);
   // The recommendation, its options and why (where none, why and the best reached) come
@@ -351,7 +280,7 @@ int export_run(const report_options& options, std::FILE* out, std::FILE* err) {
     // A Ctrl-C while the file is written waits until it is in place or its temporary
     // file is gone, then ends the run as it asked.
     const interrupt_guard guard;
-    held.emplace(export_coefficients(read.value().taps(), options.datapath, options.export_file));
+    held.emplace(export_coefficients(taps_of(read.value()), options.datapath, options.export_file));
   }
   const result<export_facts>& written = *held;
   // A file of no known kind, like a failed write, is a run that failed: status 1.

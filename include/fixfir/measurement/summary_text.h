@@ -1,5 +1,5 @@
 #pragma once
-// Every line of the report's summary and the scan's text.
+// Every line of the report's summary; with it, the scan's text and the search's.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -10,6 +10,7 @@
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/response_figures.h"
+#include "fixfir/measurement/scan_text.h"
 #include "fixfir/measurement/search_text.h"
 
 namespace fixfir {
@@ -32,11 +33,6 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
 /// place of its figures.
 [[nodiscard]] std::vector<std::string> response_lines(const band_plan& plan,
                                                       const response_figures& figures);
-
-/// The scan's table, one row per precision, with its header. Fixed-point figures that were
-/// not measured read "not reached" or "not measured", and the figures of a precision whose
-/// every coefficient is 0 read "silent".
-[[nodiscard]] std::vector<std::string> scan_table(std::span<const precision_row> rows);
 
 /// The summary lines of a report after the sweep line: bands, the four responses, wraps,
 /// the wrap-free limit and headroom, and where the waveform test's error comes from. On a
@@ -61,20 +57,5 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
 
 /// "accumulator wraps" or "accumulator saturations", as `d` overflows.
 [[nodiscard]] std::string accumulator_overflow_label(const datapath& d);
-
-/// The words of each target on a targets line: "at least 51.25 dB" (attenuation, SNR), "at
-/// most 0.1333 dB" (ripple), or "any" when not set, with why where the bands cannot have
-/// it ("any (no passband)", "any (no stopband)", "any (not measurable)").
-struct target_words {
-  std::string attenuation;
-  std::string ripple;
-  std::string snr;
-};
-[[nodiscard]] target_words target_words_of(const precision_targets& t, const band_plan& plan);
-
-/// The scan's text: targets, bands, the table, the precisions whose every coefficient is 0
-/// (when there are any), the wrap-free limit, and last the recommendation and the line that
-/// says why.
-[[nodiscard]] std::vector<std::string> scan_lines(const scan_report& r);
 
 }  // namespace fixfir
