@@ -20,7 +20,9 @@ namespace fixfir {
 
 namespace {
 
-std::string decibels(double v, const char* format = "%.2f dB") { return figure_text(format, v); }
+std::string decibels(double v, figure_kind kind = figure_kind::level) {
+  return decibels_text(kind, v);
+}
 
 // The attenuation and ripple a row is judged on: its steady state's, or its quantized
 // coefficients' where the steady state was not measured.
@@ -58,13 +60,13 @@ std::string unreached_targets(std::span<const precision_row> rows, const precisi
     double (*figure)(const precision_row&);
     const char* name;
     const char* operation;
-    const char* format;
+    figure_kind format;
   };
   const target_check checks[] = {
-      {t.min_attenuation_db, true, judged_attenuation, "attenuation", " >= ", "%.2f dB"},
-      {t.max_ripple_db, false, judged_ripple, "ripple", " <= ", "%.4f dB"},
+      {t.min_attenuation_db, true, judged_attenuation, "attenuation", " >= ", figure_kind::level},
+      {t.max_ripple_db, false, judged_ripple, "ripple", " <= ", figure_kind::ripple},
       {t.min_snr_db, true, [](const precision_row& r) { return r.snr_db; }, "SNR",
-       " >= ", "%.2f dB"}};
+       " >= ", figure_kind::level}};
   std::string text;
   for (const target_check& c : checks) {
     if (std::isnan(c.target)) continue;
@@ -91,7 +93,8 @@ std::string targets_text(const precision_targets& t, steady_reach reach) {
   std::string text;
   auto add = [&text](const std::string& s) { text += (text.empty() ? "" : ", ") + s; };
   if (!std::isnan(t.min_attenuation_db)) add("attenuation >= " + decibels(t.min_attenuation_db));
-  if (!std::isnan(t.max_ripple_db)) add("ripple <= " + decibels(t.max_ripple_db, "%.4f dB"));
+  if (!std::isnan(t.max_ripple_db))
+    add("ripple <= " + decibels(t.max_ripple_db, figure_kind::ripple));
   if (!text.empty() && reach != steady_reach::measured) {
     text += std::string(" of the quantized coefficients (the fixed-point steady state is ") +
             steady_absence_word(reach) + ")";
@@ -144,11 +147,12 @@ std::vector<target_miss> target_misses(const precision_row& row, const precision
                               : std::string()});
   const double ripple = judged_ripple(row);
   if (!row.silent && !std::isnan(t.max_ripple_db) && !(ripple <= t.max_ripple_db))
-    misses.push_back(
-        {"max_ripple_db", ripple - t.max_ripple_db,
-         "ripple " + decibels(ripple, "%.4f dB") + " > " + decibels(t.max_ripple_db, "%.4f dB"),
-         steady_measured(row) ? wrap_note(row.ripple_wraps, row.ripple_frequencies, verb)
-                              : std::string()});
+    misses.push_back({"max_ripple_db", ripple - t.max_ripple_db,
+                      "ripple " + decibels(ripple, figure_kind::ripple) + " > " +
+                          decibels(t.max_ripple_db, figure_kind::ripple),
+                      steady_measured(row)
+                          ? wrap_note(row.ripple_wraps, row.ripple_frequencies, verb)
+                          : std::string()});
   if (!std::isnan(t.min_snr_db) && !(row.snr_db >= t.min_snr_db))
     misses.push_back({"min_snr_db", t.min_snr_db - row.snr_db,
                       "SNR " + decibels(row.snr_db) + " < " + decibels(t.min_snr_db), ""});
@@ -168,7 +172,8 @@ std::string target_verdict_line(const precision_row& row, const precision_target
     std::string aside;
     if (m.target.ends_with("_db") && !std::isnan(m.by)) {
       const bool ripple = m.target == "max_ripple_db";
-      aside = decibels(m.by, ripple ? "%.4f dB" : "%.2f dB") + (ripple ? " over" : " short");
+      aside = decibels(m.by, ripple ? figure_kind::ripple : figure_kind::level) +
+              (ripple ? " over" : " short");
     }
     if (!m.note.empty()) aside += (aside.empty() ? "" : "; ") + m.note.substr(2, m.note.size() - 3);
     if (!aside.empty()) line += " (" + aside + ")";

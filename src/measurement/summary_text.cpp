@@ -32,9 +32,9 @@ std::string band_list(const std::vector<band>& bands) {
   return text;
 }
 
-std::string ripple_text(double v) { return figure_text("%.4f", v) + " dB"; }
+std::string ripple_text(double v) { return decibels_text(figure_kind::ripple, v); }
 
-std::string attenuation_text(double v) { return figure_text("%.2f", v) + " dB"; }
+std::string attenuation_text(double v) { return decibels_text(figure_kind::level, v); }
 
 // "accumulator wraps at K of the N frequencies measured", for `what` and `verb`.
 std::string overflow_phrase(const char* what, const char* verb, std::int64_t overflowed,
@@ -66,37 +66,7 @@ std::string band_overflow_note(const band_wraps* accumulator, const band_wraps* 
   return inside.empty() ? std::string() : " (" + inside + ")";
 }
 
-std::string signed_text(const char* f, double v) { return figure_text(f, v); }
-
-// "precision 0", "precisions 0 to 12" or "precisions 0, 3 to 5": the rows whose every
-// coefficient is 0; "" when there are none.
-std::string silent_precisions(std::span<const precision_row> rows) {
-  std::string text;
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (!rows[i].silent || (i > 0 && rows[i - 1].silent)) continue;
-    std::size_t end = i;
-    while (end + 1 < rows.size() && rows[end + 1].silent) ++end;
-    text += (text.empty() ? "" : ", ") + std::to_string(rows[i].precision);
-    if (end > i) text += " to " + std::to_string(rows[end].precision);
-    count += end - i + 1;
-  }
-  if (count == 0) return {};
-  return (count == 1 ? "precision " : "precisions ") + text;
-}
-
 }  // namespace
-
-std::string figure_text(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  std::string text = buf;
-  // A sign says which side of 0 a figure lies on: NaN has none, and neither has a value
-  // that rounds to 0 at the figure's digits.
-  const bool zero = std::isfinite(v) && text.find_first_of("123456789") == std::string::npos;
-  if (!text.empty() && text[0] == '-' && (std::isnan(v) || zero)) text.erase(0, 1);
-  return text;
-}
 
 std::string wrap_note(std::int64_t wraps, std::int64_t frequencies, const char* verb) {
   if (wraps == 0) return {};
@@ -112,116 +82,122 @@ std::vector<std::string> band_lines(const band_plan& plan) {
               "): " + band_list(plan.stopbands)};
 }
 
-std::vector<std::string> response_lines(const band_plan& plan, const response_figures& fig) {
-  struct labelled {
-    const char* label;
-    const band_figures_db* figures;
-    const char* point;  // what a band must hold to be measured
-    const band_wraps* wraps;
-    const band_wraps* sample_overflows;
-  };
-  const labelled all[] = {
-      {"unquantized taps", &fig.taps, "measured frequency", nullptr, nullptr},
-      {"quantized coefficients", &fig.coefficients, "measured frequency", nullptr, nullptr},
-      {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps,
-       &fig.steady_sample_overflows},
-      {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps,
-       &fig.sweep_sample_overflows}};
-  const std::size_t stops = plan.stopbands.size();
-  // A figure measured where the accumulator or the samples overflowed is the overflow's as
-  // much as the filter's: its line says at how many frequencies.
-  auto note = [&fig](const labelled& l, std::size_t from, std::size_t to) {
-    return band_overflow_note(l.wraps, l.sample_overflows, from, to,
-                              fig.saturating ? "saturates" : "wraps",
-                              fig.samples_saturating ? "saturate" : "wrap");
-  };
-  // A band without a point leaves its figures NaN: say so in words.
-  auto stop_measured = [](const band_figures_db& f, std::size_t b) {
-    return b < f.stopbands_measured.size() && f.stopbands_measured[b] != 0;
-  };
-  auto unmeasured = [&](const labelled& l, bool stop) -> std::string {
-    const band_figures_db& f = *l.figures;
-    if (!f.passbands_measured) return std::string("none, no ") + l.point + " in the pass bands";
-    for (std::size_t b = 0; stop && b < plan.stopbands.size(); ++b) {
-      if (!stop_measured(f, b)) return std::string("none, no ") + l.point + " in a stop band";
-    }
-    return {};
-  };
-  // A steady state that was not measured says why in place of its figures; a band without
-  // a point says so too.
-  const bool absent = fig.steady_state != steady_reach::measured;
-  // Coefficients that are all 0 give every response but the taps' no level in dB.
-  auto silenced = [&](const labelled& l, double v) {
-    return fig.silent && std::isnan(v) && l.figures != &fig.taps;
-  };
-  auto why_not = [&](const labelled& l, double v, bool stop) -> std::string {
-    if (absent && l.figures == &fig.steady) return fig.steady_absent;
-    if (!std::isnan(v)) return {};
-    const std::string none = unmeasured(l, stop);
-    return none.empty() && silenced(l, v) ? std::string(silent_words) : none;
-  };
+namespace {
+
+// One of the four responses the lines report: its label, its figures, what a band must hold
+// to be measured, and its overflow counts where it has them.
+struct labelled {
+  const char* label;
+  const band_figures_db* figures;
+  const char* point;
+  const band_wraps* wraps;
+  const band_wraps* sample_overflows;
+};
+
+// What the response lines are made from: the bands, the figures and the four responses.
+struct response_view {
+  const band_plan& plan;
+  const response_figures& fig;
+  labelled all[4];
+};
+
+response_view view_of(const band_plan& plan, const response_figures& fig) {
+  return {plan,
+          fig,
+          {{"unquantized taps", &fig.taps, "measured frequency", nullptr, nullptr},
+           {"quantized coefficients", &fig.coefficients, "measured frequency", nullptr, nullptr},
+           {"fixed point, steady state", &fig.steady, "measured frequency", &fig.steady_wraps,
+            &fig.steady_sample_overflows},
+           {"sweep, transient included", &fig.sweep, "swept frequency", &fig.sweep_wraps,
+            &fig.sweep_sample_overflows}}};
+}
+
+// A figure measured where the accumulator or the samples overflowed is the overflow's as
+// much as the filter's: its line says at how many frequencies.
+std::string note(const response_view& v, const labelled& l, std::size_t from, std::size_t to) {
+  return band_overflow_note(l.wraps, l.sample_overflows, from, to,
+                            v.fig.saturating ? "saturates" : "wraps",
+                            v.fig.samples_saturating ? "saturate" : "wrap");
+}
+
+bool stop_measured(const band_figures_db& f, std::size_t b) {
+  return b < f.stopbands_measured.size() && f.stopbands_measured[b] != 0;
+}
+
+// A band without a point leaves its figures NaN: say so in words.
+std::string unmeasured(const response_view& v, const labelled& l, bool stop) {
+  const band_figures_db& f = *l.figures;
+  if (!f.passbands_measured) return std::string("none, no ") + l.point + " in the pass bands";
+  for (std::size_t b = 0; stop && b < v.plan.stopbands.size(); ++b) {
+    if (!stop_measured(f, b)) return std::string("none, no ") + l.point + " in a stop band";
+  }
+  return {};
+}
+
+// A steady state that was not measured says why in place of its figures.
+bool steady_absent(const response_view& v, const labelled& l) {
+  return v.fig.steady_state != steady_reach::measured && l.figures == &v.fig.steady;
+}
+
+// Coefficients that are all 0 give every response but the taps' no level in dB.
+bool silenced(const response_view& v, const labelled& l, double x) {
+  return v.fig.silent && std::isnan(x) && l.figures != &v.fig.taps;
+}
+
+// Why figure `x` of `l` is not given, or "" when it is.
+std::string why_not(const response_view& v, const labelled& l, double x, bool stop) {
+  if (steady_absent(v, l)) return v.fig.steady_absent;
+  if (!std::isnan(x)) return {};
+  const std::string none = unmeasured(v, l, stop);
+  return none.empty() && silenced(v, l, x) ? std::string(silent_words) : none;
+}
+
+// With several stop bands, one line for each: its attenuation in the four responses.
+std::vector<std::string> each_stopband_lines(const response_view& v) {
   std::vector<std::string> lines;
-  for (const labelled& l : all) {
-    const double v = l.figures->ripple_db;
-    const std::string why = why_not(l, v, false);
-    lines.push_back(std::string("passband ripple (") + l.label + "): " +
-                    (plan.passbands.empty() ? std::string("no passband")
-                     : why.empty()          ? ripple_text(v) + note(l, 0, 0)
-                                            : why));
-  }
-  for (const labelled& l : all) {
-    const double v = l.figures->worst_attenuation_db;
-    const std::string why = why_not(l, v, true);
-    lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
-                    (plan.stopbands.empty() ? std::string("no stopband")
-                     : why.empty()          ? attenuation_text(v) + note(l, 0, stops)
-                                            : why));
-  }
-  if (plan.stopbands.size() > 1) {
-    for (std::size_t b = 0; b < plan.stopbands.size(); ++b) {
-      std::string line = "stopband " + hertz_range(plan.stopbands[b]) + " attenuation:";
-      for (const labelled& l : all) {
-        const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
-        const bool none =
-            std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
-        std::string inside = note(l, b, b + 1);
-        if (!inside.empty()) inside = "; " + inside.substr(2, inside.size() - 3);  // the label's
-        const std::string figure = absent && l.figures == &fig.steady
-                                       ? steady_absence_word(fig.steady_state)
-                                   : none           ? std::string("none")
-                                   : silenced(l, a) ? std::string(silent_words)
-                                                    : attenuation_text(a);
-        line +=
-            std::string(" ") + figure + " (" + l.label + inside + ")" + (&l == &all[3] ? "" : ",");
-      }
-      lines.push_back(line);
+  for (std::size_t b = 0; v.plan.stopbands.size() > 1 && b < v.plan.stopbands.size(); ++b) {
+    std::string line = "stopband " + hertz_range(v.plan.stopbands[b]) + " attenuation:";
+    for (const labelled& l : v.all) {
+      const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
+      const bool none =
+          std::isnan(a) && (!l.figures->passbands_measured || !stop_measured(*l.figures, b));
+      std::string inside = note(v, l, b, b + 1);
+      if (!inside.empty()) inside = "; " + inside.substr(2, inside.size() - 3);  // the label's
+      const std::string figure = steady_absent(v, l) ? steady_absence_word(v.fig.steady_state)
+                                 : none              ? std::string("none")
+                                 : silenced(v, l, a) ? std::string(silent_words)
+                                                     : attenuation_text(a);
+      line +=
+          std::string(" ") + figure + " (" + l.label + inside + ")" + (&l == &v.all[3] ? "" : ",");
     }
+    lines.push_back(line);
   }
   return lines;
 }
 
-std::vector<std::string> scan_table(std::span<const precision_row> rows) {
+}  // namespace
+
+std::vector<std::string> response_lines(const band_plan& plan, const response_figures& fig) {
+  const response_view v = view_of(plan, fig);
+  const std::size_t stops = plan.stopbands.size();
   std::vector<std::string> lines;
-  lines.push_back(
-      "precision  wraps (waveform)  wraps (sweep)  wrap-free  SNR (dB)  "
-      "ripple coef. (dB)  atten. coef. (dB)  ripple fixed (dB)  atten. fixed (dB)");
-  for (const precision_row& r : rows) {
-    const bool fixed = r.steady == steady_reach::measured;
-    const std::string absent = steady_absence_word(r.steady);
-    // Coefficients that are all 0 have no level in dB: the line after the table says why.
-    auto level = [&r](const char* f, double v) {
-      return r.silent && std::isnan(v) ? std::string("silent") : figure_text(f, v);
-    };
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "%9d  %16lld  %13d  %9s  %8s  %17s  %17s  %17s  %17s",
-                  r.precision, static_cast<long long>(r.waveform_wraps), r.sweep_wraps,
-                  r.wrap_free ? "yes" : "no", figure_text("%.2f", r.snr_db).c_str(),
-                  level("%.4f", r.coefficient_ripple_db).c_str(),
-                  level("%.2f", r.coefficient_attenuation_db).c_str(),
-                  (fixed ? level("%.4f", r.fixed_ripple_db) : absent).c_str(),
-                  (fixed ? level("%.2f", r.fixed_attenuation_db) : absent).c_str());
-    lines.emplace_back(buf);
+  for (const labelled& l : v.all) {
+    const double x = l.figures->ripple_db;
+    const std::string why = why_not(v, l, x, false);
+    lines.push_back(std::string("passband ripple (") + l.label + "): " +
+                    (plan.passbands.empty() ? std::string("no passband")
+                     : why.empty()          ? ripple_text(x) + note(v, l, 0, 0)
+                                            : why));
   }
+  for (const labelled& l : v.all) {
+    const double x = l.figures->worst_attenuation_db;
+    const std::string why = why_not(v, l, x, true);
+    lines.push_back(std::string("stopband attenuation (") + l.label + "): " +
+                    (plan.stopbands.empty() ? std::string("no stopband")
+                     : why.empty()          ? attenuation_text(x) + note(v, l, 0, stops)
+                                            : why));
+  }
+  for (std::string& line : each_stopband_lines(v)) lines.push_back(std::move(line));
   return lines;
 }
 
@@ -256,12 +232,12 @@ std::vector<std::string> datapath_report_lines(const precision_report& r) {
                   std::to_string(f.accumulator_bits_needed));
   const datapath_budget& b = f.budget;
   lines.push_back("error from coefficient quantization (waveform test): " +
-                  figure_text("%.2f", b.coefficient_db) + " dB signal to error");
+                  figure_text(figure_kind::level, b.coefficient_db) + " dB signal to error");
   lines.push_back("error from sample quantization (waveform test): " +
-                  figure_text("%.2f", b.sample_db) + " dB signal to error");
+                  figure_text(figure_kind::level, b.sample_db) + " dB signal to error");
   lines.push_back(std::string("error from accumulator ") +
                   (d.accumulator_overflow == overflow_mode::saturate ? "saturation" : "overflow") +
-                  " (waveform test): " + figure_text("%.2f", b.accumulator_db) +
+                  " (waveform test): " + figure_text(figure_kind::level, b.accumulator_db) +
                   " dB signal to error");
   return lines;
 }
@@ -283,14 +259,14 @@ std::vector<std::string> precision_report_lines(const precision_report& r, std::
   lines.push_back("headroom at precision " + std::to_string(precision) + ": " +
                   (r.bound.used_coefficient_sum == 0
                        ? std::string("unbounded (every coefficient is 0; nothing can wrap)")
-                       : signed_text("%.2f", r.bound.headroom_bits) + " bits" +
+                       : figure_text(figure_kind::level, r.bound.headroom_bits) + " bits" +
                              (r.bound.can_wrap ? " (some input can wrap the accumulator)" : "")));
   const error_split& e = r.waveform.split;
   lines.push_back("error from coefficient quantization (waveform test): " +
-                  figure_text("%.2f", e.coefficient_db) + " dB signal to error");
+                  figure_text(figure_kind::level, e.coefficient_db) + " dB signal to error");
   lines.push_back("error from the arithmetic, signal truncation and wraps (waveform test): " +
-                  figure_text("%.2f", e.arithmetic_db) + " dB signal to error, " +
-                  figure_text("%.2f", e.predicted_arithmetic_db) +
+                  figure_text(figure_kind::level, e.arithmetic_db) + " dB signal to error, " +
+                  figure_text(figure_kind::level, e.predicted_arithmetic_db) +
                   " dB predicted by the truncation model");
   return lines;
 }
@@ -312,84 +288,43 @@ std::vector<std::string> report_summary_lines(const precision_report& r, const s
                                               std::span<const float> taps,
                                               const std::string& source) {
   const std::size_t samples = r.signal.input.size();
-  const std::string taps_line =
-      "taps: " + std::to_string(taps.size()) + (source.empty() ? std::string() : " from " + source);
+  // On a chosen datapath the header names it and counts what overflowed on it; at a
+  // precision, the 32-bit words, it gives the precision and the accumulator's wraps.
+  const bool on_path = r.on_path.measured;
+  const datapath& d = r.fixed.path;
+  const datapath_budget& b = r.on_path.budget;
   std::vector<std::string> lines;
-  if (r.on_path.measured) {
-    const datapath& d = r.fixed.path;
-    const datapath_budget& b = r.on_path.budget;
-    lines.push_back("datapath: " + datapath_words(d));
-    lines.push_back(taps_line);
-    lines.push_back("largest tap quantization error: " + figure_text("%.6g", r.on_path.tap_error));
+  if (on_path) lines.push_back("datapath: " + datapath_words(d));
+  lines.push_back("taps: " + std::to_string(taps.size()) +
+                  (source.empty() ? std::string() : " from " + source));
+  if (!on_path) {
+    lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
+                    std::to_string(r.filter.scale) + ")");
+  }
+  lines.push_back("largest tap quantization error: " +
+                  figure_text(figure_kind::tap_error,
+                              on_path ? r.on_path.tap_error : largest_tap_error(taps, r.filter)));
+  if (on_path) {
     lines.push_back("coefficient overflows: " + overflow_count_text(r.fixed.coefficient_overflows,
                                                                     taps.size(), "taps",
                                                                     d.coefficient.overflow));
-    lines.push_back(waveform_line(o.tones));
+  }
+  lines.push_back(waveform_line(o.tones));
+  if (on_path) {
     lines.push_back("sample overflows (waveform test): " +
                     overflow_count_text(b.sample_overflows, samples, "samples", d.sample.overflow));
-    lines.push_back(accumulator_overflow_label(d) +
-                    " (waveform test): " + std::to_string(b.accumulator_overflows) + " of " +
-                    std::to_string(samples) + " samples");
-  } else {
-    lines.push_back(taps_line);
-    lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
-                    std::to_string(r.filter.scale) + ")");
-    lines.push_back("largest tap quantization error: " +
-                    figure_text("%.6g", largest_tap_error(taps, r.filter)));
-    lines.push_back(waveform_line(o.tones));
-    lines.push_back("accumulator wraps (waveform test): " + std::to_string(r.waveform.wraps) +
-                    " of " + std::to_string(samples) + " samples");
   }
-  lines.push_back("output SNR (waveform test): " + figure_text("%.2f", r.waveform.snr_db) + " dB");
+  lines.push_back(
+      (on_path ? accumulator_overflow_label(d) : std::string("accumulator wraps")) +
+      " (waveform test): " +
+      (on_path ? std::to_string(b.accumulator_overflows) : std::to_string(r.waveform.wraps)) +
+      " of " + std::to_string(samples) + " samples");
+  lines.push_back(
+      "output SNR (waveform test): " + figure_text(figure_kind::level, r.waveform.snr_db) + " dB");
   lines.push_back("sweep: " + std::to_string(r.sweeps.frequency.size()) + " frequencies from " +
                   std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
                   std::to_string(o.sweep_step) + " Hz");
   for (std::string& line : precision_report_lines(r, o.precision)) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> scan_lines(const scan_report& r) {
-  std::vector<std::string> lines;
-  const precision_targets& t = r.targets;
-  lines.push_back("scan: every precision from 0 to 30");
-  const band_plan& plan = r.bands.plan;
-  // A target the unquantized taps could not give (no band to measure) says why. Without a
-  // fixed-point steady state the attenuation and ripple targets apply to the quantized
-  // coefficients, and the line says why.
-  const std::string unmeasurable = plan.passbands.empty()   ? "any (no passband)"
-                                   : plan.stopbands.empty() ? "any (no stopband)"
-                                                            : "any (not measurable)";
-  const bool fixed = r.steady_absent.empty();
-  lines.push_back(
-      std::string("targets: stopband attenuation (") +
-      (fixed ? "fixed point, steady state" : "quantized coefficients") + ") " +
-      (std::isnan(t.min_attenuation_db)
-           ? unmeasurable
-           : "at least " + figure_text("%.2f", t.min_attenuation_db) + " dB") +
-      ", passband ripple " + (fixed ? "" : "(quantized coefficients) ") +
-      (std::isnan(t.max_ripple_db)
-           ? std::string(plan.passbands.empty() ? "any (no passband)" : "any (not measurable)")
-           : "at most " + figure_text("%.4f", t.max_ripple_db) + " dB") +
-      ", SNR " +
-      (std::isnan(t.min_snr_db) ? std::string("any")
-                                : "at least " + figure_text("%.2f", t.min_snr_db) + " dB") +
-      ", no wraps" + (fixed ? "" : "; the fixed-point steady state is " + r.steady_absent));
-  for (std::string& line : band_lines(r.bands.plan)) lines.push_back(line);
-  lines.push_back("passband ripple (unquantized taps): " + ripple_text(r.taps_figures.ripple_db));
-  lines.push_back("stopband attenuation (unquantized taps): " +
-                  (r.bands.plan.stopbands.empty()
-                       ? std::string("no stopband")
-                       : attenuation_text(r.taps_figures.worst_attenuation_db)));
-  for (std::string& line : scan_table(r.rows)) lines.push_back(line);
-  if (std::string silent = silent_precisions(r.rows); !silent.empty())
-    lines.push_back(std::string(silent_words) + ": " + silent);
-  lines.push_back(
-      "largest precision free of wraps for any input: " +
-      (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));
-  lines.push_back("recommended precision: " + (r.choice.precision >= 0
-                                                   ? std::to_string(r.choice.precision)
-                                                   : std::string("none")));
-  lines.push_back("why: " + r.choice.reason);
   return lines;
 }
 

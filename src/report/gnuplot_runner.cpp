@@ -148,19 +148,19 @@ struct gnuplot_run {
 
 // Starts `gnuplot -d plot-k.gp` in `folder` for k = `run.slot`: standard input and output
 // on /dev/null (gnuplot writes a picture it cannot store to standard output), its messages
-// in gnuplot-k.log. False with `message` set when it could not be started.
-bool start_gnuplot(const std::string& gnuplot, const std::string& folder,
-                   std::chrono::milliseconds limit, gnuplot_run& run, std::string& message) {
+// in gnuplot-k.log. Fails when it could not be started.
+outcome start_gnuplot(const std::string& gnuplot, const std::string& folder,
+                      std::chrono::milliseconds limit, gnuplot_run& run) {
   const std::string log_path = folder + "/" + log_name(run.slot);
   const std::string script = script_name(run.slot);
   const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
   const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   int report[2] = {-1, -1};  // tells the parent why exec failed
   if (null_fd < 0 || log_fd < 0 || pipe2(report, O_CLOEXEC) != 0) {
-    message = "cannot prepare to run gnuplot: " + error_text(errno);
+    const int code = errno;
     if (null_fd >= 0) close(null_fd);
     if (log_fd >= 0) close(log_fd);
-    return false;
+    return error{error_kind::failed, "cannot prepare to run gnuplot: " + error_text(code), code};
   }
   // Built before fork: the child may only make async-signal-safe calls.
   const char* const argv[] = {"gnuplot", "-d", script.c_str(), nullptr};
@@ -183,8 +183,8 @@ bool start_gnuplot(const std::string& gnuplot, const std::string& folder,
   close(report[1]);
   if (pid < 0) {
     close(report[0]);
-    message = "cannot run " + gnuplot + ": " + error_text(fork_error);
-    return false;
+    return error{error_kind::failed, "cannot run " + gnuplot + ": " + error_text(fork_error),
+                 fork_error};
   }
   run.pid = pid;
   int exec_error = 0;
@@ -194,35 +194,39 @@ bool start_gnuplot(const std::string& gnuplot, const std::string& folder,
   } while (got < 0 && errno == EINTR);
   close(report[0]);
   if (got == static_cast<ssize_t>(sizeof exec_error)) run.exec_error = exec_error;
-  return true;
+  return success();
 }
 
-// Why the reaped `run`, which ended with wait status `raw`, did not draw its picture, or ""
-// when it did.
-std::string run_failure(const std::string& gnuplot, const std::string& folder,
-                        const gnuplot_run& run, int raw) {
-  if (run.exec_error != 0) return "cannot run " + gnuplot + ": " + error_text(run.exec_error);
-  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) return {};
+// Whether the reaped `run`, which ended with wait status `raw`, drew its picture; if not,
+// why.
+outcome run_outcome(const std::string& gnuplot, const std::string& folder, const gnuplot_run& run,
+                    int raw) {
+  if (run.exec_error != 0) {
+    return error{error_kind::failed, "cannot run " + gnuplot + ": " + error_text(run.exec_error),
+                 run.exec_error};
+  }
+  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) return success();
   std::string message = WIFEXITED(raw)
                             ? "gnuplot failed (status " + std::to_string(WEXITSTATUS(raw)) + ")"
                             : "gnuplot was stopped by signal " + std::to_string(WTERMSIG(raw));
   if (const std::string line = last_log_line(folder + "/" + log_name(run.slot)); !line.empty())
     message += ": " + line;
-  return message;
+  return make_error(error_kind::failed, std::move(message));
 }
 
 }  // namespace
 
-bool run_gnuplots(const std::string& gnuplot, const std::string& folder,
-                  const std::vector<std::string>& scripts,
-                  std::optional<std::chrono::milliseconds> time_limit, std::string& message) {
+outcome run_gnuplots(const std::string& gnuplot, const std::string& folder,
+                     const std::vector<std::string>& scripts,
+                     std::optional<std::chrono::milliseconds> time_limit) {
   gnuplot_run runs[most_runs];
-  std::string failures[most_runs];
+  std::vector<outcome> outcomes(scripts.size(), success());
   bool failed = false;
   for (std::size_t k = 0; k < scripts.size() && !failed; ++k) {
     runs[k].slot = k;
-    failed = !start_gnuplot(gnuplot, folder, time_limit.value_or(gnuplot_time_limit(scripts[k])),
-                            runs[k], failures[k]);
+    outcomes[k] = start_gnuplot(gnuplot, folder,
+                                time_limit.value_or(gnuplot_time_limit(scripts[k])), runs[k]);
+    failed = !outcomes[k];
   }
   clock::time_point kill_at[most_runs];
   bool terminated[most_runs] = {};
@@ -238,16 +242,17 @@ bool run_gnuplots(const std::string& gnuplot, const std::string& folder,
       const pid_t done = waitpid(run.pid, &raw, WNOHANG);
       const bool lost = done < 0 && errno != EINTR;
       if (lost) {
-        failures[k] = "lost track of gnuplot: " + error_text(errno);
+        outcomes[k] =
+            error{error_kind::failed, "lost track of gnuplot: " + error_text(errno), errno};
       } else if (done == run.pid && !terminated[k]) {
-        failures[k] = run_failure(gnuplot, folder, run, raw);
+        outcomes[k] = run_outcome(gnuplot, folder, run, raw);
       }
       if (done == run.pid || lost) {
         // One ended for being late keeps that message; one ended for another's failure
         // or an interrupt has none of its own.
         gnuplot_pids[run.slot] = 0;
         run.pid = 0;
-        if (!failures[k].empty()) failed = true;
+        if (!outcomes[k]) failed = true;
         continue;
       }
       running = true;
@@ -255,9 +260,11 @@ bool run_gnuplots(const std::string& gnuplot, const std::string& folder,
       if (!terminated[k] && (late || failed || interrupting_signal != 0)) {
         terminated[k] = true;
         if (late && !failed) {
-          failures[k] = "gnuplot took longer than " +
-                        seconds_text(time_limit.value_or(gnuplot_time_limit(scripts[k]))) +
-                        " s and was stopped";
+          outcomes[k] =
+              make_error(error_kind::failed,
+                         "gnuplot took longer than " +
+                             seconds_text(time_limit.value_or(gnuplot_time_limit(scripts[k]))) +
+                             " s and was stopped");
         }
         if (late || failed) kill(run.pid, SIGTERM);
         kill_at[k] = now + kill_grace;
@@ -271,17 +278,11 @@ bool run_gnuplots(const std::string& gnuplot, const std::string& folder,
     nanosleep(&rest, nullptr);
     pause = std::min<std::chrono::nanoseconds>(pause * 2, std::chrono::milliseconds(50));
   }
-  if (interrupted()) {
-    message = "interrupted";
-    return false;
+  if (interrupted()) return make_error(error_kind::interrupted, "interrupted");
+  for (outcome& o : outcomes) {
+    if (!o) return o;
   }
-  for (std::size_t k = 0; k < scripts.size(); ++k) {
-    if (!failures[k].empty()) {
-      message = failures[k];
-      return false;
-    }
-  }
-  return true;
+  return success();
 }
 
 }  // namespace fixfir

@@ -133,110 +133,88 @@ struct staged_files {
 // the folder's own file system: renamed when it can be, copied when `from` lies on
 // another one. It takes `mode` when there is one (the file it will replace has it). The
 // name is added to `staged` as soon as it exists; `target` is the file it will become.
-bool stage(const std::string& from, const std::string& target, std::optional<mode_t> mode,
-           staged_files& staged, std::string& message) {
+outcome stage(const std::string& from, const std::string& target, std::optional<mode_t> mode,
+              staged_files& staged) {
   std::string name;
   const int fd = make_temporary_file(staged.folder, name);
-  if (fd < 0) {
-    message = "cannot write " + target + ": " + error_text(errno);
-    return false;
-  }
+  if (fd < 0) return cannot_write_error("cannot write " + target);
   staged.names.push_back(name);
   // Same file system: the finished picture takes the reserved name at once.
   if (renameat(AT_FDCWD, from.c_str(), staged.folder, name.c_str()) == 0) {
     close(fd);
-    if (mode && fchmodat(staged.folder, name.c_str(), *mode, 0) != 0) {
-      message = "cannot write " + target + ": " + error_text(errno);
-      return false;
-    }
-    return true;
+    if (mode && fchmodat(staged.folder, name.c_str(), *mode, 0) != 0)
+      return cannot_write_error("cannot write " + target);
+    return success();
   }
   const bool elsewhere = errno == EXDEV;
   if (!elsewhere || (mode && fchmod(fd, *mode) != 0)) {
-    message = "cannot write " + target + ": " + error_text(errno);
+    error e = cannot_write_error("cannot write " + target);
     close(fd);
-    return false;
+    return e;
   }
-  if (!copy_into(from, fd)) {
-    message = "cannot write " + target + ": " + error_text(errno);
-    return false;
-  }
-  return true;
+  if (!copy_into(from, fd)) return cannot_write_error("cannot write " + target);
+  return success();
 }
 
 // Writes each of `scripts` as plot-k.gp in `folder`.
-bool write_scripts(const std::string& folder, const std::vector<std::string>& scripts,
-                   std::string& message) {
+outcome write_scripts(const std::string& folder, const std::vector<std::string>& scripts) {
   for (std::size_t k = 0; k < scripts.size(); ++k) {
-    if (!write_new_file(folder + "/" + script_name(k), scripts[k])) {
-      message = "cannot write the plot script in " + folder + ": " + error_text(errno);
-      return false;
-    }
+    if (!write_new_file(folder + "/" + script_name(k), scripts[k]))
+      return cannot_write_error("cannot write the plot script in " + folder);
   }
-  return true;
+  return success();
 }
 
 // Whether each of `png_names` is a complete PNG, a plain file, in `folder`.
-bool check_pictures(const std::string& folder, const std::vector<std::string>& png_names,
-                    std::string& message) {
+outcome check_pictures(const std::string& folder, const std::vector<std::string>& png_names) {
   for (const std::string& name : png_names) {
     const std::string path = folder + "/" + name;
-    if (const std::string kind = odd_kind(path); !kind.empty()) {
-      message = "gnuplot left " + kind + " in place of " + name;
-      return false;
-    }
-    if (!complete_png(path)) {
-      message = "gnuplot did not finish " + name;
-      return false;
-    }
+    if (const std::string kind = odd_kind(path); !kind.empty())
+      return make_error(error_kind::failed, "gnuplot left " + kind + " in place of " + name);
+    if (!complete_png(path))
+      return make_error(error_kind::failed, "gnuplot did not finish " + name);
   }
-  return true;
+  return success();
 }
 
 // Makes the text of `extra` from the files gnuplot wrote in `folder`.
-bool make_extra(const std::string& folder, const made_file& extra, std::string& text,
-                std::string& message) {
+result<std::string> make_extra(const std::string& folder, const made_file& extra) {
   std::vector<std::string> inputs(extra.inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    if (!read_plain_file(folder + "/" + extra.inputs[i], inputs[i])) {
-      message = "gnuplot did not finish " + extra.inputs[i];
-      return false;
-    }
+    if (!read_plain_file(folder + "/" + extra.inputs[i], inputs[i]))
+      return make_error(error_kind::failed, "gnuplot did not finish " + extra.inputs[i]);
   }
-  return extra.make(inputs, text, message);
+  return extra.make(inputs);
 }
 
 // After a drawing that failed: when a file-size limit (ulimit -f) cut one of gnuplot's
 // `outputs` in `folder` short, leaving it as long as the limit, says so as the failed write
 // of the file in `dir` that it was for. gnuplot does not report that write itself.
-void blame_size_limit(const std::string& folder, const std::vector<std::string>& outputs,
-                      const std::vector<std::string>& targets, const std::string& dir,
-                      std::string& message) {
+error blame_size_limit(const std::string& folder, const std::vector<std::string>& outputs,
+                       const std::vector<std::string>& targets, const std::string& dir,
+                       error failure) {
   rlimit limit{};
-  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return failure;
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     struct stat info {};
     if (lstat((folder + "/" + outputs[i]).c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
         static_cast<rlim_t>(info.st_size) >= limit.rlim_cur) {
-      message = "cannot write " + (std::filesystem::path(dir) / targets[i]).string() + ": " +
-                error_text(EFBIG);
-      return;
+      return cannot_write_error(
+          "cannot write " + (std::filesystem::path(dir) / targets[i]).string(), EFBIG);
     }
   }
+  return failure;
 }
 
 // Moves `names` from `folder` into `dir`, each replacing only a regular file and keeping
 // its permission bits: all are checked, then staged there, then renamed into place one
 // after another. Nothing in `dir` changes until every one is staged, nor after an
 // interrupt.
-bool move_into_place(const std::string& folder, const std::string& dir,
-                     const std::vector<std::string>& names, std::string& message) {
+outcome move_into_place(const std::string& folder, const std::string& dir,
+                        const std::vector<std::string>& names) {
   staged_files staged;
   staged.folder = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (staged.folder < 0) {
-    message = "cannot write in " + dir + ": " + error_text(errno);
-    return false;
-  }
+  if (staged.folder < 0) return cannot_write_error("cannot write in " + dir);
   std::vector<std::string> targets;
   std::vector<std::optional<mode_t>> modes(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -245,49 +223,45 @@ bool move_into_place(const std::string& folder, const std::string& dir,
     // way, or be lost to them; refuse it before anything in `dir` changes.
     if (const std::string problem = replace_problem(staged.folder, names[i], modes[i]);
         !problem.empty()) {
-      message = "cannot write " + targets[i] + ": " + problem;
-      return false;
+      return make_error(error_kind::cannot_write, "cannot write " + targets[i] + ": " + problem);
     }
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (!stage(folder + "/" + names[i], targets[i], modes[i], staged, message)) return false;
+    if (outcome staged_one = stage(folder + "/" + names[i], targets[i], modes[i], staged);
+        !staged_one)
+      return staged_one;
   }
-  if (interrupted()) {
-    message = "interrupted";
-    return false;
-  }
+  if (interrupted()) return make_error(error_kind::interrupted, "interrupted");
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (renameat(staged.folder, staged.names[i].c_str(), staged.folder, names[i].c_str()) != 0) {
-      message = "cannot write " + targets[i] + ": " + error_text(errno);
+      error e = cannot_write_error("cannot write " + targets[i]);
       // Only a change to `dir` since the check gets here.
-      for (std::size_t k = 0; k < i; ++k) message += "; " + names[k] + " is new";
-      return false;
+      for (std::size_t k = 0; k < i; ++k) e.message += "; " + names[k] + " is new";
+      return e;
     }
     staged.names[i].clear();
   }
-  return true;
+  return success();
 }
 
 }  // namespace
 
-bool draw_pictures(const std::string& gnuplot, const std::string& script,
-                   const std::vector<std::string>& png_names, const std::string& dir,
-                   std::string& message, std::optional<std::chrono::milliseconds> time_limit,
-                   const made_file* extra) {
-  return draw_pictures(gnuplot, std::vector<std::string>{script}, png_names, dir, message,
-                       time_limit, extra);
+outcome draw_pictures(const std::string& gnuplot, const std::string& script,
+                      const std::vector<std::string>& png_names, const std::string& dir,
+                      std::optional<std::chrono::milliseconds> time_limit, const made_file* extra) {
+  return draw_pictures(gnuplot, std::vector<std::string>{script}, png_names, dir, time_limit,
+                       extra);
 }
 
-bool draw_pictures(const std::string& gnuplot, const std::vector<std::string>& scripts,
-                   const std::vector<std::string>& png_names, const std::string& dir,
-                   std::string& message, std::optional<std::chrono::milliseconds> time_limit,
-                   const made_file* extra) {
+outcome draw_pictures(const std::string& gnuplot, const std::vector<std::string>& scripts,
+                      const std::vector<std::string>& png_names, const std::string& dir,
+                      std::optional<std::chrono::milliseconds> time_limit, const made_file* extra) {
   const interrupt_guard guard;  // ends last: after the folder and staged files are gone
   temp_folder folder;
-  if (!make_temp_folder(folder, message)) return false;
+  if (outcome made = make_temp_folder(folder); !made) return made;
   if (scripts.empty() || scripts.size() > most_runs) {
-    message = "cannot draw " + std::to_string(scripts.size()) + " pictures at once";
-    return false;
+    return make_error(error_kind::failed,
+                      "cannot draw " + std::to_string(scripts.size()) + " pictures at once");
   }
   // What gnuplot writes, and the file in `dir` each is for.
   std::vector<std::string> outputs = png_names;
@@ -296,38 +270,36 @@ bool draw_pictures(const std::string& gnuplot, const std::vector<std::string>& s
     outputs.insert(outputs.end(), extra->inputs.begin(), extra->inputs.end());
     targets.resize(outputs.size(), extra->name);
   }
-  if (!write_scripts(folder.path, scripts, message)) return false;
-  std::string extra_text;
-  if (!run_gnuplots(gnuplot, folder.path, scripts, time_limit, message) ||
-      !check_pictures(folder.path, png_names, message) ||
-      (extra != nullptr && !make_extra(folder.path, *extra, extra_text, message))) {
-    if (!interrupted()) blame_size_limit(folder.path, outputs, targets, dir, message);
-    return false;
+  if (outcome written = write_scripts(folder.path, scripts); !written) return written;
+  result<std::string> extra_text = std::string();
+  outcome drawn = run_gnuplots(gnuplot, folder.path, scripts, time_limit);
+  if (drawn) drawn = check_pictures(folder.path, png_names);
+  if (drawn && extra != nullptr) {
+    extra_text = make_extra(folder.path, *extra);
+    if (!extra_text) drawn = std::move(extra_text).failure();
+  }
+  if (!drawn) {
+    if (interrupted()) return drawn;
+    return blame_size_limit(folder.path, outputs, targets, dir, std::move(drawn).failure());
   }
   std::vector<std::string> names = png_names;
   if (extra != nullptr) {
     // 0666 before the umask, as for any file a program writes; it may be renamed into place.
-    if (!write_new_file(folder.path + "/" + extra->name, extra_text, 0666)) {
-      message = "cannot write " + (std::filesystem::path(dir) / extra->name).string() + ": " +
-                error_text(errno);
-      return false;
-    }
+    if (!write_new_file(folder.path + "/" + extra->name, extra_text.value(), 0666))
+      return cannot_write_error("cannot write " +
+                                (std::filesystem::path(dir) / extra->name).string());
     names.push_back(extra->name);
   }
-  return move_into_place(folder.path, dir, names, message);
+  return move_into_place(folder.path, dir, names);
 }
 
-bool install_file(const std::string& name, std::string_view text, const std::string& dir,
-                  std::string& message) {
+outcome install_file(const std::string& name, std::string_view text, const std::string& dir) {
   const interrupt_guard guard;  // ends last: after the folder and staged file are gone
   temp_folder folder;
-  if (!make_temp_folder(folder, message)) return false;
-  if (!write_new_file(folder.path + "/" + name, text, 0666)) {
-    message =
-        "cannot write " + (std::filesystem::path(dir) / name).string() + ": " + error_text(errno);
-    return false;
-  }
-  return move_into_place(folder.path, dir, {name}, message);
+  if (outcome made = make_temp_folder(folder); !made) return made;
+  if (!write_new_file(folder.path + "/" + name, text, 0666))
+    return cannot_write_error("cannot write " + (std::filesystem::path(dir) / name).string());
+  return move_into_place(folder.path, dir, {name});
 }
 
 }  // namespace fixfir

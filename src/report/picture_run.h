@@ -5,12 +5,15 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 
@@ -22,6 +25,9 @@ std::string script_name(std::size_t k);
 
 // The text of the error number `error`.
 std::string error_text(int error);
+
+// A cannot_write error "`what`: <the text of `code`>", carrying `code` (by default errno).
+error cannot_write_error(const std::string& what, int code = errno);
 
 // An interrupt (Ctrl-C, a hang-up, a plain kill) while pictures are being made is held
 // back until the temporary folder and any staged picture are removed: the handler notes
@@ -50,20 +56,20 @@ struct temp_folder {
   ~temp_folder();
 };
 
-// Makes `folder` under $TMPDIR (or /tmp); false with `message` set when it cannot.
-bool make_temp_folder(temp_folder& folder, std::string& message);
+// Makes `folder` under $TMPDIR (or /tmp).
+outcome make_temp_folder(temp_folder& folder);
 
 // Writes `text` to the new file `path` with `mode` (before the umask); false with errno
 // set when any step fails.
 bool write_new_file(const std::string& path, std::string_view text, mode_t mode = 0600);
 
 // Runs gnuplot on each of `scripts` (written as plot-k.gp in `folder`), all at once, and
-// reaps every one of them whatever happens. True when every run succeeded; otherwise
-// `message` tells of the first failure in the order of `scripts`, and once one has failed
+// reaps every one of them whatever happens. Fails (`failed`, or `interrupted`) with the
+// first failure in the order of `scripts`, and once one has failed
 // the runs still going are ended: SIGTERM, and SIGKILL 2 s later. A run past its own time
 // limit is ended the same way, as is every run after an interrupt.
-bool run_gnuplots(const std::string& gnuplot, const std::string& folder,
-                  const std::vector<std::string>& scripts,
-                  std::optional<std::chrono::milliseconds> time_limit, std::string& message);
+outcome run_gnuplots(const std::string& gnuplot, const std::string& folder,
+                     const std::vector<std::string>& scripts,
+                     std::optional<std::chrono::milliseconds> time_limit);
 
 }  // namespace fixfir

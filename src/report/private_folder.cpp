@@ -12,22 +12,24 @@ namespace fixfir {
 
 std::string error_text(int error) { return std::strerror(error); }
 
+error cannot_write_error(const std::string& what, int code) {
+  return error{error_kind::cannot_write, what + ": " + error_text(code), code};
+}
+
 temp_folder::~temp_folder() {
   if (path.empty()) return;
   std::error_code ec;
   std::filesystem::remove_all(path, ec);
 }
 
-bool make_temp_folder(temp_folder& folder, std::string& message) {
+outcome make_temp_folder(temp_folder& folder) {
   const char* tmpdir = std::getenv("TMPDIR");
   const std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
   std::string name = (std::filesystem::path(base) / "fixfir-report-XXXXXX").string();
-  if (mkdtemp(name.data()) == nullptr) {
-    message = "cannot make a temporary folder in " + base + ": " + error_text(errno);
-    return false;
-  }
+  if (mkdtemp(name.data()) == nullptr)
+    return cannot_write_error("cannot make a temporary folder in " + base);
   folder.path = name;
-  return true;
+  return success();
 }
 
 // Writes `text` to the new file `path` with `mode` (before the umask); false with errno

@@ -153,7 +153,7 @@ constexpr const char* script =
 
 }  // namespace
 
-bool svg_for_page(std::string_view file_text, std::string& svg, std::string& message) {
+result<std::string> svg_for_page(std::string_view file_text) {
   std::string_view s = file_text;
   trim_front(s);
   while (drop_leading(s, "<?", "?>") || drop_leading(s, "<!--", "-->") ||
@@ -162,15 +162,11 @@ bool svg_for_page(std::string_view file_text, std::string& svg, std::string& mes
   while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
   if (!s.starts_with("<svg") || s.size() < 5 || !(is_space(s[4]) || s[4] == '>') ||
       !s.ends_with("</svg>")) {
-    message = "gnuplot did not write an SVG picture";
-    return false;
+    return make_error(error_kind::failed, "gnuplot did not write an SVG picture");
   }
-  if (refers_outside(s)) {
-    message = "gnuplot's SVG picture refers to something outside it";
-    return false;
-  }
-  svg.assign(s);
-  return true;
+  if (refers_outside(s))
+    return make_error(error_kind::failed, "gnuplot's SVG picture refers to something outside it");
+  return std::string(s);
 }
 
 std::string html_page(const page_content& c) {

@@ -45,19 +45,17 @@ made_file page_file(const page_content& page, const std::vector<page_picture>& p
   made_file file;
   file.name = page_name;
   for (const page_picture& p : pictures) file.inputs.push_back(std::string(p.name) + ".svg");
-  file.make = [page, pictures](const std::vector<std::string>& svgs, std::string& text,
-                               std::string& message) {
+  file.make = [page, pictures](const std::vector<std::string>& svgs) -> result<std::string> {
     page_content full = page;
     for (std::size_t i = 0; i < pictures.size() && i < svgs.size(); ++i) {
-      page_figure figure{pictures[i].caption, {}};
-      if (!svg_for_page(svgs[i], figure.svg, message)) {
-        message = "gnuplot did not finish " + std::string(pictures[i].name) + ".svg";
-        return false;
+      result<std::string> svg = svg_for_page(svgs[i]);
+      if (!svg) {
+        return make_error(error_kind::failed,
+                          "gnuplot did not finish " + std::string(pictures[i].name) + ".svg");
       }
-      full.figures.push_back(std::move(figure));
+      full.figures.push_back(page_figure{pictures[i].caption, std::move(svg).value()});
     }
-    text = html_page(full);
-    return true;
+    return html_page(full);
   };
   return file;
 }
@@ -67,17 +65,15 @@ std::string page_line(const std::string& dir) {
 }
 
 // With --html and no gnuplot: the page without its pictures. Says on `out` where it went;
-// false after saying on `err` why it could not be written.
-bool page_without_pictures(page_content page, const std::string& dir, std::FILE* out,
-                           std::FILE* err) {
+// a cannot_write error when the page or that line could not be written.
+outcome page_without_pictures(page_content page, const std::string& dir, std::FILE* out) {
   page.note = "The pictures need gnuplot: install it (apt-get install gnuplot-nox) and run again.";
-  std::string message;
-  if (!install_file(page_name, html_page(page), dir, message) ||
-      !put_out(out, page_line(dir), message)) {
-    complain(err, printable(message));
-    return false;
+  if (outcome installed = install_file(page_name, html_page(page), dir); !installed) {
+    error e = std::move(installed).failure();
+    e.kind = error_kind::cannot_write;
+    return e;
   }
-  return true;
+  return put_out(out, page_line(dir));
 }
 
 // What a report on a chosen datapath runs on, in a few words for a title; "" for a report
@@ -153,9 +149,8 @@ struct chart_picture {
 
 // Draws `charts` with `gnuplot`, one gnuplot for each picture, all drawing at once, and
 // with --html the page showing them; then says on `out` where they went.
-pictures_outcome draw_charts(const std::string& gnuplot, const std::vector<chart_picture>& charts,
-                             const page_content& page, const report_options& options,
-                             std::FILE* out, std::FILE* err) {
+outcome draw_charts(const std::string& gnuplot, const std::vector<chart_picture>& charts,
+                    const page_content& page, const report_options& options, std::FILE* out) {
   std::vector<std::string> scripts;
   std::vector<std::string> png_names;
   std::vector<page_picture> on_page;
@@ -169,11 +164,12 @@ pictures_outcome draw_charts(const std::string& gnuplot, const std::vector<chart
       scripts.push_back(svg_picture_script(c.name, c.body.width, c.body.height, c.body.script));
   }
   const made_file html = page_file(page, on_page);
-  std::string message;
-  if (!draw_pictures(gnuplot, scripts, png_names, options.dir, message, {},
-                     options.html ? &html : nullptr)) {
-    complain(err, printable(message));
-    return pictures_outcome::not_drawn;
+  if (outcome drawn = draw_pictures(gnuplot, scripts, png_names, options.dir, {},
+                                    options.html ? &html : nullptr);
+      !drawn) {
+    error e = std::move(drawn).failure();
+    e.kind = error_kind::failed;  // the rest can still be said
+    return e;
   }
   std::string said = charts.size() > 1 ? "pictures: " : "picture: ";
   for (std::size_t i = 0; i < png_names.size(); ++i) {
@@ -181,29 +177,22 @@ pictures_outcome draw_charts(const std::string& gnuplot, const std::vector<chart
             printable((std::filesystem::path(options.dir) / png_names[i]).string());
   }
   said += "\n" + (options.html ? page_line(options.dir) : std::string());
-  if (!put_out(out, said, message)) {
-    complain(err, message);
-    return pictures_outcome::not_written;
-  }
-  return pictures_outcome::done;
+  return put_out(out, said);
 }
 
 // With no gnuplot: with --html, the page without its pictures.
-pictures_outcome without_gnuplot(const page_content& page, const report_options& options,
-                                 std::FILE* out, std::FILE* err) {
-  return options.html && !page_without_pictures(page, options.dir, out, err)
-             ? pictures_outcome::not_written
-             : pictures_outcome::done;
+outcome without_gnuplot(const page_content& page, const report_options& options, std::FILE* out) {
+  return options.html ? page_without_pictures(page, options.dir, out) : success();
 }
 
 }  // namespace
 
-pictures_outcome draw_report_pictures(const precision_report& r, std::int32_t taps,
-                                      const report_options& options, const page_content& page,
-                                      std::FILE* out, std::FILE* err) {
+outcome draw_report_pictures(const precision_report& r, std::int32_t taps,
+                             const report_options& options, const page_content& page,
+                             std::FILE* out, std::FILE* err) {
   const std::string gnuplot =
       gnuplot_or_say(err, std::string(response_png_name) + " and " + waves_png_name);
-  if (gnuplot.empty()) return without_gnuplot(page, options, out, err);
+  if (gnuplot.empty()) return without_gnuplot(page, options, out);
   return draw_charts(gnuplot,
                      {{"response", response_png_name,
                        "The four responses in dB with the bands shaded; below, the pass bands "
@@ -213,32 +202,32 @@ pictures_outcome draw_report_pictures(const precision_report& r, std::int32_t ta
                        "The first 20 ms of the waveform test, and the spectrum of the output "
                        "error beside its parts (waves.png).",
                        waves_chart(r, options.precision)}},
-                     page, options, out, err);
+                     page, options, out);
 }
 
-pictures_outcome draw_scan_picture(const scan_report& r, const report_options& options,
-                                   const page_content& page, std::FILE* out, std::FILE* err) {
+outcome draw_scan_picture(const scan_report& r, const report_options& options,
+                          const page_content& page, std::FILE* out, std::FILE* err) {
   const std::string gnuplot = gnuplot_or_say(err, scan_png_name);
-  if (gnuplot.empty()) return without_gnuplot(page, options, out, err);
+  if (gnuplot.empty()) return without_gnuplot(page, options, out);
   return draw_charts(gnuplot,
                      {{"scan", scan_png_name,
                        "SNR and attenuation against precision, with the wrap-free limit, the "
                        "recommendation and the targets marked; below, the ripple (scan.png).",
                        scan_body({r.rows, r.wrap_free_limit, r.choice.precision, r.targets})}},
-                     page, options, out, err);
+                     page, options, out);
 }
 
-pictures_outcome draw_explore_picture(const search_report& r, const report_options& options,
-                                      std::FILE* out, std::FILE* err) {
+outcome draw_explore_picture(const search_report& r, const report_options& options, std::FILE* out,
+                             std::FILE* err) {
   const std::string gnuplot = gnuplot_or_say(err, explore_png_name);
   const page_content page;
-  if (gnuplot.empty()) return without_gnuplot(page, options, out, err);
+  if (gnuplot.empty()) return without_gnuplot(page, options, out);
   return draw_charts(gnuplot,
                      {{"explore", explore_png_name,
                        "The datapaths searched, coloured by their margin to the targets, with "
                        "the front and the recommendation (explore.png).",
                        explore_body({r.measured, r.front, r.recommended, r.targets})}},
-                     page, options, out, err);
+                     page, options, out);
 }
 
 }  // namespace fixfir

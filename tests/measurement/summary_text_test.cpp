@@ -48,5 +48,20 @@ TEST(FigureText, SignsOnlyWhatIsNotZero) {
   for (const auto& [format, v, want] : table) EXPECT_EQ(figure_text(format, v), want) << v;
 }
 
+// A table's columns pad as printf's widths do: to the width, and never cutting a text that
+// is wider (a count of wraps past the header's width, a long word in place of a figure).
+TEST(FigureText, ColumnsPadButNeverCut) {
+  const std::tuple<std::string, std::string, std::string> table[] = {
+      {right_column("yes", 9), "      yes", "%9s"},
+      {right_column("not measured", 8), "not measured", "%8s, wider"},
+      {left_column("to nearest", 11), "to nearest ", "%-11s"},
+      {left_column("toward zero!", 11), "toward zero!", "%-11s, wider"},
+      {right_column(std::int64_t{-12}, 4), " -12", "%4lld"},
+      {right_column(std::int64_t{12345678901234}, 4), "12345678901234", "%4lld, wider"},
+      {right_column("", 3), "   ", "%3s of nothing"},
+  };
+  for (const auto& [got, want, what] : table) EXPECT_EQ(got, want) << what;
+}
+
 }  // namespace
 }  // namespace fixfir

@@ -26,6 +26,7 @@
 #include "fixfir/report/report_app.h"
 #include "fixfir/report/report_html.h"
 #include "fixfir/report/report_options.h"
+#include "fixfir/report/report_output.h"
 #include "fixfir/report/report_progress.h"
 
 namespace fixfir {
@@ -43,6 +44,35 @@ TEST(ExitStatus, OfEachErrorKind) {
   };
   for (const auto& [kind, status] : table)
     EXPECT_EQ(exit_status(kind), status) << static_cast<int>(kind);
+}
+
+// Every failure is said in one line under the program's name, whatever its message holds,
+// with its kind's status.
+TEST(ExitStatus, SayFailureSaysOneLineAndGivesTheStatus) {
+  struct row {
+    error e;
+    const char* said;
+    int status;
+  };
+  const row table[] = {
+      {make_error(error_kind::bad_input, "--step must not be 0"),
+       "fixfir-report: --step must not be 0\n", 2},
+      {make_error(error_kind::failed, "cannot open a\nb/taps.txt: No such file or directory"),
+       "fixfir-report: cannot open a\\nb/taps.txt: No such file or directory\n", 1},
+      {make_error(error_kind::cannot_write, "cannot write \x1b[2J"),
+       "fixfir-report: cannot write \\x1b[2J\n", 1},
+      {out_of_memory_error(), "fixfir-report: out of memory\n", 1},
+  };
+  for (const row& r : table) {
+    std::FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    EXPECT_EQ(say_failure(err, r.e), r.status) << r.e.message;
+    std::rewind(err);
+    std::string said(256, '\0');
+    said.resize(std::fread(said.data(), 1, said.size(), err));
+    std::fclose(err);
+    EXPECT_EQ(said, r.said);
+  }
 }
 
 // ---- Options ----------------------------------------------------------------------------
@@ -510,12 +540,10 @@ struct svg_case {
 class SvgForPage : public ::testing::TestWithParam<svg_case> {};
 
 TEST_P(SvgForPage, KeepsOnlyAWholeSelfContainedSvgElement) {
-  std::string svg;
-  std::string message;
-  const bool ok = svg_for_page(GetParam().file, svg, message);
-  EXPECT_EQ(ok, GetParam().kept != nullptr) << message;
-  if (ok) {
-    EXPECT_EQ(svg, GetParam().kept);
+  const result<std::string> svg = svg_for_page(GetParam().file);
+  EXPECT_EQ(svg.ok(), GetParam().kept != nullptr) << (svg ? "" : svg.failure().message);
+  if (svg) {
+    EXPECT_EQ(svg.value(), GetParam().kept);
   }
 }
 

@@ -201,6 +201,19 @@ INSTANTIATE_TEST_SUITE_P(
                      "fixfir-report: \\./taps\\.txt: 3 more numbers follow the tap its count "
                      "gives and are not used \\(is the count right\\?\\)\n",
                      "1 0.5 -1 +2e-3 .5 end 7\n"},
+        // The default fraction is the largest that holds every tap once rounded: 8 would
+        // hold the largest |tap| 0.5, but rounds 0.499 to 128, past the word's 127.
+        command_case{"default_fraction_holds_every_tap",
+                     {"--export", "t.mem", "--coefficient-bits", "8", "--rounding", "nearest"},
+                     0,
+                     "coefficients: t\\.mem \\(2 words of 8 bits, 7 fractional, [^\n]*\n",
+                     "",
+                     "2\n-0.5 0.499\n"},
+        command_case{"help_says_the_default_fraction_holds_every_tap",
+                     {"--help"},
+                     0,
+                     "[^]*--coefficient-bits, the largest that holds every tap\\)\n[^]*",
+                     ""},
         command_case{"words_past_the_count_are_not_numbers",
                      {"--export", "t.mem", "--precision", "15"},
                      0,
@@ -1064,19 +1077,18 @@ TEST_P(HungGnuplot, IsEndedAndTheEarlierPicturesStay) {
   const char* const earlier_tmpdir = std::getenv("TMPDIR");
   const std::string saved = earlier_tmpdir != nullptr ? earlier_tmpdir : "";
   setenv("TMPDIR", tmp.path.c_str(), 1);
-  std::string message;
   const auto start = std::chrono::steady_clock::now();
-  const bool drawn =
-      fixfir::draw_pictures(fake.string(), "plot 1\n", {"scan.png"}, dir.path.string(), message,
-                            std::chrono::milliseconds(300));
+  const fixfir::outcome drawn = fixfir::draw_pictures(
+      fake.string(), "plot 1\n", {"scan.png"}, dir.path.string(), std::chrono::milliseconds(300));
   const auto took = std::chrono::steady_clock::now() - start;
   if (earlier_tmpdir != nullptr) {
     setenv("TMPDIR", saved.c_str(), 1);
   } else {
     unsetenv("TMPDIR");
   }
-  EXPECT_FALSE(drawn);
-  EXPECT_EQ(message, "gnuplot took longer than 0.3 s and was stopped");
+  ASSERT_FALSE(drawn);
+  EXPECT_EQ(drawn.failure().kind, fixfir::error_kind::failed);
+  EXPECT_EQ(drawn.failure().message, "gnuplot took longer than 0.3 s and was stopped");
   EXPECT_LT(took, std::chrono::seconds(4));
   EXPECT_EQ(read_file(dir / "scan.png"), "earlier scan\n");
   EXPECT_TRUE(fs::is_empty(tmp.path));

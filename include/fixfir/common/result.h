@@ -1,7 +1,11 @@
 #pragma once
-// The one convention at every library entry that can fail: a value, or an error kind and
-// a one-line message. The tools turn an error into text and an exit status, the Python
-// module into an exception; nothing throws across a library boundary.
+// A value, or an error kind and a one-line message: what an entry that can fail returns.
+// fixfir-report turns an error into its words and exit status in one place (say_failure),
+// the Python module into an exception; nothing throws across a library boundary. Not every
+// entry returns one yet: the dialogue's tap reader and drivers return a `status`, some
+// checks return the text of what is wrong ("" when nothing is: datapath_problem,
+// band_list_problem, search_axes_problem), and some engine and sweep entries a `bool` that
+// is false when out of memory or stopped.
 
 #include <cstdint>
 #include <string>

@@ -1,21 +1,19 @@
 #pragma once
-// Every line of the report's summary and the scan's text.
+// Every line of the report's summary; with it, the scan's text and the search's.
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "fixfir/measurement/bands.h"
+#include "fixfir/measurement/figure_text.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/response_figures.h"
+#include "fixfir/measurement/scan_text.h"
+#include "fixfir/measurement/search_text.h"
 
 namespace fixfir {
-
-/// `v` written with `format`, a printf format of one double conversion ("%.2f", "%.4f dB"),
-/// as the report writes every figure: NaN as "nan" (never "-nan"), and a value that rounds
-/// to 0 at the format's digits without a sign ("0.00", never "-0.00").
-[[nodiscard]] std::string figure_text(const char* format, double v);
 
 /// What a figure of a filter whose every coefficient is 0 reads in place of a level in dB.
 inline constexpr const char* silent_words = "silent (every coefficient is 0)";
@@ -35,11 +33,6 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
 /// place of its figures.
 [[nodiscard]] std::vector<std::string> response_lines(const band_plan& plan,
                                                       const response_figures& figures);
-
-/// The scan's table, one row per precision, with its header. Fixed-point figures that were
-/// not measured read "not reached" or "not measured", and the figures of a precision whose
-/// every coefficient is 0 read "silent".
-[[nodiscard]] std::vector<std::string> scan_table(std::span<const precision_row> rows);
 
 /// The summary lines of a report after the sweep line: bands, the four responses, wraps,
 /// the wrap-free limit and headroom, and where the waveform test's error comes from. On a
@@ -64,10 +57,5 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
 
 /// "accumulator wraps" or "accumulator saturations", as `d` overflows.
 [[nodiscard]] std::string accumulator_overflow_label(const datapath& d);
-
-/// The scan's text: targets, bands, the table, the precisions whose every coefficient is 0
-/// (when there are any), the wrap-free limit, and last the recommendation and the line that
-/// says why.
-[[nodiscard]] std::vector<std::string> scan_lines(const scan_report& r);
 
 }  // namespace fixfir

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fixfir/common/result.h"
+
 namespace fixfir {
 
 inline constexpr const char* page_name = "report.html";
@@ -32,9 +34,9 @@ struct page_content {
 [[nodiscard]] std::string html_escape(std::string_view text);
 
 /// The `<svg>` element of an SVG file written by gnuplot, without the XML declaration,
-/// doctype or comments before it. False with `message` set when the text is not one
-/// `<svg>` element or refers to anything outside itself (a link to a file or a site).
-[[nodiscard]] bool svg_for_page(std::string_view file_text, std::string& svg, std::string& message);
+/// doctype or comments before it. A failed error when the text is not one `<svg>` element
+/// or refers to anything outside itself (a link to a file or a site).
+[[nodiscard]] result<std::string> svg_for_page(std::string_view file_text);
 
 /// The whole page.
 [[nodiscard]] std::string html_page(const page_content& content);
