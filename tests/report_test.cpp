@@ -500,6 +500,142 @@ TEST(ScanPicture, ZeroRippleIsNotAPoint) {
   EXPECT_NE(script.find("set yrange [0.1:1]"), std::string::npos) << script;
 }
 
+// The steady state is a curve only where the swept frequencies stand close enough to
+// follow a lobe (an eighth of 16000 / taps Hz apart); elsewhere the markers alone show it,
+// so no straight line cuts across a ripple top.
+struct curve_case {
+  const char* name;
+  std::vector<std::int32_t> frequency;
+  const char* curve;  // the $curve block's lines
+};
+
+class SteadyCurve : public ::testing::TestWithParam<curve_case> {};
+
+TEST_P(SteadyCurve, JoinsOnlyPointsCloseEnoughToFollowTheRipple) {
+  const curve_case& c = GetParam();
+  const synthetic_response r(true);
+  const std::vector<double> steady(c.frequency.size(), 1.0);
+  const std::vector<std::uint8_t> wrapped(c.frequency.size(), 0);
+  response_plot p;
+  p.taps = 63;  // lobes of 254 Hz: a curve bridges gaps of up to 31.7 Hz
+  p.taps_response = &r.dense;
+  p.coefficients_response = &r.dense;
+  p.frequency = c.frequency;
+  p.steady = steady;
+  p.sweep = steady;
+  p.wrapped = wrapped;
+  p.plan = &r.plan;
+  const std::string script = response_body(p).script;
+  const std::size_t at = script.find("$curve << EOD\n");
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t from = at + 14;
+  EXPECT_EQ(script.substr(from, script.find("EOD\n", from) - from), c.curve);
+  // The markers stand at every swept frequency.
+  EXPECT_NE(script.find("$swept using 1:2 with points"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SteadyCurve,
+                         ::testing::Values(curve_case{"dense", {4, 8, 12}, "\n4 0\n8 0\n12 0\n"},
+                                           curve_case{"a_50_hz_step", {2000, 2050, 2100}, ""},
+                                           curve_case{"two_dense_runs",
+                                                      {4, 8, 500, 532, 540, 4000},
+                                                      "\n4 0\n8 0\n\n532 0\n540 0\n"}),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+// The waveform test's spectra say what their 0 dB is.
+TEST(WavesPicture, NamesTheSpectrumsReference) {
+  const std::string script = waves_body({}).script;
+  EXPECT_NE(script.find("set ylabel 'power per 15.6 Hz bin (dB relative to 1.0²)'"),
+            std::string::npos);
+}
+
+// A synthetic search for explore.png: one rounding, coefficient words 6 to 10, the words
+// below 8 not run, and sample words 9 to 12 measured.
+candidate explored(std::int32_t wc, std::int32_t wx, double attenuation_db, bool meets,
+                   double ripple_db = 0.1) {
+  candidate k;
+  k.path.coefficient.bits = wc;
+  k.path.sample.bits = wx;
+  k.attenuation_db = attenuation_db;
+  k.ripple_db = ripple_db;
+  k.snr_db = nan;
+  k.coefficients_only = wx < 0;
+  k.meets = meets;
+  k.cost = wc * wx + 20;
+  return k;
+}
+
+struct explore_case {
+  const char* name;
+  std::vector<candidate> measured;
+  std::vector<candidate> front;
+  std::int32_t recommended;
+  std::vector<const char*> present;  // in the script
+  std::vector<const char*> absent;
+};
+
+class ExplorePicture : public ::testing::TestWithParam<explore_case> {};
+
+TEST_P(ExplorePicture, ShowsWhatWasMeasuredAndKeysOnlyItsMarks) {
+  const explore_case& c = GetParam();
+  const std::string script =
+      explore_body({c.measured, c.front, c.recommended, {40.0, 0.2, nan}}).script;
+  for (const char* text : c.present) EXPECT_NE(script.find(text), std::string::npos) << text;
+  for (const char* text : c.absent) EXPECT_EQ(script.find(text), std::string::npos) << text;
+}
+
+const std::vector<candidate> near_misses{explored(8, 9, 39.73, false), explored(8, 10, 40.5, true),
+                                         explored(9, 12, 55.0, true)};
+const std::vector<candidate> near_front{explored(6, -1, 20.0, false), explored(7, -1, 30.0, false),
+                                        explored(8, 10, 40.5, true), explored(9, 12, 55.0, true)};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ExplorePicture,
+    ::testing::Values(
+        // A miss by 0.27 dB sits on the red side of the scale's break, a meet on the blue;
+        // the two hues are far apart.
+        explore_case{"two_hues",
+                     near_misses,
+                     near_front,
+                     1,
+                     {"\n8 9 -0.27 0\n8 10 0.5 0\n9 12 15 0\n",
+                      "set palette defined (-20 '#99000d', -0.01 '#fc9272', 0 '#9ecae1', 20 "
+                      "'#08519c')",
+                      "title 'meets every target", "title 'misses a target"},
+                     {}},
+        // The axis spans the sample words measured and the row of words not run below them.
+        explore_case{"measured_range",
+                     near_misses,
+                     near_front,
+                     1,
+                     {"set yrange [7.2:12.8]", "set xrange [5:10]", "set ytics add (\"not run\" 8)",
+                      "\n6 8\n7 8\n"},
+                     {"set yrange [2.5:32.5]"}},
+        // Every key entry has its marks: no cross without a ripple miss, no star without a
+        // recommendation, no hue without a cell of it.
+        explore_case{
+            "no_key_entry_without_a_mark",
+            {explored(8, 10, 45.0, true)},
+            {explored(8, 10, 45.0, true)},
+            -1,
+            {"title 'meets every target", "title 'front:"},
+            {"title 'misses", "title 'recommended'", "title 'coefficients alone", "not run"}},
+        explore_case{"a_ripple_miss_is_crossed",
+                     {explored(8, 10, 45.0, false, 0.3)},
+                     {explored(8, 10, 45.0, false, 0.3)},
+                     -1,
+                     {"\n8 10 -0.01 1\n", "title 'misses the ripple target or overflows'"},
+                     {"title 'meets every target", "title 'front:"}},
+        // The cost of each datapath on the front stands above its coefficient word.
+        explore_case{"costs_on_the_front",
+                     near_misses,
+                     near_front,
+                     1,
+                     {"set x2tics rotate by 90 font ',8' (\"100\" 8, \"128\" 9)", "set link x2",
+                      "title 'recommended'"},
+                     {}}),
+    [](const auto& i) { return std::string(i.param.name); });
+
 // gnuplot's SVG goes into the page as it is only when it is one whole <svg> element that
 // needs nothing outside the page.
 struct svg_case {

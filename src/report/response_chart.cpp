@@ -115,6 +115,31 @@ double magnitude_floor_db(const response_plot& p) {
 
 namespace {
 
+// The widest gap between swept frequencies that a curve through the steady state may
+// bridge: an eighth of a side lobe (about 16000 / taps Hz), so that the curve follows the
+// ripple rather than cutting across a lobe.
+double curve_gap(const response_plot& p) { return 2000.0 / std::max(p.taps, 1); }
+
+// The steady state as $curve: the runs of swept frequencies close enough together for a
+// curve, each a block of its own (gnuplot joins no points across a blank line), and
+// nothing where the points stand further apart; there the markers alone show it.
+void steady_curve(std::string& s, const response_plot& p) {
+  s += "$curve << EOD\n";
+  const double gap = curve_gap(p);
+  for (std::size_t i = 0; i < p.frequency.size(); ++i) {
+    const double f = p.frequency[i];
+    const bool after = i > 0 && f - p.frequency[i - 1] <= gap;
+    const bool before = i + 1 < p.frequency.size() && p.frequency[i + 1] - f <= gap;
+    if (!after && !before) continue;
+    if (!after) s += '\n';
+    value(s, f);
+    s += ' ';
+    value(s, decibels(p.steady[i]));
+    s += '\n';
+  }
+  s += "EOD\n";
+}
+
 // What response.png's data say about its axes and titles.
 struct response_levels {
   std::int32_t wraps = 0;          // swept frequencies whose run wrapped
@@ -149,6 +174,7 @@ response_levels response_data(std::string& s, const response_plot& p) {
       (wrapped ? l.wrapped_in_passbands : l.zoom).add(decibels(p.steady[i]));
   }
   s += "EOD\n";
+  steady_curve(s, p);
   s += "$extremes << EOD\n";
   for (std::size_t i = 0; i < p.extreme_frequency.size() && i < p.extreme_steady.size(); ++i) {
     const double level = decibels(p.extreme_steady[i]);
@@ -221,7 +247,8 @@ void magnitude_panel(std::string& s, const response_plot& p, const response_leve
       "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' title 'unquantized taps |H(f)|', \\\n"
       "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' "
       "title 'quantized coefficients |C(f)|/scale', \\\n"
-      "     $swept using 1:2 with lines lw 1.2 lc rgb '#d62728' " +
+      "     $curve using 1:2 with lines lw 1.2 lc rgb '#d62728' notitle, \\\n"
+      "     $swept using 1:2 with points pt 7 ps 0.35 lc rgb '#d62728' " +
       // A steady state the run could not reach has no curve; its key says so.
       (p.steady_absent.empty()
            ? std::string("title 'fixed point, steady state (fitted)', \\\n"
@@ -293,7 +320,8 @@ void zoom_panel(std::string& s, const response_plot& p, const response_levels& l
   s += "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' notitle, \\\n"
        "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' notitle, \\\n"
        "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' notitle, \\\n"
-       "     $swept using 1:2 with linespoints lw 1.2 pt 7 ps 0.3 lc rgb '#d62728' notitle, \\\n"
+       "     $curve using 1:2 with lines lw 1.2 lc rgb '#d62728' notitle, \\\n"
+       "     $swept using 1:2 with points pt 7 ps 0.5 lc rgb '#d62728' notitle, \\\n"
        "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' notitle, \\\n"
        "     $swept using 1:" +
        pin("$4") +
