@@ -608,9 +608,19 @@ INSTANTIATE_TEST_SUITE_P(
                      near_misses,
                      near_front,
                      1,
-                     {"set yrange [7.2:12.8]", "set xrange [5:10]", "set ytics add (\"not run\" 8)",
-                      "\n6 8\n7 8\n"},
-                     {"set yrange [2.5:32.5]"}},
+                     {"set yrange [7.2:12.8]", "set xrange [5:10]",
+                      "set ytics (\"9\" 9, \"10\" 10, \"12\" 12, \"not run\" 8)", "\n6 8\n7 8\n"},
+                     {"set yrange [2.5:32.5]", "..."}},
+        // A wide stretch of sample words no candidate measured takes one row.
+        explore_case{
+            "unmeasured_words_folded",
+            {explored(8, 9, 39.0, false), explored(8, 10, 39.5, false),
+             explored(9, 32, 41.0, true)},
+            {explored(8, 10, 39.5, false), explored(9, 32, 41.0, true)},
+            1,
+            {"set yrange [8.2:12.8]", "set ytics (\"9\" 9, \"10\" 10, \"32\" 12, \"...\" 11)",
+             "$front0 << EOD\n9 12\nEOD\n", "\n9 12 1 0\n"},
+            {"not run"}},
         // Every key entry has its marks: no cross without a ripple miss, no star without a
         // recommendation, no hue without a cell of it.
         explore_case{

@@ -45,44 +45,77 @@ bool misses_otherwise(const candidate& k, const precision_targets& t) {
   return k.overflows > 0 || (!std::isnan(t.max_ripple_db) && !(k.ripple_db <= t.max_ripple_db));
 }
 
-std::string cell(const candidate& k) {
-  return std::to_string(k.path.coefficient.bits) + " " + std::to_string(k.path.sample.bits);
-}
+// A stretch of more than this many sample words that no candidate measured is drawn as one
+// row, so that the axis shows the words measured rather than the empty space between them.
+constexpr int widest_gap = 3;
 
-// What the panels share: the words on the axes, and the row below the measured sample words
-// where the coefficient words that were not run are marked.
+// What the panels share: the coefficient words, and the sample words measured with the row
+// each is drawn at (its own number until a wide stretch of words no candidate measured is
+// folded into a single row), and the row below them where the coefficient words that were
+// not run are marked.
 struct plane {
   int coefficient_low = 4;
   int coefficient_high = 32;
-  int sample_low = 4;
-  int sample_high = 4;
-  int not_run_row = 0;  // 0: no such row
+  std::vector<int> words{4};  // ascending
+  std::vector<int> rows{4};
+  std::vector<int> folds;  // the rows standing for stretches of words not measured
+  bool not_run = false;
+  [[nodiscard]] int not_run_row() const { return rows.front() - 1; }
+  [[nodiscard]] int row(int word) const {
+    const auto at = std::lower_bound(words.begin(), words.end(), word);
+    return at == words.end() ? rows.back() : rows[static_cast<std::size_t>(at - words.begin())];
+  }
 };
 
 plane plane_of(const explore_plot& p) {
   range coefficient;
-  range sample;
-  bool any_alone = false;
+  std::vector<int> words;
+  plane a;
   for (const auto* list : {&p.measured, &p.front}) {
     for (const candidate& k : *list) {
       coefficient.add(k.path.coefficient.bits);
       if (k.coefficients_only)
-        any_alone = true;
+        a.not_run = true;
       else
-        sample.add(k.path.sample.bits);
+        words.push_back(k.path.sample.bits);
     }
   }
-  plane a;
   if (!coefficient.empty()) {
     a.coefficient_low = static_cast<int>(coefficient.low);
     a.coefficient_high = static_cast<int>(coefficient.high);
   }
-  if (!sample.empty()) {
-    a.sample_low = static_cast<int>(sample.low);
-    a.sample_high = static_cast<int>(sample.high);
+  std::sort(words.begin(), words.end());
+  words.erase(std::unique(words.begin(), words.end()), words.end());
+  if (words.empty()) return a;
+  a.words = words;
+  a.rows = {words.front()};
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const int gap = words[i] - words[i - 1];
+    if (gap > widest_gap) a.folds.push_back(a.rows.back() + 1);
+    a.rows.push_back(a.rows.back() + (gap > widest_gap ? 2 : gap));
   }
-  if (any_alone) a.not_run_row = a.sample_low - 1;
   return a;
+}
+
+// The sample-word axis: each word measured at its row, the folded stretches and the row of
+// the words not run.
+std::string sample_tics(const plane& a) {
+  std::string tics;
+  const int span = a.rows.back() - a.rows.front();
+  const int step = span > 16 ? 2 : 1;  // every other word where they stand close
+  for (std::size_t i = 0; i < a.words.size(); ++i) {
+    if (i + 1 == a.words.size() || (a.rows[i] - a.rows.front()) % step == 0)
+      tics += (tics.empty() ? "" : ", ") + std::string("\"") + std::to_string(a.words[i]) + "\" " +
+              std::to_string(a.rows[i]);
+  }
+  for (int fold : a.folds) tics += ", \"...\" " + std::to_string(fold);
+  if (a.not_run) tics += ", \"not run\" " + std::to_string(a.not_run_row());
+  return tics;
+}
+
+// A candidate's coefficient word and the row of its sample word.
+std::string cell(const candidate& k, const plane& a) {
+  return std::to_string(k.path.coefficient.bits) + " " + std::to_string(a.row(k.path.sample.bits));
 }
 
 // What one panel holds, counted, so that the key names only the marks drawn.
@@ -103,27 +136,27 @@ panel_counts panel_data(std::string& s, const explore_plot& p, const plane& a, r
   for (const candidate& k : p.measured) {
     if (k.path.coefficient.rounding != r || k.coefficients_only) continue;
     const bool crossed = misses_otherwise(k, p.targets);
-    s += cell(k) + " " + number(shade_of(k, p.targets)) + " " + (crossed ? "1" : "0") + "\n";
+    s += cell(k, a) + " " + number(shade_of(k, p.targets)) + " " + (crossed ? "1" : "0") + "\n";
     (k.meets ? n.meeting : n.missing) += 1;
     n.crossed += crossed ? 1 : 0;
   }
   s += "EOD\n$alone" + tag + " << EOD\n";
   for (const candidate& k : p.front) {
     if (k.path.coefficient.rounding != r || !k.coefficients_only) continue;
-    s += std::to_string(k.path.coefficient.bits) + " " + std::to_string(a.not_run_row) + "\n";
+    s += std::to_string(k.path.coefficient.bits) + " " + std::to_string(a.not_run_row()) + "\n";
     ++n.alone;
   }
   s += "EOD\n$front" + tag + " << EOD\n";
   for (const candidate& k : p.front) {
     if (k.path.coefficient.rounding != r || !k.meets) continue;
-    s += cell(k) + "\n";
+    s += cell(k, a) + "\n";
     ++n.front;
   }
   s += "EOD\n$best" + tag + " << EOD\n";
   if (p.recommended >= 0) {
     const candidate& k = p.front[static_cast<std::size_t>(p.recommended)];
     if (k.path.coefficient.rounding == r) {
-      s += cell(k) + "\n";
+      s += cell(k, a) + "\n";
       n.best = true;
     }
   }
@@ -153,14 +186,9 @@ void set_axes(std::string& s, const plane& a) {
   // Half a word of room around the outermost cells keeps every mark off the frame.
   s += "set xrange [" + number(a.coefficient_low - 1.0) + ":" + number(a.coefficient_high + 1.0) +
        "]\n";
-  const int bottom = a.not_run_row > 0 ? a.not_run_row : a.sample_low;
-  s += "set yrange [" + number(bottom - 0.8) + ":" + number(a.sample_high + 0.8) + "]\n";
-  const int span = a.sample_high - a.sample_low;
-  const int step = span > 16 ? 4 : span > 8 ? 2 : 1;
-  const int first = (a.sample_low + step - 1) / step * step;
-  s += "set ytics " + std::to_string(first) + ", " + std::to_string(step) + ", " +
-       std::to_string(a.sample_high) + "\n";
-  if (a.not_run_row > 0) s += "set ytics add (\"not run\" " + std::to_string(a.not_run_row) + ")\n";
+  const int bottom = a.not_run ? a.not_run_row() : a.rows.front();
+  s += "set yrange [" + number(bottom - 0.8) + ":" + number(a.rows.back() + 0.8) + "]\n";
+  s += "set ytics (" + sample_tics(a) + ")\n";
   s += "set xtics 4, 4, 32 nomirror\nset mxtics 4\nset grid xtics mxtics ytics\n";
   s += "set xlabel 'coefficient word (bits)'\nset ylabel 'sample word (bits)'\n";
   s += "set link x2\n";

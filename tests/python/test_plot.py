@@ -108,13 +108,14 @@ def _explore_two_hues(fig):
 
 
 def _explore_measured_range(fig):
-    front = EXPLORED["front"]
-    words = np.asarray(front["sample_bits"])
-    run = words[words > 0]
+    # The axis spans the rows of the sample words on the front and the "not run" row.
+    words = np.asarray(EXPLORED["front"]["sample_bits"])
+    ticks = {label.get_text() for a in fig.axes for label in a.get_yticklabels()}
+    assert {str(w) for w in words[words > 0]} <= ticks and "not run" in ticks
     for a in fig.axes:
         if a.get_legend() is not None:
             low, high = a.get_ylim()
-            assert low >= run.min() - 1.8 and high <= run.max() + 0.8, (low, high)
+            assert high - low <= len(set(words[words > 0])) + 2 * 4 + 1.6, (low, high)
 
 
 def _scan_names_lines_and_targets(fig):
@@ -177,6 +178,19 @@ def test_explore_shades_fall_on_the_side_of_the_verdict(attenuation, snr, meets,
     front = {"attenuation_db": [attenuation], "snr_db": [snr], "meets": [meets]}
     shade = shades(front, {"min_attenuation_db": 38.35, "min_snr_db": 40.0})[0]
     assert (shade < 0) == red and abs(shade) <= 20
+
+
+@pytest.mark.parametrize("words,rows,folds", [
+    ([9, 10, 12], {9: 9, 10: 10, 12: 12}, []),      # close words keep their numbers
+    ([9, 12, 32], {9: 9, 12: 12, 32: 14}, [13]),     # 13 to 31 take one row
+    ([11, 15, 16, 20, 24, 32], {11: 11, 15: 13, 16: 14, 20: 16, 24: 18, 32: 20},
+     [12, 15, 17, 19]),
+    ([], {4: 4}, []),
+])
+def test_explore_folds_the_sample_words_not_measured(words, rows, folds):
+    from fixfir.plot_explore import sample_rows
+
+    assert sample_rows(words) == (rows, folds)
 
 
 REPORT = {"precision": 15, "figures": {}}  # a report's keys, as far as the views look
