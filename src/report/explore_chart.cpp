@@ -200,29 +200,31 @@ void set_axes(std::string& s, const plane& a) {
 std::string panel_plot(const std::string& tag, const panel_counts& n) {
   std::vector<std::string> parts;
   if (n.meeting + n.missing > 0)
-    parts.push_back("$cells" + tag + " using 1:2:3 with points pt 5 ps 2.2 lc palette notitle");
+    parts.push_back("$cells" + tag +
+                    " using 1:2:3 with points pt 5 ps 2.2*mark lc palette notitle");
   // Key entries for the two hues: NaN draws nothing but the entry.
   if (n.meeting > 0)
-    parts.push_back(std::string("NaN with points pt 5 ps 2.2 lc rgb '") + meet_near +
+    parts.push_back(std::string("NaN with points pt 5 ps 2.2*mark lc rgb '") + meet_near +
                     "' title 'meets every target (darker: more margin)'");
   if (n.missing > 0)
-    parts.push_back(std::string("NaN with points pt 5 ps 2.2 lc rgb '") + miss_near +
+    parts.push_back(std::string("NaN with points pt 5 ps 2.2*mark lc rgb '") + miss_near +
                     "' title 'misses a target (darker: further short)'");
   if (n.crossed > 0)
     parts.push_back("$cells" + tag +
-                    " using 1:($4 > 0 ? $2 : NaN) with points pt 2 ps 1.6 lc rgb '#000000' "
+                    " using 1:($4 > 0 ? $2 : NaN) with points pt 2 ps 1.6*mark lc rgb '#000000' "
                     "title 'misses the ripple target or overflows'");
   if (n.alone > 0)
     parts.push_back("$alone" + tag +
-                    " using 1:2 with points pt 2 ps 1.4 lc rgb '#7f7f7f' "
+                    " using 1:2 with points pt 2 ps 1.4*mark lc rgb '#7f7f7f' "
                     "title 'coefficients alone miss by far or do not fit: not run'");
   if (n.front > 0)
     parts.push_back("$front" + tag +
-                    " using 1:2 with linespoints pt 6 ps 2.6 lw 2 lc rgb '#000000' "
+                    " using 1:2 with linespoints pt 6 ps 2.6*mark lw 2 lc rgb '#000000' "
                     "title 'front: the narrowest sample word that meets'");
   if (n.best)
-    parts.push_back("$best" + tag +
-                    " using 1:2 with points pt 3 ps 3 lw 3 lc rgb '#e08214' title 'recommended'");
+    parts.push_back(
+        "$best" + tag +
+        " using 1:2 with points pt 3 ps 3*mark lw 3 lc rgb '#e08214' title 'recommended'");
   if (parts.empty()) parts.push_back("NaN notitle");
   std::string plot = "plot ";
   for (std::size_t i = 0; i < parts.size(); ++i) plot += (i == 0 ? "" : ", \\\n     ") + parts[i];
@@ -249,6 +251,9 @@ plot_body explore_body(const explore_plot& p) {
   title += p.recommended >= 0 ? "" : "; none meets every target";
   s += "set multiplot layout 1," + std::to_string(roundings.size()) + " title '" + title +
        "' noenhanced\n";
+  // The SVG terminal draws a point of a given size about half as large again as the PNG
+  // one; the marks keep the PNG's size, so that neighbouring cells stay apart.
+  s += "mark = strstrt(GPVAL_TERM, 'svg') > 0 ? 0.7 : 1.0\n";
   set_axes(s, a);
   for (std::size_t i = 0; i < roundings.size(); ++i) {
     const std::string tics = cost_tics(p, roundings[i]);
