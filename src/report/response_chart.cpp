@@ -353,7 +353,7 @@ plot_body response_body(const response_plot& p) {
   // below the plot, where it hides no curve.
   s += "set lmargin 10\nset rmargin 3\n";
   s +=
-      "set grid\nset key below horizontal Left reverse maxcols 3 noenhanced\nset xrange [0:8000]\n";
+      "set grid\nset key below horizontal Left reverse maxcols 3 height 1 noenhanced\nset xrange [0:8000]\n";
   s += "set xlabel 'frequency (Hz)'\nset ylabel 'magnitude (dB)'\n";
   shade_bands(s, plan);
   const std::vector<double> edges = band_edges(plan);

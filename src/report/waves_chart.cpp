@@ -132,7 +132,7 @@ plot_body waves_body(const waves_plot& p) {
   append_spectrum(s, p, bottom);
   s += "set multiplot layout 3,1\nset grid\n";
   // Fixed margins keep the time axes one above the other; keys go below their plots.
-  s += "set lmargin 11\nset rmargin 3\nset key below horizontal Left reverse noenhanced\n";
+  s += "set lmargin 11\nset rmargin 3\nset key below horizontal Left reverse height 1 noenhanced\n";
   append_signal_panel(s, p, top);
   append_error_panel(s, p, lsb, error_lsb);
   append_spectrum_panel(s, bottom);
