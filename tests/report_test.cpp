@@ -507,6 +507,7 @@ struct curve_case {
   const char* name;
   std::vector<std::int32_t> frequency;
   const char* curve;  // the $curve block's lines
+  const char* dots;   // the $dots block's: the points marked alone
 };
 
 class SteadyCurve : public ::testing::TestWithParam<curve_case> {};
@@ -526,21 +527,31 @@ TEST_P(SteadyCurve, JoinsOnlyPointsCloseEnoughToFollowTheRipple) {
   p.wrapped = wrapped;
   p.plan = &r.plan;
   const std::string script = response_body(p).script;
-  const std::size_t at = script.find("$curve << EOD\n");
-  ASSERT_NE(at, std::string::npos);
-  const std::size_t from = at + 14;
-  EXPECT_EQ(script.substr(from, script.find("EOD\n", from) - from), c.curve);
-  // The markers stand at every swept frequency.
-  EXPECT_NE(script.find("$swept using 1:2 with points"), std::string::npos);
+  auto block = [&script](const std::string& name) {
+    const std::size_t at = script.find("$" + name + " << EOD\n");
+    if (at == std::string::npos) return std::string("(none)");
+    const std::size_t from = at + name.size() + 9;
+    return script.substr(from, script.find("EOD\n", from) - from);
+  };
+  EXPECT_EQ(block("curve"), c.curve);
+  EXPECT_EQ(block("dots"), c.dots);
+  // The key names what is drawn: the curve, or the lone points when there is no curve.
+  const std::string keyed = *c.curve == '\0' ? "$dots using" : "$curve using";
+  const std::size_t key = script.find("title 'fixed point, steady state (fitted)'");
+  ASSERT_NE(key, std::string::npos);
+  EXPECT_EQ(script.rfind("     $", key), script.rfind("     " + keyed, key));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SteadyCurve,
-                         ::testing::Values(curve_case{"dense", {4, 8, 12}, "\n4 0\n8 0\n12 0\n"},
-                                           curve_case{"a_50_hz_step", {2000, 2050, 2100}, ""},
-                                           curve_case{"two_dense_runs",
-                                                      {4, 8, 500, 532, 540, 4000},
-                                                      "\n4 0\n8 0\n\n532 0\n540 0\n"}),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, SteadyCurve,
+    ::testing::Values(curve_case{"dense", {4, 8, 12}, "\n4 0\n8 0\n12 0\n", ""},
+                      curve_case{
+                          "a_50_hz_step", {2000, 2050, 2100}, "", "2000 0\n2050 0\n2100 0\n"},
+                      curve_case{"two_dense_runs",
+                                 {4, 8, 500, 532, 540, 4000},
+                                 "\n4 0\n8 0\n\n532 0\n540 0\n",
+                                 "500 0\n4000 0\n"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 // The waveform test's spectra say what their 0 dB is.
 TEST(WavesPicture, NamesTheSpectrumsReference) {

@@ -130,11 +130,20 @@ def _scan_names_lines_and_targets(fig):
 
 
 def _steady_never_bridges_a_lobe(fig):
-    # At a 50 Hz step over 63 taps (lobes of 254 Hz) the steady state is markers alone.
+    # At a 50 Hz step over 63 taps (lobes of 254 Hz) the steady state is markers alone, and
+    # the key names them.
     for a in fig.axes:
-        for line in a.get_lines():
-            if line.get_label().startswith("_") and line.get_color() == plot.FIXED_RED:
-                assert np.isnan(np.asarray(line.get_xdata(), dtype=float)).all()
+        red = [line for line in a.get_lines() if line.get_color() == plot.FIXED_RED]
+        assert not any(line.get_linestyle() != "None" and len(line.get_xdata()) for line in red)
+        assert any(line.get_marker() == "o" and len(line.get_xdata()) > 50 for line in red)
+
+
+def test_steady_curve_joins_only_points_close_enough_to_follow_the_ripple():
+    f = np.array([4.0, 8, 500, 532, 540, 4000])
+    (cf, cl), (df, dl) = plot._steady_curve(f, f / 10, 63)  # gaps up to 31.7 Hz joined
+    assert np.array_equal(cf, [4, 8, np.nan, 532, 540], equal_nan=True)
+    assert np.array_equal(cl, [0.4, 0.8, np.nan, 53.2, 54], equal_nan=True)
+    assert list(df) == [500, 4000] and list(dl) == [50, 400]
 
 
 EXPLORED = fixfir.explore(TAPS, *TONES, 40)

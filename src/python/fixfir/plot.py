@@ -112,8 +112,9 @@ def _arguments(result, view):
 
 def _steady_curve(f, steady, taps):
     """The steady state where the swept frequencies stand close enough to follow the ripple
-    (an eighth of a side lobe, 2000 / taps Hz, apart), NaN between such runs; elsewhere the
-    markers alone show it, so no straight line cuts across a lobe."""
+    (an eighth of a side lobe, 2000 / taps Hz, apart), NaN between such runs, and the points
+    that stand further apart, which are marked alone, so no straight line cuts across a
+    lobe: ((frequencies, levels) of the curve, (frequencies, levels) of the lone points)."""
     gap = 2000.0 / taps if taps else 0.0
     close = np.diff(f) <= gap
     keep = np.zeros(len(f), bool)
@@ -126,7 +127,7 @@ def _steady_curve(f, steady, taps):
             ys.append(np.nan)
         xs.append(f[i])
         ys.append(steady[i])
-    return np.array(xs, dtype=float), np.array(ys, dtype=float)
+    return (np.array(xs, dtype=float), np.array(ys, dtype=float)), (f[~keep], steady[~keep])
 
 
 def _response_data(result):
@@ -149,7 +150,7 @@ def _response_data(result):
         d.dense = [(fd, _db(h), PASS_GREEN, 2, "unquantized taps |H(f)|"),
                    (fd, _db(c), COEF_BLUE, 1.5, "quantized coefficients |C(f)|/scale")]
         d.title = f"{len(taps)} taps at " + d.title
-    d.curve = _steady_curve(d.f, d.steady, len(taps) if taps is not None else 0)
+    d.curve, d.dots = _steady_curve(d.f, d.steady, len(taps) if taps is not None else 0)
     if d.wrapped.any():
         d.title += (f": the accumulator WRAPS at {int(d.wrapped.sum())} of {len(d.f)} swept "
                     "frequencies (marked x)")
@@ -170,8 +171,11 @@ def _response_curves(a, d, labelled, dot):
            label="sweep peak, start-up transient included (frequency.txt)")
     for fd, level, colour, width, label in d.dense:
         a.plot(fd, level, color=colour, lw=width, label=label)
-    a.plot(*d.curve, color=FIXED_RED, lw=1.2)
-    a.plot(d.f, d.steady, "o", color=FIXED_RED, ms=dot, label="fixed point, steady state (fitted)")
+    # The key names the curve, or the lone points where there is no curve.
+    label = "fixed point, steady state (fitted)"
+    curve = len(d.curve[0]) > 0
+    a.plot(*d.curve, color=FIXED_RED, lw=1.2, label=label if curve else "_nolegend_")
+    a.plot(*d.dots, "o", color=FIXED_RED, ms=dot, label="_nolegend_" if curve else label)
     a.plot(d.ef, d.extreme, "o", mfc="none", mec=FIXED_RED, ms=6,
            label="the same at band edges and |C(f)| lobe tops")
     a.plot(np.concatenate([d.f[d.wrapped], d.ef[d.extreme_wrapped]]),
