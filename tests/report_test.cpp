@@ -614,12 +614,13 @@ INSTANTIATE_TEST_SUITE_P(
                       "'#08519c')",
                       "title 'meets every target", "title 'misses a target"},
                      {}},
-        // The axis spans the sample words measured and the row of words not run below them.
+        // The axes span the words measured, each labelled where only a few were, and the row
+        // of words not run below them.
         explore_case{"measured_range",
                      near_misses,
                      near_front,
                      1,
-                     {"set yrange [7.2:12.8]", "set xrange [5:10]",
+                     {"set yrange [7.2:12.8]", "set xrange [5:10]", "set xtics 6, 1, 9 nomirror",
                       "set ytics (\"9\" 9, \"10\" 10, \"12\" 12, \"not run\" 8)", "\n6 8\n7 8\n"},
                      {"set yrange [2.5:32.5]", "..."}},
         // A wide stretch of sample words no candidate measured takes one row.
@@ -641,6 +642,13 @@ INSTANTIATE_TEST_SUITE_P(
             -1,
             {"title 'meets every target", "title 'front:"},
             {"title 'misses", "title 'recommended'", "title 'coefficients alone", "not run"}},
+        // Every word's coefficients alone miss: the "not run" row alone, no sample word.
+        explore_case{"nothing_run",
+                     {},
+                     {explored(6, -1, 20.0, false), explored(7, -1, 30.0, false)},
+                     -1,
+                     {"set ytics (\"not run\" 3)", "title 'coefficients alone"},
+                     {"title 'meets", "title 'misses", "$cells0 using", "title 'front:"}},
         explore_case{"a_ripple_miss_is_crossed",
                      {explored(8, 10, 45.0, false, 0.3)},
                      {explored(8, 10, 45.0, false, 0.3)},

@@ -59,6 +59,7 @@ struct plane {
   std::vector<int> words{4};  // ascending
   std::vector<int> rows{4};
   std::vector<int> folds;  // the rows standing for stretches of words not measured
+  bool measured = false;   // false: `words` holds only a placeholder
   bool not_run = false;
   [[nodiscard]] int not_run_row() const { return rows.front() - 1; }
   [[nodiscard]] int row(int word) const {
@@ -87,6 +88,7 @@ plane plane_of(const explore_plot& p) {
   std::sort(words.begin(), words.end());
   words.erase(std::unique(words.begin(), words.end()), words.end());
   if (words.empty()) return a;
+  a.measured = true;
   a.words = words;
   a.rows = {words.front()};
   for (std::size_t i = 1; i < words.size(); ++i) {
@@ -103,13 +105,14 @@ std::string sample_tics(const plane& a) {
   std::string tics;
   const int span = a.rows.back() - a.rows.front();
   const int step = span > 16 ? 2 : 1;  // every other word where they stand close
-  for (std::size_t i = 0; i < a.words.size(); ++i) {
+  for (std::size_t i = 0; a.measured && i < a.words.size(); ++i) {
     if (i + 1 == a.words.size() || (a.rows[i] - a.rows.front()) % step == 0)
       tics += (tics.empty() ? "" : ", ") + std::string("\"") + std::to_string(a.words[i]) + "\" " +
               std::to_string(a.rows[i]);
   }
   for (int fold : a.folds) tics += ", \"...\" " + std::to_string(fold);
-  if (a.not_run) tics += ", \"not run\" " + std::to_string(a.not_run_row());
+  if (a.not_run)
+    tics += (tics.empty() ? "\"not run\" " : ", \"not run\" ") + std::to_string(a.not_run_row());
   return tics;
 }
 
@@ -153,7 +156,7 @@ panel_counts panel_data(std::string& s, const explore_plot& p, const plane& a, r
     ++n.front;
   }
   s += "EOD\n$best" + tag + " << EOD\n";
-  if (p.recommended >= 0) {
+  if (p.recommended >= 0 && static_cast<std::size_t>(p.recommended) < p.front.size()) {
     const candidate& k = p.front[static_cast<std::size_t>(p.recommended)];
     if (k.path.coefficient.rounding == r) {
       s += cell(k, a) + "\n";
@@ -183,13 +186,19 @@ void set_axes(std::string& s, const plane& a) {
   s += "set cbrange [-" + number(margin_reach) + ":" + number(margin_reach) + "]\n";
   s += "set cblabel 'margin to the attenuation and SNR targets (dB), at most " +
        number(margin_reach) + "' offset 1.5,0 noenhanced\n";
-  // Half a word of room around the outermost cells keeps every mark off the frame.
+  // A word of room either side of the outermost cells keeps every mark off the frame.
   s += "set xrange [" + number(a.coefficient_low - 1.0) + ":" + number(a.coefficient_high + 1.0) +
        "]\n";
   const int bottom = a.not_run ? a.not_run_row() : a.rows.front();
   s += "set yrange [" + number(bottom - 0.8) + ":" + number(a.rows.back() + 0.8) + "]\n";
-  s += "set ytics (" + sample_tics(a) + ")\n";
-  s += "set xtics 4, 4, 32 nomirror\nset mxtics 4\nset grid xtics mxtics ytics\n";
+  const std::string tics = sample_tics(a);
+  s += tics.empty() ? "set ytics\n" : "set ytics (" + tics + ")\n";
+  // Every fourth coefficient word, or every one where only a few were searched.
+  const int span = a.coefficient_high - a.coefficient_low;
+  const int step = span > 16 ? 4 : span > 8 ? 2 : 1;
+  s += "set xtics " + std::to_string((a.coefficient_low + step - 1) / step * step) + ", " +
+       std::to_string(step) + ", " + std::to_string(a.coefficient_high) + " nomirror\n";
+  s += "set mxtics " + std::to_string(step) + "\nset grid xtics mxtics ytics\n";
   s += "set xlabel 'coefficient word (bits)'\nset ylabel 'sample word (bits)'\n";
   s += "set link x2\n";
   // Fixed margins keep the panels' frames level whatever their keys hold.

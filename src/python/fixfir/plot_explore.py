@@ -82,6 +82,8 @@ def _panel(a, front, rows, shade, result, plane):
     """One rounding's panel: the front's rows coloured by margin, the words whose coefficients
     alone miss in the "not run" row, the front's line, its costs on top and the
     recommendation."""
+    from matplotlib.ticker import MaxNLocator
+
     cmap, norm = margin_colours()
     wc = np.asarray(front["coefficient_bits"])[rows]
     wx = np.asarray(front["sample_bits"])[rows]
@@ -114,6 +116,7 @@ def _panel(a, front, rows, shade, result, plane):
         top.set_xticks(wc[meets], [str(c) for c in np.asarray(front["cost"])[rows][meets]],
                        rotation=90, fontsize="x-small")
     a.set_xlim(wc.min() - 1, wc.max() + 1)
+    a.xaxis.set_major_locator(MaxNLocator(integer=True))  # words, never half a word
     _sample_axis(a, at, folds, not_run if alone.any() else None)
     return cells
 
