@@ -115,6 +115,35 @@ double magnitude_floor_db(const response_plot& p) {
 
 namespace {
 
+// The widest gap between swept frequencies that a curve through the steady state may
+// bridge: an eighth of a side lobe (about 16000 / taps Hz), so that the curve follows the
+// ripple rather than cutting across a lobe.
+double curve_gap(const response_plot& p) { return 2000.0 / std::max(p.taps, 1); }
+
+// The steady state as $curve: the runs of swept frequencies close enough together for a
+// curve, each a block of its own (gnuplot joins no points across a blank line); and as $dots
+// the points that stand further apart, which are marked alone. True when $curve has points.
+bool steady_curve(std::string& s, const response_plot& p) {
+  std::string dots;
+  s += "$curve << EOD\n";
+  const double gap = curve_gap(p);
+  bool any = false;
+  for (std::size_t i = 0; i < p.frequency.size(); ++i) {
+    const double f = p.frequency[i];
+    const bool after = i > 0 && f - p.frequency[i - 1] <= gap;
+    const bool before = i + 1 < p.frequency.size() && p.frequency[i + 1] - f <= gap;
+    std::string& to = after || before ? s : dots;
+    if (&to == &s && !after) s += '\n';
+    any = any || &to == &s;
+    value(to, f);
+    to += ' ';
+    value(to, decibels(p.steady[i]));
+    to += '\n';
+  }
+  s += "EOD\n$dots << EOD\n" + dots + "EOD\n";
+  return any;
+}
+
 // What response.png's data say about its axes and titles.
 struct response_levels {
   std::int32_t wraps = 0;          // swept frequencies whose run wrapped
@@ -122,6 +151,7 @@ struct response_levels {
   range all;
   range zoom;
   range wrapped_in_passbands;  // the fixed point's levels there
+  bool curve = false;          // some swept frequencies stand close enough for a curve
 };
 
 // The data blocks of response.png: the dense responses, the sweep and the extremes.
@@ -149,6 +179,7 @@ response_levels response_data(std::string& s, const response_plot& p) {
       (wrapped ? l.wrapped_in_passbands : l.zoom).add(decibels(p.steady[i]));
   }
   s += "EOD\n";
+  l.curve = steady_curve(s, p);
   s += "$extremes << EOD\n";
   for (std::size_t i = 0; i < p.extreme_frequency.size() && i < p.extreme_steady.size(); ++i) {
     const double level = decibels(p.extreme_steady[i]);
@@ -215,25 +246,29 @@ void magnitude_panel(std::string& s, const response_plot& p, const response_leve
   }
   const bool any_wrap = l.wraps > 0 || l.extreme_wraps > 0;
   s += "set title 'Magnitude: green pass bands, red stop bands' noenhanced\n";
-  s +=
-      "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' "
-      "title 'sweep peak, start-up transient included (frequency.txt)', \\\n"
-      "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' title 'unquantized taps |H(f)|', \\\n"
-      "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' "
-      "title 'quantized coefficients |C(f)|/scale', \\\n"
-      "     $swept using 1:2 with lines lw 1.2 lc rgb '#d62728' " +
-      // A steady state the run could not reach has no curve; its key says so.
-      (p.steady_absent.empty()
-           ? std::string("title 'fixed point, steady state (fitted)', \\\n"
-                         "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' "
-                         "title 'the same at band edges and |C(f)| lobe tops', \\\n")
-           : "title 'fixed point, steady state: " + p.steady_absent + " (see the summary)', \\\n") +
-      "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' " +
-      std::string(!any_wrap      ? "notitle"
-                  : p.saturating ? "title 'the accumulator saturates'"
-                                 : "title 'the accumulator wraps'") +
-      ", \\\n"
-      "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
+  // The steady state's curve and its lone points; the key names the curve, or the points
+  // where they all stand apart.
+  const std::string curve = "$curve using 1:2 with lines lw 1.2 lc rgb '#d62728' ";
+  const std::string dots = "$dots using 1:2 with points pt 7 ps 0.5 lc rgb '#d62728' ";
+  s += "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' "
+       "title 'sweep peak, start-up transient included (frequency.txt)', \\\n"
+       "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' title 'unquantized taps |H(f)|', \\\n"
+       "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' "
+       "title 'quantized coefficients |C(f)|/scale', \\\n"
+       "     " +
+       (l.curve ? dots : curve) + "notitle, \\\n     " + (l.curve ? curve : dots);
+  // A steady state the run could not reach has no curve; its key says so.
+  s += p.steady_absent.empty()
+           ? "title 'fixed point, steady state (fitted)', \\\n"
+             "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' "
+             "title 'the same at band edges and |C(f)| lobe tops', \\\n"
+           : "title 'fixed point, steady state: " + p.steady_absent + " (see the summary)', \\\n";
+  s += "     $swept using 1:4 with points pt 2 ps 0.6 lc rgb '#000000' " +
+       std::string(!any_wrap      ? "notitle"
+                   : p.saturating ? "title 'the accumulator saturates'"
+                                  : "title 'the accumulator wraps'") +
+       ", \\\n"
+       "     $extremes using 1:3 with points pt 2 ps 0.6 lc rgb '#000000' notitle\n";
 }
 
 // The lower panel: the pass bands zoomed to fractions of a dB.
@@ -293,7 +328,8 @@ void zoom_panel(std::string& s, const response_plot& p, const response_levels& l
   s += "plot $swept using 1:3 with lines lw 1 lc rgb '#bbbbbb' notitle, \\\n"
        "     $taps using 1:2 with lines lw 2 lc rgb '#2ca02c' notitle, \\\n"
        "     $coefficients using 1:2 with lines lw 1.5 lc rgb '#1f77b4' notitle, \\\n"
-       "     $swept using 1:2 with linespoints lw 1.2 pt 7 ps 0.3 lc rgb '#d62728' notitle, \\\n"
+       "     $curve using 1:2 with lines lw 1.2 lc rgb '#d62728' notitle, \\\n"
+       "     $dots using 1:2 with points pt 7 ps 0.6 lc rgb '#d62728' notitle, \\\n"
        "     $extremes using 1:2 with points pt 6 ps 0.9 lc rgb '#d62728' notitle, \\\n"
        "     $swept using 1:" +
        pin("$4") +
@@ -324,8 +360,8 @@ plot_body response_body(const response_plot& p) {
   // Fixed margins keep the two panels' frequency axes one above the other; the key goes
   // below the plot, where it hides no curve.
   s += "set lmargin 10\nset rmargin 3\n";
-  s +=
-      "set grid\nset key below horizontal Left reverse maxcols 3 noenhanced\nset xrange [0:8000]\n";
+  s += "set grid\nset key below horizontal Left reverse maxcols 3 height 1 noenhanced\nset xrange "
+       "[0:8000]\n";
   s += "set xlabel 'frequency (Hz)'\nset ylabel 'magnitude (dB)'\n";
   shade_bands(s, plan);
   const std::vector<double> edges = band_edges(plan);

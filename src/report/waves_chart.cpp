@@ -97,7 +97,10 @@ void append_error_panel(std::string& s, const waves_plot& p, double lsb, range e
 void append_spectrum_panel(std::string& s, range bottom) {
   s += "set title 'Spectra over the whole test (" + std::to_string(SPECTRUM_SEGMENT) +
        "-sample Hann segments): the output error beside the output signal' noenhanced\n";
-  s += "set xlabel 'frequency (Hz)'\nset ylabel 'power per 15.6 Hz bin (dB)'\n";
+  // The spectra are powers of sample values: 0 dB is the power of a constant 1.0, and a sine
+  // of amplitude A reads about A² / 3 at its bin.
+  s += "set xlabel 'frequency (Hz)'\n"
+       "set ylabel 'power per 15.6 Hz bin (dB relative to 1.0²)'\n";
   s += "set xrange [0:8000]\n";
   if (bottom.empty()) bottom = {-100.0, 0.0};
   const double high = std::ceil(bottom.high / 10.0) * 10.0 + 5.0;
@@ -129,7 +132,7 @@ plot_body waves_body(const waves_plot& p) {
   append_spectrum(s, p, bottom);
   s += "set multiplot layout 3,1\nset grid\n";
   // Fixed margins keep the time axes one above the other; keys go below their plots.
-  s += "set lmargin 11\nset rmargin 3\nset key below horizontal Left reverse noenhanced\n";
+  s += "set lmargin 11\nset rmargin 3\nset key below horizontal Left reverse height 1 noenhanced\n";
   append_signal_panel(s, p, top);
   append_error_panel(s, p, lsb, error_lsb);
   append_spectrum_panel(s, bottom);

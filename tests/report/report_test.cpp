@@ -530,6 +530,171 @@ TEST(ScanPicture, ZeroRippleIsNotAPoint) {
   EXPECT_NE(script.find("set yrange [0.1:1]"), std::string::npos) << script;
 }
 
+// The steady state is a curve only where the swept frequencies stand close enough to
+// follow a lobe (an eighth of 16000 / taps Hz apart); elsewhere the markers alone show it,
+// so no straight line cuts across a ripple top.
+struct curve_case {
+  const char* name;
+  std::vector<std::int32_t> frequency;
+  const char* curve;  // the $curve block's lines
+  const char* dots;   // the $dots block's: the points marked alone
+};
+
+class SteadyCurve : public ::testing::TestWithParam<curve_case> {};
+
+TEST_P(SteadyCurve, JoinsOnlyPointsCloseEnoughToFollowTheRipple) {
+  const curve_case& c = GetParam();
+  const synthetic_response r(true);
+  const std::vector<double> steady(c.frequency.size(), 1.0);
+  const std::vector<std::uint8_t> wrapped(c.frequency.size(), 0);
+  response_plot p;
+  p.taps = 63;  // lobes of 254 Hz: a curve bridges gaps of up to 31.7 Hz
+  p.taps_response = &r.dense;
+  p.coefficients_response = &r.dense;
+  p.frequency = c.frequency;
+  p.steady = steady;
+  p.sweep = steady;
+  p.wrapped = wrapped;
+  p.plan = &r.plan;
+  const std::string script = response_body(p).script;
+  auto block = [&script](const std::string& name) {
+    const std::size_t at = script.find("$" + name + " << EOD\n");
+    if (at == std::string::npos) return std::string("(none)");
+    const std::size_t from = at + name.size() + 9;
+    return script.substr(from, script.find("EOD\n", from) - from);
+  };
+  EXPECT_EQ(block("curve"), c.curve);
+  EXPECT_EQ(block("dots"), c.dots);
+  // The key names what is drawn: the curve, or the lone points when there is no curve.
+  const std::string keyed = *c.curve == '\0' ? "$dots using" : "$curve using";
+  const std::size_t key = script.find("title 'fixed point, steady state (fitted)'");
+  ASSERT_NE(key, std::string::npos);
+  EXPECT_EQ(script.rfind("     $", key), script.rfind("     " + keyed, key));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SteadyCurve,
+    ::testing::Values(curve_case{"dense", {4, 8, 12}, "\n4 0\n8 0\n12 0\n", ""},
+                      curve_case{
+                          "a_50_hz_step", {2000, 2050, 2100}, "", "2000 0\n2050 0\n2100 0\n"},
+                      curve_case{"two_dense_runs",
+                                 {4, 8, 500, 532, 540, 4000},
+                                 "\n4 0\n8 0\n\n532 0\n540 0\n",
+                                 "500 0\n4000 0\n"}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+// The waveform test's spectra say what their 0 dB is.
+TEST(WavesPicture, NamesTheSpectrumsReference) {
+  const std::string script = waves_body({}).script;
+  EXPECT_NE(script.find("set ylabel 'power per 15.6 Hz bin (dB relative to 1.0²)'"),
+            std::string::npos);
+}
+
+// A synthetic search for explore.png: one rounding, coefficient words 6 to 10, the words
+// below 8 not run, and sample words 9 to 12 measured.
+candidate explored(std::int32_t wc, std::int32_t wx, double attenuation_db, bool meets,
+                   double ripple_db = 0.1) {
+  candidate k;
+  k.path.coefficient.bits = wc;
+  k.path.sample.bits = wx;
+  k.attenuation_db = attenuation_db;
+  k.ripple_db = ripple_db;
+  k.snr_db = nan;
+  k.coefficients_only = wx < 0;
+  k.meets = meets;
+  k.cost = wc * wx + 20;
+  return k;
+}
+
+struct explore_case {
+  const char* name;
+  std::vector<candidate> measured;
+  std::vector<candidate> front;
+  std::int32_t recommended;
+  std::vector<const char*> present;  // in the script
+  std::vector<const char*> absent;
+};
+
+class ExplorePicture : public ::testing::TestWithParam<explore_case> {};
+
+TEST_P(ExplorePicture, ShowsWhatWasMeasuredAndKeysOnlyItsMarks) {
+  const explore_case& c = GetParam();
+  const std::string script =
+      explore_body({c.measured, c.front, c.recommended, {40.0, 0.2, nan}}).script;
+  for (const char* text : c.present) EXPECT_NE(script.find(text), std::string::npos) << text;
+  for (const char* text : c.absent) EXPECT_EQ(script.find(text), std::string::npos) << text;
+}
+
+const std::vector<candidate> near_misses{explored(8, 9, 39.73, false), explored(8, 10, 40.5, true),
+                                         explored(9, 12, 55.0, true)};
+const std::vector<candidate> near_front{explored(6, -1, 20.0, false), explored(7, -1, 30.0, false),
+                                        explored(8, 10, 40.5, true), explored(9, 12, 55.0, true)};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ExplorePicture,
+    ::testing::Values(
+        // A miss by 0.27 dB sits on the red side of the scale's break, a meet on the blue;
+        // the two hues are far apart.
+        explore_case{"two_hues",
+                     near_misses,
+                     near_front,
+                     1,
+                     {"\n8 9 -0.27 0\n8 10 0.5 0\n9 12 15 0\n",
+                      "set palette defined (-20 '#99000d', -0.01 '#fc9272', 0 '#9ecae1', 20 "
+                      "'#08519c')",
+                      "title 'meets every target", "title 'misses a target"},
+                     {}},
+        // The axes span the words measured, each labelled where only a few were, and the row
+        // of words not run below them.
+        explore_case{"measured_range",
+                     near_misses,
+                     near_front,
+                     1,
+                     {"set yrange [7.2:12.8]", "set xrange [5:10]", "set xtics 6, 1, 9 nomirror",
+                      "set ytics (\"9\" 9, \"10\" 10, \"12\" 12, \"not run\" 8)", "\n6 8\n7 8\n"},
+                     {"set yrange [2.5:32.5]", "..."}},
+        // A wide stretch of sample words no candidate measured takes one row.
+        explore_case{
+            "unmeasured_words_folded",
+            {explored(8, 9, 39.0, false), explored(8, 10, 39.5, false),
+             explored(9, 32, 41.0, true)},
+            {explored(8, 10, 39.5, false), explored(9, 32, 41.0, true)},
+            1,
+            {"set yrange [8.2:12.8]", "set ytics (\"9\" 9, \"10\" 10, \"32\" 12, \"...\" 11)",
+             "$front0 << EOD\n9 12\nEOD\n", "\n9 12 1 0\n"},
+            {"not run"}},
+        // Every key entry has its marks: no cross without a ripple miss, no star without a
+        // recommendation, no hue without a cell of it.
+        explore_case{
+            "no_key_entry_without_a_mark",
+            {explored(8, 10, 45.0, true)},
+            {explored(8, 10, 45.0, true)},
+            -1,
+            {"title 'meets every target", "title 'front:"},
+            {"title 'misses", "title 'recommended'", "title 'coefficients alone", "not run"}},
+        // Every word's coefficients alone miss: the "not run" row alone, no sample word.
+        explore_case{"nothing_run",
+                     {},
+                     {explored(6, -1, 20.0, false), explored(7, -1, 30.0, false)},
+                     -1,
+                     {"set ytics (\"not run\" 3)", "title 'coefficients alone"},
+                     {"title 'meets", "title 'misses", "$cells0 using", "title 'front:"}},
+        explore_case{"a_ripple_miss_is_crossed",
+                     {explored(8, 10, 45.0, false, 0.3)},
+                     {explored(8, 10, 45.0, false, 0.3)},
+                     -1,
+                     {"\n8 10 -0.01 1\n", "title 'misses the ripple target or overflows'"},
+                     {"title 'meets every target", "title 'front:"}},
+        // The cost of each datapath on the front stands above its coefficient word.
+        explore_case{"costs_on_the_front",
+                     near_misses,
+                     near_front,
+                     1,
+                     {"set x2tics rotate by 90 font ',8' (\"100\" 8, \"128\" 9)", "set link x2",
+                      "title 'recommended'"},
+                     {}}),
+    [](const auto& i) { return std::string(i.param.name); });
+
 // gnuplot's SVG goes into the page as it is only when it is one whole <svg> element that
 // needs nothing outside the page.
 struct svg_case {

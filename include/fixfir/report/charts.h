@@ -60,8 +60,11 @@ inline constexpr double MAGNITUDE_DEPTH_DB = 30.0;
 
 /// Two panels: the four responses in dB over 0 to 8000 Hz with the bands shaded, their
 /// edges and the unquantized attenuation level marked; then the pass bands zoomed to
-/// fractions of a dB with the unquantized ripple limits. Wrapped runs are marked; the zoom
-/// leaves them out of its range and its title says when they fall outside it.
+/// fractions of a dB with the unquantized ripple limits. The fixed point's steady state is a
+/// curve only where the swept frequencies stand within an eighth of a side lobe
+/// (2000 / taps Hz) of each other, and marked point by point elsewhere. Wrapped runs are
+/// marked; the zoom leaves them out of its range and its title says when they fall outside
+/// it.
 [[nodiscard]] plot_body response_body(const response_plot& p);
 
 /// What waves.png shows.
@@ -82,7 +85,8 @@ struct waves_plot {
 /// Three panels: the first 20 ms of input and outputs; the output error (fixed point minus
 /// double precision) over the same time in least significant bits (2^-precision), with its
 /// coefficient-quantization part; then the spectrum of the output error in dB beside the
-/// output signal's, the truncation model's floor and the coefficient-quantization error's.
+/// output signal's, the truncation model's floor and the coefficient-quantization error's,
+/// in dB relative to 1.0² (the power of a constant sample of 1.0).
 [[nodiscard]] plot_body waves_body(const waves_plot& p);
 
 /// What scan.png shows.
@@ -107,10 +111,13 @@ struct explore_plot {
 };
 
 /// The coefficient-word × sample-word plane, one panel per rounding searched: each measured
-/// candidate coloured by its margin to the attenuation and SNR targets (red misses, green
-/// meets; one that misses the ripple target or overflows is crossed), the words whose
-/// coefficients alone miss a target marked along the bottom, the front and the
-/// recommendation. Cells the search did not measure stay empty.
+/// candidate red when it misses a target and blue when it meets them all, darker the further
+/// its margin to the attenuation and SNR targets (one that misses the ripple target or
+/// overflows is crossed); the words whose coefficients alone miss a target in a "not run"
+/// row at the bottom; the front, with each datapath's cost above its coefficient word; and
+/// the recommendation. The sample-word axis holds the words measured, a wide stretch of
+/// words with nothing measured folded into one row. Cells the search did not measure stay
+/// empty, and the key names only the marks drawn.
 [[nodiscard]] plot_body explore_body(const explore_plot& p);
 
 }  // namespace fixfir

@@ -4,6 +4,7 @@
     fixfir.plot.response(r)   # the four responses, bands shaded, and the pass bands zoomed
     fixfir.plot.waves(r)      # the waveform test's first 20 ms and its error spectrum
     fixfir.plot.scan(fixfir.scan(taps, 100, 4, 4000))
+    fixfir.plot.explore(fixfir.explore(taps, 100, 4, 4000))  # the front, one panel a rounding
 
 Each draws on the axes given as `ax` (one Axes draws the upper panel alone; a pair draws
 both) or on a new figure, and returns the figure. matplotlib is imported only here, when a
@@ -11,13 +12,14 @@ view is drawn.
 """
 
 import math
+import types
 
 import numpy as np
 
 from . import _fixfir
+from .plot_models import SPECTRUM_SEGMENT, _error_spectra, _waveform_model  # noqa: F401
 
 NYQUIST_HZ = 8000.0
-SPECTRUM_SEGMENT = 1024  # samples per Hann segment of the error spectrum, as the report's
 
 PASS_GREEN, COEF_BLUE, FIXED_RED, SNR_PURPLE = "#2ca02c", "#1f77b4", "#d62728", "#9467bd"
 
@@ -71,6 +73,7 @@ _READS = {
                             "extreme_steady", "extreme_wrapped")),
     "waves": ("report", ("precision", "waveform_wraps")),
     "scan": ("scan", ("rows", "targets", "wrap_free_limit", "recommended")),
+    "explore": ("explore", ("front", "targets", "recommended")),
 }
 # A key that only one function's dict holds.
 _MADE_BY = (("rows", "scan"), ("front", "explore"), ("figures", "report"))
@@ -107,142 +110,140 @@ def _arguments(result, view):
     return arguments
 
 
-def response(result, ax=None):
-    """The four responses of fixfir.report()'s dict in dB with the bands shaded, the steady
-    state at the band extremes circled and wrapped frequencies marked (x); below, the pass
-    bands zoomed."""
-    _check_kind(result, "response")
-    _on_datapath(result, "response")
-    fig, (main, zoom) = _panels(ax, (11, 10))
-    passbands, stopbands = result["passbands"], result["stopbands"]
-    taps_figures = result["figures"]["taps"]
-    f = np.asarray(result["frequency"], dtype=float)
-    steady, peak = _db(result["steady"]), _db(result["peak"])
-    wrapped = np.asarray(result["sweep_wrapped"], bool)
-    ef = np.asarray(result["extreme_frequency"], dtype=float)
-    extreme = _db(result["extreme_steady"])
-    extreme_wrapped = np.asarray(result["extreme_wrapped"], bool)
-    dense = []  # (frequency, dB, colour, width, label) of |H(f)| and |C(f)|/scale
+def _steady_curve(f, steady, taps):
+    """The steady state where the swept frequencies stand close enough to follow the ripple
+    (an eighth of a side lobe, 2000 / taps Hz, apart), NaN between such runs, and the points
+    that stand further apart, which are marked alone, so no straight line cuts across a
+    lobe: ((frequencies, levels) of the curve, (frequencies, levels) of the lone points)."""
+    gap = 2000.0 / taps if taps else 0.0
+    close = np.diff(f) <= gap
+    keep = np.zeros(len(f), bool)
+    keep[:-1] |= close
+    keep[1:] |= close
+    xs, ys = [], []
+    for i in np.flatnonzero(keep):
+        if xs and not (f[i] - xs[-1] <= gap):
+            xs.append(np.nan)
+            ys.append(np.nan)
+        xs.append(f[i])
+        ys.append(steady[i])
+    return (np.array(xs, dtype=float), np.array(ys, dtype=float)), (f[~keep], steady[~keep])
+
+
+def _response_data(result):
+    """What the two panels of response() draw, read from fixfir.report()'s dict."""
+    d = types.SimpleNamespace(passbands=result["passbands"], stopbands=result["stopbands"],
+                              figures=result["figures"]["taps"], dense=[])
+    d.f = np.asarray(result["frequency"], dtype=float)
+    d.steady, d.peak = _db(result["steady"]), _db(result["peak"])
+    d.wrapped = np.asarray(result["sweep_wrapped"], bool)
+    d.ef = np.asarray(result["extreme_frequency"], dtype=float)
+    d.extreme = _db(result["extreme_steady"])
+    d.extreme_wrapped = np.asarray(result["extreme_wrapped"], bool)
     arguments = result.get("arguments")
-    title = f"precision {result['precision']}"
-    if arguments is not None:
+    d.title = f"precision {result['precision']}"
+    taps = None
+    if arguments is not None:  # (frequency, dB, colour, width, label) of |H(f)| and |C(f)|
         taps = arguments["taps"]
         fd, h = _fixfir.taps_response(taps)
         _, c = _fixfir.coefficients_response(taps, result["precision"])
-        dense = [(fd, _db(h), PASS_GREEN, 2, "unquantized taps |H(f)|"),
-                 (fd, _db(c), COEF_BLUE, 1.5, "quantized coefficients |C(f)|/scale")]
-        title = f"{len(taps)} taps at " + title
-    if wrapped.any():
-        title += (f": the accumulator WRAPS at {int(wrapped.sum())} of {len(f)} swept "
-                  "frequencies (marked x)")
+        d.dense = [(fd, _db(h), PASS_GREEN, 2, "unquantized taps |H(f)|"),
+                   (fd, _db(c), COEF_BLUE, 1.5, "quantized coefficients |C(f)|/scale")]
+        d.title = f"{len(taps)} taps at " + d.title
+    d.curve, d.dots = _steady_curve(d.f, d.steady, len(taps) if taps is not None else 0)
+    if d.wrapped.any():
+        d.title += (f": the accumulator WRAPS at {int(d.wrapped.sum())} of {len(d.f)} swept "
+                    "frequencies (marked x)")
+    return d
 
-    def curves(a, labelled, dots):
-        for low, high in passbands:
-            a.axvspan(low, high, color=PASS_GREEN, alpha=0.08, lw=0)
-        for low, high in stopbands:
-            a.axvspan(low, high, color=FIXED_RED, alpha=0.06, lw=0)
-        for low, high in [*passbands, *stopbands]:
-            for edge in (low, high):
-                if 0 < edge < NYQUIST_HZ:
-                    a.axvline(edge, ls=":", color="#555555", lw=1)
-        a.plot(f, peak, color="#bbbbbb", lw=1,
-               label="sweep peak, start-up transient included (frequency.txt)")
-        for fd_, level, colour, width, label in dense:
-            a.plot(fd_, level, color=colour, lw=width, label=label)
-        a.plot(f, steady, color=FIXED_RED, lw=1.2, marker="o" if dots else None, ms=2,
-               label="fixed point, steady state (fitted)")
-        a.plot(ef, extreme, "o", mfc="none", mec=FIXED_RED, ms=6,
-               label="the same at band edges and |C(f)| lobe tops")
-        a.plot(np.concatenate([f[wrapped], ef[extreme_wrapped]]),
-               np.concatenate([steady[wrapped], extreme[extreme_wrapped]]), "x", color="black",
-               ms=5, label="wrapped")
-        a.grid(True, alpha=0.4)
-        a.set_xlabel("frequency (Hz)")
-        a.set_ylabel("magnitude (dB)")
-        if labelled:
-            _legend(a, 3)
 
-    curves(main, True, False)
-    levels = _finite(steady, peak, extreme, *[d[1] for d in dense])
+def _response_curves(a, d, labelled, dot):
+    """The bands, their edges and every response of `d` on the panel `a`."""
+    for low, high in d.passbands:
+        a.axvspan(low, high, color=PASS_GREEN, alpha=0.08, lw=0)
+    for low, high in d.stopbands:
+        a.axvspan(low, high, color=FIXED_RED, alpha=0.06, lw=0)
+    for low, high in [*d.passbands, *d.stopbands]:
+        for edge in (low, high):
+            if 0 < edge < NYQUIST_HZ:
+                a.axvline(edge, ls=":", color="#555555", lw=1)
+    a.plot(d.f, d.peak, color="#bbbbbb", lw=1,
+           label="sweep peak, start-up transient included (frequency.txt)")
+    for fd, level, colour, width, label in d.dense:
+        a.plot(fd, level, color=colour, lw=width, label=label)
+    # The key names the curve, or the lone points where there is no curve.
+    label = "fixed point, steady state (fitted)"
+    curve = len(d.curve[0]) > 0
+    a.plot(*d.curve, color=FIXED_RED, lw=1.2, label=label if curve else "_nolegend_")
+    a.plot(*d.dots, "o", color=FIXED_RED, ms=dot, label="_nolegend_" if curve else label)
+    a.plot(d.ef, d.extreme, "o", mfc="none", mec=FIXED_RED, ms=6,
+           label="the same at band edges and |C(f)| lobe tops")
+    a.plot(np.concatenate([d.f[d.wrapped], d.ef[d.extreme_wrapped]]),
+           np.concatenate([d.steady[d.wrapped], d.extreme[d.extreme_wrapped]]), "x",
+           color="black", ms=5,
+           label="wrapped" if d.wrapped.any() or d.extreme_wrapped.any() else "_nolegend_")
+    a.grid(True, alpha=0.4)
+    a.set_xlabel("frequency (Hz)")
+    a.set_ylabel("magnitude (dB)")
+    if labelled:
+        _legend(a, 3)
+
+
+def _magnitude_axes(main, d):
+    """The upper panel's range, the unquantized attenuation level and the title."""
+    levels = _finite(d.steady, d.peak, d.extreme, *[x[1] for x in d.dense])
     high = math.ceil(levels.max() / 10) * 10 + 5 if levels.size else 10.0
     low = math.floor(max(levels.min(), high - 180) / 10) * 10 if levels.size else -100.0
     main.set_xlim(0, NYQUIST_HZ)
     main.set_ylim(low, high)
-    top = taps_figures["passband_max_db"]
-    floor_level = top - taps_figures["worst_attenuation_db"]
+    floor_level = d.figures["passband_max_db"] - d.figures["worst_attenuation_db"]
     if math.isfinite(floor_level):
         main.axhline(floor_level, ls="--", lw=1.5, color="black")
-        main.annotate(f"unquantized attenuation {taps_figures['worst_attenuation_db']:.2f} dB",
+        main.annotate(f"unquantized attenuation {d.figures['worst_attenuation_db']:.2f} dB",
                       (0.99, floor_level), xycoords=("axes fraction", "data"),
                       xytext=(0, 4), textcoords="offset points", ha="right", va="bottom")
     main.set_title("Magnitude: green pass bands, red stop bands")
-    if zoom is None:
-        main.set_title(title, loc="left", fontsize="small")
-    else:
-        fig.suptitle(title)
 
-    if zoom is None:
-        return fig
-    curves(zoom, False, True)
-    zoomed = [steady[_in_bands(passbands, f) & ~wrapped],
-              extreme[_in_bands(passbands, ef) & ~extreme_wrapped]]
-    zoomed += [d[1][_in_bands(passbands, d[0])] for d in dense]
+
+def _zoom_axes(zoom, d):
+    """The lower panel's range over the pass bands, the unquantized ripple's bounds, title."""
+    zoomed = [d.steady[_in_bands(d.passbands, d.f) & ~d.wrapped],
+              d.extreme[_in_bands(d.passbands, d.ef) & ~d.extreme_wrapped]]
+    zoomed += [x[1][_in_bands(d.passbands, x[0])] for x in d.dense]
     levels = _finite(*zoomed)
     low, high = (levels.min(), levels.max()) if levels.size else (-1.0, 1.0)
     margin = max(0.1 * (high - low), 1e-4)
     zoom.set_ylim(low - margin, high + margin)
-    if passbands:
-        start, end = passbands[0][0], passbands[-1][1]
+    if d.passbands:
+        start, end = d.passbands[0][0], d.passbands[-1][1]
         pad = max(0.03 * (end - start), 20.0)
         zoom.set_xlim(max(0.0, start - pad), min(NYQUIST_HZ, end + pad))
-    for level in (top, top - taps_figures["ripple_db"]):
+    top = d.figures["passband_max_db"]
+    for level in (top, top - d.figures["ripple_db"]):
         if math.isfinite(level):
             zoom.axhline(level, ls="--", lw=1.5, color="black")
     zoom.set_title("Pass bands, zoomed: dashed lines bound the unquantized ripple of "
-                   f"{round(taps_figures['ripple_db'], 4):g} dB")
+                   f"{round(d.figures['ripple_db'], 4):g} dB")
+
+
+def response(result, ax=None):
+    """The four responses of fixfir.report()'s dict in dB with the bands shaded, the steady
+    state at the band extremes circled and wrapped frequencies marked (x); below, the pass
+    bands zoomed. The steady state is marked at each swept frequency and joined only where
+    the sweep's points stand close enough to follow the ripple."""
+    _check_kind(result, "response")
+    _on_datapath(result, "response")
+    fig, (main, zoom) = _panels(ax, (11, 10))
+    d = _response_data(result)
+    _response_curves(main, d, True, 2)
+    _magnitude_axes(main, d)
+    if zoom is None:
+        main.set_title(d.title, loc="left", fontsize="small")
+        return fig
+    fig.suptitle(d.title)
+    _response_curves(zoom, d, False, 3)
+    _zoom_axes(zoom, d)
     return fig
-
-
-def _welch(x, segment=SPECTRUM_SEGMENT):
-    """The report's averaged spectrum: Hann segments overlapping by half, the power per bin
-    (white noise of variance v reads 2 v / segment)."""
-    window = 0.5 - 0.5 * np.cos(2 * np.pi * np.arange(segment) / segment)
-    starts = range(0, max(len(x) - segment, 0) + 1, segment // 2)
-    power = np.zeros(segment // 2 + 1)
-    for start in starts:
-        piece = np.zeros(segment)
-        chunk = x[start:start + segment]
-        piece[:len(chunk)] = chunk
-        power += np.abs(np.fft.rfft(window * piece)) ** 2
-    return power * 2 / (np.sum(window**2) * segment * len(starts))
-
-
-def _waveform_model(taps, precision, x):
-    """The report's models of the waveform test: the unquantized taps in double precision,
-    the quantized coefficients in exact arithmetic, and the truncation model's mean error
-    with the power of its white part (each sample truncated toward zero errs by -sign(x) u,
-    u uniform on [0, 2^-P): a mean the coefficients filter like the signal, and white noise
-    of variance 2^-2P / 12), and the coefficients in real units."""
-    t = np.asarray(taps)
-    h = (t if t.dtype == np.float32 else t.astype(np.float64).astype(np.float32)).astype(float)
-    c, scale = _fixfir.quantize(taps, precision)
-    hc, q = c / float(scale), 1.0 / float(scale)
-    n = len(x)
-    mean = np.convolve(-np.sign(x) * q / 2, hc)[:n]
-    white = q * q / 12 * np.count_nonzero(x) / n
-    return np.convolve(x, h)[:n], np.convolve(x, hc)[:n], mean, white, hc
-
-
-def _error_spectra(taps, precision, x, fixed):
-    """The double-precision output, and the spectra of the output error, of its
-    coefficient-quantization part and of the arithmetic noise the truncation model
-    predicts."""
-    reference, coefficient_model, mean, white, hc = _waveform_model(taps, precision, x)
-    every = -(-len(hc) // SPECTRUM_SEGMENT)  # a grid of SPECTRUM_SEGMENT bins, exactly
-    gain = np.abs(np.fft.rfft(hc, SPECTRUM_SEGMENT * every))[::every]
-    predicted = _welch(mean) + 2 * white * gain**2 / SPECTRUM_SEGMENT
-    return (reference, _welch(fixed - reference), _welch(coefficient_model - reference),
-            predicted)
 
 
 def waves(result, ax=None):
@@ -289,7 +290,9 @@ def waves(result, ax=None):
     lower.set_title("Spectrum of the output error over the whole test "
                     f"({SPECTRUM_SEGMENT}-sample Hann segments)")
     lower.set_xlabel("frequency (Hz)")
-    lower.set_ylabel(f"error power per {_fixfir.SAMPLE_RATE / SPECTRUM_SEGMENT:.1f} Hz bin (dB)")
+    # Powers of sample values: 0 dB is the power of a constant 1.0.
+    lower.set_ylabel(f"error power per {_fixfir.SAMPLE_RATE / SPECTRUM_SEGMENT:.1f} Hz bin "
+                     "(dB relative to 1.0²)")
     lower.grid(True, alpha=0.4)
     _legend(lower, 3)
     return fig
@@ -316,33 +319,30 @@ def scan(result, ax=None):
     upper.plot(p[wrapped], fixed_att[wrapped], "x", color="black", ms=10, mew=2,
                label="the accumulator wraps")
     for a in (upper, lower):
+        # Named in the key rather than beside the lines, where curves would cross the words.
         if limit is not None:
-            a.axvline(limit + 0.5, color="#ff7f0e", lw=2)
+            a.axvline(limit + 0.5, color="#ff7f0e", lw=2,
+                      label=f"wrap-free for any input up to {limit}" if a is upper else None)
         if recommended is not None:
-            a.axvline(recommended, color=PASS_GREEN, lw=2, ls="--")
+            a.axvline(recommended, color=PASS_GREEN, lw=2, ls="--",
+                      label=f"recommended: {recommended}" if a is upper else None)
         a.set_xlim(-0.5, 30.5)
         a.set_xticks(range(0, 31, 2))
         a.set_xlabel("precision (fractional bits)")
         a.grid(True, alpha=0.4)
         if lower is None:
             break
-    if limit is not None:
-        upper.annotate(f"wrap-free for any input up to {limit}", (limit + 0.5, 0.05),
-                       xycoords=("data", "axes fraction"), xytext=(-4, 0),
-                       textcoords="offset points", ha="right")
-    if recommended is not None:
-        upper.annotate(f"recommended: {recommended}", (recommended, 0.95),
-                       xycoords=("data", "axes fraction"), xytext=(4, 0),
-                       textcoords="offset points", ha="left", va="top")
-    for key, colour in (("min_attenuation_db", FIXED_RED), ("min_snr_db", SNR_PURPLE)):
+    for key, colour, name in (("min_attenuation_db", FIXED_RED, "attenuation"),
+                              ("min_snr_db", SNR_PURPLE, "SNR")):
         if not math.isnan(targets[key]):
-            upper.axhline(targets[key], ls=":", color=colour, lw=1.5)
+            upper.axhline(targets[key], ls=":", color=colour, lw=1.5,
+                          label=f"target: {name} at least {targets[key]:.2f} dB")
     levels = _finite(snr, coef_att, fixed_att)
     low = math.floor(max(levels.min(), -20) / 10) * 10 if levels.size else 0.0
     upper.set_ylim(low, math.ceil(levels.max() / 10) * 10 + 10 if levels.size else 100.0)
     upper.set_ylabel("dB")
     upper.set_title("SNR and stop-band attenuation (dotted: targets)")
-    _legend(upper, 4)
+    _legend(upper, 3)
     if lower is None:
         return fig
     coef_ripple = np.maximum(column("coefficient_ripple_db"), 1e-6)
@@ -352,11 +352,15 @@ def scan(result, ax=None):
     lower.set_yscale("log")
     lower.yaxis.set_major_formatter("{x:g}")
     if not math.isnan(targets["max_ripple_db"]):
-        lower.axhline(max(targets["max_ripple_db"], 1e-6), ls=":", color=FIXED_RED, lw=1.5)
+        lower.axhline(max(targets["max_ripple_db"], 1e-6), ls=":", color=FIXED_RED, lw=1.5,
+                      label=f"target: ripple at most {targets['max_ripple_db']:.4f} dB")
     ripples = _finite(coef_ripple, fixed_ripple)
     if ripples.size:
         lower.set_ylim(ripples.min() / 2, ripples.max() * 2)
     lower.set_ylabel("pass-band ripple (dB)")
     lower.set_title("Pass-band ripple (dotted: target)")
-    _legend(lower, 2)
+    _legend(lower, 3)
     return fig
+
+
+from .plot_explore import explore  # noqa: E402,F401 (it draws with the helpers above)
