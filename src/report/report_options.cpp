@@ -367,6 +367,21 @@ const option_spec* find_option(std::string_view name) noexcept {
   return nullptr;
 }
 
+// The datapath choices' first fault named as the options spell it; for an export, first
+// whether the coefficient word is fixed.
+std::string datapath_choices_message(const datapath_choices& c, bool exporting) {
+  static constexpr field_spelling option = [](datapath_field f) noexcept {
+    constexpr const char* names[] = {
+        "--precision",   "--coefficient-bits", "--coefficient-precision",
+        "--sample-bits", "--sample-precision", "--accumulator-bits"};
+    return names[static_cast<std::size_t>(f)];
+  };
+  if (exporting && !export_word_chosen(c))
+    return "--export needs --precision or --coefficient-bits";
+  const std::optional<datapath_fault> fault = datapath_choices_fault(c);
+  return fault ? datapath_fault_text(*fault, option) : std::string();
+}
+
 // What the options say together: the required ones given, bands
 // that make sense, and usable steps. False, with `message` set, when they do not.
 // --export: a datapath the coefficients can be made on; nothing else is run, so what only
@@ -389,7 +404,7 @@ bool check_export(const parse_state& s, std::string& message) {
       return false;
     }
   }
-  message = export_choices_problem(options.datapath);
+  message = datapath_choices_message(options.datapath, true);
   return message.empty();
 }
 
@@ -397,7 +412,7 @@ bool check_export(const parse_state& s, std::string& message) {
 // the axes they fix; the scan runs on the seed's datapath only.
 bool check_datapath_use(const report_options& options, std::string& message) {
   if (!datapath_options_given(options.datapath)) return true;
-  message = datapath_choices_problem(options.datapath);
+  message = datapath_choices_message(options.datapath, false);
   if (!message.empty()) return false;
   if (options.scan) {
     message = "--scan scans the precisions of the seed datapath: use --explore to search datapaths";
