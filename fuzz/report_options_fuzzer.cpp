@@ -159,13 +159,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed.failure().kind != fixfir::error_kind::bad_input) fail("refusal kind", message);
     if (message.empty()) fail("refusal", "no message");
     if (!shows_safely(message)) fail("message with a control character", message);
-    // A choice beyond its limits is named as its option, never in the library's plain words.
+    // A choice beyond its limits is named as its option, never in the library's plain words
+    // (which a refusal may quote only from what was typed, after its own words).
     for (const fixfir::datapath_field f :
          {fixfir::datapath_field::precision, fixfir::datapath_field::coefficient_bits,
           fixfir::datapath_field::coefficient_fraction_bits, fixfir::datapath_field::sample_bits,
           fixfir::datapath_field::sample_fraction_bits, fixfir::datapath_field::accumulator_bits}) {
-      const std::size_t at = message.find(std::string(fixfir::datapath_field_words(f)) + " must");
-      if (at != std::string::npos && (at == 0 || message[at - 1] != '-'))
+      if (message.starts_with(std::string(fixfir::datapath_field_words(f)) + " must"))
         fail("a choice named in plain words", message);
     }
     const run_result r = run(args);
