@@ -98,7 +98,7 @@ void check_datapath(const fixfir::report_options& options) {
   if (!fixfir::datapath_options_given(c)) {
     if (!exporting) return;
   } else if (options.scan) {
-    fail("a scan accepted datapath options", fixfir::datapath_choices_problem(c));
+    fail("a scan accepted datapath options", "");
   }
   if (options.explore) {
     if (c.coefficient_fraction_bits || c.sample_fraction_bits || c.overflow)
@@ -159,6 +159,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed.failure().kind != fixfir::error_kind::bad_input) fail("refusal kind", message);
     if (message.empty()) fail("refusal", "no message");
     if (!shows_safely(message)) fail("message with a control character", message);
+    // A choice beyond its limits is named as its option, never in the library's plain words
+    // (which a refusal may quote only from what was typed, after its own words).
+    for (const fixfir::datapath_field f :
+         {fixfir::datapath_field::precision, fixfir::datapath_field::coefficient_bits,
+          fixfir::datapath_field::coefficient_fraction_bits, fixfir::datapath_field::sample_bits,
+          fixfir::datapath_field::sample_fraction_bits, fixfir::datapath_field::accumulator_bits}) {
+      if (message.starts_with(std::string(fixfir::datapath_field_words(f)) + " must"))
+        fail("a choice named in plain words", message);
+    }
     const run_result r = run(args);
     if (r.status != 2) fail("refusal status", std::to_string(r.status));
     if (!r.out.empty()) fail("refusal wrote to standard output", r.out);

@@ -153,10 +153,14 @@ std::string export_text(export_format format, std::span<const std::int32_t> coef
   return *text_until_stopped(format, coefficients, w, export_check());
 }
 
+bool export_word_chosen(const datapath_choices& c) noexcept {
+  return c.precision || c.coefficient_bits;
+}
+
 std::string export_choices_problem(const datapath_choices& c) {
-  if (!c.precision && !c.coefficient_bits)
-    return "--export needs --precision or --coefficient-bits";
-  return datapath_choices_problem(c);
+  if (!export_word_chosen(c)) return "an export needs a precision or a coefficient width";
+  const std::optional<datapath_fault> fault = datapath_choices_fault(c);
+  return fault ? datapath_fault_text(*fault) : std::string();
 }
 
 result<export_facts> export_coefficients(std::span<const float> taps, const datapath_choices& c,

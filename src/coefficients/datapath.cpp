@@ -73,20 +73,47 @@ bool is_seed_datapath(const datapath& d) noexcept {
          d.accumulator_overflow == overflow_mode::wrap;
 }
 
-std::string datapath_problem(const datapath& d) {
-  const std::string words = std::to_string(WORD_BITS_MIN) + " to " + std::to_string(WORD_BITS_MAX);
-  const std::string fractions =
-      std::to_string(FRACTION_BITS_MIN) + " to " + std::to_string(FRACTION_BITS_MAX);
-  if (!word_bits_valid(d.coefficient.bits)) return "--coefficient-bits must be " + words;
-  if (!fraction_valid(d.coefficient.fraction_bits))
-    return "--coefficient-precision must be " + fractions;
-  if (!word_bits_valid(d.sample.bits)) return "--sample-bits must be " + words;
-  if (!fraction_valid(d.sample.fraction_bits)) return "--sample-precision must be " + fractions;
-  if (d.accumulator_bits < ACCUMULATOR_BITS_MIN || d.accumulator_bits > ACCUMULATOR_BITS_MAX) {
-    return "--accumulator-bits must be " + std::to_string(ACCUMULATOR_BITS_MIN) + " to " +
-           std::to_string(ACCUMULATOR_BITS_MAX);
+const char* datapath_field_words(datapath_field f) noexcept {
+  switch (f) {
+    case datapath_field::coefficient_bits:
+      return "coefficient bits";
+    case datapath_field::coefficient_fraction_bits:
+      return "coefficient fraction bits";
+    case datapath_field::sample_bits:
+      return "sample bits";
+    case datapath_field::sample_fraction_bits:
+      return "sample fraction bits";
+    case datapath_field::accumulator_bits:
+      return "accumulator bits";
+    case datapath_field::precision:
+      break;
   }
-  return {};
+  return "precision";
+}
+
+std::string datapath_fault_text(const datapath_fault& f, field_spelling spell) {
+  return std::string(spell(f.field)) + " must be " + std::to_string(f.least) + " to " +
+         std::to_string(f.most);
+}
+
+std::optional<datapath_fault> datapath_fault_of(const datapath& d) noexcept {
+  using enum datapath_field;
+  if (!word_bits_valid(d.coefficient.bits))
+    return datapath_fault{coefficient_bits, WORD_BITS_MIN, WORD_BITS_MAX};
+  if (!fraction_valid(d.coefficient.fraction_bits))
+    return datapath_fault{coefficient_fraction_bits, FRACTION_BITS_MIN, FRACTION_BITS_MAX};
+  if (!word_bits_valid(d.sample.bits))
+    return datapath_fault{sample_bits, WORD_BITS_MIN, WORD_BITS_MAX};
+  if (!fraction_valid(d.sample.fraction_bits))
+    return datapath_fault{sample_fraction_bits, FRACTION_BITS_MIN, FRACTION_BITS_MAX};
+  if (d.accumulator_bits < ACCUMULATOR_BITS_MIN || d.accumulator_bits > ACCUMULATOR_BITS_MAX)
+    return datapath_fault{accumulator_bits, ACCUMULATOR_BITS_MIN, ACCUMULATOR_BITS_MAX};
+  return std::nullopt;
+}
+
+std::string datapath_problem(const datapath& d) {
+  const std::optional<datapath_fault> fault = datapath_fault_of(d);
+  return fault ? datapath_fault_text(*fault) : std::string();
 }
 
 word_value quantize_word(double v, const word_format& w) noexcept {
@@ -196,8 +223,9 @@ bool datapath_options_given(const datapath_choices& c) noexcept {
          c.sample_fraction_bits || c.accumulator_bits || c.rounding || c.overflow;
 }
 
-std::string datapath_choices_problem(const datapath_choices& c) {
-  if (c.precision && (*c.precision < 0 || *c.precision > 30)) return "--precision must be 0 to 30";
+std::optional<datapath_fault> datapath_choices_fault(const datapath_choices& c) noexcept {
+  if (c.precision && (*c.precision < 0 || *c.precision > 30))
+    return datapath_fault{datapath_field::precision, 0, 30};
   // The given choices, and valid ones in place of the others, judged as a datapath.
   datapath d;
   d.coefficient.bits = c.coefficient_bits.value_or(WORD_BITS_MAX);
@@ -205,12 +233,12 @@ std::string datapath_choices_problem(const datapath_choices& c) {
   d.sample.bits = c.sample_bits.value_or(WORD_BITS_MAX);
   d.sample.fraction_bits = c.sample_fraction_bits.value_or(0);
   d.accumulator_bits = c.accumulator_bits.value_or(32);
-  return datapath_problem(d);
+  return datapath_fault_of(d);
 }
 
 result<datapath> datapath_from_choices(std::span<const float> taps, const datapath_choices& c) {
-  if (std::string problem = datapath_choices_problem(c); !problem.empty())
-    return make_error(error_kind::bad_input, std::move(problem));
+  if (const std::optional<datapath_fault> fault = datapath_choices_fault(c))
+    return make_error(error_kind::bad_input, datapath_fault_text(*fault));
   datapath d;
   const rounding_mode rounding = c.rounding.value_or(rounding_mode::toward_zero);
   const overflow_mode overflow = c.overflow.value_or(overflow_mode::wrap);

@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include <cstring>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -42,14 +44,6 @@ py::str python_text(const std::string& text) {
 [[noreturn]] void raise_with(PyObject* type, const std::string& message) {
   PyErr_SetObject(type, python_text(message).ptr());
   throw py::error_already_set();
-}
-
-signature with_datapath_keywords(signature s) {
-  for (const char* name : {"coefficient_bits", "coefficient_precision", "sample_bits",
-                           "sample_precision", "accumulator_bits", "rounding", "overflow"}) {
-    s.parameters.push_back({name, "None"});
-  }
-  return s;
 }
 
 bound_call bind_call(const signature& s, const py::args& args, const py::kwargs& kwargs) {
@@ -112,6 +106,10 @@ long long integer_argument(py::handle value, const char* name) {
   }
   if (v == -1 && PyErr_Occurred() != nullptr) throw py::error_already_set();
   return v;
+}
+
+long long integer_named(const bound_call& call, const char* name) {
+  return integer_argument(argument(call, name), name);
 }
 
 std::optional<long long> optional_integer(py::handle value, const char* name) {
@@ -180,6 +178,38 @@ std::string signature_doc(const signature& s, const char* text) {
   // Python's help and inspect.signature take "name(...)\n--\n\n" at the head of a built-in's
   // docstring as its signature.
   return line + ")\n--\n\n" + text;
+}
+
+void define(py::module_& m, const binding& b) {
+  m.def(
+      b.of.function.c_str(),
+      [s = b.of, body = b.body](const py::args& args, const py::kwargs& kwargs) {
+        return body(bind_call(s, args, kwargs));
+      },
+      signature_doc(b.of, b.text).c_str());
+}
+
+void raise(const error& e, py::handle file) {
+  switch (e.kind) {
+    case error_kind::bad_input:
+      raise_with(PyExc_ValueError, e.message);
+    case error_kind::out_of_memory:
+      throw std::bad_alloc();  // MemoryError
+    case error_kind::cannot_write:
+      break;
+    case error_kind::interrupted:
+    case error_kind::failed:
+      raise_with(PyExc_RuntimeError, e.message);
+  }
+  // As open() raises it: OSError(errno, strerror, filename), which Python makes the
+  // subclass the errno names (FileNotFoundError, PermissionError, ...).
+  if (e.system_errno == 0) raise_with(PyExc_OSError, e.message);
+  const py::str reason(std::strerror(e.system_errno));
+  const py::object raised = file
+                                ? py::handle(PyExc_OSError)(e.system_errno, reason, file)
+                                : py::handle(PyExc_OSError)(e.system_errno, python_text(e.message));
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(raised.ptr())), raised.ptr());
+  throw py::error_already_set();
 }
 
 }  // namespace fixfir::python

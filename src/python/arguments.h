@@ -4,6 +4,7 @@
 // would answer any of these with one error that prints every argument, arrays included.
 
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cstddef>
 #include <optional>
@@ -11,6 +12,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "fixfir/common/result.h"
 
 namespace fixfir::python {
 
@@ -27,9 +30,6 @@ struct signature {
   std::vector<parameter> parameters;
   std::size_t positional = 0;
 };
-
-/// `s` followed by the seven datapath keywords (coefficient_bits to overflow), keyword-only.
-[[nodiscard]] signature with_datapath_keywords(signature s);
 
 /// The arguments of one call, in the order of the signature's parameters; None where one
 /// was not given.
@@ -49,6 +49,9 @@ struct bound_call {
 /// An integer (int, or anything with __index__ such as numpy's integers), or a TypeError
 /// naming `name` for a bool, a float or anything else; a ValueError past 64 bits.
 [[nodiscard]] long long integer_argument(pybind11::handle value, const char* name);
+
+/// The integer argument of the parameter `name`.
+[[nodiscard]] long long integer_named(const bound_call& call, const char* name);
 
 /// None as no value, else as integer_argument.
 [[nodiscard]] std::optional<long long> optional_integer(pybind11::handle value, const char* name);
@@ -76,15 +79,20 @@ struct bound_call {
 /// shown as \xNN escapes.
 [[noreturn]] void raise_with(PyObject* type, const std::string& message);
 
-/// Defines `s.function` in `m`: each call is bound to `s` and handed to `body`.
-template <class Body>
-void define(pybind11::module_& m, const signature& s, const char* text, Body body) {
-  m.def(
-      s.function.c_str(),
-      [s, body](const pybind11::args& args, const pybind11::kwargs& kwargs) {
-        return body(bind_call(s, args, kwargs));
-      },
-      signature_doc(s, text).c_str());
-}
+/// Raises a library's error as Python does: bad_input as ValueError, out_of_memory as
+/// MemoryError, cannot_write as OSError (with its errno, and `file` as its filename when
+/// given), anything else as RuntimeError, each with the error's message.
+[[noreturn]] void raise(const error& e, pybind11::handle file = pybind11::handle());
+
+/// One function of the module: its signature, the text of its docstring after the
+/// signature, and its body, which reads the bound call's arguments.
+struct binding {
+  signature of;
+  const char* text = nullptr;
+  pybind11::object (*body)(const bound_call&) = nullptr;
+};
+
+/// Defines `b.of.function` in `m`: each call is bound to `b.of` and handed to `b.body`.
+void define(pybind11::module_& m, const binding& b);
 
 }  // namespace fixfir::python

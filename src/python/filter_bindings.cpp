@@ -51,6 +51,8 @@ py::array_t<std::int64_t> datapath_accumulators(const signal_view& x, Run&& run)
   return out;
 }
 
+}  // namespace
+
 py::object filter(py::handle taps, py::handle x, long long precision, const datapath_keywords& k) {
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
     return datapath_accumulators(view_signal(x, "x"), [&](const sample_source& s, auto* acc) {
@@ -62,6 +64,8 @@ py::object filter(py::handle taps, py::handle x, long long precision, const data
     return filter_samples(q.filter, s, acc, worker_count());
   });
 }
+
+namespace {
 
 /// fixfir.Filter: a filter and its state, the last taps - 1 samples it has seen. On a seed
 /// datapath `seed` runs; on any other `path`.
@@ -120,18 +124,7 @@ void filter_reset(stateful_filter& f) {
 
 }  // namespace
 
-void bind_filter(py::module_& m) {
-  define(m, with_datapath_keywords({"filter", {{"taps"}, {"x"}, {"precision"}}, 3}),
-         "The int32 accumulators of the fixed-point filter over the signal x from rest: "
-         "acc[n] = Σ c[j] · trunc(scale × x[n - j]), every product and sum wrapping modulo "
-         "2^32 (units of scale²). With the datapath keywords, that datapath's int64 "
-         "accumulators (units of 2^-(F_c + F_x)). x is read where it lies, a block at a time: "
-         "beyond the result, the memory used grows with the taps, not with x.",
-         [](const bound_call& a) {
-           return filter(argument(a, "taps"), argument(a, "x"),
-                         integer_argument(argument(a, "precision"), "precision"),
-                         datapath_arguments(a));
-         });
+void bind_filter_class(py::module_& m) {
   // The signature outlives the module's definitions: the constructor binds every call to it.
   static const signature init_s = with_datapath_keywords({"Filter", {{"taps"}, {"precision"}}, 2});
   py::class_<stateful_filter>(m, "Filter",
@@ -142,8 +135,7 @@ void bind_filter(py::module_& m) {
                               "f.reset() puts it back at rest.")
       .def(py::init([](const py::args& args, const py::kwargs& kwargs) {
              const bound_call a = bind_call(init_s, args, kwargs);
-             return make_filter(argument(a, "taps"),
-                                integer_argument(argument(a, "precision"), "precision"),
+             return make_filter(argument(a, "taps"), integer_named(a, "precision"),
                                 datapath_arguments(a));
            }),
            signature_doc(init_s,

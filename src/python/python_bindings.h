@@ -1,18 +1,23 @@
 #pragma once
-// What the parts of the module share.
+// What the parts of the module share: the functions the binding table binds, each taking
+// its arguments already read from the call.
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arguments.h"
+#include "datapath_keywords.h"
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/records.h"
-#include "fixfir/common/result.h"
+#include "fixfir/measurement/measurement.h"
+#include "fixfir/measurement/recommendation.h"
 
 namespace fixfir::python {
 
@@ -33,44 +38,66 @@ struct quantized_taps {
 /// The `taps` and `precision` arguments checked, copied and quantized.
 quantized_taps quantize_argument(pybind11::handle taps, long long precision);
 
-/// Raises a library's error as Python does: bad_input as ValueError, out_of_memory as
-/// MemoryError, cannot_write as OSError (with its errno, and `file` as its filename when
-/// given), anything else as RuntimeError, each with the error's message.
-[[noreturn]] void raise(const error& e, pybind11::handle file = pybind11::handle());
+/// Adds every function of the module, from the one binding table.
+void define_functions(pybind11::module_& m);
 
-/// The datapath keyword arguments, as given.
-struct datapath_keywords {
-  std::optional<long long> coefficient_bits;
-  std::optional<long long> coefficient_precision;
-  std::optional<long long> sample_bits;
-  std::optional<long long> sample_precision;
-  std::optional<long long> accumulator_bits;
-  std::optional<std::string> rounding;
-  std::optional<std::string> overflow;
+/// Adds the class fixfir.Filter, the filter with state, to the module.
+void bind_filter_class(pybind11::module_& m);
+
+// ---- The console tool's model (model_bindings.cpp, filter_bindings.cpp) ----
+
+pybind11::tuple quantize(pybind11::handle taps, long long precision, const datapath_keywords& k);
+pybind11::array_t<double> output(pybind11::handle acc, double scale);
+pybind11::tuple waveform_test(pybind11::handle taps, long long precision, long long initial,
+                              long long step, long long ending, const datapath_keywords& k);
+pybind11::tuple sweep(pybind11::handle taps, long long precision, long long step,
+                      const datapath_keywords& k);
+pybind11::object filter(pybind11::handle taps, pybind11::handle x, long long precision,
+                        const datapath_keywords& k);
+
+// ---- The coefficients judged alone (response_bindings.cpp) ----
+
+pybind11::tuple taps_dense(pybind11::handle taps);
+pybind11::tuple coefficients_dense(pybind11::handle taps, long long precision,
+                                   const datapath_keywords& k);
+double tap_error(pybind11::handle taps, long long precision, const datapath_keywords& k);
+std::int64_t accumulator_wraps(pybind11::handle taps, pybind11::handle x, long long precision,
+                               const datapath_keywords& k);
+pybind11::dict bound_at(pybind11::handle taps, long long precision);
+std::optional<std::int32_t> wrap_free_limit(pybind11::handle taps);
+
+// ---- The report's measurements (report_bindings.cpp, explore_bindings.cpp) ----
+
+using band_list = std::optional<std::vector<std::pair<double, double>>>;
+
+/// The questions every measurement of the report asks, as given: the waveform test's
+/// tones, the sweep's step, the bands and the targets (NaN where not given).
+struct run_arguments {
+  long long initial = 0;
+  long long step = 0;
+  long long ending = 0;
+  std::optional<long long> sweep_step;
+  band_list passbands;
+  band_list stopbands;
+  precision_targets targets;
 };
 
-/// The choices `precision` and `k` make; a ValueError names the keyword of a bad one.
-datapath_choices choices_argument(std::optional<long long> precision, const datapath_keywords& k);
+/// The run arguments of a call, their types checked.
+run_arguments run_argument(const bound_call& a);
 
-/// The filter on the datapath `precision` and `k` choose, when they choose anything beyond
-/// the precision; a ValueError names the keyword of a bad choice.
-std::optional<fixed_filter> chosen_filter(pybind11::handle taps, long long precision,
-                                          const datapath_keywords& k);
+/// The report's options at `precision` for `q`; a ValueError names a bad value.
+science_options options_argument(long long precision, const run_arguments& q);
 
-/// The datapath keywords of a call whose signature has them (with_datapath_keywords).
-datapath_keywords datapath_arguments(const bound_call& call);
+pybind11::dict report(pybind11::handle taps, long long precision, const run_arguments& q,
+                      const datapath_keywords& k);
+pybind11::dict scan(pybind11::handle taps, const run_arguments& q);
+pybind11::dict explore(pybind11::handle taps, const run_arguments& q, const datapath_keywords& k,
+                       const std::string& cost);
 
-/// A library's message with the report's option names (--coefficient-bits) given as the
-/// keywords (coefficient_bits).
-std::string keyword_names(const std::string& message);
+// ---- The coefficient words as a file (export_bindings.cpp) ----
 
-/// Adds fixfir.filter and fixfir.Filter, the filter streamed over a signal, to the module.
-void bind_filter(pybind11::module_& m);
-
-/// Adds the report's figures to the module.
-void bind_report(pybind11::module_& m);
-
-/// Adds fixfir.export, the coefficient words as a file, to the module.
-void bind_export(pybind11::module_& m);
+pybind11::dict export_coefficient_file(pybind11::handle taps, pybind11::handle path,
+                                       std::optional<long long> precision,
+                                       const datapath_keywords& k);
 
 }  // namespace fixfir::python

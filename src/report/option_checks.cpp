@@ -2,6 +2,7 @@
 // and the bands, steps and datapath judged once every option is read.
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,21 @@ namespace {
 outcome refused_if(std::string problem) {
   if (problem.empty()) return success();
   return refusal(std::move(problem));
+}
+
+// The datapath choices' first fault named as the options spell it; for an export, first
+// whether the coefficient word is fixed.
+std::string datapath_choices_message(const datapath_choices& c, bool exporting) {
+  static constexpr field_spelling option = [](datapath_field f) noexcept {
+    constexpr const char* names[] = {
+        "--precision",   "--coefficient-bits", "--coefficient-precision",
+        "--sample-bits", "--sample-precision", "--accumulator-bits"};
+    return names[static_cast<std::size_t>(f)];
+  };
+  if (exporting && !export_word_chosen(c))
+    return "--export needs --precision or --coefficient-bits";
+  const std::optional<datapath_fault> fault = datapath_choices_fault(c);
+  return fault ? datapath_fault_text(*fault, option) : std::string();
 }
 
 // --export: a datapath the coefficients can be made on; nothing else is run, so what only
@@ -36,14 +52,15 @@ outcome check_export(const parse_state& s) {
                      ": leave it out");
     }
   }
-  return refused_if(export_choices_problem(options.datapath));
+  return refused_if(datapath_choices_message(options.datapath, true));
 }
 
 // The datapath options: the summary is measured on the datapath they give; --explore keeps
 // the axes they fix; the scan runs on the seed's datapath only.
 outcome check_datapath_use(const report_options& options) {
   if (!datapath_options_given(options.datapath)) return success();
-  if (outcome made = refused_if(datapath_choices_problem(options.datapath)); !made) return made;
+  if (outcome made = refused_if(datapath_choices_message(options.datapath, false)); !made)
+    return made;
   if (options.scan)
     return refusal(
         "--scan scans the precisions of the seed datapath: use --explore to search datapaths");

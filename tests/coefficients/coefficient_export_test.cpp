@@ -111,27 +111,60 @@ INSTANTIATE_TEST_SUITE_P(
                     false}),
     [](const auto& i) { return std::string(i.param.name); });
 
-TEST(Choices, BeyondTheirLimitsNameTheOption) {
-  const std::pair<datapath_choices, const char*> table[] = {
-      {{.precision = 31}, "--precision must be 0 to 30"},
-      {{.precision = -1}, "--precision must be 0 to 30"},
-      {{.coefficient_bits = 1}, "--coefficient-bits must be 2 to 32"},
-      {{.coefficient_bits = 33}, "--coefficient-bits must be 2 to 32"},
-      {{.coefficient_fraction_bits = 97}, "--coefficient-precision must be -32 to 96"},
-      {{.sample_bits = 0}, "--sample-bits must be 2 to 32"},
-      {{.sample_fraction_bits = -33}, "--sample-precision must be -32 to 96"},
-      {{.accumulator_bits = 7}, "--accumulator-bits must be 8 to 64"},
-      {{.accumulator_bits = 65}, "--accumulator-bits must be 8 to 64"},
+// A choice beyond its limits names its field and range; the plain words are what a caller
+// with no spelling of its own sees, and each front end spells the field itself.
+TEST(Choices, BeyondTheirLimitsNameTheField) {
+  using enum datapath_field;
+  struct fault_case {
+    datapath_choices choices;
+    datapath_field field;
+    std::int32_t least;
+    std::int32_t most;
+    const char* words;
+  };
+  const fault_case table[] = {
+      {{.precision = 31}, precision, 0, 30, "precision must be 0 to 30"},
+      {{.precision = -1}, precision, 0, 30, "precision must be 0 to 30"},
+      {{.coefficient_bits = 1}, coefficient_bits, 2, 32, "coefficient bits must be 2 to 32"},
+      {{.coefficient_bits = 33}, coefficient_bits, 2, 32, "coefficient bits must be 2 to 32"},
+      {{.coefficient_fraction_bits = 97},
+       coefficient_fraction_bits,
+       -32,
+       96,
+       "coefficient fraction bits must be -32 to 96"},
+      {{.sample_bits = 0}, sample_bits, 2, 32, "sample bits must be 2 to 32"},
+      {{.sample_fraction_bits = -33},
+       sample_fraction_bits,
+       -32,
+       96,
+       "sample fraction bits must be -32 to 96"},
+      {{.accumulator_bits = 7}, accumulator_bits, 8, 64, "accumulator bits must be 8 to 64"},
+      {{.accumulator_bits = 65}, accumulator_bits, 8, 64, "accumulator bits must be 8 to 64"},
+      // The first fault in the datapath's order is the one named.
+      {{.coefficient_bits = 1, .accumulator_bits = 65},
+       coefficient_bits,
+       2,
+       32,
+       "coefficient bits must be 2 to 32"},
   };
   const std::vector<float> taps{0.5f};
-  for (const auto& [choices, message] : table) {
-    const result<datapath> d = datapath_from_choices(taps, choices);
-    ASSERT_FALSE(d) << message;
+  for (const fault_case& c : table) {
+    const std::optional<datapath_fault> fault = datapath_choices_fault(c.choices);
+    ASSERT_TRUE(fault) << c.words;
+    EXPECT_EQ(fault->field, c.field) << c.words;
+    EXPECT_EQ(fault->least, c.least) << c.words;
+    EXPECT_EQ(fault->most, c.most) << c.words;
+    const result<datapath> d = datapath_from_choices(taps, c.choices);
+    ASSERT_FALSE(d) << c.words;
     EXPECT_EQ(d.failure().kind, error_kind::bad_input);
-    EXPECT_EQ(d.failure().message, message);
+    EXPECT_EQ(d.failure().message, c.words);
   }
+  EXPECT_FALSE(datapath_choices_fault({.precision = 30, .accumulator_bits = 8}));
   EXPECT_EQ(export_choices_problem({.sample_bits = 16}),
-            "--export needs --precision or --coefficient-bits");
+            "an export needs a precision or a coefficient width");
+  EXPECT_EQ(export_choices_problem({.precision = 0}), "");
+  EXPECT_EQ(export_choices_problem({.precision = 15, .sample_bits = 40}),
+            "sample bits must be 2 to 32");
 }
 
 // ---- The files -------------------------------------------------------------------------------

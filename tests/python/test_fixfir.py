@@ -11,6 +11,7 @@ import subprocess
 import threading
 import time
 from decimal import ROUND_HALF_UP, Decimal
+from functools import partial
 from pathlib import Path
 
 import numpy as np
@@ -388,6 +389,24 @@ BAD_ARGUMENTS = [
      r"^tap 0 is not a finite number \(-inf\)$"),
     (fixfir.wrap_bound, (np.array([0.5, 0.25, np.inf], dtype=np.float32), 15), ValueError,
      r"^tap 2 is not a finite number \(inf\)$"),
+    # The datapath keywords are read by one parser for every function and for the class:
+    # keyword-only, typed and checked alike, and only those a function takes.
+    (partial(fixfir.Filter, coefficient_bits=2.5), (ONE, 15), TypeError,
+     "^coefficient_bits must be an integer, not float$"),
+    (partial(fixfir.Filter, sample_bits=40), (ONE, 15), ValueError, "^sample_bits must be 2 to 32$"),
+    (partial(fixfir.sweep, rounding=0), (ONE, 15, 10), TypeError, "^rounding must be a str, not int$"),
+    (partial(fixfir.quantize, coefficient_precision=2**40), (ONE, 15), ValueError,
+     "^coefficient_precision must fit 32 bits"),
+    (partial(fixfir.largest_tap_error, overflow="clip"), (ONE, 15), ValueError,
+     "^overflow must be 'wrap' or 'saturate', not 'clip'$"),
+    (fixfir.quantize, (ONE, 15, 16), TypeError,
+     r"^quantize\(\) takes 2 positional arguments but 3 were given$"),
+    (partial(fixfir.sweep, precision=15), (ONE, 15, 10), TypeError,
+     r"^sweep\(\) got multiple values for argument 'precision'$"),
+    (partial(fixfir.explore, overflow="wrap"), (ONE, 100, 50, 400), TypeError,
+     r"^explore\(\) got an unexpected keyword argument 'overflow'$"),
+    (partial(fixfir.explore, sample_precision=3), (ONE, 100, 50, 400), TypeError,
+     r"^explore\(\) got an unexpected keyword argument 'sample_precision'$"),
 ]
 
 
@@ -431,6 +450,41 @@ def test_filter_class_refuses_its_arguments_by_name():
         fixfir.Filter([0.5], True)
     with pytest.raises(ValueError, match=r"^tap 0 is not a finite number \(nan\)$"):
         fixfir.Filter([float("nan")], 15)
+
+
+DATAPATH = ("coefficient_bits=None, coefficient_precision=None, sample_bits=None, "
+            "sample_precision=None, accumulator_bits=None, rounding=None, overflow=None")
+QUESTIONS_AND_TARGETS = ("taps, initial, step, ending, sweep_step=None, min_attenuation_db=None, "
+                         "max_ripple_db=None, min_snr_db=None, passbands=None, stopbands=None")
+SIGNATURES = {
+    "quantize": "taps, precision, *, " + DATAPATH,
+    "filter": "taps, x, precision, *, " + DATAPATH,
+    "output": "acc, scale",
+    "waveform_test": "taps, precision, initial, step, ending, *, " + DATAPATH,
+    "sweep": "taps, precision, step, *, " + DATAPATH,
+    "taps_response": "taps",
+    "coefficients_response": "taps, precision, *, " + DATAPATH,
+    "largest_tap_error": "taps, precision, *, " + DATAPATH,
+    "accumulator_wraps": "taps, x, precision, *, " + DATAPATH,
+    "wrap_bound": "taps, precision",
+    "largest_wrap_free_precision": "taps",
+    "report": "taps, precision, initial, step, ending, sweep_step=None, passbands=None, "
+              "stopbands=None, *, " + DATAPATH
+              + ", min_attenuation_db=None, max_ripple_db=None, min_snr_db=None",
+    "scan": QUESTIONS_AND_TARGETS,
+    "explore": QUESTIONS_AND_TARGETS + ", *, coefficient_bits=None, sample_bits=None, "
+               "accumulator_bits=None, rounding=None, cost='multiplier'",
+    "export": "taps, path, precision=None, *, " + DATAPATH,
+}
+
+
+def test_every_function_has_its_signature():
+    assert sorted(SIGNATURES) == FUNCTIONS
+    for name, parameters in SIGNATURES.items():
+        function = getattr(fixfir._fixfir, name)
+        assert str(inspect.signature(function)) == "(%s)" % parameters, name
+    assert fixfir.Filter.__init__.__doc__.startswith(
+        "Filter(taps, precision, *, %s)\n--\n\n" % DATAPATH)
 
 
 def valid_arguments(parameters, tmp_path):

@@ -38,8 +38,12 @@ enum class export_format : std::uint8_t {
                                       std::span<const std::int32_t> coefficients,
                                       const word_format& w);
 
-/// An empty text when `c` can be exported (a precision or a coefficient width given, and
-/// every choice within its limits), else what is wrong, naming the report's option.
+/// Whether `c` fixes the coefficient word an export needs: a precision or a coefficient
+/// width is given.
+[[nodiscard]] bool export_word_chosen(const datapath_choices& c) noexcept;
+
+/// An empty text when `c` can be exported (export_word_chosen, and no
+/// datapath_choices_fault), else what is wrong in plain words.
 [[nodiscard]] std::string export_choices_problem(const datapath_choices& c);
 
 /// What an export wrote.
@@ -55,7 +59,8 @@ using export_check = std::function<bool()>;
 /// Quantizes `taps` on the datapath `c` describes (datapath_from_choices) and writes the
 /// coefficient words to `file` in the format its extension names, replacing any earlier
 /// file only once the new one is complete (replace_file). bad_input for an unknown
-/// extension (the message names --export) or choices export_choices_problem refuses; cannot_write
+/// extension (the message names --export) or choices export_choices_problem refuses (a
+/// front end checks them first to name the choice its own way); cannot_write
 /// when the file cannot be written (the earlier one is kept); out_of_memory; interrupted,
 /// with the earlier file kept, when `go_on` (if given) answers false before the file is
 /// replaced.

@@ -72,8 +72,39 @@ inline constexpr std::int32_t ACCUMULATOR_BITS_MAX = 64;
 /// zero, wrap, a 32-bit wrapping accumulator, and `precision`/`scale` set to match.
 [[nodiscard]] bool is_seed_datapath(const datapath& d) noexcept;
 
-/// An empty text when `d`'s choices are within their limits, else what is wrong, naming
-/// the choice as the report's option does (for example "--coefficient-bits must be 2 to 32").
+/// A datapath choice, as a refusal names it; each front end spells it its own way (an
+/// option, a keyword).
+enum class datapath_field : std::uint8_t {
+  precision,
+  coefficient_bits,
+  coefficient_fraction_bits,
+  sample_bits,
+  sample_fraction_bits,
+  accumulator_bits,
+};
+
+/// A choice beyond its limits: which, and the range it must be within.
+struct datapath_fault {
+  datapath_field field = datapath_field::precision;
+  std::int32_t least = 0;
+  std::int32_t most = 0;
+};
+
+/// How a front end spells a field.
+using field_spelling = const char* (*)(datapath_field) noexcept;
+
+/// A field in plain words: "coefficient bits", "coefficient fraction bits", ...
+[[nodiscard]] const char* datapath_field_words(datapath_field f) noexcept;
+
+/// "NAME must be LEAST to MOST", the field named as `spell` says.
+[[nodiscard]] std::string datapath_fault_text(const datapath_fault& f,
+                                              field_spelling spell = datapath_field_words);
+
+/// The first of `d`'s choices beyond its limits, or nothing.
+[[nodiscard]] std::optional<datapath_fault> datapath_fault_of(const datapath& d) noexcept;
+
+/// An empty text when `d`'s choices are within their limits, else what is wrong in plain
+/// words (datapath_fault_text: "coefficient bits must be 2 to 32").
 [[nodiscard]] std::string datapath_problem(const datapath& d);
 
 /// A real value as a word: `value` holds the word (within its W bits), `overflowed` says
@@ -134,9 +165,10 @@ struct datapath_choices {
 /// Whether any choice beyond the seed's precision is given.
 [[nodiscard]] bool datapath_options_given(const datapath_choices& c) noexcept;
 
-/// An empty text when each given choice is within its limits (the precision 0 to 30, the
-/// others as datapath_problem says), else what is wrong, naming the report's option.
-[[nodiscard]] std::string datapath_choices_problem(const datapath_choices& c);
+/// The first given choice beyond its limits (the precision 0 to 30, the others as
+/// datapath_fault_of says), or nothing.
+[[nodiscard]] std::optional<datapath_fault> datapath_choices_fault(
+    const datapath_choices& c) noexcept;
 
 /// The datapath `c` describes for `taps`. Coefficient word: `coefficient_bits` or 32 bits;
 /// its fraction `coefficient_fraction_bits`, else the precision when no coefficient width is
@@ -145,7 +177,8 @@ struct datapath_choices {
 /// no sample width is given, else W - 1. Accumulator `accumulator_bits` or 32. Rounding
 /// and overflow as chosen, else toward zero and wrap. With nothing but a precision P this
 /// is seed_datapath(P), and any choices that come to a seed datapath give that datapath.
-/// bad_input, with datapath_choices_problem's text, for a choice beyond its limits.
+/// bad_input, with datapath_fault_text's plain words, for a choice beyond its limits (a
+/// front end checks datapath_choices_fault first to name the choice its own way).
 [[nodiscard]] result<datapath> datapath_from_choices(std::span<const float> taps,
                                                      const datapath_choices& c);
 

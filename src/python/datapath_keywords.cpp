@@ -1,0 +1,128 @@
+#include "datapath_keywords.h"
+
+#include <pybind11/stl.h>
+
+#include <utility>
+#include <vector>
+
+#include "array_io.h"
+#include "python_bindings.h"
+
+namespace py = pybind11;
+
+namespace fixfir::python {
+
+namespace {
+
+// Each keyword as Python spells it, in datapath_keyword's order; a width also names its
+// field and its choice (the words rounding and overflow have no choice here).
+struct keyword_spec {
+  const char* name;
+  datapath_field field;
+  std::optional<std::int32_t> datapath_choices::*choice;
+};
+
+constexpr keyword_spec keywords[] = {
+    {"coefficient_bits", datapath_field::coefficient_bits, &datapath_choices::coefficient_bits},
+    {"coefficient_precision", datapath_field::coefficient_fraction_bits,
+     &datapath_choices::coefficient_fraction_bits},
+    {"sample_bits", datapath_field::sample_bits, &datapath_choices::sample_bits},
+    {"sample_precision", datapath_field::sample_fraction_bits,
+     &datapath_choices::sample_fraction_bits},
+    {"accumulator_bits", datapath_field::accumulator_bits, &datapath_choices::accumulator_bits},
+    {"rounding", datapath_field::precision, nullptr},
+    {"overflow", datapath_field::precision, nullptr},
+};
+
+const keyword_spec& spec(datapath_keyword k) noexcept {
+  return keywords[static_cast<std::size_t>(k)];
+}
+
+// The argument of `k`, or None where the call's signature does not take it.
+py::handle given(const bound_call& call, datapath_keyword k) {
+  const std::vector<parameter>& p = call.of->parameters;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    if (std::string_view(p[i].name) == spec(k).name) return call.values[i];
+  }
+  return py::none();
+}
+
+}  // namespace
+
+const char* keyword_name(datapath_keyword k) noexcept { return spec(k).name; }
+
+const char* field_keyword(datapath_field f) noexcept {
+  for (const keyword_spec& k : keywords) {
+    if (k.choice != nullptr && k.field == f) return k.name;
+  }
+  return "precision";
+}
+
+signature with_datapath_keywords(signature s, std::span<const datapath_keyword> which) {
+  for (const datapath_keyword k : which) s.parameters.push_back({keyword_name(k), "None"});
+  return s;
+}
+
+datapath_keywords datapath_arguments(const bound_call& call) {
+  datapath_keywords k;
+  for (std::size_t i = 0; i < WIDTH_KEYWORDS; ++i) {
+    const auto w = static_cast<datapath_keyword>(i);
+    k.widths[i] = optional_integer(given(call, w), keyword_name(w));
+  }
+  const auto text = [&call](datapath_keyword w) {
+    return optional_text(given(call, w), keyword_name(w));
+  };
+  k.rounding = text(datapath_keyword::rounding);
+  k.overflow = text(datapath_keyword::overflow);
+  return k;
+}
+
+datapath_choices choices_argument(std::optional<long long> precision, const datapath_keywords& k) {
+  datapath_choices c;
+  if (precision) c.precision = int32_value(*precision, "precision");
+  for (std::size_t i = 0; i < WIDTH_KEYWORDS; ++i) {
+    if (k.widths[i]) c.*keywords[i].choice = int32_value(*k.widths[i], keywords[i].name);
+  }
+  if (k.rounding) {
+    c.rounding = rounding_from_option(*k.rounding);
+    if (!c.rounding) {
+      throw py::value_error(std::string(keyword_name(datapath_keyword::rounding)) +
+                            " must be 'zero', 'nearest' or 'floor', not '" + *k.rounding + "'");
+    }
+  }
+  if (k.overflow) {
+    c.overflow = overflow_from_option(*k.overflow);
+    if (!c.overflow) {
+      throw py::value_error(std::string(keyword_name(datapath_keyword::overflow)) +
+                            " must be 'wrap' or 'saturate', not '" + *k.overflow + "'");
+    }
+  }
+  if (const std::optional<datapath_fault> fault = datapath_choices_fault(c))
+    throw py::value_error(datapath_fault_text(*fault, field_keyword));
+  return c;
+}
+
+std::optional<fixed_filter> chosen_filter(py::handle taps, long long precision,
+                                          const datapath_keywords& k) {
+  const datapath_choices c = choices_argument(precision, k);
+  if (!datapath_options_given(c)) return std::nullopt;
+  const std::vector<float> t = taps_argument(taps);
+  result<datapath> d = datapath_from_choices(t, c);
+  if (!d) raise(d.failure());
+  result<fixed_filter> f = make_fixed_filter(t, d.value());
+  if (!f) raise(f.failure());
+  return std::move(f).value();
+}
+
+py::dict keywords_dict(const datapath& d) {
+  const std::int32_t widths[WIDTH_KEYWORDS] = {d.coefficient.bits, d.coefficient.fraction_bits,
+                                               d.sample.bits, d.sample.fraction_bits,
+                                               d.accumulator_bits};
+  py::dict out;
+  for (std::size_t i = 0; i < WIDTH_KEYWORDS; ++i) out[keywords[i].name] = widths[i];
+  out[keyword_name(datapath_keyword::rounding)] = rounding_option(d.coefficient.rounding);
+  out[keyword_name(datapath_keyword::overflow)] = overflow_option(d.sample.overflow);
+  return out;
+}
+
+}  // namespace fixfir::python
