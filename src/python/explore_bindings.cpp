@@ -8,6 +8,7 @@
 
 #include "array_io.h"
 #include "fixfir/measurement/datapath_search.h"
+#include "fixfir/measurement/search_text.h"
 #include "interrupts.h"
 #include "python_bindings.h"
 #include "record_dicts.h"
