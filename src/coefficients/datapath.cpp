@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "fixfir/coefficients/quantizer.h"
 #include "fixfir/common/checks.h"
 #include "fixfir/common/conversion.h"
 
@@ -57,7 +58,9 @@ bool fraction_valid(std::int32_t f) noexcept {
 datapath seed_datapath(std::int32_t precision) noexcept {
   datapath d;
   d.precision = precision;
-  d.scale = precision >= 0 && precision <= 30 ? std::int32_t{1} << precision : 0;
+  d.scale = precision >= LOWEST_PRECISION && precision <= HIGHEST_PRECISION
+                ? std::int32_t{1} << precision
+                : 0;
   d.coefficient.fraction_bits = precision;
   d.sample.fraction_bits = precision;
   return d;
@@ -68,9 +71,29 @@ bool is_seed_datapath(const datapath& d) noexcept {
     return w.bits == 32 && w.fraction_bits == d.precision &&
            w.rounding == rounding_mode::toward_zero && w.overflow == overflow_mode::wrap;
   };
-  return d.precision >= 0 && d.precision <= 30 && d.scale == (std::int32_t{1} << d.precision) &&
-         seed_word(d.coefficient) && seed_word(d.sample) && d.accumulator_bits == 32 &&
+  return d.precision >= LOWEST_PRECISION && d.precision <= HIGHEST_PRECISION &&
+         d.scale == (std::int32_t{1} << d.precision) && seed_word(d.coefficient) &&
+         seed_word(d.sample) && d.accumulator_bits == 32 &&
          d.accumulator_overflow == overflow_mode::wrap;
+}
+
+datapath precision_datapath(std::int32_t precision) noexcept {
+  datapath d = seed_datapath(precision);
+  d.scale = scale_for_precision(precision);
+  return d;
+}
+
+bool is_precision_datapath(const datapath& d) noexcept {
+  if (is_seed_datapath(d)) return true;
+  if (d.precision >= LOWEST_PRECISION && d.precision <= HIGHEST_PRECISION) return false;
+  const datapath shape = precision_datapath(d.precision);
+  const auto same_word = [](const word_format& a, const word_format& b) {
+    return a.bits == b.bits && a.fraction_bits == b.fraction_bits && a.rounding == b.rounding &&
+           a.overflow == b.overflow;
+  };
+  return d.scale == shape.scale && same_word(d.coefficient, shape.coefficient) &&
+         same_word(d.sample, shape.sample) && d.accumulator_bits == shape.accumulator_bits &&
+         d.accumulator_overflow == shape.accumulator_overflow;
 }
 
 std::string datapath_problem(const datapath& d) {
@@ -197,7 +220,9 @@ bool datapath_options_given(const datapath_choices& c) noexcept {
 }
 
 std::string datapath_choices_problem(const datapath_choices& c) {
-  if (c.precision && (*c.precision < 0 || *c.precision > 30)) return "--precision must be 0 to 30";
+  if (c.precision && (*c.precision < LOWEST_PRECISION || *c.precision > HIGHEST_PRECISION))
+    return "--precision must be " + std::to_string(LOWEST_PRECISION) + " to " +
+           std::to_string(HIGHEST_PRECISION);
   // The given choices, and valid ones in place of the others, judged as a datapath.
   datapath d;
   d.coefficient.bits = c.coefficient_bits.value_or(WORD_BITS_MAX);
