@@ -102,7 +102,7 @@ bool measure_precision_sweep(std::span<const float> taps, const science_options&
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
   out.figures.silent = silent_coefficients(out.fixed.coefficients);
-  out.wrap_free_limit = largest_wrap_free_precision(taps);
+  out.wrap_free_limit = out.sweeps.wrap_free_limit;
   out.bound = wrap_bound_at(taps, options.precision);
   return true;
 }
@@ -217,7 +217,7 @@ bool measure_scan(std::span<const float> taps, const science_options& options,
     if (!scan_row(taps, options, out.bands.plan, sweeps, run, signal, reference, row)) return false;
     out.rows.push_back(row);
   }
-  out.wrap_free_limit = largest_wrap_free_precision(taps);
+  out.wrap_free_limit = sweeps.wrap_free_limit;
   out.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
   out.choice = recommend_precision(out.rows, out.targets);
   return true;
