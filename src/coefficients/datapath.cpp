@@ -225,11 +225,11 @@ std::string datapath_choices_problem(const datapath_choices& c) {
            std::to_string(HIGHEST_PRECISION);
   // The given choices, and valid ones in place of the others, judged as a datapath.
   datapath d;
-  d.coefficient.bits = c.coefficient_bits.value_or(WORD_BITS_MAX);
+  d.coefficient.bits = c.coefficient_bits.value_or(d.coefficient.bits);
   d.coefficient.fraction_bits = c.coefficient_fraction_bits.value_or(0);
-  d.sample.bits = c.sample_bits.value_or(WORD_BITS_MAX);
+  d.sample.bits = c.sample_bits.value_or(d.sample.bits);
   d.sample.fraction_bits = c.sample_fraction_bits.value_or(0);
-  d.accumulator_bits = c.accumulator_bits.value_or(32);
+  d.accumulator_bits = c.accumulator_bits.value_or(d.accumulator_bits);
   return datapath_problem(d);
 }
 
@@ -237,9 +237,10 @@ result<datapath> datapath_from_choices(std::span<const float> taps, const datapa
   if (std::string problem = datapath_choices_problem(c); !problem.empty())
     return make_error(error_kind::bad_input, std::move(problem));
   datapath d;
-  const rounding_mode rounding = c.rounding.value_or(rounding_mode::toward_zero);
-  const overflow_mode overflow = c.overflow.value_or(overflow_mode::wrap);
-  d.coefficient = {c.coefficient_bits.value_or(32), 0, rounding, overflow};
+  // Each choice not given is the datapath's own default (datapath.h).
+  const rounding_mode rounding = c.rounding.value_or(d.coefficient.rounding);
+  const overflow_mode overflow = c.overflow.value_or(d.accumulator_overflow);
+  d.coefficient = {c.coefficient_bits.value_or(d.coefficient.bits), 0, rounding, overflow};
   if (c.coefficient_fraction_bits) {
     d.coefficient.fraction_bits = *c.coefficient_fraction_bits;
   } else if (c.precision && !c.coefficient_bits) {
@@ -247,7 +248,7 @@ result<datapath> datapath_from_choices(std::span<const float> taps, const datapa
   } else {
     d.coefficient.fraction_bits = largest_fitting_fraction(taps, d.coefficient.bits, rounding);
   }
-  d.sample = {c.sample_bits.value_or(32), 0, rounding, overflow};
+  d.sample = {c.sample_bits.value_or(d.sample.bits), 0, rounding, overflow};
   if (c.sample_fraction_bits) {
     d.sample.fraction_bits = *c.sample_fraction_bits;
   } else if (c.precision && !c.sample_bits) {
@@ -255,7 +256,7 @@ result<datapath> datapath_from_choices(std::span<const float> taps, const datapa
   } else {
     d.sample.fraction_bits = d.sample.bits - 1;
   }
-  d.accumulator_bits = c.accumulator_bits.value_or(32);
+  d.accumulator_bits = c.accumulator_bits.value_or(d.accumulator_bits);
   d.accumulator_overflow = overflow;
   // Choices that restate the seed's datapath are that datapath, precision and scale set.
   const datapath seed = seed_datapath(d.coefficient.fraction_bits);
