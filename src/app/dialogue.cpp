@@ -1,6 +1,9 @@
 #include "fixfir/app/dialogue.h"
 
-#include "fixfir/coefficients/quantizer.h"
+#include <span>
+#include <utility>
+
+#include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/coefficients/tap_file.h"
 #include "fixfir/common/output_file.h"
 #include "fixfir/common/records.h"
@@ -48,15 +51,13 @@ std::int32_t run_dialogue(std::FILE* input, std::FILE* console) {
       break;
   }
 
-  heap_array<std::int32_t> coefficients;
-  if (!allocate_zeroed(coefficients, static_cast<std::size_t>(taps.count))) {
-    return out_of_memory(console);
-  }
-  quantized_filter filter;
-  filter.count = taps.count;
-  filter.coefficients = coefficients.data.get();
-  filter.scale =
-      quantize_taps(precision, taps.count, taps.taps.data.get(), coefficients.data.get());
+  // The count is a 32-bit value, so the only failure is memory.
+  result<fixed_filter> made = make_fixed_filter(
+      std::span<const float>(taps.taps.data.get(), static_cast<std::size_t>(taps.count)),
+      precision_datapath(precision));
+  if (!made) return out_of_memory(console);
+  const fixed_filter fixed = std::move(made).value();
+  const quantized_filter filter = engine_filter(fixed);
 
   if (run_waveform_test(filter, settings, console) == status::out_of_memory) {
     return out_of_memory(console);

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "fixfir/coefficients/quantizer.h"
 #include "fixfir/common/checks.h"
 #include "fixfir/common/conversion.h"
 
@@ -57,7 +58,9 @@ bool fraction_valid(std::int32_t f) noexcept {
 datapath seed_datapath(std::int32_t precision) noexcept {
   datapath d;
   d.precision = precision;
-  d.scale = precision >= 0 && precision <= 30 ? std::int32_t{1} << precision : 0;
+  d.scale = precision >= LOWEST_PRECISION && precision <= HIGHEST_PRECISION
+                ? std::int32_t{1} << precision
+                : 0;
   d.coefficient.fraction_bits = precision;
   d.sample.fraction_bits = precision;
   return d;
@@ -68,9 +71,29 @@ bool is_seed_datapath(const datapath& d) noexcept {
     return w.bits == 32 && w.fraction_bits == d.precision &&
            w.rounding == rounding_mode::toward_zero && w.overflow == overflow_mode::wrap;
   };
-  return d.precision >= 0 && d.precision <= 30 && d.scale == (std::int32_t{1} << d.precision) &&
-         seed_word(d.coefficient) && seed_word(d.sample) && d.accumulator_bits == 32 &&
+  return d.precision >= LOWEST_PRECISION && d.precision <= HIGHEST_PRECISION &&
+         d.scale == (std::int32_t{1} << d.precision) && seed_word(d.coefficient) &&
+         seed_word(d.sample) && d.accumulator_bits == 32 &&
          d.accumulator_overflow == overflow_mode::wrap;
+}
+
+datapath precision_datapath(std::int32_t precision) noexcept {
+  datapath d = seed_datapath(precision);
+  d.scale = scale_for_precision(precision);
+  return d;
+}
+
+bool is_precision_datapath(const datapath& d) noexcept {
+  if (is_seed_datapath(d)) return true;
+  if (d.precision >= LOWEST_PRECISION && d.precision <= HIGHEST_PRECISION) return false;
+  const datapath shape = precision_datapath(d.precision);
+  const auto same_word = [](const word_format& a, const word_format& b) {
+    return a.bits == b.bits && a.fraction_bits == b.fraction_bits && a.rounding == b.rounding &&
+           a.overflow == b.overflow;
+  };
+  return d.scale == shape.scale && same_word(d.coefficient, shape.coefficient) &&
+         same_word(d.sample, shape.sample) && d.accumulator_bits == shape.accumulator_bits &&
+         d.accumulator_overflow == shape.accumulator_overflow;
 }
 
 const char* datapath_field_words(datapath_field f) noexcept {
@@ -224,15 +247,15 @@ bool datapath_options_given(const datapath_choices& c) noexcept {
 }
 
 std::optional<datapath_fault> datapath_choices_fault(const datapath_choices& c) noexcept {
-  if (c.precision && (*c.precision < 0 || *c.precision > 30))
-    return datapath_fault{datapath_field::precision, 0, 30};
+  if (c.precision && (*c.precision < LOWEST_PRECISION || *c.precision > HIGHEST_PRECISION))
+    return datapath_fault{datapath_field::precision, LOWEST_PRECISION, HIGHEST_PRECISION};
   // The given choices, and valid ones in place of the others, judged as a datapath.
   datapath d;
-  d.coefficient.bits = c.coefficient_bits.value_or(WORD_BITS_MAX);
+  d.coefficient.bits = c.coefficient_bits.value_or(d.coefficient.bits);
   d.coefficient.fraction_bits = c.coefficient_fraction_bits.value_or(0);
-  d.sample.bits = c.sample_bits.value_or(WORD_BITS_MAX);
+  d.sample.bits = c.sample_bits.value_or(d.sample.bits);
   d.sample.fraction_bits = c.sample_fraction_bits.value_or(0);
-  d.accumulator_bits = c.accumulator_bits.value_or(32);
+  d.accumulator_bits = c.accumulator_bits.value_or(d.accumulator_bits);
   return datapath_fault_of(d);
 }
 
@@ -240,9 +263,10 @@ result<datapath> datapath_from_choices(std::span<const float> taps, const datapa
   if (const std::optional<datapath_fault> fault = datapath_choices_fault(c))
     return make_error(error_kind::bad_input, datapath_fault_text(*fault));
   datapath d;
-  const rounding_mode rounding = c.rounding.value_or(rounding_mode::toward_zero);
-  const overflow_mode overflow = c.overflow.value_or(overflow_mode::wrap);
-  d.coefficient = {c.coefficient_bits.value_or(32), 0, rounding, overflow};
+  // Each choice not given is the datapath's own default (datapath.h).
+  const rounding_mode rounding = c.rounding.value_or(d.coefficient.rounding);
+  const overflow_mode overflow = c.overflow.value_or(d.accumulator_overflow);
+  d.coefficient = {c.coefficient_bits.value_or(d.coefficient.bits), 0, rounding, overflow};
   if (c.coefficient_fraction_bits) {
     d.coefficient.fraction_bits = *c.coefficient_fraction_bits;
   } else if (c.precision && !c.coefficient_bits) {
@@ -250,7 +274,7 @@ result<datapath> datapath_from_choices(std::span<const float> taps, const datapa
   } else {
     d.coefficient.fraction_bits = largest_fitting_fraction(taps, d.coefficient.bits, rounding);
   }
-  d.sample = {c.sample_bits.value_or(32), 0, rounding, overflow};
+  d.sample = {c.sample_bits.value_or(d.sample.bits), 0, rounding, overflow};
   if (c.sample_fraction_bits) {
     d.sample.fraction_bits = *c.sample_fraction_bits;
   } else if (c.precision && !c.sample_bits) {
@@ -258,7 +282,7 @@ result<datapath> datapath_from_choices(std::span<const float> taps, const datapa
   } else {
     d.sample.fraction_bits = d.sample.bits - 1;
   }
-  d.accumulator_bits = c.accumulator_bits.value_or(32);
+  d.accumulator_bits = c.accumulator_bits.value_or(d.accumulator_bits);
   d.accumulator_overflow = overflow;
   // Choices that restate the seed's datapath are that datapath, precision and scale set.
   const datapath seed = seed_datapath(d.coefficient.fraction_bits);

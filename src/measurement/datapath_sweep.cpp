@@ -41,8 +41,7 @@ bool run_sine(const fixed_filter& f, double frequency, sine_basis& basis, sine_o
         a < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(a) : static_cast<std::uint64_t>(a);
     peak = std::max(peak, magnitude);
   }
-  out.peak = std::ldexp(static_cast<double>(peak),
-                        -(f.path.coefficient.fraction_bits + f.path.sample.fraction_bits));
+  out.peak = static_cast<double>(peak) * f.output_unit;
   const std::size_t taps = f.coefficients.size();
   out.steady = steady_state_reach(taps, samples) == steady_reach::measured
                    ? fitted_amplitude(basis, run.output, steady_fit_start(taps, samples))
@@ -94,13 +93,8 @@ bool sweep_datapath(const fixed_filter& f, std::int32_t step, unsigned threads,
                     precision_sweeps& out, std::int32_t& sample_overflows,
                     const std::function<void(std::size_t, std::size_t)>& progress) noexcept {
   try {
-    const std::int32_t count = sweep_frequency_count(step);
-    std::vector<double> frequencies(static_cast<std::size_t>(std::max(count, 0)));
-    out.frequency.assign(frequencies.size(), 0);
-    for (std::size_t i = 0; i < frequencies.size(); ++i) {
-      out.frequency[i] = swept_frequency(step, static_cast<std::int32_t>(i));
-      frequencies[i] = static_cast<double>(out.frequency[i]);
-    }
+    out.frequency = sweep_grid(step);
+    const std::vector<double> frequencies(out.frequency.begin(), out.frequency.end());
     out.runs.assign(1, swept_precision{});
     swept_precision& run = out.runs[0];
     run.precision = f.path.coefficient.fraction_bits;

@@ -41,8 +41,7 @@ bool measure_datapath_waveform(const fixed_filter& f, std::span<const double> in
     out.fixed_output = std::move(run).value().output;
     out.snr_db = snr_db(reference, out.fixed_output);
 
-    const double coefficient_scale = std::ldexp(1.0, f.path.coefficient.fraction_bits);
-    if (!run_coefficient_model(f.coefficients, coefficient_scale, input, out.coefficient_output))
+    if (!run_coefficient_model(f.coefficients, f.coefficient_scale, input, out.coefficient_output))
       return false;
     fixed_filter exact = f;
     exact.path.accumulator_bits = 64;

@@ -16,7 +16,6 @@
 
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/engine/parallel_chunks.h"
-#include "fixfir/measurement/any_precision_filter.h"
 #include "fixfir/measurement/datapath_sweep.h"
 #include "fixfir/measurement/sweep_window.h"
 
@@ -39,16 +38,16 @@ void set_steady_wraps(precision_row& row, const band_wraps& w) {
 
 // The worker threads a run asks for, one per core when it names none.
 unsigned threads_for(const science_options& options) noexcept {
-  return options.threads == 0 ? worker_count() : options.threads;
+  return fixfir::threads_for(options.threads);
 }
 
-// `taps` at `precision`, and the engine's view of it.
-outcome quantize_into(std::span<const float> taps, std::int32_t precision, fixed_filter& fixed,
-                      quantized_filter& filter) {
-  result<fixed_filter> made = filter_at_any_precision(taps, precision);
+// The report's filter, `taps` on `path`, and the engine's view of it.
+outcome make_report_filter(std::span<const float> taps, const datapath& path,
+                           precision_report& out) noexcept {
+  result<fixed_filter> made = make_fixed_filter(taps, path);
   if (!made) return std::move(made).failure();
-  fixed = std::move(made).value();
-  filter = engine_filter(fixed);
+  out.fixed = std::move(made).value();
+  out.filter = engine_filter(out.fixed);
   return success();
 }
 
@@ -103,7 +102,7 @@ bool measure_precision_sweep(std::span<const float> taps, const science_options&
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
   out.figures.silent = silent_coefficients(out.fixed.coefficients);
-  out.wrap_free_limit = largest_wrap_free_precision(taps);
+  out.wrap_free_limit = out.sweeps.wrap_free_limit;
   out.bound = wrap_bound_at(taps, options.precision);
   return true;
 }
@@ -114,10 +113,9 @@ bool measure_on_datapath(std::span<const float> taps, const science_options& opt
                          precision_report& out) {
   const fixed_filter& f = out.fixed;
   const unsigned threads = threads_for(options);
-  const double scale = std::ldexp(1.0, f.path.coefficient.fraction_bits);
   if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
-  if (!coefficient_figures(f.coefficients, scale, out.bands.plan, out.coefficient_response,
-                           out.figures.coefficients))
+  if (!coefficient_figures(f.coefficients, f.coefficient_scale, out.bands.plan,
+                           out.coefficient_response, out.figures.coefficients))
     return false;
   datapath_figures& d = out.on_path;
   d.measured = true;
@@ -125,7 +123,7 @@ bool measure_on_datapath(std::span<const float> taps, const science_options& opt
   out.figures.samples_saturating = f.path.sample.overflow == overflow_mode::saturate;
   out.figures.silent = silent_coefficients(f.coefficients);
   d.tap_error = largest_datapath_tap_error(taps, f);
-  d.accumulator_bits_needed = accumulator_bits_needed(f.coefficients, f.path.sample.bits);
+  d.accumulator_bits_needed = f.accumulator_bits_needed;
   if (!sweep_datapath(f, options.sweep_step, threads, out.sweeps, d.sweep_sample_overflows,
                       options.progress))
     return false;
@@ -150,10 +148,7 @@ bool measure_on_datapath(std::span<const float> taps, const science_options& opt
 // The report on a chosen datapath.
 outcome run_datapath_report(std::span<const float> taps, const science_options& options,
                             const datapath& path, precision_report& out) {
-  result<fixed_filter> made = make_fixed_filter(taps, path);
-  if (!made) return made.failure();
-  out.fixed = std::move(made).value();
-  out.filter = engine_filter(out.fixed);
+  if (outcome made = make_report_filter(taps, path, out); !made) return made;
   if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
   try {
     if (measure_on_datapath(taps, options, out)) return success();
@@ -169,9 +164,10 @@ bool scan_row(std::span<const float> taps, const science_options& options, const
               const waveform_signal& signal, std::span<const double> reference,
               precision_row& row) {
   row.precision = run.precision;
-  fixed_filter fixed;
-  quantized_filter filter;
-  if (!quantize_into(taps, row.precision, fixed, filter)) return false;
+  result<fixed_filter> made = make_fixed_filter(taps, precision_datapath(row.precision));
+  if (!made) return false;
+  const fixed_filter fixed = std::move(made).value();
+  const quantized_filter filter = engine_filter(fixed);
   dense_response response;
   band_figures_db coefficient;
   if (!coefficient_figures(fixed.coefficients, static_cast<double>(filter.scale), plan, response,
@@ -221,7 +217,7 @@ bool measure_scan(std::span<const float> taps, const science_options& options,
     if (!scan_row(taps, options, out.bands.plan, sweeps, run, signal, reference, row)) return false;
     out.rows.push_back(row);
   }
-  out.wrap_free_limit = largest_wrap_free_precision(taps);
+  out.wrap_free_limit = sweeps.wrap_free_limit;
   out.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
   out.choice = recommend_precision(out.rows, out.targets);
   return true;
@@ -232,12 +228,8 @@ bool measure_scan(std::span<const float> taps, const science_options& options,
 outcome run_precision_report(std::span<const float> taps, const science_options& options,
                              precision_report& out) {
   if (options.path) return run_datapath_report(taps, options, *options.path, out);
-  try {
-    if (outcome made = quantize_into(taps, options.precision, out.fixed, out.filter); !made)
-      return made;
-  } catch (const std::bad_alloc&) {
-    return out_of_memory_error();
-  }
+  if (outcome made = make_report_filter(taps, precision_datapath(options.precision), out); !made)
+    return made;
   // The waveform test needs neither the bands nor the sweep: it runs beside them, each on
   // its share of the threads (the sweep the larger), so that each one's serial stretches
   // overlap the other's parallel ones.

@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/drivers/unit_sine_sweep.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
-#include "fixfir/measurement/any_precision_filter.h"
 #include "fixfir/measurement/sine_sum_bound.h"
 #include "fixfir/measurement/steady_state.h"
 #include "fixfir/measurement/sweep_window.h"
@@ -63,10 +63,10 @@ struct sweep_setup {
 };
 
 bool prepare(const sweep_setup& w, precision_run& r, std::int32_t precision) {
-  result<fixed_filter> made = filter_at_any_precision(w.taps, precision);
+  result<fixed_filter> made = make_fixed_filter(w.taps, precision_datapath(precision));
   if (!made) return false;
   r.filter = std::move(made).value();
-  r.wrap_free = any_precision_wrap_free(r.filter);
+  r.wrap_free = wrap_free(r.filter);
   r.silent = r.filter.magnitude_sum == 0;
   r.judged = !r.wrap_free && w.lower >= 0 && precision > w.lower &&
              precision <= HIGHEST_PRECISION &&
@@ -209,10 +209,9 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
     w.fits = w.window.reach == steady_reach::measured;
     for (float t : taps) w.largest_tap = std::max(w.largest_tap, std::fabs(static_cast<double>(t)));
     w.lower = largest_wrap_free_precision(taps);
-    const std::int32_t count = sweep_frequency_count(step);
-    std::vector<double> frequencies(to_size(count));
-    for (std::int32_t i = 0; i < count; ++i)
-      frequencies[to_size(i)] = static_cast<double>(swept_frequency(step, i));
+    out.wrap_free_limit = w.lower;
+    const std::vector<std::int32_t> grid = sweep_grid(step);
+    const std::vector<double> frequencies(grid.begin(), grid.end());
     if (!prepare_runs(w, frequencies.size(), out)) return false;
 
     std::vector<sine_basis> bases(w.threads);

@@ -55,7 +55,7 @@ std::int32_t bound_sums(std::span<const float> taps, std::int32_t precision,
   b.coefficient_sum =
       sum < 0x1p63 ? static_cast<std::uint64_t>(sum) : std::numeric_limits<std::uint64_t>::max();
   const std::uint64_t limit =
-      precision >= 0 && precision < 31 ? (std::uint64_t{0x7FFFFFFF} >> precision) : 0;
+      precision >= 0 && precision < 31 ? (ACCUMULATOR_LIMIT >> precision) : 0;
   b.wrap_free = !coefficients_wrap && b.coefficient_sum <= limit;
 
   // The coefficients the run uses, a block at a time through the quantizer itself. Each
@@ -78,7 +78,7 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
   std::int32_t used_scale = 0;
   result<fixed_filter> f =
       precision >= FIXED_LOWEST_PRECISION && precision <= FIXED_HIGHEST_PRECISION
-          ? make_fixed_filter(taps, precision)
+          ? make_fixed_filter(taps, seed_datapath(precision))
           : result<fixed_filter>(make_error(error_kind::bad_input, ""));
   if (f && !f.value().coefficient_wrapped) {
     // Every coefficient is the tap's truncation itself: the filter's Σ |c| is the bound's.
@@ -90,7 +90,7 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
     used_scale = bound_sums(taps, precision, b);
   }
   const std::uint64_t largest_sample = magnitude(used_scale);  // |trunc(scale · x)| for |x| ≤ 1
-  b.can_wrap = largest_sample > 0 && b.used_coefficient_sum > 0x7FFFFFFF / largest_sample;
+  b.can_wrap = largest_sample > 0 && b.used_coefficient_sum > ACCUMULATOR_LIMIT / largest_sample;
   b.headroom_bits = b.used_coefficient_sum == 0 || largest_sample == 0
                         ? std::numeric_limits<double>::infinity()
                         : std::log2(largest_int32) -

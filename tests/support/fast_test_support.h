@@ -31,20 +31,11 @@ struct owned_filter {
   quantized_filter filter;                     ///< borrows fixed's coefficients
 };
 
-/// `taps` quantized at `precision`. The console tool also takes precisions a fixed_filter
-/// refuses (scale -2^31 at 31, 0 from 32 on); those are quantized as its dialogue does.
+/// `taps` quantized at `precision`, any the console tool takes (scale -2^31 at 31, 0 from
+/// 32 on), as its dialogue does.
 inline owned_filter quantized(const std::vector<float>& taps, std::int32_t precision) {
   owned_filter out;
-  if (precision >= FIXED_LOWEST_PRECISION && precision <= FIXED_HIGHEST_PRECISION) {
-    out.fixed = make_fixed_filter(taps, precision).value();
-  } else {
-    out.fixed.coefficients.assign(taps.size(), 0);
-    out.fixed.path.precision = precision;
-    out.fixed.path.scale = quantize_taps(precision, static_cast<std::int32_t>(taps.size()),
-                                         taps.data(), out.fixed.coefficients.data());
-    out.fixed.magnitude_sum = coefficient_magnitude_sum(out.fixed.coefficients);
-    out.fixed.wrap_free_sample = wrap_free_sample_limit(out.fixed.magnitude_sum);
-  }
+  out.fixed = make_fixed_filter(taps, precision_datapath(precision)).value();
   out.coefficients = out.fixed.coefficients;
   out.filter = engine_filter(out.fixed);
   return out;

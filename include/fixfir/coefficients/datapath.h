@@ -56,6 +56,13 @@ struct datapath {
   overflow_mode accumulator_overflow = overflow_mode::wrap;
 };
 
+/// fixfir's precisions: those whose scale 2^P is a positive 32-bit value.
+inline constexpr std::int32_t LOWEST_PRECISION = 0;
+inline constexpr std::int32_t HIGHEST_PRECISION = 30;
+
+/// The largest magnitude a 32-bit accumulator holds without wrapping: 2^31 - 1.
+inline constexpr std::uint64_t ACCUMULATOR_LIMIT = 0x7FFFFFFF;
+
 /// The limits of each choice.
 inline constexpr std::int32_t WORD_BITS_MIN = 2;
 inline constexpr std::int32_t WORD_BITS_MAX = 32;
@@ -71,6 +78,15 @@ inline constexpr std::int32_t ACCUMULATOR_BITS_MAX = 64;
 /// Whether `d` is a seed datapath: 32-bit words of equal fractional bits (0 to 30), toward
 /// zero, wrap, a 32-bit wrapping accumulator, and `precision`/`scale` set to match.
 [[nodiscard]] bool is_seed_datapath(const datapath& d) noexcept;
+
+/// fixfir's precision `precision`, any value the dialogue reads: seed_datapath(P) for 0 to
+/// 30, and past those the same shape with the quantizer's scale (2^31 wraps to -2^31, the
+/// rest give 0), which make_fixed_filter takes as the dialogue's engine does.
+[[nodiscard]] datapath precision_datapath(std::int32_t precision) noexcept;
+
+/// Whether `d` is fixfir's precision at any P: a seed datapath, or precision_datapath(P)
+/// for a P past 0 to 30.
+[[nodiscard]] bool is_precision_datapath(const datapath& d) noexcept;
 
 /// A datapath choice, as a refusal names it; each front end spells it its own way (an
 /// option, a keyword).

@@ -2,10 +2,11 @@
 // The fixed-point filter as one object: its quantized coefficients, how they were made, and
 // the figures every analysis needs of them, computed once.
 //
-// Scaling and overflow: coefficient j = trunc(2^P × tap j), low 32 bits kept (see
-// quantizer.h); samples are quantized the same way at run time, and every product and sum
-// wraps in a 32-bit accumulator. Σ |c| is exact in 64 bits: at most 2^31 terms of at most
-// 2^31 each.
+// Scaling and overflow: coefficient j = quantize_word(tap j, coefficient word) (datapath.h).
+// On fixfir's precision P (precision_datapath) it is trunc(2^P × tap j), low 32 bits kept,
+// by the quantizer itself (quantizer.h), for any P the dialogue takes: 2^31 wraps to a scale
+// of -2^31, and past that or below 0 the scale is 0. Σ |c| is exact in 64 bits: at most
+// 2^31 terms of at most 2^31 each.
 
 #include <cstdint>
 #include <span>
@@ -17,19 +18,21 @@
 
 namespace fixfir {
 
-/// The precisions a fixed_filter is made at: those whose scale 2^P is a positive 32-bit value.
-inline constexpr std::int32_t FIXED_LOWEST_PRECISION = 0;
-inline constexpr std::int32_t FIXED_HIGHEST_PRECISION = 30;
-
-/// The largest accumulator magnitude that cannot have wrapped: 2^31 - 1.
-inline constexpr std::uint64_t ACCUMULATOR_LIMIT = 0x7FFFFFFF;
+/// The precisions whose scale 2^P is a positive 32-bit value (datapath.h's range).
+inline constexpr std::int32_t FIXED_LOWEST_PRECISION = LOWEST_PRECISION;
+inline constexpr std::int32_t FIXED_HIGHEST_PRECISION = HIGHEST_PRECISION;
 
 /// A quantized filter that owns its coefficients. Move it freely; `engine_filter` borrows
 /// the coefficients, which a move hands over.
 struct fixed_filter {
   datapath path;
   std::vector<std::int32_t> coefficients;  ///< tap 0 multiplies the newest sample
+  double coefficient_scale = 1.0;          ///< 2^F_c: a coefficient stands for c ÷ this
+  double output_unit = 1.0;                ///< 2^-(F_c + F_x): an accumulator's real unit
   std::uint64_t magnitude_sum = 0;         ///< Σ |c[j]|, exact
+  /// The accumulator bits no sample of the sample word can overflow
+  /// (accumulator_bits_needed of the coefficients and the sample width).
+  std::int32_t accumulator_bits_needed = 1;
   /// The largest sample magnitude |s| with Σ |c[j]| · |s| ≤ 2^31 - 1: no sum of samples
   /// that are all at most this large can wrap. 2^31 (every sample) when all coefficients
   /// are 0.
@@ -46,24 +49,26 @@ struct fixed_filter {
 /// The largest |s| with `magnitude_sum` · |s| ≤ 2^31 - 1; 2^31 when `magnitude_sum` is 0.
 [[nodiscard]] std::uint64_t wrap_free_sample_limit(std::uint64_t magnitude_sum) noexcept;
 
-/// `taps` quantized at `precision` (0 to 30). bad_input for another precision or more taps
-/// than a 32-bit count holds; out_of_memory when the coefficients cannot be had.
-[[nodiscard]] result<fixed_filter> make_fixed_filter(std::span<const float> taps,
-                                                     std::int32_t precision) noexcept;
-
-/// `taps` quantized on datapath `d`: each coefficient is quantize_word(tap, d.coefficient).
-/// On a seed datapath, the very filter `make_fixed_filter(taps, d.precision)` makes.
-/// bad_input for a datapath outside its limits (datapath_problem) or too many taps;
+/// `taps` quantized on datapath `d`: each coefficient is quantize_word(tap, d.coefficient),
+/// and on fixfir's precision (is_precision_datapath) the quantizer's trunc(scale × tap) at
+/// any precision, with the quantizer's scale in `path.scale`. The only way a filter is made.
+/// bad_input for another datapath outside its limits (datapath_problem) or too many taps;
 /// out_of_memory when the coefficients cannot be had. Σ|c| and the wrap-free bound are
-/// those of the 32-bit accumulator; `accumulator_bits_needed` gives any other's.
+/// those of the 32-bit accumulator; `accumulator_bits_needed` is the filter's own.
 [[nodiscard]] result<fixed_filter> make_fixed_filter(std::span<const float> taps,
-                                                     const datapath& d);
+                                                     const datapath& d) noexcept;
+
+/// `f`'s coefficients on another sample word and accumulator: the datapath, its output unit
+/// and the accumulator bits needed follow, the coefficients stay. The coefficient word is
+/// not changed, so no word is checked against its limits again; `sample` must be within them.
+void change_sample_side(fixed_filter& f, const word_format& sample, std::int32_t accumulator_bits,
+                        overflow_mode accumulator_overflow) noexcept;
 
 /// The engine's view of `f`, borrowing its coefficients: valid while `f` lives unmoved-from.
 [[nodiscard]] quantized_filter engine_filter(const fixed_filter& f) noexcept;
 
 /// Whether no input with |x| ≤ 1 can wrap any sum: every sample is then at most the scale
-/// in magnitude, and no coefficient wrapped on conversion.
+/// in magnitude, and no coefficient wrapped on conversion. False on a precision past 0 to 30.
 [[nodiscard]] bool wrap_free(const fixed_filter& f) noexcept;
 
 }  // namespace fixfir

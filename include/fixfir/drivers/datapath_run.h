@@ -29,9 +29,9 @@ struct datapath_run {
 /// `f` over `x` from rest on `f.path`, on up to `threads` threads; the result does not
 /// depend on `threads`. Outputs before `first_output` (rounded down to the engine's block)
 /// may be left 0 and are then not counted as overflows: a run read only from there on need
-/// not compute them. bad_input for a datapath outside its limits (datapath_problem);
-/// out_of_memory when memory runs out; interrupted when the keep-going check
-/// (parallel_chunks.h) answers false.
+/// not compute them. `f`'s datapath was checked against its limits when it was made
+/// (make_fixed_filter), so it is not checked again. out_of_memory when memory runs out;
+/// interrupted when the keep-going check (parallel_chunks.h) answers false.
 [[nodiscard]] result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double> x,
                                                 unsigned threads,
                                                 std::size_t first_output = 0) noexcept;

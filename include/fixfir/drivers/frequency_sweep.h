@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
@@ -32,6 +33,11 @@ void append_sweep_line(std::string& out, double scale, std::int32_t frequency, s
 [[nodiscard]] inline std::int32_t swept_frequency(std::int32_t step, std::int32_t index) noexcept {
   return SWEEP_FIRST_FREQUENCY + index * step;  // at most 8000, so it fits
 }
+
+/// Every swept frequency for `step`, from SWEEP_FIRST_FREQUENCY up to SWEEP_LAST_FREQUENCY:
+/// the one frequency grid of fixfir's sweep, the report's and the search's. Empty for a
+/// step below 1. Throws std::bad_alloc when memory runs out.
+[[nodiscard]] std::vector<std::int32_t> sweep_grid(std::int32_t step);
 
 /// A workspace for the sweep: one lane of SWEEP_SAMPLES samples per thread (at least 1).
 /// False when memory cannot be had.

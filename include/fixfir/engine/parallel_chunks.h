@@ -11,6 +11,9 @@ namespace fixfir {
 /// The number of threads to use: the hardware's count, at least 1.
 [[nodiscard]] unsigned worker_count() noexcept;
 
+/// The threads a run asks for: `asked`, or worker_count() when it names none (0).
+[[nodiscard]] unsigned threads_for(unsigned asked) noexcept;
+
 /// Asked whether a long computation should go on; false stops it. Must not throw.
 using keep_going_check = std::function<bool()>;
 

@@ -6,13 +6,10 @@
 #include <cstdint>
 #include <span>
 
+#include "fixfir/coefficients/datapath.h"
 #include "fixfir/drivers/accumulator_wraps.h"
 
 namespace fixfir {
-
-/// Precisions that give a usable scale 2^P.
-inline constexpr std::int32_t LOWEST_PRECISION = 0;
-inline constexpr std::int32_t HIGHEST_PRECISION = 30;
 
 /// The worst case of the accumulator at one precision, for any input with |x| ≤ 1.
 ///

@@ -33,6 +33,15 @@ std::int32_t sweep_frequency_count(std::int32_t step) noexcept {
   return (SWEEP_LAST_FREQUENCY - SWEEP_FIRST_FREQUENCY) / step + 1;
 }
 
+std::vector<std::int32_t> sweep_grid(std::int32_t step) {
+  std::vector<std::int32_t> grid;
+  if (step < 1) return grid;
+  const std::int32_t count = sweep_frequency_count(step);
+  grid.resize(to_size(count));
+  for (std::int32_t i = 0; i < count; ++i) grid[to_size(i)] = swept_frequency(step, i);
+  return grid;
+}
+
 bool sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
                           unsigned threads) noexcept {
   return workspace_init(ws, filter, to_size(SWEEP_SAMPLES), threads);
@@ -42,25 +51,21 @@ bool sweep_peaks(fir_workspace& ws, std::int32_t step,
                  const std::function<bool(std::int32_t, std::int32_t)>& line) noexcept {
   // One peak per frequency, written by the worker that computes it and read in order once
   // its chunk is reported finished.
-  const auto count = to_size(sweep_frequency_count(step));
+  std::vector<std::int32_t> grid;
   std::vector<double> frequencies;
   std::vector<std::int32_t> peaks;
   unit_sine_sweep sweep;
   sine_measurement peak;
   try {
-    frequencies.resize(count);
-    peaks.resize(count);
-    sweep.in_order = [&](std::size_t i) {
-      return line(swept_frequency(step, static_cast<std::int32_t>(i)), peaks[i]);
-    };
+    grid = sweep_grid(step);
+    frequencies.assign(grid.begin(), grid.end());
+    peaks.resize(grid.size());
+    sweep.in_order = [&](std::size_t i) { return line(grid[i], peaks[i]); };
     peak = [&](const swept_sine& sine) {
       peaks[sine.index] = peak_magnitude(sine.lane.accumulators, ws.samples);
     };
   } catch (const std::bad_alloc&) {
     return false;
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    frequencies[i] = static_cast<double>(swept_frequency(step, static_cast<std::int32_t>(i)));
   }
   sweep.frequencies = frequencies;
   sweep.filter = &ws;

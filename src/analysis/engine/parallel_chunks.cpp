@@ -16,6 +16,8 @@ unsigned worker_count() noexcept {
   return n > 0 ? n : 1;
 }
 
+unsigned threads_for(unsigned asked) noexcept { return asked == 0 ? worker_count() : asked; }
+
 namespace {
 
 // The check of the innermost guard on this thread.

@@ -1,0 +1,234 @@
+// The sweep, steady-state and waveform measurements of a filter against a model written
+// here: the sweep's clock and sines, each datapath's words and accumulator in 128-bit
+// integers, and a least-squares fit of a sine and a cosine, one output at a time.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fixfir/coefficients/datapath.h"
+#include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/common/analysis_constants.h"
+#include "fixfir/measurement/datapath_sweep.h"
+#include "fixfir/measurement/datapath_waveform.h"
+#include "fixfir/measurement/precision_sweep.h"
+#include "fixfir/measurement/steady_state.h"
+#include "fixfir/measurement/waveform_model.h"
+
+namespace fixfir {
+namespace {
+
+__extension__ using i128 = __int128;
+
+// v fitted to `bits` bits: its low bits (wrap) or clamped (saturate).
+i128 fit(i128 v, int bits, overflow_mode o, std::size_t& overflows) {
+  const i128 hi = (i128{1} << (bits - 1)) - 1;
+  const i128 lo = -hi - 1;
+  if (v >= lo && v <= hi) return v;
+  ++overflows;
+  if (o == overflow_mode::saturate) return v > hi ? hi : lo;
+  const i128 span = i128{1} << bits;
+  i128 low = v % span;
+  if (low < 0) low += span;
+  return low > hi ? low - span : low;
+}
+
+// A sample |x| ≤ 2 as a word: x · 2^F rounded, then fitted.
+i128 sample_word(double x, const word_format& w, std::size_t& overflows) {
+  const double scaled = std::ldexp(x, w.fraction_bits);
+  double r = std::trunc(scaled);
+  if (w.rounding == rounding_mode::nearest) r = std::round(scaled);
+  if (w.rounding == rounding_mode::floor) r = std::floor(scaled);
+  return fit(static_cast<i128>(r), w.bits, w.overflow, overflows);
+}
+
+struct model_run {
+  std::vector<double> output;  // accumulator × 2^-(F_c + F_x)
+  std::vector<i128> accumulator;
+  std::size_t sample_overflows = 0;
+  std::size_t accumulator_overflows = 0;
+};
+
+// `f` over `x` from rest, one product at a time.
+model_run run_model(const fixed_filter& f, const std::vector<double>& x) {
+  model_run m;
+  std::vector<i128> s(x.size());
+  for (std::size_t n = 0; n < x.size(); ++n)
+    s[n] = sample_word(x[n], f.path.sample, m.sample_overflows);
+  const double unit =
+      std::ldexp(1.0, -(f.path.coefficient.fraction_bits + f.path.sample.fraction_bits));
+  for (std::size_t n = 0; n < x.size(); ++n) {
+    i128 sum = 0;
+    for (std::size_t j = 0; j < f.coefficients.size() && j <= n; ++j)
+      sum += i128{f.coefficients[j]} * s[n - j];
+    const i128 a =
+        fit(sum, f.path.accumulator_bits, f.path.accumulator_overflow, m.accumulator_overflows);
+    m.accumulator.push_back(a);
+    m.output.push_back(static_cast<double>(a) * unit);
+  }
+  return m;
+}
+
+// The sweep's unit sine: t accumulated a sample interval at a time.
+std::vector<double> unit_sine(double frequency) {
+  std::vector<double> x(static_cast<std::size_t>(SWEEP_SAMPLES));
+  double t = 0.0;
+  for (double& v : x) {
+    v = std::sin((frequency * t) * TWO_PI);
+    t += SAMPLE_INTERVAL;
+  }
+  return x;
+}
+
+// √(a² + b²) of the least-squares a · sin + b · cos through y[first ..].
+double fitted(double frequency, const std::vector<double>& y, std::size_t first) {
+  double ss = 0, sc = 0, cc = 0, ys = 0, yc = 0, t = 0;
+  for (std::size_t n = 0; n < y.size(); ++n, t += SAMPLE_INTERVAL) {
+    if (n < first) continue;
+    const double s = std::sin((frequency * t) * TWO_PI);
+    const double c = std::cos((frequency * t) * TWO_PI);
+    ss += s * s;
+    sc += s * c;
+    cc += c * c;
+    ys += y[n] * s;
+    yc += y[n] * c;
+  }
+  const double det = ss * cc - sc * sc;
+  const double a = (ys * cc - yc * sc) / det;
+  const double b = (yc * ss - ys * sc) / det;
+  return std::hypot(a, b);
+}
+
+std::vector<float> taps_of(std::size_t count, double amplitude, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> u(-amplitude, amplitude);
+  std::vector<float> t(count);
+  for (float& v : t) v = static_cast<float>(u(rng));
+  return t;
+}
+
+datapath path_of(std::int32_t wc, std::int32_t fc, std::int32_t wx, std::int32_t fx,
+                 std::int32_t acc, rounding_mode r, overflow_mode o) {
+  datapath d;
+  d.coefficient = {wc, fc, r, o};
+  d.sample = {wx, fx, r, o};
+  d.accumulator_bits = acc;
+  d.accumulator_overflow = o;
+  return d;
+}
+
+struct sweep_case {
+  const char* name;
+  datapath path;
+  std::size_t taps;
+  double amplitude;  // of the taps
+  std::int32_t step;
+};
+
+const sweep_case sweep_cases[] = {
+    {"seed_15", seed_datapath(15), 9, 0.4, 1000},
+    {"seed_30_wraps", seed_datapath(30), 7, 0.9, 1000},
+    {"narrow_words_saturate",
+     path_of(10, 9, 8, 7, 16, rounding_mode::nearest, overflow_mode::saturate), 11, 0.5, 3996},
+    {"narrow_accumulator_wraps",
+     path_of(16, 15, 12, 11, 20, rounding_mode::floor, overflow_mode::wrap), 13, 0.9, 3996},
+};
+
+class sweep_measurement : public ::testing::TestWithParam<sweep_case> {};
+
+TEST_P(sweep_measurement, GivesTheModelsPeaksWrapsAndSteadyState) {
+  const sweep_case& c = GetParam();
+  const fixed_filter f = make_fixed_filter(taps_of(c.taps, c.amplitude, c.taps), c.path).value();
+  precision_sweeps out;
+  std::int32_t sample_overflows = 0;
+  ASSERT_TRUE(sweep_datapath(f, c.step, 2, out, sample_overflows));
+  ASSERT_EQ(out.runs.size(), 1U);
+  const swept_precision& run = out.runs[0];
+  std::int32_t frequencies_overflowed = 0;
+  std::int32_t wraps = 0;
+  for (std::size_t i = 0; i < out.frequency.size(); ++i) {
+    const double frequency = SWEEP_FIRST_FREQUENCY + static_cast<double>(i) * c.step;
+    ASSERT_EQ(out.frequency[i], frequency);
+    const model_run m = run_model(f, unit_sine(frequency));
+    i128 peak = 0;
+    for (const i128 a : m.accumulator) peak = std::max(peak, a < 0 ? -a : a);
+    const double unit = f.output_unit;
+    EXPECT_EQ(run.peak[i], static_cast<double>(peak) * unit) << frequency << " Hz";
+    EXPECT_EQ(run.wrapped[i] != 0, m.accumulator_overflows > 0) << frequency << " Hz";
+    EXPECT_EQ(run.sample_overflowed[i] != 0, m.sample_overflows > 0) << frequency << " Hz";
+    frequencies_overflowed += m.sample_overflows > 0 ? 1 : 0;
+    wraps += m.accumulator_overflows > 0 ? 1 : 0;
+    const double expected = fitted(frequency, m.output, steady_fit_start(c.taps, m.output.size()));
+    if (frequency == SWEEP_LAST_FREQUENCY) {
+      EXPECT_TRUE(std::isnan(run.steady[i]));
+    } else {
+      EXPECT_NEAR(run.steady[i], expected, 1e-9 * (1.0 + expected)) << frequency << " Hz";
+    }
+  }
+  EXPECT_EQ(sample_overflows, frequencies_overflowed);
+  EXPECT_EQ(run.wraps, wraps);
+
+  // fixfir's precision through the precision sweep gives the same measurements.
+  if (!is_seed_datapath(c.path)) return;
+  precision_sweeps by_precision;
+  const std::vector<float> taps = taps_of(c.taps, c.amplitude, c.taps);
+  const std::int32_t precision[] = {c.path.precision};
+  ASSERT_TRUE(sweep_precisions(taps, precision, c.step, 2, true, by_precision));
+  EXPECT_EQ(by_precision.frequency, out.frequency);
+  EXPECT_EQ(by_precision.runs[0].wrapped, run.wrapped);
+  EXPECT_EQ(by_precision.runs[0].wraps, run.wraps);
+  for (std::size_t i = 0; i < out.frequency.size(); ++i) {
+    // -2^31 is no peak to the 32-bit engine: compare where the model never reaches it.
+    EXPECT_EQ(by_precision.runs[0].peak[i], run.peak[i]) << out.frequency[i] << " Hz";
+    if (!std::isnan(run.steady[i])) {
+      EXPECT_NEAR(by_precision.runs[0].steady[i], run.steady[i], 1e-9 * (1.0 + run.steady[i]));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(datapaths, sweep_measurement, ::testing::ValuesIn(sweep_cases),
+                         [](const ::testing::TestParamInfo<sweep_case>& p) {
+                           return std::string(p.param.name);
+                         });
+
+class waveform_measurement : public ::testing::TestWithParam<sweep_case> {};
+
+TEST_P(waveform_measurement, GivesTheModelsOutputsAndOverflows) {
+  const sweep_case& c = GetParam();
+  const std::vector<float> taps = taps_of(c.taps, c.amplitude, c.taps + 1);
+  const fixed_filter f = make_fixed_filter(taps, c.path).value();
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(-1.2, 1.2);
+  std::vector<double> x(3000);
+  for (double& v : x) v = u(rng);
+  const std::vector<double> reference = run_double_model(taps, x).value();
+  const model_run m = run_model(f, x);
+
+  waveform_figures out;
+  datapath_budget budget;
+  ASSERT_TRUE(measure_datapath_waveform(f, x, reference, 2, out, budget));
+  EXPECT_EQ(out.fixed_output, m.output);
+  EXPECT_EQ(budget.sample_overflows, m.sample_overflows);
+  EXPECT_EQ(budget.accumulator_overflows, m.accumulator_overflows);
+  EXPECT_EQ(out.wraps, static_cast<std::int64_t>(m.accumulator_overflows));
+
+  // fixfir's precision through the 32-bit engine gives the same outputs and wraps.
+  if (!is_seed_datapath(c.path)) return;
+  waveform_figures engine;
+  ASSERT_TRUE(measure_waveform(engine_filter(f), x, reference, false, engine));
+  EXPECT_EQ(engine.fixed_output, m.output);
+  EXPECT_EQ(engine.wraps, static_cast<std::int64_t>(m.accumulator_overflows));
+  EXPECT_EQ(engine.snr_db, out.snr_db);
+}
+
+INSTANTIATE_TEST_SUITE_P(datapaths, waveform_measurement, ::testing::ValuesIn(sweep_cases),
+                         [](const ::testing::TestParamInfo<sweep_case>& p) {
+                           return std::string(p.param.name);
+                         });
+
+}  // namespace
+}  // namespace fixfir
