@@ -125,7 +125,7 @@ void check_steady_lines(const std::vector<std::string>& lines, const std::string
   }
 }
 
-void report(const std::vector<float>& taps, const fixfir::science_options& o) {
+void report(const std::vector<float>& taps, const fixfir::report_request& o) {
   fixfir::precision_report r;
   if (const fixfir::outcome done = fixfir::run_precision_report(taps, o, r); !done) {
     const std::string& message = done.failure().message;
@@ -159,7 +159,7 @@ void report(const std::vector<float>& taps, const fixfir::science_options& o) {
 }
 
 // The scan's sweep, which filters only what each precision's fit needs.
-void scan_sweep(const std::vector<float>& taps, const fixfir::science_options& o) {
+void scan_sweep(const std::vector<float>& taps, const fixfir::report_request& o) {
   const std::int32_t p = std::clamp(o.precision, 0, 30);
   const std::int32_t precisions[] = {0, p, std::min(p + 3, 30), 30};
   fixfir::precision_sweeps sweeps;
@@ -178,7 +178,7 @@ void scan_sweep(const std::vector<float>& taps, const fixfir::science_options& o
   }
 }
 
-void scan(const std::vector<float>& taps, const fixfir::science_options& o) {
+void scan(const std::vector<float>& taps, const fixfir::report_request& o) {
   if (taps.size() > 64) return scan_sweep(taps, o);
   fixfir::scan_report r;
   const double none = std::numeric_limits<double>::quiet_NaN();
@@ -320,7 +320,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t count = 1 + count_bytes % ((in.at(0) & 0x80U) != 0 ? most_taps : 300);
   const std::vector<float> taps = make_taps(in, count);
 
-  fixfir::science_options o;
+  fixfir::report_request o;
   o.precision = static_cast<std::int32_t>(in.at(3) % 36) - 2;
   o.sweep_step = 500 + 30 * in.at(4);
   o.tones = {32 * in.at(5), 100 + 30 * in.at(6), 8000};

@@ -35,7 +35,7 @@ using search::search_context;
 using search::window_basis;
 
 // The search's shared parts: bands, targets, windows and the waveform test.
-outcome prepare(std::span<const float> taps, const science_options& options,
+outcome prepare(std::span<const float> taps, const report_request& options,
                 const precision_targets& asked, search_context& c, search_report& out) {
   c.taps = taps;
   c.threads = threads_for(options.threads);
@@ -171,7 +171,7 @@ std::string search_axes_problem(const search_axes& axes) {
   return {};
 }
 
-outcome run_datapath_search(std::span<const float> taps, const science_options& options,
+outcome run_datapath_search(std::span<const float> taps, const report_request& options,
                             const precision_targets& asked, const search_axes& axes,
                             cost_model cost, search_report& out) {
   if (std::string problem = search_axes_problem(axes); !problem.empty())

@@ -37,7 +37,7 @@ void set_steady_wraps(precision_row& row, const band_wraps& w) {
 }
 
 // The worker threads a run asks for, one per core when it names none.
-unsigned threads_for(const science_options& options) noexcept {
+unsigned threads_for(const report_request& options) noexcept {
   return fixfir::threads_for(options.threads);
 }
 
@@ -52,7 +52,7 @@ outcome make_report_filter(std::span<const float> taps, const datapath& path,
 }
 
 // The waveform test's signal and the unquantized filter's output on it.
-bool waveform_reference(std::span<const float> taps, const science_options& options,
+bool waveform_reference(std::span<const float> taps, const report_request& options,
                         waveform_signal& signal, std::vector<double>& reference) {
   result<waveform_signal> made = make_waveform_signal(options.tones, threads_for(options));
   if (!made) return false;
@@ -66,7 +66,7 @@ bool waveform_reference(std::span<const float> taps, const science_options& opti
 // The waveform test at one precision: its signal, the unquantized filter's output on it,
 // the fixed-point run and the error model. False when memory runs out or the run is
 // abandoned.
-bool measure_precision_waveform(std::span<const float> taps, const science_options& options,
+bool measure_precision_waveform(std::span<const float> taps, const report_request& options,
                                 precision_report& out) noexcept {
   try {
     if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
@@ -81,7 +81,7 @@ bool measure_precision_waveform(std::span<const float> taps, const science_optio
 
 // The rest of the report at one precision once its bands are set up: the responses, the
 // sweep and the steady states. False when memory runs out or the run is abandoned.
-bool measure_precision_sweep(std::span<const float> taps, const science_options& options,
+bool measure_precision_sweep(std::span<const float> taps, const report_request& options,
                              precision_report& out) {
   const auto scale = static_cast<double>(out.filter.scale);
   if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
@@ -109,7 +109,7 @@ bool measure_precision_sweep(std::span<const float> taps, const science_options&
 
 // The report on a chosen datapath once its filter is made and its bands are set up: every
 // figure measured on the datapath. False when memory runs out or the run is abandoned.
-bool measure_on_datapath(std::span<const float> taps, const science_options& options,
+bool measure_on_datapath(std::span<const float> taps, const report_request& options,
                          precision_report& out) {
   const fixed_filter& f = out.fixed;
   const unsigned threads = threads_for(options);
@@ -146,7 +146,7 @@ bool measure_on_datapath(std::span<const float> taps, const science_options& opt
 }
 
 // The report on a chosen datapath.
-outcome run_datapath_report(std::span<const float> taps, const science_options& options,
+outcome run_datapath_report(std::span<const float> taps, const report_request& options,
                             const datapath& path, precision_report& out) {
   if (outcome made = make_report_filter(taps, path, out); !made) return made;
   if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
@@ -159,7 +159,7 @@ outcome run_datapath_report(std::span<const float> taps, const science_options& 
 }
 
 // One precision's row of the scan, from the sweep of every precision (`run` is its own).
-bool scan_row(std::span<const float> taps, const science_options& options, const band_plan& plan,
+bool scan_row(std::span<const float> taps, const report_request& options, const band_plan& plan,
               const precision_sweeps& sweeps, const swept_precision& run,
               const waveform_signal& signal, std::span<const double> reference,
               precision_row& row) {
@@ -196,7 +196,7 @@ bool scan_row(std::span<const float> taps, const science_options& options, const
 }
 
 // The scan once its bands are set up. False when memory runs out or the run is abandoned.
-bool measure_scan(std::span<const float> taps, const science_options& options,
+bool measure_scan(std::span<const float> taps, const report_request& options,
                   const precision_targets& asked, scan_report& out) {
   if (!taps_figures(taps, out.bands, out.taps_figures)) return false;
   out.targets = targets_with_defaults(asked, out.taps_figures.worst_attenuation_db,
@@ -225,7 +225,7 @@ bool measure_scan(std::span<const float> taps, const science_options& options,
 
 }  // namespace
 
-outcome run_precision_report(std::span<const float> taps, const science_options& options,
+outcome run_precision_report(std::span<const float> taps, const report_request& options,
                              precision_report& out) {
   if (options.path) return run_datapath_report(taps, options, *options.path, out);
   if (outcome made = make_report_filter(taps, precision_datapath(options.precision), out); !made)
@@ -234,9 +234,9 @@ outcome run_precision_report(std::span<const float> taps, const science_options&
   // its share of the threads (the sweep the larger), so that each one's serial stretches
   // overlap the other's parallel ones.
   const unsigned threads = threads_for(options);
-  science_options waveform_options = options;
+  report_request waveform_options = options;
   waveform_options.threads = std::max(1U, threads / 2);
-  science_options sweep_options = options;
+  report_request sweep_options = options;
   sweep_options.threads = threads;
   const auto measure_sweep = [&]() noexcept {
     try {
@@ -280,7 +280,7 @@ std::string report_verdict_line(const precision_report& r, const precision_targe
   return target_verdict_line(report_row(r), targets, r.figures.saturating);
 }
 
-outcome run_scan(std::span<const float> taps, const science_options& options,
+outcome run_scan(std::span<const float> taps, const report_request& options,
                  const precision_targets& asked, scan_report& out) {
   if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
   try {

@@ -284,7 +284,7 @@ std::string waveform_line(const frequency_settings& s) {
 
 }  // namespace
 
-std::vector<std::string> report_summary_lines(const precision_report& r, const science_options& o,
+std::vector<std::string> report_summary_lines(const precision_report& r, const report_request& o,
                                               std::span<const float> taps,
                                               const std::string& source) {
   const std::size_t samples = r.signal.input.size();

@@ -20,7 +20,7 @@ namespace fixfir::python {
 py::dict explore(py::handle taps, const run_arguments& q, const datapath_keywords& k,
                  const std::string& cost) {
   const std::vector<float> t = taps_argument(taps);
-  const science_options o = options_argument(0, q);
+  const report_request o = options_argument(0, q);
   const datapath_choices c = choices_argument(std::nullopt, k);
   if (cost != "multiplier" && cost != "bits")
     throw py::value_error("cost must be 'multiplier' or 'bits', not '" + cost + "'");

@@ -86,7 +86,7 @@ struct run_arguments {
 run_arguments run_argument(const bound_call& a);
 
 /// The report's options at `precision` for `q`; a ValueError names a bad value.
-science_options options_argument(long long precision, const run_arguments& q);
+report_request options_argument(long long precision, const run_arguments& q);
 
 pybind11::dict report(pybind11::handle taps, long long precision, const run_arguments& q,
                       const datapath_keywords& k);

@@ -86,7 +86,7 @@ void put_datapath(py::dict& d, const precision_report& r) {
   d["error_budget"] = budget_dict(r.on_path.budget);
 }
 
-py::dict report_dict(const precision_report& r, const science_options& o,
+py::dict report_dict(const precision_report& r, const report_request& o,
                      std::span<const float> taps, const precision_targets& asked) {
   py::dict d;
   d["precision"] = o.precision;
@@ -140,8 +140,8 @@ run_arguments run_argument(const bound_call& a) {
            target_argument(a, "min_snr_db")}};
 }
 
-science_options options_argument(long long precision, const run_arguments& q) {
-  science_options o;
+report_request options_argument(long long precision, const run_arguments& q) {
+  report_request o;
   o.precision = precision_argument(precision);
   o.tones = frequency_settings{int32_value(q.initial, "initial"), int32_value(q.step, "step"),
                                int32_value(q.ending, "ending")};
@@ -161,7 +161,7 @@ science_options options_argument(long long precision, const run_arguments& q) {
 py::dict report(py::handle taps, long long precision, const run_arguments& q,
                 const datapath_keywords& k) {
   const std::vector<float> t = taps_argument(taps);
-  science_options o = options_argument(precision, q);
+  report_request o = options_argument(precision, q);
   const datapath_choices chosen = choices_argument(precision, k);
   if (datapath_options_given(chosen)) {
     result<datapath> d = datapath_from_choices(t, chosen);
@@ -180,7 +180,7 @@ py::dict report(py::handle taps, long long precision, const run_arguments& q,
 
 py::dict scan(py::handle taps, const run_arguments& q) {
   const std::vector<float> t = taps_argument(taps);
-  const science_options o = options_argument(0, q);
+  const report_request o = options_argument(0, q);
   scan_report r;
   outcome done = success();
   interruptible([&] {

@@ -44,7 +44,7 @@ std::string text_of(const std::vector<std::string>& lines) {
 
 // Runs `work` with a progress bar for the sweep on `err`, cleared on every way out.
 template <typename Work>
-auto with_progress(std::FILE* err, science_options& options, Work work) {
+auto with_progress(std::FILE* err, report_request& options, Work work) {
   progress_bar bar;
   progress_start(bar, err, "sweep");
   struct finisher {
@@ -60,8 +60,8 @@ auto with_progress(std::FILE* err, science_options& options, Work work) {
   return result;
 }
 
-science_options science_options_for(const report_options& options) {
-  science_options s;
+report_request request_for(const report_options& options) {
+  report_request s;
   s.precision = options.precision;
   s.tones = options.frequencies;
   s.sweep_step = options.sweep_step;
@@ -92,21 +92,21 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   const result<run_taps> read = read_run_taps(options, err);
   if (!read) return say_failure(err, read.failure());
   const std::span<const float> taps = taps_of(read.value());
-  science_options science = science_options_for(options);
+  report_request request = request_for(options);
   if (datapath_options_given(options.datapath)) {
     result<datapath> chosen = datapath_from_choices(taps, options.datapath);
     if (!chosen) return say_failure(err, chosen.failure());
-    science.path = chosen.value();
+    request.path = chosen.value();
   }
   precision_report r;
   outcome measured = success();
-  with_progress(err, science, [&] {
-    measured = run_precision_report(taps, science, r);
+  with_progress(err, request, [&] {
+    measured = run_precision_report(taps, request, r);
     return true;
   });
   if (!measured) return say_failure(err, measured.failure());
 
-  std::vector<std::string> lines = report_summary_lines(r, science, taps, read.value().path);
+  std::vector<std::string> lines = report_summary_lines(r, request, taps, read.value().path);
   if (std::string verdict = verdict_text(options, r); !verdict.empty())
     lines.push_back(std::move(verdict));
   if (const outcome put = put_out(out, text_of(lines)); !put)
@@ -179,11 +179,11 @@ std::vector<std::string> take_last(std::vector<std::string>& lines, std::ptrdiff
 int scan(const report_options& options, std::FILE* out, std::FILE* err) {
   const result<run_taps> read = read_run_taps(options, err);
   if (!read) return say_failure(err, read.failure());
-  science_options science = science_options_for(options);
+  report_request request = request_for(options);
   scan_report r;
   outcome measured = success();
-  with_progress(err, science, [&] {
-    measured = run_scan(taps_of(read.value()), science, options.targets, r);
+  with_progress(err, request, [&] {
+    measured = run_scan(taps_of(read.value()), request, options.targets, r);
     return true;
   });
   if (!measured) return say_failure(err, measured.failure());
@@ -252,12 +252,12 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
   }
   const result<run_taps> read = read_run_taps(options, err);
   if (!read) return say_failure(err, read.failure());
-  const science_options science = science_options_for(options);
+  const report_request request = request_for(options);
   const datapath_choices& c = options.datapath;
   const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
   search_report r;
   const outcome searched =
-      run_datapath_search(taps_of(read.value()), science, options.targets, axes, options.cost, r);
+      run_datapath_search(taps_of(read.value()), request, options.targets, axes, options.cost, r);
   if (!searched) return say_failure(err, searched.failure());
   std::vector<std::string> lines = explore_lines(r, read.value(), options.cost);
   // The recommendation, its options and why (where none, why and the best reached) come

@@ -23,8 +23,8 @@ namespace {
 
 using testing::fixture_taps;
 
-science_options options_at(std::int32_t precision) {
-  science_options o;
+report_request options_at(std::int32_t precision) {
+  report_request o;
   o.precision = precision;
   o.tones = {100, 50, 4000};
   o.sweep_step = 16;
@@ -43,7 +43,7 @@ class SeedDatapath : public ::testing::TestWithParam<std::tuple<const char*, std
 
 TEST_P(SeedDatapath, MeasuresWhatTheSeedReportMeasures) {
   const std::vector<float> taps = fixture_taps(std::get<0>(GetParam()));
-  science_options o = options_at(std::get<1>(GetParam()));
+  report_request o = options_at(std::get<1>(GetParam()));
   precision_report seed;
   ASSERT_TRUE(run_precision_report(taps, o, seed));
   o.path = seed_datapath(o.precision);
@@ -98,7 +98,7 @@ class ChosenDatapath : public ::testing::TestWithParam<path_case> {};
 TEST_P(ChosenDatapath, SaysWhatOverflowedAndHow) {
   const path_case c = GetParam();
   const std::vector<float> taps = fixture_taps("remez_lp_63");
-  science_options o = options_at(15);
+  report_request o = options_at(15);
   datapath d;
   d.coefficient = {c.coefficient_bits,
                    largest_fitting_fraction(taps, c.coefficient_bits, c.rounding), c.rounding,
@@ -155,7 +155,7 @@ struct search_case {
 class DatapathSearch : public ::testing::TestWithParam<search_case> {};
 
 precision_report report_on(std::span<const float> taps, const datapath& d) {
-  science_options o = options_at(15);
+  report_request o = options_at(15);
   o.path = d;
   precision_report r;
   EXPECT_TRUE(run_precision_report(taps, o, r));
@@ -201,7 +201,7 @@ datapath_choices choices_named(const std::string& line) {
 TEST_P(DatapathSearch, MeetsTheTargetsAndNoNarrowerWordDoes) {
   const search_case c = GetParam();
   const std::vector<float> taps = fixture_taps(c.fixture);
-  const science_options o = options_at(15);
+  const report_request o = options_at(15);
   const precision_targets asked{std::numeric_limits<double>::quiet_NaN(),
                                 std::numeric_limits<double>::quiet_NaN(), c.min_snr_db};
   search_report r;
@@ -283,7 +283,7 @@ TEST_P(StoppedReport, IsInterruptedInEveryMeasurement) {
         return run_precision_report(taps, options_at(15), r);
       },
       [&] {
-        science_options o = options_at(15);
+        report_request o = options_at(15);
         o.path = d;
         precision_report r;
         return run_precision_report(taps, o, r);

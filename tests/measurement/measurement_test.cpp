@@ -33,7 +33,7 @@ constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
 // precision has, so its verdict is the scan's: met exactly where the scan could choose it.
 TEST(Verdict, TheSummaryJudgesAsTheScanDoes) {
   const std::vector<float> taps = fixture_taps("remez_lp_63");
-  science_options o;
+  report_request o;
   o.tones = {100, 50, 4000};
   o.sweep_step = 100;
   o.threads = 2;
@@ -72,7 +72,7 @@ class ScanDesign : public ::testing::TestWithParam<scan_case> {};
 TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
   const scan_case& c = GetParam();
   const std::vector<float> taps = fixture_taps(c.design);
-  science_options o;
+  report_request o;
   o.tones = {100, 50, 4000};
   o.sweep_step = 100;
   o.threads = 2;
@@ -118,7 +118,7 @@ class ScanTargets : public ::testing::TestWithParam<targets_case> {};
 // A target the taps cannot give says why instead of printing nan.
 TEST_P(ScanTargets, SayWhyATargetIsMissing) {
   const targets_case& c = GetParam();
-  science_options o;
+  report_request o;
   o.tones = {100, 500, 4000};
   o.sweep_step = 1000;
   scan_report r;
@@ -168,7 +168,7 @@ class LongFilterScan : public ::testing::TestWithParam<long_scan_case> {};
 TEST_P(LongFilterScan, SaysWhyAndJudgesTheCoefficients) {
   const long_scan_case& c = GetParam();
   const std::vector<float> taps = low_pass(c.taps);
-  science_options o;
+  report_request o;
   o.tones = {100, 300, 1000};
   o.sweep_step = 2000;
   o.threads = 2;

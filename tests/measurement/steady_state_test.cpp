@@ -71,7 +71,7 @@ TEST(SteadyState, FiguresDoNotDependOnTheSweepStep) {
     band_figures_db figures[2];
     const std::int32_t steps[2] = {1, 200};
     for (int i = 0; i < 2; ++i) {
-      science_options o;
+      report_request o;
       o.precision = 10;
       o.tones = {100, 50, 4000};
       o.sweep_step = steps[i];

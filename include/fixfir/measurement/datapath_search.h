@@ -93,7 +93,7 @@ struct search_report {
 /// bands or axes that make no sense (search_axes_problem), out_of_memory, or interrupted when
 /// the keep-going check (parallel_chunks.h) stops it.
 [[nodiscard]] outcome run_datapath_search(std::span<const float> taps,
-                                          const science_options& options,
+                                          const report_request& options,
                                           const precision_targets& asked, const search_axes& axes,
                                           cost_model cost, search_report& out);
 

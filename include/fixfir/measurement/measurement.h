@@ -24,7 +24,7 @@
 namespace fixfir {
 
 /// What one report or scan is asked for.
-struct science_options {
+struct report_request {
   std::int32_t precision = 0;
   frequency_settings tones;
   std::int32_t sweep_step = 1;
@@ -68,7 +68,7 @@ struct precision_report {
 /// datapath) do not make sense, with out_of_memory when memory runs out, and with interrupted
 /// when the keep-going check (parallel_chunks.h) stops the run.
 [[nodiscard]] outcome run_precision_report(std::span<const float> taps,
-                                           const science_options& options, precision_report& out);
+                                           const report_request& options, precision_report& out);
 
 /// The summary lines of a report after the sweep line: bands, the four responses, wraps,
 
@@ -98,7 +98,7 @@ struct scan_report {
 /// Scans `taps`. NaN fields of `asked` take their defaults: the unquantized attenuation
 /// less 1 dB, the unquantized ripple plus 0.1 dB, and no SNR target.
 /// Fails as `run_precision_report` does.
-[[nodiscard]] outcome run_scan(std::span<const float> taps, const science_options& options,
+[[nodiscard]] outcome run_scan(std::span<const float> taps, const report_request& options,
                                const precision_targets& asked, scan_report& out);
 
 /// The scan's text: targets, bands, the table, the wrap-free limit, and last the

@@ -47,7 +47,7 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
 /// its wraps or overflows and SNR, the sweep, then precision_report_lines. `o` and `taps`
 /// are what `r` was measured with.
 [[nodiscard]] std::vector<std::string> report_summary_lines(const precision_report& r,
-                                                            const science_options& o,
+                                                            const report_request& o,
                                                             std::span<const float> taps,
                                                             const std::string& source);
 
