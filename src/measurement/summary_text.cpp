@@ -273,6 +273,46 @@ std::vector<std::string> precision_report_lines(const precision_report& r, std::
 
 namespace {
 
+// A gain as a plain factor and in dB of its magnitude: "1 (0.00 dB)", "0 (-inf dB)".
+std::string gain_text(double gain, double db) {
+  return figure_text("%.6g", gain) + " (" + decibels_text(figure_kind::level, db) + ")";
+}
+
+// "1 tap", "63 taps".
+std::string counted(std::int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::vector<std::string> hardware_fact_lines(const hardware_facts& f, std::size_t taps) {
+  const auto n = static_cast<std::int64_t>(taps);
+  std::vector<std::string> lines;
+  lines.push_back(std::string("symmetry (unquantized taps, compared bit for bit): ") +
+                  symmetry_name(f.symmetry) + "; " +
+                  (f.symmetry == tap_symmetry::none
+                       ? counted(n, "multiplier", "multipliers") + ", one per tap"
+                       : "folded, " + counted(f.multipliers, "multiplier", "multipliers") +
+                             " for the " + counted(n, "tap", "taps")));
+  lines.push_back("group delay: " +
+                  (f.symmetry == tap_symmetry::none
+                       ? std::string("not constant: the taps are not symmetric")
+                       : figure_text("%.10g", f.group_delay_samples) +
+                             (f.group_delay_samples == 1 ? " sample, " : " samples, ") +
+                             figure_text("%.10g", f.group_delay_ms) + " ms at 16000 Hz"));
+  lines.push_back("gain at 0 Hz (DC): " + gain_text(f.dc_gain, f.dc_gain_db));
+  lines.push_back("gain at 8000 Hz (half the sample rate): " +
+                  gain_text(f.nyquist_gain, f.nyquist_gain_db));
+  lines.push_back("largest output for any input: " + figure_text("%.6g", f.abs_sum) +
+                  " times the input's full scale (" +
+                  (f.growth_bits > 0 ? counted(f.growth_bits, "bit", "bits") + " of growth"
+                                     : std::string("no growth")) +
+                  ")");
+  return lines;
+}
+
+namespace {
+
 // "waveform test: 79 tones from 100 Hz in steps of 50 Hz", or that the input is silent.
 std::string waveform_line(const frequency_settings& s) {
   const std::int32_t tones = tone_count(s);
@@ -301,6 +341,8 @@ std::vector<std::string> report_summary_lines(const precision_report& r, const r
     lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
                     std::to_string(r.filter.scale) + ")");
   }
+  for (std::string& line : hardware_fact_lines(hardware_facts_of(taps), taps.size()))
+    lines.push_back(std::move(line));
   lines.push_back("largest tap quantization error: " +
                   figure_text(figure_kind::tap_error,
                               on_path ? r.on_path.tap_error : largest_tap_error(taps, r.filter)));

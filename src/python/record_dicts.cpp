@@ -80,6 +80,23 @@ py::dict budget_dict(const datapath_budget& b) {
   return d;
 }
 
+py::dict facts_dict(const hardware_facts& f) {
+  py::dict d;
+  d["symmetry"] = symmetry_name(f.symmetry);
+  d["multipliers"] = f.multipliers;
+  // Without symmetry the group delay is not constant: None rather than a number.
+  const bool linear = f.symmetry != tap_symmetry::none;
+  d["group_delay_samples"] = linear ? py::object(py::float_(f.group_delay_samples)) : py::none();
+  d["group_delay_ms"] = linear ? py::object(py::float_(f.group_delay_ms)) : py::none();
+  d["dc_gain"] = f.dc_gain;
+  d["dc_gain_db"] = f.dc_gain_db;
+  d["nyquist_gain"] = f.nyquist_gain;
+  d["nyquist_gain_db"] = f.nyquist_gain_db;
+  d["abs_sum"] = f.abs_sum;
+  d["growth_bits"] = f.growth_bits;
+  return d;
+}
+
 py::dict row_dict(const precision_row& row) {
   py::dict d;
   d["precision"] = row.precision;

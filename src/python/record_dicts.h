@@ -12,6 +12,7 @@
 #include "fixfir/measurement/datapath_search.h"
 #include "fixfir/measurement/datapath_waveform.h"
 #include "fixfir/measurement/error_model.h"
+#include "fixfir/measurement/hardware_facts.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/wrap_checks.h"
 
@@ -35,6 +36,10 @@ namespace fixfir::python {
 
 /// coefficient_db, sample_db and accumulator_db.
 [[nodiscard]] pybind11::dict budget_dict(const datapath_budget& b);
+
+/// symmetry, multipliers, group_delay_samples and group_delay_ms (None without symmetry),
+/// dc_gain, dc_gain_db, nyquist_gain, nyquist_gain_db, abs_sum and growth_bits.
+[[nodiscard]] pybind11::dict facts_dict(const hardware_facts& f);
 
 /// One precision of a scan.
 [[nodiscard]] pybind11::dict row_dict(const precision_row& row);

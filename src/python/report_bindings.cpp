@@ -91,6 +91,7 @@ py::dict report_dict(const precision_report& r, const report_request& o,
   py::dict d;
   d["precision"] = o.precision;
   put_bands(d, r.bands.plan);
+  d["hardware"] = facts_dict(hardware_facts_of(taps));
   py::dict figures;
   figures["taps"] = figures_dict(r.figures.taps);
   figures["coefficients"] = figures_dict(r.figures.coefficients);

@@ -475,6 +475,11 @@ TEST(Summary, ExampleWithoutGnuplotPrintsEveryFactAndSaysHowToGetPictures) {
   const char* const expected[] = {
       R"(taps: 63 from \./taps\.txt)",
       R"(precision: 15 \(scale 32768\))",
+      R"(symmetry \(unquantized taps, compared bit for bit\): symmetric; folded, 32 multipliers for the 63 taps)",
+      R"(group delay: 31 samples, 1\.9375 ms at 16000 Hz)",
+      R"(gain at 0 Hz \(DC\): 1 \(0\.00 dB\))",
+      R"(gain at 8000 Hz \(half the sample rate\): -0\.000334434 \(-69\.51 dB\))",
+      R"(largest output for any input: 1\.65953 times the input's full scale \(1 bit of growth\))",
       R"(largest tap quantization error: [0-9.e-]+)",
       R"(waveform test: 79 tones from 100 Hz in steps of 50 Hz)",
       R"(accumulator wraps \(waveform test\): 0 of 32000 samples)",
@@ -567,7 +572,7 @@ struct odd_run {
   std::string taps;
   std::vector<std::string> args;
   const char* expected_line;
-  std::size_t lines = 22;  // of the summary; 0: a search's, which vary
+  std::size_t lines = 27;  // of the summary; 0: a search's, which vary
 };
 
 // A Hamming-windowed low-pass of `count` taps, cut-off 1000 Hz, as a tap file.
@@ -676,6 +681,19 @@ INSTANTIATE_TEST_SUITE_P(
                 {"--coefficient-bits", "8", "--coefficient-precision", "3", "--sample-bits", "16",
                  "--initial", "100", "--step", "100", "--ending", "1000", "--sweep-step", "500"},
                 "accumulator bits needed for no wrap with any input: 1"},
+        // A tap beyond full scale: the output grows a bit over the input's word.
+        odd_run{"tap_beyond_full_scale",
+                "1\n-1.5\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "largest output for any input: 1.5 times the input's full scale (1 bit of "
+                "growth)"},
+        odd_run{"antisymmetric_taps",
+                "3\n0.5 0 -0.5\n",
+                {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
+                 "--sweep-step", "500"},
+                "symmetry (unquantized taps, compared bit for bit): antisymmetric; folded, 1 "
+                "multiplier for the 3 taps"},
         odd_run{"unit_tap",
                 "1\n1.0\n",
                 {"--precision", "15", "--initial", "100", "--step", "100", "--ending", "1000",
@@ -919,7 +937,7 @@ TEST_P(PictureRuns, PicturesAreNewAndCompleteOrLeftAsTheyWere) {
   const report_result r = run_report(cwd.path, args, "TMPDIR=" + shell_quote(tmp_path) + " " + env);
 
   EXPECT_EQ(r.status, p.status) << r.err;
-  EXPECT_EQ(fixfir_test::line_count(r.out), p.drawn ? 23U : 22U) << r.out.substr(0, 2000);
+  EXPECT_EQ(fixfir_test::line_count(r.out), p.drawn ? 28U : 27U) << r.out.substr(0, 2000);
   if (*p.message == '\0') {
     EXPECT_EQ(r.err, "");
   } else {

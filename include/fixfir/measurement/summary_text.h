@@ -7,6 +7,7 @@
 
 #include "fixfir/measurement/bands.h"
 #include "fixfir/measurement/figure_text.h"
+#include "fixfir/measurement/hardware_facts.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/response_figures.h"
@@ -43,13 +44,20 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
 
 /// The whole summary of a report, as fixfir-report prints it: the taps ("taps: N from
 /// `source`", or "taps: N" when `source` is empty), the precision or on a chosen datapath
-/// the datapath and its coefficient overflows, the largest tap error, the waveform test with
+/// the datapath and its coefficient overflows, the hardware facts of the taps
+/// (hardware_fact_lines), the largest tap error, the waveform test with
 /// its wraps or overflows and SNR, the sweep, then precision_report_lines. `o` and `taps`
 /// are what `r` was measured with.
 [[nodiscard]] std::vector<std::string> report_summary_lines(const precision_report& r,
                                                             const report_request& o,
                                                             std::span<const float> taps,
                                                             const std::string& source);
+
+/// The summary's lines of what the unquantized taps tell a hardware designer: symmetry and
+/// multipliers, group delay, the gains at DC and at 8000 Hz, and the largest output with
+/// its bits of growth. `taps` is how many there are.
+[[nodiscard]] std::vector<std::string> hardware_fact_lines(const hardware_facts& f,
+                                                           std::size_t taps);
 
 /// "N of M what", with " (wrapped)" or " (saturated)" as `mode` says when N is not 0.
 [[nodiscard]] std::string overflow_count_text(std::size_t overflows, std::size_t of,
