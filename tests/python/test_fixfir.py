@@ -283,6 +283,35 @@ def test_report_verdict_keys(name, precision, targets, met, missed):
         assert low < r["targets_missed"][key] <= high, key
 
 
+# The report's hardware facts, the summary's lines as numbers: a group delay only with
+# symmetry, gains a symmetry zeroes exactly 0, and growth counted in whole bits.
+HARDWARE_CASES = [
+    ("antisymmetric", [0.5, 0.0, -0.5],
+     {"symmetry": "antisymmetric", "multipliers": 1, "group_delay_samples": 1.0,
+      "group_delay_ms": 0.0625, "dc_gain": 0.0, "nyquist_gain": 0.0, "abs_sum": 1.0,
+      "growth_bits": 0}),
+    ("none", [1.0, 0.5],
+     {"symmetry": "none", "multipliers": 2, "group_delay_samples": None,
+      "group_delay_ms": None, "dc_gain": 1.5, "nyquist_gain": 0.5, "abs_sum": 1.5,
+      "growth_bits": 1}),
+    ("symmetric_growth", [-1.5, 2.0, -1.5],
+     {"symmetry": "symmetric", "multipliers": 2, "group_delay_samples": 1.0,
+      "dc_gain": -1.0, "nyquist_gain": -5.0, "abs_sum": 5.0, "growth_bits": 3}),
+]
+
+
+@pytest.mark.parametrize("name,taps,expected", HARDWARE_CASES, ids=[c[0] for c in HARDWARE_CASES])
+def test_report_hardware_keys(name, taps, expected):
+    r = fixfir.report(np.array(taps), 15, 100, 300, 1000, 2000)
+    facts = r["hardware"]
+    for key, value in expected.items():
+        assert facts[key] == value, key
+    assert facts["dc_gain_db"] == (-math.inf if facts["dc_gain"] == 0
+                                   else 20 * math.log10(abs(facts["dc_gain"])))
+    assert f"symmetry (unquantized taps, compared bit for bit): {facts['symmetry']}" in \
+        "\n".join(r["lines"])
+
+
 def test_version_is_the_tools():
     exe = os.environ.get("FIXFIR_REPORT_EXE")
     if not exe:
