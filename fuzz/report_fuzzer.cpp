@@ -37,6 +37,7 @@
 #include "fixfir/drivers/datapath_stream.h"
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/engine/fir_stream.h"
+#include "fixfir/measurement/hardware_facts.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/summary_text.h"
@@ -125,7 +126,21 @@ void check_steady_lines(const std::vector<std::string>& lines, const std::string
   }
 }
 
+// The hardware facts of any taps: a folded structure never needs more multipliers than
+// taps, growth is never negative, and their lines hold no line break or signed nan.
+void check_hardware_facts(const std::vector<float>& taps) {
+  const fixfir::hardware_facts f = fixfir::hardware_facts_of(taps);
+  if (f.multipliers < 0 || static_cast<std::size_t>(f.multipliers) > taps.size())
+    insane("more multipliers than taps", std::to_string(f.multipliers));
+  if (f.growth_bits < 0) insane("negative growth", std::to_string(f.growth_bits));
+  for (const std::string& line : fixfir::hardware_fact_lines(f, taps.size())) {
+    if (contains(line, "\n")) insane("a line break inside a line", line);
+    if (contains(line, "-nan")) insane("a signed nan", line);
+  }
+}
+
 void report(const std::vector<float>& taps, const fixfir::report_request& o) {
+  check_hardware_facts(taps);
   fixfir::precision_report r;
   if (const fixfir::outcome done = fixfir::run_precision_report(taps, o, r); !done) {
     const std::string& message = done.failure().message;
