@@ -44,7 +44,7 @@ std::vector<std::int32_t> sweep_grid(std::int32_t step) {
 
 bool sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
                           unsigned threads) noexcept {
-  return workspace_init(ws, filter, to_size(SWEEP_SAMPLES), threads);
+  return workspace_init(ws, filter, to_size(SWEEP_SAMPLES), threads).ok();
 }
 
 bool sweep_peaks(fir_workspace& ws, std::int32_t step,

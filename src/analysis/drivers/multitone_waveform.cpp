@@ -114,7 +114,7 @@ void append_waveform_line(std::string& out, double t, double x, double y) {
 }
 
 bool waveform_workspace_init(fir_workspace& ws, const quantized_filter& filter) noexcept {
-  return workspace_init(ws, filter, static_cast<std::size_t>(WAVEFORM_SAMPLES), 1);
+  return workspace_init(ws, filter, static_cast<std::size_t>(WAVEFORM_SAMPLES), 1).ok();
 }
 
 fir_lane waveform_lane(fir_workspace& ws) noexcept { return workspace_lane(ws, 0); }
