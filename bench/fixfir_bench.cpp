@@ -337,7 +337,7 @@ void waveform_model_filter(benchmark::State& state, std::int32_t taps, unsigned 
   const std::vector<double> x = noise(static_cast<std::size_t>(WAVEFORM_SAMPLES));
   std::vector<std::int32_t> acc(x.size());
   for (auto _ : state) {
-    if (!filter_signal(f.filter, x.data(), x.size(), acc.data(), threads))
+    if (!filter_signal(f.filter, x.data(), x.size(), acc.data(), threads).ok())
       state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(acc.data());
   }

@@ -249,12 +249,13 @@ void streamed_check(const fixfir::fixed_filter& f, const std::vector<double>& x,
     insane("datapath stream in pieces", fixfir::datapath_words(f.path));
   if (!fixfir::is_seed_datapath(f.path)) return;
   fixfir::fir_stream seed;
-  if (!fixfir::stream_init(seed, fixfir::engine_filter(f))) insane("stream", "out of memory");
+  if (!fixfir::stream_init(seed, fixfir::engine_filter(f)).ok()) insane("stream", "out of memory");
   std::vector<std::int32_t> acc32(x.size());
   for (std::size_t at = 0, k = 0; at < x.size(); ++k) {
     const std::size_t n = std::min(piece_size(in, k, taps), x.size() - at);
     if (!fixfir::stream_filter(seed, fixfir::contiguous_samples(x.data() + at, n),
-                               acc32.data() + at, threads))
+                               acc32.data() + at, threads)
+             .ok())
       insane("stream", "failed");
     at += n;
   }

@@ -71,7 +71,7 @@ bool prepare(const sweep_setup& w, precision_run& r, std::int32_t precision) {
   r.judged = !r.wrap_free && w.lower >= 0 && precision > w.lower &&
              precision <= HIGHEST_PRECISION &&
              w.largest_tap * std::ldexp(1.0, precision) < 2147483648.0;
-  return sweep_workspace_init(r.ws, engine_filter(r.filter), w.threads);
+  return sweep_workspace_init(r.ws, engine_filter(r.filter), w.threads).ok();
 }
 
 // The runs of every precision and their result slots, and the lower precision's run when

@@ -39,7 +39,7 @@ double nan_max(double a, double b) noexcept {
 fixed_run fixed_model_or_throw(const quantized_filter& filter, std::span<const double> input) {
   fixed_run run;
   std::vector<std::int32_t> acc(input.size());
-  if (!filter_signal(filter, input.data(), input.size(), acc.data(), worker_count())) {
+  if (!filter_signal(filter, input.data(), input.size(), acc.data(), worker_count()).ok()) {
     throw std::bad_alloc();
   }
   const double scale = static_cast<double>(filter.scale);

@@ -28,12 +28,13 @@ namespace fixfir::python {
 
 namespace {
 
-// The 32-bit accumulators of `run(source, out)`, which returns false when memory ran out.
+// The 32-bit accumulators of `run(source, out)`; its failure is reported as memory running
+// out (a stopped run raises the signal handler's exception instead).
 template <class Run>
 py::array_t<std::int32_t> seed_accumulators(const signal_view& x, Run&& run) {
   py::array_t<std::int32_t> out(static_cast<py::ssize_t>(x.source.count));
   std::int32_t* const acc = out.mutable_data();
-  if (!interruptible([&] { return run(x.source, acc); })) throw std::bad_alloc();
+  if (!interruptible([&] { return run(x.source, acc).ok(); })) throw std::bad_alloc();
   return out;
 }
 
@@ -85,7 +86,7 @@ stateful_filter make_filter(py::handle taps, long long precision, const datapath
   }
   const quantized_taps q = quantize_argument(taps, precision);
   made.seed.emplace();
-  if (!stream_init(*made.seed, q.filter)) throw std::bad_alloc();
+  if (!stream_init(*made.seed, q.filter).ok()) throw std::bad_alloc();
   return made;
 }
 

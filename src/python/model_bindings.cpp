@@ -99,7 +99,8 @@ py::tuple waveform_test(py::handle taps, long long precision, long long initial,
   double* y_out = y.mutable_data();
   const bool ok = interruptible([&] {
     fir_workspace ws;
-    if (!waveform_workspace_init(ws, q.filter) || !waveform_compute(ws, settings, worker_count())) {
+    if (!waveform_workspace_init(ws, q.filter).ok() ||
+        !waveform_compute(ws, settings, worker_count()).ok()) {
       return false;
     }
     const fir_lane lane = waveform_lane(ws);
@@ -135,13 +136,13 @@ py::tuple sweep(py::handle taps, long long precision, long long step, const data
   const bool ok = interruptible([&] {
     fir_workspace ws;
     std::size_t i = 0;
-    return sweep_workspace_init(ws, q.filter, worker_count()) &&
+    return sweep_workspace_init(ws, q.filter, worker_count()).ok() &&
            sweep_peaks(ws, df, [&](std::int32_t frequency, std::int32_t peak) {
              f_out[i] = frequency;
              peak_out[i] = fir_output(ws.scale, peak);
              ++i;
              return true;
-           });
+           }).ok();
   });
   if (!ok) throw std::bad_alloc();
   return py::make_tuple(frequencies, peaks);

@@ -60,7 +60,7 @@ TEST(PrecisionSweeps, EachPrecisionIsItsOwnSweep) {
       EXPECT_EQ(run.peak[i], fir_output(state.scale, sweep_peak(state, frequency)))
           << precisions[k] << " " << frequency;
       sine_basis basis;
-      ASSERT_TRUE(make_sine_basis(frequency, SWEEP_SAMPLES, basis));
+      ASSERT_TRUE(make_sine_basis(frequency, SWEEP_SAMPLES, basis).ok());
       const bool wrapped = run_fixed_model(f.filter, basis.sine).value().wraps > 0;
       EXPECT_EQ(run.wrapped[i] != 0, wrapped) << precisions[k] << " " << frequency;
       wraps += wrapped ? 1 : 0;

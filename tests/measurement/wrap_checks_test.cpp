@@ -139,7 +139,7 @@ TEST_P(SweepWraps, AgreeWithExactSums) {
   const std::int32_t p = largest_wrap_free_precision(taps) + c.above_limit;
   const owned_filter f = testing::quantized(taps, p);
   sine_basis basis;
-  ASSERT_TRUE(make_sine_basis(c.frequency, SWEEP_SAMPLES, basis));
+  ASSERT_TRUE(make_sine_basis(c.frequency, SWEEP_SAMPLES, basis).ok());
   fir_state state;
   ASSERT_TRUE(fir_init(state, f.filter));
   std::vector<std::int32_t> samples;

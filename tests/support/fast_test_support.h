@@ -129,10 +129,12 @@ inline bool fast_sweep_text(const quantized_filter& filter, std::int32_t step, u
                             std::string& out) {
   fir_workspace ws;
   if (!sweep_workspace_init(ws, filter, threads)) return false;
-  return sweep_peaks(ws, step, [&](std::int32_t frequency, std::int32_t peak) {
-    append_sweep_line(out, ws.scale, frequency, peak);
-    return true;
-  });
+  return sweep_peaks(ws, step,
+                     [&](std::int32_t frequency, std::int32_t peak) {
+                       append_sweep_line(out, ws.scale, frequency, peak);
+                       return true;
+                     })
+      .ok();
 }
 
 /// The text of "waves.txt" for `settings` from the engine on `threads` threads. False when
@@ -141,10 +143,12 @@ inline bool fast_waves_text(const quantized_filter& filter, const frequency_sett
                             unsigned threads, std::string& out) {
   fir_workspace ws;
   if (!waveform_workspace_init(ws, filter)) return false;
-  return waveform_text(ws, settings, threads, [&out](std::string_view text) {
-    out += text;
-    return true;
-  });
+  return waveform_text(ws, settings, threads,
+                       [&out](std::string_view text) {
+                         out += text;
+                         return true;
+                       })
+      .ok();
 }
 
 }  // namespace fixfir::testing

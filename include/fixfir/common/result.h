@@ -1,11 +1,14 @@
 #pragma once
 // A value, or an error kind and a one-line message: what an entry that can fail returns.
 // fixfir-report turns an error into its words and exit status in one place (say_failure),
-// the Python module into an exception; nothing throws across a library boundary. Not every
-// entry returns one yet: the dialogue's tap reader and drivers return a `status`, some
+// the Python module into an exception; nothing throws across a library boundary. The
+// engine's and the drivers' runs return an outcome that tells memory running out from a
+// stopped run (stopped_run_error, parallel_chunks.h), except the chunk runners themselves
+// (run_chunks_in_order, run_beside), whose callers make the error. Not every entry returns
+// one yet: the dialogue's tap reader and the file-writing drivers return a `status`, some
 // checks return the text of what is wrong ("" when nothing is: datapath_problem,
-// band_list_problem, search_axes_problem), and some engine and sweep entries a `bool` that
-// is false when out of memory or stopped.
+// band_list_problem, search_axes_problem), and the measurement library's figures and
+// spectra a `bool` that is false when out of memory or stopped.
 
 #include <cstdint>
 #include <string>

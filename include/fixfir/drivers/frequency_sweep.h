@@ -11,6 +11,7 @@
 
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
 #include "fixfir/drivers/run_counts.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
@@ -40,15 +41,15 @@ void append_sweep_line(std::string& out, double scale, std::int32_t frequency, s
 [[nodiscard]] std::vector<std::int32_t> sweep_grid(std::int32_t step);
 
 /// A workspace for the sweep: one lane of SWEEP_SAMPLES samples per thread (at least 1).
-/// False when memory cannot be had.
-[[nodiscard]] bool sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
-                                        unsigned threads) noexcept;
+/// Fails (out_of_memory) when memory cannot be had.
+[[nodiscard]] outcome sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
+                                           unsigned threads) noexcept;
 
 /// The peaks of every swept frequency (the values of "frequency.txt" before scaling), on
 /// `ws`'s threads (a measurement on the unit-sine sweep); `line(frequency, peak)` in rising
-/// frequency order on the calling thread. False when `line` returns false, the keep-going
-/// check stops it or memory runs out.
-[[nodiscard]] bool sweep_peaks(
+/// frequency order on the calling thread. Fails interrupted when `line` returns false or the
+/// keep-going check stops it, out_of_memory when memory runs out.
+[[nodiscard]] outcome sweep_peaks(
     fir_workspace& ws, std::int32_t step,
     const std::function<bool(std::int32_t frequency, std::int32_t peak)>& line) noexcept;
 

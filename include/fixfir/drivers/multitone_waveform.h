@@ -10,6 +10,7 @@
 
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
 #include "fixfir/drivers/run_counts.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
@@ -26,38 +27,40 @@ inline constexpr const char* invalid_step_message = "Invalid frequency step\n";
 
 /// x[n] = multitone_sample(settings, tone_count(settings), times[n]) for n < count, bit for
 /// bit, computed on `threads` threads: the input the test quantizes, and the one the
-/// report's double model filters. `frequency_step` must not be 0. False when the run is
-/// abandoned (`keep_going`) or its bookkeeping cannot be allocated.
-[[nodiscard]] bool exact_waveform_inputs(const frequency_settings& settings, const double* times,
-                                         double* x, std::size_t count, unsigned threads) noexcept;
+/// report's double model filters. `frequency_step` must not be 0. Fails interrupted when the
+/// run is abandoned (`keep_going`), out_of_memory when its bookkeeping cannot be allocated.
+[[nodiscard]] outcome exact_waveform_inputs(const frequency_settings& settings, const double* times,
+                                            double* x, std::size_t count,
+                                            unsigned threads) noexcept;
 
 /// Appends one "%lf\t%lf\t%lf\n" line.
 void append_waveform_line(std::string& out, double t, double x, double y);
 
-/// A workspace for the test: one lane of WAVEFORM_SAMPLES samples. False when memory
-/// cannot be had.
-[[nodiscard]] bool waveform_workspace_init(fir_workspace& ws,
-                                           const quantized_filter& filter) noexcept;
+/// A workspace for the test: one lane of WAVEFORM_SAMPLES samples. Fails (out_of_memory)
+/// when memory cannot be had.
+[[nodiscard]] outcome waveform_workspace_init(fir_workspace& ws,
+                                              const quantized_filter& filter) noexcept;
 
 /// The test's one lane in `ws`: its inputs, quantized samples and accumulators.
 [[nodiscard]] fir_lane waveform_lane(fir_workspace& ws) noexcept;
 
 /// Generates the test signal into `ws`'s lane and filters it on `threads` threads: the
 /// inputs, their quantized values and the accumulators, all WAVEFORM_SAMPLES of them.
-/// `frequency_step` must not be 0. False when memory runs out.
-[[nodiscard]] bool waveform_compute(fir_workspace& ws, const frequency_settings& settings,
-                                    unsigned threads) noexcept;
+/// `frequency_step` must not be 0. Fails out_of_memory when memory runs out, interrupted
+/// when the keep-going check stops it.
+[[nodiscard]] outcome waveform_compute(fir_workspace& ws, const frequency_settings& settings,
+                                       unsigned threads) noexcept;
 
 /// Computes the test on `threads` threads and hands its text, the lines of "waves.txt", to
 /// `write` piece by piece in order on the calling thread while later pieces are computed.
 /// The inputs come from the guarded sums: the lane's inputs print as the exact sums do
 /// (they may differ in the last bits), and its quantized samples are the exact sums'.
 /// Every buffer is allocated before the first piece is written. `frequency_step` must not
-/// be 0. Returns false, having written nothing more, when memory runs out or `write`
-/// returns false.
-[[nodiscard]] bool waveform_text(fir_workspace& ws, const frequency_settings& settings,
-                                 unsigned threads,
-                                 const std::function<bool(std::string_view)>& write) noexcept;
+/// be 0. Fails, having written nothing more, out_of_memory when memory runs out and
+/// interrupted when `write` returns false or the keep-going check stops it.
+[[nodiscard]] outcome waveform_text(fir_workspace& ws, const frequency_settings& settings,
+                                    unsigned threads,
+                                    const std::function<bool(std::string_view)>& write) noexcept;
 
 /// Runs the test and writes "waves.txt". A step of 0 gives "Invalid frequency step\n";
 /// a file that cannot be opened "Cannot open output file\n"; a failed write "Cannot

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "fixfir/common/result.h"
+
 namespace fixfir {
 
 /// The sine of the sweep at one frequency, and its cosine, on the sweep's clock
@@ -16,8 +18,9 @@ struct sine_basis {
 
 /// Fills `basis` for `samples` samples at `frequency` on the sweep's clock; sines and
 /// cosines only from `from` on, where a fit starts (those before are 0). Each is the very
-/// double std::sin or std::cos returns for the argument. False when memory runs out.
-[[nodiscard]] bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
-                                   std::size_t from = 0) noexcept;
+/// double std::sin or std::cos returns for the argument. Fails (out_of_memory) when memory
+/// runs out.
+[[nodiscard]] outcome make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
+                                      std::size_t from = 0) noexcept;
 
 }  // namespace fixfir

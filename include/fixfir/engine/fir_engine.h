@@ -19,6 +19,7 @@
 #include "fixfir/common/conversion.h"
 #include "fixfir/common/heap_array.h"
 #include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 
@@ -55,10 +56,10 @@ struct fir_workspace {
   heap_array<std::uint32_t> accumulators;  ///< lanes × outputs accumulators
 };
 
-/// Prepares `lanes` (at least 1) runs of `samples` samples over `filter`, zeroed. Returns
-/// false when memory cannot be had. A filter with no taps always sums to 0.
-[[nodiscard]] bool workspace_init(fir_workspace& ws, const quantized_filter& filter,
-                                  std::size_t samples, unsigned lanes) noexcept;
+/// Prepares `lanes` (at least 1) runs of `samples` samples over `filter`, zeroed; fails
+/// (out_of_memory) when memory cannot be had. A filter with no taps always sums to 0.
+[[nodiscard]] outcome workspace_init(fir_workspace& ws, const quantized_filter& filter,
+                                     std::size_t samples, unsigned lanes) noexcept;
 
 /// One lane's buffers: `input` and `quantized` have `samples` entries, `accumulators`
 /// `outputs`.
@@ -84,9 +85,9 @@ void workspace_convolve(fir_workspace& ws, unsigned lane, std::size_t begin,
 /// The accumulators of `filter` from rest over the `n` samples `x`, any number of them:
 /// out[k] is the filter's accumulator for sample k, the value `fir_step` gives. Computed on
 /// up to `threads` threads, a block at a time (fir_stream.h): beyond `out`, the memory used
-/// grows with the taps, not with `n`. False when memory cannot be had or the keep-going
-/// check stopped it.
-[[nodiscard]] bool filter_signal(const quantized_filter& filter, const double* x, std::size_t n,
-                                 std::int32_t* out, unsigned threads) noexcept;
+/// grows with the taps, not with `n`. Fails out_of_memory when memory cannot be had,
+/// interrupted when the keep-going check stopped it.
+[[nodiscard]] outcome filter_signal(const quantized_filter& filter, const double* x, std::size_t n,
+                                    std::int32_t* out, unsigned threads) noexcept;
 
 }  // namespace fixfir

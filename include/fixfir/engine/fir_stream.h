@@ -19,6 +19,7 @@
 
 #include "fixfir/common/heap_array.h"
 #include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 
@@ -46,22 +47,23 @@ struct fir_stream {
   heap_array<std::uint32_t> history;   ///< taps - 1 samples, oldest first
 };
 
-/// Makes `s` a stream of `filter` at rest. False when memory cannot be had.
-[[nodiscard]] bool stream_init(fir_stream& s, const quantized_filter& filter) noexcept;
+/// Makes `s` a stream of `filter` at rest; fails (out_of_memory) when memory cannot be had.
+[[nodiscard]] outcome stream_init(fir_stream& s, const quantized_filter& filter) noexcept;
 
 /// Puts `s` back at rest: its history is forgotten.
 void stream_reset(fir_stream& s) noexcept;
 
 /// out[k] is the accumulator for sample k of `x`, the stream's history coming before it;
 /// the history then ends with x's samples. Computed on up to `threads` threads; the result
-/// does not depend on them. False when memory cannot be had or the keep-going check
-/// (parallel_chunks.h) stopped it: `out` is then partly written and the stream unchanged.
-[[nodiscard]] bool stream_filter(fir_stream& s, const sample_source& x, std::int32_t* out,
-                                 unsigned threads) noexcept;
+/// does not depend on them. Fails out_of_memory when memory cannot be had, interrupted when
+/// the keep-going check (parallel_chunks.h) stopped it: `out` is then partly written and the
+/// stream unchanged.
+[[nodiscard]] outcome stream_filter(fir_stream& s, const sample_source& x, std::int32_t* out,
+                                    unsigned threads) noexcept;
 
 /// The accumulators of `filter` from rest over `x`: `stream_filter` on a fresh stream,
 /// skipping the coefficients no sample of so short a signal can meet.
-[[nodiscard]] bool filter_samples(const quantized_filter& filter, const sample_source& x,
-                                  std::int32_t* out, unsigned threads) noexcept;
+[[nodiscard]] outcome filter_samples(const quantized_filter& filter, const sample_source& x,
+                                     std::int32_t* out, unsigned threads) noexcept;
 
 }  // namespace fixfir

@@ -42,13 +42,13 @@ std::vector<std::int32_t> sweep_grid(std::int32_t step) {
   return grid;
 }
 
-bool sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
-                          unsigned threads) noexcept {
+outcome sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
+                             unsigned threads) noexcept {
   return workspace_init(ws, filter, to_size(SWEEP_SAMPLES), threads);
 }
 
-bool sweep_peaks(fir_workspace& ws, std::int32_t step,
-                 const std::function<bool(std::int32_t, std::int32_t)>& line) noexcept {
+outcome sweep_peaks(fir_workspace& ws, std::int32_t step,
+                    const std::function<bool(std::int32_t, std::int32_t)>& line) noexcept {
   // One peak per frequency, written by the worker that computes it and read in order once
   // its chunk is reported finished.
   std::vector<std::int32_t> grid;
@@ -65,13 +65,13 @@ bool sweep_peaks(fir_workspace& ws, std::int32_t step,
       peaks[sine.index] = peak_magnitude(sine.lane.accumulators, ws.samples);
     };
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
   sweep.frequencies = frequencies;
   sweep.filter = &ws;
   sweep.threads = ws.lanes;
   sweep.per_chunk = frequencies_per_chunk;
-  return sweep_unit_sines(sweep, peak).ok();
+  return sweep_unit_sines(sweep, peak);
 }
 
 status run_frequency_sweep(const quantized_filter& filter, const frequency_settings& settings,
@@ -93,17 +93,20 @@ status run_frequency_sweep(const quantized_filter& filter, const frequency_setti
     return status::out_of_memory;
   }
   return write_analysis_file(frequency_file_name, console, [&](const auto& write) {
-    return sweep_peaks(ws, step, [&](std::int32_t frequency, std::int32_t peak) {
-      // The dot comes as frequency `frequency` is reached, as it does one at a time.
-      if (frequency % PROGRESS_INTERVAL == 0) say(console, ".");
-      text.clear();
-      try {
-        append_sweep_line(text, ws.scale, frequency, peak);
-      } catch (const std::bad_alloc&) {
-        return false;
-      }
-      return write(text);
-    });
+    return sweep_peaks(ws, step,
+                       [&](std::int32_t frequency, std::int32_t peak) {
+                         // The dot comes as frequency `frequency` is reached, as it does one at a
+                         // time.
+                         if (frequency % PROGRESS_INTERVAL == 0) say(console, ".");
+                         text.clear();
+                         try {
+                           append_sweep_line(text, ws.scale, frequency, peak);
+                         } catch (const std::bad_alloc&) {
+                           return false;
+                         }
+                         return write(text);
+                       })
+        .ok();
   });
 }
 

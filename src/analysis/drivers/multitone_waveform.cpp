@@ -90,11 +90,11 @@ double multitone_sample(const frequency_settings& settings, std::int32_t tones, 
   return exact_multitone(set, t);
 }
 
-bool exact_waveform_inputs(const frequency_settings& settings, const double* times, double* x,
-                           std::size_t count, unsigned threads) noexcept {
+outcome exact_waveform_inputs(const frequency_settings& settings, const double* times, double* x,
+                              std::size_t count, unsigned threads) noexcept {
   const tone_set tones = tones_of(settings);
   const std::size_t blocks = (count + samples_per_poll - 1) / samples_per_poll;
-  return run_chunks_in_order(
+  const bool done = run_chunks_in_order(
       blocks, threads,
       [&](unsigned, std::size_t block) {
         if (!keep_going()) return;  // the run is abandoned
@@ -102,6 +102,7 @@ bool exact_waveform_inputs(const frequency_settings& settings, const double* tim
         exact_inputs(tones, times + begin, x + begin, std::min(samples_per_poll, count - begin));
       },
       [](std::size_t) { return true; });
+  return done ? success() : outcome(stopped_run_error());
 }
 
 void append_waveform_line(std::string& out, double t, double x, double y) {
@@ -113,26 +114,27 @@ void append_waveform_line(std::string& out, double t, double x, double y) {
   out += '\n';
 }
 
-bool waveform_workspace_init(fir_workspace& ws, const quantized_filter& filter) noexcept {
+outcome waveform_workspace_init(fir_workspace& ws, const quantized_filter& filter) noexcept {
   return workspace_init(ws, filter, static_cast<std::size_t>(WAVEFORM_SAMPLES), 1);
 }
 
 fir_lane waveform_lane(fir_workspace& ws) noexcept { return workspace_lane(ws, 0); }
 
-bool waveform_compute(fir_workspace& ws, const frequency_settings& settings,
-                      unsigned threads) noexcept {
-  if (!generate_signal(ws, settings, threads, false)) return false;
-  return run_chunks_in_order(
+outcome waveform_compute(fir_workspace& ws, const frequency_settings& settings,
+                         unsigned threads) noexcept {
+  if (!generate_signal(ws, settings, threads, false)) return stopped_run_error();
+  const bool done = run_chunks_in_order(
       chunk_count(ws), threads,
       [&](unsigned, std::size_t chunk) {
         workspace_convolve(ws, 0, chunk_begin(chunk), chunk_end(chunk, ws.outputs));
       },
       [](std::size_t) { return true; });
+  return done ? success() : outcome(stopped_run_error());
 }
 
-bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
-                   const std::function<bool(std::string_view)>& write) noexcept {
-  if (!generate_signal(ws, settings, threads, true)) return false;
+outcome waveform_text(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
+                      const std::function<bool(std::string_view)>& write) noexcept {
+  if (!generate_signal(ws, settings, threads, true)) return stopped_run_error();
   // Then the filter and the text, chunk by chunk, written in order.
   // Every chunk's text buffer is allocated before the first piece is written, so that
   // running out of memory cannot end the run once the file is being written.
@@ -146,10 +148,11 @@ bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsign
       texts[chunk].reserve(lines * longest_waveform_line);
     }
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
   const fir_lane lane = workspace_lane(ws, 0);
   std::atomic<bool> out_of_memory{false};
+  bool refused = false;  // `write` said stop
   const bool finished = run_chunks_in_order(
       chunks, threads,
       [&](unsigned, std::size_t chunk) {
@@ -169,7 +172,10 @@ bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsign
       [&](std::size_t chunk) {
         if (out_of_memory.load()) return false;
         try {
-          if (!write(texts[chunk])) return false;
+          if (!write(texts[chunk])) {
+            refused = true;
+            return false;
+          }
         } catch (const std::bad_alloc&) {
           out_of_memory.store(true);
           return false;
@@ -177,7 +183,10 @@ bool waveform_text(fir_workspace& ws, const frequency_settings& settings, unsign
         texts[chunk] = std::string{};
         return true;
       });
-  return finished && !out_of_memory.load();
+  if (out_of_memory.load()) return out_of_memory_error();
+  if (finished) return success();
+  if (refused) return make_error(error_kind::interrupted, "interrupted");
+  return stopped_run_error();
 }
 
 status run_waveform_test(const quantized_filter& filter, const frequency_settings& settings,
@@ -191,7 +200,7 @@ status run_waveform_test(const quantized_filter& filter, const frequency_setting
   fir_workspace ws;
   if (!waveform_workspace_init(ws, filter)) return status::out_of_memory;
   return write_analysis_file(waves_file_name, console, [&](const auto& write) {
-    return waveform_text(ws, settings, threads, write);
+    return waveform_text(ws, settings, threads, write).ok();
   });
 }
 

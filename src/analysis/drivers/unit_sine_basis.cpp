@@ -8,8 +8,8 @@
 
 namespace fixfir {
 
-bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
-                     std::size_t from) noexcept {
+outcome make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
+                        std::size_t from) noexcept {
   try {
     basis.frequency = frequency;
     basis.sine.resize(samples);
@@ -34,9 +34,9 @@ bool make_sine_basis(double frequency, std::size_t samples, sine_basis& basis,
     std::fill_n(basis.cosine.begin(), first, 0.0);
     exact_sines(arguments.data() + first, basis.sine.data() + first, samples - first);
     exact_cosines(arguments.data() + first, basis.cosine.data() + first, samples - first);
-    return true;
+    return success();
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 

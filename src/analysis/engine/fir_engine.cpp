@@ -23,8 +23,8 @@ void reverse_coefficients(const std::int32_t* coefficients, std::int32_t count,
   }
 }
 
-bool workspace_init(fir_workspace& ws, const quantized_filter& filter, std::size_t samples,
-                    unsigned lanes) noexcept {
+outcome workspace_init(fir_workspace& ws, const quantized_filter& filter, std::size_t samples,
+                       unsigned lanes) noexcept {
   ws = fir_workspace{};
   // Coefficient j meets the sample j steps old, so in a run of `samples` samples from rest
   // only the first `samples` coefficients can matter.
@@ -41,11 +41,11 @@ bool workspace_init(fir_workspace& ws, const quantized_filter& filter, std::size
       !allocate_zeroed(ws.signals, ws.lanes * ws.signal_stride) ||
       !allocate_zeroed(ws.accumulators, ws.lanes * ws.outputs)) {
     ws = fir_workspace{};
-    return false;
+    return out_of_memory_error();
   }
   reverse_coefficients(filter.coefficients, ws.taps, ws.reversed.begin());
   fill_sample_times(ws.times);
-  return true;
+  return success();
 }
 
 fir_lane workspace_lane(fir_workspace& ws, unsigned lane) noexcept {
@@ -73,8 +73,8 @@ void workspace_convolve(fir_workspace& ws, unsigned lane, std::size_t begin,
                     workspace_lane(ws, lane).accumulators + begin);
 }
 
-bool filter_signal(const quantized_filter& filter, const double* x, std::size_t n,
-                   std::int32_t* out, unsigned threads) noexcept {
+outcome filter_signal(const quantized_filter& filter, const double* x, std::size_t n,
+                      std::int32_t* out, unsigned threads) noexcept {
   return filter_samples(filter, contiguous_samples(x, n), out, threads);
 }
 

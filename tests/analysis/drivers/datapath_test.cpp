@@ -239,7 +239,7 @@ TEST(DatapathRunSeed, GivesThe32BitEnginesAccumulators) {
     const fixed_filter f = make_fixed_filter(taps, seed_datapath(precision)).value();
     ASSERT_TRUE(is_seed_datapath(f.path));
     std::vector<std::int32_t> engine(x.size());
-    ASSERT_TRUE(filter_signal(engine_filter(f), x.data(), x.size(), engine.data(), 2));
+    ASSERT_TRUE(filter_signal(engine_filter(f), x.data(), x.size(), engine.data(), 2).ok());
     const datapath_run one = run_datapath(f, x, 1).value();
     const datapath_run three = run_datapath(f, x, 3).value();
     for (std::size_t n = 0; n < x.size(); ++n) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -93,17 +94,77 @@ TEST(SweepText, StepOneOnAShortFilterMatchesTheReference) {
 TEST(SweepPeaks, ReportEveryFrequencyOnceInRisingOrder) {
   const owned_filter owned = random_filter(3, 15, 1.0, 9);
   fir_workspace ws;
-  ASSERT_TRUE(sweep_workspace_init(ws, owned.filter, 3));
+  ASSERT_TRUE(sweep_workspace_init(ws, owned.filter, 3).ok());
   std::vector<std::int32_t> seen;
   ASSERT_TRUE(sweep_peaks(ws, 7, [&](std::int32_t frequency, std::int32_t) {
-    seen.push_back(frequency);
-    return true;
-  }));
+                seen.push_back(frequency);
+                return true;
+              }).ok());
   ASSERT_EQ(seen.size(), static_cast<std::size_t>(sweep_frequency_count(7)));
   for (std::size_t i = 0; i < seen.size(); ++i) {
     EXPECT_EQ(seen[i], SWEEP_FIRST_FREQUENCY + static_cast<std::int32_t>(i) * 7);
   }
 }
+
+// Each driver stopped partway says why: a keep-going check that answers false, or a
+// `line`/`write` that refuses, is an interruption, never memory running out.
+struct stop_case {
+  const char* name;
+  bool check_refuses;  // otherwise the driver's own callback refuses
+  outcome (*run)(fir_workspace& ws, const quantized_filter& filter);
+};
+
+const frequency_settings stop_settings{100, 100, 1000};
+
+const stop_case stop_cases[] = {
+    {"sweep_stopped_by_the_check", true,
+     [](fir_workspace& ws, const quantized_filter&) {
+       return sweep_peaks(ws, 7, [](std::int32_t, std::int32_t) { return true; });
+     }},
+    {"sweep_stopped_by_its_line", false,
+     [](fir_workspace& ws, const quantized_filter&) {
+       return sweep_peaks(ws, 7, [](std::int32_t, std::int32_t) { return false; });
+     }},
+    {"waveform_stopped_by_the_check", true,
+     [](fir_workspace& ws, const quantized_filter& filter) {
+       if (outcome made = waveform_workspace_init(ws, filter); !made) return made;
+       return waveform_compute(ws, stop_settings, 2);
+     }},
+    {"waves_text_stopped_by_the_check", true,
+     [](fir_workspace& ws, const quantized_filter& filter) {
+       if (outcome made = waveform_workspace_init(ws, filter); !made) return made;
+       return waveform_text(ws, stop_settings, 2, [](std::string_view) { return true; });
+     }},
+    {"waves_text_stopped_by_its_writer", false,
+     [](fir_workspace& ws, const quantized_filter& filter) {
+       if (outcome made = waveform_workspace_init(ws, filter); !made) return made;
+       return waveform_text(ws, stop_settings, 2, [](std::string_view) { return false; });
+     }},
+    {"waveform_inputs_stopped_by_the_check", true,
+     [](fir_workspace& ws, const quantized_filter&) {
+       return exact_waveform_inputs(stop_settings, ws.times.begin(), ws.inputs.begin(), ws.samples,
+                                    2);
+     }},
+};
+
+class StoppedDriver : public ::testing::TestWithParam<stop_case> {};
+
+TEST_P(StoppedDriver, SaysItWasInterrupted) {
+  const stop_case c = GetParam();
+  const owned_filter owned = random_filter(40, 15, 1.0, 5);
+  fir_workspace ws;
+  ASSERT_TRUE(sweep_workspace_init(ws, owned.filter, 2).ok());
+  const keep_going_check refuse = [] { return false; };
+  std::optional<keep_going_guard> guard;
+  if (c.check_refuses) guard.emplace(refuse);
+  const outcome stopped = c.run(ws, owned.filter);
+  ASSERT_FALSE(stopped.ok());
+  EXPECT_EQ(stopped.failure().kind, error_kind::interrupted);
+  EXPECT_EQ(stopped.failure().message, "interrupted");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StoppedDriver, ::testing::ValuesIn(stop_cases),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 struct waves_case {
   const char* name;

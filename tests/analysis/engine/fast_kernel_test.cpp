@@ -62,7 +62,7 @@ constexpr std::int32_t tap_counts[] = {0, 1, 2, 7, 15, 16, 17, 31, 32, 33, 63, 6
 std::vector<std::int32_t> engine_accumulators(const quantized_filter& filter,
                                               const std::vector<double>& x, unsigned threads) {
   std::vector<std::int32_t> out(x.size());
-  EXPECT_TRUE(filter_signal(filter, x.data(), x.size(), out.data(), threads));
+  EXPECT_TRUE(filter_signal(filter, x.data(), x.size(), out.data(), threads).ok());
   return out;
 }
 
@@ -255,7 +255,7 @@ TEST_P(StreamFilter, MatchesTheReferenceInAnyPieces) {
   const auto x = random_signal(static_cast<std::size_t>(3 * count + 700), 1e3, seed);
   const std::vector<std::int32_t> expected = reference_accumulators(owned.filter, x);
   fir_stream s;
-  ASSERT_TRUE(stream_init(s, owned.filter));
+  ASSERT_TRUE(stream_init(s, owned.filter).ok());
   std::mt19937_64 rng(seed);
   for (int pass = 0; pass < 2; ++pass) {
     std::vector<std::int32_t> got(x.size(), 0x5a5a5a5a);
@@ -273,7 +273,7 @@ TEST_P(StreamFilter, MatchesTheReferenceInAnyPieces) {
           std::copy(piece + first, piece + first + m, out);
         };
       }
-      ASSERT_TRUE(stream_filter(s, source, got.data() + at, 2));
+      ASSERT_TRUE(stream_filter(s, source, got.data() + at, 2).ok());
       at += n;
     }
     EXPECT_EQ(got, expected) << "pass " << pass;
@@ -294,15 +294,19 @@ TEST(StreamFilter, AStoppedCallLeavesTheHistoryAsItWas) {
   const auto x = random_signal(3000, 2.0, 4);
   const std::vector<std::int32_t> expected = reference_accumulators(owned.filter, x);
   fir_stream s;
-  ASSERT_TRUE(stream_init(s, owned.filter));
+  ASSERT_TRUE(stream_init(s, owned.filter).ok());
   std::vector<std::int32_t> got(x.size());
-  ASSERT_TRUE(stream_filter(s, contiguous_samples(x.data(), 1000), got.data(), 2));
+  ASSERT_TRUE(stream_filter(s, contiguous_samples(x.data(), 1000), got.data(), 2).ok());
   {
     const keep_going_check no = [] { return false; };
     const keep_going_guard guard(no);
-    EXPECT_FALSE(stream_filter(s, contiguous_samples(x.data() + 1000, 2000), got.data() + 1000, 2));
+    const outcome stopped =
+        stream_filter(s, contiguous_samples(x.data() + 1000, 2000), got.data() + 1000, 2);
+    ASSERT_FALSE(stopped.ok());
+    EXPECT_EQ(stopped.failure().kind, error_kind::interrupted);
   }
-  ASSERT_TRUE(stream_filter(s, contiguous_samples(x.data() + 1000, 2000), got.data() + 1000, 2));
+  ASSERT_TRUE(
+      stream_filter(s, contiguous_samples(x.data() + 1000, 2000), got.data() + 1000, 2).ok());
   EXPECT_EQ(got, expected);
 }
 
