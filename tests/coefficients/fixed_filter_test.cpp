@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "datapath_cases.h"
 #include "fixfir/coefficients/datapath.h"
 
 namespace fixfir {
@@ -67,16 +68,6 @@ TEST(precision_filter_small, IsWrapFreeWhenItsSumsFit) {
   const std::vector<float> small = {0.25f, -0.125f};  // Σ|c| · 2^P = 3/8 · 4^P
   EXPECT_TRUE(wrap_free(make_fixed_filter(small, precision_datapath(15)).value()));
   EXPECT_FALSE(wrap_free(make_fixed_filter(small, precision_datapath(17)).value()));
-}
-
-datapath path_of(std::int32_t wc, std::int32_t fc, std::int32_t wx, std::int32_t fx,
-                 std::int32_t acc, rounding_mode r, overflow_mode o) {
-  datapath d;
-  d.coefficient = {wc, fc, r, o};
-  d.sample = {wx, fx, r, o};
-  d.accumulator_bits = acc;
-  d.accumulator_overflow = o;
-  return d;
 }
 
 const datapath paths[] = {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "datapath_cases.h"
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/analysis_constants.h"
@@ -109,16 +110,6 @@ std::vector<float> taps_of(std::size_t count, double amplitude, std::uint64_t se
   std::vector<float> t(count);
   for (float& v : t) v = static_cast<float>(u(rng));
   return t;
-}
-
-datapath path_of(std::int32_t wc, std::int32_t fc, std::int32_t wx, std::int32_t fx,
-                 std::int32_t acc, rounding_mode r, overflow_mode o) {
-  datapath d;
-  d.coefficient = {wc, fc, r, o};
-  d.sample = {wx, fx, r, o};
-  d.accumulator_bits = acc;
-  d.accumulator_overflow = o;
-  return d;
 }
 
 struct sweep_case {
