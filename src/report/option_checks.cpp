@@ -131,8 +131,6 @@ outcome check_together(parse_state& s) {
   if (options.explore && options.scan)
     return refusal("--explore and --scan are two searches: give one");
   if (!options.export_file.empty() && !options.explore) return check_export(s);
-  if (options.explore && options.html)
-    return refusal("--explore draws explore.png but writes no page: leave out --html");
   if (s.cost_given && !options.explore) return refusal("--cost is what --explore minimises");
   if (outcome given = check_required(s); !given) return given;
   if (outcome datapath = check_datapath_use(options); !datapath) return datapath;

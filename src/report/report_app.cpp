@@ -31,6 +31,7 @@
 #include "fixfir/report/report_progress.h"
 #include "picture_run.h"
 #include "run_taps.h"
+#include "search_page.h"
 
 namespace fixfir {
 
@@ -263,7 +264,8 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
   // The recommendation, its options and why (where none, why and the best reached) come
   // last, after the picture's line.
   const std::vector<std::string> last = take_last(lines, 3);
-  auto draw = [&] { return draw_explore_picture(r, options, out, err); };
+  const page_content page = search_page(r, read.value().list.count, lines, last);
+  auto draw = [&] { return draw_explore_picture(r, options, page, out, err); };
   const said shown = lines_picture_last(lines, last, draw, out, err);
   if (options.export_file.empty() || !shown.written) return shown.status;
   const int exported = export_recommended(r, options, out, err);

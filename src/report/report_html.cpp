@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstddef>
 
+#include "page_parts.h"
+
 namespace fixfir {
 
 std::string html_escape(std::string_view text) {
@@ -75,42 +77,14 @@ bool refers_outside(std::string_view svg) {
   return false;
 }
 
-void add_summary_rows(std::string& s, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    const std::size_t colon = line.find(": ");
-    if (colon == std::string::npos) {
-      s += "<tr><td colspan=\"2\">" + html_escape(line) + "</td></tr>\n";
-    } else {
-      s += "<tr><th scope=\"row\">" + html_escape(line.substr(0, colon)) + "</th><td>" +
-           html_escape(line.substr(colon + 2)) + "</td></tr>\n";
-    }
-  }
-}
-
-// Splits `line` at runs of at least `gap` blanks.
-std::vector<std::string> cells(std::string_view line, std::size_t gap) {
-  std::vector<std::string> out;
-  const std::string separator(gap, ' ');
-  trim_front(line);
-  while (!line.empty() && is_space(line.back())) line.remove_suffix(1);
-  while (!line.empty()) {
-    const std::size_t end = line.find(separator);
-    out.emplace_back(line.substr(0, end));
-    if (end == std::string_view::npos) break;
-    line.remove_prefix(end);
-    trim_front(line);
-  }
-  return out;
-}
-
 // The scan's text table as an HTML table: the header's columns are parted by two blanks
 // or more, a row's by any; a table that does not split evenly is shown as it is printed.
 void add_scan_table(std::string& s, const std::vector<std::string>& table,
                     const std::string& recommended) {
-  const std::vector<std::string> header = cells(table.front(), 2);
+  const std::vector<std::string> header = page_cells(table.front(), 2);
   std::vector<std::vector<std::string>> rows;
   for (std::size_t i = 1; i < table.size(); ++i) {
-    rows.push_back(cells(table[i], 1));
+    rows.push_back(page_cells(table[i], 1));
     if (rows.back().size() != header.size()) {
       s += "<pre>";
       for (const std::string& line : table) s += html_escape(line) + "\n";
@@ -139,6 +113,8 @@ constexpr const char* style =
     "table.scan td{text-align:right;font-variant-numeric:tabular-nums}\n"
     "table.scan th{background:#f4f4f4;font-size:13px}\n"
     "tr.chosen td{background:#e4f2e4;font-weight:bold}\n"
+    "table.front td.none{text-align:left;color:#555}\n"
+    "table.front tr.chosen td:first-child::before{content:\"\\2605\\a0\";color:#e07000}\n"
     "div.choice{border-left:4px solid #3a8a3a;background:#f3f9f3;padding:8px 14px}\n"
     "div.choice p{margin:4px 0}div.choice p:first-child{font-weight:bold;font-size:17px}\n"
     "figure{margin:18px 0}figcaption{color:#555;margin:4px 0 8px}\n"
@@ -152,6 +128,33 @@ constexpr const char* script =
     "for(const t of['wheel','keydown'])window.addEventListener(t,e=>e.stopPropagation(),true);\n";
 
 }  // namespace
+
+void add_label_rows(std::string& s, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    const std::size_t colon = line.find(": ");
+    if (colon == std::string::npos) {
+      s += "<tr><td colspan=\"2\">" + html_escape(line) + "</td></tr>\n";
+    } else {
+      s += "<tr><th scope=\"row\">" + html_escape(line.substr(0, colon)) + "</th><td>" +
+           html_escape(line.substr(colon + 2)) + "</td></tr>\n";
+    }
+  }
+}
+
+std::vector<std::string> page_cells(std::string_view line, std::size_t gap) {
+  std::vector<std::string> out;
+  const std::string separator(gap, ' ');
+  trim_front(line);
+  while (!line.empty() && is_space(line.back())) line.remove_suffix(1);
+  while (!line.empty()) {
+    const std::size_t end = line.find(separator);
+    out.emplace_back(line.substr(0, end));
+    if (end == std::string_view::npos) break;
+    line.remove_prefix(end);
+    trim_front(line);
+  }
+  return out;
+}
 
 result<std::string> svg_for_page(std::string_view file_text) {
   std::string_view s = file_text;
@@ -178,12 +181,13 @@ std::string html_page(const page_content& c) {
   s += "</head>\n<body>\n";
   s += "<h1>" + html_escape(c.title) + "</h1>\n";
   s += "<h2>Summary</h2>\n<table class=\"summary\">\n";
-  add_summary_rows(s, c.summary);
+  add_label_rows(s, c.summary);
   s += "</table>\n";
   if (!c.scan_table.empty()) {
     s += "<h2>Every precision</h2>\n";
     add_scan_table(s, c.scan_table, c.recommended);
   }
+  if (!c.search.targets.empty() || !c.search.front.empty()) add_search_section(s, c.search);
   if (!c.choice.empty()) {
     s += "<h2>Recommendation</h2>\n<div class=\"choice\">\n";
     for (const std::string& line : c.choice) s += "<p>" + html_escape(line) + "</p>\n";

@@ -217,10 +217,9 @@ outcome draw_scan_picture(const scan_report& r, const report_options& options,
                      page, options, out);
 }
 
-outcome draw_explore_picture(const search_report& r, const report_options& options, std::FILE* out,
-                             std::FILE* err) {
+outcome draw_explore_picture(const search_report& r, const report_options& options,
+                             const page_content& page, std::FILE* out, std::FILE* err) {
   const std::string gnuplot = gnuplot_or_say(err, explore_png_name);
-  const page_content page;
   if (gnuplot.empty()) return without_gnuplot(page, options, out);
   return draw_charts(gnuplot,
                      {{"explore", explore_png_name,

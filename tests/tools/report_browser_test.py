@@ -1,5 +1,5 @@
-"""report.html in a real browser: headless Chromium loads the report's and the scan's
-page without a console message, finds the title and every picture as an <svg> element,
+"""report.html in a real browser: headless Chromium loads the report's, the scan's and the
+search's page without a console message, finds the title and every picture as an <svg> element,
 and draws a screenshot that is not blank.
 
     report_browser_test.py FIXFIR_REPORT EXAMPLES_DIR OUTPUT_DIR
@@ -17,7 +17,7 @@ import tempfile
 import zlib
 
 SKIP = 77
-WIDTH, HEIGHT = 1200, 2000
+WIDTH = 1200
 
 
 def decode_png(data):
@@ -77,7 +77,7 @@ def chromium(browser, profile, page, *extra):
     return run.stdout, problems
 
 
-def check_page(browser, profile, page, title, pictures, shot):
+def check_page(browser, profile, page, title, pictures, window_height, shot):
     failures = []
     dom, problems = chromium(browser, profile, page, "--dump-dom")
     failures += problems
@@ -87,12 +87,12 @@ def check_page(browser, profile, page, title, pictures, shot):
         failures.append("%d pictures expected as <svg>" % pictures)
 
     _, problems = chromium(browser, profile, page, "--screenshot=" + shot,
-                           "--window-size=%d,%d" % (WIDTH, HEIGHT))
+                           "--window-size=%d,%d" % (WIDTH, window_height))
     failures += problems
     if not os.path.exists(shot):
         return failures + ["no screenshot"]
     width, height, bpp, rows = decode_png(open(shot, "rb").read())
-    if (width, height) != (WIDTH, HEIGHT):
+    if (width, height) != (WIDTH, window_height):
         return failures + ["the screenshot is %dx%d" % (width, height)]
     inked = coloured = 0
     colours = set()
@@ -129,11 +129,14 @@ def main():
         print("SKIPPED: gnuplot is not installed (apt-get install gnuplot-nox)")
         return SKIP
     tones = ["--initial", "100", "--step", "50", "--ending", "4000", "--sweep-step", "100"]
-    runs = [("report", ["--precision", "15"], "fixfir-report: 63 taps at precision 15", 2),
-            ("scan", ["--scan"], "fixfir-report: which precision for 63 taps", 1)]
+    # The window's height takes in the first picture: the search's front (58 rows) comes
+    # before it.
+    runs = [("report", ["--precision", "15"], "fixfir-report: 63 taps at precision 15", 2, 2000),
+            ("scan", ["--scan"], "fixfir-report: which precision for 63 taps", 1, 2000),
+            ("explore", ["--explore"], "fixfir-report: which datapath for 63 taps", 1, 3200)]
     failures = []
     with tempfile.TemporaryDirectory() as profile:
-        for name, args, title, pictures in runs:
+        for name, args, title, pictures, height in runs:
             folder = os.path.abspath(os.path.join(output, name))
             os.makedirs(folder, exist_ok=True)
             shutil.copy(os.path.join(examples, "taps.txt"), folder)
@@ -145,7 +148,7 @@ def main():
             page = os.path.join(folder, "report.html")
             shot = os.path.join(folder, "screenshot.png")
             failures += ["%s: %s" % (name, f)
-                         for f in check_page(browser, profile, page, title, pictures, shot)]
+                         for f in check_page(browser, profile, page, title, pictures, height, shot)]
             print("%s: %s, %s" % (name, page, shot))
     for f in failures:
         print("FAILED " + f)

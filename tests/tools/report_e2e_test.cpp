@@ -1140,9 +1140,11 @@ bool self_contained(std::string page) {
   return page.find("http") == std::string::npos && page.find("<link") == std::string::npos;
 }
 
+enum class page_of : std::uint8_t { report, scan, explore };
+
 struct page_run {
   const char* name;
-  bool scan;
+  page_of mode;
   const char* gnuplot;  // "" the installed one, nullptr none, else a stand-in as above
   int status;
   int pictures;  // on the new page; -1: the earlier page is left as it was
@@ -1172,10 +1174,11 @@ TEST_P(PageRuns, PageIsSelfContainedAndEscapedOrLeftAsItWas) {
     fs::permissions(cwd / "bin" / "gnuplot", fs::perms::owner_all);
     env = "PATH=" + shell_quote((cwd / "bin").string()) + ":\"$PATH\"";
   }
-  std::vector<std::string> args =
-      p.scan ? std::vector<std::string>{"--scan",   "--initial", "100",          "--step", "50",
-                                        "--ending", "4000",      "--sweep-step", "100"}
-             : example_args();
+  std::vector<std::string> args{"--initial", "100",  "--step",       "50",
+                                "--ending",  "4000", "--sweep-step", "100"};
+  if (p.mode == page_of::report) args = example_args();
+  if (p.mode == page_of::scan) args.insert(args.begin(), "--scan");
+  if (p.mode == page_of::explore) args.insert(args.begin(), "--explore");
   args.insert(args.end(), {"--dir", name, "--html"});
   const report_result r = run_report(cwd.path, args, env + " " + p.env);
 
@@ -1197,34 +1200,48 @@ TEST_P(PageRuns, PageIsSelfContainedAndEscapedOrLeftAsItWas) {
   int svgs = 0;
   for (std::size_t at = 0; (at = page.find("<svg ", at)) != std::string::npos; ++at) ++svgs;
   EXPECT_EQ(svgs, p.pictures);
-  EXPECT_EQ(page.find("table class=\"scan\"") != std::string::npos, p.scan);
+  EXPECT_EQ(page.find("table class=\"scan\"") != std::string::npos, p.mode == page_of::scan);
+  // The search's targets, and its front with the recommendation marked.
+  const bool search = p.mode == page_of::explore;
+  EXPECT_EQ(
+      page.find("<th scope=\"row\">SNR (waveform test)</th><td>at least ") != std::string::npos,
+      search);
+  EXPECT_EQ(page.find("<table class=\"scan front\">") != std::string::npos, search);
+  EXPECT_EQ(page.find("<tr class=\"chosen\" title=\"recommended\">") != std::string::npos, search);
+  EXPECT_EQ(page.find("<p>recommended datapath: coefficients ") != std::string::npos, search);
   EXPECT_EQ(page.find("The pictures need gnuplot") != std::string::npos, p.gnuplot == nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PageRuns,
-    ::testing::Values(page_run{"report", false, "", 0, 2, ""}, page_run{"scan", true, "", 0, 1, ""},
-                      page_run{"no_gnuplot", false, nullptr, 0, 0, "gnuplot not found"},
-                      page_run{"gnuplot_fails", false, partial_then_fail, 1, -1,
+    ::testing::Values(page_run{"report", page_of::report, "", 0, 2, ""},
+                      page_run{"scan", page_of::scan, "", 0, 1, ""},
+                      page_run{"explore", page_of::explore, "", 0, 1, ""},
+                      page_run{"no_gnuplot", page_of::report, nullptr, 0, 0, "gnuplot not found"},
+                      page_run{"explore_no_gnuplot", page_of::explore, nullptr, 0, 0,
+                               "gnuplot not found"},
+                      page_run{"explore_gnuplot_fails", page_of::explore, partial_then_fail, 1, -1,
                                "fixfir-report: gnuplot failed (status 3)"},
-                      page_run{"svg_cut_short", false,
+                      page_run{"gnuplot_fails", page_of::report, partial_then_fail, 1, -1,
+                               "fixfir-report: gnuplot failed (status 3)"},
+                      page_run{"svg_cut_short", page_of::report,
                                "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS(
                                    "waves.svg") "head -c 3000 waves.svg > w && mv w waves.svg\n",
                                1, -1, "fixfir-report: gnuplot did not finish waves.svg"},
                       // A pipe in a picture's place is not waited on.
-                      page_run{"svg_is_a_pipe", false,
+                      page_run{"svg_is_a_pipe", page_of::report,
                                "#!/bin/sh\nGNUPLOT \"$@\" || exit\n" DRAWS(
                                    "waves.svg") "rm waves.svg && mkfifo waves.svg\n",
                                1, -1, "fixfir-report: gnuplot did not finish waves.svg"},
-                      page_run{"scan_gnuplot_fails", true, partial_then_fail, 1, -1,
+                      page_run{"scan_gnuplot_fails", page_of::scan, partial_then_fail, 1, -1,
                                "fixfir-report: gnuplot failed (status 3)"},
                       // Under a file-size limit: scan.png (about 100 kB) is cut short where
                       // gnuplot writes it, and the page (about 540 kB) is too large to write.
-                      page_run{"scan_size_limit", true, "", 1, -1,
+                      page_run{"scan_size_limit", page_of::scan, "", 1, -1,
                                "fixfir-report: cannot write page <&> \"it's\" $(x)/scan.png: "
                                "File too large\n",
                                "prlimit --fsize=50000"},
-                      page_run{"page_size_limit", false, "", 1, -1,
+                      page_run{"page_size_limit", page_of::report, "", 1, -1,
                                "fixfir-report: cannot write page <&> \"it's\" $(x)/report.html: "
                                "File too large\n",
                                "prlimit --fsize=450000"}),

@@ -1,8 +1,10 @@
 #pragma once
-// report.html: the summary, the scan's table, the recommendation and the pictures as
-// inline SVG, in one file that needs nothing outside itself. Every piece of text is
-// escaped when the page is built; only gnuplot's SVG goes in as it is, once checked.
+// report.html: the summary, the scan's table or the search's targets and front, the
+// recommendation and the pictures as inline SVG, in one file that needs nothing outside itself.
+// Every piece of text is escaped when the page is built; only gnuplot's SVG goes in as it is, once
+// checked.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,12 +21,22 @@ struct page_figure {
   std::string svg;
 };
 
+/// A datapath search on the page: its targets, and its front as the text prints it.
+struct page_search {
+  std::vector<std::string> targets;  ///< "label: value" lines, one a target
+  std::string front_heading;         ///< what the front is, in a sentence
+  std::vector<std::string> front;    ///< the front's text table, header first; may be empty
+  std::int32_t recommended = -1;     ///< the recommended row of `front` (0: the first after
+                                     ///< the header); -1: none
+};
+
 /// What a page shows, as plain text.
 struct page_content {
   std::string title;
   std::vector<std::string> summary;     ///< "label: value" lines, as the summary prints them
   std::vector<std::string> scan_table;  ///< the scan's text table, header first; may be empty
   std::string recommended;              ///< the first cell of the recommended row, if any
+  page_search search;                   ///< shown when its front is not empty
   std::vector<std::string> choice;      ///< the recommendation and why, "label: value" lines
   std::vector<page_figure> figures;     ///< in the order shown
   std::string note;                     ///< shown where the pictures would be, when set

@@ -30,6 +30,7 @@ namespace fixfir {
 
 /// Draws D/explore.png for a datapath search, as draw_scan_picture draws scan.png.
 [[nodiscard]] outcome draw_explore_picture(const search_report& r, const report_options& options,
-                                           std::FILE* out, std::FILE* err);
+                                           const page_content& page, std::FILE* out,
+                                           std::FILE* err);
 
 }  // namespace fixfir
