@@ -26,7 +26,8 @@ std::string datapath_choices_message(const datapath_choices& c, bool exporting) 
   static constexpr field_spelling option = [](datapath_field f) noexcept {
     constexpr const char* names[] = {
         "--precision",   "--coefficient-bits", "--coefficient-precision",
-        "--sample-bits", "--sample-precision", "--accumulator-bits"};
+        "--sample-bits", "--sample-precision", "--accumulator-bits",
+        "--output-bits", "--output-precision"};
     return names[static_cast<std::size_t>(f)];
   };
   if (exporting && !export_word_chosen(c))
