@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "fixfir/measurement/datapath_search.h"
+
 namespace fixfir {
 namespace {
 
@@ -33,7 +35,7 @@ i128 fit(i128 v, int bits, overflow_mode o) {
 i128 divide(i128 v, int shift, output_rounding r) {
   if (shift <= 0) return v * (i128{1} << -shift);
   const i128 d = i128{1} << shift;
-  const i128 q = v / d;  // toward zero
+  const i128 q = v / d;     // toward zero
   const i128 rest = v % d;  // the sign of v
   const i128 twice = 2 * (rest < 0 ? -rest : rest);
   const i128 away = v < 0 ? q - 1 : q + 1;
@@ -130,10 +132,9 @@ TEST_P(Vectors, MatchTheOracle) {
     for (std::size_t j = 0; j < n && j <= k; ++j) sum += i128{f.coefficients[j]} * x[k - j];
     const i128 acc = fit(sum, c.accumulator_bits, c.accumulator_overflow);
     ASSERT_EQ(v.accumulator[k], static_cast<std::int64_t>(acc)) << k;
-    const i128 out = c.output.bits == 0
-                         ? acc
-                         : fit(divide(acc, shift, c.output.rounding), c.output.bits,
-                               c.output.overflow);
+    const i128 out = c.output.bits == 0 ? acc
+                                        : fit(divide(acc, shift, c.output.rounding), c.output.bits,
+                                              c.output.overflow);
     ASSERT_EQ(v.output[k], static_cast<std::int64_t>(out)) << k;
     largest = std::max(largest, sum);
   }
@@ -152,16 +153,35 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         vector_case{"seed", symmetric, {32, 15}, {32, 15}, 32, wrap, {}},
         vector_case{"one_tap", {0.75f}, {8, 7, rounding_mode::nearest}, {8, 7}, 16, wrap, {}},
-        vector_case{"narrow_wrapping", even, {6, 4}, {4, 3}, 8, wrap,
+        vector_case{"narrow_wrapping",
+                    even,
+                    {6, 4},
+                    {4, 3},
+                    8,
+                    wrap,
                     {4, 2, output_rounding::nearest, wrap}},
-        vector_case{"saturating_everywhere", symmetric, {12, 12, rounding_mode::nearest, sat},
-                    {10, 9, rounding_mode::nearest, sat}, 20, sat,
+        vector_case{"saturating_everywhere",
+                    symmetric,
+                    {12, 12, rounding_mode::nearest, sat},
+                    {10, 9, rounding_mode::nearest, sat},
+                    20,
+                    sat,
                     {8, 6, output_rounding::convergent, sat}},
-        vector_case{"widest", even, {32, 31}, {32, 31}, 64, sat,
-                    {64, 62, output_rounding::floor, wrap}},
-        vector_case{"output_wider_than_needed", symmetric, {16, 16}, {14, 13}, 40, wrap,
+        vector_case{
+            "widest", even, {32, 31}, {32, 31}, 64, sat, {64, 62, output_rounding::floor, wrap}},
+        vector_case{"output_wider_than_needed",
+                    symmetric,
+                    {16, 16},
+                    {14, 13},
+                    40,
+                    wrap,
                     {40, 33, output_rounding::toward_zero, sat}},
-        vector_case{"output_narrowest", {0.5f, 0.5f, 0.5f}, {8, 6}, {2, 1}, 8, wrap,
+        vector_case{"output_narrowest",
+                    {0.5f, 0.5f, 0.5f},
+                    {8, 6},
+                    {2, 1},
+                    8,
+                    wrap,
                     {2, 0, output_rounding::nearest, wrap}}),
     [](const ::testing::TestParamInfo<vector_case>& i) { return std::string(i.param.name); });
 
@@ -213,6 +233,23 @@ TEST(VectorFiles, AreWrittenIntoAFolderMadeWhenMissing) {
   EXPECT_EQ(refused.failure().message, file + " is not a folder");
   EXPECT_EQ(read("input.mem"), "3\nc\n");
   std::filesystem::remove_all(root);
+}
+
+// The search's output word keeps the fraction the summary's would on any words the search
+// picks: Σ|tap| of 1.5, 2.5 and 0.9 needs 1, 2 and 0 integer bits.
+TEST(SearchOutputStage, FitsAFullScaleOutputAsTheSummaryDoes) {
+  for (const auto& [taps, fraction] : std::vector<std::pair<std::vector<float>, int>>{
+           {{0.5f, 1.0f}, 14}, {{-1.25f, 1.25f}, 13}, {{0.3f, -0.3f, 0.3f}, 15}}) {
+    datapath_choices c;
+    c.output_bits = 16;
+    EXPECT_EQ(search_output_stage(taps, c).fraction_bits, fraction);
+    c.coefficient_bits = 16;
+    c.sample_bits = 14;
+    const result<datapath> summary = datapath_from_choices(taps, c);
+    ASSERT_TRUE(summary.ok());
+    EXPECT_EQ(summary.value().output.fraction_bits, fraction);
+  }
+  EXPECT_EQ(search_output_stage(std::vector<float>{0.5f}, datapath_choices{}).bits, 0);
 }
 
 }  // namespace
