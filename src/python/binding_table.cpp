@@ -183,7 +183,7 @@ const binding functions[] = {
      [](const bound_call& a) -> py::object { return scan(taps_of(a), run_argument(a)); }},
     {with_datapath_keywords(
          with_datapath_keywords(
-             {"vectors", {{"taps"}, {"precision", "None"}, {"initial"}, {"step"}, {"ending"}}, 5}),
+             {"vectors", {{"taps"}, {"precision"}, {"initial"}, {"step"}, {"ending"}}, 5}),
          OUTPUT_KEYWORDS),
      "The bit-exact test vectors fixfir-report --vectors writes, as a dict: stimulus (each "
      "sample's: 'impulse', 'step', 'max-sum', 'min-sum', 'waveform' or 'random'), and int64 "
