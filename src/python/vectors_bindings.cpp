@@ -4,10 +4,10 @@
 
 #include <vector>
 
+#include "array_io.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/test_vectors.h"
 #include "fixfir/measurement/waveform_model.h"
-#include "array_io.h"
 #include "interrupts.h"
 #include "python_bindings.h"
 

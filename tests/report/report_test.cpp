@@ -236,9 +236,9 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{{"--export", "taps.h", "--precision", "15", "--output-precision", "3"},
                     "--output-precision shapes the output word"},
         option_case{{BASE, "--step", "50", "--vectors="}, "--vectors needs a folder name"},
-        option_case{{"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--vectors",
-                     "v"},
-                    "--vectors writes one datapath's vectors: leave out --scan"},
+        option_case{
+            {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--vectors", "v"},
+            "--vectors writes one datapath's vectors: leave out --scan"},
         option_case{{"--export", "taps.h", "--precision", "15", "--vectors", "v"},
                     "--vectors needs the waveform test"},
         // The search tries toward zero and to nearest, as its usage says.
