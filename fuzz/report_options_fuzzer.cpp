@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <cwctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/measurement/bands.h"
 #include "fixfir/measurement/datapath_search.h"
+#include "fixfir/measurement/sample_rate.h"
 #include "fixfir/report/report_app.h"
 #include "fixfir/report/report_options.h"
 
@@ -79,14 +81,35 @@ run_result run(const std::vector<const char*>& args) {
   return r;
 }
 
-void check_bands(const std::vector<fixfir::band>& bands, bool given, bool pass) {
+// Accepted bands are within 0 to 8000 internal hertz and printed at the sample rate so that
+// the text, given back, reads as the same band.
+void check_bands(const std::vector<fixfir::band>& bands, bool given, bool pass, double rate) {
   if (given == bands.empty()) fail("bands", "given without a band, or a band not given");
   for (const fixfir::band& b : bands) {
     if (!(b.low >= 0.0 && b.low < b.high && b.high <= fixfir::NYQUIST_HZ) || std::signbit(b.low))
       fail("band", fixfir::band_text(b));
+    const std::string low = fixfir::rate_hertz_text(b.low, rate);
+    const std::string high = fixfir::rate_hertz_text(b.high, rate);
+    const fixfir::result<fixfir::band> again = fixfir::parse_band(low + ":" + high, rate);
+    if (!again || again.value().low != b.low || again.value().high != b.high)
+      fail("a band printed at the rate reads back otherwise", low + ":" + high);
   }
-  const std::string problem = fixfir::band_list_problem(bands, pass);
+  const std::string problem = fixfir::band_list_problem(bands, pass, rate);
   if (!problem.empty()) fail("accepted bands with a problem", problem);
+}
+
+// Accepted tones and steps are printed at the sample rate so that they read back the same.
+void check_frequencies(const fixfir::report_options& o) {
+  const double rate = o.bands.sample_rate;
+  if (!fixfir::good_sample_rate(rate)) fail("accepted sample rate", std::to_string(rate));
+  const auto& f = o.frequencies;
+  for (const std::int32_t hz :
+       {f.initial_frequency, f.frequency_step, f.ending_frequency, o.sweep_step}) {
+    const std::string text = fixfir::grid_text(hz, rate);
+    const std::optional<double> read = fixfir::parse_plain_decimal(text);
+    if (!read || fixfir::grid_hertz(*read, rate) != hz)
+      fail("a frequency printed at the rate reads back otherwise", text);
+  }
 }
 
 // The datapath accepted choices make, on taps that need every kind of fraction: the scan
@@ -228,8 +251,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (options.frequencies.frequency_step == 0 || options.sweep_step < 1)
         fail("accepted steps", std::to_string(options.sweep_step));
       if (options.dir.empty()) fail("accepted folder", "empty");
-      check_bands(options.bands.passbands, options.bands.passbands_given, true);
-      check_bands(options.bands.stopbands, options.bands.stopbands_given, false);
+      check_bands(options.bands.passbands, options.bands.passbands_given, true,
+                  options.bands.sample_rate);
+      check_bands(options.bands.stopbands, options.bands.stopbands_given, false,
+                  options.bands.sample_rate);
+      check_frequencies(options);
       if (options.bands.passbands_given && options.bands.stopbands_given) {
         const std::string problem = fixfir::band_plan_problem(options.bands);
         if (!problem.empty()) fail("accepted a plan with a problem", problem);

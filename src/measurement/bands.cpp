@@ -77,8 +77,8 @@ std::string hertz_text(double hertz) {
   return ec == std::errc() ? std::string(buf, end) : std::string("?");
 }
 
-std::string band_text(const band& b) {
-  return hertz_text(b.low) + " to " + hertz_text(b.high) + " Hz";
+std::string band_text(const band& b, double rate) {
+  return rate_hertz_text(b.low, rate) + " to " + rate_hertz_text(b.high, rate) + " Hz";
 }
 
 result<band> check_band(band b) {
@@ -88,32 +88,37 @@ result<band> check_band(band b) {
   return b;
 }
 
-result<band> parse_band(std::string_view text) {
+result<band> parse_band(std::string_view text, double rate) {
   const std::size_t colon = text.find(':');
   band b;
   if (colon == std::string_view::npos || !parse_hertz(text.substr(0, colon), b.low) ||
       !parse_hertz(text.substr(colon + 1), b.high)) {
     return make_error(error_kind::bad_input, "'" + std::string(text) + "' is not LO:HI in hertz");
   }
-  result<band> checked = check_band(b);
-  if (!checked)
-    return make_error(error_kind::bad_input,
-                      "'" + std::string(text) + "' is " + checked.failure().message);
+  result<band> checked = check_band({internal_hertz(b.low, rate), internal_hertz(b.high, rate)});
+  if (!checked) {
+    const std::string within = rate == DEFAULT_SAMPLE_RATE
+                                   ? checked.failure().message
+                                   : "not a band within 0 to " + rate_hertz_text(NYQUIST_HZ, rate) +
+                                         " Hz with LO below HI";
+    return make_error(error_kind::bad_input, "'" + std::string(text) + "' is " + within);
+  }
   return checked;
 }
 
-std::string band_list_problem(const std::vector<band>& bands, bool pass) {
+std::string band_list_problem(const std::vector<band>& bands, bool pass, double rate) {
   for (const band& b : bands) {
     if (b.high < lowest_measured_hz || b.low > highest_measured_hz) {
-      return kind_name(pass) + band_text(b) +
-             " holds no frequency from 4 to 7996 Hz, where the steady state is measured";
+      return kind_name(pass) + band_text(b, rate) + " holds no frequency from " +
+             rate_hertz_text(lowest_measured_hz, rate) + " to " +
+             rate_hertz_text(highest_measured_hz, rate) + " Hz, where the steady state is measured";
     }
   }
   for (std::size_t i = 0; i < bands.size(); ++i) {
     for (std::size_t j = i + 1; j < bands.size(); ++j) {
       if (overlap(bands[i], bands[j])) {
-        return kind_name(pass) + band_text(bands[i]) + " overlaps " + kind_name(pass) +
-               band_text(bands[j]);
+        return kind_name(pass) + band_text(bands[i], rate) + " overlaps " + kind_name(pass) +
+               band_text(bands[j], rate);
       }
     }
   }
@@ -123,13 +128,15 @@ std::string band_list_problem(const std::vector<band>& bands, bool pass) {
 std::string band_plan_problem(const band_plan& plan) {
   for (const bool pass : {true, false}) {
     if (!(pass ? plan.passbands_given : plan.stopbands_given)) continue;
-    std::string problem = band_list_problem(pass ? plan.passbands : plan.stopbands, pass);
+    std::string problem =
+        band_list_problem(pass ? plan.passbands : plan.stopbands, pass, plan.sample_rate);
     if (!problem.empty()) return problem;
   }
   for (const band& p : plan.passbands) {
     for (const band& s : plan.stopbands) {
       if (overlap(p, s))
-        return kind_name(true) + band_text(p) + " overlaps " + kind_name(false) + band_text(s);
+        return kind_name(true) + band_text(p, plan.sample_rate) + " overlaps " + kind_name(false) +
+               band_text(s, plan.sample_rate);
     }
   }
   if (plan.passbands.empty()) return "no pass band";

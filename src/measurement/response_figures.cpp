@@ -41,6 +41,7 @@ outcome setup_bands(std::span<const float> taps, const band_plan& given, band_se
   round_edges(inferred.passbands);
   round_edges(inferred.stopbands);
   setup.plan = inferred;
+  setup.plan.sample_rate = given.sample_rate;
   if (given.passbands_given) {
     setup.plan.passbands = given.passbands;
     setup.plan.passbands_given = true;

@@ -23,12 +23,10 @@ namespace fixfir {
 
 namespace {
 
-std::string hertz_range(const band& b) { return band_text(b); }
-
-std::string band_list(const std::vector<band>& bands) {
+std::string band_list(const std::vector<band>& bands, double rate) {
   if (bands.empty()) return "none";
   std::string text;
-  for (const band& b : bands) text += (text.empty() ? "" : ", ") + hertz_range(b);
+  for (const band& b : bands) text += (text.empty() ? "" : ", ") + band_text(b, rate);
   return text;
 }
 
@@ -76,10 +74,10 @@ std::string wrap_note(std::int64_t wraps, std::int64_t frequencies, const char* 
 std::vector<std::string> band_lines(const band_plan& plan) {
   return {std::string("passbands (") +
               (plan.passbands_given ? "given" : "inferred from the unquantized taps") +
-              "): " + band_list(plan.passbands),
+              "): " + band_list(plan.passbands, plan.sample_rate),
           std::string("stopbands (") +
               (plan.stopbands_given ? "given" : "inferred from the unquantized taps") +
-              "): " + band_list(plan.stopbands)};
+              "): " + band_list(plan.stopbands, plan.sample_rate)};
 }
 
 namespace {
@@ -156,7 +154,8 @@ std::string why_not(const response_view& v, const labelled& l, double x, bool st
 std::vector<std::string> each_stopband_lines(const response_view& v) {
   std::vector<std::string> lines;
   for (std::size_t b = 0; v.plan.stopbands.size() > 1 && b < v.plan.stopbands.size(); ++b) {
-    std::string line = "stopband " + hertz_range(v.plan.stopbands[b]) + " attenuation:";
+    std::string line =
+        "stopband " + band_text(v.plan.stopbands[b], v.plan.sample_rate) + " attenuation:";
     for (const labelled& l : v.all) {
       const double a = b < l.figures->attenuation_db.size() ? l.figures->attenuation_db[b] : NAN;
       const bool none =
@@ -289,7 +288,8 @@ std::string counted(std::int64_t n, const char* one, const char* many) {
 
 }  // namespace
 
-std::vector<std::string> hardware_fact_lines(const hardware_facts& f, std::size_t taps) {
+std::vector<std::string> hardware_fact_lines(const hardware_facts& f, std::size_t taps,
+                                             double rate) {
   const auto n = static_cast<std::int64_t>(taps);
   std::vector<std::string> lines;
   lines.push_back(std::string("symmetry (unquantized taps, compared bit for bit): ") +
@@ -298,15 +298,17 @@ std::vector<std::string> hardware_fact_lines(const hardware_facts& f, std::size_
                        ? counted(n, "multiplier", "multipliers") + ", one per tap"
                        : "folded, " + counted(f.multipliers, "multiplier", "multipliers") +
                              " for the " + counted(n, "tap", "taps")));
-  lines.push_back("group delay: " +
-                  (f.symmetry == tap_symmetry::none
-                       ? std::string("not constant: the taps are not symmetric")
-                       : figure_text("%.10g", f.group_delay_samples) +
-                             (f.group_delay_samples == 1 ? " sample, " : " samples, ") +
-                             figure_text("%.10g", f.group_delay_ms) + " ms at 16000 Hz"));
+  lines.push_back(
+      "group delay: " +
+      (f.symmetry == tap_symmetry::none
+           ? std::string("not constant: the taps are not symmetric")
+           : figure_text("%.10g", f.group_delay_samples) +
+                 (f.group_delay_samples == 1 ? " sample, " : " samples, ") +
+                 figure_text("%.10g", seconds_at(f.group_delay_samples, rate) * 1000.0) +
+                 " ms at " + rate_hertz_text(DEFAULT_SAMPLE_RATE, rate) + " Hz"));
   lines.push_back("gain at 0 Hz (DC): " + gain_text(f.dc_gain, f.dc_gain_db));
-  lines.push_back("gain at 8000 Hz (half the sample rate): " +
-                  gain_text(f.nyquist_gain, f.nyquist_gain_db));
+  lines.push_back("gain at " + rate_hertz_text(NYQUIST_HZ, rate) +
+                  " Hz (half the sample rate): " + gain_text(f.nyquist_gain, f.nyquist_gain_db));
   lines.push_back("largest output for any input: " + figure_text("%.6g", f.abs_sum) +
                   " times the input's full scale (" +
                   (f.growth_bits > 0 ? counted(f.growth_bits, "bit", "bits") + " of growth"
@@ -318,12 +320,13 @@ std::vector<std::string> hardware_fact_lines(const hardware_facts& f, std::size_
 namespace {
 
 // "waveform test: 79 tones from 100 Hz in steps of 50 Hz", or that the input is silent.
-std::string waveform_line(const frequency_settings& s) {
+std::string waveform_line(const frequency_settings& s, double rate) {
   const std::int32_t tones = tone_count(s);
   return "waveform test: " +
-         (tones > 0 ? std::to_string(tones) + " tones from " + std::to_string(s.initial_frequency) +
-                          " Hz in steps of " + std::to_string(s.frequency_step) + " Hz"
-                    : std::string("no tones, the input is silent"));
+         (tones > 0
+              ? std::to_string(tones) + " tones from " + grid_text(s.initial_frequency, rate) +
+                    " Hz in steps of " + grid_text(s.frequency_step, rate) + " Hz"
+              : std::string("no tones, the input is silent"));
 }
 
 }  // namespace
@@ -345,7 +348,8 @@ std::vector<std::string> report_summary_lines(const precision_report& r, const r
     lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
                     std::to_string(r.filter.scale) + ")");
   }
-  for (std::string& line : hardware_fact_lines(hardware_facts_of(taps), taps.size()))
+  const double rate = r.bands.plan.sample_rate;
+  for (std::string& line : hardware_fact_lines(hardware_facts_of(taps), taps.size(), rate))
     lines.push_back(std::move(line));
   lines.push_back("largest tap quantization error: " +
                   figure_text(figure_kind::tap_error,
@@ -355,7 +359,7 @@ std::vector<std::string> report_summary_lines(const precision_report& r, const r
                                                                     taps.size(), "taps",
                                                                     d.coefficient.overflow));
   }
-  lines.push_back(waveform_line(o.tones));
+  lines.push_back(waveform_line(o.tones, rate));
   if (on_path) {
     lines.push_back("sample overflows (waveform test): " +
                     overflow_count_text(b.sample_overflows, samples, "samples", d.sample.overflow));
@@ -372,8 +376,8 @@ std::vector<std::string> report_summary_lines(const precision_report& r, const r
   lines.push_back(
       "output SNR (waveform test): " + figure_text(figure_kind::level, r.waveform.snr_db) + " dB");
   lines.push_back("sweep: " + std::to_string(r.sweeps.frequency.size()) + " frequencies from " +
-                  std::to_string(SWEEP_FIRST_FREQUENCY) + " Hz in steps of " +
-                  std::to_string(o.sweep_step) + " Hz");
+                  grid_text(SWEEP_FIRST_FREQUENCY, rate) + " Hz in steps of " +
+                  grid_text(o.sweep_step, rate) + " Hz");
   for (std::string& line : precision_report_lines(r, o.precision)) lines.push_back(line);
   return lines;
 }

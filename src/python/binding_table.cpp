@@ -38,6 +38,13 @@ const std::vector<parameter> scan_parameters = {{"taps"},
                                                 {"passbands", "None"},
                                                 {"stopbands", "None"}};
 
+// fixfir.scan's parameters: the report's questions, then the rate they are in hertz at.
+std::vector<parameter> scan_with_rate() {
+  std::vector<parameter> p = scan_parameters;
+  p.push_back({"sample_rate", "None"});
+  return p;
+}
+
 signature report_signature() {
   signature s = with_datapath_keywords({"report",
                                         {{"taps"},
@@ -49,7 +56,7 @@ signature report_signature() {
                                          {"passbands", "None"},
                                          {"stopbands", "None"}},
                                         8});
-  for (const char* name : {"min_attenuation_db", "max_ripple_db", "min_snr_db"})
+  for (const char* name : {"min_attenuation_db", "max_ripple_db", "min_snr_db", "sample_rate"})
     s.parameters.push_back({name, "None"});
   return with_datapath_keywords(std::move(s), OUTPUT_KEYWORDS);
 }
@@ -57,6 +64,7 @@ signature report_signature() {
 signature explore_signature() {
   signature s = with_datapath_keywords({"explore", scan_parameters, 10}, explore_keywords);
   s.parameters.push_back({"cost", "'multiplier'"});
+  s.parameters.push_back({"sample_rate", "None"});
   return with_datapath_keywords(std::move(s), OUTPUT_KEYWORDS);
 }
 
@@ -154,7 +162,10 @@ const binding functions[] = {
      "(coefficient_db, sample_db, accumulator_db), in place of wrap_bound. A target keyword "
      "(as fixfir.scan's) adds the verdict: targets (those judged, the scan's defaults where "
      "not given), targets_met, and targets_missed (keyword or where it wrapped: how far "
-     "short in dB, or how many wrapped), and the verdict's line.",
+     "short in dB, or how many wrapped), and the verdict's line. sample_rate (Hz, default "
+     "16000) is the filter's rate: every frequency given or returned is in Hz at it, the "
+     "sweep runs from 4 sample_rate/16000 to sample_rate/2, and the tones and steps are "
+     "whole multiples of sample_rate/16000 (real numbers at a rate other than 16000).",
      [](const bound_call& a) -> py::object {
        return report(taps_of(a), precision_of(a), run_argument(a), datapath_arguments(a));
      }},
@@ -167,19 +178,20 @@ const binding functions[] = {
      "recommended (the datapath's keywords, for fixfir.report and fixfir.export, or None), "
      "why, steady_measured and steady_reason (without a steady state the attenuation and "
      "ripple are the coefficients'), the bands and the lines. The given word, accumulator "
-     "or rounding ('zero' or 'nearest') keywords fix that axis.",
+     "or rounding ('zero' or 'nearest') keywords fix that axis. sample_rate as "
+     "fixfir.report's.",
      [](const bound_call& a) -> py::object {
        const std::optional<std::string> cost = optional_text(argument(a, "cost"), "cost");
        return explore(taps_of(a), run_argument(a), datapath_arguments(a),
                       cost.value_or("multiplier"));
      }},
-    {{"scan", scan_parameters, 10},
+    {{"scan", scan_with_rate(), 10},
      "fixfir-report's precision scan, 0 to 30, as a dict: rows (one dict per "
      "precision), targets (None or NaN ones default to the unquantized attenuation less "
      "1 dB and ripple plus 0.1 dB, no SNR target; a target must be finite), recommended (a "
      "precision or None), reason, steady_measured and steady_reason (without a steady state "
      "the fixed figures are NaN and the targets apply to the coefficients' figures), the "
-     "bands, wrap_free_limit and the scan's lines.",
+     "bands, wrap_free_limit and the scan's lines. sample_rate as fixfir.report's.",
      [](const bound_call& a) -> py::object { return scan(taps_of(a), run_argument(a)); }},
     {with_datapath_keywords(
          with_datapath_keywords(

@@ -5,6 +5,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -71,12 +72,17 @@ std::optional<std::int32_t> wrap_free_limit(pybind11::handle taps);
 using band_list = std::optional<std::vector<std::pair<double, double>>>;
 
 /// The questions every measurement of the report asks, as given: the waveform test's
-/// tones, the sweep's step, the bands and the targets (NaN where not given).
+/// tones, the sweep's step, the bands and the targets (NaN where not given), and the rate
+/// they are in hertz at. At the default rate the tones and steps are integers; at any other
+/// they are real numbers of hertz, in `tones_hz` and `sweep_step_hz`.
 struct run_arguments {
   long long initial = 0;
   long long step = 0;
   long long ending = 0;
   std::optional<long long> sweep_step;
+  double sample_rate = DEFAULT_SAMPLE_RATE;
+  std::array<double, 3> tones_hz{};
+  std::optional<double> sweep_step_hz;
   band_list passbands;
   band_list stopbands;
   precision_targets targets;

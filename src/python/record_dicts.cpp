@@ -13,9 +13,10 @@ namespace fixfir::python {
 
 namespace {
 
-py::list band_tuples(const std::vector<band>& bands) {
+py::list band_tuples(const std::vector<band>& bands, double rate) {
   py::list out;
-  for (const band& b : bands) out.append(py::make_tuple(b.low, b.high));
+  for (const band& b : bands)
+    out.append(py::make_tuple(hertz_at(b.low, rate), hertz_at(b.high, rate)));
   return out;
 }
 
@@ -80,14 +81,15 @@ py::dict budget_dict(const datapath_budget& b) {
   return d;
 }
 
-py::dict facts_dict(const hardware_facts& f) {
+py::dict facts_dict(const hardware_facts& f, double rate) {
   py::dict d;
   d["symmetry"] = symmetry_name(f.symmetry);
   d["multipliers"] = f.multipliers;
   // Without symmetry the group delay is not constant: None rather than a number.
   const bool linear = f.symmetry != tap_symmetry::none;
   d["group_delay_samples"] = linear ? py::object(py::float_(f.group_delay_samples)) : py::none();
-  d["group_delay_ms"] = linear ? py::object(py::float_(f.group_delay_ms)) : py::none();
+  const double ms = seconds_at(f.group_delay_samples, rate) * 1000.0;
+  d["group_delay_ms"] = linear ? py::object(py::float_(ms)) : py::none();
   d["dc_gain"] = f.dc_gain;
   d["dc_gain_db"] = f.dc_gain_db;
   d["nyquist_gain"] = f.nyquist_gain;
@@ -140,8 +142,8 @@ py::dict front_dict(std::span<const candidate> front) {
 }
 
 void put_bands(py::dict& d, const band_plan& plan) {
-  d["passbands"] = band_tuples(plan.passbands);
-  d["stopbands"] = band_tuples(plan.stopbands);
+  d["passbands"] = band_tuples(plan.passbands, plan.sample_rate);
+  d["stopbands"] = band_tuples(plan.stopbands, plan.sample_rate);
   d["passbands_given"] = plan.passbands_given;
   d["stopbands_given"] = plan.stopbands_given;
 }

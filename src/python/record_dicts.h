@@ -38,8 +38,9 @@ namespace fixfir::python {
 [[nodiscard]] pybind11::dict budget_dict(const datapath_budget& b);
 
 /// symmetry, multipliers, group_delay_samples and group_delay_ms (None without symmetry),
-/// dc_gain, dc_gain_db, nyquist_gain, nyquist_gain_db, abs_sum and growth_bits.
-[[nodiscard]] pybind11::dict facts_dict(const hardware_facts& f);
+/// dc_gain, dc_gain_db, nyquist_gain, nyquist_gain_db, abs_sum and growth_bits; the delay
+/// in ms at `rate`.
+[[nodiscard]] pybind11::dict facts_dict(const hardware_facts& f, double rate);
 
 /// One precision of a scan.
 [[nodiscard]] pybind11::dict row_dict(const precision_row& row);
@@ -49,8 +50,8 @@ namespace fixfir::python {
 /// cost and meets.
 [[nodiscard]] pybind11::dict front_dict(std::span<const candidate> front);
 
-/// The plan's passbands and stopbands as lists of (low, high), and whether each was given,
-/// put into `d`.
+/// The plan's passbands and stopbands as lists of (low, high) in hertz at the plan's rate,
+/// and whether each was given, put into `d`.
 void put_bands(pybind11::dict& d, const band_plan& plan);
 
 }  // namespace fixfir::python

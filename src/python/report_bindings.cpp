@@ -13,6 +13,7 @@
 #include "array_io.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/measurement.h"
+#include "fixfir/measurement/sample_rate.h"
 #include "fixfir/measurement/summary_text.h"
 #include "interrupts.h"
 #include "python_bindings.h"
@@ -38,23 +39,22 @@ double target_argument(const bound_call& a, const char* name) {
   return v;
 }
 
-std::vector<band> bands_argument(const band_list& given, bool pass) {
+std::vector<band> bands_argument(const band_list& given, bool pass, double rate) {
   const char* const name = pass ? "passbands" : "stopbands";
   std::vector<band> out;
   if (!given) return out;
   for (const auto& [low, high] : *given) {
-    const result<band> b = check_band(band{low, high});
+    const result<band> b = check_band(band{internal_hertz(low, rate), internal_hertz(high, rate)});
     if (!b) {
-      throw py::value_error(std::string(name) +
-                            ": a band is (low, high) in hertz within 0 to 8000 with low below "
-                            "high, not (" +
+      throw py::value_error(std::string(name) + ": a band is (low, high) in hertz within 0 to " +
+                            rate_hertz_text(NYQUIST_HZ, rate) + " with low below high, not (" +
                             hertz_text(low) + ", " + hertz_text(high) + ")");
     }
     out.push_back(b.value());
   }
   // The command line's checks: the bands of one kind alone now, the two kinds together
   // once the inferred ones are known.
-  const std::string problem = band_list_problem(out, pass);
+  const std::string problem = band_list_problem(out, pass, rate);
   if (!problem.empty()) throw py::value_error(std::string(name) + ": " + problem);
   return out;
 }
@@ -91,12 +91,23 @@ void put_datapath(py::dict& d, const precision_report& r) {
   }
 }
 
+// Frequencies in hertz at `rate`; at the default rate the array as it is (int32 for the
+// sweep's), elsewhere float64.
+template <class T>
+py::object frequency_array(const std::vector<T>& f, double rate) {
+  if (rate == DEFAULT_SAMPLE_RATE) return to_array(f.data(), f.size());
+  std::vector<double> at(f.size());
+  for (std::size_t i = 0; i < f.size(); ++i) at[i] = hertz_at(static_cast<double>(f[i]), rate);
+  return to_array(at.data(), at.size());
+}
+
 py::dict report_dict(const precision_report& r, const report_request& o,
                      std::span<const float> taps, const precision_targets& asked) {
   py::dict d;
   d["precision"] = o.precision;
   put_bands(d, r.bands.plan);
-  d["hardware"] = facts_dict(hardware_facts_of(taps));
+  const double rate = r.bands.plan.sample_rate;
+  d["hardware"] = facts_dict(hardware_facts_of(taps), rate);
   py::dict figures;
   figures["taps"] = figures_dict(r.figures.taps);
   figures["coefficients"] = figures_dict(r.figures.coefficients);
@@ -107,11 +118,11 @@ py::dict report_dict(const precision_report& r, const report_request& o,
   d["steady_measured"] = r.figures.steady_state == steady_reach::measured;
   d["steady_reason"] = r.figures.steady_absent;
   const swept_precision& run = r.sweeps.runs.at(0);
-  d["frequency"] = to_array(r.sweeps.frequency.data(), r.sweeps.frequency.size());
+  d["frequency"] = frequency_array(r.sweeps.frequency, rate);
   d["peak"] = to_array(run.peak.data(), run.peak.size());
   d["steady"] = to_array(run.steady.data(), run.steady.size());
   // The steady state where it is worst (band edges, lobe tops), which its figures include.
-  d["extreme_frequency"] = to_array(r.extremes.frequency.data(), r.extremes.frequency.size());
+  d["extreme_frequency"] = frequency_array(r.extremes.frequency, rate);
   d["extreme_steady"] = to_array(r.extremes.steady.data(), r.extremes.steady.size());
   d["extreme_wrapped"] =
       to_array(r.extremes.wrapped.data(), r.extremes.wrapped.size()).attr("astype")("bool");
@@ -133,31 +144,78 @@ py::dict report_dict(const precision_report& r, const report_request& o,
   return d;
 }
 
+// sample_rate: None for the default, else a number of hertz in the range a rate may take.
+double rate_argument(const bound_call& a) {
+  const py::handle given = argument(a, "sample_rate");
+  if (given.is_none()) return DEFAULT_SAMPLE_RATE;
+  const double rate = real_argument(given, "sample_rate");
+  if (!good_sample_rate(rate)) {
+    throw py::value_error(std::string("sample_rate: ") + hertz_text(rate) + " Hz is " +
+                          SAMPLE_RATE_WORDS);
+  }
+  return rate;
+}
+
+// A tone or step given in hertz at a rate other than the default, as whole internal hertz.
+std::int32_t grid_argument(double hz, double rate, const char* name) {
+  const std::optional<std::int32_t> on_grid = grid_hertz(hz, rate);
+  if (!on_grid) throw py::value_error(std::string(name) + ": " + grid_problem(hz, rate));
+  return *on_grid;
+}
+
+// The tones and the sweep's step of `q` as whole internal hertz.
+void put_frequencies(const run_arguments& q, report_request& o) {
+  const double rate = q.sample_rate;
+  if (rate == DEFAULT_SAMPLE_RATE) {
+    o.tones = frequency_settings{int32_value(q.initial, "initial"), int32_value(q.step, "step"),
+                                 int32_value(q.ending, "ending")};
+  } else {
+    o.tones = frequency_settings{grid_argument(q.tones_hz[0], rate, "initial"),
+                                 grid_argument(q.tones_hz[1], rate, "step"),
+                                 grid_argument(q.tones_hz[2], rate, "ending")};
+  }
+  if (o.tones.frequency_step == 0) throw py::value_error("step must not be 0");
+  if (rate == DEFAULT_SAMPLE_RATE)
+    o.sweep_step = int32_value(q.sweep_step.value_or(q.step), "sweep_step");
+  else
+    o.sweep_step = grid_argument(q.sweep_step_hz.value_or(q.tones_hz[1]), rate, "sweep_step");
+  if (o.sweep_step < 1) {
+    throw py::value_error("sweep_step must be at least " + grid_text(1, rate) + ", not " +
+                          grid_text(o.sweep_step, rate));
+  }
+}
+
 }  // namespace
 
 run_arguments run_argument(const bound_call& a) {
-  return {integer_named(a, "initial"),
-          integer_named(a, "step"),
-          integer_named(a, "ending"),
-          optional_integer(argument(a, "sweep_step"), "sweep_step"),
-          band_argument(argument(a, "passbands"), "passbands"),
-          band_argument(argument(a, "stopbands"), "stopbands"),
-          {target_argument(a, "min_attenuation_db"), target_argument(a, "max_ripple_db"),
-           target_argument(a, "min_snr_db")}};
+  run_arguments q;
+  q.sample_rate = rate_argument(a);
+  if (q.sample_rate == DEFAULT_SAMPLE_RATE) {
+    q.initial = integer_named(a, "initial");
+    q.step = integer_named(a, "step");
+    q.ending = integer_named(a, "ending");
+    q.sweep_step = optional_integer(argument(a, "sweep_step"), "sweep_step");
+  } else {
+    const char* const tones[3] = {"initial", "step", "ending"};
+    for (std::size_t k = 0; k < 3; ++k)
+      q.tones_hz[k] = real_argument(argument(a, tones[k]), tones[k]);
+    const py::handle sweep_step = argument(a, "sweep_step");
+    if (!sweep_step.is_none()) q.sweep_step_hz = real_argument(sweep_step, "sweep_step");
+  }
+  q.passbands = band_argument(argument(a, "passbands"), "passbands");
+  q.stopbands = band_argument(argument(a, "stopbands"), "stopbands");
+  q.targets = {target_argument(a, "min_attenuation_db"), target_argument(a, "max_ripple_db"),
+               target_argument(a, "min_snr_db")};
+  return q;
 }
 
 report_request options_argument(long long precision, const run_arguments& q) {
   report_request o;
   o.precision = precision_argument(precision);
-  o.tones = frequency_settings{int32_value(q.initial, "initial"), int32_value(q.step, "step"),
-                               int32_value(q.ending, "ending")};
-  if (o.tones.frequency_step == 0) throw py::value_error("step must not be 0");
-  o.sweep_step = int32_value(q.sweep_step.value_or(q.step), "sweep_step");
-  if (o.sweep_step < 1) {
-    throw py::value_error("sweep_step must be at least 1, not " + std::to_string(o.sweep_step));
-  }
-  o.given.passbands = bands_argument(q.passbands, true);
-  o.given.stopbands = bands_argument(q.stopbands, false);
+  put_frequencies(q, o);
+  o.given.sample_rate = q.sample_rate;
+  o.given.passbands = bands_argument(q.passbands, true, q.sample_rate);
+  o.given.stopbands = bands_argument(q.stopbands, false, q.sample_rate);
   o.given.passbands_given = !o.given.passbands.empty();
   o.given.stopbands_given = !o.given.stopbands.empty();
   o.threads = worker_count();

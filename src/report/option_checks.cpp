@@ -102,8 +102,8 @@ outcome check_required(const parse_state& s) {
 outcome check_bands(const band_plan& bands) {
   for (const bool pass : {true, false}) {
     if (!(pass ? bands.passbands_given : bands.stopbands_given)) continue;
-    if (outcome listed =
-            refused_if(band_list_problem(pass ? bands.passbands : bands.stopbands, pass));
+    if (outcome listed = refused_if(
+            band_list_problem(pass ? bands.passbands : bands.stopbands, pass, bands.sample_rate));
         !listed)
       return listed;
   }
@@ -117,8 +117,9 @@ outcome check_steps(parse_state& s) {
   if (options.frequencies.frequency_step == 0) return refusal("--step must not be 0");
   if (!s.sweep_step_given) options.sweep_step = options.frequencies.frequency_step;
   if (options.sweep_step < 1) {
-    return refusal("the sweep step must be at least 1 Hz (it is " +
-                   std::to_string(options.sweep_step) +
+    const double rate = options.bands.sample_rate;
+    return refusal("the sweep step must be at least " + grid_text(1, rate) + " Hz (it is " +
+                   grid_text(options.sweep_step, rate) +
                    (s.sweep_step_given ? ")" : "; give --sweep-step)"));
   }
   return success();

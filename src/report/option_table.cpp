@@ -59,7 +59,7 @@ struct option_spec {
 };
 
 outcome add_band(parse_state& s, std::string_view name, std::string_view value, bool pass) {
-  const result<band> parsed = parse_band(value);
+  const result<band> parsed = parse_band(value, s.options.bands.sample_rate);
   if (!parsed) return refusal(std::string(name) + ": " + parsed.failure().message);
   (pass ? s.options.bands.passbands : s.options.bands.stopbands).push_back(parsed.value());
   (pass ? s.options.bands.passbands_given : s.options.bands.stopbands_given) = true;
@@ -75,11 +75,36 @@ outcome set_choice(std::string_view name, std::string_view value,
   return success();
 }
 
-// A required whole number: `k` is its place in parse_state::seen.
+// A tone, a step or the sweep's step in hertz at the sample rate, as the whole internal
+// hertz it stands for; at the default rate a whole number.
+outcome parse_frequency(const parse_state& s, std::string_view name, std::string_view value,
+                        std::int32_t& field) {
+  const double rate = s.options.bands.sample_rate;
+  if (rate == DEFAULT_SAMPLE_RATE) return parse_whole(name, value, field);
+  const std::optional<double> hz = parse_plain_decimal(value);
+  if (!hz)
+    return refusal(std::string(name) + ": '" + std::string(value) + "' is not a number of hertz");
+  const std::optional<std::int32_t> on_grid = grid_hertz(*hz, rate);
+  if (!on_grid) return refusal(std::string(name) + ": " + grid_problem(*hz, rate));
+  field = *on_grid;
+  return success();
+}
+
+// A required option: `k` is its place in parse_state::seen, after the precision a frequency.
 outcome set_required(parse_state& s, std::size_t k, std::string_view name, std::string_view value,
                      std::int32_t& field) {
   s.seen[k] = true;
-  return parse_whole(name, value, field);
+  return k == 0 ? parse_whole(name, value, field) : parse_frequency(s, name, value, field);
+}
+
+// The rate every frequency is given and printed at.
+outcome set_sample_rate(parse_state& s, std::string_view name, std::string_view value) {
+  const std::optional<double> rate = parse_sample_rate(value);
+  if (!rate) {
+    return refusal(std::string(name) + ": '" + std::string(value) + "' is " + SAMPLE_RATE_WORDS);
+  }
+  s.options.bands.sample_rate = *rate;
+  return success();
 }
 
 // A name for a file or folder, which must not be empty.
@@ -126,8 +151,9 @@ constexpr option_spec option_table[] = {
     {"--sweep-step", true,
      [](parse_state& s, sv n, sv v) {
        s.sweep_step_given = true;
-       return parse_whole(n, v, s.options.sweep_step);
+       return parse_frequency(s, n, v, s.options.sweep_step);
      }},
+    {"--sample-rate", true, set_sample_rate},
     {"--dir", true,
      [](parse_state& s, sv, sv v) {
        return set_name(v, s.options.dir, "--dir needs a folder name");
@@ -289,20 +315,26 @@ error unknown_argument(std::string_view arg, std::string_view name) {
   return refusal(std::move(message));
 }
 
-}  // namespace
+// The options that every frequency is read through, applied before the rest wherever they
+// stand.
+bool read_first(std::string_view name) { return name == "--sample-rate"; }
 
-outcome apply_arguments(std::span<const char* const> args, parse_state& s) {
+// The arguments in order, through the option table; with `first_only`, only the options
+// read_first names, stopping quietly where the full pass would refuse.
+outcome walk_arguments(std::span<const char* const> args, parse_state& s, bool first_only) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     const std::size_t eq = arg.find('=');
     const bool inline_value = arg.starts_with("--") && eq != std::string_view::npos;
     const std::string_view name = inline_value ? arg.substr(0, eq) : arg;
     const option_spec* spec = find_option(name);
-    if (spec == nullptr) return unknown_argument(arg, name);
+    if (spec == nullptr) return first_only ? success() : unknown_argument(arg, name);
     std::string_view value;
     if (!spec->takes_value) {
-      if (inline_value) return refusal(std::string(name) + " takes no value");
+      if (inline_value)
+        return first_only ? success() : refusal(std::string(name) + " takes no value");
       if (spec->apply == nullptr) {
+        if (first_only) return success();
         s.help = true;
         return success();
       }
@@ -311,12 +343,20 @@ outcome apply_arguments(std::span<const char* const> args, parse_state& s) {
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      return refusal(std::string(name) + " needs a value");
+      return first_only ? success() : refusal(std::string(name) + " needs a value");
     }
+    if (first_only && !read_first(name)) continue;
     if (outcome applied = spec->apply(s, name, value); !applied) return applied;
-    s.given.push_back(name);  // as the table spells it: a name is found only whole
+    if (!first_only) s.given.push_back(name);  // as the table spells it: found only whole
   }
   return success();
+}
+
+}  // namespace
+
+outcome apply_arguments(std::span<const char* const> args, parse_state& s) {
+  if (outcome first = walk_arguments(args, s, true); !first) return first;
+  return walk_arguments(args, s, false);
 }
 
 }  // namespace fixfir

@@ -129,7 +129,8 @@ plot_body waves_chart(const precision_report& r, std::int32_t precision) {
                 r.waveform.wraps,
                 r.on_path.measured ? r.fixed.path.sample.fraction_bits : precision,
                 setting_of(r),
-                saturating(r)};
+                saturating(r),
+                r.bands.plan.sample_rate};
   // Drawn without the spectra when they cannot be made.
   (void)error_spectra(
       r.waveform.fixed_output, r.reference, r.waveform.coefficient_output,

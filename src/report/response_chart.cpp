@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "fixfir/measurement/sample_rate.h"
 #include "fixfir/report/chart_text.h"
 #include "fixfir/report/charts.h"
 
@@ -12,9 +13,10 @@ namespace {
 
 constexpr std::size_t most_plotted_points = 8193;
 
-// A dense response as "f dB" lines; past `most_plotted_points` each group of grid points
-// gives its lowest and its highest, so neither ripples nor side lobes vanish.
-void dense_block(std::string& s, const char* name, const dense_response& r) {
+// A dense response as "f dB" lines, f in hertz at `rate`; past `most_plotted_points` each
+// group of grid points gives its lowest and its highest, so neither ripples nor side lobes
+// vanish.
+void dense_block(std::string& s, const char* name, const dense_response& r, double rate) {
   s += std::string("$") + name + " << EOD\n";
   const std::size_t n = r.magnitude.size();
   const std::size_t group =
@@ -28,7 +30,7 @@ void dense_block(std::string& s, const char* name, const dense_response& r) {
       if (r.magnitude[k] > r.magnitude[hi]) hi = k;
     }
     for (std::size_t k : {std::min(lo, hi), std::max(lo, hi)}) {
-      value(s, static_cast<double>(k) * r.spacing);
+      value(s, hertz_at(static_cast<double>(k) * r.spacing, rate));
       s += ' ';
       value(s, decibels(r.magnitude[k]));
       s += '\n';
@@ -44,14 +46,17 @@ bool in_bands(const std::vector<band>& bands, double f) {
 }
 
 void shade_bands(std::string& s, const band_plan& plan) {
+  const double rate = plan.sample_rate;
   int object = 1;
   for (const band& b : plan.passbands) {
-    s += "set object " + std::to_string(object++) + " rect from " + number(b.low) + ",graph 0 to " +
-         number(b.high) + ",graph 1 behind fc rgb '#2ca02c' fs transparent solid 0.08 noborder\n";
+    s += "set object " + std::to_string(object++) + " rect from " + number(hertz_at(b.low, rate)) +
+         ",graph 0 to " + number(hertz_at(b.high, rate)) +
+         ",graph 1 behind fc rgb '#2ca02c' fs transparent solid 0.08 noborder\n";
   }
   for (const band& b : plan.stopbands) {
-    s += "set object " + std::to_string(object++) + " rect from " + number(b.low) + ",graph 0 to " +
-         number(b.high) + ",graph 1 behind fc rgb '#d62728' fs transparent solid 0.06 noborder\n";
+    s += "set object " + std::to_string(object++) + " rect from " + number(hertz_at(b.low, rate)) +
+         ",graph 0 to " + number(hertz_at(b.high, rate)) +
+         ",graph 1 behind fc rgb '#d62728' fs transparent solid 0.06 noborder\n";
   }
 }
 
@@ -135,7 +140,7 @@ bool steady_curve(std::string& s, const response_plot& p) {
     std::string& to = after || before ? s : dots;
     if (&to == &s && !after) s += '\n';
     any = any || &to == &s;
-    value(to, f);
+    value(to, hertz_at(f, p.plan->sample_rate));
     to += ' ';
     value(to, decibels(p.steady[i]));
     to += '\n';
@@ -158,14 +163,14 @@ struct response_levels {
 response_levels response_data(std::string& s, const response_plot& p) {
   response_levels l;
   const band_plan& plan = *p.plan;
-  dense_block(s, "taps", *p.taps_response);
-  dense_block(s, "coefficients", *p.coefficients_response);
+  dense_block(s, "taps", *p.taps_response, plan.sample_rate);
+  dense_block(s, "coefficients", *p.coefficients_response, plan.sample_rate);
   s += "$swept << EOD\n";
   for (std::size_t i = 0; i < p.frequency.size(); ++i) {
     const double f = p.frequency[i];
     const bool wrapped = i < p.wrapped.size() && p.wrapped[i] != 0;
     l.wraps += wrapped ? 1 : 0;
-    value(s, f);
+    value(s, hertz_at(f, plan.sample_rate));
     s += ' ';
     value(s, decibels(p.steady[i]));
     s += ' ';
@@ -185,7 +190,7 @@ response_levels response_data(std::string& s, const response_plot& p) {
     const double level = decibels(p.extreme_steady[i]);
     const bool wrapped = i < p.extreme_wrapped.size() && p.extreme_wrapped[i] != 0;
     l.extreme_wraps += wrapped ? 1 : 0;
-    value(s, p.extreme_frequency[i]);
+    value(s, hertz_at(p.extreme_frequency[i], plan.sample_rate));
     s += ' ';
     value(s, level);
     s += ' ';
@@ -206,13 +211,14 @@ response_levels response_data(std::string& s, const response_plot& p) {
   return l;
 }
 
-// Dotted lines at the band edges strictly between `from` and `to`.
-void mark_edges(std::string& s, const std::vector<double>& edges, double from, double to) {
+// Dotted lines at the band edges strictly between `from` and `to`, drawn in hertz at `rate`.
+void mark_edges(std::string& s, const std::vector<double>& edges, double from, double to,
+                double rate) {
   int tag = 10;
   for (double edge : edges) {
     if (edge <= from || edge >= to) continue;
-    s += "set arrow " + std::to_string(tag++) + " from " + number(edge) + ",graph 0 to " +
-         number(edge) + ",graph 1 nohead dt 3 lc rgb '#555555'\n";
+    s += "set arrow " + std::to_string(tag++) + " from " + number(hertz_at(edge, rate)) +
+         ",graph 0 to " + number(hertz_at(edge, rate)) + ",graph 1 nohead dt 3 lc rgb '#555555'\n";
   }
 }
 
@@ -232,7 +238,7 @@ std::vector<double> band_edges(const band_plan& plan) {
 // The upper panel: the four responses in dB over 0 to 8000 Hz.
 void magnitude_panel(std::string& s, const response_plot& p, const response_levels& l,
                      const std::vector<double>& edges) {
-  mark_edges(s, edges, 0.0, 8000.0);
+  mark_edges(s, edges, 0.0, 8000.0, p.plan->sample_rate);
   const double top = p.taps_figures.passband_max_db;
   const double floor_level = top - p.taps_figures.worst_attenuation_db;
   const double high = l.all.empty() ? 10.0 : std::ceil(l.all.high / 10.0) * 10.0 + 5.0;
@@ -290,9 +296,10 @@ void zoom_panel(std::string& s, const response_plot& p, const response_levels& l
         std::max(0.03 * (plan.passbands.back().high - plan.passbands.front().low), 20.0);
     from = std::max(0.0, plan.passbands.front().low - pad);
     to = std::min(8000.0, plan.passbands.back().high + pad);
-    s += "set xrange [" + number(from) + ":" + number(to) + "]\n";
+    s += "set xrange [" + number(hertz_at(from, plan.sample_rate)) + ":" +
+         number(hertz_at(to, plan.sample_rate)) + "]\n";
   }
-  mark_edges(s, edges, from, to);
+  mark_edges(s, edges, from, to, plan.sample_rate);
   yrange(s, zoom_low, zoom_high);
   for (int i = 0; i < 2; ++i) {
     const double level = i == 0 ? top : top - p.taps_figures.ripple_db;
@@ -361,7 +368,8 @@ plot_body response_body(const response_plot& p) {
   // below the plot, where it hides no curve.
   s += "set lmargin 10\nset rmargin 3\n";
   s += "set grid\nset key below horizontal Left reverse maxcols 3 height 1 noenhanced\nset xrange "
-       "[0:8000]\n";
+       "[0:" +
+       number(hertz_at(8000.0, plan.sample_rate)) + "]\n";
   s += "set xlabel 'frequency (Hz)'\nset ylabel 'magnitude (dB)'\n";
   shade_bands(s, plan);
   const std::vector<double> edges = band_edges(plan);

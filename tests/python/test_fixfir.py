@@ -6,6 +6,7 @@ CTest runs this with PYTHONPATH at the built module and FIXFIR_EXE at the built 
 import inspect
 import math
 import os
+import re
 import signal
 import subprocess
 import threading
@@ -312,6 +313,26 @@ def test_report_hardware_keys(name, taps, expected):
         "\n".join(r["lines"])
 
 
+# A filter run at a rate with its tones, steps and bands scaled by rate / 16000 gives the
+# figures it gives at 16000, and every frequency it returns is the one at 16000 scaled.
+@pytest.mark.parametrize("rate", [8000, 44100, 48000, 1e8])
+def test_sample_rate_scales_frequencies_and_keeps_figures(rate):
+    k = rate / 16000
+    base = fixfir.report(example_taps(), 15, 320, 160, 3200, 160, [(0, 1440)], [(2560, 8000)])
+    at = fixfir.report(example_taps(), 15, 320 * k, 160 * k, 3200 * k, 160 * k, [(0, 1440 * k)],
+                       [(2560 * k, 8000 * k)], sample_rate=rate)
+    assert at["figures"] == base["figures"] and at["snr_db"] == base["snr_db"]
+    for key in ("peak", "steady", "extreme_steady"):
+        np.testing.assert_array_equal(at[key], base[key])
+    for key in ("frequency", "extreme_frequency"):
+        np.testing.assert_allclose(at[key], base[key] * k, rtol=1e-15)
+    assert at["passbands"] == [(0, 1440 * k)] and at["stopbands"] == [(2560 * k, 8000 * k)]
+    assert at["hardware"]["group_delay_ms"] == pytest.approx(base["hardware"]["group_delay_ms"] / k)
+    hz = re.compile(r"[-+0-9.e]+ (to [-+0-9.e]+ )?(Hz|ms)")
+    assert [hz.sub("F", line) for line in at["lines"]] == [hz.sub("F", x) for x in base["lines"]]
+    assert at["arguments"]["sample_rate"] == rate
+
+
 def test_version_is_the_tools():
     exe = os.environ.get("FIXFIR_REPORT_EXE")
     if not exe:
@@ -399,6 +420,15 @@ BAD_ARGUMENTS = [
      "passbands: pass band 0 to 1000 Hz overlaps pass band 500 to 1500 Hz"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, None, [(0, 1e-300)]), ValueError,
      "stopbands: stop band 0 to 1e-300 Hz holds no frequency from 4 to 7996 Hz"),
+    # At a sample rate the tones, steps and bands are in Hz at it.
+    (partial(fixfir.report, sample_rate=48000), (ONE, 15, 100, 150, 900), ValueError,
+     r"^initial: 100 Hz is not a multiple of 3 Hz, the spacing of frequencies at 48000 Hz "
+     r"\(nearest: 99 or 102\)$"),
+    (partial(fixfir.scan, sample_rate=48000), (ONE, 300, 150, 900, None, None, None, None,
+                                               [(0, 30000)]), ValueError,
+     r"^passbands: a band is \(low, high\) in hertz within 0 to 24000 with low below high"),
+    (partial(fixfir.report, sample_rate=1e8), (ONE, 15, 312500, 312500, 3125000, 0), ValueError,
+     "^sweep_step must be at least 6250, not 0$"),
     (fixfir.quantize, (ONE, True), TypeError, "^precision must be an integer, not bool$"),
     (fixfir.sweep, (ONE, 15.0, 10), TypeError, "^precision must be an integer, not float$"),
     (fixfir.waveform_test, (ONE, 15, 100, 2**64, 400), ValueError,
@@ -460,6 +490,7 @@ PARAMETER_KINDS = {
     "cost": (None, [3, True, "area"]),
     "output_rounding": (None, [3, True, "even"]),
     "output_overflow": (None, [3, True, "clip"]),
+    "sample_rate": (None, [True, "48000", 0, -48000, float("nan"), float("inf"), 1e300]),
     "passbands": (None, ["0:100", [3], [(0, "1")], [(None, 5)], [(0, True)]]),
     "stopbands": (None, ["0:100", [(9000, 8000)]]),
     **{name: (None, [True, float("inf"), "60"])
@@ -502,10 +533,11 @@ SIGNATURES = {
     "largest_wrap_free_precision": "taps",
     "report": "taps, precision, initial, step, ending, sweep_step=None, passbands=None, "
               "stopbands=None, *, " + DATAPATH
-              + ", min_attenuation_db=None, max_ripple_db=None, min_snr_db=None, " + OUTPUT,
-    "scan": QUESTIONS_AND_TARGETS,
+              + ", min_attenuation_db=None, max_ripple_db=None, min_snr_db=None, sample_rate=None, "
+              + OUTPUT,
+    "scan": QUESTIONS_AND_TARGETS + ", *, sample_rate=None",
     "explore": QUESTIONS_AND_TARGETS + ", *, coefficient_bits=None, sample_bits=None, "
-               "accumulator_bits=None, rounding=None, cost='multiplier', " + OUTPUT,
+               "accumulator_bits=None, rounding=None, cost='multiplier', sample_rate=None, " + OUTPUT,
     "export": "taps, path, precision=None, *, " + DATAPATH + ", " + OUTPUT,
     "vectors": "taps, precision, initial, step, ending, *, " + DATAPATH + ", " + OUTPUT,
 }

@@ -118,6 +118,9 @@ TEST_P(BadOptions, AreRefusedWithAMessage) {
 }
 
 #define BASE "--precision", "15", "--initial", "100", "--ending", "4000"
+#define AT_48K                                                                                    \
+  "--sample-rate", "48000", "--precision", "15", "--initial", "300", "--step", "150", "--ending", \
+      "3000"
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BadOptions,
@@ -171,6 +174,31 @@ INSTANTIATE_TEST_SUITE_P(
             {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--max-ripple", "x"},
             "'x' is not a number of decibels"},
         option_case{{"--scan=1"}, "takes no value"}, option_case{{"--html=yes"}, "takes no value"},
+        // A sample rate is a plain decimal in range; at it every frequency is in Hz at it,
+        // the tones and steps on its grid, the bands within half of it.
+        option_case{{BASE, "--step", "50", "--sample-rate", "0"},
+                    "--sample-rate: '0' is not a sample rate from 0.000001 to 1000000000000 Hz"},
+        option_case{{BASE, "--step", "50", "--sample-rate=-48000"},
+                    "'-48000' is not a sample rate"},
+        option_case{{BASE, "--step", "50", "--sample-rate", "nan"}, "'nan' is not a sample rate"},
+        option_case{{BASE, "--step", "50", "--sample-rate", "inf"}, "'inf' is not a sample rate"},
+        option_case{{BASE, "--step", "50", "--sample-rate", "48k"}, "'48k' is not a sample rate"},
+        option_case{{BASE, "--step", "50", "--sample-rate", "1e300"},
+                    "'1e300' is not a sample rate"},
+        option_case{{"--sample-rate", "48000", "--precision", "15", "--initial", "300", "--step",
+                     "100", "--ending", "3000"},
+                    "--step: 100 Hz is not a multiple of 3 Hz, the spacing of frequencies at "
+                    "48000 Hz (nearest: 99 or 102)"},
+        option_case{{"--initial", "3e3", "--precision", "15", "--step", "150", "--ending", "x",
+                     "--sample-rate", "48000"},
+                    "--ending: 'x' is not a number of hertz"},
+        option_case{{AT_48K, "--passband", "0:30000"},
+                    "'0:30000' is not a band within 0 to 24000 Hz"},
+        option_case{{AT_48K, "--passband", "0:6"},
+                    "pass band 0 to 6 Hz holds no frequency from 12 to 23988 Hz"},
+        option_case{{"--sample-rate", "1e8", "--precision", "15", "--initial", "625000", "--step",
+                     "312500", "--ending", "3125000", "--sweep-step", "0"},
+                    "the sweep step must be at least 6250 Hz (it is 0)"},
         option_case{{"--scan", "--step", "50", "--ending", "4000"}, "missing --initial"},
         // The datapath options and --export.
         option_case{{BASE, "--step", "50", "--coefficient-bits", "1"},
@@ -392,6 +420,26 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
 
   const std::vector<const char*> help{"--precision", "x", "--help"};
   EXPECT_EQ(parse_args(help, o, message), parsed::help);
+}
+
+// The sample rate applies to every frequency wherever it stands, the precision aside; the
+// frequencies are kept as the whole internal hertz they stand for.
+TEST(Options, FrequenciesAreReadAtTheSampleRateWhereverItStands) {
+  const std::vector<const char*> args{"--precision",   "15",     "--initial",    "826.875",
+                                      "--step",        "441",    "--ending",     "5512.5",
+                                      "--passband",    "0:3969", "--sweep-step", "1323",
+                                      "--sample-rate", "44100"};
+  report_options o;
+  std::string message;
+  ASSERT_EQ(parse_args(args, o, message), parsed::run) << message;
+  EXPECT_EQ(o.precision, 15);
+  EXPECT_EQ(o.frequencies.initial_frequency, 300);
+  EXPECT_EQ(o.frequencies.frequency_step, 160);
+  EXPECT_EQ(o.frequencies.ending_frequency, 2000);
+  EXPECT_EQ(o.sweep_step, 480);
+  ASSERT_EQ(o.bands.passbands.size(), 1U);
+  EXPECT_EQ(o.bands.passbands[0].high, 1440.0);
+  EXPECT_EQ(o.bands.sample_rate, 44100.0);
 }
 
 // ---- Plot helpers -----------------------------------------------------------------------

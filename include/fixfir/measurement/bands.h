@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fixfir/common/result.h"
+#include "fixfir/measurement/sample_rate.h"
 #include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
@@ -27,6 +28,9 @@ struct band_plan {
   std::vector<band> stopbands;
   bool passbands_given = false;
   bool stopbands_given = false;
+  /// The rate the user's filter runs at: the edges are internal hertz (sample_rate.h), and
+  /// every text about the plan gives them in hertz at this rate.
+  double sample_rate = DEFAULT_SAMPLE_RATE;
 };
 
 /// A response's figures over a band plan. NaN where a band holds no point.
@@ -43,21 +47,23 @@ struct band_figures_db {
 /// "1e-05"; never "-0".
 [[nodiscard]] std::string hertz_text(double hertz);
 
-/// "LO to HI Hz", with `hertz_text`.
-[[nodiscard]] std::string band_text(const band& b);
+/// "LO to HI Hz" at `rate`, with `rate_hertz_text`.
+[[nodiscard]] std::string band_text(const band& b, double rate = DEFAULT_SAMPLE_RATE);
 
 /// Checks a band given as numbers: 0 ≤ LO < HI ≤ 8000, and gives it back with -0 taken as 0.
 /// Otherwise a bad_input error says what is wrong in a few words.
 [[nodiscard]] result<band> check_band(band b);
 
-/// Reads "LO:HI" in hertz (decimal numbers, 0 ≤ LO < HI ≤ 8000). Otherwise a bad_input
-/// error says what is wrong in a few words.
-[[nodiscard]] result<band> parse_band(std::string_view text);
+/// Reads "LO:HI" in hertz at `rate` (decimal numbers, 0 ≤ LO < HI ≤ rate / 2) as a band in
+/// internal hertz. Otherwise a bad_input error says what is wrong in a few words.
+[[nodiscard]] result<band> parse_band(std::string_view text, double rate = DEFAULT_SAMPLE_RATE);
 
 /// A problem with given bands of one kind (`pass` or stop), or "": a band that holds no
 /// frequency from 4 to 7996 Hz, where the steady state is measured, or two bands that
-/// overlap (sharing only an edge is not overlapping). The message names the bands.
-[[nodiscard]] std::string band_list_problem(const std::vector<band>& bands, bool pass);
+/// overlap (sharing only an edge is not overlapping). The message names the bands in hertz
+/// at `rate`.
+[[nodiscard]] std::string band_list_problem(const std::vector<band>& bands, bool pass,
+                                            double rate = DEFAULT_SAMPLE_RATE);
 
 /// A problem with a plan, or "": the `band_list_problem` of each kind that was given, a
 /// pass band overlapping a stop band (sharing only an edge is allowed), no pass band.

@@ -25,7 +25,7 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
                                     const char* verb = "wraps");
 
 /// Text of the summary lines about the bands: "passbands (...): 0 to 1820 Hz" and the
-/// same for the stop bands.
+/// same for the stop bands, in hertz at the plan's rate.
 [[nodiscard]] std::vector<std::string> band_lines(const band_plan& plan);
 
 /// Text of the ripple and attenuation lines of the four responses, worst stop band first,
@@ -54,10 +54,11 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
                                                             const std::string& source);
 
 /// The summary's lines of what the unquantized taps tell a hardware designer: symmetry and
-/// multipliers, group delay, the gains at DC and at 8000 Hz, and the largest output with
-/// its bits of growth. `taps` is how many there are.
+/// multipliers, group delay (in ms at `rate`), the gains at DC and at half of `rate`, and
+/// the largest output with its bits of growth. `taps` is how many there are.
 [[nodiscard]] std::vector<std::string> hardware_fact_lines(const hardware_facts& f,
-                                                           std::size_t taps);
+                                                           std::size_t taps,
+                                                           double rate = DEFAULT_SAMPLE_RATE);
 
 /// "N of M what", with " (wrapped)" or " (saturated)" as `mode` says when N is not 0.
 [[nodiscard]] std::string overflow_count_text(std::size_t overflows, std::size_t of,

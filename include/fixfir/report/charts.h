@@ -43,8 +43,8 @@ struct response_plot {
   std::span<const std::uint8_t> extreme_wrapped;  ///< whether the fit there wrapped
   /// "" when the steady state was measured, else why not in a word or two ("not reached").
   std::string steady_absent;
-  const band_plan* plan = nullptr;
-  band_figures_db taps_figures;  ///< for the ripple and attenuation levels
+  const band_plan* plan = nullptr;  ///< its rate is the frequency axis's
+  band_figures_db taps_figures;     ///< for the ripple and attenuation levels
   /// The figures of every response the summary prints: their levels stay on the axis.
   std::span<const band_figures_db> summary_figures;
 };
@@ -77,9 +77,10 @@ struct waves_plot {
   std::span<const double> predicted;  ///< predicted arithmetic error power per bin
   waveform_spectra spectra;           ///< the error's spectra; none drawn when empty
   std::int64_t wraps = 0;
-  std::int32_t precision = 0;  ///< the error's unit is 2^-precision
-  std::string setting;         ///< as response_plot's
-  bool saturating = false;     ///< as response_plot's
+  std::int32_t precision = 0;                ///< the error's unit is 2^-precision
+  std::string setting;                       ///< as response_plot's
+  bool saturating = false;                   ///< as response_plot's
+  double sample_rate = DEFAULT_SAMPLE_RATE;  ///< the time and frequency axes are at this rate
 };
 
 /// Three panels: the first 20 ms of input and outputs; the output error (fixed point minus

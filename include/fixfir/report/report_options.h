@@ -22,10 +22,12 @@ struct report_options {
   frequency_settings frequencies;
   std::int32_t sweep_step = 0;  ///< the sweep's step; the frequency step unless given
   std::string dir = ".";        ///< where "taps.txt" is read and the pictures are written
-  band_plan bands;              ///< --passband and --stopband, each kind given or not
-  bool scan = false;            ///< --scan: every precision from 0 to 30
-  bool html = false;            ///< --html: also D/report.html, the page with everything
-  bool explore = false;         ///< --explore: search the datapaths for the cheapest
+  /// --passband and --stopband, each kind given or not, and --sample-rate: the rate every
+  /// frequency is given and printed at (the frequencies here are internal hertz).
+  band_plan bands;
+  bool scan = false;     ///< --scan: every precision from 0 to 30
+  bool html = false;     ///< --html: also D/report.html, the page with everything
+  bool explore = false;  ///< --explore: search the datapaths for the cheapest
   cost_model cost = cost_model::multiplier;  ///< --cost: what --explore minimises
   precision_targets targets{std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN(),

@@ -26,10 +26,12 @@ def report(taps, precision, initial, step, ending, sweep_step=None, passbands=No
         "step": step,
         "ending": ending,
         "sweep_step": step if sweep_step is None else sweep_step,
+        "sample_rate": SAMPLE_RATE if datapath.get("sample_rate") is None
+        else datapath["sample_rate"],
     }
     return result
 
 
 report.__doc__ = (_fixfir.report.__doc__ + "\n\nThe dict also holds its arguments under "
-                  "'arguments' (taps, initial, step, ending, sweep_step), which "
+                  "'arguments' (taps, initial, step, ending, sweep_step, sample_rate), which "
                   "fixfir.plot.response and fixfir.plot.waves draw from.")

@@ -110,12 +110,17 @@ def _arguments(result, view):
     return arguments
 
 
-def _steady_curve(f, steady, taps):
+def _rate(result):
+    """The filter's sample rate: every frequency of the dict is in Hz at it."""
+    return float((result.get("arguments") or {}).get("sample_rate", _fixfir.SAMPLE_RATE))
+
+
+def _steady_curve(f, steady, taps, rate=_fixfir.SAMPLE_RATE):
     """The steady state where the swept frequencies stand close enough to follow the ripple
-    (an eighth of a side lobe, 2000 / taps Hz, apart), NaN between such runs, and the points
-    that stand further apart, which are marked alone, so no straight line cuts across a
-    lobe: ((frequencies, levels) of the curve, (frequencies, levels) of the lone points)."""
-    gap = 2000.0 / taps if taps else 0.0
+    (an eighth of a side lobe, rate / 8 / taps Hz, apart), NaN between such runs, and the
+    points that stand further apart, which are marked alone, so no straight line cuts across
+    a lobe: ((frequencies, levels) of the curve, (frequencies, levels) of the lone points)."""
+    gap = rate / 8.0 / taps if taps else 0.0
     close = np.diff(f) <= gap
     keep = np.zeros(len(f), bool)
     keep[:-1] |= close
@@ -133,7 +138,8 @@ def _steady_curve(f, steady, taps):
 def _response_data(result):
     """What the two panels of response() draw, read from fixfir.report()'s dict."""
     d = types.SimpleNamespace(passbands=result["passbands"], stopbands=result["stopbands"],
-                              figures=result["figures"]["taps"], dense=[])
+                              figures=result["figures"]["taps"], dense=[], rate=_rate(result))
+    d.nyquist = d.rate / 2
     d.f = np.asarray(result["frequency"], dtype=float)
     d.steady, d.peak = _db(result["steady"]), _db(result["peak"])
     d.wrapped = np.asarray(result["sweep_wrapped"], bool)
@@ -146,11 +152,13 @@ def _response_data(result):
     if arguments is not None:  # (frequency, dB, colour, width, label) of |H(f)| and |C(f)|
         taps = arguments["taps"]
         fd, h = _fixfir.taps_response(taps)
+        fd = fd * (d.rate / _fixfir.SAMPLE_RATE)  # the grid is in Hz at 16000
         _, c = _fixfir.coefficients_response(taps, result["precision"])
         d.dense = [(fd, _db(h), PASS_GREEN, 2, "unquantized taps |H(f)|"),
                    (fd, _db(c), COEF_BLUE, 1.5, "quantized coefficients |C(f)|/scale")]
         d.title = f"{len(taps)} taps at " + d.title
-    d.curve, d.dots = _steady_curve(d.f, d.steady, len(taps) if taps is not None else 0)
+    d.curve, d.dots = _steady_curve(d.f, d.steady, len(taps) if taps is not None else 0,
+                                    d.rate)
     if d.wrapped.any():
         d.title += (f": the accumulator WRAPS at {int(d.wrapped.sum())} of {len(d.f)} swept "
                     "frequencies (marked x)")
@@ -165,7 +173,7 @@ def _response_curves(a, d, labelled, dot):
         a.axvspan(low, high, color=FIXED_RED, alpha=0.06, lw=0)
     for low, high in [*d.passbands, *d.stopbands]:
         for edge in (low, high):
-            if 0 < edge < NYQUIST_HZ:
+            if 0 < edge < d.nyquist:
                 a.axvline(edge, ls=":", color="#555555", lw=1)
     a.plot(d.f, d.peak, color="#bbbbbb", lw=1,
            label="sweep peak, start-up transient included (frequency.txt)")
@@ -194,7 +202,7 @@ def _magnitude_axes(main, d):
     levels = _finite(d.steady, d.peak, d.extreme, *[x[1] for x in d.dense])
     high = math.ceil(levels.max() / 10) * 10 + 5 if levels.size else 10.0
     low = math.floor(max(levels.min(), high - 180) / 10) * 10 if levels.size else -100.0
-    main.set_xlim(0, NYQUIST_HZ)
+    main.set_xlim(0, d.nyquist)
     main.set_ylim(low, high)
     floor_level = d.figures["passband_max_db"] - d.figures["worst_attenuation_db"]
     if math.isfinite(floor_level):
@@ -216,8 +224,8 @@ def _zoom_axes(zoom, d):
     zoom.set_ylim(low - margin, high + margin)
     if d.passbands:
         start, end = d.passbands[0][0], d.passbands[-1][1]
-        pad = max(0.03 * (end - start), 20.0)
-        zoom.set_xlim(max(0.0, start - pad), min(NYQUIST_HZ, end + pad))
+        pad = max(0.03 * (end - start), d.rate / 800.0)
+        zoom.set_xlim(max(0.0, start - pad), min(d.nyquist, end + pad))
     top = d.figures["passband_max_db"]
     for level in (top, top - d.figures["ripple_db"]):
         if math.isfinite(level):
@@ -254,28 +262,32 @@ def waves(result, ax=None):
     fig, (upper, lower) = _panels(ax, (11, 9))
     precision = result["precision"]
     taps = arguments["taps"]
-    time, x, fixed = _fixfir.waveform_test(taps, precision, arguments["initial"],
-                                           arguments["step"], arguments["ending"])
+    # The tones in whole Hz at 16000, where the test runs; time and frequency back at the rate.
+    rate = _rate(result)
+    per_hz = _fixfir.SAMPLE_RATE / rate
+    tones = [int(round(arguments[k] * per_hz)) for k in ("initial", "step", "ending")]
+    time, x, fixed = _fixfir.waveform_test(taps, precision, *tones)
     reference, error, coefficient, predicted = _error_spectra(taps, precision, x, fixed)
     window = slice(0, int(0.02 * _fixfir.SAMPLE_RATE))
-    ms = time[window] * 1000
+    ms = time[window] * 1000 * per_hz
+    window_ms = 20 * per_hz
     upper.plot(ms, x[window], color="#7f7f7f", label="input")
     upper.plot(ms, fixed[window], color=FIXED_RED, lw=1.5,
                label="fixed-point output (as in waves.txt)")
     upper.plot(ms, reference[window], "--", color=COEF_BLUE, lw=1.5,
                label="double-precision output, unquantized taps")
-    title = f"Waveform test at precision {precision}: the first 20 ms"
+    title = f"Waveform test at precision {precision}: the first {window_ms:.3g} ms"
     if result["waveform_wraps"] > 0:
         title += f", the accumulator WRAPS at {result['waveform_wraps']} samples"
     upper.set_title(title)
-    upper.set_xlim(0, 20)
+    upper.set_xlim(0, window_ms)
     upper.set_xlabel("time (ms)")
     upper.set_ylabel("amplitude")
     upper.grid(True, alpha=0.4)
     _legend(upper, 3)
     if lower is None:
         return fig
-    f = np.arange(SPECTRUM_SEGMENT // 2 + 1) * _fixfir.SAMPLE_RATE / SPECTRUM_SEGMENT
+    f = np.arange(SPECTRUM_SEGMENT // 2 + 1) * rate / SPECTRUM_SEGMENT
     spectra = [_db(s, power=True) for s in (error, coefficient, predicted)]
     lower.plot(f, spectra[0], color=SNR_PURPLE, lw=1.5,
                label="error: fixed point minus double precision")
@@ -286,12 +298,13 @@ def waves(result, ax=None):
     high = math.ceil(levels.max() / 10) * 10 + 5 if levels.size else 0.0
     low = math.floor(max(levels.min(), high - 200) / 10) * 10 if levels.size else -100.0
     lower.set_ylim(low, high)
-    lower.set_xlim(0, NYQUIST_HZ)
+    lower.set_xlim(0, rate / 2)
     lower.set_title("Spectrum of the output error over the whole test "
                     f"({SPECTRUM_SEGMENT}-sample Hann segments)")
     lower.set_xlabel("frequency (Hz)")
     # Powers of sample values: 0 dB is the power of a constant 1.0.
-    lower.set_ylabel(f"error power per {_fixfir.SAMPLE_RATE / SPECTRUM_SEGMENT:.1f} Hz bin "
+    b = rate / SPECTRUM_SEGMENT
+    lower.set_ylabel(f"error power per {f'{b:.3g}' if b < 1000 else f'{b:.0f}'} Hz bin "
                      "(dB relative to 1.0²)")
     lower.grid(True, alpha=0.4)
     _legend(lower, 3)
