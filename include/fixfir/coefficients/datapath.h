@@ -44,23 +44,6 @@ struct word_format {
   overflow_mode overflow = overflow_mode::wrap;
 };
 
-/// How the output stage rounds the accumulator's dropped bits.
-enum class output_rounding : std::uint8_t {
-  toward_zero,  ///< truncation
-  nearest,      ///< ties away from zero
-  floor,        ///< toward −∞
-  convergent,   ///< ties to even
-};
-
-/// The output stage: the accumulator word reduced to the output word. bits == 0: none
-/// (the output is the accumulator word, with F_c + F_x fractional bits).
-struct output_stage {
-  std::int32_t bits = 0;           ///< W_y, 2 to 64, or 0 for no stage
-  std::int32_t fraction_bits = 0;  ///< F_y (resolved: the default is worked out from the taps)
-  output_rounding rounding = output_rounding::toward_zero;
-  overflow_mode overflow = overflow_mode::wrap;
-};
-
 /// The datapath a filter runs on.
 struct datapath {
   /// The seed's precision and scale 2^precision; meaningful for a seed datapath only
@@ -71,7 +54,6 @@ struct datapath {
   word_format sample;
   std::int32_t accumulator_bits = 32;
   overflow_mode accumulator_overflow = overflow_mode::wrap;
-  output_stage output;
 };
 
 /// fixfir's precisions: those whose scale 2^P is a positive 32-bit value.
@@ -177,9 +159,6 @@ struct word_value {
 
 /// The command-line spelling of an overflow mode: "wrap" or "saturate".
 [[nodiscard]] const char* overflow_option(overflow_mode o) noexcept;
-
-/// The words of an output rounding: "toward zero", "to nearest", "floor" or "convergent".
-[[nodiscard]] const char* output_rounding_words(output_rounding r) noexcept;
 
 /// The rounding mode spelt `text` ("zero", "nearest" or "floor"), or nothing.
 [[nodiscard]] std::optional<rounding_mode> rounding_from_option(std::string_view text) noexcept;
