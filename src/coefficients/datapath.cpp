@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "fixfir/coefficients/quantizer.h"
 #include "fixfir/common/checks.h"
@@ -53,6 +54,23 @@ bool fraction_valid(std::int32_t f) noexcept {
   return f >= FRACTION_BITS_MIN && f <= FRACTION_BITS_MAX;
 }
 
+// The output stage `c` gives to `d`, its fraction worked out from the taps when not given.
+void set_output_stage(datapath& d, std::span<const float> taps, const datapath_choices& c) {
+  d.output.bits = *c.output_bits;
+  d.output.rounding = c.output_rounding.value_or(output_rounding::toward_zero);
+  d.output.overflow = c.output_overflow.value_or(overflow_mode::wrap);
+  if (c.output_fraction_bits) {
+    d.output.fraction_bits = *c.output_fraction_bits;
+    return;
+  }
+  std::vector<std::int32_t> coefficients;
+  coefficients.reserve(taps.size());
+  for (const float tap : taps)
+    coefficients.push_back(static_cast<std::int32_t>(quantize_word(tap, d.coefficient).value));
+  d.output.fraction_bits =
+      default_output_fraction(d, accumulator_bits_needed(coefficients, d.sample.bits));
+}
+
 }  // namespace
 
 datapath seed_datapath(std::int32_t precision) noexcept {
@@ -74,7 +92,7 @@ bool is_seed_datapath(const datapath& d) noexcept {
   return d.precision >= LOWEST_PRECISION && d.precision <= HIGHEST_PRECISION &&
          d.scale == (std::int32_t{1} << d.precision) && seed_word(d.coefficient) &&
          seed_word(d.sample) && d.accumulator_bits == 32 &&
-         d.accumulator_overflow == overflow_mode::wrap;
+         d.accumulator_overflow == overflow_mode::wrap && d.output.bits == 0;
 }
 
 datapath precision_datapath(std::int32_t precision) noexcept {
@@ -91,8 +109,9 @@ bool is_precision_datapath(const datapath& d) noexcept {
     return a.bits == b.bits && a.fraction_bits == b.fraction_bits && a.rounding == b.rounding &&
            a.overflow == b.overflow;
   };
-  return d.scale == shape.scale && same_word(d.coefficient, shape.coefficient) &&
-         same_word(d.sample, shape.sample) && d.accumulator_bits == shape.accumulator_bits &&
+  return d.output.bits == 0 && d.scale == shape.scale &&
+         same_word(d.coefficient, shape.coefficient) && same_word(d.sample, shape.sample) &&
+         d.accumulator_bits == shape.accumulator_bits &&
          d.accumulator_overflow == shape.accumulator_overflow;
 }
 
@@ -108,6 +127,10 @@ const char* datapath_field_words(datapath_field f) noexcept {
       return "sample fraction bits";
     case datapath_field::accumulator_bits:
       return "accumulator bits";
+    case datapath_field::output_bits:
+      return "output bits";
+    case datapath_field::output_fraction_bits:
+      return "output fraction bits";
     case datapath_field::precision:
       break;
   }
@@ -131,6 +154,10 @@ std::optional<datapath_fault> datapath_fault_of(const datapath& d) noexcept {
     return datapath_fault{sample_fraction_bits, FRACTION_BITS_MIN, FRACTION_BITS_MAX};
   if (d.accumulator_bits < ACCUMULATOR_BITS_MIN || d.accumulator_bits > ACCUMULATOR_BITS_MAX)
     return datapath_fault{accumulator_bits, ACCUMULATOR_BITS_MIN, ACCUMULATOR_BITS_MAX};
+  if (d.output.bits != 0 && (d.output.bits < OUTPUT_BITS_MIN || d.output.bits > OUTPUT_BITS_MAX))
+    return datapath_fault{output_bits, OUTPUT_BITS_MIN, OUTPUT_BITS_MAX};
+  if (d.output.bits != 0 && !fraction_valid(d.output.fraction_bits))
+    return datapath_fault{output_fraction_bits, FRACTION_BITS_MIN, FRACTION_BITS_MAX};
   return std::nullopt;
 }
 
@@ -243,7 +270,11 @@ std::optional<overflow_mode> overflow_from_option(std::string_view text) noexcep
 
 bool datapath_options_given(const datapath_choices& c) noexcept {
   return c.coefficient_bits || c.coefficient_fraction_bits || c.sample_bits ||
-         c.sample_fraction_bits || c.accumulator_bits || c.rounding || c.overflow;
+         c.sample_fraction_bits || c.accumulator_bits || c.rounding || c.overflow || c.output_bits;
+}
+
+bool output_choices_without_stage(const datapath_choices& c) noexcept {
+  return !c.output_bits && (c.output_fraction_bits || c.output_rounding || c.output_overflow);
 }
 
 std::optional<datapath_fault> datapath_choices_fault(const datapath_choices& c) noexcept {
@@ -256,6 +287,13 @@ std::optional<datapath_fault> datapath_choices_fault(const datapath_choices& c) 
   d.sample.bits = c.sample_bits.value_or(d.sample.bits);
   d.sample.fraction_bits = c.sample_fraction_bits.value_or(0);
   d.accumulator_bits = c.accumulator_bits.value_or(d.accumulator_bits);
+  if (c.output_bits) {
+    d.output.bits = *c.output_bits;
+    d.output.fraction_bits = c.output_fraction_bits.value_or(0);
+    // 0 is "no stage" in a datapath, but a given width of 0 is beyond the limits.
+    if (d.output.bits == 0)
+      return datapath_fault{datapath_field::output_bits, OUTPUT_BITS_MIN, OUTPUT_BITS_MAX};
+  }
   return datapath_fault_of(d);
 }
 
@@ -284,6 +322,7 @@ result<datapath> datapath_from_choices(std::span<const float> taps, const datapa
   }
   d.accumulator_bits = c.accumulator_bits.value_or(d.accumulator_bits);
   d.accumulator_overflow = overflow;
+  if (c.output_bits) set_output_stage(d, taps, c);
   // Choices that restate the seed's datapath are that datapath, precision and scale set.
   const datapath seed = seed_datapath(d.coefficient.fraction_bits);
   d.precision = seed.precision;
@@ -316,6 +355,12 @@ std::string datapath_words(const datapath& d) {
     text += std::string(", coefficient overflow ") + overflow_words(d.coefficient.overflow) +
             ", sample overflow " + overflow_words(d.sample.overflow) + ", accumulator " +
             overflow_words(d.accumulator_overflow);
+  }
+  if (d.output.bits != 0) {
+    text += ", output " + std::to_string(d.output.bits) + " bits (" +
+            std::to_string(d.output.fraction_bits) + " fractional, rounding " +
+            output_rounding_words(d.output.rounding) + ", overflow " +
+            overflow_words(d.output.overflow) + ")";
   }
   return text;
 }

@@ -159,11 +159,24 @@ outcome confirm_coefficient_word(search_context& c, const search_axes& axes, sea
 
 }  // namespace
 
+output_stage search_output_stage(std::span<const float> taps, const datapath_choices& c) {
+  if (!c.output_bits) return {};
+  datapath_choices k;
+  k.accumulator_bits = ACCUMULATOR_BITS_MAX;
+  k.output_bits = c.output_bits;
+  k.output_fraction_bits = c.output_fraction_bits;
+  k.output_rounding = c.output_rounding;
+  k.output_overflow = c.output_overflow;
+  const result<datapath> d = datapath_from_choices(taps, k);
+  return d ? d.value().output : output_stage{};
+}
+
 std::string search_axes_problem(const search_axes& axes) {
   datapath d;
   d.coefficient.bits = axes.coefficient_bits.value_or(WORD_BITS_MAX);
   d.sample.bits = axes.sample_bits.value_or(WORD_BITS_MAX);
   d.accumulator_bits = axes.accumulator_bits.value_or(ACCUMULATOR_BITS_MAX);
+  d.output = axes.output;
   if (std::string problem = datapath_problem(d); !problem.empty()) return problem;
   if (axes.rounding == rounding_mode::floor)
     return "--explore searches rounding toward zero and to nearest: give --rounding zero or "
@@ -178,6 +191,7 @@ outcome run_datapath_search(std::span<const float> taps, const report_request& o
     return make_error(error_kind::bad_input, std::move(problem));
   search_context c;
   c.cost = cost;
+  c.output = axes.output;
   if (outcome bands = setup_bands(taps, options.given, c.bands); !bands) return bands;
   try {
     if (outcome prepared = prepare(taps, options, asked, c, out); !prepared) return prepared;

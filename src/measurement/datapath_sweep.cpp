@@ -42,6 +42,10 @@ bool run_sine(const fixed_filter& f, double frequency, sine_basis& basis, sine_o
     peak = std::max(peak, magnitude);
   }
   out.peak = static_cast<double>(peak) * f.output_unit;
+  if (f.path.output.bits != 0) {  // measured at the output word
+    out.peak = 0.0;
+    for (const double y : run.output) out.peak = std::max(out.peak, std::fabs(y));
+  }
   const std::size_t taps = f.coefficients.size();
   out.steady = steady_state_reach(taps, samples) == steady_reach::measured
                    ? fitted_amplitude(basis, run.output, steady_fit_start(taps, samples))

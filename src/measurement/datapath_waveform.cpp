@@ -37,7 +37,15 @@ bool measure_datapath_waveform(const fixed_filter& f, std::span<const double> in
     if (!run) return false;
     budget.sample_overflows = run.value().sample_overflows;
     budget.accumulator_overflows = run.value().accumulator_overflows;
+    budget.output_overflows = run.value().output_overflows;
     out.wraps = static_cast<std::int64_t>(budget.accumulator_overflows);
+    // With an output stage the accumulators before it, in real units.
+    std::vector<double> accumulated;
+    if (f.path.output.bits != 0) {
+      accumulated.reserve(run.value().accumulators.size());
+      for (const std::int64_t a : run.value().accumulators)
+        accumulated.push_back(static_cast<double>(a) * f.output_unit);
+    }
     out.fixed_output = std::move(run).value().output;
     out.snr_db = snr_db(reference, out.fixed_output);
 
@@ -46,6 +54,7 @@ bool measure_datapath_waveform(const fixed_filter& f, std::span<const double> in
     fixed_filter exact = f;
     exact.path.accumulator_bits = 64;
     exact.path.accumulator_overflow = overflow_mode::saturate;
+    exact.path.output = {};
     result<datapath_run> sums = run_datapath(exact, input, threads);
     if (!sums) return false;
     const std::vector<double>& summed = sums.value().output;
@@ -54,7 +63,12 @@ bool measure_datapath_waveform(const fixed_filter& f, std::span<const double> in
     budget.coefficient_db =
         power_ratio_db(signal, mean_square_between(out.coefficient_output, reference));
     budget.sample_db = power_ratio_db(signal, mean_square_between(summed, out.coefficient_output));
-    budget.accumulator_db = power_ratio_db(signal, mean_square_between(out.fixed_output, summed));
+    const std::vector<double>& before_output = accumulated.empty() ? out.fixed_output : accumulated;
+    budget.accumulator_db = power_ratio_db(signal, mean_square_between(before_output, summed));
+    budget.output_db =
+        accumulated.empty()
+            ? std::numeric_limits<double>::quiet_NaN()
+            : power_ratio_db(signal, mean_square_between(out.fixed_output, accumulated));
     out.split.coefficient_db = budget.coefficient_db;
     out.split.arithmetic_power = mean_square_between(out.fixed_output, out.coefficient_output);
     out.split.arithmetic_db = power_ratio_db(signal, out.split.arithmetic_power);

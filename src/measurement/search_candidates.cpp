@@ -47,6 +47,7 @@ outcome make_coefficient_side(const search_context& c, std::int32_t wc, rounding
   d.sample = saturating_word(SEARCH_BITS_MAX, SEARCH_BITS_MAX - 1, r);
   d.accumulator_bits = ACCUMULATOR_BITS_MAX;
   d.accumulator_overflow = overflow_mode::saturate;
+  d.output = c.output;
   result<fixed_filter> made = make_fixed_filter(c.taps, d);
   if (!made) return std::move(made).failure();
   out.filter = std::move(made).value();

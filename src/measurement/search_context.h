@@ -40,6 +40,7 @@ struct search_context {
   waveform_signal signal;
   std::vector<double> reference;
   cost_model cost = cost_model::multiplier;
+  output_stage output;  // every candidate's, fixed
 };
 
 // The first error of work spread over threads.

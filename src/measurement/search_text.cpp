@@ -12,6 +12,19 @@ namespace fixfir {
 
 std::string recommended_words(const datapath& d) { return datapath_words(d); }
 
+namespace {
+
+// The output stage's options, after the others; nothing without one.
+std::string output_options(const datapath& d) {
+  if (d.output.bits == 0) return {};
+  return " --output-bits " + std::to_string(d.output.bits) + " --output-precision " +
+         std::to_string(d.output.fraction_bits) + " --output-rounding " +
+         output_rounding_option(d.output.rounding) + " --output-overflow " +
+         overflow_option(d.output.overflow);
+}
+
+}  // namespace
+
 std::string recommended_options(const datapath& d) {
   return "--coefficient-bits " + std::to_string(d.coefficient.bits) + " --coefficient-precision " +
          std::to_string(d.coefficient.fraction_bits) + " --sample-bits " +
@@ -19,7 +32,7 @@ std::string recommended_options(const datapath& d) {
          std::to_string(d.sample.fraction_bits) + " --accumulator-bits " +
          std::to_string(d.accumulator_bits) + " --rounding " +
          rounding_option(d.coefficient.rounding) + " --overflow " +
-         overflow_option(d.accumulator_overflow);
+         overflow_option(d.accumulator_overflow) + output_options(d);
 }
 
 namespace {

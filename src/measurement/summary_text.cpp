@@ -239,6 +239,10 @@ std::vector<std::string> datapath_report_lines(const precision_report& r) {
                   (d.accumulator_overflow == overflow_mode::saturate ? "saturation" : "overflow") +
                   " (waveform test): " + figure_text(figure_kind::level, b.accumulator_db) +
                   " dB signal to error");
+  if (d.output.bits != 0) {
+    lines.push_back("error from output quantization (waveform test): " +
+                    figure_text(figure_kind::level, b.output_db) + " dB signal to error");
+  }
   return lines;
 }
 
@@ -361,6 +365,10 @@ std::vector<std::string> report_summary_lines(const precision_report& r, const r
       " (waveform test): " +
       (on_path ? std::to_string(b.accumulator_overflows) : std::to_string(r.waveform.wraps)) +
       " of " + std::to_string(samples) + " samples");
+  if (on_path && d.output.bits != 0) {
+    lines.push_back("output overflows (waveform test): " +
+                    overflow_count_text(b.output_overflows, samples, "samples", d.output.overflow));
+  }
   lines.push_back(
       "output SNR (waveform test): " + figure_text(figure_kind::level, r.waveform.snr_db) + " dB");
   lines.push_back("sweep: " + std::to_string(r.sweeps.frequency.size()) + " frequencies from " +

@@ -27,7 +27,8 @@ py::dict explore(py::handle taps, const run_arguments& q, const datapath_keyword
   if (c.rounding == rounding_mode::floor)
     throw py::value_error(std::string(keyword_name(datapath_keyword::rounding)) +
                           " must be 'zero' or 'nearest' for explore, not 'floor'");
-  const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
+  const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding,
+                         search_output_stage(t, c)};
   search_report r;
   outcome done = success();
   interruptible([&] {

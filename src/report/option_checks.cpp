@@ -26,7 +26,8 @@ std::string datapath_choices_message(const datapath_choices& c, bool exporting) 
   static constexpr field_spelling option = [](datapath_field f) noexcept {
     constexpr const char* names[] = {
         "--precision",   "--coefficient-bits", "--coefficient-precision",
-        "--sample-bits", "--sample-precision", "--accumulator-bits"};
+        "--sample-bits", "--sample-precision", "--accumulator-bits",
+        "--output-bits", "--output-precision"};
     return names[static_cast<std::size_t>(f)];
   };
   if (exporting && !export_word_chosen(c))
@@ -71,8 +72,8 @@ outcome check_datapath_use(const report_options& options) {
         "--coefficient-precision, --sample-precision and --overflow");
   }
   if (options.explore) {
-    return refused_if(
-        search_axes_problem({c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding}));
+    return refused_if(search_axes_problem(
+        {c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding, {}}));
   }
   return success();
 }
@@ -123,6 +124,25 @@ outcome check_steps(parse_state& s) {
   return success();
 }
 
+// The output stage's options other than its width mean nothing alone; --vectors writes one
+// datapath's vectors, with the waveform test's input among them.
+outcome check_output_options(const parse_state& s) {
+  const report_options& options = s.options;
+  if (output_choices_without_stage(options.datapath)) {
+    for (const std::string_view name : s.given) {
+      if (name.starts_with("--output-"))
+        return refusal(std::string(name) + " shapes the output word: give --output-bits too");
+    }
+  }
+  if (options.vectors_dir.empty()) return success();
+  if (options.scan) return refusal("--vectors writes one datapath's vectors: leave out --scan");
+  if (!options.export_file.empty() && !options.explore)
+    return refusal(
+        "--vectors needs the waveform test, which --export alone does not run: give it on its "
+        "own run");
+  return success();
+}
+
 }  // namespace
 
 outcome check_together(parse_state& s) {
@@ -130,6 +150,7 @@ outcome check_together(parse_state& s) {
   if (s.seen[0]) options.datapath.precision = options.precision;
   if (options.explore && options.scan)
     return refusal("--explore and --scan are two searches: give one");
+  if (outcome output = check_output_options(s); !output) return output;
   if (!options.export_file.empty() && !options.explore) return check_export(s);
   if (options.explore && options.html)
     return refusal("--explore draws explore.png but writes no page: leave out --html");

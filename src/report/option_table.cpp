@@ -195,6 +195,26 @@ constexpr option_spec option_table[] = {
      [](parse_state& s, sv n, sv v) {
        return set_word(n, v, overflow_from_option, s.options.datapath.overflow, "wrap or saturate");
      }},
+    {"--output-bits", true,
+     [](parse_state& s, sv n, sv v) { return set_choice(n, v, s.options.datapath.output_bits); }},
+    {"--output-precision", true,
+     [](parse_state& s, sv n, sv v) {
+       return set_choice(n, v, s.options.datapath.output_fraction_bits);
+     }},
+    {"--output-rounding", true,
+     [](parse_state& s, sv n, sv v) {
+       return set_word(n, v, output_rounding_from_option, s.options.datapath.output_rounding,
+                       "zero, nearest, floor or convergent");
+     }},
+    {"--output-overflow", true,
+     [](parse_state& s, sv n, sv v) {
+       return set_word(n, v, overflow_from_option, s.options.datapath.output_overflow,
+                       "wrap or saturate");
+     }},
+    {"--vectors", true,
+     [](parse_state& s, sv, sv v) {
+       return set_name(v, s.options.vectors_dir, "--vectors needs a folder name");
+     }},
     {"--export", true,
      [](parse_state& s, sv, sv v) {
        return set_name(v, s.options.export_file, "--export needs a file name");

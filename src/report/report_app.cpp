@@ -31,6 +31,7 @@
 #include "fixfir/report/report_progress.h"
 #include "picture_run.h"
 #include "run_taps.h"
+#include "vectors_run.h"
 
 namespace fixfir {
 
@@ -89,6 +90,7 @@ bool output_lost(const outcome& drawn) {
 }
 
 int report(const report_options& options, std::FILE* out, std::FILE* err) {
+  if (const int refused = refuse_vectors_folder(options, err); refused != 0) return refused;
   const result<run_taps> read = read_run_taps(options, err);
   if (!read) return say_failure(err, read.failure());
   const std::span<const float> taps = taps_of(read.value());
@@ -111,6 +113,9 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
     lines.push_back(std::move(verdict));
   if (const outcome put = put_out(out, text_of(lines)); !put)
     return say_failure(err, put.failure());
+  const datapath path = request.path ? *request.path : precision_datapath(options.precision);
+  if (const int written = write_run_vectors(options, taps, path, out, err); written != 0)
+    return written;
   page_content page;
   const std::int32_t count = read.value().list.count;
   page.title = "fixfir-report: " + std::to_string(count) +
@@ -205,6 +210,12 @@ datapath_choices choices_of(const datapath& d) {
   c.accumulator_bits = d.accumulator_bits;
   c.rounding = d.coefficient.rounding;
   c.overflow = d.sample.overflow;
+  if (d.output.bits != 0) {
+    c.output_bits = d.output.bits;
+    c.output_fraction_bits = d.output.fraction_bits;
+    c.output_rounding = d.output.rounding;
+    c.output_overflow = d.output.overflow;
+  }
   return c;
 }
 
@@ -250,11 +261,13 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
                          make_error(error_kind::failed, "--export: " + format.failure().message));
     }
   }
+  if (const int refused = refuse_vectors_folder(options, err); refused != 0) return refused;
   const result<run_taps> read = read_run_taps(options, err);
   if (!read) return say_failure(err, read.failure());
   const report_request request = request_for(options);
   const datapath_choices& c = options.datapath;
-  const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding};
+  const search_axes axes{c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding,
+                         search_output_stage(taps_of(read.value()), c)};
   search_report r;
   const outcome searched =
       run_datapath_search(taps_of(read.value()), request, options.targets, axes, options.cost, r);
@@ -265,7 +278,19 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
   const std::vector<std::string> last = take_last(lines, 3);
   auto draw = [&] { return draw_explore_picture(r, options, out, err); };
   const said shown = lines_picture_last(lines, last, draw, out, err);
-  if (options.export_file.empty() || !shown.written) return shown.status;
+  if (!shown.written) return shown.status;
+  if (!options.vectors_dir.empty()) {
+    if (r.recommended < 0) {
+      return say_failure(err, make_error(error_kind::failed,
+                                         "--vectors: nothing written to " + options.vectors_dir +
+                                             ": no datapath meets the targets"));
+    }
+    const datapath& best = r.front[static_cast<std::size_t>(r.recommended)].path;
+    if (const int written = write_run_vectors(options, taps_of(read.value()), best, out, err);
+        written != 0)
+      return written;
+  }
+  if (options.export_file.empty()) return shown.status;
   const int exported = export_recommended(r, options, out, err);
   return exported != 0 ? exported : shown.status;
 }

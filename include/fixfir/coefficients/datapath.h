@@ -44,6 +44,23 @@ struct word_format {
   overflow_mode overflow = overflow_mode::wrap;
 };
 
+/// How the output stage rounds the accumulator's dropped bits.
+enum class output_rounding : std::uint8_t {
+  toward_zero,  ///< truncation
+  nearest,      ///< ties away from zero
+  floor,        ///< toward −∞
+  convergent,   ///< ties to even
+};
+
+/// The output stage: the accumulator word reduced to the output word. bits == 0: none
+/// (the output is the accumulator word, with F_c + F_x fractional bits).
+struct output_stage {
+  std::int32_t bits = 0;           ///< W_y, 2 to 64, or 0 for no stage
+  std::int32_t fraction_bits = 0;  ///< F_y (resolved: the default is worked out from the taps)
+  output_rounding rounding = output_rounding::toward_zero;
+  overflow_mode overflow = overflow_mode::wrap;
+};
+
 /// The datapath a filter runs on.
 struct datapath {
   /// The seed's precision and scale 2^precision; meaningful for a seed datapath only
@@ -54,6 +71,7 @@ struct datapath {
   word_format sample;
   std::int32_t accumulator_bits = 32;
   overflow_mode accumulator_overflow = overflow_mode::wrap;
+  output_stage output;
 };
 
 /// fixfir's precisions: those whose scale 2^P is a positive 32-bit value.
@@ -70,6 +88,8 @@ inline constexpr std::int32_t FRACTION_BITS_MIN = -32;
 inline constexpr std::int32_t FRACTION_BITS_MAX = 96;
 inline constexpr std::int32_t ACCUMULATOR_BITS_MIN = 8;
 inline constexpr std::int32_t ACCUMULATOR_BITS_MAX = 64;
+inline constexpr std::int32_t OUTPUT_BITS_MIN = 2;
+inline constexpr std::int32_t OUTPUT_BITS_MAX = 64;
 
 /// Today's datapath at `precision` (0 to 30): 32-bit words with `precision` fractional bits,
 /// toward zero, wrap, into a 32-bit wrapping accumulator.
@@ -97,6 +117,8 @@ enum class datapath_field : std::uint8_t {
   sample_bits,
   sample_fraction_bits,
   accumulator_bits,
+  output_bits,
+  output_fraction_bits,
 };
 
 /// A choice beyond its limits: which, and the range it must be within.
@@ -135,6 +157,22 @@ struct word_value {
 /// whose low bits are 0) or saturates to the word's limit of its sign.
 [[nodiscard]] word_value quantize_word(double v, const word_format& w) noexcept;
 
+/// The accumulator word `acc` (within A bits) through the output stage of `d`: shifted right by
+/// F_c + F_x − F_y (left, exactly, when negative) and rounded as the stage says, then fitted
+/// to W_y bits as it says. `overflowed` says the fit wrapped or clamped. Without a stage
+/// (bits 0) `acc` itself, never overflowed.
+[[nodiscard]] word_value output_word(std::int64_t acc, const datapath& d) noexcept;
+
+/// The fractional bits of the output word: F_y with a stage, else F_c + F_x.
+[[nodiscard]] std::int32_t output_fraction_bits(const datapath& d) noexcept;
+
+/// The default F_y of a W_y-bit output after an accumulator of F_c + F_x fractional bits
+/// whose largest output for any input needs `needed_bits` (within A bits, the accumulator's
+/// whole range): W_y − 1 − its integer bits, so that a full-scale output fits; kept within
+/// FRACTION_BITS_MIN to FRACTION_BITS_MAX.
+[[nodiscard]] std::int32_t default_output_fraction(const datapath& d,
+                                                   std::int32_t needed_bits) noexcept;
+
 /// The largest fraction bits F (down to FRACTION_BITS_MIN) at which every tap, rounded as
 /// `rounding` says, fits a word of `bits` bits without overflow; FRACTION_BITS_MAX when every
 /// tap is 0 or not finite.
@@ -160,6 +198,16 @@ struct word_value {
 /// The command-line spelling of an overflow mode: "wrap" or "saturate".
 [[nodiscard]] const char* overflow_option(overflow_mode o) noexcept;
 
+/// The words of an output rounding: "toward zero", "to nearest", "floor" or "convergent".
+[[nodiscard]] const char* output_rounding_words(output_rounding r) noexcept;
+
+/// The command-line spelling: "zero", "nearest", "floor" or "convergent".
+[[nodiscard]] const char* output_rounding_option(output_rounding r) noexcept;
+
+/// The output rounding spelt `text`, or nothing.
+[[nodiscard]] std::optional<output_rounding> output_rounding_from_option(
+    std::string_view text) noexcept;
+
 /// The rounding mode spelt `text` ("zero", "nearest" or "floor"), or nothing.
 [[nodiscard]] std::optional<rounding_mode> rounding_from_option(std::string_view text) noexcept;
 
@@ -174,9 +222,16 @@ struct datapath_choices {
   std::optional<std::int32_t> sample_bits;
   std::optional<std::int32_t> sample_fraction_bits;
   std::optional<std::int32_t> accumulator_bits;
-  std::optional<rounding_mode> rounding;  ///< of coefficients and samples
-  std::optional<overflow_mode> overflow;  ///< of coefficients, samples and the accumulator
+  std::optional<rounding_mode> rounding;    ///< of coefficients and samples
+  std::optional<overflow_mode> overflow;    ///< of coefficients, samples and the accumulator
+  std::optional<std::int32_t> output_bits;  ///< W_y: an output stage
+  std::optional<std::int32_t> output_fraction_bits;
+  std::optional<fixfir::output_rounding> output_rounding;
+  std::optional<overflow_mode> output_overflow;
 };
+
+/// Whether an output choice is given without `output_bits` (they mean nothing alone).
+[[nodiscard]] bool output_choices_without_stage(const datapath_choices& c) noexcept;
 
 /// Whether any choice beyond the seed's precision is given.
 [[nodiscard]] bool datapath_options_given(const datapath_choices& c) noexcept;

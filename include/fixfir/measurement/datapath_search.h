@@ -34,7 +34,15 @@ struct search_axes {
   std::optional<std::int32_t> sample_bits;
   std::optional<std::int32_t> accumulator_bits;
   std::optional<rounding_mode> rounding;
+  /// The system's output word, fixed for every candidate (bits 0: none).
+  output_stage output;
 };
+
+/// The output stage `c` chooses for a search of `taps` (none without `output_bits`): its
+/// fraction, when not given, worked out on 32-bit coefficients and an accumulator that
+/// holds every sum, so that a full-scale output fits whatever word the search picks.
+[[nodiscard]] output_stage search_output_stage(std::span<const float> taps,
+                                               const datapath_choices& c);
 
 /// An empty text when `axes` can be searched, else what is wrong, naming the report's option
 /// as datapath_problem does: words of 2 to 32 bits, an accumulator of 8 to 64, and a

@@ -25,6 +25,10 @@ struct datapath_budget {
   double accumulator_db = 0.0;            ///< the datapath − exact sums: overflow or saturation
   std::size_t sample_overflows = 0;       ///< samples that did not fit their word
   std::size_t accumulator_overflows = 0;  ///< outputs whose exact sum did not fit A bits
+  /// With an output stage: the output words − the accumulators (rounding and the fit), and
+  /// how many output words did not fit W_y bits; NaN and 0 without one.
+  double output_db = 0.0;
+  std::size_t output_overflows = 0;
 };
 
 /// The waveform test of `f` on `input`, whose unquantized output is `reference`: `out`

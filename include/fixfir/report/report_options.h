@@ -35,6 +35,7 @@ struct report_options {
   /// (datapath_from_choices); with --explore, the axes the search keeps fixed.
   datapath_choices datapath;
   std::string export_file;  ///< --export: write the coefficient words here, and nothing else
+  std::string vectors_dir;  ///< --vectors: write the test vectors into this folder
 };
 
 /// What the arguments ask for when they make sense: a run, the usage on standard output

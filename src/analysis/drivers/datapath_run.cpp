@@ -84,7 +84,10 @@ bool accumulate(const fixed_filter& f, unsigned threads, std::size_t skip, const
   const bool saturate = f.path.accumulator_overflow == overflow_mode::saturate;
   const std::size_t chunks = (l.outputs - skip + per_chunk - 1) / per_chunk;
   std::vector<std::size_t> overflows(chunks, 0);
-  const double unit = f.output_unit;  // each output is an exact product by a power of two
+  std::vector<std::size_t> output_overflows(chunks, 0);
+  const bool staged = f.path.output.bits != 0;
+  // Each output is an exact product by a power of two.
+  const double unit = staged ? std::ldexp(1.0, -f.path.output.fraction_bits) : f.output_unit;
   const bool done = run_chunks_in_order(
       chunks, threads,
       [&](unsigned, std::size_t chunk) {
@@ -107,12 +110,22 @@ bool accumulate(const fixed_filter& f, unsigned threads, std::size_t skip, const
           overflows[chunk] = exact_convolve(l.reversed.data(), l.taps, l.signal.data(), begin, used,
                                             bits, saturate, acc);
         }
-        for (std::size_t k = 0; k < used; ++k)
-          run.output[begin + k] = static_cast<double>(acc[k]) * unit;
+        if (staged) {
+          for (std::size_t k = 0; k < used; ++k) {
+            const word_value w = output_word(acc[k], f.path);
+            run.output_words[begin + k] = w.value;
+            output_overflows[chunk] += w.overflowed ? 1 : 0;
+            run.output[begin + k] = static_cast<double>(w.value) * unit;
+          }
+        } else {
+          for (std::size_t k = 0; k < used; ++k)
+            run.output[begin + k] = static_cast<double>(acc[k]) * unit;
+        }
       },
       [](std::size_t) { return true; });
   if (!done) return false;
   for (const std::size_t o : overflows) run.accumulator_overflows += o;
+  for (const std::size_t o : output_overflows) run.output_overflows += o;
   return true;
 }
 
@@ -136,6 +149,7 @@ result<datapath_run> run_datapath(const fixed_filter& f, std::span<const double>
     datapath_run run;
     run.accumulators.resize(l.outputs);
     run.output.resize(l.n);
+    if (f.path.output.bits != 0) run.output_words.resize(l.n);
     // Samples first: every chunk of outputs reads samples up to taps - 1 before it.
     // run_chunks_in_order fails either when it was stopped or when its own bookkeeping
     // could not be had.
