@@ -17,6 +17,7 @@
 
 #include "datapath_cases.h"
 #include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/measurement/test_vectors.h"
 #include "tool_runner.h"
 
 namespace fixfir {
@@ -85,7 +86,7 @@ std::vector<std::int64_t> oracle(const fixed_filter& f, const std::vector<std::i
 
 // ---- Stimuli and files -------------------------------------------------------------------------
 
-// Impulses and a step of the extreme words, the words that drive the sum to its largest and
+// Impulses and steps of both extreme words, the words that drive the sum to its largest and
 // smallest values, and random words over the whole range; each followed by N - 1 zeros.
 std::vector<std::int64_t> stimuli(const fixed_filter& f) {
   const std::int32_t w = f.path.sample.bits;
@@ -109,19 +110,6 @@ std::vector<std::int64_t> stimuli(const fixed_filter& f) {
   for (int k = 0; k < 600; ++k) x.push_back(any(random));
   rest();
   return x;
-}
-
-std::string memory_text(const std::vector<std::int64_t>& words, std::int32_t bits) {
-  std::string t;
-  const std::uint64_t mask = bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
-  const int digits = (bits + 3) / 4;
-  for (const std::int64_t v : words) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%0*llx\n", digits,
-                  static_cast<unsigned long long>(static_cast<std::uint64_t>(v) & mask));
-    t += buf;
-  }
-  return t;
 }
 
 // The command's exit status and its output (standard error joined).
@@ -244,14 +232,22 @@ TEST_P(BuiltFilter, IsBitExactInVerilogAndC) {
   EXPECT_EQ(s.symmetry, c.symmetry);
   EXPECT_EQ(s.multipliers, c.multipliers);
 
-  const std::vector<std::int64_t> x = stimuli(f);
+  // The model's vectors first, each word checked against the oracle, then more stimuli.
+  const std::vector<double> wave{0.5, -0.25, 0.999, -1.0, 0.125, 0.0, -0.6};
+  const result<test_vectors> v = make_test_vectors(f, wave, 2);
+  ASSERT_TRUE(v) << v.failure().message;
+  const std::vector<std::int64_t> model = oracle(f, v.value().input);
+  EXPECT_TRUE(model == v.value().output);
+  std::vector<std::int64_t> x = v.value().input;
+  const std::vector<std::int64_t> more = stimuli(f);
+  x.insert(x.end(), more.begin(), more.end());
   const std::vector<std::int64_t> y = oracle(f, x);
   // A row whose outputs take few values proves little.
   EXPECT_GE(std::set<std::int64_t>(y.begin(), y.end()).size(), c.least_distinct);
   const std::int32_t out_bits = output_word_bits(f.path);
   scratch_dir dir;
-  write_file(dir / "input.mem", memory_text(x, f.path.sample.bits));
-  write_file(dir / "expected.mem", memory_text(y, out_bits));
+  write_file(dir / "input.mem", mem_text(x, f.path.sample.bits));
+  write_file(dir / "expected.mem", mem_text(y, out_bits));
   write_file(dir / "fixfir_filter.v", verilog_module_text(f));
   write_file(dir / "fixfir_filter_tb.v", verilog_testbench_text(f));
   write_file(dir / "fixfir_filter.c", c_filter_text(f));
