@@ -170,6 +170,7 @@ std::optional<std::string> text_until_stopped(export_format format,
                                               std::span<const std::int32_t> coefficients,
                                               const word_format& w, const export_check& go_on) {
   FIXFIR_EXPECTS(w.bits >= WORD_BITS_MIN && w.bits <= WORD_BITS_MAX);
+  FIXFIR_EXPECTS(!exports_filter(format));  // the words alone do not make a filter
   switch (format) {
     case export_format::memory_image:
       return memory_text(coefficients, w, go_on);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "datapath_cases.h"
+#include "fixfir/coefficients/coefficient_export.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/measurement/test_vectors.h"
 #include "tool_runner.h"
@@ -216,6 +217,33 @@ const build_case build_cases[] = {
     {"left_shift_wraps", taps_of("u", 4, 0.3f), path_of(8, 7, 8, 7, 16, zero, wrap),
      stage(16, 16, output_rounding::nearest, wrap), none, 4},
 };
+
+// ---- Files ---------------------------------------------------------------------------------
+
+// A file name with quotes, a line break and a comment's end is not in the text: the file is
+// byte for byte the one a plain name gets, and all of it printable ASCII.
+TEST(FilterFiles, NeverHoldTheirName) {
+  const std::vector<float> taps = taps_of("s", 9);
+  datapath_choices c;
+  c.coefficient_bits = 12;
+  c.sample_bits = 10;
+  c.output_bits = 8;
+  scratch_dir dir;
+  for (const char* extension : {".v", "_tb.v", ".c"}) {
+    const std::string odd = (dir / ("a\"b'\n*/ */\\" + std::string(extension))).string();
+    const std::string plain = (dir / ("plain" + std::string(extension))).string();
+    const result<export_facts> written = export_coefficients(taps, c, odd);
+    ASSERT_TRUE(written) << written.failure().message;
+    ASSERT_TRUE(export_coefficients(taps, c, plain));
+    EXPECT_TRUE(exports_filter(written.value().format));
+    EXPECT_EQ(written.value().multipliers, 5);
+    const std::string text = read_file(odd);
+    EXPECT_EQ(text, read_file(plain)) << extension;
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char ch) {
+      return ch == '\n' || (ch >= ' ' && ch <= '~');
+    })) << text;
+  }
+}
 
 void PrintTo(const build_case& c, std::ostream* os) { *os << c.name; }
 

@@ -44,6 +44,8 @@ enum class export_format : std::uint8_t {
 /// nothing but its fixed identifiers (FIXFIR_COEFFICIENT_COUNT, FIXFIR_COEFFICIENT_SHIFT,
 /// FIXFIR_COEFFICIENT_BITS, fixfir_coefficients), and its array has the narrowest of
 /// int8_t, int16_t and int32_t that holds a word. Each word must fit `w.bits` (2 to 32).
+/// `format` is one of the words' formats (not exports_filter: a filter's file needs the
+/// whole filter, filter_export.h).
 [[nodiscard]] std::string export_text(export_format format,
                                       std::span<const std::int32_t> coefficients,
                                       const word_format& w);
