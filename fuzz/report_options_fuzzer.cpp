@@ -129,12 +129,12 @@ void check_datapath(const fixfir::report_options& options) {
     // The whole filter: fixed names only, whatever the file is called.
     const std::string module = fixfir::verilog_module_text(f.value());
     const std::string bench = fixfir::verilog_testbench_text(f.value());
-    const std::string c = fixfir::c_filter_text(f.value());
+    const std::string c_text = fixfir::c_filter_text(f.value());
     if (!module.starts_with("// fixfir_filter: ") || !module.ends_with("endmodule\n") ||
         !bench.ends_with("endmodule\n") ||
         c.find("int64_t fixfir_filter_step(") == std::string::npos)
       fail("a filter's text", module);
-    for (const std::string* text : {&module, &bench, &c}) {
+    for (const std::string* text : {&module, &bench, &c_text}) {
       for (const char ch : *text) {
         if ((ch < ' ' || ch > '~') && ch != '\n')
           fail("a filter's text holds a byte beyond ASCII", *text);
