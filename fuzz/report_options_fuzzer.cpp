@@ -96,6 +96,10 @@ void check_bands(const std::vector<fixfir::band>& bands, bool given, bool pass) 
 void check_datapath(const fixfir::report_options& options) {
   const bool exporting = !options.export_file.empty();
   const fixfir::datapath_choices& c = options.datapath;
+  // The output stage's shape needs its width; vectors need the waveform test of one datapath.
+  if (fixfir::output_choices_without_stage(c)) fail("output options without --output-bits", "");
+  if (!options.vectors_dir.empty() && (options.scan || (exporting && !options.explore)))
+    fail("vectors accepted without a waveform test", options.vectors_dir);
   if (!fixfir::datapath_options_given(c)) {
     if (!exporting) return;
   } else if (options.scan) {
@@ -106,7 +110,8 @@ void check_datapath(const fixfir::report_options& options) {
       fail("a search accepted a fraction or an overflow", "");
     if (c.rounding == fixfir::rounding_mode::floor) fail("a search accepted floor", "");
     if (!fixfir::search_axes_problem(
-             {c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding})
+             {c.coefficient_bits, c.sample_bits, c.accumulator_bits, c.rounding,
+              fixfir::search_output_stage(std::vector<float>{0.5f, -0.25f}, c)})
              .empty())
       fail("a search accepted axes it cannot search", "");
     return;  // the search's recommendation is what it exports
@@ -182,7 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const fixfir::datapath_field f :
          {fixfir::datapath_field::precision, fixfir::datapath_field::coefficient_bits,
           fixfir::datapath_field::coefficient_fraction_bits, fixfir::datapath_field::sample_bits,
-          fixfir::datapath_field::sample_fraction_bits, fixfir::datapath_field::accumulator_bits}) {
+          fixfir::datapath_field::sample_fraction_bits, fixfir::datapath_field::accumulator_bits,
+          fixfir::datapath_field::output_bits, fixfir::datapath_field::output_fraction_bits}) {
       if (message.starts_with(std::string(fixfir::datapath_field_words(f)) + " must"))
         fail("a choice named in plain words", message);
     }

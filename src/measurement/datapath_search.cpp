@@ -161,7 +161,11 @@ outcome confirm_coefficient_word(search_context& c, const search_axes& axes, sea
 
 output_stage search_output_stage(std::span<const float> taps, const datapath_choices& c) {
   if (!c.output_bits) return {};
+  // 24-bit words hold the taps and full scale closely, and their sums fit 64 bits up to
+  // 2^15 taps, so the accumulator does not bound the largest output.
   datapath_choices k;
+  k.coefficient_bits = 24;
+  k.sample_bits = 24;
   k.accumulator_bits = ACCUMULATOR_BITS_MAX;
   k.output_bits = c.output_bits;
   k.output_fraction_bits = c.output_fraction_bits;

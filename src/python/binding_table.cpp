@@ -51,13 +51,13 @@ signature report_signature() {
                                         8});
   for (const char* name : {"min_attenuation_db", "max_ripple_db", "min_snr_db"})
     s.parameters.push_back({name, "None"});
-  return s;
+  return with_datapath_keywords(std::move(s), OUTPUT_KEYWORDS);
 }
 
 signature explore_signature() {
   signature s = with_datapath_keywords({"explore", scan_parameters, 10}, explore_keywords);
   s.parameters.push_back({"cost", "'multiplier'"});
-  return s;
+  return with_datapath_keywords(std::move(s), OUTPUT_KEYWORDS);
 }
 
 py::handle taps_of(const bound_call& a) { return argument(a, "taps"); }
@@ -181,7 +181,26 @@ const binding functions[] = {
      "the fixed figures are NaN and the targets apply to the coefficients' figures), the "
      "bands, wrap_free_limit and the scan's lines.",
      [](const bound_call& a) -> py::object { return scan(taps_of(a), run_argument(a)); }},
-    {with_datapath_keywords({"export", {{"taps"}, {"path"}, {"precision", "None"}}, 3}),
+    {with_datapath_keywords(
+         with_datapath_keywords(
+             {"vectors", {{"taps"}, {"precision"}, {"initial"}, {"step"}, {"ending"}}, 5}),
+         OUTPUT_KEYWORDS),
+     "The bit-exact test vectors fixfir-report --vectors writes, as a dict: stimulus (each "
+     "sample's: 'impulse', 'step', 'max-sum', 'min-sum', 'waveform' or 'random'), and int64 "
+     "arrays input (the sample words), accumulator and output (the output words; the "
+     "accumulator without output_bits), with input_bits, output_bits and datapath (in "
+     "words). The stimuli and their order are the README's; the waveform test is initial to "
+     "ending Hz in steps of step Hz. The datapath: precision and the keywords of fixfir.export, "
+     "and the output stage's: output_bits (2 to 64), output_precision, output_rounding "
+     "('zero', 'nearest', 'floor' or 'convergent') and output_overflow.",
+     [](const bound_call& a) -> py::object {
+       return vectors(taps_of(a), optional_integer(argument(a, "precision"), "precision"),
+                      integer_named(a, "initial"), integer_named(a, "step"),
+                      integer_named(a, "ending"), datapath_arguments(a));
+     }},
+    {with_datapath_keywords(
+         with_datapath_keywords({"export", {{"taps"}, {"path"}, {"precision", "None"}}, 3}),
+         OUTPUT_KEYWORDS),
      "Writes the coefficient words of taps to path (a str, bytes or os.PathLike, as "
      "open() takes), as fixfir-report --export does, byte for byte: a C header (.h), one "
      "hexadecimal word a line (.mem) or index, integer and value a line (.csv), tap 0 "

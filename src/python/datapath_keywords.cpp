@@ -32,6 +32,11 @@ constexpr keyword_spec keywords[] = {
     {"accumulator_bits", datapath_field::accumulator_bits, &datapath_choices::accumulator_bits},
     {"rounding", datapath_field::precision, nullptr},
     {"overflow", datapath_field::precision, nullptr},
+    {"output_bits", datapath_field::output_bits, &datapath_choices::output_bits},
+    {"output_precision", datapath_field::output_fraction_bits,
+     &datapath_choices::output_fraction_bits},
+    {"output_rounding", datapath_field::precision, nullptr},
+    {"output_overflow", datapath_field::precision, nullptr},
 };
 
 const keyword_spec& spec(datapath_keyword k) noexcept {
@@ -45,6 +50,34 @@ py::handle given(const bound_call& call, datapath_keyword k) {
     if (std::string_view(p[i].name) == spec(k).name) return call.values[i];
   }
   return py::none();
+}
+
+// The output stage's keywords into `c`; a ValueError names a bad one, or one given without
+// output_bits.
+void set_output_choices(const datapath_keywords& k, datapath_choices& c) {
+  if (k.output_bits) c.output_bits = int32_value(*k.output_bits, "output_bits");
+  if (k.output_precision)
+    c.output_fraction_bits = int32_value(*k.output_precision, "output_precision");
+  if (k.output_rounding) {
+    c.output_rounding = output_rounding_from_option(*k.output_rounding);
+    if (!c.output_rounding) {
+      throw py::value_error(
+          "output_rounding must be 'zero', 'nearest', 'floor' or 'convergent', not '" +
+          *k.output_rounding + "'");
+    }
+  }
+  if (k.output_overflow) {
+    c.output_overflow = overflow_from_option(*k.output_overflow);
+    if (!c.output_overflow)
+      throw py::value_error("output_overflow must be 'wrap' or 'saturate', not '" +
+                            *k.output_overflow + "'");
+  }
+  if (output_choices_without_stage(c)) {
+    const char* name = k.output_precision  ? "output_precision"
+                       : k.output_rounding ? "output_rounding"
+                                           : "output_overflow";
+    throw py::value_error(std::string(name) + " shapes the output word: give output_bits too");
+  }
 }
 
 }  // namespace
@@ -74,6 +107,11 @@ datapath_keywords datapath_arguments(const bound_call& call) {
   };
   k.rounding = text(datapath_keyword::rounding);
   k.overflow = text(datapath_keyword::overflow);
+  k.output_bits = optional_integer(given(call, datapath_keyword::output_bits), "output_bits");
+  k.output_precision =
+      optional_integer(given(call, datapath_keyword::output_precision), "output_precision");
+  k.output_rounding = text(datapath_keyword::output_rounding);
+  k.output_overflow = text(datapath_keyword::output_overflow);
   return k;
 }
 
@@ -97,6 +135,7 @@ datapath_choices choices_argument(std::optional<long long> precision, const data
                             " must be 'wrap' or 'saturate', not '" + *k.overflow + "'");
     }
   }
+  set_output_choices(k, c);
   if (const std::optional<datapath_fault> fault = datapath_choices_fault(c))
     throw py::value_error(datapath_fault_text(*fault, field_keyword));
   return c;
@@ -122,6 +161,12 @@ py::dict keywords_dict(const datapath& d) {
   for (std::size_t i = 0; i < WIDTH_KEYWORDS; ++i) out[keywords[i].name] = widths[i];
   out[keyword_name(datapath_keyword::rounding)] = rounding_option(d.coefficient.rounding);
   out[keyword_name(datapath_keyword::overflow)] = overflow_option(d.sample.overflow);
+  if (d.output.bits != 0) {
+    out["output_bits"] = d.output.bits;
+    out["output_precision"] = d.output.fraction_bits;
+    out["output_rounding"] = output_rounding_option(d.output.rounding);
+    out["output_overflow"] = overflow_option(d.output.overflow);
+  }
   return out;
 }
 

@@ -27,6 +27,10 @@ enum class datapath_keyword : std::uint8_t {
   accumulator_bits,
   rounding,
   overflow,
+  output_bits,  ///< the output stage's four, taken where the output word is measured
+  output_precision,
+  output_rounding,
+  output_overflow,
 };
 
 /// The keywords that take an integer: coefficient_bits to accumulator_bits.
@@ -38,6 +42,11 @@ inline constexpr datapath_keyword EVERY_DATAPATH_KEYWORD[] = {
     datapath_keyword::sample_bits,      datapath_keyword::sample_precision,
     datapath_keyword::accumulator_bits, datapath_keyword::rounding,
     datapath_keyword::overflow};
+
+/// The output stage's keywords, for the functions that measure at the output word.
+inline constexpr datapath_keyword OUTPUT_KEYWORDS[] = {
+    datapath_keyword::output_bits, datapath_keyword::output_precision,
+    datapath_keyword::output_rounding, datapath_keyword::output_overflow};
 
 /// How Python spells `k`.
 [[nodiscard]] const char* keyword_name(datapath_keyword k) noexcept;
@@ -55,6 +64,10 @@ struct datapath_keywords {
   std::array<std::optional<long long>, WIDTH_KEYWORDS> widths;
   std::optional<std::string> rounding;
   std::optional<std::string> overflow;
+  std::optional<long long> output_bits;
+  std::optional<long long> output_precision;
+  std::optional<std::string> output_rounding;
+  std::optional<std::string> output_overflow;
 };
 
 /// The datapath keywords of `call`: a TypeError names one of the wrong type.

@@ -94,6 +94,11 @@ pybind11::dict scan(pybind11::handle taps, const run_arguments& q);
 pybind11::dict explore(pybind11::handle taps, const run_arguments& q, const datapath_keywords& k,
                        const std::string& cost);
 
+// ---- The test vectors (vectors_bindings.cpp) ----
+
+pybind11::dict vectors(pybind11::handle taps, std::optional<long long> precision, long long initial,
+                       long long step, long long ending, const datapath_keywords& k);
+
 // ---- The coefficient words as a file (export_bindings.cpp) ----
 
 pybind11::dict export_coefficient_file(pybind11::handle taps, pybind11::handle path,

@@ -84,6 +84,11 @@ void put_datapath(py::dict& d, const precision_report& r) {
   d["sweep_sample_overflows"] = r.on_path.sweep_sample_overflows;
   d["accumulator_bits_needed"] = r.on_path.accumulator_bits_needed;
   d["error_budget"] = budget_dict(r.on_path.budget);
+  if (r.fixed.path.output.bits != 0) {  // measured at the output word
+    d["output_overflows"] = r.on_path.budget.output_overflows;
+    py::dict budget = d["error_budget"];
+    budget["output_db"] = r.on_path.budget.output_db;
+  }
 }
 
 py::dict report_dict(const precision_report& r, const report_request& o,

@@ -170,8 +170,7 @@ plot_body scan_body(const scan_plot& p) {
        "noenhanced\n";
   // Fixed margins keep the precision axes one above the other; keys go below the plots.
   s += "set lmargin 11\nset rmargin 3\n";
-  s += "set grid\nset key below horizontal Left reverse height 1 noenhanced\nset xrange "
-       "[-0.5:30.5]\n";
+  s += "set grid\nset key below horizontal Left reverse height 1 noenhanced\nset xrange [-0.5:30.5]\n";
   s += "set xlabel 'precision (fractional bits)'\nset xtics 0,2,30\n";
   append_precision_lines(s, p);
   append_db_panel(s, p, l.db);

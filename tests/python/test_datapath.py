@@ -98,12 +98,23 @@ def test_report_and_explore_say_what_the_command_line_says(tmp_path):
     ("explore", {"sample_bits": 40}, "sample_bits must be 2 to 32"),
     ("explore", {"cost": "area"}, "cost must be 'multiplier' or 'bits'"),
     ("explore", {"rounding": "floor"}, "rounding must be 'zero' or 'nearest' for explore"),
+    ("report", {"output_bits": 65}, "output_bits must be 2 to 64"),
+    ("report", {"output_bits": 12, "output_precision": 97}, "output_precision must be -32 to 96"),
+    ("report", {"output_bits": 12, "output_rounding": "even"},
+     "output_rounding must be 'zero', 'nearest', 'floor' or 'convergent'"),
+    ("explore", {"output_bits": 12, "output_overflow": "clip"},
+     "output_overflow must be 'wrap' or 'saturate'"),
+    ("explore", {"output_rounding": "nearest"}, "output_rounding shapes the output word"),
+    ("vectors", {"output_precision": 3}, "output_precision shapes the output word"),
+    ("vectors", {}, "vectors needs precision or the datapath keywords"),
 ])
 def test_bad_choices_name_their_keyword(call, keywords, message):
     taps = example_taps()
     with pytest.raises(ValueError, match=message):
         if call == "report":
             fixfir.report(taps, 15, *QUESTIONS, **keywords)
+        elif call == "vectors":
+            fixfir.vectors(taps, None, *QUESTIONS[:3], **keywords)
         else:
             fixfir.explore(taps, *QUESTIONS, **keywords)
 
@@ -161,3 +172,35 @@ def test_explore_searches_every_filter(taps, recommended, targets):
         assert explored["targets"]["min_snr_db"] == explored["targets"]["min_attenuation_db"]
     report = fixfir.report(taps, 15, 100, 300, 1000, 500, **best)
     assert report["coefficient_overflows"] == 0
+
+
+STAGE = {"coefficient_bits": 16, "sample_bits": 14, "rounding": "nearest",
+         "overflow": "saturate", "output_bits": 16, "output_rounding": "convergent",
+         "output_overflow": "saturate"}
+
+
+def test_the_output_stage_and_vectors_say_what_the_command_line_says(tmp_path):
+    taps = example_taps()
+    staged = fixfir.report(taps, 15, *QUESTIONS, **STAGE)
+    options = []
+    for key, value in STAGE.items():
+        options += ["--" + key.replace("_", "-"), str(value)]
+    lines = report_lines(tmp_path, options + ["--vectors", "v"])
+    assert lines[:-1] == [line + " from ./taps.txt" if line.startswith("taps: ") else line
+                          for line in staged["lines"]]
+    assert "output 16 bits (14 fractional" in staged["datapath"]
+    assert staged["output_overflows"] == 0
+    v = fixfir.vectors(taps, None, *QUESTIONS[:3], **STAGE)
+    assert lines[-1] == "vectors: %d samples in v (input.mem, expected.mem, vectors.csv)" % len(
+        v["input"])
+    csv = (tmp_path / "v" / "vectors.csv").read_text().splitlines()
+    assert csv[0] == "index,stimulus,input,accumulator,output"
+    assert [row.split(",")[1] for row in csv[1:]] == v["stimulus"]
+    for column, name in ((2, "input"), (3, "accumulator"), (4, "output")):
+        assert [int(row.split(",")[column]) for row in csv[1:]] == v[name].tolist()
+    expected = (tmp_path / "v" / "expected.mem").read_text().split()
+    assert [int(w, 16) - (1 << 16) * (int(w, 16) >> 15) for w in expected] == v["output"].tolist()
+    # Without a stage the output is the accumulator.
+    bare = fixfir.vectors(taps, 15, *QUESTIONS[:3])
+    np.testing.assert_array_equal(bare["output"], bare["accumulator"])
+    assert bare["output_bits"] == 32

@@ -458,6 +458,8 @@ PARAMETER_KINDS = {
     "rounding": (None, [3, True, b"zero", "up"]),
     "overflow": (None, [3, True, "clip"]),
     "cost": (None, [3, True, "area"]),
+    "output_rounding": (None, [3, True, "even"]),
+    "output_overflow": (None, [3, True, "clip"]),
     "passbands": (None, ["0:100", [3], [(0, "1")], [(None, 5)], [(0, True)]]),
     "stopbands": (None, ["0:100", [(9000, 8000)]]),
     **{name: (None, [True, float("inf"), "60"])
@@ -465,7 +467,7 @@ PARAMETER_KINDS = {
     **{name: ({"precision": 15, "initial": 100, "step": 1000, "ending": 400}.get(name), INTEGER)
        for name in ("precision", "initial", "step", "ending", "sweep_step", "coefficient_bits",
                     "coefficient_precision", "sample_bits", "sample_precision",
-                    "accumulator_bits")},
+                    "accumulator_bits", "output_bits", "output_precision")},
 }
 FUNCTIONS = sorted(name for name in dir(fixfir._fixfir)
                    if callable(getattr(fixfir._fixfir, name)) and not name.startswith("_")
@@ -483,6 +485,7 @@ def test_filter_class_refuses_its_arguments_by_name():
 
 DATAPATH = ("coefficient_bits=None, coefficient_precision=None, sample_bits=None, "
             "sample_precision=None, accumulator_bits=None, rounding=None, overflow=None")
+OUTPUT = "output_bits=None, output_precision=None, output_rounding=None, output_overflow=None"
 QUESTIONS_AND_TARGETS = ("taps, initial, step, ending, sweep_step=None, min_attenuation_db=None, "
                          "max_ripple_db=None, min_snr_db=None, passbands=None, stopbands=None")
 SIGNATURES = {
@@ -499,11 +502,12 @@ SIGNATURES = {
     "largest_wrap_free_precision": "taps",
     "report": "taps, precision, initial, step, ending, sweep_step=None, passbands=None, "
               "stopbands=None, *, " + DATAPATH
-              + ", min_attenuation_db=None, max_ripple_db=None, min_snr_db=None",
+              + ", min_attenuation_db=None, max_ripple_db=None, min_snr_db=None, " + OUTPUT,
     "scan": QUESTIONS_AND_TARGETS,
     "explore": QUESTIONS_AND_TARGETS + ", *, coefficient_bits=None, sample_bits=None, "
-               "accumulator_bits=None, rounding=None, cost='multiplier'",
-    "export": "taps, path, precision=None, *, " + DATAPATH,
+               "accumulator_bits=None, rounding=None, cost='multiplier', " + OUTPUT,
+    "export": "taps, path, precision=None, *, " + DATAPATH + ", " + OUTPUT,
+    "vectors": "taps, precision, initial, step, ending, *, " + DATAPATH + ", " + OUTPUT,
 }
 
 

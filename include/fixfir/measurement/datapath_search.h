@@ -39,8 +39,8 @@ struct search_axes {
 };
 
 /// The output stage `c` chooses for a search of `taps` (none without `output_bits`): its
-/// fraction, when not given, worked out on 32-bit coefficients and an accumulator that
-/// holds every sum, so that a full-scale output fits whatever word the search picks.
+/// fraction, when not given, worked out on 24-bit words and an accumulator that holds every
+/// sum, so that a full-scale output fits whatever words the search picks.
 [[nodiscard]] output_stage search_output_stage(std::span<const float> taps,
                                                const datapath_choices& c);
 
