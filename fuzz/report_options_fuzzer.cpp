@@ -137,7 +137,7 @@ void check_datapath(const fixfir::report_options& options) {
     const std::string c_text = fixfir::c_filter_text(f.value());
     if (!module.starts_with("// fixfir_filter: ") || !module.ends_with("endmodule\n") ||
         !bench.ends_with("endmodule\n") ||
-        c.find("int64_t fixfir_filter_step(") == std::string::npos)
+        c_text.find("int64_t fixfir_filter_step(") == std::string::npos)
       fail("a filter's text", module);
     for (const std::string* text : {&module, &bench, &c_text}) {
       for (const char ch : *text) {

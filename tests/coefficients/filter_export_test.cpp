@@ -27,6 +27,7 @@ namespace {
 using fixfir_test::read_file;
 using fixfir_test::scratch_dir;
 using fixfir_test::write_file;
+namespace fs = std::filesystem;
 __extension__ using int128 = __int128;
 
 // ---- The oracle --------------------------------------------------------------------------------
@@ -229,8 +230,11 @@ TEST(FilterFiles, NeverHoldTheirName) {
   c.sample_bits = 10;
   c.output_bits = 8;
   scratch_dir dir;
+  // The comment's end needs a folder: "*" ends its name, "/" follows.
+  const fs::path odd_folder = dir / "q\"'\n*";
+  fs::create_directory(odd_folder);
   for (const char* extension : {".v", "_tb.v", ".c"}) {
-    const std::string odd = (dir / ("a\"b'\n*/ */\\" + std::string(extension))).string();
+    const std::string odd = (odd_folder / ("a\"b'\n* \\" + std::string(extension))).string();
     const std::string plain = (dir / ("plain" + std::string(extension))).string();
     const result<export_facts> written = export_coefficients(taps, c, odd);
     ASSERT_TRUE(written) << written.failure().message;
