@@ -21,6 +21,7 @@
 
 #include "fixfir/coefficients/coefficient_export.h"
 #include "fixfir/coefficients/datapath.h"
+#include "fixfir/coefficients/filter_export.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/measurement/bands.h"
 #include "fixfir/measurement/datapath_search.h"
@@ -152,6 +153,23 @@ void check_datapath(const fixfir::report_options& options) {
   const fixfir::result<fixfir::export_format> format =
       fixfir::export_format_for(options.export_file);
   if (!format) return;
+  if (fixfir::exports_filter(format.value())) {
+    // The whole filter: fixed names only, whatever the file is called.
+    const std::string module = fixfir::verilog_module_text(f.value());
+    const std::string bench = fixfir::verilog_testbench_text(f.value());
+    const std::string c_text = fixfir::c_filter_text(f.value());
+    if (!module.starts_with("// fixfir_filter: ") || !module.ends_with("endmodule\n") ||
+        !bench.ends_with("endmodule\n") ||
+        c_text.find("int64_t fixfir_filter_step(") == std::string::npos)
+      fail("a filter's text", module);
+    for (const std::string* text : {&module, &bench, &c_text}) {
+      for (const char ch : *text) {
+        if ((ch < ' ' || ch > '~') && ch != '\n')
+          fail("a filter's text holds a byte beyond ASCII", *text);
+      }
+    }
+    return;
+  }
   const std::string text =
       fixfir::export_text(format.value(), f.value().coefficients, f.value().path.coefficient);
   std::size_t lines = 0;
@@ -244,7 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Refused before the tap file is read, the search run or a picture drawn.
         const run_result r = run(args);
         if (r.status != 1 || !r.out.empty() || !r.err.starts_with("fixfir-report: --export: ") ||
-            r.err.find(" does not end in .h, .mem or .csv\n") == std::string::npos ||
+            r.err.find(" does not end in .h, .mem, .csv, .v, _tb.v or .c\n") == std::string::npos ||
             !shows_safely(r.err.substr(0, r.err.size() - 1)))
           fail("a search's export of no known kind", r.err);
       }

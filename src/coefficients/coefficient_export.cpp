@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "fixfir/coefficients/filter_export.h"
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/checks.h"
 #include "fixfir/common/output_file.h"
@@ -110,6 +111,13 @@ std::optional<std::string> csv_text(std::span<const std::int32_t> coefficients,
   return text;
 }
 
+// The whole filter as a file of `format` (exports_filter).
+std::string filter_text(export_format format, const fixed_filter& f) {
+  if (format == export_format::verilog) return verilog_module_text(f);
+  if (format == export_format::testbench) return verilog_testbench_text(f);
+  return c_filter_text(f);
+}
+
 }  // namespace
 
 result<export_format> export_format_for(std::string_view path) {
@@ -124,8 +132,35 @@ result<export_format> export_format_for(std::string_view path) {
   if (extension == ".h") return export_format::c_header;
   if (extension == ".mem") return export_format::memory_image;
   if (extension == ".csv") return export_format::csv;
+  if (extension == ".c") return export_format::c_source;
+  if (extension == ".v") {
+    std::string stem;
+    for (const char c : name.substr(0, dot)) stem += lower(c);
+    return stem.ends_with("_tb") ? export_format::testbench : export_format::verilog;
+  }
   return make_error(error_kind::bad_input,
-                    "'" + std::string(path) + "' does not end in .h, .mem or .csv");
+                    "'" + std::string(path) + "' does not end in .h, .mem, .csv, .v, _tb.v or .c");
+}
+
+bool exports_filter(export_format format) noexcept {
+  return format == export_format::verilog || format == export_format::testbench ||
+         format == export_format::c_source;
+}
+
+const char* export_kind_words(export_format format) noexcept {
+  switch (format) {
+    case export_format::verilog:
+      return "Verilog module";
+    case export_format::testbench:
+      return "Verilog testbench";
+    case export_format::c_source:
+      return "C filter";
+    case export_format::c_header:
+    case export_format::memory_image:
+    case export_format::csv:
+      break;
+  }
+  return "coefficients";
 }
 
 namespace {
@@ -135,12 +170,16 @@ std::optional<std::string> text_until_stopped(export_format format,
                                               std::span<const std::int32_t> coefficients,
                                               const word_format& w, const export_check& go_on) {
   FIXFIR_EXPECTS(w.bits >= WORD_BITS_MIN && w.bits <= WORD_BITS_MAX);
+  FIXFIR_EXPECTS(!exports_filter(format));  // the words alone do not make a filter
   switch (format) {
     case export_format::memory_image:
       return memory_text(coefficients, w, go_on);
     case export_format::csv:
       return csv_text(coefficients, w, go_on);
     case export_format::c_header:
+    case export_format::verilog:
+    case export_format::testbench:
+    case export_format::c_source:
       break;
   }
   return header_text(coefficients, w, go_on);
@@ -176,7 +215,9 @@ result<export_facts> export_coefficients(std::span<const float> taps, const data
   const fixed_filter& f = made.value();
   try {
     const std::optional<std::string> text =
-        text_until_stopped(format.value(), f.coefficients, f.path.coefficient, go_on);
+        exports_filter(format.value())
+            ? std::optional<std::string>(filter_text(format.value(), f))
+            : text_until_stopped(format.value(), f.coefficients, f.path.coefficient, go_on);
     // Asked once more before the earlier file is replaced.
     if (!text || (go_on && !go_on())) return make_error(error_kind::interrupted, "interrupted");
     const outcome written = replace_file(file, *text);
@@ -184,10 +225,18 @@ result<export_facts> export_coefficients(std::span<const float> taps, const data
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
-  return export_facts{f.path, f.coefficients.size(), f.coefficient_overflows};
+  return export_facts{f.path, f.coefficients.size(), f.coefficient_overflows, format.value(),
+                      structure_of(f).multipliers};
 }
 
 std::string export_words(const export_facts& f) {
+  if (exports_filter(f.format)) {
+    return std::to_string(f.count) + (f.count == 1 ? " tap, " : " taps, ") +
+           std::to_string(f.multipliers) + (f.multipliers == 1 ? " multiplier" : " multipliers") +
+           ", samples " + std::to_string(f.path.sample.bits) + " bits in, output " +
+           std::to_string(output_word_bits(f.path)) + " bits, latency " +
+           std::to_string(MODULE_LATENCY) + " clock";
+  }
   const word_format& w = f.path.coefficient;
   return std::to_string(f.count) + (f.count == 1 ? " word of " : " words of ") +
          std::to_string(w.bits) + " bits, " + std::to_string(w.fraction_bits) +

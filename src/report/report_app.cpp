@@ -316,8 +316,8 @@ int export_run(const report_options& options, std::FILE* out, std::FILE* err) {
     e.kind = error_kind::failed;
     return say_failure(err, e);
   }
-  std::string text = "coefficients: " + printable(options.export_file) + " (" +
-                     export_words(written.value()) + ")\n";
+  std::string text = std::string(export_kind_words(written.value().format)) + ": " +
+                     printable(options.export_file) + " (" + export_words(written.value()) + ")\n";
   if (const std::string overflow = export_overflow_words(written.value()); !overflow.empty())
     text += "overflow: " + overflow + "\n";
   return said_status(err, put_out(out, text));

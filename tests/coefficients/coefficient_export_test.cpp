@@ -274,6 +274,14 @@ TEST(Formats, FollowTheExtension) {
       {"taps.h", export_format::c_header},
       {"out.d/taps.MEM", export_format::memory_image},
       {"/x/Taps.Csv", export_format::csv},
+      {"filter.v", export_format::verilog},
+      {"out/Filter_TB.V", export_format::testbench},
+      {"tb.v", export_format::verilog},
+      {"x/_tb.v", export_format::testbench},
+      {"a.tb.v", export_format::verilog},
+      {"step.C", export_format::c_source},
+      {".v", std::nullopt},
+      {"filter.v.bak", std::nullopt},
       {"taps.txt", std::nullopt},
       {"taps", std::nullopt},
       {"dir.h/taps", std::nullopt},
@@ -287,7 +295,8 @@ TEST(Formats, FollowTheExtension) {
       EXPECT_EQ(f.value(), *format) << path;
     } else if (!f) {
       EXPECT_EQ(f.failure().kind, error_kind::bad_input);
-      EXPECT_NE(f.failure().message.find("does not end in .h, .mem or .csv"), std::string::npos);
+      EXPECT_NE(f.failure().message.find("does not end in .h, .mem, .csv, .v, _tb.v or .c"),
+                std::string::npos);
     }
   }
 }

@@ -80,7 +80,7 @@ def test_bad_export_arguments_raise(tmp_path, keywords, message):
 
 
 def test_export_refuses_an_unknown_extension_and_keeps_the_earlier_file(tmp_path):
-    with pytest.raises(ValueError, match=r"path: '.*taps\.txt' does not end in \.h, \.mem or \.csv"):
+    with pytest.raises(ValueError, match=r"path: '.*taps\.txt' does not end in \.h, \.mem, \.csv, \.v, _tb\.v or \.c"):
         fixfir.export(ONE, tmp_path / "taps.txt", 15)
     (tmp_path / "taps.h").write_text("earlier")
     with pytest.raises(FileNotFoundError) as raised:

@@ -425,10 +425,19 @@ TEST(Export, AFailedWriteKeepsTheEarlierFile) {
   fs::remove(dir / "dev.h");
   r = run_report(dir.path, {"--export", "taps.CSV.txt", "--precision", "15"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem or .csv\n");
-  r = run_report(dir.path, {"--export", "taps\n.c", "--precision", "15"});
+  EXPECT_EQ(
+      r.err,
+      "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem, .csv, .v, _tb.v or .c\n");
+  r = run_report(dir.path, {"--export", "taps\n.cc", "--precision", "15"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "fixfir-report: --export: 'taps\\n.c' does not end in .h, .mem or .csv\n");
+  EXPECT_EQ(
+      r.err,
+      "fixfir-report: --export: 'taps\\n.cc' does not end in .h, .mem, .csv, .v, _tb.v or .c\n");
+  // A C filter takes any name: none of it goes into the file.
+  r = run_report(dir.path, {"--export", "taps\n.c", "--precision", "15"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.starts_with("C filter: taps\\n.c (63 taps, 32 multipliers")) << r.out;
+  fs::remove(dir / "taps\n.c");
   // After a search likewise, refused before any work: nothing searched, drawn or written.
   const std::vector<std::string> search{"--explore", "--initial", "100",          "--step", "50",
                                         "--ending",  "4000",      "--sweep-step", "40"};
@@ -437,7 +446,9 @@ TEST(Export, AFailedWriteKeepsTheEarlierFile) {
   r = run_report(dir.path, args_of_search);
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty()) << r.out;
-  EXPECT_EQ(r.err, "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem or .csv\n");
+  EXPECT_EQ(
+      r.err,
+      "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem, .csv, .v, _tb.v or .c\n");
   // A search that recommends nothing writes nothing, says so, and fails: the earlier file
   // is not its answer.
   args_of_search = search;

@@ -24,16 +24,28 @@ enum class export_format : std::uint8_t {
   c_header,      ///< ".h": #defines and a static const array of <stdint.h> integers
   memory_image,  ///< ".mem": one two's-complement hexadecimal word a line
   csv,           ///< ".csv": index, integer and value of each tap
+  verilog,       ///< ".v": the filter as a Verilog module (filter_export.h)
+  testbench,     ///< "_tb.v": a self-checking testbench for that module
+  c_source,      ///< ".c": the filter as a C99 step function
 };
 
-/// The format the extension of `path` names, compared in lower case: ".h", ".mem" or
-/// ".csv". bad_input, saying so and quoting `path`, for any other.
+/// Whether `format` is the whole filter (a module, its testbench, C), not only its words.
+[[nodiscard]] bool exports_filter(export_format format) noexcept;
+
+/// The format the extension of `path` names, compared in lower case: ".h", ".mem", ".csv",
+/// "_tb.v", ".v" or ".c". bad_input, saying so and quoting `path`, for any other.
 [[nodiscard]] result<export_format> export_format_for(std::string_view path);
+
+/// What a file of `format` is, in a word or two: "coefficients", "Verilog module",
+/// "Verilog testbench" or "C filter".
+[[nodiscard]] const char* export_kind_words(export_format format) noexcept;
 
 /// The file's text: `coefficients` (tap 0 first) as words of `w`. The header names
 /// nothing but its fixed identifiers (FIXFIR_COEFFICIENT_COUNT, FIXFIR_COEFFICIENT_SHIFT,
 /// FIXFIR_COEFFICIENT_BITS, fixfir_coefficients), and its array has the narrowest of
 /// int8_t, int16_t and int32_t that holds a word. Each word must fit `w.bits` (2 to 32).
+/// `format` is one of the words' formats (not exports_filter: a filter's file needs the
+/// whole filter, filter_export.h).
 [[nodiscard]] std::string export_text(export_format format,
                                       std::span<const std::int32_t> coefficients,
                                       const word_format& w);
@@ -51,6 +63,8 @@ struct export_facts {
   datapath path;              ///< the datapath the words are made on
   std::size_t count = 0;      ///< taps, one word each
   std::size_t overflows = 0;  ///< taps whose rounded value did not fit the word
+  export_format format = export_format::c_header;
+  std::int64_t multipliers = 0;  ///< for a filter: the multipliers its folded structure needs
 };
 
 /// Asked now and then while a long export is made; false stops it.
@@ -70,7 +84,8 @@ using export_check = std::function<bool()>;
                                                        const export_check& go_on = {});
 
 /// What was written in words, for example "63 words of 16 bits, 17 fractional, rounding
-/// to nearest, overflow wraps".
+/// to nearest, overflow wraps", or for a filter "63 taps, 32 multipliers, samples 14 bits
+/// in, output 35 bits, latency 1 clock".
 [[nodiscard]] std::string export_words(const export_facts& f);
 
 /// How many taps overflowed their word and what became of them, for example "2 of 63 taps
