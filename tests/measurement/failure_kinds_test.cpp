@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct failure_row {
   error_kind expected;
   std::function<error_kind()> run;  // the kind the entry failed with
 };
+
+void PrintTo(const failure_row& row, std::ostream* os) { *os << row.name; }
 
 template <typename T>
 error_kind kind_of(const result<T>& r) {
