@@ -5,17 +5,16 @@
 // across a library boundary. The engine's and the drivers' runs return an outcome that
 // tells memory running out from a stopped run (stopped_run_error, parallel_chunks.h),
 // except the chunk runners themselves (run_chunks_in_order, run_beside), whose callers make
-// the error. So do the measurement library's responses, spectra, band figures, error model
-// and band-edge fit. A `bool` that an entry returns answers a question (whether a run
-// wrapped, whether sums can wrap, whether every coefficient is 0); it is never a failure,
-// except for the sweeps, steady states and waveform runs of precision_sweep,
-// datapath_sweep, steady_state, waveform_model and datapath_waveform (and steady_figures),
-// whose false still means out of memory or stopped. Not every entry returns a result yet:
-// the dialogue's tap reader and the file-writing drivers return a `status`, and some checks
-// return the text of what is wrong ("" when nothing is: datapath_problem,
-// band_list_problem, search_axes_problem). Where there may be no value (no precision free
-// of wraps) the type says so with std::optional, never with -1, except
-// largest_wrap_free_precision and a recommendation's precision.
+// the error. So do the measurement library's responses, spectra, band figures, error model,
+// least squares and band-edge fit. A `bool` an entry returns otherwise answers a question
+// (whether a run wrapped, whether sums can wrap, whether every coefficient is 0), except
+// for the sweeps, steady states and waveform runs (precision_sweep, datapath_sweep,
+// steady_state, steady_figures, waveform_model, datapath_waveform), whose false still means
+// out of memory or stopped. Other entries not yet on this convention: the dialogue's tap
+// reader and the file-writing drivers return a `status`; some checks return the text of
+// what is wrong ("" when nothing is: datapath_problem, band_list_problem,
+// search_axes_problem); the wrap-free limit is a std::optional, but
+// largest_wrap_free_precision and a recommendation's precision still give -1 for none.
 
 #include <cstdint>
 #include <string>
