@@ -2,20 +2,28 @@
 
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
 
-bool symmetric_amplitude(std::span<const float> taps, amplitude& out) {
+result<amplitude> symmetric_amplitude(std::span<const float> taps) noexcept {
   const std::size_t n = taps.size();
   for (std::size_t j = 0; j < n; ++j) {
-    if (!std::isfinite(taps[j]) || taps[j] != taps[n - 1 - j]) return false;
+    if (!std::isfinite(taps[j])) return make_error(error_kind::bad_input, "a tap is not finite");
+    if (taps[j] != taps[n - 1 - j])
+      return make_error(error_kind::bad_input, "the taps are not symmetric");
   }
   const std::size_t count = (n + 1) / 2;
+  amplitude out;
   out.half_offset = n % 2 == 0 ? 1 : 0;
-  out.a.resize(count);
-  out.rounding.resize(count);
+  try {
+    out.a.resize(count);
+    out.rounding.resize(count);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
   for (std::size_t k = 0; k < count; ++k) {
     const float t = taps[count - 1 - k];
     const float size = std::fabs(t);
@@ -27,7 +35,7 @@ bool symmetric_amplitude(std::span<const float> taps, amplitude& out) {
     out.a[k] = twice * static_cast<double>(t);
     out.rounding[k] = twice * half_ulp;
   }
-  return true;
+  return out;
 }
 
 namespace {

@@ -143,8 +143,8 @@ std::string band_plan_problem(const band_plan& plan) {
   return {};
 }
 
-bool band_points(const dense_response& response, std::span<const double> h, const band_plan& plan,
-                 response_points& out) noexcept {
+outcome band_points(const dense_response& response, std::span<const double> h,
+                    const band_plan& plan, response_points& out) noexcept {
   try {
     out.frequency.clear();
     out.magnitude.clear();
@@ -164,15 +164,15 @@ bool band_points(const dense_response& response, std::span<const double> h, cons
     };
     for (const band& b : plan.passbands) add_band(b);
     for (const band& b : plan.stopbands) add_band(b);
-    if (!going) return false;
+    if (!going) return interrupted_error();
     std::sort(points.begin(), points.end());
     for (const auto& [f, v] : points) {
       out.frequency.push_back(f);
       out.magnitude.push_back(v);
     }
-    return true;
+    return success();
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 

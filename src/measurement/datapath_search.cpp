@@ -39,7 +39,7 @@ outcome prepare(std::span<const float> taps, const report_request& options,
                 const precision_targets& asked, search_context& c, search_report& out) {
   c.taps = taps;
   c.threads = threads_for(options.threads);
-  if (!taps_figures(taps, c.bands, out.taps_figures)) return stopped_run_error();
+  if (outcome figures = taps_figures(taps, c.bands, out.taps_figures); !figures) return figures;
   out.bands = c.bands;
   out.tap_count = taps.size();
   c.targets = targets_with_defaults(asked, out.taps_figures.worst_attenuation_db,

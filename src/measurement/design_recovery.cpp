@@ -116,8 +116,13 @@ bool fit_weights(const band_problem& p, band_fit& fit,
   const std::vector<double> first = band_integral(fit, 0, false, p.rows);
   std::vector<double> target = first;
   for (double& v : target) v = -v;
-  std::vector<double> x;
-  if (!least_squares(columns, target, x)) return false;
+  result<std::vector<double>> solved = least_squares(columns, target);
+  if (!solved) {
+    // The entry alone turns running out of memory into its error.
+    if (solved.failure().kind == error_kind::out_of_memory) throw std::bad_alloc();
+    return false;
+  }
+  const std::vector<double>& x = solved.value();
   fit.weight.assign(bands, 1.0);
   fit.level.assign(bands, 0.0);
   std::size_t i = 0;
@@ -275,12 +280,18 @@ bool fits_the_design(const band_problem& p, const band_fit& fit) {
 
 }  // namespace
 
-bool refine_least_squares_bands(std::span<const float> taps, band_plan& plan) noexcept {
+result<bool> refine_least_squares_bands(std::span<const float> taps, band_plan& plan) noexcept {
   try {
     if (taps.size() > least_squares_taps_limit) return false;
     band_problem p;
     band_fit fit;
-    if (!plan_edges(plan, fit.edges, p.passing) || !symmetric_amplitude(taps, p.amp)) return false;
+    if (!plan_edges(plan, fit.edges, p.passing)) return false;
+    result<amplitude> amp = symmetric_amplitude(taps);
+    if (!amp) {
+      if (amp.failure().kind == error_kind::out_of_memory) return std::move(amp).failure();
+      return false;  // taps that are not symmetric are no such design
+    }
+    p.amp = std::move(amp).value();
     std::size_t levels = 0;
     for (bool passing : p.passing) levels += passing ? 1 : 0;
     const std::size_t unknowns = p.passing.size() - 1 + levels + fit.edges.size() - 2;
@@ -316,7 +327,7 @@ bool refine_least_squares_bands(std::span<const float> taps, band_plan& plan) no
     plan.stopbands = std::move(stopbands);
     return true;
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 

@@ -42,22 +42,22 @@ double mean_square_difference(std::span<const double> a, std::span<const double>
 
 }  // namespace
 
-bool run_coefficient_model(std::span<const std::int32_t> coefficients, double scale,
-                           std::span<const double> input, std::vector<double>& output) noexcept {
+outcome run_coefficient_model(std::span<const std::int32_t> coefficients, double scale,
+                              std::span<const double> input, std::vector<double>& output) noexcept {
   try {
     std::vector<double> h(coefficients.size());
     for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
     output.assign(input.size(), 0.0);
     for (std::size_t n = 0; n < input.size(); ++n) {
-      if (n % polled_samples == 0 && !keep_going()) return false;
+      if (n % polled_samples == 0 && !keep_going()) return interrupted_error();
       const std::size_t met = std::min(h.size(), n + 1);
       double y = 0.0;
       for (std::size_t j = 0; j < met; ++j) y += h[j] * input[n - j];
       output[n] = y;
     }
-    return true;
+    return success();
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 
@@ -83,14 +83,14 @@ double predicted_truncation_power(std::span<const std::int32_t> coefficients, do
   return total / static_cast<double>(input.size());
 }
 
-double truncation_model(std::span<const std::int32_t> coefficients, double scale,
-                        std::span<const double> input, std::vector<double>& mean) noexcept {
+result<double> truncation_model(std::span<const std::int32_t> coefficients, double scale,
+                                std::span<const double> input, std::vector<double>& mean) noexcept {
   try {
     const double q = 1.0 / scale;
     mean.assign(input.size(), 0.0);
     std::size_t nonzero = 0;
     for (std::size_t n = 0; n < input.size(); ++n) {
-      if (n % polled_samples == 0 && !keep_going()) return not_a_number;
+      if (n % polled_samples == 0 && !keep_going()) return interrupted_error();
       if (input[n] != 0.0) ++nonzero;
       const std::size_t met = std::min(coefficients.size(), n + 1);
       double m = 0.0;
@@ -104,7 +104,7 @@ double truncation_model(std::span<const std::int32_t> coefficients, double scale
     if (input.empty()) return 0.0;
     return q * q / 12.0 * static_cast<double>(nonzero) / static_cast<double>(input.size());
   } catch (const std::bad_alloc&) {
-    return not_a_number;
+    return out_of_memory_error();
   }
 }
 
@@ -129,28 +129,35 @@ error_split split_error(std::span<const double> reference,
   return split;
 }
 
-bool predicted_error_spectrum(std::span<const std::int32_t> coefficients, double scale,
-                              std::span<const double> input, std::size_t segment,
-                              std::vector<double>& out) {
-  std::vector<double> mean;
-  const double white = truncation_model(coefficients, scale, input, mean);
-  if (std::isnan(white) || !averaged_spectrum(mean, segment, out)) return false;
-  std::vector<double> h(coefficients.size());
-  for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
-  for (std::size_t k = 0; k < out.size(); ++k) {
-    if (!keep_going()) return false;  // each point sums over every tap
-    const double f = static_cast<double>(k) * 2.0 * NYQUIST_HZ / static_cast<double>(segment);
-    const double gain = magnitude_at(h, f);
-    out[k] += 2.0 * white * gain * gain / static_cast<double>(segment);
+outcome predicted_error_spectrum(std::span<const std::int32_t> coefficients, double scale,
+                                 std::span<const double> input, std::size_t segment,
+                                 std::vector<double>& out) noexcept {
+  try {
+    std::vector<double> mean;
+    result<double> modelled = truncation_model(coefficients, scale, input, mean);
+    if (!modelled) return std::move(modelled).failure();
+    const double white = modelled.value();
+    if (outcome spectrum = averaged_spectrum(mean, segment, out); !spectrum) return spectrum;
+    std::vector<double> h(coefficients.size());
+    for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
+    for (std::size_t k = 0; k < out.size(); ++k) {
+      if (!keep_going()) return interrupted_error();  // each point sums over every tap
+      const double f = static_cast<double>(k) * 2.0 * NYQUIST_HZ / static_cast<double>(segment);
+      const double gain = magnitude_at(h, f);
+      out[k] += 2.0 * white * gain * gain / static_cast<double>(segment);
+    }
+    return success();
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
   }
-  return true;
 }
 
-bool error_spectra(std::span<const double> fixed, std::span<const double> reference,
-                   std::span<const double> coefficient_model, std::size_t samples,
-                   waveform_spectra& out) noexcept {
+outcome error_spectra(std::span<const double> fixed, std::span<const double> reference,
+                      std::span<const double> coefficient_model, std::size_t samples,
+                      waveform_spectra& out) noexcept {
   FIXFIR_EXPECTS(samples <= fixed.size() && samples <= reference.size() &&
                  samples <= coefficient_model.size());
+  outcome made = out_of_memory_error();
   try {
     std::vector<double> error(samples);
     std::vector<double> coefficient_error(samples);
@@ -158,14 +165,14 @@ bool error_spectra(std::span<const double> fixed, std::span<const double> refere
       error[i] = fixed[i] - reference[i];
       coefficient_error[i] = coefficient_model[i] - reference[i];
     }
-    if (averaged_spectrum(error, SPECTRUM_SEGMENT, out.error) &&
-        averaged_spectrum(coefficient_error, SPECTRUM_SEGMENT, out.coefficient_error) &&
-        averaged_spectrum(reference.first(samples), SPECTRUM_SEGMENT, out.signal))
-      return true;
+    made = averaged_spectrum(error, SPECTRUM_SEGMENT, out.error);
+    if (made) made = averaged_spectrum(coefficient_error, SPECTRUM_SEGMENT, out.coefficient_error);
+    if (made) made = averaged_spectrum(reference.first(samples), SPECTRUM_SEGMENT, out.signal);
+    if (made) return made;
   } catch (const std::bad_alloc&) {
   }
   out = waveform_spectra{};
-  return false;
+  return made;
 }
 
 }  // namespace fixfir

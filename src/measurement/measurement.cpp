@@ -73,7 +73,8 @@ bool measure_precision_waveform(std::span<const float> taps, const report_reques
     if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
       return false;
     return predicted_error_spectrum(out.fixed.coefficients, static_cast<double>(out.filter.scale),
-                                    out.signal.input, SPECTRUM_SEGMENT, out.predicted_spectrum);
+                                    out.signal.input, SPECTRUM_SEGMENT, out.predicted_spectrum)
+        .ok();
   } catch (const std::bad_alloc&) {
     return false;
   }

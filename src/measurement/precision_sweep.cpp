@@ -209,7 +209,7 @@ bool sweep_precisions(std::span<const float> taps, std::span<const std::int32_t>
     w.fits = w.window.reach == steady_reach::measured;
     for (float t : taps) w.largest_tap = std::max(w.largest_tap, std::fabs(static_cast<double>(t)));
     w.lower = largest_wrap_free_precision(taps);
-    out.wrap_free_limit = w.lower;
+    out.wrap_free_limit = w.lower >= 0 ? std::optional(w.lower) : std::nullopt;
     const std::vector<std::int32_t> grid = sweep_grid(step);
     const std::vector<double> frequencies(grid.begin(), grid.end());
     if (!prepare_runs(w, frequencies.size(), out)) return false;

@@ -34,10 +34,13 @@ void round_edges(std::vector<band>& bands) {
 }  // namespace
 
 outcome setup_bands(std::span<const float> taps, const band_plan& given, band_setup& setup) {
-  if (!taps_response(taps, setup.response)) return out_of_memory_error();
+  if (outcome made = taps_response(taps, setup.response); !made) return made;
   band_plan inferred = infer_bands(setup.response);
   // A least-squares design's edges lie outside the bands its response shows.
-  if (!given.passbands_given || !given.stopbands_given) refine_least_squares_bands(taps, inferred);
+  if (!given.passbands_given || !given.stopbands_given) {
+    if (result<bool> refined = refine_least_squares_bands(taps, inferred); !refined.ok())
+      return std::move(refined).failure();
+  }
   round_edges(inferred.passbands);
   round_edges(inferred.stopbands);
   setup.plan = inferred;
@@ -63,23 +66,33 @@ bool silent_coefficients(std::span<const std::int32_t> coefficients) noexcept {
                      [](std::int32_t c) { return c == 0; });
 }
 
-bool taps_figures(std::span<const float> taps, const band_setup& setup, band_figures_db& out) {
-  const std::vector<double> h(taps.begin(), taps.end());
-  response_points points;
-  if (!band_points(setup.response, h, setup.plan, points)) return false;
-  out = measure_plan(points, setup.plan);
-  return true;
+outcome taps_figures(std::span<const float> taps, const band_setup& setup,
+                     band_figures_db& out) noexcept {
+  try {
+    const std::vector<double> h(taps.begin(), taps.end());
+    response_points points;
+    if (outcome found = band_points(setup.response, h, setup.plan, points); !found) return found;
+    out = measure_plan(points, setup.plan);
+    return success();
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
 }
 
-bool coefficient_figures(std::span<const std::int32_t> coefficients, double scale,
-                         const band_plan& plan, dense_response& response, band_figures_db& out) {
-  if (!coefficients_response(coefficients, scale, response)) return false;
-  std::vector<double> h(coefficients.size());
-  for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
-  response_points points;
-  if (!band_points(response, h, plan, points)) return false;
-  out = measure_plan(points, plan);
-  return true;
+outcome coefficient_figures(std::span<const std::int32_t> coefficients, double scale,
+                            const band_plan& plan, dense_response& response,
+                            band_figures_db& out) noexcept {
+  try {
+    if (outcome made = coefficients_response(coefficients, scale, response); !made) return made;
+    std::vector<double> h(coefficients.size());
+    for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
+    response_points points;
+    if (outcome found = band_points(response, h, plan, points); !found) return found;
+    out = measure_plan(points, plan);
+    return success();
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  }
 }
 
 band_wraps count_band_wraps(std::span<const double> frequency,

@@ -52,9 +52,10 @@ outcome make_coefficient_side(const search_context& c, std::int32_t wc, rounding
   if (!made) return std::move(made).failure();
   out.filter = std::move(made).value();
   dense_response response;
-  if (!coefficient_figures(out.filter.coefficients, out.filter.coefficient_scale, c.bands.plan,
-                           response, out.figures))
-    return stopped_run_error();
+  if (outcome figures = coefficient_figures(out.filter.coefficients, out.filter.coefficient_scale,
+                                            c.bands.plan, response, out.figures);
+      !figures)
+    return figures;
   // The fixed-point steady state follows the coefficients' response up to the samples'
   // noise, which can lift a figure a little: a word is left unrun only when its coefficients
   // miss by far (coefficient_slack_db short of the attenuation target, or over twice the

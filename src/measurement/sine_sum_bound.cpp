@@ -89,7 +89,8 @@ double sine_sum_bound(std::span<const std::int32_t> coefficients, double scale, 
 bool sine_sums_cannot_wrap(std::span<const std::int32_t> coefficients, double scale,
                            double frequency, const sine_clock& clock) noexcept {
   // The bound is below the largest accumulator with room for its own rounding.
-  return sine_sum_bound(coefficients, scale, frequency, clock) < 2147483647.0 * (1.0 - margin);
+  return sine_sum_bound(coefficients, scale, frequency, clock) <
+         ACCUMULATOR_LIMIT_DOUBLE * (1.0 - margin);
 }
 
 }  // namespace fixfir

@@ -61,7 +61,7 @@ std::size_t dense_grid_size(std::size_t taps) noexcept {
   return n;
 }
 
-bool dense_magnitude(std::span<const double> h, dense_response& out) noexcept {
+outcome dense_magnitude(std::span<const double> h, dense_response& out) noexcept {
   try {
     const std::size_t n = dense_grid_size(h.size());
     std::vector<std::complex<double>> a(n);
@@ -71,29 +71,29 @@ bool dense_magnitude(std::span<const double> h, dense_response& out) noexcept {
     out.spacing = 2.0 * NYQUIST_HZ / static_cast<double>(n);
     out.magnitude.resize(n / 2 + 1);
     for (std::size_t k = 0; k < out.magnitude.size(); ++k) out.magnitude[k] = std::abs(a[k]);
-    return true;
+    return success();
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 
-bool taps_response(std::span<const float> taps, dense_response& out) noexcept {
+outcome taps_response(std::span<const float> taps, dense_response& out) noexcept {
   try {
     const std::vector<double> h(taps.begin(), taps.end());
     return dense_magnitude(h, out);
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 
-bool coefficients_response(std::span<const std::int32_t> coefficients, double scale,
-                           dense_response& out) noexcept {
+outcome coefficients_response(std::span<const std::int32_t> coefficients, double scale,
+                              dense_response& out) noexcept {
   try {
     std::vector<double> h(coefficients.size());
     for (std::size_t j = 0; j < h.size(); ++j) h[j] = static_cast<double>(coefficients[j]) / scale;
     return dense_magnitude(h, out);
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 
@@ -111,8 +111,8 @@ double magnitude_at(std::span<const double> h, double frequency) noexcept {
   return std::hypot(re, im);
 }
 
-bool averaged_spectrum(std::span<const double> x, std::size_t segment,
-                       std::vector<double>& out) noexcept {
+outcome averaged_spectrum(std::span<const double> x, std::size_t segment,
+                          std::vector<double>& out) noexcept {
   try {
     std::vector<double> window(segment);
     double window_power = 0.0;
@@ -135,9 +135,9 @@ bool averaged_spectrum(std::span<const double> x, std::size_t segment,
     const double norm =
         2.0 / (window_power * static_cast<double>(segment) * static_cast<double>(segments));
     for (double& v : out) v *= norm;
-    return true;
+    return success();
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 

@@ -254,9 +254,8 @@ std::vector<std::string> precision_report_lines(const precision_report& r, std::
   const swept_precision& run = r.sweeps.runs[0];
   lines.push_back("accumulator wraps (sweep): " + std::to_string(run.wraps) + " of " +
                   std::to_string(r.sweeps.frequency.size()) + " frequencies");
-  lines.push_back(
-      "largest precision free of wraps for any input: " +
-      (r.wrap_free_limit >= 0 ? std::to_string(r.wrap_free_limit) : std::string("none")));
+  lines.push_back("largest precision free of wraps for any input: " +
+                  (r.wrap_free_limit ? std::to_string(*r.wrap_free_limit) : std::string("none")));
   // Of the coefficients the run uses: with all of them 0 (a scale of 0, or taps too large
   // or too small to quantize) the accumulator stays 0.
   lines.push_back("headroom at precision " + std::to_string(precision) + ": " +

@@ -23,8 +23,6 @@ namespace fixfir {
 
 namespace {
 
-constexpr double largest_int32 = 2147483647.0;
-
 std::uint64_t magnitude(std::int32_t c) noexcept {
   return c < 0 ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(c))
                : static_cast<std::uint64_t>(c);
@@ -44,7 +42,8 @@ std::int32_t bound_sums(std::span<const float> taps, std::int32_t precision,
     const double truncated = std::trunc(scale * static_cast<double>(tap));  // exact
     if (std::isfinite(truncated)) {
       sum += std::fabs(truncated);
-      coefficients_wrap = coefficients_wrap || std::fabs(truncated) > largest_int32 + 1.0;
+      coefficients_wrap =
+          coefficients_wrap || std::fabs(truncated) > ACCUMULATOR_LIMIT_DOUBLE + 1.0;
     } else {
       std::int32_t c = 0;
       quantize_taps(precision, 1, &tap, &c);
@@ -93,7 +92,7 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
   b.can_wrap = largest_sample > 0 && b.used_coefficient_sum > ACCUMULATOR_LIMIT / largest_sample;
   b.headroom_bits = b.used_coefficient_sum == 0 || largest_sample == 0
                         ? std::numeric_limits<double>::infinity()
-                        : std::log2(largest_int32) -
+                        : std::log2(ACCUMULATOR_LIMIT_DOUBLE) -
                               std::log2(static_cast<double>(b.used_coefficient_sum)) -
                               std::log2(static_cast<double>(largest_sample));
   return b;

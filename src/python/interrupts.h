@@ -5,7 +5,9 @@
 #include <pybind11/pybind11.h>
 
 #include <chrono>
+#include <optional>
 #include <type_traits>
+#include <utility>
 
 #include "fixfir/engine/parallel_chunks.h"
 
@@ -41,16 +43,16 @@ template <class Compute>
 std::invoke_result_t<Compute> interruptible(Compute&& compute) {
   signal_watch watch;
   const keep_going_check check = [&watch] { return python_keeps_going(watch); };
-  std::invoke_result_t<Compute> result{};
+  std::optional<std::invoke_result_t<Compute>> result;
   try {
     const pybind11::gil_scoped_release unlocked;
     const keep_going_guard guard(check);
-    result = compute();
+    result.emplace(compute());
   } catch (...) {
     if (!watch.interrupted) throw;
   }
   if (watch.interrupted) throw pybind11::error_already_set();
-  return result;
+  return std::move(*result);
 }
 
 }  // namespace fixfir::python

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,7 +132,7 @@ py::dict report_dict(const precision_report& r, const report_request& o,
   d["waveform_wraps"] = r.waveform.wraps;
   d["snr_db"] = r.waveform.snr_db;
   d["error_split"] = split_dict(r.waveform.split);
-  d["wrap_free_limit"] = none_if_negative(r.wrap_free_limit);
+  d["wrap_free_limit"] = py::cast(r.wrap_free_limit);
   // The bound is the 32-bit engine's at the precision; a chosen datapath has
   // accumulator_bits_needed instead.
   if (!r.on_path.measured) d["wrap_bound"] = bound_dict(r.bound);
@@ -264,7 +265,7 @@ py::dict scan(py::handle taps, const run_arguments& q) {
   d["steady_reason"] = r.steady_absent;
   d["recommended"] = none_if_negative(r.choice.precision);
   d["reason"] = r.choice.reason;
-  d["wrap_free_limit"] = none_if_negative(r.wrap_free_limit);
+  d["wrap_free_limit"] = py::cast(r.wrap_free_limit);
   d["lines"] = scan_lines(r);
   return d;
 }

@@ -40,8 +40,8 @@ py::tuple dense_arrays(const dense_response& r) {
 py::tuple taps_dense(py::handle taps) {
   const std::vector<float> t = taps_argument(taps);
   dense_response r;
-  const bool ok = interruptible([&] { return taps_response(t, r); });
-  if (!ok) throw std::bad_alloc();
+  const outcome made = interruptible([&] { return taps_response(t, r); });
+  if (!made) raise(made.failure());
   return dense_arrays(r);
 }
 
@@ -49,15 +49,16 @@ py::tuple coefficients_dense(py::handle taps, long long precision, const datapat
   dense_response r;
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
     const double scale = std::ldexp(1.0, f->path.coefficient.fraction_bits);
-    if (!interruptible([&] { return coefficients_response(f->coefficients, scale, r); }))
-      throw std::bad_alloc();
+    const outcome made =
+        interruptible([&] { return coefficients_response(f->coefficients, scale, r); });
+    if (!made) raise(made.failure());
     return dense_arrays(r);
   }
   const quantized_taps q = quantize_argument(taps, precision);
-  const bool ok = interruptible([&] {
+  const outcome made = interruptible([&] {
     return coefficients_response(q.fixed.coefficients, static_cast<double>(q.filter.scale), r);
   });
-  if (!ok) throw std::bad_alloc();
+  if (!made) raise(made.failure());
   return dense_arrays(r);
 }
 

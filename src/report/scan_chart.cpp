@@ -81,13 +81,13 @@ scan_levels scan_data(std::string& s, const scan_plot& p) {
 void append_precision_lines(std::string& s, const scan_plot& p) {
   // The two vertical lines carry their labels at the top, each on the side away from the
   // other line, so that neither line crosses the other's label.
-  const bool both = p.wrap_free_limit >= 0 && p.recommended >= 0;
-  const bool recommended_left = !both || p.recommended <= p.wrap_free_limit;
-  if (p.wrap_free_limit >= 0) {
-    const double x = p.wrap_free_limit + 0.5;
+  const bool both = p.wrap_free_limit && p.recommended >= 0;
+  const bool recommended_left = !both || p.recommended <= *p.wrap_free_limit;
+  if (p.wrap_free_limit) {
+    const double x = *p.wrap_free_limit + 0.5;
     s += "set arrow 1 from " + number(x) + ",graph 0 to " + number(x) +
          ",graph 1 nohead lw 2 lc rgb '#ff7f0e'\n";
-    s += "set label 1 'wrap-free for any input up to " + std::to_string(p.wrap_free_limit) +
+    s += "set label 1 'wrap-free for any input up to " + std::to_string(*p.wrap_free_limit) +
          "' at " + number(x) + ",graph 0.94 " +
          (recommended_left ? "left offset 0.5,0" : "right offset -0.5,0") + " tc rgb '#c05000'\n";
   }

@@ -83,9 +83,10 @@ TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
   ASSERT_EQ(r.rows.size(), 31U);
   EXPECT_NEAR(r.targets.min_attenuation_db, r.taps_figures.worst_attenuation_db - 1.0, 1e-9);
   EXPECT_EQ(r.choice.precision, c.recommended) << r.choice.reason;
-  EXPECT_EQ(r.wrap_free_limit, largest_wrap_free_precision(taps));
+  EXPECT_EQ(r.wrap_free_limit.value_or(-1), largest_wrap_free_precision(taps));
   for (const precision_row& row : r.rows) {
-    EXPECT_EQ(row.wrap_free, row.precision <= r.wrap_free_limit) << row.precision;
+    EXPECT_EQ(row.wrap_free, r.wrap_free_limit && row.precision <= *r.wrap_free_limit)
+        << row.precision;
     if (row.wrap_free) {
       EXPECT_EQ(row.waveform_wraps, 0) << row.precision;
       EXPECT_EQ(row.sweep_wraps, 0) << row.precision;

@@ -81,6 +81,9 @@ inline constexpr std::int32_t HIGHEST_PRECISION = 30;
 /// The largest magnitude a 32-bit accumulator holds without wrapping: 2^31 - 1.
 inline constexpr std::uint64_t ACCUMULATOR_LIMIT = 0x7FFFFFFF;
 
+/// ACCUMULATOR_LIMIT as a double, which holds it exactly, for bounds reckoned in doubles.
+inline constexpr double ACCUMULATOR_LIMIT_DOUBLE = static_cast<double>(ACCUMULATOR_LIMIT);
+
 /// The limits of each choice.
 inline constexpr std::int32_t WORD_BITS_MIN = 2;
 inline constexpr std::int32_t WORD_BITS_MAX = 32;

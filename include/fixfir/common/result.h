@@ -1,14 +1,20 @@
 #pragma once
 // A value, or an error kind and a one-line message: what an entry that can fail returns.
 // fixfir-report turns an error into its words and exit status in one place (say_failure),
-// the Python module into an exception; nothing throws across a library boundary. The
-// engine's and the drivers' runs return an outcome that tells memory running out from a
-// stopped run (stopped_run_error, parallel_chunks.h), except the chunk runners themselves
-// (run_chunks_in_order, run_beside), whose callers make the error. Not every entry returns
-// one yet: the dialogue's tap reader and the file-writing drivers return a `status`, some
-// checks return the text of what is wrong ("" when nothing is: datapath_problem,
-// band_list_problem, search_axes_problem), and the measurement library's figures and
-// spectra a `bool` that is false when out of memory or stopped.
+// the Python module into an exception (raise, in its argument helpers); nothing throws
+// across a library boundary. The engine's and the drivers' runs return an outcome that
+// tells memory running out from a stopped run (stopped_run_error, parallel_chunks.h),
+// except the chunk runners themselves (run_chunks_in_order, run_beside), whose callers make
+// the error. So do the measurement library's responses, spectra, band figures, error model,
+// least squares and band-edge fit. A `bool` an entry returns otherwise answers a question
+// (whether a run wrapped, whether sums can wrap, whether every coefficient is 0), except
+// for the sweeps, steady states and waveform runs (precision_sweep, datapath_sweep,
+// steady_state, steady_figures, waveform_model, datapath_waveform), whose false still means
+// out of memory or stopped. Other entries not yet on this convention: the dialogue's tap
+// reader and the file-writing drivers return a `status`; some checks return the text of
+// what is wrong ("" when nothing is: datapath_problem, band_list_problem,
+// search_axes_problem); the wrap-free limit is a std::optional, but
+// largest_wrap_free_precision and a recommendation's precision still give -1 for none.
 
 #include <cstdint>
 #include <string>
@@ -71,6 +77,11 @@ using outcome = result<std::monostate>;
 /// The out-of-memory error every library gives with the same words.
 [[nodiscard]] inline error out_of_memory_error() {
   return error{error_kind::out_of_memory, "out of memory", 0};
+}
+
+/// The error of a run its caller asked to stop, with the same words everywhere.
+[[nodiscard]] inline error interrupted_error() {
+  return error{error_kind::interrupted, "interrupted", 0};
 }
 
 }  // namespace fixfir

@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "fixfir/common/result.h"
+
 namespace fixfir {
 
 /// The zero-phase amplitude of symmetric taps, A(f) = Σ a[k] cos(2π f (k + o) / 16000).
@@ -16,10 +18,11 @@ struct amplitude {
   std::size_t half_offset = 0;   // 2·o: 0 for an odd count, 1 for an even one
 };
 
-/// Sets `out` to the amplitude of `taps` and the most rounding each tap to float moved its
-/// term; false when `taps` are not symmetric or not all finite. The terms are at most
-/// twice the largest tap; nothing overflows for finite taps.
-[[nodiscard]] bool symmetric_amplitude(std::span<const float> taps, amplitude& out);
+/// The amplitude of `taps` and the most rounding each tap to float moved its term. A
+/// bad_input error when `taps` are not symmetric or not all finite, out_of_memory when
+/// memory runs out. The terms are at most twice the largest tap; nothing overflows for
+/// finite taps.
+[[nodiscard]] result<amplitude> symmetric_amplitude(std::span<const float> taps) noexcept;
 
 /// The normal equations' integrals from 0 to one band edge for k < rows, where
 /// c_k(f) = cos(2π f (k + o) / 16000).

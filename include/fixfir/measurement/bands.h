@@ -71,9 +71,9 @@ struct band_figures_db {
 
 /// The points of a dense response that lie in the plan's bands, plus each band edge's
 /// exact level from `h` (the same tap set), so that a level at an edge is not missed.
-/// False when memory runs out or `keep_going` says stop.
-[[nodiscard]] bool band_points(const dense_response& response, std::span<const double> h,
-                               const band_plan& plan, response_points& out) noexcept;
+/// An out_of_memory error when memory runs out, interrupted when `keep_going` says stop.
+[[nodiscard]] outcome band_points(const dense_response& response, std::span<const double> h,
+                                  const band_plan& plan, response_points& out) noexcept;
 
 /// The figures of `points` over `plan`.
 [[nodiscard]] band_figures_db measure_plan(const response_points& points, const band_plan& plan);

@@ -7,14 +7,16 @@
 #include <span>
 #include <vector>
 
+#include "fixfir/common/result.h"
+
 namespace fixfir {
 
 /// The output of the coefficients taken exactly (c / scale) on the unquantized input,
-/// from rest: the filter that coefficient quantization alone leaves. False when memory
-/// runs out.
-[[nodiscard]] bool run_coefficient_model(std::span<const std::int32_t> coefficients, double scale,
-                                         std::span<const double> input,
-                                         std::vector<double>& output) noexcept;
+/// from rest: the filter that coefficient quantization alone leaves. An out_of_memory
+/// error when memory runs out, interrupted when `keep_going` says stop.
+[[nodiscard]] outcome run_coefficient_model(std::span<const std::int32_t> coefficients,
+                                            double scale, std::span<const double> input,
+                                            std::vector<double>& output) noexcept;
 
 /// The output error split into its two causes, as signal-to-error ratios in dB (signal:
 /// the unquantized filter's output): the coefficients (coefficient model minus the
@@ -42,11 +44,11 @@ struct error_split {
 /// The truncation model's prediction as a signal and a white level: `mean` receives the
 /// filtered mean error Σ (c[j] / scale) · (-sign(x[n - j]) / (2 · scale)), and the return
 /// value is the variance of the white part of each truncated sample, (1 / scale)² / 12
-/// times the share of samples that are not 0 (to be filtered by |C(f)| / scale). False
-/// (NaN) when memory runs out.
-[[nodiscard]] double truncation_model(std::span<const std::int32_t> coefficients, double scale,
-                                      std::span<const double> input,
-                                      std::vector<double>& mean) noexcept;
+/// times the share of samples that are not 0 (to be filtered by |C(f)| / scale). Fails as
+/// `run_coefficient_model` does.
+[[nodiscard]] result<double> truncation_model(std::span<const std::int32_t> coefficients,
+                                              double scale, std::span<const double> input,
+                                              std::vector<double>& mean) noexcept;
 
 /// The split for a waveform test: `reference` the unquantized filter's output,
 /// `coefficient_model` that of `run_coefficient_model`, `fixed` the fixed-point output,
@@ -61,10 +63,11 @@ struct error_split {
 
 /// The truncation model's arithmetic error spectrum on the grid of `averaged_spectrum`
 /// with `segment` samples: the spectrum of the filtered mean error plus the white part
-/// shaped by |C(f)| / scale. False when memory runs out or `keep_going` says stop.
-[[nodiscard]] bool predicted_error_spectrum(std::span<const std::int32_t> coefficients,
-                                            double scale, std::span<const double> input,
-                                            std::size_t segment, std::vector<double>& out);
+/// shaped by |C(f)| / scale. Fails as `run_coefficient_model` does.
+[[nodiscard]] outcome predicted_error_spectrum(std::span<const std::int32_t> coefficients,
+                                               double scale, std::span<const double> input,
+                                               std::size_t segment,
+                                               std::vector<double>& out) noexcept;
 
 /// The waveform test's spectra per SPECTRUM_SEGMENT bin (see `averaged_spectrum`): the
 /// output error (fixed point minus the unquantized filter), its coefficient part
@@ -75,10 +78,11 @@ struct waveform_spectra {
   std::vector<double> signal;
 };
 
-/// The spectra over the first `samples` samples of each run. False (and `out` emptied) when
-/// memory runs out or `keep_going` says stop.
-[[nodiscard]] bool error_spectra(std::span<const double> fixed, std::span<const double> reference,
-                                 std::span<const double> coefficient_model, std::size_t samples,
-                                 waveform_spectra& out) noexcept;
+/// The spectra over the first `samples` samples of each run. An out_of_memory error (and
+/// `out` emptied) when memory runs out.
+[[nodiscard]] outcome error_spectra(std::span<const double> fixed,
+                                    std::span<const double> reference,
+                                    std::span<const double> coefficient_model, std::size_t samples,
+                                    waveform_spectra& out) noexcept;
 
 }  // namespace fixfir

@@ -58,7 +58,7 @@ struct precision_report {
   waveform_signal signal;
   std::vector<double> reference;  ///< the unquantized filter on the waveform test
   waveform_figures waveform;
-  std::int32_t wrap_free_limit = -1;
+  std::optional<std::int32_t> wrap_free_limit;  ///< none when no precision is wrap-free
   wrap_bound bound;
   std::vector<double> predicted_spectrum;  ///< per SPECTRUM_SEGMENT bin, for waves.png
   datapath_figures on_path;                ///< with a chosen datapath only
@@ -89,7 +89,7 @@ struct scan_report {
   std::vector<precision_row> rows;
   precision_targets targets;
   recommendation choice;
-  std::int32_t wrap_free_limit = -1;
+  std::optional<std::int32_t> wrap_free_limit;  ///< none when no precision is wrap-free
   /// Why the fixed-point steady state has no figures ("" when it has): the attenuation and
   /// ripple targets then apply to the quantized coefficients.
   std::string steady_absent;

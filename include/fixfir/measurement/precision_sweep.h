@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -32,8 +33,8 @@ struct precision_sweeps {
   std::vector<std::int32_t> frequency;
   std::vector<swept_precision> runs;
   /// The largest wrap-free precision of the taps (largest_wrap_free_precision), which the
-  /// sweep judges its wraps by; -1 when none is.
-  std::int32_t wrap_free_limit = -1;
+  /// sweep judges its wraps by; none when no precision is.
+  std::optional<std::int32_t> wrap_free_limit;
 };
 
 /// Sweeps `taps` quantized at each of `precisions`, 4 to 8000 Hz in steps of `step` (at

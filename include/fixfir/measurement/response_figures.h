@@ -72,15 +72,16 @@ struct response_figures {
 /// Whether every one of `coefficients` is 0 (none at all counts too).
 [[nodiscard]] bool silent_coefficients(std::span<const std::int32_t> coefficients) noexcept;
 
-/// The figures of the unquantized taps over `setup`'s plan.
-[[nodiscard]] bool taps_figures(std::span<const float> taps, const band_setup& setup,
-                                band_figures_db& out);
+/// The figures of the unquantized taps over `setup`'s plan. An out_of_memory error when
+/// memory runs out, interrupted when `keep_going` says stop.
+[[nodiscard]] outcome taps_figures(std::span<const float> taps, const band_setup& setup,
+                                   band_figures_db& out) noexcept;
 
 /// The figures of `coefficients` ÷ `scale` over `plan`; `response` receives their dense
-/// response.
-[[nodiscard]] bool coefficient_figures(std::span<const std::int32_t> coefficients, double scale,
-                                       const band_plan& plan, dense_response& response,
-                                       band_figures_db& out);
+/// response. Fails as `taps_figures` does.
+[[nodiscard]] outcome coefficient_figures(std::span<const std::int32_t> coefficients, double scale,
+                                          const band_plan& plan, dense_response& response,
+                                          band_figures_db& out) noexcept;
 
 /// The points of a series of the sweep, with `extra` points (frequency, level) among them,
 /// in rising frequency order.

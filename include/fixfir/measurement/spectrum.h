@@ -3,11 +3,13 @@
 // (one FFT), a response at one frequency, and Welch's averaged spectrum of a signal.
 //
 // Frequencies are in hertz from 0 to 8000 (half of 16,000 samples per second). Nothing here
-// throws: functions that allocate report running out of memory as false.
+// throws: functions that allocate return an out_of_memory error when memory runs out.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "fixfir/common/result.h"
 
 namespace fixfir {
 
@@ -37,16 +39,16 @@ struct response_points {
 /// at most 2^20 (longer tap sets are folded onto it, which is exact at the grid points).
 [[nodiscard]] std::size_t dense_grid_size(std::size_t taps) noexcept;
 
-/// |Σ h[j] e^(-iωj)| on the grid, ω = 2π f / 16000. False when memory runs out.
-[[nodiscard]] bool dense_magnitude(std::span<const double> h, dense_response& out) noexcept;
+/// |Σ h[j] e^(-iωj)| on the grid, ω = 2π f / 16000.
+[[nodiscard]] outcome dense_magnitude(std::span<const double> h, dense_response& out) noexcept;
 
 /// The unquantized taps' response |H(f)|.
-[[nodiscard]] bool taps_response(std::span<const float> taps, dense_response& out) noexcept;
+[[nodiscard]] outcome taps_response(std::span<const float> taps, dense_response& out) noexcept;
 
 /// The quantized coefficients' response |C(f)| / scale: the filter that coefficient
 /// quantization alone leaves, with exact arithmetic. `scale` must not be 0.
-[[nodiscard]] bool coefficients_response(std::span<const std::int32_t> coefficients, double scale,
-                                         dense_response& out) noexcept;
+[[nodiscard]] outcome coefficients_response(std::span<const std::int32_t> coefficients,
+                                            double scale, dense_response& out) noexcept;
 
 /// |Σ h[j] e^(-iωj)| at one frequency, summed directly.
 [[nodiscard]] double magnitude_at(std::span<const double> h, double frequency) noexcept;
@@ -55,9 +57,9 @@ struct response_points {
 /// power of two) overlapping by half, out[k] for k = 0 … segment / 2 at k · 16000 /
 /// segment Hz, scaled so that white noise of variance v reads 2 v / segment at every k
 /// (the power in one bin) and a sine of amplitude A about A² / 3 at its bin. With fewer
-/// than `segment` samples, `x` is zero-padded to one segment. False when memory runs out.
-[[nodiscard]] bool averaged_spectrum(std::span<const double> x, std::size_t segment,
-                                     std::vector<double>& out) noexcept;
+/// than `segment` samples, `x` is zero-padded to one segment.
+[[nodiscard]] outcome averaged_spectrum(std::span<const double> x, std::size_t segment,
+                                        std::vector<double>& out) noexcept;
 
 /// The segment of the waveform test's spectra: the output error's power, its parts and
 /// its prediction per bin of this many samples.

@@ -5,6 +5,7 @@
 // up before it, at the size it asks for; no file name appears in a body.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -93,7 +94,7 @@ struct waves_plot {
 /// What scan.png shows.
 struct scan_plot {
   std::span<const precision_row> rows;
-  std::int32_t wrap_free_limit = -1;
+  std::optional<std::int32_t> wrap_free_limit;
   std::int32_t recommended = -1;
   precision_targets targets;
 };

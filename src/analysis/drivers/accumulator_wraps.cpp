@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "fixfir/coefficients/datapath.h"
 #include "fixfir/drivers/exact_sum.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "vector_clones.h"
@@ -13,7 +14,6 @@ namespace fixfir {
 namespace {
 
 constexpr double two_32 = 4294967296.0;
-constexpr double largest_int32 = 2147483647.0;
 
 // Samples between two questions to `keep_going` in a polled count.
 constexpr std::size_t polled_samples = 64;
@@ -110,8 +110,8 @@ wrap_verdict verdict_from_lower(std::int64_t largest_sum_at_p0, std::uint64_t co
   const double centre = growth * static_cast<double>(largest_sum_at_p0);
   // A hair of slack for the rounding of these doubles.
   const double slack = 1e-12 * (centre + spread);
-  if (centre + spread + slack <= largest_int32) return wrap_verdict::none;
-  if (centre - spread - slack > largest_int32 + 1.0) return wrap_verdict::wraps;
+  if (centre + spread + slack <= ACCUMULATOR_LIMIT_DOUBLE) return wrap_verdict::none;
+  if (centre - spread - slack > ACCUMULATOR_LIMIT_DOUBLE + 1.0) return wrap_verdict::wraps;
   return wrap_verdict::unknown;
 }
 

@@ -73,9 +73,7 @@ keep_going_guard::keep_going_guard(const keep_going_check& check) noexcept
 
 keep_going_guard::~keep_going_guard() { installed_check = previous; }
 
-error stopped_run_error() {
-  return keep_going() ? out_of_memory_error() : make_error(error_kind::interrupted, "interrupted");
-}
+error stopped_run_error() { return keep_going() ? out_of_memory_error() : interrupted_error(); }
 
 bool keep_going() noexcept {
   chunk_board* const board = current_board;
