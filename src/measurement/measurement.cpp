@@ -46,7 +46,6 @@ outcome make_report_filter(std::span<const float> taps, const datapath& path,
   result<fixed_filter> made = make_fixed_filter(taps, path);
   if (!made) return std::move(made).failure();
   out.fixed = std::move(made).value();
-  out.filter = engine_filter(out.fixed);
   return success();
 }
 
@@ -69,9 +68,11 @@ bool measure_precision_waveform(std::span<const float> taps, const report_reques
                                 precision_report& out) noexcept {
   try {
     if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
-    if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
+    // The fixed-point run takes every core, as fixfir's waveform test does.
+    if (!measure_waveform(out.fixed, out.signal.input, out.reference, worker_count(),
+                          waveform_parts::split, out.waveform))
       return false;
-    return predicted_error_spectrum(out.fixed.coefficients, static_cast<double>(out.filter.scale),
+    return predicted_error_spectrum(out.fixed.coefficients, out.fixed.coefficient_scale,
                                     out.signal.input, SPECTRUM_SEGMENT, out.predicted_spectrum);
   } catch (const std::bad_alloc&) {
     return false;
@@ -121,7 +122,7 @@ outcome measure_on_datapath(std::span<const float> taps, const report_request& o
   d.measured = true;
   out.figures.saturating = f.path.accumulator_overflow == overflow_mode::saturate;
   out.figures.samples_saturating = f.path.sample.overflow == overflow_mode::saturate;
-  d.tap_error = largest_datapath_tap_error(taps, f);
+  d.tap_error = largest_tap_error(taps, f);
   d.accumulator_bits_needed = f.accumulator_bits_needed;
   const swept_precision& run = out.sweeps.runs[0];
   d.sweep_sample_overflows = run.sample_overflows;
@@ -130,10 +131,8 @@ outcome measure_on_datapath(std::span<const float> taps, const report_request& o
   out.figures.steady_sample_overflows =
       measured_sample_overflows(out.sweeps, run, &out.extremes, out.bands.plan);
   if (!waveform_reference(taps, options, out.signal, out.reference)) return stopped_run_error();
-  if (!measure_datapath_waveform(f, out.signal.input, out.reference, threads, out.waveform,
-                                 d.budget))
-    return stopped_run_error();
-  return success();
+  return measure_waveform(f, out.signal.input, out.reference, threads, waveform_parts::budget,
+                          out.waveform, &d.budget);
 }
 
 // The report on a chosen datapath.
@@ -154,14 +153,15 @@ bool scan_row(std::span<const float> taps, const report_request& options, const 
               const waveform_signal& signal, std::span<const double> reference,
               precision_row& row) {
   row.precision = run.precision;
-  const quantized_filter filter = engine_filter(fixed);
   dense_response response;
   band_figures_db coefficient;
-  if (!coefficient_figures(fixed.coefficients, static_cast<double>(filter.scale), plan, response,
+  if (!coefficient_figures(fixed.coefficients, fixed.coefficient_scale, plan, response,
                            coefficient))
     return false;
   waveform_figures waveform;
-  if (!measure_waveform(filter, signal.input, reference, false, waveform)) return false;
+  if (!measure_waveform(fixed, signal.input, reference, worker_count(), waveform_parts::none,
+                        waveform))
+    return false;
   steady_points extremes;
   band_figures_db steady;
   if (!steady_figures(fixed, threads_for(options), response, plan, sweeps, run.steady, extremes,

@@ -92,4 +92,12 @@ struct sine_run {
 [[nodiscard]] std::span<const std::int32_t> narrow_samples(const sine_run& run,
                                                            std::size_t n) noexcept;
 
+/// `f` over the signal `x` from rest, on up to `threads` threads: on the 32-bit engine for
+/// fixfir's precisions (its accumulators, and as overflows the outputs whose exact sum
+/// differs from them, counted only where some sum can wrap; outputs a ÷ scale²), on
+/// `run_datapath` for every other datapath. out_of_memory when memory runs out, interrupted
+/// when the keep-going check (parallel_chunks.h) stops it.
+[[nodiscard]] result<datapath_run> run_signal(const fixed_filter& f, std::span<const double> x,
+                                              unsigned threads) noexcept;
+
 }  // namespace fixfir

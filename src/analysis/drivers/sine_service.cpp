@@ -1,16 +1,22 @@
 #include "fixfir/drivers/sine_service.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <utility>
 
 #include "fast_kernel.h"
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/common/checks.h"
+#include "fixfir/drivers/accumulator_wraps.h"
+#include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir {
 
 namespace {
+
+// Thrown inside a signal's run when the keep-going check stopped it.
+struct stopped_signal {};
 
 // The engine's view of a filter whose samples are trunc(2^F_x × x): the sample scale is
 // the engine's, the coefficients are the filter's own.
@@ -103,6 +109,51 @@ std::span<const std::int32_t> narrow_accumulators(const sine_run& run, std::size
 std::span<const std::int32_t> narrow_samples(const sine_run& run, std::size_t n) noexcept {
   FIXFIR_EXPECTS(run.kernel == run_kernel::narrow);
   return {reinterpret_cast<const std::int32_t*>(run.lane.quantized), n};
+}
+
+namespace {
+
+// The engine's run of a signal, its wraps counted against the exact sums.
+datapath_run engine_signal_or_throw(const fixed_filter& f, std::span<const double> x,
+                                    unsigned threads) {
+  const quantized_filter q = engine_filter(f);
+  std::vector<std::int32_t> acc(x.size());
+  if (outcome ran = filter_signal(q, x.data(), x.size(), acc.data(), threads); !ran) {
+    if (ran.failure().kind == error_kind::interrupted) throw stopped_signal{};
+    throw std::bad_alloc();
+  }
+  const auto scale = static_cast<double>(q.scale);
+  datapath_run run;
+  run.accumulators.assign(acc.begin(), acc.end());
+  run.output.resize(x.size());
+  std::vector<std::int32_t> s(x.size());
+  std::uint64_t largest_sample = 0;
+  for (std::size_t n = 0; n < x.size(); ++n) {
+    run.output[n] = fir_output(scale, acc[n]);
+    s[n] = quantize_sample(scale, x[n]);
+    const std::int64_t v = s[n];
+    largest_sample = std::max(largest_sample, static_cast<std::uint64_t>(v < 0 ? -v : v));
+  }
+  // When Σ |c[j]| · max |s| fits in 31 bits no sum can wrap, and the exact sums are skipped.
+  if (largest_sample <= wrap_free_sample_limit(f.magnitude_sum)) return run;
+  run.accumulator_overflows = static_cast<std::size_t>(count_wrapped_sums(
+      f.coefficients, s, acc, 0, std::numeric_limits<std::int64_t>::max(), true));
+  if (!keep_going()) throw stopped_signal{};
+  return run;
+}
+
+}  // namespace
+
+result<datapath_run> run_signal(const fixed_filter& f, std::span<const double> x,
+                                unsigned threads) noexcept {
+  if (!is_precision_datapath(f.path)) return run_datapath(f, x, threads);
+  try {
+    return engine_signal_or_throw(f, x, std::max(threads, 1U));
+  } catch (const std::bad_alloc&) {
+    return out_of_memory_error();
+  } catch (const stopped_signal&) {
+    return stopped_run_error();
+  }
 }
 
 }  // namespace fixfir
