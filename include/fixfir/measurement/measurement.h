@@ -48,7 +48,7 @@ struct datapath_figures {
 /// Everything a report at one precision says and draws.
 struct precision_report {
   band_setup bands;
-  fixed_filter fixed;       ///< the taps on the report's datapath, quantized once
+  fixed_filter fixed;  ///< the taps on the report's datapath, quantized once
   dense_response coefficient_response;
   response_figures figures;
   precision_sweeps sweeps;  ///< one run: the chosen precision
