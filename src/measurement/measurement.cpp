@@ -16,7 +16,6 @@
 
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/engine/parallel_chunks.h"
-#include "fixfir/measurement/datapath_sweep.h"
 #include "fixfir/measurement/sweep_window.h"
 
 namespace fixfir {
@@ -47,7 +46,6 @@ outcome make_report_filter(std::span<const float> taps, const datapath& path,
   result<fixed_filter> made = make_fixed_filter(taps, path);
   if (!made) return std::move(made).failure();
   out.fixed = std::move(made).value();
-  out.filter = engine_filter(out.fixed);
   return success();
 }
 
@@ -70,9 +68,11 @@ bool measure_precision_waveform(std::span<const float> taps, const report_reques
                                 precision_report& out) noexcept {
   try {
     if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
-    if (!measure_waveform(out.filter, out.signal.input, out.reference, true, out.waveform))
+    // The fixed-point run takes every core, as fixfir's waveform test does.
+    if (!measure_waveform(out.fixed, out.signal.input, out.reference, worker_count(),
+                          waveform_parts::split, out.waveform))
       return false;
-    return predicted_error_spectrum(out.fixed.coefficients, static_cast<double>(out.filter.scale),
+    return predicted_error_spectrum(out.fixed.coefficients, out.fixed.coefficient_scale,
                                     out.signal.input, SPECTRUM_SEGMENT, out.predicted_spectrum)
         .ok();
   } catch (const std::bad_alloc&) {
@@ -80,70 +80,60 @@ bool measure_precision_waveform(std::span<const float> taps, const report_reques
   }
 }
 
-// The rest of the report at one precision once its bands are set up: the responses, the
-// sweep and the steady states. False when memory runs out or the run is abandoned.
-bool measure_precision_sweep(std::span<const float> taps, const report_request& options,
-                             precision_report& out) {
-  const auto scale = static_cast<double>(out.filter.scale);
-  if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
-  if (!coefficient_figures(out.fixed.coefficients, scale, out.bands.plan, out.coefficient_response,
-                           out.figures.coefficients))
-    return false;
-  const std::int32_t precisions[1] = {options.precision};
-  if (!sweep_precisions(taps, precisions, options.sweep_step, threads_for(options), true,
-                        out.sweeps, options.progress))
-    return false;
+// The sweep and the steady state of the report's filter, once its bands are set up: the
+// responses, the sweep over the run service and the steady states at the band extremes.
+outcome measure_sweep(std::span<const float> taps, const report_request& options,
+                      precision_report& out) {
+  const fixed_filter& f = out.fixed;
+  const unsigned threads = threads_for(options);
+  if (!taps_figures(taps, out.bands, out.figures.taps)) return stopped_run_error();
+  if (!coefficient_figures(f.coefficients, f.coefficient_scale, out.bands.plan,
+                           out.coefficient_response, out.figures.coefficients))
+    return stopped_run_error();
+  sweep_request ask;
+  ask.taps = taps;
+  ask.step = options.sweep_step;
+  ask.threads = threads;
+  ask.progress = options.progress;
+  if (outcome swept = sweep_filters(std::span(&f, 1), ask, out.sweeps); !swept) return swept;
   const swept_precision& run = out.sweeps.runs[0];
-  if (!steady_figures(out.filter, threads_for(options), out.coefficient_response, out.bands.plan,
-                      out.sweeps, run.steady, out.extremes, out.figures.steady))
-    return false;
+  if (outcome steady = steady_figures(f, threads, out.coefficient_response, out.bands.plan,
+                                      out.sweeps, run.steady, out.extremes, out.figures.steady);
+      !steady)
+    return steady;
   out.figures.steady_state = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
   out.figures.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
   out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
-  out.figures.silent = silent_coefficients(out.fixed.coefficients);
+  out.figures.silent = silent_coefficients(f.coefficients);
   out.wrap_free_limit = out.sweeps.wrap_free_limit;
-  out.bound = wrap_bound_at(taps, options.precision);
-  return true;
+  return success();
 }
 
 // The report on a chosen datapath once its filter is made and its bands are set up: every
-// figure measured on the datapath. False when memory runs out or the run is abandoned.
-bool measure_on_datapath(std::span<const float> taps, const report_request& options,
-                         precision_report& out) {
+// figure measured on the datapath.
+outcome measure_on_datapath(std::span<const float> taps, const report_request& options,
+                            precision_report& out) {
   const fixed_filter& f = out.fixed;
   const unsigned threads = threads_for(options);
-  if (!taps_figures(taps, out.bands, out.figures.taps)) return false;
-  if (!coefficient_figures(f.coefficients, f.coefficient_scale, out.bands.plan,
-                           out.coefficient_response, out.figures.coefficients))
-    return false;
+  if (outcome swept = measure_sweep(taps, options, out); !swept) return swept;
+  out.wrap_free_limit = -1;  // a precision's figure, not a datapath's
   datapath_figures& d = out.on_path;
   d.measured = true;
   out.figures.saturating = f.path.accumulator_overflow == overflow_mode::saturate;
   out.figures.samples_saturating = f.path.sample.overflow == overflow_mode::saturate;
-  out.figures.silent = silent_coefficients(f.coefficients);
-  d.tap_error = largest_datapath_tap_error(taps, f);
+  d.tap_error = largest_tap_error(taps, f);
   d.accumulator_bits_needed = f.accumulator_bits_needed;
-  if (!sweep_datapath(f, options.sweep_step, threads, out.sweeps, d.sweep_sample_overflows,
-                      options.progress))
-    return false;
   const swept_precision& run = out.sweeps.runs[0];
-  out.extremes.frequency = band_extremes(out.coefficient_response, out.bands.plan);
-  if (!datapath_steady_amplitudes(f, threads, out.extremes)) return false;
-  out.figures.steady = steady_band_figures(out.sweeps, run.steady, out.extremes, out.bands.plan);
-  out.figures.steady_state = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
-  out.figures.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
-  out.figures.sweep = measure_plan(sweep_series_points(out.sweeps, run.peak), out.bands.plan);
-  out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
-  out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
+  d.sweep_sample_overflows = run.sample_overflows;
   out.figures.sweep_sample_overflows =
       measured_sample_overflows(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_sample_overflows =
       measured_sample_overflows(out.sweeps, run, &out.extremes, out.bands.plan);
-  if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
-  return measure_datapath_waveform(f, out.signal.input, out.reference, threads, out.waveform,
-                                   d.budget);
+  if (!waveform_reference(taps, options, out.signal, out.reference)) return stopped_run_error();
+  return measure_waveform(f, out.signal.input, out.reference, threads, waveform_parts::budget,
+                          out.waveform, &d.budget);
 }
 
 // The report on a chosen datapath.
@@ -152,33 +142,30 @@ outcome run_datapath_report(std::span<const float> taps, const report_request& o
   if (outcome made = make_report_filter(taps, path, out); !made) return made;
   if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
   try {
-    if (measure_on_datapath(taps, options, out)) return success();
+    return measure_on_datapath(taps, options, out);
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
-  return stopped_run_error();
 }
 
 // One precision's row of the scan, from the sweep of every precision (`run` is its own).
 bool scan_row(std::span<const float> taps, const report_request& options, const band_plan& plan,
-              const precision_sweeps& sweeps, const swept_precision& run,
+              const precision_sweeps& sweeps, const swept_precision& run, const fixed_filter& fixed,
               const waveform_signal& signal, std::span<const double> reference,
               precision_row& row) {
   row.precision = run.precision;
-  result<fixed_filter> made = make_fixed_filter(taps, precision_datapath(row.precision));
-  if (!made) return false;
-  const fixed_filter fixed = std::move(made).value();
-  const quantized_filter filter = engine_filter(fixed);
   dense_response response;
   band_figures_db coefficient;
-  if (!coefficient_figures(fixed.coefficients, static_cast<double>(filter.scale), plan, response,
+  if (!coefficient_figures(fixed.coefficients, fixed.coefficient_scale, plan, response,
                            coefficient))
     return false;
   waveform_figures waveform;
-  if (!measure_waveform(filter, signal.input, reference, false, waveform)) return false;
+  if (!measure_waveform(fixed, signal.input, reference, worker_count(), waveform_parts::none,
+                        waveform))
+    return false;
   steady_points extremes;
   band_figures_db steady;
-  if (!steady_figures(filter, threads_for(options), response, plan, sweeps, run.steady, extremes,
+  if (!steady_figures(fixed, threads_for(options), response, plan, sweeps, run.steady, extremes,
                       steady))
     return false;
   row.waveform_wraps = waveform.wraps;
@@ -205,17 +192,25 @@ bool measure_scan(std::span<const float> taps, const report_request& options,
 
   std::vector<std::int32_t> precisions;
   for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) precisions.push_back(p);
+  result<std::vector<fixed_filter>> filters = precision_filters(taps, precisions);
+  if (!filters) return false;
+  sweep_request ask;
+  ask.taps = taps;
+  ask.step = options.sweep_step;
+  ask.threads = threads_for(options);
+  ask.peaks = false;
+  ask.progress = options.progress;
   precision_sweeps sweeps;
-  if (!sweep_precisions(taps, precisions, options.sweep_step, threads_for(options), false, sweeps,
-                        options.progress))
-    return false;
+  if (!sweep_filters(filters.value(), ask, sweeps)) return false;
   waveform_signal signal;
   std::vector<double> reference;
   if (!waveform_reference(taps, options, signal, reference)) return false;
   out.rows.clear();
-  for (const swept_precision& run : sweeps.runs) {
+  for (std::size_t k = 0; k < sweeps.runs.size(); ++k) {
     precision_row row;
-    if (!scan_row(taps, options, out.bands.plan, sweeps, run, signal, reference, row)) return false;
+    if (!scan_row(taps, options, out.bands.plan, sweeps, sweeps.runs[k], filters.value()[k], signal,
+                  reference, row))
+      return false;
     out.rows.push_back(row);
   }
   out.wrap_free_limit = sweeps.wrap_free_limit;
@@ -239,21 +234,25 @@ outcome run_precision_report(std::span<const float> taps, const report_request& 
   waveform_options.threads = std::max(1U, threads / 2);
   report_request sweep_options = options;
   sweep_options.threads = threads;
-  const auto measure_sweep = [&]() noexcept {
+  outcome swept = success();
+  const auto measure_swept = [&]() noexcept {
     try {
-      return measure_precision_sweep(taps, sweep_options, out);
+      swept = measure_sweep(taps, sweep_options, out);
     } catch (const std::bad_alloc&) {
-      return false;
+      swept = out_of_memory_error();
     }
+    return swept.ok();
   };
   outcome bands = success();
   const bool measured =
       run_beside([&] { return measure_precision_waveform(taps, waveform_options, out); },
                  [&] {
                    return static_cast<bool>(bands = setup_bands(taps, options.given, out.bands)) &&
-                          measure_sweep();
+                          measure_swept();
                  });
   if (!bands) return bands;
+  if (!swept) return swept;
+  out.bound = wrap_bound_at(taps, options.precision);
   return measured ? success() : stopped_run_error();
 }
 

@@ -149,14 +149,14 @@ response_points merged_points(const precision_sweeps& sweeps, const std::vector<
 
 // The steady state of one precision over the plan: at the swept frequencies and where its
 // quantized coefficients' response is worst in each band.
-bool steady_figures(const quantized_filter& filter, unsigned threads,
-                    const dense_response& coefficients, const band_plan& plan,
-                    const precision_sweeps& sweeps, const std::vector<double>& swept_steady,
-                    steady_points& extremes, band_figures_db& out) {
+outcome steady_figures(const fixed_filter& filter, unsigned threads,
+                       const dense_response& coefficients, const band_plan& plan,
+                       const precision_sweeps& sweeps, const std::vector<double>& swept_steady,
+                       steady_points& extremes, band_figures_db& out) {
   extremes.frequency = band_extremes(coefficients, plan);
-  if (!steady_amplitudes(filter, threads, extremes)) return false;
+  if (outcome measured = steady_amplitudes(filter, threads, extremes); !measured) return measured;
   out = steady_band_figures(sweeps, swept_steady, extremes, plan);
-  return true;
+  return success();
 }
 
 band_figures_db steady_band_figures(const precision_sweeps& sweeps,

@@ -1,6 +1,7 @@
 #include "fixfir/measurement/steady_state.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -17,8 +18,10 @@
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/checks.h"
 #include "fixfir/drivers/frequency_sweep.h"
+#include "fixfir/drivers/sine_service.h"
 #include "fixfir/drivers/unit_sine_sweep.h"
 #include "fixfir/engine/fir_engine.h"
+#include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/sweep_window.h"
 #include "fixfir/measurement/wrap_checks.h"
 
@@ -107,9 +110,14 @@ double fitted_amplitude(const sine_basis& basis, std::span<const double> output,
   return fit(basis, output, first);
 }
 
-double fitted_amplitude(const sine_basis& basis, std::span<const std::int32_t> accumulators,
-                        std::size_t first, double scale) noexcept {
-  return fit(basis, accumulators, first) / (scale * scale);
+double fitted_amplitude(const sine_basis& basis, const sine_run& run, std::size_t samples,
+                        std::size_t first, double unit) noexcept {
+  // The unit is a power of two: scaling the fit by it is exact.
+  if (run.kernel == run_kernel::narrow)
+    return fit(basis, narrow_accumulators(run, samples), first) * unit;
+  if (!run.staged_output.empty())  // measured at the output word
+    return fit(basis, run.staged_output.first(std::min(samples, run.staged_output.size())), first);
+  return fit(basis, run.exact.first(std::min(samples, run.exact.size())), first) * unit;
 }
 
 std::vector<double> band_extremes(const dense_response& coefficients, const band_plan& plan,
@@ -148,58 +156,79 @@ std::vector<double> band_extremes(const dense_response& coefficients, const band
   return out;
 }
 
-bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
-                       steady_points& out) noexcept {
+namespace {
+
+// The steady state at every frequency of `out` once the fit is known to be measured.
+outcome steady_runs(const fixed_filter& f, unsigned threads, const run_window& w,
+                    steady_points& out) {
+  sine_runner runner;
+  if (outcome made = sine_runner_init(runner, f, w.samples, threads); !made) return made;
+  const bool narrow = runner.kernel == run_kernel::narrow;
+  // On fixfir's precisions, samples are at most the scale in magnitude, so below this no
+  // sum can wrap; off them the engine runs only what cannot overflow (kernel_for).
+  const bool wrap_free = !is_precision_datapath(f.path) ||
+                         (f.path.scale > 0 && static_cast<std::uint64_t>(f.path.scale) <=
+                                                  wrap_free_sample_limit(f.magnitude_sum));
+  std::vector<sine_basis> bases(threads);
+  for (sine_basis& b : bases) {
+    if (outcome made = make_sine_basis(0.0, w.samples, b, w.fit_start); !made) return made;
+  }
+  std::atomic<bool> failed{false};   // an exact run failed
+  std::atomic<bool> stopped{false};  // ... because it was stopped
+  unit_sine_sweep sweep;
+  sweep.frequencies = out.frequency;
+  sweep.threads = threads;
+  sweep.per_chunk = 1;
+  const sine_window window{w.first_sample, w.first_output};
+  outcome swept = sweep_unit_sines(sweep, [&](const swept_sine& sine) {
+    if (failed) return;
+    result<sine_run> ran = run_sine(runner, sine.worker, sine.frequency, window);
+    if (!ran) {
+      stopped = stopped || ran.failure().kind == error_kind::interrupted;
+      failed = true;
+      return;
+    }
+    const sine_run& run = ran.value();
+    sine_basis& b = bases[sine.worker];
+    (void)make_sine_basis(sine.frequency, w.samples, b, w.fit_start);  // sizes kept
+    out.steady[sine.index] = fitted_amplitude(b, run, w.samples, w.fit_start, f.output_unit);
+    if (!narrow) {
+      out.wrapped[sine.index] = run.accumulator_overflows > 0 ? 1 : 0;
+      out.sample_overflowed[sine.index] = run.sample_overflows > 0 ? 1 : 0;
+    } else if (!wrap_free) {
+      wrap_check check;
+      check.coefficients = std::span<const std::int32_t>(f.coefficients).first(w.met);
+      check.samples = narrow_samples(run, w.samples);
+      check.accumulators = narrow_accumulators(run, w.samples);
+      check.scale = runner.ws.scale;
+      check.from = w.first_output;
+      out.wrapped[sine.index] = run_wrapped(check) ? 1 : 0;
+    }
+  });
+  if (failed) return stopped ? stopped_run_error() : out_of_memory_error();
+  return swept;
+}
+
+}  // namespace
+
+outcome steady_amplitudes(const fixed_filter& f, unsigned threads, steady_points& out) noexcept {
   try {
     threads = std::max(threads, 1U);
-    const std::span<const double> frequencies = out.frequency;
-    const std::span<const std::int32_t> coefficients(filter.coefficients,
-                                                     to_size(std::max(filter.count, 0)));
-    const run_window w = window_for(coefficients.size(), false);
-    out.wrapped.assign(frequencies.size(), 0);
+    const std::size_t n = out.frequency.size();
+    const run_window w = window_for(f.coefficients.size(), false);
+    out.wrapped.assign(n, 0);
+    out.sample_overflowed.assign(n, 0);
     if (w.reach != steady_reach::measured) {  // no fit: nothing to run
-      out.steady.assign(frequencies.size(), std::numeric_limits<double>::quiet_NaN());
-      return true;
+      out.steady.assign(n, not_a_number);
+      return success();
     }
-    out.steady.assign(frequencies.size(), 0.0);
-    const std::uint64_t coefficient_sum = coefficient_magnitude_sum(coefficients);
-    if (coefficient_sum == 0) return true;  // every output is 0
-    // Samples are at most the scale in magnitude, so below this no sum can wrap.
-    const bool wrap_free = filter.scale > 0 && static_cast<std::uint64_t>(filter.scale) <=
-                                                   wrap_free_sample_limit(coefficient_sum);
-    fir_workspace ws;
-    if (!sweep_workspace_init(ws, filter, threads)) return false;
-    // The fit's run: its samples and whole blocks of outputs within the workspace's.
-    FIXFIR_EXPECTS(w.samples == ws.samples && w.outputs == ws.outputs &&
-                   w.first_sample < w.samples && w.first_output < w.outputs);
-    std::vector<sine_basis> bases(threads);
-    for (sine_basis& b : bases) {
-      if (!make_sine_basis(0.0, w.samples, b, w.fit_start)) return false;
-    }
-    unit_sine_sweep sweep;
-    sweep.frequencies = frequencies;
-    sweep.filter = &ws;
-    sweep.window = {w.first_sample, w.first_output};
-    sweep.threads = threads;
-    sweep.per_chunk = 1;
-    return static_cast<bool>(sweep_unit_sines(sweep, [&](const swept_sine& sine) {
-      sine_basis& b = bases[sine.worker];
-      (void)make_sine_basis(sine.frequency, w.samples, b, w.fit_start);  // sizes kept
-      const std::span<const std::int32_t> accumulators =
-          as_signed(sine.lane.accumulators, w.samples);
-      out.steady[sine.index] = fitted_amplitude(b, accumulators, w.fit_start, ws.scale);
-      if (!wrap_free) {
-        wrap_check check;
-        check.coefficients = coefficients.first(w.met);
-        check.samples = as_signed(sine.lane.quantized, w.samples);
-        check.accumulators = accumulators;
-        check.scale = ws.scale;
-        check.from = w.first_output;
-        out.wrapped[sine.index] = run_wrapped(check) ? 1 : 0;
-      }
-    }));
+    out.steady.assign(n, 0.0);
+    // Every output of a filter whose coefficients are all 0 is 0; only words off fixfir's
+    // precisions can still overflow on the way.
+    if (f.magnitude_sum == 0 && kernel_for(f) == run_kernel::narrow) return success();
+    return steady_runs(f, threads, w, out);
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 

@@ -345,14 +345,14 @@ std::vector<std::string> report_summary_lines(const precision_report& r, const r
                   (source.empty() ? std::string() : " from " + source));
   if (!on_path) {
     lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
-                    std::to_string(r.filter.scale) + ")");
+                    std::to_string(r.fixed.path.scale) + ")");
   }
   const double rate = r.bands.plan.sample_rate;
   for (std::string& line : hardware_fact_lines(hardware_facts_of(taps), taps.size(), rate))
     lines.push_back(std::move(line));
   lines.push_back("largest tap quantization error: " +
                   figure_text(figure_kind::tap_error,
-                              on_path ? r.on_path.tap_error : largest_tap_error(taps, r.filter)));
+                              on_path ? r.on_path.tap_error : largest_tap_error(taps, r.fixed)));
   if (on_path) {
     lines.push_back("coefficient overflows: " + overflow_count_text(r.fixed.coefficient_overflows,
                                                                     taps.size(), "taps",

@@ -16,9 +16,12 @@
 #include <vector>
 
 #include "fixfir/coefficients/fixed_filter.h"
+#include "fixfir/common/checks.h"
 #include "fixfir/drivers/accumulator_wraps.h"
+#include "fixfir/drivers/datapath_run.h"
 #include "fixfir/drivers/double_filter.h"
 #include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/drivers/sine_service.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
 
@@ -130,24 +133,101 @@ double snr_db(std::span<const double> reference, std::span<const double> measure
   return 10.0 * std::log10(signal / noise);
 }
 
-bool measure_waveform(const quantized_filter& filter, std::span<const double> input,
-                      std::span<const double> reference, bool split, waveform_figures& out) {
+namespace {
+
+double mean_square_of(std::span<const double> v) noexcept {
+  double sum = 0.0;
+  for (const double x : v) sum += x * x;
+  return v.empty() ? not_a_number : sum / static_cast<double>(v.size());
+}
+
+double mean_square_between(std::span<const double> a, std::span<const double> b) noexcept {
+  const std::size_t n = std::min(a.size(), b.size());
+  double sum = 0.0;
+  for (std::size_t i = 0; i < n; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return n == 0 ? not_a_number : sum / static_cast<double>(n);
+}
+
+// The three-way budget of `f` once its own run is in `out`, and the split it gives.
+// `accumulated`: with an output stage, the accumulators before it in real units; else empty.
+outcome measure_budget(const fixed_filter& f, std::span<const double> input,
+                       std::span<const double> reference, unsigned threads, waveform_figures& out,
+                       std::span<const double> accumulated, datapath_budget& budget) {
+  if (!run_coefficient_model(f.coefficients, f.coefficient_scale, input, out.coefficient_output))
+    return stopped_run_error();
+  fixed_filter exact = f;
+  exact.path.accumulator_bits = 64;
+  exact.path.accumulator_overflow = overflow_mode::saturate;
+  exact.path.output = {};
+  result<datapath_run> sums = run_datapath(exact, input, threads);
+  if (!sums) return std::move(sums).failure();
+  const std::vector<double>& summed = sums.value().output;
+  const double signal = mean_square_of(reference);
+  budget.coefficient_db =
+      power_ratio_db(signal, mean_square_between(out.coefficient_output, reference));
+  budget.sample_db = power_ratio_db(signal, mean_square_between(summed, out.coefficient_output));
+  const std::span<const double> before_output =
+      accumulated.empty() ? std::span<const double>(out.fixed_output) : accumulated;
+  budget.accumulator_db = power_ratio_db(signal, mean_square_between(before_output, summed));
+  budget.output_db = accumulated.empty()
+                         ? not_a_number
+                         : power_ratio_db(signal, mean_square_between(out.fixed_output, accumulated));
+  out.split.coefficient_db = budget.coefficient_db;
+  out.split.arithmetic_power = mean_square_between(out.fixed_output, out.coefficient_output);
+  out.split.arithmetic_db = power_ratio_db(signal, out.split.arithmetic_power);
+  out.split.predicted_arithmetic_db = not_a_number;
+  out.split.predicted_arithmetic_power = not_a_number;
+  return success();
+}
+
+}  // namespace
+
+double largest_tap_error(std::span<const float> taps, const fixed_filter& f) noexcept {
+  double worst = 0.0;
+  const std::size_t count = std::min(taps.size(), f.coefficients.size());
+  for (std::size_t j = 0; j < count; ++j) {
+    const double represented =
+        std::ldexp(static_cast<double>(f.coefficients[j]), -f.path.coefficient.fraction_bits);
+    worst = nan_max(worst, std::fabs(static_cast<double>(taps[j]) - represented));
+  }
+  return worst;
+}
+
+outcome measure_waveform(const fixed_filter& f, std::span<const double> input,
+                         std::span<const double> reference, unsigned threads, waveform_parts parts,
+                         waveform_figures& out, datapath_budget* budget) {
   try {
-    fixed_run run = fixed_model_or_throw(filter, input);
-    out.wraps = run.wraps;
-    out.snr_db = snr_db(reference, run.output);
-    out.fixed_output = std::move(run.output);
-    if (split) {
-      const std::span<const std::int32_t> c(filter.coefficients,
-                                            static_cast<std::size_t>(std::max(filter.count, 0)));
-      const auto scale = static_cast<double>(filter.scale);
-      if (!run_coefficient_model(c, scale, input, out.coefficient_output)) return false;
-      out.split = split_error(reference, out.coefficient_output, out.fixed_output,
-                              predicted_truncation_power(c, scale, input));
+    result<datapath_run> run = run_signal(f, input, threads);
+    if (!run) return std::move(run).failure();
+    out.wraps = static_cast<std::int64_t>(run.value().accumulator_overflows);
+    if (budget != nullptr) {
+      budget->sample_overflows = run.value().sample_overflows;
+      budget->accumulator_overflows = run.value().accumulator_overflows;
+      budget->output_overflows = run.value().output_overflows;
     }
-    return true;
+    // With an output stage the accumulators before it, in real units, for the budget.
+    std::vector<double> accumulated;
+    if (f.path.output.bits != 0 && parts == waveform_parts::budget) {
+      accumulated.reserve(run.value().accumulators.size());
+      for (const std::int64_t a : run.value().accumulators)
+        accumulated.push_back(static_cast<double>(a) * f.output_unit);
+    }
+    out.fixed_output = std::move(run).value().output;
+    out.snr_db = snr_db(reference, out.fixed_output);
+    if (parts == waveform_parts::budget) {
+      FIXFIR_EXPECTS(budget != nullptr);
+      return measure_budget(f, input, reference, threads, out, accumulated, *budget);
+    }
+    if (parts == waveform_parts::split) {
+      const double scale = f.coefficient_scale;
+      if (!run_coefficient_model(f.coefficients, scale, input, out.coefficient_output))
+        return stopped_run_error();
+      out.split = split_error(reference, out.coefficient_output, out.fixed_output,
+                              predicted_truncation_power(f.coefficients, scale, input));
+    }
+    return success();
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 

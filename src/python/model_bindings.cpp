@@ -20,7 +20,7 @@
 #include "fixfir/drivers/multitone_waveform.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
-#include "fixfir/measurement/datapath_sweep.h"
+#include "fixfir/measurement/precision_sweep.h"
 #include "fixfir/measurement/waveform_model.h"
 #include "interrupts.h"
 #include "python_bindings.h"
@@ -119,9 +119,13 @@ py::tuple sweep(py::handle taps, long long precision, long long step, const data
   const std::int32_t df = int32_value(step, "step");
   if (df < 1) throw py::value_error("step must be at least 1, not " + std::to_string(df));
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
+    const std::vector<float> given = taps_argument(taps);
+    sweep_request ask;
+    ask.taps = given;
+    ask.step = df;
+    ask.threads = worker_count();
     precision_sweeps sweeps;
-    std::int32_t overflows = 0;
-    if (!interruptible([&] { return sweep_datapath(*f, df, worker_count(), sweeps, overflows); }))
+    if (!interruptible([&] { return sweep_filters(std::span(&*f, 1), ask, sweeps).ok(); }))
       throw std::bad_alloc();
     const std::vector<double>& peak = sweeps.runs.at(0).peak;
     return py::make_tuple(to_array(sweeps.frequency.data(), sweeps.frequency.size()),

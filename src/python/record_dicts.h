@@ -10,7 +10,7 @@
 
 #include "fixfir/measurement/bands.h"
 #include "fixfir/measurement/datapath_search.h"
-#include "fixfir/measurement/datapath_waveform.h"
+#include "fixfir/measurement/waveform_model.h"
 #include "fixfir/measurement/error_model.h"
 #include "fixfir/measurement/hardware_facts.h"
 #include "fixfir/measurement/recommendation.h"

@@ -14,7 +14,6 @@
 #include "array_io.h"
 #include "fixfir/drivers/datapath_run.h"
 #include "fixfir/engine/parallel_chunks.h"
-#include "fixfir/measurement/datapath_waveform.h"
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/waveform_model.h"
 #include "fixfir/measurement/wrap_checks.h"
@@ -64,7 +63,7 @@ py::tuple coefficients_dense(py::handle taps, long long precision, const datapat
 
 double tap_error(py::handle taps, long long precision, const datapath_keywords& k) {
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k))
-    return largest_datapath_tap_error(taps_argument(taps), *f);
+    return largest_tap_error(taps_argument(taps), *f);
   const quantized_taps q = quantize_argument(taps, precision);
   return largest_tap_error(q.taps, q.filter);
 }

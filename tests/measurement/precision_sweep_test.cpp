@@ -35,12 +35,13 @@ TEST(PrecisionSweeps, EachPrecisionIsItsOwnSweep) {
   const std::int32_t limit = largest_wrap_free_precision(taps);
   const std::vector<std::int32_t> precisions = {limit - 4, limit, limit + 1, limit + 5};
   constexpr std::int32_t step = 211;
+  const std::vector<fixed_filter> filters = precision_filters(taps, precisions).value();
   precision_sweeps sweeps;
-  ASSERT_TRUE(sweep_precisions(taps, precisions, step, 2, true, sweeps));
+  ASSERT_TRUE(sweep_filters(filters, {taps, step, 2, true, {}}, sweeps).ok());
   // Without peaks each run filters only the fit's samples, and judges wraps from the
   // wrap-free precision: the same figures.
   precision_sweeps quick;
-  ASSERT_TRUE(sweep_precisions(taps, precisions, step, 2, false, quick));
+  ASSERT_TRUE(sweep_filters(filters, {taps, step, 2, false, {}}, quick).ok());
   for (std::size_t k = 0; k < precisions.size(); ++k) {
     EXPECT_EQ(quick.runs[k].steady, sweeps.runs[k].steady);
     EXPECT_EQ(quick.runs[k].wrapped, sweeps.runs[k].wrapped);

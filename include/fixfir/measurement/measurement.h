@@ -12,7 +12,6 @@
 #include "fixfir/common/records.h"
 #include "fixfir/common/result.h"
 #include "fixfir/measurement/bands.h"
-#include "fixfir/measurement/datapath_waveform.h"
 #include "fixfir/measurement/precision_sweep.h"
 #include "fixfir/measurement/recommendation.h"
 #include "fixfir/measurement/response_figures.h"
@@ -49,8 +48,7 @@ struct datapath_figures {
 /// Everything a report at one precision says and draws.
 struct precision_report {
   band_setup bands;
-  fixed_filter fixed;       ///< the taps at the report's precision
-  quantized_filter filter;  ///< the engine's view of `fixed`
+  fixed_filter fixed;  ///< the taps on the report's datapath, quantized once
   dense_response coefficient_response;
   response_figures figures;
   precision_sweeps sweeps;  ///< one run: the chosen precision

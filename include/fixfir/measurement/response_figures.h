@@ -92,11 +92,12 @@ struct response_figures {
 
 /// The steady state of one precision over the plan: at the swept frequencies and where its
 /// quantized coefficients' response is worst in each band (`extremes` receives those).
-[[nodiscard]] bool steady_figures(const quantized_filter& filter, unsigned threads,
-                                  const dense_response& coefficients, const band_plan& plan,
-                                  const precision_sweeps& sweeps,
-                                  const std::vector<double>& swept_steady, steady_points& extremes,
-                                  band_figures_db& out);
+/// Fails as steady_amplitudes does.
+[[nodiscard]] outcome steady_figures(const fixed_filter& filter, unsigned threads,
+                                     const dense_response& coefficients, const band_plan& plan,
+                                     const precision_sweeps& sweeps,
+                                     const std::vector<double>& swept_steady,
+                                     steady_points& extremes, band_figures_db& out);
 
 /// The steady state over the plan from the swept steady amplitudes and those at
 /// `extremes` (frequencies and amplitudes already measured).

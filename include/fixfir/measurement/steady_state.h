@@ -7,13 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/records.h"
+#include "fixfir/common/result.h"
+#include "fixfir/drivers/sine_service.h"
 #include "fixfir/drivers/unit_sine_basis.h"
 #include "fixfir/measurement/bands.h"
 #include "fixfir/measurement/spectrum.h"
 
 namespace fixfir {
 
+/// The samples a steady-state fit uses: the last `STEADY_FIT_SAMPLES` of a run, or all
 /// once the history is full if that is later.
 inline constexpr std::size_t STEADY_FIT_SAMPLES = 256;
 
@@ -51,11 +55,14 @@ enum class steady_reach {
 [[nodiscard]] double fitted_amplitude(const sine_basis& basis, std::span<const double> output,
                                       std::size_t first) noexcept;
 
-/// The same for a run's 32-bit accumulators, in real units (÷ scale²).
-[[nodiscard]] double fitted_amplitude(const sine_basis& basis,
-                                      std::span<const std::int32_t> accumulators, std::size_t first,
-                                      double scale) noexcept;
+/// The same for the first `samples` accumulators of a run of the run service, in real
+/// units (× `unit`, the filter's output unit).
+[[nodiscard]] double fitted_amplitude(const sine_basis& basis, const sine_run& run,
+                                      std::size_t samples, std::size_t first, double unit) noexcept;
 
+/// Frequencies where a fixed-point filter's steady state is worst within `plan`'s bands,
+/// read from its quantized coefficients' dense response |C(f)| / scale (which the steady
+/// state follows up to the truncation noise): every band edge, the `per_band` highest lobe
 /// tops of each band and the `per_band` lowest dips of each pass band, kept within the
 /// sweep's 4 to 7996 Hz, in rising order without repeats.
 [[nodiscard]] std::vector<double> band_extremes(const dense_response& coefficients,
@@ -65,18 +72,18 @@ enum class steady_reach {
 struct steady_points {
   std::vector<double> frequency;
   std::vector<double> steady;         ///< the fitted amplitude
-  std::vector<std::uint8_t> wrapped;  ///< whether an output of the fit wrapped
-  /// On a chosen datapath, whether some sample of the sine overflowed its word; empty for
-  /// a precision, whose samples always fit.
+  std::vector<std::uint8_t> wrapped;  ///< whether an output of the fit overflowed
+  /// Whether some sample of the sine overflowed its word (fixfir's precisions never do).
   std::vector<std::uint8_t> sample_overflowed;
 };
 
-/// The steady-state amplitude of the fixed-point `filter` at each of `out.frequency`
-/// (Hz, any value from 4 to 7996), fitted exactly as `sweep_precisions` fits it: a unit
-/// sine from rest on the sweep's clock, over the last STEADY_FIT_SAMPLES of SWEEP_SAMPLES
-/// samples, and whether any output of that fit wrapped (checked exactly unless no input
-/// can wrap the filter). False when memory runs out.
-[[nodiscard]] bool steady_amplitudes(const quantized_filter& filter, unsigned threads,
-                                     steady_points& out) noexcept;
+/// The steady-state amplitude of `f`, on any datapath, at each of `out.frequency` (Hz, any
+/// value from 4 to 7996), fitted exactly as `sweep_filters` fits it: a unit sine from rest
+/// on the sweep's clock, over the last STEADY_FIT_SAMPLES of SWEEP_SAMPLES samples; whether
+/// any output of that fit overflowed the accumulator (checked exactly unless no input can),
+/// and whether some sample the fit's outputs meet overflowed its word. Fails out_of_memory
+/// when memory runs out, interrupted when the keep-going check stops it.
+[[nodiscard]] outcome steady_amplitudes(const fixed_filter& f, unsigned threads,
+                                        steady_points& out) noexcept;
 
 }  // namespace fixfir
