@@ -22,9 +22,11 @@ const char* format_of(figure_kind kind) noexcept {
 }  // namespace
 
 std::string figure_text(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  std::string text = buf;
+  // A huge value in fixed notation runs to hundreds of digits: size the text to fit it,
+  // never cut it short.
+  const int size = std::snprintf(nullptr, 0, format, v);
+  std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  if (size > 0) std::snprintf(text.data(), text.size() + 1, format, v);
   // A sign says which side of 0 a figure lies on: NaN has none, and neither has a value
   // that rounds to 0 at the figure's digits.
   const bool zero = std::isfinite(v) && text.find_first_of("123456789") == std::string::npos;

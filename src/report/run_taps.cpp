@@ -27,8 +27,10 @@ outcome check_taps(const std::string& shown, const tap_list& list, const tap_rea
                          ", not at least 1");
   }
   if (facts.numbers < facts.count) {
-    return unusable_taps(shown + ": tap " + std::to_string(facts.numbers + 1) + " of " +
-                         std::to_string(facts.count) + " is missing or not a number");
+    // Taps are named by index, tap 0 first, as a tap that is not finite is below.
+    return unusable_taps(shown + ": tap " + std::to_string(facts.numbers) +
+                         " is missing or not a number (the count gives " +
+                         std::to_string(facts.count) + ", tap 0 first)");
   }
   const outcome finite = check_finite_taps(
       std::span<const float>(list.taps.begin(), static_cast<std::size_t>(list.count)));

@@ -32,7 +32,7 @@ TEST(BandPlan, EdgesPrintAsMeasured) {
 
 // Every figure is written by one formatter: no sign on NaN or on a value that rounds to 0.
 TEST(FigureText, SignsOnlyWhatIsNotZero) {
-  const std::tuple<const char*, double, const char*> table[] = {
+  const std::tuple<const char*, double, std::string> table[] = {
       {"%.2f", -0.004, "0.00"},
       {"%.2f", -0.0, "0.00"},
       {"%.4f dB", -0.00004, "0.0000 dB"},
@@ -44,6 +44,9 @@ TEST(FigureText, SignsOnlyWhatIsNotZero) {
       {"%.2f dB", -nan_value, "nan dB"},
       {"%.2f", -std::numeric_limits<double>::infinity(), "-inf"},
       {"%.2f", 12.345, "12.35"},
+      // 2^256, longer than a small fixed buffer: every digit is written
+      {"%.2f", 0x1p256,
+       "115792089237316195423570985008687907853269984665640564039457584007913129639936.00"},
   };
   for (const auto& [format, v, want] : table) EXPECT_EQ(figure_text(format, v), want) << v;
 }

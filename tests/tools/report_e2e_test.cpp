@@ -275,8 +275,11 @@ INSTANTIATE_TEST_SUITE_P(
     Table, TapProblems,
     ::testing::Values(
         tap_problem{"missing", nullptr, "cannot open"}, tap_problem{"folder", "/", "cannot read"},
-        tap_problem{"too_few", "5\n0.1 0.2 0.3\n", "tap 4 of 5"},
-        tap_problem{"not_a_number", "2\n0.5 half\n", "tap 2 of 2"},
+        tap_problem{"too_few", "5\n0.1 0.2 0.3\n",
+                    "tap 3 is missing or not a number (the count gives 5, tap 0 first)"},
+        tap_problem{"not_a_number", "2\n0.5 half\n", "tap 1 is missing or not a number"},
+        // A word where a number should be is named by the same index as an infinite tap.
+        tap_problem{"nan_word", "3\n0.5 nan 0.25\n", "tap 1 is missing or not a number"},
         tap_problem{"no_taps", "0\n", "tap count is 0"},
         // Beyond the float range a tap reads as infinite.
         tap_problem{"infinite", "3\n0.5 1e39 -1e39\n", "tap 1 is not a finite number (inf)"},
