@@ -178,7 +178,15 @@ void scan_sweep(const std::vector<float>& taps, const fixfir::report_request& o)
   const std::int32_t p = std::clamp(o.precision, 0, 30);
   const std::int32_t precisions[] = {0, p, std::min(p + 3, 30), 30};
   fixfir::precision_sweeps sweeps;
-  if (!fixfir::sweep_precisions(taps, precisions, o.sweep_step, o.threads, false, sweeps))
+  fixfir::result<std::vector<fixfir::fixed_filter>> filters =
+      fixfir::precision_filters(taps, precisions);
+  if (!filters) insane("the scan's filters could not be made", std::to_string(taps.size()));
+  fixfir::sweep_request ask;
+  ask.taps = taps;
+  ask.step = o.sweep_step;
+  ask.threads = o.threads;
+  ask.peaks = false;
+  if (!fixfir::sweep_filters(filters.value(), ask, sweeps))
     insane("the scan's sweep ran out of memory", std::to_string(taps.size()));
   const bool fits = fixfir::steady_state_reach(taps.size(), fixfir::SWEEP_SAMPLES) ==
                     fixfir::steady_reach::measured;
