@@ -132,6 +132,36 @@ std::string sum_text(const fixed_filter& f, const filter_structure& s,
   return t + ";\n\n";
 }
 
+// A signed value clamped to a narrower word: `from` (of `from_bits`) limited to the range
+// of `to_bits` as `clamped`, then narrowed to `to` (of `to_bits`); the limits are
+// `prefix`_MAX and `prefix`_MIN. The clamped value's top bits are listed as unused.
+struct clamp_names {
+  const char* from;
+  std::int32_t from_bits;
+  const char* prefix;
+  const char* clamped;
+  const char* to;
+  std::int32_t to_bits;
+};
+
+std::string clamp_text(const clamp_names& c, std::vector<std::string>& unused) {
+  const std::string most = std::string(c.prefix) + "_MAX";
+  const std::string least = std::string(c.prefix) + "_MIN";
+  const std::string from = c.from;
+  std::string t;
+  t += "    localparam signed " + range(c.from_bits) + " " + most + " = " +
+       literal(word_max(c.to_bits), c.from_bits) + ";\n";
+  t += "    localparam signed " + range(c.from_bits) + " " + least + " = " +
+       literal(word_min(c.to_bits), c.from_bits) + ";\n";
+  t += "    wire signed " + range(c.from_bits) + " " + c.clamped + " = " + from + " > " + most +
+       " ? " + most + " : " + from + " < " + least + " ? " + least + " : " + from + ";\n";
+  t += "    wire signed " + range(c.to_bits) + " " + c.to + " = " + c.clamped + range(c.to_bits) +
+       ";\n\n";
+  unused.push_back(std::string(c.clamped) + "[" + to_string(c.from_bits - 1) + ":" +
+                   to_string(c.to_bits) + "]");
+  return t;
+}
+
 // The accumulator word from the sum: the sum itself (a wrapping one, or a saturating one
 // that cannot leave A bits), or the sum clamped to A bits.
 std::string accumulator_text(const fixed_filter& f, const filter_structure& s,
@@ -140,14 +170,8 @@ std::string accumulator_text(const fixed_filter& f, const filter_structure& s,
   const std::int32_t sb = s.sum_bits;
   if (sb == a) return "    wire signed " + range(a) + " acc = sum;\n\n";
   FIXFIR_EXPECTS(sb > a && f.path.accumulator_overflow == overflow_mode::saturate);
-  std::string t = "    // The exact sum clamped to the accumulator's " + to_string(a) + " bits.\n";
-  t += "    localparam signed " + range(sb) + " ACC_MAX = " + literal(word_max(a), sb) + ";\n";
-  t += "    localparam signed " + range(sb) + " ACC_MIN = " + literal(word_min(a), sb) + ";\n";
-  t += "    wire signed " + range(sb) +
-       " clamped = sum > ACC_MAX ? ACC_MAX : sum < ACC_MIN ? ACC_MIN : sum;\n";
-  t += "    wire signed " + range(a) + " acc = clamped" + range(a) + ";\n\n";
-  unused.push_back("clamped[" + to_string(sb - 1) + ":" + to_string(a) + "]");
-  return t;
+  return "    // The exact sum clamped to the accumulator's " + to_string(a) + " bits.\n" +
+         clamp_text({"sum", sb, "ACC", "clamped", "acc", a}, unused);
 }
 
 // The increment that rounds `q` = ax >>> r as `rounding` says, from the bits shifted out.
@@ -205,13 +229,7 @@ std::string output_text(const fixed_filter& f, const output_plan& p,
     unused.push_back("rounded[" + to_string(e - 1) + ":" + to_string(y) + "]");
     return t;
   }
-  t += "    localparam signed " + range(e) + " OUT_MAX = " + literal(word_max(y), e) + ";\n";
-  t += "    localparam signed " + range(e) + " OUT_MIN = " + literal(word_min(y), e) + ";\n";
-  t += "    wire signed " + range(e) +
-       " fitted = rounded > OUT_MAX ? OUT_MAX : rounded < OUT_MIN ? OUT_MIN : rounded;\n";
-  t += "    wire signed " + range(y) + " y = fitted" + range(y) + ";\n\n";
-  unused.push_back("fitted[" + to_string(e - 1) + ":" + to_string(y) + "]");
-  return t;
+  return t + clamp_text({"rounded", e, "OUT", "fitted", "y", y}, unused);
 }
 
 // The delay line and the output register.

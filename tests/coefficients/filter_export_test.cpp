@@ -20,6 +20,7 @@
 #include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/measurement/test_vectors.h"
 #include "tool_runner.h"
+#include "word_oracle.h"
 
 namespace fixfir {
 namespace {
@@ -28,63 +29,11 @@ using fixfir_test::read_file;
 using fixfir_test::scratch_dir;
 using fixfir_test::write_file;
 namespace fs = std::filesystem;
-__extension__ using int128 = __int128;
+using fixfir_test::int128;
 
-// ---- The oracle --------------------------------------------------------------------------------
+// ---- The oracle: tests/support/word_oracle.h ---------------------------------------------
 
-// The low `bits` bits of v as a two's-complement value.
-int128 low_bits(int128 v, std::int32_t bits) {
-  const int128 m = int128{1} << bits;
-  int128 r = v % m;
-  if (r < 0) r += m;
-  return r >= m / 2 ? r - m : r;
-}
-
-int128 fit(int128 v, std::int32_t bits, overflow_mode o) {
-  const int128 hi = (int128{1} << (bits - 1)) - 1;
-  if (o == overflow_mode::wrap) return low_bits(v, bits);
-  return std::clamp(v, -hi - 1, hi);
-}
-
-// acc × 2^-shift rounded as `r`, by truncating division and a correction.
-int128 rescale(int128 acc, std::int32_t shift, output_rounding r) {
-  if (shift <= 0) return acc * (int128{1} << std::min(-shift, 64));
-  const int128 unit = int128{1} << std::min(shift, 100);  // past 2^100 every |acc| is tiny
-  const int128 q = acc / unit;
-  const int128 rest = acc - q * unit;  // the sign of acc
-  const int128 twice = (rest < 0 ? -rest : rest) * 2;
-  const int128 away = q + (acc < 0 ? -1 : 1);
-  switch (r) {
-    case output_rounding::toward_zero:
-      return q;
-    case output_rounding::floor:
-      return rest < 0 ? q - 1 : q;
-    case output_rounding::nearest:
-      return twice >= unit ? away : q;
-    case output_rounding::convergent:
-      return twice > unit || (twice == unit && q % 2 != 0) ? away : q;
-  }
-  return q;
-}
-
-// The output word for each sample word, from rest.
-std::vector<std::int64_t> oracle(const fixed_filter& f, const std::vector<std::int64_t>& x) {
-  const datapath& d = f.path;
-  std::vector<std::int64_t> y;
-  for (std::size_t n = 0; n < x.size(); ++n) {
-    int128 sum = 0;
-    for (std::size_t j = 0; j < f.coefficients.size() && j <= n; ++j)
-      sum += int128{f.coefficients[j]} * x[n - j];
-    int128 v = fit(sum, d.accumulator_bits, d.accumulator_overflow);
-    if (d.output.bits > 0) {
-      const std::int32_t shift =
-          d.coefficient.fraction_bits + d.sample.fraction_bits - d.output.fraction_bits;
-      v = fit(rescale(v, shift, d.output.rounding), d.output.bits, d.output.overflow);
-    }
-    y.push_back(static_cast<std::int64_t>(v));
-  }
-  return y;
-}
+using fixfir_test::output_words;
 
 // ---- Stimuli and files -------------------------------------------------------------------------
 
@@ -268,12 +217,12 @@ TEST_P(BuiltFilter, IsBitExactInVerilogAndC) {
   const std::vector<double> wave{0.5, -0.25, 0.999, -1.0, 0.125, 0.0, -0.6};
   const result<test_vectors> v = make_test_vectors(f, wave, 2);
   ASSERT_TRUE(v) << v.failure().message;
-  const std::vector<std::int64_t> model = oracle(f, v.value().input);
+  const std::vector<std::int64_t> model = output_words(f, v.value().input);
   EXPECT_TRUE(model == v.value().output);
   std::vector<std::int64_t> x = v.value().input;
   const std::vector<std::int64_t> more = stimuli(f);
   x.insert(x.end(), more.begin(), more.end());
-  const std::vector<std::int64_t> y = oracle(f, x);
+  const std::vector<std::int64_t> y = output_words(f, x);
   // A row whose outputs take few values proves little.
   EXPECT_GE(std::set<std::int64_t>(y.begin(), y.end()).size(), c.least_distinct);
   const std::int32_t out_bits = output_word_bits(f.path);

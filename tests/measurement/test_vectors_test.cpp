@@ -12,46 +12,18 @@
 #include <vector>
 
 #include "fixfir/measurement/datapath_search.h"
+#include "word_oracle.h"
 
 namespace fixfir {
 namespace {
 
-__extension__ using i128 = __int128;
+using fixfir_test::int128;
+using i128 = int128;
 
 constexpr auto wrap = overflow_mode::wrap;
 constexpr auto sat = overflow_mode::saturate;
 
-i128 fit(i128 v, int bits, overflow_mode o) {
-  const i128 hi = (i128{1} << (bits - 1)) - 1;
-  const i128 lo = -hi - 1;
-  if (v >= lo && v <= hi) return v;
-  if (o == sat) return v < 0 ? lo : hi;
-  const i128 m = i128{1} << bits;
-  const i128 r = ((v % m) + m) % m;
-  return r > hi ? r - m : r;
-}
-
-// v ÷ 2^shift rounded as `r`, by division and remainder (shift below 126).
-i128 divide(i128 v, int shift, output_rounding r) {
-  if (shift <= 0) return v * (i128{1} << -shift);
-  const i128 d = i128{1} << shift;
-  const i128 q = v / d;     // toward zero
-  const i128 rest = v % d;  // the sign of v
-  const i128 twice = 2 * (rest < 0 ? -rest : rest);
-  const i128 away = v < 0 ? q - 1 : q + 1;
-  switch (r) {
-    case output_rounding::toward_zero:
-      return q;
-    case output_rounding::floor:
-      return rest < 0 ? q - 1 : q;
-    case output_rounding::nearest:
-      return twice >= d && rest != 0 ? away : q;
-    case output_rounding::convergent:
-      if (twice > d) return away;
-      return twice == d && (q % 2 != 0) ? away : q;
-  }
-  return q;
-}
+i128 fit(i128 v, int bits, overflow_mode o) { return fixfir_test::fit_word(v, bits, o); }
 
 struct vector_case {
   const char* name;
@@ -125,16 +97,13 @@ TEST_P(Vectors, MatchTheOracle) {
   EXPECT_GT(high, most / 2);
 
   // The sums and the output stage, by brute force.
-  const int shift = c.coefficient.fraction_bits + c.sample.fraction_bits - c.output.fraction_bits;
   i128 largest = 0;
   for (std::size_t k = 0; k < x.size(); ++k) {
     i128 sum = 0;
     for (std::size_t j = 0; j < n && j <= k; ++j) sum += i128{f.coefficients[j]} * x[k - j];
     const i128 acc = fit(sum, c.accumulator_bits, c.accumulator_overflow);
     ASSERT_EQ(v.accumulator[k], static_cast<std::int64_t>(acc)) << k;
-    const i128 out = c.output.bits == 0 ? acc
-                                        : fit(divide(acc, shift, c.output.rounding), c.output.bits,
-                                              c.output.overflow);
+    const i128 out = c.output.bits == 0 ? acc : fixfir_test::output_of(acc, f.path);
     ASSERT_EQ(v.output[k], static_cast<std::int64_t>(out)) << k;
     largest = std::max(largest, sum);
   }
