@@ -32,8 +32,11 @@ std::int64_t cells_in_stat(const std::string& text) {
   std::size_t i = at + label.size();
   while (i < text.size() && text[i] == ' ') ++i;
   std::int64_t n = -1;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+  // More than 15 digits is no count yosys gives; stopping there keeps n from overflowing.
+  for (std::size_t digits = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (++digits > 15) return -1;
     n = (n < 0 ? 0 : n * 10) + (text[i] - '0');
+  }
   return n;
 }
 
