@@ -22,6 +22,8 @@ py::dict explore(py::handle taps, const run_arguments& q, const datapath_keyword
   const std::vector<float> t = taps_argument(taps);
   const report_request o = options_argument(0, q);
   const datapath_choices c = choices_argument(std::nullopt, k);
+  if (cost == "cells")
+    throw py::value_error("cost 'cells' needs synthesis: use fixfir-report --explore --cost cells");
   if (cost != "multiplier" && cost != "bits")
     throw py::value_error("cost must be 'multiplier' or 'bits', not '" + cost + "'");
   if (c.rounding == rounding_mode::floor)

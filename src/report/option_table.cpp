@@ -128,6 +128,7 @@ outcome set_word(std::string_view name, std::string_view value,
 std::optional<cost_model> cost_from_option(std::string_view v) {
   if (v == "multiplier") return cost_model::multiplier;
   if (v == "bits") return cost_model::bits;
+  if (v == "cells") return cost_model::cells;
   return std::nullopt;
 }
 
@@ -179,7 +180,8 @@ constexpr option_spec option_table[] = {
      [](parse_state& s, sv n, sv v) {
        s.cost_given = true;
        std::optional<cost_model> cost;
-       if (outcome read = set_word(n, v, cost_from_option, cost, "multiplier or bits"); !read)
+       if (outcome read = set_word(n, v, cost_from_option, cost, "multiplier, bits or cells");
+           !read)
          return read;
        s.options.cost = *cost;
        return success();

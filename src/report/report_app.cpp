@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "cell_cost.h"
 #include "fixfir/coefficients/coefficient_export.h"
 #include "fixfir/coefficients/tap_file.h"
 #include "fixfir/common/analysis_constants.h"
@@ -230,10 +231,13 @@ std::vector<std::string> explore_lines(const search_report& r, const run_taps& r
   const std::vector<std::string> bands = band_lines(r.bands.plan);
   lines.insert(lines.begin() + 1, bands.begin(), bands.end());
   lines.insert(lines.begin(), taps_line(read));
-  lines.insert(lines.begin() + 1,
-               std::string("cost: ") + (cost == cost_model::bits
-                                            ? "coefficient bits + sample bits + accumulator bits"
-                                            : "coefficient bits × sample bits + accumulator bits"));
+  const char* formula = cost == cost_model::bits
+                            ? "coefficient bits + sample bits + accumulator bits"
+                            : "coefficient bits × sample bits + accumulator bits";
+  lines.insert(lines.begin() + 1, std::string("cost: ") + formula +
+                                      (cost == cost_model::cells
+                                           ? ", then the cheapest few synthesized: the fewest cells"
+                                           : ""));
   return lines;
 }
 
@@ -273,7 +277,14 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
   const outcome searched =
       run_datapath_search(taps_of(read.value()), request, options.targets, axes, options.cost, r);
   if (!searched) return say_failure(err, searched.failure());
+  std::vector<std::string> cell_lines;
+  if (options.cost == cost_model::cells) {
+    result<std::vector<std::string>> cells = cells_for_explore(taps_of(read.value()), r, err);
+    if (!cells) return say_failure(err, cells.failure());
+    cell_lines = std::move(cells.value());
+  }
   std::vector<std::string> lines = explore_lines(r, read.value(), options.cost);
+  lines.insert(lines.end() - 3, cell_lines.begin(), cell_lines.end());
   // The recommendation, its options and why (where none, why and the best reached) come
   // last, after the picture's line.
   const std::vector<std::string> last = take_last(lines, 3);

@@ -97,6 +97,7 @@ def test_report_and_explore_say_what_the_command_line_says(tmp_path):
     ("report", {"overflow": "clip"}, "overflow must be 'wrap' or 'saturate'"),
     ("explore", {"sample_bits": 40}, "sample_bits must be 2 to 32"),
     ("explore", {"cost": "area"}, "cost must be 'multiplier' or 'bits'"),
+    ("explore", {"cost": "cells"}, "cost 'cells' needs synthesis: use fixfir-report"),
     ("explore", {"rounding": "floor"}, "rounding must be 'zero' or 'nearest' for explore"),
     ("report", {"output_bits": 65}, "output_bits must be 2 to 64"),
     ("report", {"output_bits": 12, "output_precision": 97}, "output_precision must be -32 to 96"),

@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{{BASE, "--step", "50", "--cost", "bits"}, "--cost is what --explore minimises"},
         option_case{
             {"--explore", "--initial", "100", "--step", "50", "--ending", "4000", "--cost", "area"},
-            "--cost: 'area' is not multiplier or bits"},
+            "--cost: 'area' is not multiplier, bits or cells"},
         option_case{{"--scan", "--initial", "100", "--step", "50", "--ending", "4000",
                      "--accumulator-bits", "32"},
                     "use --explore to search datapaths"},

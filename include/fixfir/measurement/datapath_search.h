@@ -51,7 +51,9 @@ struct search_axes {
 
 /// What a candidate costs: multiplier bits W_c × W_x plus accumulator bits A (`multiplier`),
 /// or the bits of the words and the accumulator W_c + W_x + A (`bits`).
-enum class cost_model : std::uint8_t { multiplier, bits };
+/// What the search minimises. `cells` searches with the `multiplier` formula; the report then
+/// synthesizes the front's cheapest and recommends the one with the fewest cells.
+enum class cost_model : std::uint8_t { multiplier, bits, cells };
 
 /// One measured candidate.
 struct candidate {
