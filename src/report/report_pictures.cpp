@@ -81,9 +81,11 @@ outcome page_without_pictures(page_content page, const std::string& dir, std::FI
 std::string setting_of(const precision_report& r) {
   if (!r.on_path.measured) return {};
   const datapath& d = r.fixed.path;
-  return std::to_string(d.coefficient.bits) + "-bit coefficients, " +
-         std::to_string(d.sample.bits) + "-bit samples, " + std::to_string(d.accumulator_bits) +
-         "-bit accumulator";
+  std::string words = std::to_string(d.coefficient.bits) + "-bit coefficients, " +
+                      std::to_string(d.sample.bits) + "-bit samples, " +
+                      std::to_string(d.accumulator_bits) + "-bit accumulator";
+  if (d.output.bits != 0) words += ", " + std::to_string(d.output.bits) + "-bit output";
+  return words;
 }
 
 bool saturating(const precision_report& r) {
