@@ -144,6 +144,19 @@ struct command_case {
   const char* taps = nullptr;
 };
 
+// Whether `pattern` matches the whole of `text`. std::regex recurses once a character on a
+// leading or trailing `[^]*`, which overflows the stack on a text as long as the usage under
+// the sanitizers: those ends are left open in a search instead.
+bool matches_whole(const std::string& text, std::string pattern) {
+  const std::string any = "[^]*";
+  const bool open_start = pattern.starts_with(any);
+  if (open_start) pattern.erase(0, any.size());
+  const bool open_end = pattern.ends_with(any) && !pattern.ends_with("\\" + any);
+  if (open_end) pattern.erase(pattern.size() - any.size());
+  return std::regex_search(
+      text, std::regex((open_start ? "" : "^") + ("(?:" + pattern + ")") + (open_end ? "" : "$")));
+}
+
 class CommandLine : public ::testing::TestWithParam<command_case> {};
 
 TEST_P(CommandLine, SaysWhatItShould) {
@@ -152,8 +165,8 @@ TEST_P(CommandLine, SaysWhatItShould) {
   write_file(dir / "taps.txt", c.taps != nullptr ? std::string(c.taps) : example_taps);
   const report_result r = run_report(dir.path, c.args, no_gnuplot);
   EXPECT_EQ(r.status, c.status) << r.err;
-  EXPECT_TRUE(std::regex_match(r.out, std::regex(c.out))) << r.out;
-  EXPECT_TRUE(std::regex_match(r.err, std::regex(c.err))) << r.err;
+  EXPECT_TRUE(matches_whole(r.out, c.out)) << r.out;
+  EXPECT_TRUE(matches_whole(r.err, c.err)) << r.err;
 }
 
 const char* const gnuplot_missing =
