@@ -12,8 +12,11 @@ outcome make_sine_basis(double frequency, std::size_t samples, sine_basis& basis
                         std::size_t from) noexcept {
   try {
     basis.frequency = frequency;
-    basis.sine.resize(samples);
-    basis.cosine.resize(samples);
+    if (basis.sine.size() != samples || basis.cosine.size() != samples) {
+      basis.sine.resize(samples);
+      basis.cosine.resize(samples);
+      basis.zeros = std::min(basis.zeros, samples);  // a longer basis adds entries past them
+    }
     // The sample clock once per thread (t = t + SAMPLE_INTERVAL, as the engine's), the
     // arguments, then std::sin's and std::cos's bits from the exact vector sines.
     thread_local std::vector<double> clock;
@@ -30,8 +33,15 @@ outcome make_sine_basis(double frequency, std::size_t samples, sine_basis& basis
     const double f = frequency;
     const std::size_t first = std::min(from, samples);
     for (std::size_t n = first; n < samples; ++n) arguments[n] = (f * clock[n]) * TWO_PI;
-    std::fill_n(basis.sine.begin(), first, 0.0);
-    std::fill_n(basis.cosine.begin(), first, 0.0);
+    // Only the zeros not already held are written; from `first` on come the sines.
+    if (basis.zeros < first) {
+      const auto held = static_cast<std::ptrdiff_t>(basis.zeros);
+      std::fill(basis.sine.begin() + held, basis.sine.begin() + static_cast<std::ptrdiff_t>(first),
+                0.0);
+      std::fill(basis.cosine.begin() + held,
+                basis.cosine.begin() + static_cast<std::ptrdiff_t>(first), 0.0);
+    }
+    basis.zeros = first;
     exact_sines(arguments.data() + first, basis.sine.data() + first, samples - first);
     exact_cosines(arguments.data() + first, basis.cosine.data() + first, samples - first);
     return success();
