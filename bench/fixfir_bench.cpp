@@ -123,7 +123,7 @@ void sweep_fast(benchmark::State& state, std::int32_t taps, unsigned threads) {
   const core_meter meter;
   for (auto _ : state) {
     std::string text;
-    if (!fixfir::testing::fast_sweep_text(f.filter, 1, threads, text))
+    if (!fixfir::testing::fast_sweep_text(f.fixed, 1, threads, text))
       state.SkipWithError("out of memory");
     benchmark::DoNotOptimize(text.data());
   }
@@ -322,7 +322,7 @@ void waveform_fast(benchmark::State& state, std::int32_t tone_total, unsigned th
   const core_meter meter;
   for (auto _ : state) {
     std::string text;
-    if (!fixfir::testing::fast_waves_text(f.filter, tones(tone_total), threads, text)) {
+    if (!fixfir::testing::fast_waves_text(f.fixed, tones(tone_total), threads, text)) {
       state.SkipWithError("out of memory");
     }
     benchmark::DoNotOptimize(text.data());

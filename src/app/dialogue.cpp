@@ -56,8 +56,7 @@ std::int32_t run_dialogue(std::FILE* input, std::FILE* console) {
       std::span<const float>(taps.taps.data.get(), static_cast<std::size_t>(taps.count)),
       precision_datapath(precision));
   if (!made) return out_of_memory(console);
-  const fixed_filter fixed = std::move(made).value();
-  const quantized_filter filter = engine_filter(fixed);
+  const fixed_filter filter = std::move(made).value();
 
   if (run_waveform_test(filter, settings, console) == status::out_of_memory) {
     return out_of_memory(console);

@@ -18,6 +18,7 @@
 #include "fixfir/drivers/datapath_run.h"
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/drivers/sine_service.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/precision_sweep.h"
@@ -63,14 +64,14 @@ py::array_t<double> output(py::handle acc, double scale) {
 
 namespace {
 
-// The waveform test on a chosen datapath: its exact inputs through the datapath.
+// The waveform test: its exact inputs through the filter on the run service.
 py::tuple datapath_waveform_test(const fixed_filter& f, const frequency_settings& settings) {
   result<waveform_signal> signal = out_of_memory_error();
   result<datapath_run> run = out_of_memory_error();
   const bool ok = interruptible([&] {
     signal = make_waveform_signal(settings, worker_count());
     if (!signal) return false;
-    run = run_datapath(f, signal.value().input, worker_count());
+    run = run_signal(f, signal.value().input, worker_count());
     return static_cast<bool>(run);
   });
   if (!ok) raise(!signal ? signal.failure() : run.failure());
@@ -90,29 +91,7 @@ py::tuple waveform_test(py::handle taps, long long precision, long long initial,
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k))
     return datapath_waveform_test(*f, settings);
   const quantized_taps q = quantize_argument(taps, precision);
-  const auto n = static_cast<std::size_t>(WAVEFORM_SAMPLES);
-  py::array_t<double> time(static_cast<py::ssize_t>(n));
-  py::array_t<double> input(static_cast<py::ssize_t>(n));
-  py::array_t<double> y(static_cast<py::ssize_t>(n));
-  double* time_out = time.mutable_data();
-  double* input_out = input.mutable_data();
-  double* y_out = y.mutable_data();
-  const bool ok = interruptible([&] {
-    fir_workspace ws;
-    if (!waveform_workspace_init(ws, q.filter).ok() ||
-        !waveform_compute(ws, settings, worker_count()).ok()) {
-      return false;
-    }
-    const fir_lane lane = waveform_lane(ws);
-    for (std::size_t i = 0; i < n; ++i) {
-      time_out[i] = ws.times[i];
-      input_out[i] = lane.input[i];
-      y_out[i] = fir_output(ws.scale, static_cast<std::int32_t>(lane.accumulators[i]));
-    }
-    return true;
-  });
-  if (!ok) throw std::bad_alloc();
-  return py::make_tuple(time, input, y);
+  return datapath_waveform_test(q.fixed, settings);
 }
 
 py::tuple sweep(py::handle taps, long long precision, long long step, const datapath_keywords& k) {
@@ -138,15 +117,17 @@ py::tuple sweep(py::handle taps, long long precision, long long step, const data
   std::int32_t* f_out = frequencies.mutable_data();
   double* peak_out = peaks.mutable_data();
   const bool ok = interruptible([&] {
-    fir_workspace ws;
     std::size_t i = 0;
-    return sweep_workspace_init(ws, q.filter, worker_count()).ok() &&
-           sweep_peaks(ws, df, [&](std::int32_t frequency, std::int32_t peak) {
-             f_out[i] = frequency;
-             peak_out[i] = fir_output(ws.scale, peak);
-             ++i;
-             return true;
-           }).ok();
+    return sweep_peaks(q.fixed, df, worker_count(),
+                       [&](std::int32_t frequency, std::uint64_t peak) {
+                         f_out[i] = frequency;
+                         // On the 32-bit engine a peak is at most 2^31 - 1.
+                         peak_out[i] = fir_output(static_cast<double>(q.fixed.path.scale),
+                                                  static_cast<std::int32_t>(peak));
+                         ++i;
+                         return true;
+                       })
+        .ok();
   });
   if (!ok) throw std::bad_alloc();
   return py::make_tuple(frequencies, peaks);

@@ -123,27 +123,24 @@ inline std::vector<double> uniform_signal(std::size_t n, double amplitude, std::
   return out;
 }
 
-/// The text of "frequency.txt" for `step` from the engine on `threads` threads. False when
-/// memory cannot be had.
-inline bool fast_sweep_text(const quantized_filter& filter, std::int32_t step, unsigned threads,
+/// The text of "frequency.txt" for `step` from the run service on `threads` threads. False
+/// when memory cannot be had.
+inline bool fast_sweep_text(const fixed_filter& filter, std::int32_t step, unsigned threads,
                             std::string& out) {
-  fir_workspace ws;
-  if (!sweep_workspace_init(ws, filter, threads)) return false;
-  return sweep_peaks(ws, step,
-                     [&](std::int32_t frequency, std::int32_t peak) {
-                       append_sweep_line(out, ws.scale, frequency, peak);
+  const auto scale = static_cast<double>(filter.path.scale);
+  return sweep_peaks(filter, step, threads,
+                     [&](std::int32_t frequency, std::uint64_t peak) {
+                       append_sweep_line(out, scale, frequency, static_cast<std::int32_t>(peak));
                        return true;
                      })
       .ok();
 }
 
-/// The text of "waves.txt" for `settings` from the engine on `threads` threads. False when
-/// memory cannot be had.
-inline bool fast_waves_text(const quantized_filter& filter, const frequency_settings& settings,
+/// The text of "waves.txt" for `settings` from the run service on `threads` threads. False
+/// when memory cannot be had.
+inline bool fast_waves_text(const fixed_filter& filter, const frequency_settings& settings,
                             unsigned threads, std::string& out) {
-  fir_workspace ws;
-  if (!waveform_workspace_init(ws, filter)) return false;
-  return waveform_text(ws, settings, threads,
+  return waveform_text(filter, settings, threads,
                        [&out](std::string_view text) {
                          out += text;
                          return true;

@@ -344,14 +344,15 @@ fault_case long_number_case() {
   return c;
 }
 
-// The waveform test's text buffers, under limits around the one at which a worker
-// thread's stack still fits and the buffers no longer do; where that lies depends on the
-// build, so a range is scanned. Each run completes or keeps the earlier files whole: the
-// buffers are had before "waves.txt" is opened.
+// The waveform test's buffers, under limits around the ones at which they no longer fit,
+// alone or beside a worker thread's stack; where those lie depends on the build, so ranges
+// are scanned. Each run completes or keeps the earlier files whole: the buffers are had
+// before "waves.txt" is opened.
 fault_case waveform_buffers_case() {
   fault_case c = or_completes(row("WaveformBuffersScan", taps(two_taps), answers_skip,
                                   questions + out_of_memory, 255, kept, kept),
                               transcript("", skipping), waves_lines, kept);
+  for (int kib = 6000; kib < 13000; kib += 500) c.memory_limits_kib.push_back(kib);
   for (int kib = 13000; kib <= 18000; kib += 250) c.memory_limits_kib.push_back(kib);
   c.needs_ulimit = true;
   return c;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
 #include "fixfir/common/result.h"
@@ -40,24 +41,22 @@ void append_sweep_line(std::string& out, double scale, std::int32_t frequency, s
 /// step below 1. Throws std::bad_alloc when memory runs out.
 [[nodiscard]] std::vector<std::int32_t> sweep_grid(std::int32_t step);
 
-/// A workspace for the sweep: one lane of SWEEP_SAMPLES samples per thread (at least 1).
-/// Fails (out_of_memory) when memory cannot be had.
-[[nodiscard]] outcome sweep_workspace_init(fir_workspace& ws, const quantized_filter& filter,
-                                           unsigned threads) noexcept;
-
-/// The peaks of every swept frequency (the values of "frequency.txt" before scaling), on
-/// `ws`'s threads (a measurement on the unit-sine sweep); `line(frequency, peak)` in rising
-/// frequency order on the calling thread. Fails interrupted when `line` returns false or the
-/// keep-going check stops it, out_of_memory when memory runs out.
+/// The peaks of every swept frequency: a measurement on the run service (sine_service.h),
+/// `f`'s unit sines over SWEEP_SAMPLES samples on `threads` threads, the largest
+/// |accumulator| of each (run_peak: in accumulator units, × output_unit in real units; on
+/// the 32-bit engine -2^31 never counts). `line(frequency, peak)` in rising frequency order
+/// on the calling thread. Fails interrupted when `line` returns false or the keep-going
+/// check stops it, out_of_memory when memory runs out.
 [[nodiscard]] outcome sweep_peaks(
-    fir_workspace& ws, std::int32_t step,
-    const std::function<bool(std::int32_t frequency, std::int32_t peak)>& line) noexcept;
+    const fixed_filter& f, std::int32_t step, unsigned threads,
+    const std::function<bool(std::int32_t frequency, std::uint64_t peak)>& line) noexcept;
 
-/// Runs the sweep with `settings.frequency_step` and writes "frequency.txt", with a
-/// "." on `console` for every swept multiple of 500 as it goes. A step below 1 gives
-/// "Invalid frequency step\n" and leaves the file alone. The frequencies are computed
-/// on `threads` threads; the file and the dots come out as from a single thread.
-status run_frequency_sweep(const quantized_filter& filter, const frequency_settings& settings,
+/// Runs the sweep of `f`, on one of fixfir's precisions, with `settings.frequency_step` and
+/// writes "frequency.txt" (each peak ÷ scale²), with a "." on `console` for every swept
+/// multiple of 500 as it goes. A step below 1 gives "Invalid frequency step\n" and leaves
+/// the file alone. The frequencies are computed on `threads` threads; the file and the dots
+/// come out as from a single thread.
+status run_frequency_sweep(const fixed_filter& f, const frequency_settings& settings,
                            std::FILE* console = stdout, unsigned threads = worker_count());
 
 }  // namespace fixfir

@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/common/records.h"
 #include "fixfir/common/result.h"
 #include "fixfir/drivers/run_counts.h"
-#include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
 
 namespace fixfir {
@@ -36,29 +36,16 @@ inline constexpr const char* invalid_step_message = "Invalid frequency step\n";
 /// Appends one "%lf\t%lf\t%lf\n" line.
 void append_waveform_line(std::string& out, double t, double x, double y);
 
-/// A workspace for the test: one lane of WAVEFORM_SAMPLES samples. Fails (out_of_memory)
-/// when memory cannot be had.
-[[nodiscard]] outcome waveform_workspace_init(fir_workspace& ws,
-                                              const quantized_filter& filter) noexcept;
-
-/// The test's one lane in `ws`: its inputs, quantized samples and accumulators.
-[[nodiscard]] fir_lane waveform_lane(fir_workspace& ws) noexcept;
-
-/// Generates the test signal into `ws`'s lane and filters it on `threads` threads: the
-/// inputs, their quantized values and the accumulators, all WAVEFORM_SAMPLES of them.
-/// `frequency_step` must not be 0. Fails out_of_memory when memory runs out, interrupted
-/// when the keep-going check stops it.
-[[nodiscard]] outcome waveform_compute(fir_workspace& ws, const frequency_settings& settings,
-                                       unsigned threads) noexcept;
-
-/// Computes the test on `threads` threads and hands its text, the lines of "waves.txt", to
-/// `write` piece by piece in order on the calling thread while later pieces are computed.
-/// The inputs come from the guarded sums: the lane's inputs print as the exact sums do
-/// (they may differ in the last bits), and its quantized samples are the exact sums'.
-/// Every buffer is allocated before the first piece is written. `frequency_step` must not
-/// be 0. Fails, having written nothing more, out_of_memory when memory runs out and
-/// interrupted when `write` returns false or the keep-going check stops it.
-[[nodiscard]] outcome waveform_text(fir_workspace& ws, const frequency_settings& settings,
+/// Computes the test through `f` on `threads` threads, a measurement on the run service's
+/// waveform (waveform_run.h), and hands its text, the lines of "waves.txt", to `write`
+/// piece by piece in order on the calling thread while later pieces are computed. The
+/// inputs come from the guarded sums: they print as the exact sums do (they may differ in
+/// the last bits), and their samples are the exact sums'. The outputs print as
+/// accumulator ÷ scale². Every buffer is allocated before the first piece is written.
+/// `frequency_step` must not be 0, and `f` is on one of fixfir's precisions. Fails, having
+/// written nothing more, out_of_memory when memory runs out and interrupted when `write`
+/// returns false or the keep-going check stops it.
+[[nodiscard]] outcome waveform_text(const fixed_filter& f, const frequency_settings& settings,
                                     unsigned threads,
                                     const std::function<bool(std::string_view)>& write) noexcept;
 
@@ -66,7 +53,7 @@ void append_waveform_line(std::string& out, double t, double x, double y);
 /// a file that cannot be opened "Cannot open output file\n"; a failed write "Cannot
 /// write output file\n"; each returns `failure` and leaves any earlier file alone where
 /// it was not yet opened.
-status run_waveform_test(const quantized_filter& filter, const frequency_settings& settings,
+status run_waveform_test(const fixed_filter& f, const frequency_settings& settings,
                          std::FILE* console = stdout, unsigned threads = worker_count());
 
 }  // namespace fixfir

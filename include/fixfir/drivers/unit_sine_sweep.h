@@ -1,13 +1,14 @@
 #pragma once
-// The sweep service: unit sines from rest at a list of frequencies through the engine's
-// lanes, one frequency per lane at a time on the machine's threads, each handed to a
-// measurement as it is computed.
+// The sweep: unit sines from rest at a list of frequencies, one frequency per worker at a
+// time on the machine's threads, each handed to a measurement as its turn comes; the one
+// loop over swept frequencies outside the straightforward reference.
 //
 // A measurement receives the frequency, its index and the worker it runs on, and runs the
-// filters it needs over that frequency's sine with `run_unit_sine` (the sweep's own filter,
-// if it names one, is run already); several filters, or one over part of the run only, are
-// the measurement's choice. Scaling and overflow are the engine's (fir_engine.h): samples
-// trunc(scale × sin), accumulators wrapping modulo 2^32 in units of scale².
+// filters it needs over that frequency's sine on the run service (sine_service.h: `run_sine`
+// on the worker's lane); several filters, or one over part of the run only, are the
+// measurement's choice. Below the service, `run_unit_sine` and `run_rescaled_sine` run a
+// lane of the engine's workspace (fir_engine.h): samples trunc(scale × sin), accumulators
+// wrapping modulo 2^32 in units of scale².
 
 #include <cstddef>
 #include <cstdint>
@@ -59,8 +60,7 @@ fir_lane run_rescaled_sine(fir_workspace& ws, unsigned worker, const std::uint32
 struct swept_sine {
   std::size_t index = 0;   ///< in the sweep's list
   double frequency = 0.0;  ///< hertz
-  unsigned worker = 0;     ///< the lane this thread owns in every workspace
-  fir_lane lane;           ///< the sweep's filter's lane, run over its window (else empty)
+  unsigned worker = 0;     ///< the lane this thread owns in every runner
 };
 
 /// Called on a worker thread once per frequency; must not throw.
@@ -69,10 +69,7 @@ using sine_measurement = std::function<void(const swept_sine&)>;
 /// What to sweep.
 struct unit_sine_sweep {
   std::span<const double> frequencies;
-  /// Run over `window` before each measurement; null: the measurement runs what it needs.
-  fir_workspace* filter = nullptr;
-  sine_window window;
-  /// Threads, of which the caller's is one; every workspace a measurement runs needs a lane
+  /// Threads, of which the caller's is one; every runner a measurement runs needs a lane
   /// for each (at least 1).
   unsigned threads = 1;
   std::size_t per_chunk = 8;  ///< frequencies handed to a thread at a time (at least 1)

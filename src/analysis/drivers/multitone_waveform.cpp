@@ -7,20 +7,18 @@
 #include <vector>
 
 #include "exact_sine.h"
-#include "fast_kernel.h"
 #include "fixfir/common/conversion.h"
 #include "fixfir/common/output_file.h"
 #include "fixfir/common/text_format.h"
 #include "fixfir/drivers/analysis_file.h"
+#include "fixfir/drivers/waveform_run.h"
+#include "fixfir/engine/fir_engine.h"
 #include "guarded_sine.h"
 
 namespace fixfir {
 
 namespace {
 
-// Samples handed to a thread at a time; a multiple of CONVOLVE_BLOCK.
-constexpr std::size_t samples_per_chunk = 1024;
-static_assert(samples_per_chunk % CONVOLVE_BLOCK == 0);
 // Input samples computed between two questions to `keep_going`.
 constexpr std::size_t samples_per_poll = 128;
 
@@ -28,14 +26,6 @@ constexpr std::size_t samples_per_poll = 128;
 // ("-1.000000"), an output acc ÷ scale² with |acc| <= 2^31 and scale² 0 or at least 1
 // ("-2147483648.000000", or "nan" and "-inf"), two tabs and a line break: 38 characters.
 constexpr std::size_t longest_waveform_line = 40;
-
-std::size_t chunk_count(const fir_workspace& ws) noexcept {
-  return (ws.outputs + samples_per_chunk - 1) / samples_per_chunk;
-}
-std::size_t chunk_begin(std::size_t chunk) noexcept { return chunk * samples_per_chunk; }
-std::size_t chunk_end(std::size_t chunk, std::size_t limit) noexcept {
-  return std::min((chunk + 1) * samples_per_chunk, limit);
-}
 
 tone_set tones_of(const frequency_settings& settings) noexcept {
   return tone_set{static_cast<double>(settings.initial_frequency),
@@ -48,33 +38,18 @@ void exact_inputs(const tone_set& tones, const double* times, double* x,
   exact_multitones(tones, times, x, count);
 }
 
-// Every input and its quantized value, first: a sample's filter output needs the earlier
-// samples, which other threads may be computing. The inputs are independent, so they are
-// computed in parallel, each summing its tones in rising order. With `for_text`, an input
-// may be any value that prints as the exact sum does (the guarded sums); its quantized
-// value is always the exact sum's.
-bool generate_signal(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
-                     bool for_text) noexcept {
-  const tone_set tones = tones_of(settings);
-  const fir_lane lane = workspace_lane(ws, 0);
-  return run_chunks_in_order(
-      chunk_count(ws), threads,
-      [&](unsigned, std::size_t chunk) {
-        // Thousands of tones make a chunk long: it asks between blocks whether to go on.
-        for (std::size_t begin = chunk_begin(chunk); begin < chunk_end(chunk, ws.samples);
-             begin += samples_per_poll) {
-          if (!keep_going()) return;  // the run is abandoned
-          const std::size_t end = std::min(begin + samples_per_poll, chunk_end(chunk, ws.samples));
-          if (for_text) {
-            guarded_multitone(tones, ws.scale, ws.times.begin() + begin, lane.input + begin,
-                              lane.quantized + begin, end - begin);
-            continue;
-          }
-          exact_inputs(tones, ws.times.begin() + begin, lane.input + begin, end - begin);
-          workspace_quantize(ws, 0, begin, end);
-        }
-      },
-      [](std::size_t) { return true; });
+// A block's inputs, each summing its tones in rising order, and their samples: an input
+// may be any value that prints as the exact sum does (the guarded sums); its sample is
+// always the exact sum's. Thousands of tones make a block long: it asks between parts
+// whether to go on.
+void make_inputs(const tone_set& tones, double scale, const waveform_block& b) noexcept {
+  for (std::size_t begin = 0; begin < b.input.size(); begin += samples_per_poll) {
+    if (!keep_going()) return;  // the run is abandoned
+    const std::size_t n = std::min(samples_per_poll, b.input.size() - begin);
+    // Signed and unsigned forms of one type may alias.
+    guarded_multitone(tones, scale, b.time.data() + begin, b.input.data() + begin,
+                      reinterpret_cast<std::uint32_t*>(b.words.data() + begin), n);
+  }
 }
 
 }  // namespace
@@ -114,82 +89,54 @@ void append_waveform_line(std::string& out, double t, double x, double y) {
   out += '\n';
 }
 
-outcome waveform_workspace_init(fir_workspace& ws, const quantized_filter& filter) noexcept {
-  return workspace_init(ws, filter, static_cast<std::size_t>(WAVEFORM_SAMPLES), 1);
-}
-
-fir_lane waveform_lane(fir_workspace& ws) noexcept { return workspace_lane(ws, 0); }
-
-outcome waveform_compute(fir_workspace& ws, const frequency_settings& settings,
-                         unsigned threads) noexcept {
-  if (!generate_signal(ws, settings, threads, false)) return stopped_run_error();
-  const bool done = run_chunks_in_order(
-      chunk_count(ws), threads,
-      [&](unsigned, std::size_t chunk) {
-        workspace_convolve(ws, 0, chunk_begin(chunk), chunk_end(chunk, ws.outputs));
-      },
-      [](std::size_t) { return true; });
-  return done ? success() : outcome(stopped_run_error());
-}
-
-outcome waveform_text(fir_workspace& ws, const frequency_settings& settings, unsigned threads,
+outcome waveform_text(const fixed_filter& f, const frequency_settings& settings, unsigned threads,
                       const std::function<bool(std::string_view)>& write) noexcept {
-  if (!generate_signal(ws, settings, threads, true)) return stopped_run_error();
-  // Then the filter and the text, chunk by chunk, written in order.
-  // Every chunk's text buffer is allocated before the first piece is written, so that
+  const tone_set tones = tones_of(settings);
+  const auto scale = static_cast<double>(f.path.scale);
+  const auto samples = static_cast<std::size_t>(WAVEFORM_SAMPLES);
+  // Every block's text buffer is allocated before the first piece is written, so that
   // running out of memory cannot end the run once the file is being written.
-  const std::size_t chunks = chunk_count(ws);
   std::vector<std::string> texts;
+  std::atomic<bool> out_of_memory{false};
+  waveform_request run;
   try {
-    texts.resize(chunks);
-    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
-      const std::size_t lines = std::min(chunk_end(chunk, ws.outputs), ws.samples) -
-                                std::min(chunk_begin(chunk), ws.samples);
-      texts[chunk].reserve(lines * longest_waveform_line);
+    texts.resize((samples + waveform_block_samples - 1) / waveform_block_samples);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      const std::size_t begin = i * waveform_block_samples;
+      texts[i].reserve(std::min(waveform_block_samples, samples - begin) * longest_waveform_line);
     }
+    run.samples = samples;
+    run.threads = threads;
+    run.make = [&](const waveform_block& b) { make_inputs(tones, scale, b); };
+    run.measure = [&](const waveform_block& b) {
+      try {
+        std::string& text = texts[b.index];
+        for (std::size_t k = 0; k < b.input.size(); ++k)
+          append_waveform_line(text, b.time[k], b.input[k], fir_output(scale, b.accumulators[k]));
+      } catch (const std::bad_alloc&) {
+        out_of_memory.store(true);
+      }
+    };
+    run.in_order = [&](std::size_t i) {
+      if (out_of_memory.load()) return false;
+      try {
+        if (!write(texts[i])) return false;
+      } catch (const std::bad_alloc&) {
+        out_of_memory.store(true);
+        return false;
+      }
+      texts[i] = std::string{};
+      return true;
+    };
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
-  const fir_lane lane = workspace_lane(ws, 0);
-  std::atomic<bool> out_of_memory{false};
-  bool refused = false;  // `write` said stop
-  const bool finished = run_chunks_in_order(
-      chunks, threads,
-      [&](unsigned, std::size_t chunk) {
-        const std::size_t begin = chunk_begin(chunk);
-        const std::size_t end = chunk_end(chunk, ws.outputs);
-        workspace_convolve(ws, 0, begin, end);
-        try {
-          std::string& text = texts[chunk];
-          for (std::size_t n = begin; n < std::min(end, ws.samples); ++n) {
-            const auto acc = static_cast<std::int32_t>(lane.accumulators[n]);
-            append_waveform_line(text, ws.times[n], lane.input[n], fir_output(ws.scale, acc));
-          }
-        } catch (const std::bad_alloc&) {
-          out_of_memory.store(true);
-        }
-      },
-      [&](std::size_t chunk) {
-        if (out_of_memory.load()) return false;
-        try {
-          if (!write(texts[chunk])) {
-            refused = true;
-            return false;
-          }
-        } catch (const std::bad_alloc&) {
-          out_of_memory.store(true);
-          return false;
-        }
-        texts[chunk] = std::string{};
-        return true;
-      });
+  const outcome ran = run_waveform(f, run);
   if (out_of_memory.load()) return out_of_memory_error();
-  if (finished) return success();
-  if (refused) return make_error(error_kind::interrupted, "interrupted");
-  return stopped_run_error();
+  return ran;
 }
 
-status run_waveform_test(const quantized_filter& filter, const frequency_settings& settings,
+status run_waveform_test(const fixed_filter& f, const frequency_settings& settings,
                          std::FILE* console, unsigned threads) {
   if (settings.frequency_step == 0) {
     say(console, invalid_step_message);
@@ -197,10 +144,8 @@ status run_waveform_test(const quantized_filter& filter, const frequency_setting
   }
   // Everything is allocated before the file is opened (at the first line), so that a run
   // that cannot complete leaves an earlier "waves.txt" as it was.
-  fir_workspace ws;
-  if (!waveform_workspace_init(ws, filter)) return status::out_of_memory;
   return write_analysis_file(waves_file_name, console, [&](const auto& write) {
-    return waveform_text(ws, settings, threads, write).ok();
+    return waveform_text(f, settings, threads, write).ok();
   });
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "engine_view.h"
 #include "fast_kernel.h"
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/common/checks.h"
@@ -18,14 +19,6 @@ namespace {
 
 // Thrown inside a signal's run when the keep-going check stopped it.
 struct stopped_signal {};
-
-// The engine's view of a filter whose samples are trunc(2^F_x × x): the sample scale is
-// the engine's, the coefficients are the filter's own.
-quantized_filter narrow_view(const fixed_filter& f) noexcept {
-  if (is_precision_datapath(f.path)) return engine_filter(f);
-  return quantized_filter{std::int32_t{1} << f.path.sample.fraction_bits,
-                          static_cast<std::int32_t>(f.coefficients.size()), f.coefficients.data()};
-}
 
 }  // namespace
 
@@ -47,7 +40,7 @@ outcome sine_runner_init(sine_runner& r, const fixed_filter& f, std::size_t samp
   r.filter = &f;
   r.kernel = kernel_for(f);
   r.samples = samples;
-  if (r.kernel == run_kernel::narrow) return workspace_init(r.ws, narrow_view(f), samples, lanes);
+  if (r.kernel == run_kernel::narrow) return workspace_init(r.ws, engine_view(f), samples, lanes);
   try {
     r.runs.assign(lanes, datapath_run{});
     r.sines.assign(lanes, sine_basis{});

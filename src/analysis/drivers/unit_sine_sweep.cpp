@@ -64,7 +64,6 @@ outcome sweep_unit_sines(const unit_sine_sweep& sweep, const sine_measurement& m
       std::clamp<std::size_t>(sweep.per_chunk, 1, std::max<std::size_t>(count, 1));
   const std::size_t chunks = (count + per_chunk - 1) / per_chunk;
   const unsigned threads = std::max(sweep.threads, 1U);
-  FIXFIR_EXPECTS(sweep.filter == nullptr || sweep.filter->lanes >= threads);
   bool stopped = false;  // in_order said stop
   // The callbacks are made before the run: making one may allocate.
   std::function<void(unsigned, std::size_t)> work;
@@ -73,11 +72,7 @@ outcome sweep_unit_sines(const unit_sine_sweep& sweep, const sine_measurement& m
     work = [&](unsigned worker, std::size_t chunk) {
       const std::size_t end = std::min(count, (chunk + 1) * per_chunk);
       for (std::size_t i = chunk * per_chunk; i < end; ++i) {
-        swept_sine sine{i, sweep.frequencies[i], worker, {}};
-        if (sweep.filter != nullptr) {
-          sine.lane = run_unit_sine(*sweep.filter, worker, sine.frequency, sweep.window);
-        }
-        measure(sine);
+        measure(swept_sine{i, sweep.frequencies[i], worker});
       }
     };
     done = [&](std::size_t chunk) {

@@ -16,6 +16,7 @@
 #include "fast_test_support.h"
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/drivers/waveform_run.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/reference/fir_reference.h"
 
@@ -69,7 +70,7 @@ TEST_P(SweepText, MatchesTheReferenceByteForByte) {
   const auto [kind, step, threads] = GetParam();
   const owned_filter owned = kind.make();
   std::string fast;
-  ASSERT_TRUE(testing::fast_sweep_text(owned.filter, step, threads, fast));
+  ASSERT_TRUE(testing::fast_sweep_text(owned.fixed, step, threads, fast));
   EXPECT_EQ(fast, reference_sweep(owned.filter, step));
 }
 
@@ -87,16 +88,14 @@ INSTANTIATE_TEST_SUITE_P(FiltersStepsThreads, SweepText,
 TEST(SweepText, StepOneOnAShortFilterMatchesTheReference) {
   const owned_filter owned = random_filter(5, 15, 1.0, 8);
   std::string fast;
-  ASSERT_TRUE(testing::fast_sweep_text(owned.filter, 1, 4, fast));
+  ASSERT_TRUE(testing::fast_sweep_text(owned.fixed, 1, 4, fast));
   EXPECT_EQ(fast, reference_sweep(owned.filter, 1));
 }
 
 TEST(SweepPeaks, ReportEveryFrequencyOnceInRisingOrder) {
   const owned_filter owned = random_filter(3, 15, 1.0, 9);
-  fir_workspace ws;
-  ASSERT_TRUE(sweep_workspace_init(ws, owned.filter, 3).ok());
   std::vector<std::int32_t> seen;
-  ASSERT_TRUE(sweep_peaks(ws, 7, [&](std::int32_t frequency, std::int32_t) {
+  ASSERT_TRUE(sweep_peaks(owned.fixed, 7, 3, [&](std::int32_t frequency, std::uint64_t) {
                 seen.push_back(frequency);
                 return true;
               }).ok());
@@ -111,39 +110,48 @@ TEST(SweepPeaks, ReportEveryFrequencyOnceInRisingOrder) {
 struct stop_case {
   const char* name;
   bool check_refuses;  // otherwise the driver's own callback refuses
-  outcome (*run)(fir_workspace& ws, const quantized_filter& filter);
+  outcome (*run)(const fixed_filter& filter);
 };
 
 const frequency_settings stop_settings{100, 100, 1000};
 
+// A waveform run of silence, whose `in_order` answers `go`.
+outcome silent_waveform(const fixed_filter& filter, bool go) {
+  waveform_request w;
+  w.samples = 5000;
+  w.threads = 2;
+  w.make = [](const waveform_block&) {};
+  w.measure = [](const waveform_block&) {};
+  w.in_order = [go](std::size_t) { return go; };
+  return run_waveform(filter, w);
+}
+
 const stop_case stop_cases[] = {
     {"sweep_stopped_by_the_check", true,
-     [](fir_workspace& ws, const quantized_filter&) {
-       return sweep_peaks(ws, 7, [](std::int32_t, std::int32_t) { return true; });
+     [](const fixed_filter& f) {
+       return sweep_peaks(f, 7, 2, [](std::int32_t, std::uint64_t) { return true; });
      }},
     {"sweep_stopped_by_its_line", false,
-     [](fir_workspace& ws, const quantized_filter&) {
-       return sweep_peaks(ws, 7, [](std::int32_t, std::int32_t) { return false; });
+     [](const fixed_filter& f) {
+       return sweep_peaks(f, 7, 2, [](std::int32_t, std::uint64_t) { return false; });
      }},
     {"waveform_stopped_by_the_check", true,
-     [](fir_workspace& ws, const quantized_filter& filter) {
-       if (outcome made = waveform_workspace_init(ws, filter); !made) return made;
-       return waveform_compute(ws, stop_settings, 2);
-     }},
+     [](const fixed_filter& f) { return silent_waveform(f, true); }},
+    {"waveform_stopped_by_its_measurement", false,
+     [](const fixed_filter& f) { return silent_waveform(f, false); }},
     {"waves_text_stopped_by_the_check", true,
-     [](fir_workspace& ws, const quantized_filter& filter) {
-       if (outcome made = waveform_workspace_init(ws, filter); !made) return made;
-       return waveform_text(ws, stop_settings, 2, [](std::string_view) { return true; });
+     [](const fixed_filter& f) {
+       return waveform_text(f, stop_settings, 2, [](std::string_view) { return true; });
      }},
     {"waves_text_stopped_by_its_writer", false,
-     [](fir_workspace& ws, const quantized_filter& filter) {
-       if (outcome made = waveform_workspace_init(ws, filter); !made) return made;
-       return waveform_text(ws, stop_settings, 2, [](std::string_view) { return false; });
+     [](const fixed_filter& f) {
+       return waveform_text(f, stop_settings, 2, [](std::string_view) { return false; });
      }},
     {"waveform_inputs_stopped_by_the_check", true,
-     [](fir_workspace& ws, const quantized_filter&) {
-       return exact_waveform_inputs(stop_settings, ws.times.begin(), ws.inputs.begin(), ws.samples,
-                                    2);
+     [](const fixed_filter&) {
+       std::vector<double> times(WAVEFORM_SAMPLES, 0.0);
+       std::vector<double> x(times.size());
+       return exact_waveform_inputs(stop_settings, times.data(), x.data(), x.size(), 2);
      }},
 };
 
@@ -152,12 +160,10 @@ class StoppedDriver : public ::testing::TestWithParam<stop_case> {};
 TEST_P(StoppedDriver, SaysItWasInterrupted) {
   const stop_case c = GetParam();
   const owned_filter owned = random_filter(40, 15, 1.0, 5);
-  fir_workspace ws;
-  ASSERT_TRUE(sweep_workspace_init(ws, owned.filter, 2).ok());
   const keep_going_check refuse = [] { return false; };
   std::optional<keep_going_guard> guard;
   if (c.check_refuses) guard.emplace(refuse);
-  const outcome stopped = c.run(ws, owned.filter);
+  const outcome stopped = c.run(owned.fixed);
   ASSERT_FALSE(stopped.ok());
   EXPECT_EQ(stopped.failure().kind, error_kind::interrupted);
   EXPECT_EQ(stopped.failure().message, "interrupted");
@@ -187,7 +193,7 @@ TEST_P(WavesText, MatchesTheReferenceByteForByte) {
   const auto [kind, waves, threads] = GetParam();
   const owned_filter owned = kind.make();
   std::string fast;
-  ASSERT_TRUE(testing::fast_waves_text(owned.filter, waves.settings, threads, fast));
+  ASSERT_TRUE(testing::fast_waves_text(owned.fixed, waves.settings, threads, fast));
   EXPECT_EQ(fast, reference_waves(owned.filter, waves.settings));
 }
 
