@@ -1,5 +1,5 @@
 // The datapath search's steady runs: a candidate's fitted amplitude over the swept
-// frequencies, each frequency's window run on its own datapath.
+// frequencies, a measurement on the sweep, each frequency's window run on its own datapath.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "fixfir/common/analysis_constants.h"
 #include "fixfir/drivers/datapath_run.h"
+#include "fixfir/drivers/unit_sine_sweep.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "search_context.h"
 
@@ -66,7 +67,8 @@ error error_taken(first_error& f) {
 }
 
 // The steady amplitudes of `f` at `frequencies` (windows given, or made as they go), on
-// the search's threads.
+// the search's threads: a measurement on the sweep, each frequency's window run on the
+// exact kernels from the window's own sine, which the candidates of a search share.
 outcome steady_series(const search_context& c, const fixed_filter& f,
                       std::span<const double> frequencies, const std::vector<sine_basis>* given,
                       std::vector<double>& steady, std::int64_t& overflows) {
@@ -75,31 +77,31 @@ outcome steady_series(const search_context& c, const fixed_filter& f,
   std::vector<std::uint8_t> overflowed(n, 0);
   std::vector<sine_basis> scratch(std::max(c.threads, 1U));
   first_error failure;
-  const bool finished = run_chunks_in_order(
-      (n + frequencies_per_chunk - 1) / frequencies_per_chunk, c.threads,
-      [&](unsigned worker, std::size_t chunk) {
-        const std::size_t end = std::min(n, (chunk + 1) * frequencies_per_chunk);
-        for (std::size_t i = chunk * frequencies_per_chunk; i < end; ++i) {
-          if (has_failed(failure) || !keep_going()) return;
-          try {
-            const sine_basis* basis = given != nullptr ? &(*given)[i] : &scratch[worker];
-            if (given == nullptr && !window_basis(frequencies[i], c.window_start, scratch[worker]))
-              throw std::bad_alloc();
-            bool over = false;
-            if (outcome ran = steady_on(c, f, *basis, steady[i], over); !ran) {
-              keep_error(failure, std::move(ran).failure());
-              return;
-            }
-            overflowed[i] = over ? 1 : 0;
-          } catch (const std::bad_alloc&) {
-            keep_error(failure, out_of_memory_error());
-            return;
-          }
-        }
-      },
-      [&](std::size_t) { return !has_failed(failure); });
+  unit_sine_sweep sweep;
+  sweep.frequencies = frequencies;
+  sweep.threads = c.threads;
+  sweep.per_chunk = frequencies_per_chunk;
+  sweep.in_order = [&](std::size_t) { return !has_failed(failure); };
+  const outcome swept = sweep_unit_sines(sweep, [&](const swept_sine& sine) {
+    if (has_failed(failure) || !keep_going()) return;
+    const std::size_t i = sine.index;
+    try {
+      sine_basis& own = scratch[sine.worker];
+      if (given == nullptr && !window_basis(sine.frequency, c.window_start, own))
+        throw std::bad_alloc();
+      bool over = false;
+      if (outcome ran = steady_on(c, f, given != nullptr ? (*given)[i] : own, steady[i], over);
+          !ran) {
+        keep_error(failure, std::move(ran).failure());
+        return;
+      }
+      overflowed[i] = over ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+      keep_error(failure, out_of_memory_error());
+    }
+  });
   overflows += std::count(overflowed.begin(), overflowed.end(), 1);
-  if (!finished || has_failed(failure)) return error_taken(failure);
+  if (!swept || has_failed(failure)) return error_taken(failure);
   return success();
 }
 
