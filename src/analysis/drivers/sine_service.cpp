@@ -120,7 +120,7 @@ namespace {
 // The engine's run of a signal, its wraps counted against the exact sums.
 datapath_run engine_signal_or_throw(const fixed_filter& f, std::span<const double> x,
                                     unsigned threads) {
-  const quantized_filter q = engine_filter(f);
+  const quantized_filter q = engine_view(f);
   std::vector<std::int32_t> acc(x.size());
   if (outcome ran = filter_signal(q, x.data(), x.size(), acc.data(), threads); !ran) {
     if (ran.failure().kind == error_kind::interrupted) throw stopped_signal{};
