@@ -326,9 +326,12 @@ INSTANTIATE_TEST_SUITE_P(
                         transcript(improper(2), skipping), 0, waves_lines, kept),
                     row("CountOnly", taps("3"), answers_skip, transcript(improper(3), skipping), 0,
                         waves_lines, kept),
-                    // Large, but memory allows it: one message per slot after the end of the file.
-                    row("LargeCountFewTaps", taps("5000\n0.5\n"), answers_skip,
-                        transcript(improper(4998), skipping), 0, waves_lines, kept),
+                    // Large, but memory allows it: one message per slot after the end of
+                    // the file, up to a bound.
+                    row("LargeCountFewTaps", taps("900\n0.5\n"), answers_skip,
+                        transcript(improper(898), skipping), 0, waves_lines, kept),
+                    row("LargeCountMessagesBounded", taps("5000\n0.5\n"), answers_skip,
+                        transcript(improper(1000), skipping), 0, waves_lines, kept),
                     // Reading stops after the count: the endless rest is never read. The
                     // memory limit keeps a run that reads it all from taking the machine.
                     row("EndlessFile", link_to("taps.txt", "/dev/zero"), answers_sweep,
