@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -152,6 +154,19 @@ bool replacement_target(const char* name, std::string& target) {
   return S_ISREG(info.st_mode);
 }
 
+// The new file not yet in place, for remove_pending_output: its folder and its name, which
+// is of fixed length (make_temporary_file).
+volatile std::sig_atomic_t pending_folder = -1;
+char pending_name[32] = {};
+
+void hold_pending(const output_file& out) noexcept {
+  pending_folder = -1;
+  const std::size_t n = std::min(out.temporary.size(), sizeof pending_name - 1);
+  std::memcpy(pending_name, out.temporary.data(), n);
+  pending_name[n] = '\0';
+  pending_folder = out.folder;
+}
+
 // Opens the new file that will replace `target` (replacement_target); false with errno set.
 bool open_replacement(output_file& out, const std::string& target) {
   // A file that may not be written is not replaced, even where the folder would let a new
@@ -169,7 +184,10 @@ bool open_replacement(output_file& out, const std::string& target) {
   const int fd = make_temporary_file(out.folder, out.temporary);
   if (fd < 0) return false;
   out.file = fdopen(fd, "w");
-  if (out.file != nullptr) return true;
+  if (out.file != nullptr) {
+    hold_pending(out);
+    return true;
+  }
   const int error = errno;
   close(fd);
   unlinkat(out.folder, out.temporary.c_str(), 0);
@@ -180,6 +198,7 @@ bool open_replacement(output_file& out, const std::string& target) {
 // Lets go of the folder, removing the new file first unless it was put in place.
 void release_folder(output_file& out, bool remove) noexcept {
   if (out.folder < 0) return;
+  pending_folder = -1;
   const int error = errno;
   if (remove) unlinkat(out.folder, out.temporary.c_str(), 0);
   close(out.folder);
@@ -232,6 +251,11 @@ void discard_output(output_file& out) noexcept {
   if (out.file != nullptr) std::fclose(out.file);
   out.file = nullptr;
   release_folder(out, true);
+}
+
+void remove_pending_output() noexcept {
+  const int folder = pending_folder;
+  if (folder >= 0) unlinkat(folder, pending_name, 0);
 }
 
 void say(std::FILE* console, std::string_view message) noexcept {

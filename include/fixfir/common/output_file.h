@@ -69,6 +69,10 @@ void discard_output(output_file& out) noexcept;
 /// as given, with the system's words for what went wrong ("File too large").
 [[nodiscard]] outcome replace_file(const std::string& path, std::string_view text);
 
+/// Removes the new file of an open_output not yet closed, if there is one. Safe in a signal
+/// handler: a run ended by a signal leaves no temporary file behind.
+void remove_pending_output() noexcept;
+
 /// Writes `message` to `console` and flushes it, so that it shows at once.
 void say(std::FILE* console, std::string_view message) noexcept;
 
