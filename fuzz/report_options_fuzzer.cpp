@@ -5,8 +5,9 @@
 // print the usage there instead); accepted options are ones a report can run with, and
 // their datapath choices make a datapath (a search takes only the axes it fixes, and only
 // the roundings it searches) whose coefficient words can be written in the format --export
-// names. --export alone takes none of the measurements' options; after a search, a file
-// name of no known kind is refused before any work (status 1, its one line).
+// names. --export alone takes none of the measurements' options; a file name of no known
+// kind is refused with the options. No option but a band is accepted twice, and no target
+// below 0 dB.
 
 #include <clocale>
 #include <cmath>
@@ -180,6 +181,24 @@ void check_datapath(const fixfir::report_options& options) {
     fail("table lines", text);
 }
 
+// An accepted command line gives each option once, but for the bands, which add up.
+void check_no_repeats(const std::vector<const char*>& args) {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name(args[i]);
+    if (!name.starts_with("--")) continue;
+    const bool inline_value = name.find('=') != std::string::npos;
+    name = name.substr(0, name.find('='));
+    const bool flag = name == "--scan" || name == "--html" || name == "--explore";
+    if (!flag && !inline_value) ++i;  // the next argument is its value
+    if (name == "--passband" || name == "--stopband") continue;
+    for (const std::string& earlier : names) {
+      if (earlier == name) fail("accepted an option twice", name);
+    }
+    names.push_back(name);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -241,6 +260,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case fixfir::option_action::run: {
+      check_no_repeats(args);
       // Not run: a report reads taps.txt from --dir and draws pictures there, an export
       // writes a file.
       check_datapath(options);
@@ -257,14 +277,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         break;
       }
-      if (options.explore && !options.export_file.empty() &&
-          !fixfir::export_format_for(options.export_file)) {
-        // Refused before the tap file is read, the search run or a picture drawn.
-        const run_result r = run(args);
-        if (r.status != 1 || !r.out.empty() || !r.err.starts_with("fixfir-report: --export: ") ||
-            r.err.find(" does not end in .h, .mem, .csv, .v, _tb.v or .c\n") == std::string::npos ||
-            !shows_safely(r.err.substr(0, r.err.size() - 1)))
-          fail("a search's export of no known kind", r.err);
+      if (!options.export_file.empty() && !fixfir::export_format_for(options.export_file))
+        fail("accepted an export of no known kind", options.export_file);
+      for (const double target : {options.targets.min_attenuation_db, options.targets.max_ripple_db,
+                                  options.targets.min_snr_db}) {
+        if (target < 0.0 || std::isinf(target)) fail("accepted a target", std::to_string(target));
       }
       if (options.frequencies.frequency_step == 0 || options.sweep_step < 1)
         fail("accepted steps", std::to_string(options.sweep_step));

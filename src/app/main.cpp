@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include "fixfir/app/dialogue.h"
+#include "fixfir/common/output_file.h"
 
 namespace {
 
@@ -21,10 +22,22 @@ void hold_standard_descriptors() {
   }
 }
 
+// A run ended by Ctrl-C (or told to end) keeps the earlier output file and leaves none of
+// the new one behind; then it ends as the signal would have ended it.
+void end_on_signal(int signal) {
+  fixfir::remove_pending_output();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
 }  // namespace
 
 int main() {
   hold_standard_descriptors();
+  // A signal the caller set to be ignored stays ignored.
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    if (std::signal(s, end_on_signal) == SIG_IGN) std::signal(s, SIG_IGN);
+  }
   // Past a file-size limit (ulimit -f) a write then fails with "File too large" and the run
   // says so and goes on, as for a full disk, instead of ending at once.
   std::signal(SIGXFSZ, SIG_IGN);

@@ -1,5 +1,6 @@
 #include "fixfir/coefficients/tap_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <new>
@@ -11,8 +12,11 @@ namespace fixfir {
 
 namespace {
 
+// Writes the message `n` times, but no more than improperly_formatted_shown times: a huge
+// count over a short file would otherwise fill the console with gigabytes of it.
 void write_messages(std::FILE* console, std::uint64_t n) {
   if (console == nullptr || n == 0) return;
+  n = std::min(n, improperly_formatted_shown);
   // Repetitions are written in blocks; a huge count would otherwise cost a call each.
   std::string block;
   const std::uint64_t per_block = n < 4096 ? n : 4096;

@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <new>
 
 namespace fixfir {
 
@@ -130,10 +134,96 @@ outcome replace_file(const std::string& path, std::string_view text) {
   return failed_with(error);
 }
 
+namespace {
+
+// Whether `name` is to be replaced by a new file rather than written in place, and the path
+// of the file replaced: `name` itself when nothing is there or a regular file is, the file
+// it links to when that is a regular file. Anything else (a folder, a device, a link to
+// one, a link to nothing, a name that cannot be looked at) is left to fopen.
+bool replacement_target(const char* name, std::string& target) {
+  target = name;
+  struct stat info {};
+  if (lstat(name, &info) != 0) return errno == ENOENT;
+  if (S_ISLNK(info.st_mode)) {
+    char* real = realpath(name, nullptr);
+    if (real == nullptr) return false;
+    target = real;
+    std::free(real);
+    if (stat(target.c_str(), &info) != 0) return false;
+  }
+  return S_ISREG(info.st_mode);
+}
+
+// The new file not yet in place, for remove_pending_output: its folder and its name, which
+// is of fixed length (make_temporary_file).
+volatile std::sig_atomic_t pending_folder = -1;
+char pending_name[32] = {};
+
+void hold_pending(const output_file& out) noexcept {
+  pending_folder = -1;
+  const std::size_t n = std::min(out.temporary.size(), sizeof pending_name - 1);
+  std::memcpy(pending_name, out.temporary.data(), n);
+  pending_name[n] = '\0';
+  pending_folder = out.folder;
+}
+
+// Opens the new file that will replace `target` (replacement_target); false with errno set.
+bool open_replacement(output_file& out, const std::string& target) {
+  // A file that may not be written is not replaced, even where the folder would let a new
+  // one take its place.
+  if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) return false;
+  const std::filesystem::path path(target);
+  out.name = path.filename().string();
+  const std::string folder_path = path.has_parent_path() ? path.parent_path().string() : ".";
+  out.folder = open(folder_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (out.folder < 0) return false;
+  if (!replace_problem(out.folder, out.name, out.mode).empty()) {
+    if (errno == 0) errno = EINVAL;
+    return false;
+  }
+  const int fd = make_temporary_file(out.folder, out.temporary);
+  if (fd < 0) return false;
+  out.file = fdopen(fd, "w");
+  if (out.file != nullptr) {
+    hold_pending(out);
+    return true;
+  }
+  const int error = errno;
+  close(fd);
+  unlinkat(out.folder, out.temporary.c_str(), 0);
+  errno = error;
+  return false;
+}
+
+// Lets go of the folder, removing the new file first unless it was put in place.
+void release_folder(output_file& out, bool remove) noexcept {
+  if (out.folder < 0) return;
+  pending_folder = -1;
+  const int error = errno;
+  if (remove) unlinkat(out.folder, out.temporary.c_str(), 0);
+  close(out.folder);
+  out.folder = -1;
+  errno = error;
+}
+
+}  // namespace
+
 bool open_output(output_file& out, const char* name) noexcept {
-  out.file = std::fopen(name, "w");
+  out.file = nullptr;
   out.failed = false;
-  return out.file != nullptr;
+  out.folder = -1;
+  try {
+    std::string target;
+    if (!replacement_target(name, target)) {
+      out.file = std::fopen(name, "w");
+      return out.file != nullptr;
+    }
+    if (open_replacement(out, target)) return true;
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+  }
+  release_folder(out, false);
+  return false;
 }
 
 void write_output(output_file& out, std::string_view data) noexcept {
@@ -143,10 +233,29 @@ void write_output(output_file& out, std::string_view data) noexcept {
 
 bool close_output(output_file& out) noexcept {
   if (out.file == nullptr) return false;
-  if (std::ferror(out.file) != 0) out.failed = true;
+  if (std::fflush(out.file) != 0 || std::ferror(out.file) != 0) out.failed = true;
+  // The new file takes the earlier one's permission bits. It is not synced: a failed write
+  // shows without that, and syncing would cost the run more than the writing does.
+  if (out.folder >= 0 && !out.failed && out.mode && fchmod(fileno(out.file), *out.mode) != 0)
+    out.failed = true;
   if (std::fclose(out.file) != 0) out.failed = true;
   out.file = nullptr;
+  if (out.folder >= 0 && !out.failed &&
+      renameat(out.folder, out.temporary.c_str(), out.folder, out.name.c_str()) != 0)
+    out.failed = true;
+  release_folder(out, out.failed);
   return !out.failed;
+}
+
+void discard_output(output_file& out) noexcept {
+  if (out.file != nullptr) std::fclose(out.file);
+  out.file = nullptr;
+  release_folder(out, true);
+}
+
+void remove_pending_output() noexcept {
+  const int folder = pending_folder;
+  if (folder >= 0) unlinkat(folder, pending_name, 0);
 }
 
 void say(std::FILE* console, std::string_view message) noexcept {

@@ -37,6 +37,7 @@ double target_argument(const bound_call& a, const char* name) {
                                      "for the default target, not " +
                                      (v > 0 ? "inf" : "-inf"));
   }
+  if (v < 0) raise_with(PyExc_ValueError, std::string(name) + " must be 0 dB or more");
   return v;
 }
 

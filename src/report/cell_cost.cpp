@@ -203,6 +203,8 @@ std::vector<std::string> recommend_by_cells(const cell_costs& costs, search_repo
 
 result<std::vector<std::string>> cells_for_explore(std::span<const float> taps, search_report& r,
                                                    std::FILE* err) {
+  // Nothing meets the targets: there is nothing to synthesize, so yosys is not looked for.
+  if (cheapest_meeting(r).empty()) return std::vector<std::string>{};
   const char* path = std::getenv("PATH");
   const std::string yosys =
       find_program("yosys", path != nullptr ? std::optional<std::string_view>(path) : std::nullopt);

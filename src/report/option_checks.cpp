@@ -152,6 +152,11 @@ outcome check_together(parse_state& s) {
   if (options.explore && options.scan)
     return refusal("--explore and --scan are two searches: give one");
   if (outcome output = check_output_options(s); !output) return output;
+  // A file of no known kind is a bad value like any other, refused before any work.
+  if (!options.export_file.empty()) {
+    if (const result<export_format> format = export_format_for(options.export_file); !format)
+      return refusal("--export: " + format.failure().message);
+  }
   if (!options.export_file.empty() && !options.explore) return check_export(s);
   if (s.cost_given && !options.explore) return refusal("--cost is what --explore minimises");
   if (outcome given = check_required(s); !given) return given;

@@ -49,6 +49,15 @@ outcome parse_decibels(std::string_view name, std::string_view text, double& val
   return success();
 }
 
+// A target: decibels, 0 or more (an attenuation, a ripple or a ratio below 0 dB is no
+// target a filter is held to).
+outcome parse_target(std::string_view name, std::string_view text, double& value) {
+  if (outcome read = parse_decibels(name, text, value); !read) return read;
+  if (value < 0.0)
+    return refusal(std::string(name) + ": '" + std::string(text) + "' is below 0 dB");
+  return success();
+}
+
 // An option's effect: a refusal when its value is refused. Flags are given an empty value.
 using option_handler = outcome (*)(parse_state& s, std::string_view name, std::string_view value);
 
@@ -188,14 +197,14 @@ constexpr option_spec option_table[] = {
      }},
     {"--min-attenuation", true,
      [](parse_state& s, sv n, sv v) {
-       return parse_decibels(n, v, s.options.targets.min_attenuation_db);
+       return parse_target(n, v, s.options.targets.min_attenuation_db);
      }},
     {"--max-ripple", true,
      [](parse_state& s, sv n, sv v) {
-       return parse_decibels(n, v, s.options.targets.max_ripple_db);
+       return parse_target(n, v, s.options.targets.max_ripple_db);
      }},
     {"--min-snr", true,
-     [](parse_state& s, sv n, sv v) { return parse_decibels(n, v, s.options.targets.min_snr_db); }},
+     [](parse_state& s, sv n, sv v) { return parse_target(n, v, s.options.targets.min_snr_db); }},
     {"--coefficient-bits", true,
      [](parse_state& s, sv n, sv v) {
        return set_choice(n, v, s.options.datapath.coefficient_bits);
@@ -317,6 +326,9 @@ error unknown_argument(std::string_view arg, std::string_view name) {
   return refusal(std::move(message));
 }
 
+// The options that may be given again, each time adding to what the earlier ones gave.
+bool repeatable(std::string_view name) { return name == "--passband" || name == "--stopband"; }
+
 // The options that every frequency is read through, applied before the rest wherever they
 // stand.
 bool read_first(std::string_view name) { return name == "--sample-rate"; }
@@ -348,8 +360,19 @@ outcome walk_arguments(std::span<const char* const> args, parse_state& s, bool f
       return first_only ? success() : refusal(std::string(name) + " needs a value");
     }
     if (first_only && !read_first(name)) continue;
+    if (first_only) {
+      // Only the first is applied early; the full pass refuses the repetition.
+      if (std::find(s.given.begin(), s.given.end(), name) != s.given.end()) continue;
+    }
     if (outcome applied = spec->apply(s, name, value); !applied) return applied;
-    if (!first_only) s.given.push_back(name);  // as the table spells it: found only whole
+    if (first_only) {
+      s.given.push_back(name);
+      continue;
+    }
+    // A second value would silently replace the first: only the bands add up.
+    if (!repeatable(name) && std::find(s.given.begin(), s.given.end(), name) != s.given.end())
+      return refusal(std::string(name) + " is given more than once");
+    s.given.push_back(name);  // as the table spells it: found only whole
   }
   return success();
 }
@@ -358,6 +381,7 @@ outcome walk_arguments(std::span<const char* const> args, parse_state& s, bool f
 
 outcome apply_arguments(std::span<const char* const> args, parse_state& s) {
   if (outcome first = walk_arguments(args, s, true); !first) return first;
+  s.given.clear();
   return walk_arguments(args, s, false);
 }
 

@@ -76,6 +76,29 @@ TEST(ParseTapText, WritesMessagesWithoutBreaks) {
   EXPECT_EQ(messages, 5u);
 }
 
+// However many slots are left when the end is met, the message is written a bounded
+// number of times; every one is still counted.
+TEST(ParseTapText, BoundsTheMessagesWritten) {
+  struct bound_case {
+    const char* text;
+    std::uint64_t counted;
+    std::uint64_t written;
+  };
+  for (const bound_case& c : {bound_case{"1001\n1", 1000, 1000}, bound_case{"1002\n1", 1001, 1000},
+                              bound_case{"0x1000000", 0x1000000, 1000}}) {
+    std::FILE* console = std::tmpfile();
+    ASSERT_NE(console, nullptr);
+    tap_list list;
+    std::uint64_t messages = 0;
+    ASSERT_EQ(parse_tap_text(c.text, list, console, messages), status::ok) << c.text;
+    const long bytes = std::ftell(console);
+    std::fclose(console);
+    EXPECT_EQ(messages, c.counted) << c.text;
+    EXPECT_EQ(static_cast<std::uint64_t>(bytes), c.written * improperly_formatted_message.size())
+        << c.text;
+  }
+}
+
 // The reader at a path tells the report what it needs to refuse a file that fixfir would
 // read with gaps: the count as read, and how many taps were numbers before one was not.
 struct facts_case {

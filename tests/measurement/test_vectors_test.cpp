@@ -195,6 +195,20 @@ TEST(VectorFiles, AreWrittenIntoAFolderMadeWhenMissing) {
   EXPECT_EQ(read("expected.mem"), "3\nc\n");
   EXPECT_EQ(read("vectors.csv"),
             "index,stimulus,input,accumulator,output\n0,impulse,3,300,3\n1,random,-4,-400,-4\n");
+  // A folder where one of the files should be: the set is not written at all, so the
+  // earlier files are not left beside some of a new set, and no temporary file stays.
+  v.input = {1, 1};
+  std::filesystem::remove(std::filesystem::path(dir) / "vectors.csv");
+  std::filesystem::create_directory(std::filesystem::path(dir) / "vectors.csv");
+  const outcome blocked = write_test_vectors(dir, v, d);
+  ASSERT_FALSE(blocked.ok());
+  EXPECT_EQ(blocked.failure().message, "cannot write " + dir + "/vectors.csv: Is a directory");
+  EXPECT_EQ(read("input.mem"), "3\nc\n");
+  EXPECT_EQ(read("expected.mem"), "3\nc\n");
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".fixfir-")) << entry.path();
+  std::filesystem::remove(std::filesystem::path(dir) / "vectors.csv");
+  v.input = {3, -4};
   // A file where the folder should be is refused, and left alone.
   const std::string file = (root / "a" / "b" / "input.mem").string();
   const outcome refused = write_test_vectors(file, v, d);

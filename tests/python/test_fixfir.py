@@ -437,6 +437,12 @@ BAD_ARGUMENTS = [
      "^min_snr_db must be a finite number of dB"),
     (fixfir.scan, (ONE, 100, 50, 400, None, -float("inf")), ValueError,
      "^min_attenuation_db must be a finite number of dB"),
+    (partial(fixfir.report, max_ripple_db=-1), (ONE, 15, 100, 50, 400), ValueError,
+     "^max_ripple_db must be 0 dB or more$"),
+    (fixfir.scan, (ONE, 100, 50, 400, None, -0.5), ValueError,
+     "^min_attenuation_db must be 0 dB or more$"),
+    (partial(fixfir.explore, min_snr_db=-1e-300), (ONE, 100, 50, 400), ValueError,
+     "^min_snr_db must be 0 dB or more$"),
     (fixfir.report, (ONE, 15, 100, 50, 400, 9, [(0, "900")]), TypeError,
      r"^passbands must be a list of \(low, high\) pairs in hertz, not a pair holding str$"),
     # A tap that is not a finite number, or beyond the float range, is refused by its index.

@@ -173,6 +173,28 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{
             {"--scan", "--initial", "100", "--step", "50", "--ending", "4000", "--max-ripple", "x"},
             "'x' is not a number of decibels"},
+        // A target is 0 dB or more.
+        option_case{{BASE, "--step", "50", "--max-ripple", "-1"},
+                    "--max-ripple: '-1' is below 0 dB"},
+        option_case{{BASE, "--step", "50", "--min-attenuation=-0.5"},
+                    "--min-attenuation: '-0.5' is below 0 dB"},
+        option_case{{BASE, "--step", "50", "--min-snr", "-1e-300"},
+                    "--min-snr: '-1e-300' is below 0 dB"},
+        option_case{{BASE, "--step", "50", "--max-ripple", "1e999"},
+                    "'1e999' is not a number of decibels"},
+        option_case{{BASE, "--step", "50", "--max-ripple", "nan"},
+                    "'nan' is not a number of decibels"},
+        // A second value would replace the first without a word; the bands add up instead.
+        option_case{{BASE, "--step", "50", "--step", "60"}, "--step is given more than once"},
+        option_case{{BASE, "--step", "50", "--initial=200"}, "--initial is given more than once"},
+        option_case{{BASE, "--step", "50", "--html", "--html"}, "--html is given more than once"},
+        option_case{{BASE, "--step", "50", "--sample-rate", "16000", "--sample-rate=48000"},
+                    "--sample-rate is given more than once"},
+        option_case{{"--explore", "--initial", "100", "--step", "50", "--ending", "4000", "--cost",
+                     "bits", "--cost", "cells"},
+                    "--cost is given more than once"},
+        option_case{{BASE, "--step", "50", "--vectors", "a", "--vectors", "b"},
+                    "--vectors is given more than once"},
         option_case{{"--scan=1"}, "takes no value"}, option_case{{"--html=yes"}, "takes no value"},
         // A sample rate is a plain decimal in range; at it every frequency is in Hz at it,
         // the tones and steps on its grid, the bands within half of it.

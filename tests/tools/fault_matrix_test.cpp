@@ -192,6 +192,13 @@ fault_case or_completes(fault_case c, std::string console, int waves, int freque
   return c;
 }
 
+// No temporary file of a replacement is left behind.
+const check_fn no_stray_files = [](const scratch_dir& d) {
+  for (const auto& entry : fs::directory_iterator(d.path)) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".fixfir-")) << entry.path();
+  }
+};
+
 // At t = 0 every sine is 0, so the first line is all zeros whatever the scale.
 const check_fn first_line_zeros = [](const scratch_dir& d) {
   const std::string waves = read_file(d / "waves.txt");
@@ -319,9 +326,12 @@ INSTANTIATE_TEST_SUITE_P(
                         transcript(improper(2), skipping), 0, waves_lines, kept),
                     row("CountOnly", taps("3"), answers_skip, transcript(improper(3), skipping), 0,
                         waves_lines, kept),
-                    // Large, but memory allows it: one message per slot after the end of the file.
-                    row("LargeCountFewTaps", taps("5000\n0.5\n"), answers_skip,
-                        transcript(improper(4998), skipping), 0, waves_lines, kept),
+                    // Large, but memory allows it: one message per slot after the end of
+                    // the file, up to a bound.
+                    row("LargeCountFewTaps", taps("900\n0.5\n"), answers_skip,
+                        transcript(improper(898), skipping), 0, waves_lines, kept),
+                    row("LargeCountMessagesBounded", taps("5000\n0.5\n"), answers_skip,
+                        transcript(improper(1000), skipping), 0, waves_lines, kept),
                     // Reading stops after the count: the endless rest is never read. The
                     // memory limit keeps a run that reads it all from taking the machine.
                     row("EndlessFile", link_to("taps.txt", "/dev/zero"), answers_sweep,
@@ -496,11 +506,35 @@ INSTANTIATE_TEST_SUITE_P(
             answers_dots, transcript("", calculating + cannot_open), 0, waves_lines, kept,
             run_conditions{.unprivileged = true}),
         // Past a file-size limit a write fails as on a full disk, and the run goes on: it
-        // is not ended by SIGXFSZ. "waves.txt" holds what fitted.
+        // is not ended by SIGXFSZ. The earlier "waves.txt" is kept whole, and the part
+        // that was written is gone.
         row("WavesPastFileSizeLimit", good_taps, answers_sweep,
-            transcript(cannot_write, calculating), 0, cut, 8,
-            run_conditions{.file_size_limit = 32768},
-            [](const scratch_dir& d) { EXPECT_EQ(fs::file_size(d / "waves.txt"), 32768U); }),
+            transcript(cannot_write, calculating), 0, kept, 8,
+            run_conditions{.file_size_limit = 32768}, no_stray_files),
+        // Without an earlier file none is left, not even a part.
+        row("WavesPastFileSizeLimitNoEarlier", steps({good_taps, remove_file("waves.txt")}),
+            answers_sweep, transcript(cannot_write, calculating), 0, kept, 8,
+            run_conditions{.file_size_limit = 32768}, no_stray_files),
+        // A link to a file: the file it names is replaced, and the link stays a link.
+        row("WavesLinkToFile",
+            steps({good_taps,
+                   [](const scratch_dir& d) { write_file(d / "elsewhere.txt", earlier); },
+                   link_to("waves.txt", "elsewhere.txt")}),
+            answers_sweep, transcript("", calculating), 0, waves_lines, 8, {},
+            [](const scratch_dir& d) {
+              EXPECT_TRUE(fs::is_symlink(d / "waves.txt"));
+              EXPECT_EQ(line_count(read_file(d / "elsewhere.txt")), 32000U);
+            }),
+        // The new file takes the earlier one's permission bits.
+        row("WavesModeKept", steps({good_taps, set_mode("waves.txt", fs::perms(0640))}),
+            answers_sweep, transcript("", calculating), 0, waves_lines, 8, {},
+            [](const scratch_dir& d) {
+              EXPECT_EQ(fs::status(d / "waves.txt").permissions(), fs::perms(0640));
+            }),
+        // A link to a device is written in place, as before: /dev/null takes it all.
+        row("WavesToDevNull", steps({good_taps, link_to("waves.txt", "/dev/null")}), answers_sweep,
+            transcript("", calculating), 0, cut, 8, {},
+            [](const scratch_dir& d) { EXPECT_TRUE(fs::is_symlink(d / "waves.txt")); }),
         row("ReadOnlyDirectory",
             steps({good_taps, remove_file("waves.txt"), remove_file("frequency.txt"),
                    read_only_directory()}),

@@ -439,16 +439,17 @@ TEST(Export, AFailedWriteKeepsTheEarlierFile) {
   EXPECT_EQ(r.err, "fixfir-report: cannot write dev.h: not a regular file\n");
   EXPECT_TRUE(fs::is_fifo(dir / "dev.h"));
   fs::remove(dir / "dev.h");
+  // A name of no known kind is a bad option value: status 2, one line.
   r = run_report(dir.path, {"--export", "taps.CSV.txt", "--precision", "15"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(
-      r.err,
-      "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem, .csv, .v, _tb.v or .c\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem, .csv, .v, _tb.v or "
+            ".c (see --help)\n");
   r = run_report(dir.path, {"--export", "taps\n.cc", "--precision", "15"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(
-      r.err,
-      "fixfir-report: --export: 'taps\\n.cc' does not end in .h, .mem, .csv, .v, _tb.v or .c\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "fixfir-report: --export: 'taps\\n.cc' does not end in .h, .mem, .csv, .v, _tb.v or "
+            ".c (see --help)\n");
   // A C filter takes any name: none of it goes into the file.
   r = run_report(dir.path, {"--export", "taps\n.c", "--precision", "15"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -460,11 +461,11 @@ TEST(Export, AFailedWriteKeepsTheEarlierFile) {
   std::vector<std::string> args_of_search = search;
   args_of_search.insert(args_of_search.end(), {"--export", "taps.CSV.txt"});
   r = run_report(dir.path, args_of_search);
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(r.out.empty()) << r.out;
-  EXPECT_EQ(
-      r.err,
-      "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem, .csv, .v, _tb.v or .c\n");
+  EXPECT_EQ(r.err,
+            "fixfir-report: --export: 'taps.CSV.txt' does not end in .h, .mem, .csv, .v, _tb.v or "
+            ".c (see --help)\n");
   // A search that recommends nothing writes nothing, says so, and fails: the earlier file
   // is not its answer.
   args_of_search = search;

@@ -16,6 +16,8 @@ namespace fixfir {
 
 inline constexpr const char* tap_file_name = "taps.txt";
 inline constexpr std::string_view improperly_formatted_message = "improperly formatted file";
+/// The most times the message is written in one reading; every one is still counted.
+inline constexpr std::uint64_t improperly_formatted_shown = 1000;
 /// The most numbers after the taps that a reader looking past them counts.
 inline constexpr std::int64_t tap_numbers_after_limit = 1 << 20;
 
@@ -34,7 +36,8 @@ struct tap_read_facts {
 };
 
 /// Reads "taps.txt" from the working directory into `list`, writing
-/// "improperly formatted file" to `console` as the reading meets problems.
+/// "improperly formatted file" to `console` as the reading meets problems (at most
+/// improperly_formatted_shown times).
 /// `failure` when the file cannot be opened or read; nothing is allocated then.
 status read_tap_file(tap_list& list, std::FILE* console = stdout);
 
@@ -48,8 +51,8 @@ status read_tap_file_at(const std::string& path, tap_list& list, std::FILE* cons
 
 /// Parses the text of a tap file. Each slot still to be read once the end of the text
 /// has been met gives one "improperly formatted file" (counted in `messages`, and
-/// written to `console` unless it is null); a slot that is never read holds 0.0. A count
-/// below 1 gives the message once and an empty list.
+/// written to `console` unless it is null, at most improperly_formatted_shown times); a slot that
+/// is never read holds 0.0. A count below 1 gives the message once and an empty list.
 status parse_tap_text(std::string_view text, tap_list& list, std::FILE* console,
                       std::uint64_t& messages);
 

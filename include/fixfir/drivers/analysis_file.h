@@ -18,9 +18,9 @@ using text_writer = std::function<bool(std::string_view)>;
 /// ran out part way, or when `write` returned false.
 using text_producer = std::function<bool(const text_writer& write)>;
 
-/// Fills `name` from `produce` and closes it. The file is created or truncated only when
-/// the first piece of text arrives, so a producer that allocates everything it needs
-/// before its first piece leaves an earlier file as it was when memory runs out. A file
+/// Fills `name` from `produce` and closes it. The text goes to a new file that takes the
+/// place of an earlier one only once it is whole (open_output), so a write that fails, or
+/// memory running out part way, leaves the earlier file as it was. A file
 /// that cannot be opened gives "Cannot open output file\n" on `console` and `failure`; a
 /// write or close that fails gives "Cannot write output file\n" and `failure`; memory
 /// running out gives `out_of_memory`.

@@ -37,7 +37,11 @@ status write_analysis_file(const char* name, std::FILE* console,
     return status::failure;
   }
   if (!opened) return result;
-  if (!close_output(file) && result == status::ok) {
+  if (result != status::ok) {
+    discard_output(file);  // a text cut short by memory does not replace the earlier file
+    return result;
+  }
+  if (!close_output(file)) {
     say(console, cannot_write_message);
     return status::failure;
   }
