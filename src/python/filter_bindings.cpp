@@ -57,7 +57,7 @@ py::array_t<std::int64_t> datapath_accumulators(const signal_view& x, Run&& run)
 py::object filter(py::handle taps, py::handle x, long long precision, const datapath_keywords& k) {
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
     return datapath_accumulators(view_signal(x, "x"), [&](const sample_source& s, auto* acc) {
-      return datapath_filter_samples(*f, s, acc, worker_count());
+      return datapath_filter_samples(*f, s, acc, worker_count(), overflow_counting::samples_only);
     });
   }
   const quantized_taps q = quantize_argument(taps, precision);
@@ -79,7 +79,7 @@ struct stateful_filter {
 stateful_filter make_filter(py::handle taps, long long precision, const datapath_keywords& k) {
   stateful_filter made;
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
-    result<datapath_stream> s = make_datapath_stream(*f);
+    result<datapath_stream> s = make_datapath_stream(*f, overflow_counting::samples_only);
     if (!s) raise(s.failure());
     made.path = std::move(s).value();
     return made;
