@@ -212,23 +212,47 @@ std::size_t rebuild_sums(const double* estimates, const std::uint32_t* low, std:
   return overflows;
 }
 
-// The low `bits` bits (8 to 64) of the sums whose `estimates` are within 2^29 of them and
-// whose low 32 bits are `low`, sign-extended: rebuild_sums for a wrapping accumulator, whose
-// bits are those of the sum modulo 2^64, in 64-bit lanes. No overflow is counted.
+// The low `bits` bits (8 to 64) of the sums whose `estimates` (below 2^82 in magnitude) are
+// within 2^29 of them and whose low 32 bits are `low`, sign-extended: rebuild_sums for a
+// wrapping accumulator, whose bits are those of the sum modulo 2^64. No overflow is counted.
+// An estimate (an integer) splits exactly into 2^32 × high + rest with rest in [0, 2^32), and
+// each part below 2^51 converts exactly by adding 1.5 × 2^52, which leaves it in the low bits;
+// so every lane stays in vector arithmetic.
 FIXFIR_KERNEL_CLONES void rebuild_wrapped(const double* estimates, const std::uint32_t* low,
                                           std::size_t n, std::int32_t bits,
                                           std::int64_t* acc) noexcept {
+  constexpr std::size_t lanes = 8;
+  constexpr double magic = 0x1.8p52;
+  const auto magic_bits = std::bit_cast<std::uint64_t>(magic);
   const auto shift = static_cast<std::uint64_t>(64 - bits);
-  for (std::size_t k = 0; k < n; ++k) {
-    const double e = estimates[k];
-    const double high = std::trunc(e * 0x1p-32);
-    const std::uint64_t truncated =
-        (static_cast<std::uint64_t>(static_cast<std::int64_t>(high)) << 32) +
-        static_cast<std::uint64_t>(static_cast<std::int64_t>(e - high * 0x1p32));
-    const auto offset = static_cast<std::int32_t>(low[k] - static_cast<std::uint32_t>(truncated));
-    const std::uint64_t sum = truncated + static_cast<std::uint64_t>(std::int64_t{offset});
-    acc[k] = static_cast<std::int64_t>(sum << shift) >> shift;
+  // The sum is the one integer within 2^29 of 2^32 × high + rest whose low 32 bits are low[k].
+  auto one = [&](double e, std::uint32_t l) {
+    const double high = std::floor(e * 0x1p-32);
+    const double rest = e - high * 0x1p32;
+    const std::uint64_t h = std::bit_cast<std::uint64_t>(high + magic) - magic_bits;
+    const std::uint64_t r = std::bit_cast<std::uint64_t>(rest + magic) - magic_bits;
+    const auto offset = static_cast<std::int32_t>(l - static_cast<std::uint32_t>(r));
+    const std::uint64_t sum = (h << 32) + r + static_cast<std::uint64_t>(std::int64_t{offset});
+    return static_cast<std::int64_t>(sum << shift) >> shift;
+  };
+  std::size_t k = 0;
+  for (; k + lanes <= n; k += lanes) {
+    doubles8 e;
+    uints8 l;
+    std::memcpy(&e, estimates + k, sizeof e);
+    std::memcpy(&l, low + k, sizeof l);
+    doubles8 high = e * 0x1p-32;
+    for (std::size_t i = 0; i < lanes; ++i) high[i] = std::floor(high[i]);
+    const doubles8 rest = e - high * 0x1p32;
+    const auto h = reinterpret_cast<ulongs8>(high + magic) - magic_bits;
+    const auto r = reinterpret_cast<ulongs8>(rest + magic) - magic_bits;
+    // low - r modulo 2^32, sign-extended: shifted up and back in 64-bit lanes.
+    const auto d = reinterpret_cast<longs8>((__builtin_convertvector(l, ulongs8) - r) << 32) >> 32;
+    const auto sum = (h << 32) + r + reinterpret_cast<ulongs8>(d);
+    const longs8 a = reinterpret_cast<longs8>(sum << shift) >> static_cast<std::int64_t>(shift);
+    std::memcpy(acc + k, &a, sizeof a);
   }
+  for (; k < n; ++k) acc[k] = one(estimates[k], low[k]);
 }
 
 // Each worker's buffers beside its window, and what it counted.
