@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "fixfir/drivers/datapath_stream.h"
+#include "fixfir/drivers/seed_engine.h"
 #include "fixfir/engine/fir_stream.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "interrupts.h"
@@ -62,7 +63,7 @@ py::object filter(py::handle taps, py::handle x, long long precision, const data
   }
   const quantized_taps q = quantize_argument(taps, precision);
   return seed_accumulators(view_signal(x, "x"), [&](const sample_source& s, auto* acc) {
-    return filter_samples(q.filter, s, acc, worker_count());
+    return seed_filter_samples(q.fixed, s, acc, worker_count());
   });
 }
 
@@ -86,7 +87,7 @@ stateful_filter make_filter(py::handle taps, long long precision, const datapath
   }
   const quantized_taps q = quantize_argument(taps, precision);
   made.seed.emplace();
-  if (!stream_init(*made.seed, q.filter).ok()) throw std::bad_alloc();
+  if (!seed_stream_init(*made.seed, q.fixed).ok()) throw std::bad_alloc();
   return made;
 }
 

@@ -18,6 +18,7 @@
 #include "fixfir/drivers/datapath_run.h"
 #include "fixfir/drivers/frequency_sweep.h"
 #include "fixfir/drivers/multitone_waveform.h"
+#include "fixfir/drivers/seed_engine.h"
 #include "fixfir/engine/fir_engine.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/precision_sweep.h"
@@ -39,7 +40,6 @@ quantized_taps quantize_argument(py::handle taps, long long precision) {
     throw py::value_error(made.failure().message);
   }
   q.fixed = std::move(made).value();
-  q.filter = engine_filter(q.fixed);
   return q;
 }
 
@@ -50,7 +50,7 @@ py::tuple quantize(py::handle taps, long long precision, const datapath_keywords
   }
   const quantized_taps q = quantize_argument(taps, precision);
   return py::make_tuple(to_array(q.fixed.coefficients.data(), q.fixed.coefficients.size()),
-                        q.filter.scale);
+                        q.fixed.path.scale);
 }
 
 py::array_t<double> output(py::handle acc, double scale) {
@@ -99,7 +99,7 @@ py::tuple waveform_test(py::handle taps, long long precision, long long initial,
   double* y_out = y.mutable_data();
   const bool ok = interruptible([&] {
     fir_workspace ws;
-    if (!waveform_workspace_init(ws, q.filter).ok() ||
+    if (!seed_waveform_init(ws, q.fixed).ok() ||
         !waveform_compute(ws, settings, worker_count()).ok()) {
       return false;
     }
@@ -140,7 +140,7 @@ py::tuple sweep(py::handle taps, long long precision, long long step, const data
   const bool ok = interruptible([&] {
     fir_workspace ws;
     std::size_t i = 0;
-    return sweep_workspace_init(ws, q.filter, worker_count()).ok() &&
+    return seed_sweep_init(ws, q.fixed, worker_count()).ok() &&
            sweep_peaks(ws, df, [&](std::int32_t frequency, std::int32_t peak) {
              f_out[i] = frequency;
              peak_out[i] = fir_output(ws.scale, peak);
