@@ -128,7 +128,8 @@ void filter_reset(stateful_filter& f) {
 
 void bind_filter_class(py::module_& m) {
   // The signature outlives the module's definitions: the constructor binds every call to it.
-  static const signature init_s = with_datapath_keywords({"Filter", {{"taps"}, {"precision"}}, 2});
+  static const signature init_s = with_datapath_keywords(
+      with_datapath_keywords({"Filter", {{"taps"}, {"precision"}}, 2}), OUTPUT_KEYWORDS);
   py::class_<stateful_filter>(m, "Filter",
                               "A fixed-point filter that remembers the last samples it has "
                               "seen: f(x) gives the accumulators of the next samples x, "
@@ -145,8 +146,8 @@ void bind_filter_class(py::module_& m) {
                          "the same datapath keywords.")
                .c_str())
       .def("__call__", &filter_call, py::arg("x"),
-           "The accumulators for the samples x (int32, or int64 on a chosen datapath), the "
-           "samples given before them coming first.")
+           "The accumulators for the samples x (int32, or int64 on a chosen datapath; the "
+           "output words with output_bits), the samples given before them coming first.")
       .def("reset", &filter_reset, "Forgets every sample given so far: back at rest.");
 }
 

@@ -40,6 +40,7 @@ struct datapath_stream {
 struct datapath_stream_counts {
   std::size_t sample_overflows = 0;       ///< samples that did not fit the sample word
   std::size_t accumulator_overflows = 0;  ///< outputs whose exact sum did not fit A bits
+  std::size_t output_overflows = 0;       ///< output words that did not fit W_y bits
 };
 
 /// A stream of `f` on `f.path` at rest, counting as `counting` says. bad_input for a datapath
@@ -50,8 +51,9 @@ struct datapath_stream_counts {
 /// Puts `s` back at rest: its history is forgotten.
 void datapath_stream_reset(datapath_stream& s) noexcept;
 
-/// out[k] is the accumulator for sample k of `x`, the stream's history coming before it;
-/// the history then ends with x's samples. Computed on up to `threads` threads; the result
+/// out[k] is the accumulator for sample k of `x`, the stream's history coming before it, or
+/// with an output stage its output word (output_word, datapath.h); the history then ends with
+/// x's samples. Computed on up to `threads` threads; the result
 /// does not depend on them. out_of_memory when memory runs out, interrupted when the
 /// keep-going check (parallel_chunks.h) answers false: `out` is then partly written and the
 /// stream unchanged.

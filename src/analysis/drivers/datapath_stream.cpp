@@ -45,7 +45,20 @@ struct worker_buffers {
   double* real_sums = nullptr;        // a block of sums of the double kernel
   std::uint32_t* low_sums = nullptr;  // a block of sums modulo 2^32
   std::size_t accumulator_overflows = 0;
+  std::size_t output_overflows = 0;
 };
+
+// The n accumulators `acc` made output words of `path`'s output stage, in place; returns how
+// many did not fit the output word.
+std::size_t make_output_words(std::int64_t* acc, std::size_t n, const datapath& path) noexcept {
+  std::size_t overflows = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const word_value w = output_word(acc[k], path);
+    acc[k] = w.value;
+    overflows += w.overflowed ? 1 : 0;
+  }
+  return overflows;
+}
 
 constexpr uint128 pow2(int e) { return static_cast<uint128>(1) << e; }
 
@@ -85,8 +98,26 @@ void filter_chunk(const datapath_stream& s, const stream_chunk<std::int32_t>& c,
     b.accumulator_overflows += narrow_sums(b.real_sums, c.count, bits, saturate, acc);
     return;
   }
-  const bool rebuilt = (2 * taps + 1) * largest < pow2(82);
-  if (largest < pow2(63) || (!saturate && !counted && !rebuilt)) {
+  if ((2 * taps + 1) * largest < pow2(82)) {
+    // The exact sum from its low 32 bits and an estimate within 2^29 of it. The 32-bit
+    // kernel gives the sum modulo 2^32 (its products and sums wrap, and the low bits of a
+    // wrapped sum are the exact sum's). The double kernel's estimate rounds at most twice per
+    // tap (a product and a sum; once where they are fused, and a mirrored pair's sum of two
+    // words is exact), each time by at most 2^-53 of a product or partial sum below
+    // `largest`: in all by less than (2 taps + 1) · 2^-53 · largest, below 2^29.
+    widen_words(c.window, held, b.real_window);
+    exact_real_convolve(s.real_reversed.data(), taps, b.real_window - c.first, c.first, outputs,
+                        b.real_sums);
+    wrapping_convolve(reversed, taps, signal, c.first, outputs, b.low_sums);
+    if (!saturate && !counted) {
+      rebuild_wrapped(b.real_sums, b.low_sums, c.count, bits, acc);
+    } else {
+      b.accumulator_overflows +=
+          rebuild_sums(b.real_sums, b.low_sums, c.count, bits, saturate, acc);
+    }
+    return;
+  }
+  if (largest < pow2(63) || (!saturate && !counted)) {
     // 64-bit sums, exact below 2^63, and modulo 2^64 in any case: their low A bits are a
     // wrapping accumulator's (the count is then not kept).
     const std::size_t whole = c.count / CONVOLVE_BLOCK * CONVOLVE_BLOCK;
@@ -99,26 +130,8 @@ void filter_chunk(const datapath_stream& s, const stream_chunk<std::int32_t>& c,
     b.accumulator_overflows += reduce_accumulators(acc, c.count, bits, saturate);
     return;
   }
-  if (!rebuilt) {
-    b.accumulator_overflows +=
-        exact_convolve(s.reversed.data(), taps, c.signal, c.first, c.count, bits, saturate, acc);
-    return;
-  }
-  // The exact sum from its low 32 bits and an estimate within 2^29 of it. The 32-bit kernel
-  // gives the sum modulo 2^32 (its products and sums wrap, and the low bits of a wrapped sum
-  // are the exact sum's). The double kernel's estimate rounds at most twice per tap (a
-  // product and a sum; once where they are fused, and a mirrored pair's sum of two words is
-  // exact), each time by at most 2^-53 of a product or partial sum below `largest`: in all
-  // by less than (2 taps + 1) · 2^-53 · largest, below 2^29.
-  widen_words(c.window, held, b.real_window);
-  exact_real_convolve(s.real_reversed.data(), taps, b.real_window - c.first, c.first, outputs,
-                      b.real_sums);
-  wrapping_convolve(reversed, taps, signal, c.first, outputs, b.low_sums);
-  if (!saturate && !counted) {
-    rebuild_wrapped(b.real_sums, b.low_sums, c.count, bits, acc);
-  } else {
-    b.accumulator_overflows += rebuild_sums(b.real_sums, b.low_sums, c.count, bits, saturate, acc);
-  }
+  b.accumulator_overflows +=
+      exact_convolve(s.reversed.data(), taps, c.signal, c.first, c.count, bits, saturate, acc);
 }
 
 }  // namespace
@@ -168,7 +181,10 @@ result<datapath_stream_counts> datapath_stream_filter(datapath_stream& s, const 
         if (own) sample_overflows[w] += over;
       },
       [&](const stream_chunk<std::int32_t>& c) {
-        filter_chunk(s, c, buffers[c.worker], out + c.begin);
+        worker_buffers& b = buffers[c.worker];
+        filter_chunk(s, c, b, out + c.begin);
+        if (s.path.output.bits != 0)
+          b.output_overflows += make_output_words(out + c.begin, c.count, s.path);
       });
   if (!done) {
     // stream_blocks fails either when it was stopped or when memory ran out.
@@ -177,6 +193,7 @@ result<datapath_stream_counts> datapath_stream_filter(datapath_stream& s, const 
   }
   datapath_stream_counts counts;
   for (const std::size_t o : sample_overflows) counts.sample_overflows += o;
+  for (const worker_buffers& b : buffers) counts.output_overflows += b.output_overflows;
   if (s.counting == overflow_counting::all) {
     for (const worker_buffers& b : buffers) counts.accumulator_overflows += b.accumulator_overflows;
   }

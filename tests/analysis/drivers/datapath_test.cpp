@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -101,9 +102,11 @@ void expect_streamed(const fixed_filter& f, const std::vector<double>& x, const 
       ASSERT_TRUE(c.ok());
       total.sample_overflows += c.value().sample_overflows;
       total.accumulator_overflows += c.value().accumulator_overflows;
+      total.output_overflows += c.value().output_overflows;
       at += n;
     }
-    EXPECT_EQ(got, run.accumulators);
+    EXPECT_EQ(got, f.path.output.bits != 0 ? run.output_words : run.accumulators);
+    EXPECT_EQ(total.output_overflows, run.output_overflows);
     EXPECT_EQ(total.sample_overflows, run.sample_overflows);
     EXPECT_EQ(total.accumulator_overflows,
               counting == overflow_counting::all ? run.accumulator_overflows : 0);
@@ -228,6 +231,36 @@ TEST(DatapathRunCorners, TheLargestSumsWrapAndSaturateAt64Bits) {
   run = run_datapath(f, x, 1).value();
   EXPECT_EQ(run.accumulators[0], INT64_C(1) << 62);
   for (std::size_t n = 1; n < x.size(); ++n) EXPECT_EQ(run.accumulators[n], INT64_MAX) << n;
+}
+
+// ---- The output stage: the stream's output words are the run's. ----
+
+TEST(DatapathStreamOutput, GivesTheRunsOutputWords) {
+  const std::vector<float> taps = mirrored_taps(45, 0.6, 12);
+  const std::vector<double> x = uniform_signal(900, 1.0, 13);
+  const output_stage stages[] = {
+      {12, 14, output_rounding::convergent, overflow_mode::saturate},  // clamps the largest
+      {12, 14, output_rounding::floor, overflow_mode::wrap},
+      {20, 22, output_rounding::nearest, overflow_mode::wrap},
+      {64, 40, output_rounding::toward_zero, overflow_mode::wrap},  // shifted left
+  };
+  std::size_t overflowed = 0;
+  for (const output_stage& stage : stages) {
+    for (const std::int32_t a : {24, 32, 64}) {
+      datapath d;
+      d.coefficient = word(16, largest_fitting_fraction(taps, 16, zero), zero, wrap);
+      d.sample = word(16, 15, zero, wrap);
+      d.accumulator_bits = a;
+      d.output = stage;
+      const fixed_filter f = make_fixed_filter(taps, d).value();
+      SCOPED_TRACE(datapath_words(f.path) + ", output " + std::to_string(stage.bits));
+      const datapath_run run = run_datapath(f, x, 2).value();
+      ASSERT_EQ(run.output_words.size(), x.size());
+      overflowed += run.output_overflows;
+      expect_streamed(f, x, run, 2);
+    }
+  }
+  EXPECT_GT(overflowed, 0U);  // some output words were clamped or wrapped
 }
 
 // ---- The seed datapath: the 32-bit engine's accumulators, on any thread count. ----
