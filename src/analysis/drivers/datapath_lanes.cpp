@@ -112,10 +112,18 @@ FIXFIR_KERNEL_CLONES void widen_words(const std::int32_t* w, std::size_t n, doub
 // wrapping accumulator of that width keeps of any sum whose low 32 bits those are.
 FIXFIR_KERNEL_CLONES void extend_low_bits(const std::uint32_t* low, std::size_t n,
                                           std::int32_t bits, std::int64_t* acc) noexcept {
+  constexpr std::size_t lanes = 8;
   const auto shift = static_cast<std::uint32_t>(32 - bits);
-  for (std::size_t k = 0; k < n; ++k) {
-    acc[k] = static_cast<std::int32_t>(low[k] << shift) >> shift;
+  std::size_t k = 0;
+  for (; k + lanes <= n; k += lanes) {
+    uints8 v;
+    std::memcpy(&v, low + k, sizeof v);
+    // Up by the shift in unsigned lanes, back down in signed ones: the sign bit is copied.
+    const ints8 extended = reinterpret_cast<ints8>(v << shift) >> static_cast<std::int32_t>(shift);
+    const longs8 a = __builtin_convertvector(extended, longs8);
+    std::memcpy(acc + k, &a, sizeof a);
   }
+  for (; k < n; ++k) acc[k] = static_cast<std::int32_t>(low[k] << shift) >> shift;
 }
 
 // The n exact sums `sums` (integers below 2^51 in magnitude) as accumulators of `bits` bits,
