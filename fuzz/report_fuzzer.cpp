@@ -235,26 +235,31 @@ std::size_t piece_size(const input_bytes& in, std::size_t k, std::size_t taps) {
 }
 
 // `f` streamed over `x` in pieces (empty ones, single samples, fewer and more than the taps)
-// gives `run`'s accumulators and counts; on the seed's datapath, so does the 32-bit stream.
+// gives `run`'s accumulators and counts, and counting the samples alone the same
+// accumulators; on the seed's datapath, so does the 32-bit stream.
 void streamed_check(const fixfir::fixed_filter& f, const std::vector<double>& x,
                     const fixfir::datapath_run& run, const input_bytes& in, unsigned threads) {
   const std::size_t taps = f.coefficients.size();
-  auto s = fixfir::make_datapath_stream(f);
-  if (!s.ok()) insane("datapath stream", s.failure().message);
-  std::vector<std::int64_t> acc(x.size());
-  fixfir::datapath_stream_counts total;
-  for (std::size_t at = 0, k = 0; at < x.size(); ++k) {
-    const std::size_t n = std::min(piece_size(in, k, taps), x.size() - at);
-    const auto c = fixfir::datapath_stream_filter(
-        s.value(), fixfir::contiguous_samples(x.data() + at, n), acc.data() + at, threads);
-    if (!c.ok()) insane("datapath stream", c.failure().message);
-    total.sample_overflows += c.value().sample_overflows;
-    total.accumulator_overflows += c.value().accumulator_overflows;
-    at += n;
+  for (const auto counting :
+       {fixfir::overflow_counting::all, fixfir::overflow_counting::samples_only}) {
+    const bool all = counting == fixfir::overflow_counting::all;
+    auto s = fixfir::make_datapath_stream(f, counting);
+    if (!s.ok()) insane("datapath stream", s.failure().message);
+    std::vector<std::int64_t> acc(x.size());
+    fixfir::datapath_stream_counts total;
+    for (std::size_t at = 0, k = 0; at < x.size(); ++k) {
+      const std::size_t n = std::min(piece_size(in, k, taps), x.size() - at);
+      const auto c = fixfir::datapath_stream_filter(
+          s.value(), fixfir::contiguous_samples(x.data() + at, n), acc.data() + at, threads);
+      if (!c.ok()) insane("datapath stream", c.failure().message);
+      total.sample_overflows += c.value().sample_overflows;
+      total.accumulator_overflows += c.value().accumulator_overflows;
+      at += n;
+    }
+    if (acc != run.accumulators || total.sample_overflows != run.sample_overflows ||
+        total.accumulator_overflows != (all ? run.accumulator_overflows : 0))
+      insane("datapath stream in pieces", fixfir::datapath_words(f.path));
   }
-  if (acc != run.accumulators || total.sample_overflows != run.sample_overflows ||
-      total.accumulator_overflows != run.accumulator_overflows)
-    insane("datapath stream in pieces", fixfir::datapath_words(f.path));
   if (!fixfir::is_seed_datapath(f.path)) return;
   fixfir::fir_stream seed;
   if (!fixfir::stream_init(seed, fixfir::engine_filter(f)).ok()) insane("stream", "out of memory");

@@ -39,7 +39,9 @@ double nan_max(double a, double b) noexcept {
 
 // The models below throw std::bad_alloc when memory runs out or the run is abandoned; their
 // callers tell the two apart (stopped_run_error).
-fixed_run fixed_model_or_throw(const quantized_filter& filter, std::span<const double> input) {
+fixed_run fixed_model_or_throw(const fixed_filter& f, std::span<const double> input) {
+  FIXFIR_EXPECTS(is_precision_datapath(f.path));
+  const quantized_filter filter = engine_filter(f);
   fixed_run run;
   std::vector<std::int32_t> acc(input.size());
   if (!filter_signal(filter, input.data(), input.size(), acc.data(), worker_count()).ok()) {
@@ -88,10 +90,9 @@ result<std::vector<double>> run_double_model(std::span<const float> taps,
   return double_filter_run(taps, input);
 }
 
-result<fixed_run> run_fixed_model(const quantized_filter& filter,
-                                  std::span<const double> input) noexcept {
+result<fixed_run> run_fixed_model(const fixed_filter& f, std::span<const double> input) noexcept {
   try {
-    return fixed_model_or_throw(filter, input);
+    return fixed_model_or_throw(f, input);
   } catch (const std::bad_alloc&) {
     return stopped_run_error();
   }
@@ -104,19 +105,6 @@ result<waveform_signal> make_waveform_signal(const frequency_settings& settings,
   } catch (const std::bad_alloc&) {
     return stopped_run_error();
   }
-}
-
-double largest_tap_error(std::span<const float> taps, const quantized_filter& filter) noexcept {
-  const double scale = static_cast<double>(filter.scale);
-  double worst = 0.0;
-  const std::size_t count =
-      std::min(taps.size(), static_cast<std::size_t>(std::max(filter.count, 0)));
-  for (std::size_t j = 0; j < count; ++j) {
-    const double error = std::fabs(static_cast<double>(taps[j]) -
-                                   static_cast<double>(filter.coefficients[j]) / scale);
-    worst = nan_max(worst, error);
-  }
-  return worst;
 }
 
 double snr_db(std::span<const double> reference, std::span<const double> measured) noexcept {
@@ -169,9 +157,10 @@ outcome measure_budget(const fixed_filter& f, std::span<const double> input,
   const std::span<const double> before_output =
       accumulated.empty() ? std::span<const double>(out.fixed_output) : accumulated;
   budget.accumulator_db = power_ratio_db(signal, mean_square_between(before_output, summed));
-  budget.output_db = accumulated.empty()
-                         ? not_a_number
-                         : power_ratio_db(signal, mean_square_between(out.fixed_output, accumulated));
+  budget.output_db =
+      accumulated.empty()
+          ? not_a_number
+          : power_ratio_db(signal, mean_square_between(out.fixed_output, accumulated));
   out.split.coefficient_db = budget.coefficient_db;
   out.split.arithmetic_power = mean_square_between(out.fixed_output, out.coefficient_output);
   out.split.arithmetic_db = power_ratio_db(signal, out.split.arithmetic_power);

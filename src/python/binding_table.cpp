@@ -80,12 +80,14 @@ const binding functions[] = {
      [](const bound_call& a) -> py::object {
        return quantize(taps_of(a), precision_of(a), datapath_arguments(a));
      }},
-    {with_datapath_keywords({"filter", {{"taps"}, {"x"}, {"precision"}}, 3}),
+    {with_datapath_keywords(with_datapath_keywords({"filter", {{"taps"}, {"x"}, {"precision"}}, 3}),
+                            OUTPUT_KEYWORDS),
      "The int32 accumulators of the fixed-point filter over the signal x from rest: "
      "acc[n] = Σ c[j] · trunc(scale × x[n - j]), every product and sum wrapping modulo "
      "2^32 (units of scale²). With the datapath keywords, that datapath's int64 "
-     "accumulators (units of 2^-(F_c + F_x)). x is read where it lies, a block at a time: "
-     "beyond the result, the memory used grows with the taps, not with x.",
+     "accumulators (units of 2^-(F_c + F_x)); with output_bits, its int64 output words "
+     "(units of 2^-F_y; the output keywords as fixfir.vectors'). x is read where it lies, a "
+     "block at a time: beyond the result, the memory used grows with the taps, not with x.",
      [](const bound_call& a) -> py::object {
        return filter(taps_of(a), argument(a, "x"), precision_of(a), datapath_arguments(a));
      }},

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "fixfir/drivers/datapath_stream.h"
+#include "fixfir/drivers/seed_engine.h"
 #include "fixfir/engine/fir_stream.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "interrupts.h"
@@ -57,12 +58,12 @@ py::array_t<std::int64_t> datapath_accumulators(const signal_view& x, Run&& run)
 py::object filter(py::handle taps, py::handle x, long long precision, const datapath_keywords& k) {
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
     return datapath_accumulators(view_signal(x, "x"), [&](const sample_source& s, auto* acc) {
-      return datapath_filter_samples(*f, s, acc, worker_count());
+      return datapath_filter_samples(*f, s, acc, worker_count(), overflow_counting::samples_only);
     });
   }
   const quantized_taps q = quantize_argument(taps, precision);
   return seed_accumulators(view_signal(x, "x"), [&](const sample_source& s, auto* acc) {
-    return filter_samples(q.filter, s, acc, worker_count());
+    return seed_filter_samples(q.fixed, s, acc, worker_count());
   });
 }
 
@@ -79,14 +80,14 @@ struct stateful_filter {
 stateful_filter make_filter(py::handle taps, long long precision, const datapath_keywords& k) {
   stateful_filter made;
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k)) {
-    result<datapath_stream> s = make_datapath_stream(*f);
+    result<datapath_stream> s = make_datapath_stream(*f, overflow_counting::samples_only);
     if (!s) raise(s.failure());
     made.path = std::move(s).value();
     return made;
   }
   const quantized_taps q = quantize_argument(taps, precision);
   made.seed.emplace();
-  if (!stream_init(*made.seed, q.filter).ok()) throw std::bad_alloc();
+  if (!seed_stream_init(*made.seed, q.fixed).ok()) throw std::bad_alloc();
   return made;
 }
 
@@ -127,7 +128,8 @@ void filter_reset(stateful_filter& f) {
 
 void bind_filter_class(py::module_& m) {
   // The signature outlives the module's definitions: the constructor binds every call to it.
-  static const signature init_s = with_datapath_keywords({"Filter", {{"taps"}, {"precision"}}, 2});
+  static const signature init_s = with_datapath_keywords(
+      with_datapath_keywords({"Filter", {{"taps"}, {"precision"}}, 2}), OUTPUT_KEYWORDS);
   py::class_<stateful_filter>(m, "Filter",
                               "A fixed-point filter that remembers the last samples it has "
                               "seen: f(x) gives the accumulators of the next samples x, "
@@ -144,8 +146,8 @@ void bind_filter_class(py::module_& m) {
                          "the same datapath keywords.")
                .c_str())
       .def("__call__", &filter_call, py::arg("x"),
-           "The accumulators for the samples x (int32, or int64 on a chosen datapath), the "
-           "samples given before them coming first.")
+           "The accumulators for the samples x (int32, or int64 on a chosen datapath; the "
+           "output words with output_bits), the samples given before them coming first.")
       .def("reset", &filter_reset, "Forgets every sample given so far: back at rest.");
 }
 

@@ -40,7 +40,6 @@ quantized_taps quantize_argument(py::handle taps, long long precision) {
     throw py::value_error(made.failure().message);
   }
   q.fixed = std::move(made).value();
-  q.filter = engine_filter(q.fixed);
   return q;
 }
 
@@ -51,7 +50,7 @@ py::tuple quantize(py::handle taps, long long precision, const datapath_keywords
   }
   const quantized_taps q = quantize_argument(taps, precision);
   return py::make_tuple(to_array(q.fixed.coefficients.data(), q.fixed.coefficients.size()),
-                        q.filter.scale);
+                        q.fixed.path.scale);
 }
 
 py::array_t<double> output(py::handle acc, double scale) {

@@ -22,18 +22,10 @@
 
 namespace fixfir::python {
 
-/// Taps checked and copied, with their filter. `filter` borrows the coefficients of
-/// `fixed`, which a move hands over, so the record may move but not be copied.
+/// Taps checked and copied, with their filter on fixfir's precision.
 struct quantized_taps {
-  quantized_taps() = default;
-  quantized_taps(const quantized_taps&) = delete;
-  quantized_taps& operator=(const quantized_taps&) = delete;
-  quantized_taps(quantized_taps&&) = default;
-  quantized_taps& operator=(quantized_taps&&) = default;
-
   std::vector<float> taps;
   fixed_filter fixed;
-  quantized_filter filter;
 };
 
 /// The `taps` and `precision` arguments checked, copied and quantized.

@@ -55,7 +55,7 @@ py::tuple coefficients_dense(py::handle taps, long long precision, const datapat
   }
   const quantized_taps q = quantize_argument(taps, precision);
   const outcome made = interruptible([&] {
-    return coefficients_response(q.fixed.coefficients, static_cast<double>(q.filter.scale), r);
+    return coefficients_response(q.fixed.coefficients, static_cast<double>(q.fixed.path.scale), r);
   });
   if (!made) raise(made.failure());
   return dense_arrays(r);
@@ -65,7 +65,7 @@ double tap_error(py::handle taps, long long precision, const datapath_keywords& 
   if (const std::optional<fixed_filter> f = chosen_filter(taps, precision, k))
     return largest_tap_error(taps_argument(taps), *f);
   const quantized_taps q = quantize_argument(taps, precision);
-  return largest_tap_error(q.taps, q.filter);
+  return largest_tap_error(q.taps, q.fixed);
 }
 
 std::int64_t accumulator_wraps(py::handle taps, py::handle x, long long precision,
@@ -84,7 +84,7 @@ std::int64_t accumulator_wraps(py::handle taps, py::handle x, long long precisio
   const std::vector<double> signal = signal_argument(x, "x");
   std::optional<result<fixed_run>> run;
   interruptible([&] {
-    run = run_fixed_model(q.filter, signal);
+    run = run_fixed_model(q.fixed, signal);
     return true;
   });
   if (!run->ok()) raise(run->failure());

@@ -27,7 +27,7 @@ TEST_P(ErrorSplit, TruncationModelPredictsTheArithmeticError) {
   const std::vector<float> taps = fixture_taps("remez_lp_63");
   const owned_filter f = testing::quantized(taps, GetParam());
   const waveform_signal signal = make_waveform_signal({100, 50, 4000}).value();
-  const fixed_run fixed = run_fixed_model(f.filter, signal.input).value();
+  const fixed_run fixed = run_fixed_model(f.fixed, signal.input).value();
   ASSERT_EQ(fixed.wraps, 0);
   const std::vector<double> reference = run_double_model(taps, signal.input).value();
   std::vector<double> coefficient_model;

@@ -62,7 +62,7 @@ TEST(PrecisionSweeps, EachPrecisionIsItsOwnSweep) {
           << precisions[k] << " " << frequency;
       sine_basis basis;
       ASSERT_TRUE(make_sine_basis(frequency, SWEEP_SAMPLES, basis).ok());
-      const bool wrapped = run_fixed_model(f.filter, basis.sine).value().wraps > 0;
+      const bool wrapped = run_fixed_model(f.fixed, basis.sine).value().wraps > 0;
       EXPECT_EQ(run.wrapped[i] != 0, wrapped) << precisions[k] << " " << frequency;
       wraps += wrapped ? 1 : 0;
       if (!wrapped && frequency != SWEEP_LAST_FREQUENCY) {

@@ -48,7 +48,7 @@ TEST_P(SteadyState, FitRecoversTheResponse) {
 
   const std::int32_t p = largest_wrap_free_precision(taps);
   const owned_filter f = testing::quantized(taps, p);
-  const fixed_run run = run_fixed_model(f.filter, basis.sine).value();
+  const fixed_run run = run_fixed_model(f.fixed, basis.sine).value();
   ASSERT_EQ(run.wraps, 0);
   std::vector<double> coefficients(f.coefficients.begin(), f.coefficients.end());
   for (double& v : coefficients) v /= static_cast<double>(f.filter.scale);

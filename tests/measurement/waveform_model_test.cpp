@@ -84,7 +84,7 @@ class WrapCount : public ::testing::TestWithParam<wrap_case> {};
 TEST_P(WrapCount, MatchesBruteForceAndFixfirOutputs) {
   const wrap_case& c = GetParam();
   const owned_filter f = testing::quantized(c.taps, c.precision);
-  const fixed_run run = run_fixed_model(f.filter, c.input).value();
+  const fixed_run run = run_fixed_model(f.fixed, c.input).value();
   const std::int64_t expected = brute_force_wraps(f.filter, c.input);
   EXPECT_EQ(run.wraps, expected);
   if (c.expect_wraps) {
@@ -118,8 +118,8 @@ TEST(WrapCount, ExampleWaveformTestAtSafeAndOverflowingPrecisions) {
   const waveform_signal signal = make_waveform_signal(example_tones).value();
   const owned_filter safe = testing::quantized(example_taps, 15);
   const owned_filter wrapping = testing::quantized(example_taps, 18);
-  EXPECT_EQ(run_fixed_model(safe.filter, signal.input).value().wraps, 0);
-  const fixed_run run = run_fixed_model(wrapping.filter, signal.input).value();
+  EXPECT_EQ(run_fixed_model(safe.fixed, signal.input).value().wraps, 0);
+  const fixed_run run = run_fixed_model(wrapping.fixed, signal.input).value();
   EXPECT_EQ(run.wraps, brute_force_wraps(wrapping.filter, signal.input));
   EXPECT_GT(run.wraps, 0);
 }
@@ -134,7 +134,7 @@ TEST_P(SameAsFixfir, SignalAndFixedOutputsPrintAsWavesTxt) {
   append_waveform_lines(state, example_tones, expected);
 
   const waveform_signal signal = make_waveform_signal(example_tones).value();
-  const fixed_run run = run_fixed_model(f.filter, signal.input).value();
+  const fixed_run run = run_fixed_model(f.fixed, signal.input).value();
   std::string actual;
   for (std::size_t n = 0; n < signal.time.size(); ++n) {
     append_fixed6(actual, signal.time[n]);
@@ -185,25 +185,21 @@ INSTANTIATE_TEST_SUITE_P(ToneSets, WaveformSignal,
 TEST(WrapCount, SumsBeyondSixtyFourBitsStillCount) {
   // Four products of (-2^31)·(-2^31) = 2^62 sum to 2^64, whose low 64 bits, like its low
   // 32 bits, are 0: a 64-bit sum would call the fourth sample unwrapped.
-  const std::vector<std::int32_t> c(4, INT32_MIN);
-  quantized_filter f;
-  f.scale = 1 << 30;
-  f.count = 4;
-  f.coefficients = c.data();
+  const owned_filter f = testing::quantized(std::vector<float>(4, -2.0F), 30);
+  ASSERT_EQ(f.fixed.coefficients, std::vector<std::int32_t>(4, INT32_MIN));
   const std::vector<double> x(6, -2.0);  // quantizes to -2^31
-  EXPECT_EQ(run_fixed_model(f, x).value().wraps, 6);
+  EXPECT_EQ(run_fixed_model(f.fixed, x).value().wraps, 6);
 }
 
 TEST(WrapCount, DegenerateFilters) {
   const std::vector<double> x = sine(100.0, 50);
-  quantized_filter none;  // no taps: every output 0, nothing wraps
-  none.scale = 1024;
-  const fixed_run empty = run_fixed_model(none, x).value();
+  // No taps: every output 0, nothing wraps.
+  const fixed_run empty = run_fixed_model(testing::quantized({}, 10).fixed, x).value();
   EXPECT_EQ(empty.wraps, 0);
   for (double y : empty.output) EXPECT_EQ(y, 0.0);
 
   const owned_filter zero_scale = testing::quantized({0.5F, 0.5F}, 40);
-  const fixed_run nan_run = run_fixed_model(zero_scale.filter, x).value();
+  const fixed_run nan_run = run_fixed_model(zero_scale.fixed, x).value();
   EXPECT_EQ(nan_run.wraps, 0);
   for (double y : nan_run.output) EXPECT_TRUE(std::isnan(y));
 }
@@ -240,7 +236,7 @@ TEST_P(UnitTapSnr, IsSetByTheQuantizationStep) {
   const waveform_signal signal = make_waveform_signal(example_tones).value();
   const owned_filter f = testing::quantized({1.0F}, p);
   const double snr = snr_db(run_double_model(std::vector<float>{1.0F}, signal.input).value(),
-                            run_fixed_model(f.filter, signal.input).value().output);
+                            run_fixed_model(f.fixed, signal.input).value().output);
   const double q = std::ldexp(1.0, -p);
   const double expected = 10 * std::log10((1.0 / 158) / (q * q / 3));
   EXPECT_NEAR(snr, expected, 0.5) << "precision " << p;
@@ -254,10 +250,10 @@ TEST(Snr, HighPrecisionIdentityIsFarAboveAWrappingOne) {
       run_double_model(std::vector<float>{1.0F}, signal.input).value();
   const double safe =
       snr_db(reference,
-             run_fixed_model(testing::quantized({1.0F}, 15).filter, signal.input).value().output);
+             run_fixed_model(testing::quantized({1.0F}, 15).fixed, signal.input).value().output);
   const double wrapping =
       snr_db(reference,
-             run_fixed_model(testing::quantized({1.0F}, 16).filter, signal.input).value().output);
+             run_fixed_model(testing::quantized({1.0F}, 16).fixed, signal.input).value().output);
   EXPECT_GT(safe, 70.0);
   EXPECT_LT(wrapping, 20.0);
 }
@@ -274,16 +270,15 @@ TEST(Snr, EdgeValues) {
 TEST(TapError, KnownCases) {
   // Precision 0 truncates 0.9 → 0, -1.7 → -1, 3.0 → 3.
   const std::vector<float> taps{0.9F, -1.7F, 3.0F};
-  EXPECT_NEAR(largest_tap_error(taps, testing::quantized(taps, 0).filter), 0.9, 1e-6);
+  EXPECT_NEAR(largest_tap_error(taps, testing::quantized(taps, 0).fixed), 0.9, 1e-6);
   const double example =
-      largest_tap_error(example_taps, testing::quantized(example_taps, 15).filter);
+      largest_tap_error(example_taps, testing::quantized(example_taps, 15).fixed);
   EXPECT_GT(example, 0.0);
   EXPECT_LT(example, 1.0 / 32768);
   EXPECT_EQ(largest_tap_error(std::vector<float>{0.5F, -0.25F},
-                              testing::quantized({0.5F, -0.25F}, 3).filter),
+                              testing::quantized({0.5F, -0.25F}, 3).fixed),
             0.0);
-  EXPECT_TRUE(std::isnan(largest_tap_error(taps, testing::quantized(taps, 40).filter)));
-  EXPECT_EQ(largest_tap_error({}, quantized_filter{}), 0.0);
+  EXPECT_EQ(largest_tap_error({}, testing::quantized({}, 15).fixed), 0.0);
 }
 }  // namespace
 }  // namespace fixfir

@@ -51,9 +51,9 @@ TEST_P(WrapFree, LimitIsSharp) {
   EXPECT_FALSE(wrap_bound_at(taps, limit + 1).wrap_free);
   EXPECT_LT(wrap_bound_at(taps, limit + 1).headroom_bits, 0.0);
   const owned_filter safe = testing::quantized(taps, limit);
-  EXPECT_EQ(run_fixed_model(safe.filter, worst_input(safe)).value().wraps, 0);
+  EXPECT_EQ(run_fixed_model(safe.fixed, worst_input(safe)).value().wraps, 0);
   const owned_filter wrapping = testing::quantized(taps, limit + 1);
-  EXPECT_GT(run_fixed_model(wrapping.filter, worst_input(wrapping)).value().wraps, 0);
+  EXPECT_GT(run_fixed_model(wrapping.fixed, worst_input(wrapping)).value().wraps, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, WrapFree, ::testing::ValuesIn(designs),
@@ -148,7 +148,7 @@ TEST_P(SweepWraps, AgreeWithExactSums) {
     accumulators.push_back(fir_step(state, x));
     samples.push_back(quantize_sample(state.scale, x));
   }
-  const bool expected = run_fixed_model(f.filter, basis.sine).value().wraps > 0;
+  const bool expected = run_fixed_model(f.fixed, basis.sine).value().wraps > 0;
   const std::vector<double> reference = run_double_model(taps, basis.sine).value();
   wrap_check check{f.coefficients, samples, accumulators, reference, taps, state.scale};
   EXPECT_EQ(run_wrapped(check), expected);

@@ -124,6 +124,68 @@ def test_quantize_and_filter_match_the_plain_model(taps, x, precision):
     assert y.tolist() == [a / (float(scale) * scale) for a in accumulators]
 
 
+def fit(v, bits, overflow):
+    """v in a word of `bits` bits: its low bits, or clamped."""
+    lo, hi = -(2 ** (bits - 1)), 2 ** (bits - 1) - 1
+    if overflow == "saturate":
+        return min(max(v, lo), hi)
+    return (v - lo) % 2**bits + lo
+
+
+# Datapaths whose sums reach past their accumulators, each summed by a different kernel:
+# 16-bit words into a 32-bit accumulator; 32-bit words whose sums pass 2^63, short (their
+# estimate is rebuilt) and long (summed modulo 2^64); saturating; a 40-bit accumulator.
+WORDS_32 = {"coefficient_bits": 32, "sample_bits": 32}
+DATAPATH_CASES = [
+    ("16-bit words", 40, {"coefficient_bits": 16, "sample_bits": 16}),
+    ("32-bit words, A 64", 9, {**WORDS_32, "accumulator_bits": 64}),
+    ("32-bit words, A 64, long", 2100, {**WORDS_32, "accumulator_bits": 64}),
+    ("32-bit words, A 64 saturates", 9, {**WORDS_32, "accumulator_bits": 64,
+                                         "overflow": "saturate"}),
+    ("32-bit words, A 40", 300, {**WORDS_32, "accumulator_bits": 40}),
+    ("16-bit words, A 24 saturates", 40, {"coefficient_bits": 16, "sample_bits": 16,
+                                          "accumulator_bits": 24, "overflow": "saturate"}),
+]
+
+
+@pytest.mark.parametrize("name,count,keywords", DATAPATH_CASES, ids=[c[0] for c in DATAPATH_CASES])
+def test_filter_on_a_datapath_matches_the_plain_model(name, count, keywords):
+    taps = np.full(count, -0.999)
+    taps[::3] = 0.9
+    x = np.concatenate([np.full(40, -1.0), RNG.uniform(-1, 1, 400), np.full(40, 0.999)])
+    overflow = keywords.get("overflow", "wrap")
+    c = [int(v) for v in fixfir.quantize(taps, 15, **keywords)[0]]
+    bits = keywords["sample_bits"]
+    s = [fit(int(np.trunc(v * 2.0 ** (bits - 1))), bits, overflow) for v in x]
+    a = keywords.get("accumulator_bits", 32)
+    want = [fit(sum(c[j] * s[n - j] for j in range(min(count, n + 1))), a, overflow)
+            for n in range(len(x))]
+    got = fixfir.filter(taps, x, 15, **keywords)
+    assert got.dtype == np.int64 and got.tolist() == want
+    f = fixfir.Filter(taps, 15, **keywords)
+    assert np.concatenate([f(x[:7]), f(x[7:300]), f(x[300:])]).tolist() == want
+
+
+@pytest.mark.parametrize("output", [
+    {"output_bits": 10, "output_precision": 12, "output_overflow": "saturate"},
+    {"output_bits": 10, "output_precision": 12},
+    {"output_bits": 40, "output_precision": 36},  # shifted left, exactly
+])
+def test_filter_gives_the_output_words_of_its_accumulators(output):
+    taps = np.hanning(31) * 0.3
+    x = RNG.uniform(-1, 1, 3000)
+    words = {"coefficient_bits": 16, "coefficient_precision": 16, "sample_bits": 16,
+             "accumulator_bits": 40}
+    acc = fixfir.filter(taps, x, 15, **words)
+    shift = 16 + 15 - output["output_precision"]  # F_c + F_x - F_y
+    # Rounded toward -inf (floor), the word is the accumulator shifted; then fitted.
+    want = [fit(a >> shift if shift >= 0 else a << -shift, output["output_bits"],
+                output.get("output_overflow", "wrap")) for a in acc.tolist()]
+    got = fixfir.filter(taps, x, 15, **words, **output, output_rounding="floor")
+    assert got.dtype == np.int64 and got.tolist() == want
+    assert got.tolist() != acc.tolist()
+
+
 # A capture given to a Filter in pieces: the pieces joined are one fixfir.filter call on the
 # whole, on the seed's datapath (int32) and on a chosen one (int64).
 PIECES = [
@@ -132,11 +194,13 @@ PIECES = [
     ("random sizes", lambda taps, n: RNG.integers(0, 3 * len(taps), n)),
 ]
 DATAPATHS = [{}, {"coefficient_bits": 16, "sample_bits": 12, "rounding": "nearest",
-                  "accumulator_bits": 24, "overflow": "saturate"}]
+                  "accumulator_bits": 24, "overflow": "saturate"},
+             {"coefficient_bits": 16, "sample_bits": 16, "output_bits": 12,
+              "output_rounding": "convergent", "output_overflow": "saturate"}]
 
 
 @pytest.mark.parametrize("name,sizes", PIECES, ids=[p[0] for p in PIECES])
-@pytest.mark.parametrize("datapath", DATAPATHS, ids=["seed", "datapath"])
+@pytest.mark.parametrize("datapath", DATAPATHS, ids=["seed", "datapath", "output stage"])
 def test_a_filter_in_pieces_is_one_filter_call(name, sizes, datapath):
     taps = np.hanning(41)[1:-1] * 0.9  # mirrored, as a designed filter's are
     x = RNG.uniform(-2, 2, 2500)
@@ -527,7 +591,7 @@ QUESTIONS_AND_TARGETS = ("taps, initial, step, ending, sweep_step=None, min_atte
                          "max_ripple_db=None, min_snr_db=None, passbands=None, stopbands=None")
 SIGNATURES = {
     "quantize": "taps, precision, *, " + DATAPATH,
-    "filter": "taps, x, precision, *, " + DATAPATH,
+    "filter": "taps, x, precision, *, " + DATAPATH + ", " + OUTPUT,
     "output": "acc, scale",
     "waveform_test": "taps, precision, initial, step, ending, *, " + DATAPATH,
     "sweep": "taps, precision, step, *, " + DATAPATH,
@@ -555,7 +619,7 @@ def test_every_function_has_its_signature():
         function = getattr(fixfir._fixfir, name)
         assert str(inspect.signature(function)) == "(%s)" % parameters, name
     assert fixfir.Filter.__init__.__doc__.startswith(
-        "Filter(taps, precision, *, %s)\n--\n\n" % DATAPATH)
+        "Filter(taps, precision, *, %s, %s)\n--\n\n" % (DATAPATH, OUTPUT))
 
 
 def valid_arguments(parameters, tmp_path):

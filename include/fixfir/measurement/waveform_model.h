@@ -38,20 +38,15 @@ struct fixed_run {
 [[nodiscard]] result<std::vector<double>> run_double_model(std::span<const float> taps,
                                                            std::span<const double> input) noexcept;
 
-/// Runs `input` through the fixed-point engine from rest and counts the samples whose
-/// accumulator wrapped.
-[[nodiscard]] result<fixed_run> run_fixed_model(const quantized_filter& filter,
+/// Runs `input` through the 32-bit engine from rest and counts the samples whose
+/// accumulator wrapped. `f` is on fixfir's precision (is_precision_datapath).
+[[nodiscard]] result<fixed_run> run_fixed_model(const fixed_filter& f,
                                                 std::span<const double> input) noexcept;
 
 /// The multi-tone test signal for `settings`, exactly as the waveform test builds it,
 /// computed on `threads` threads. `frequency_step` must not be 0.
 [[nodiscard]] result<waveform_signal> make_waveform_signal(const frequency_settings& settings,
                                                            unsigned threads = 1) noexcept;
-
-/// The largest |tap - coefficient ÷ scale| over the taps, in real units; 0 without taps
-/// and NaN when the scale is 0.
-[[nodiscard]] double largest_tap_error(std::span<const float> taps,
-                                       const quantized_filter& filter) noexcept;
 
 /// 10 · log10(Σ reference² ÷ Σ (measured - reference)²) over the common length: +inf when
 /// the two agree exactly and the reference is not all zero, NaN when the reference is all

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -79,29 +80,37 @@ model_run model(const std::vector<std::int32_t>& c, const std::vector<double>& x
 }
 
 // The stream of `f` fed `x` in pieces of 1, 2, taps - 1, 37 and 200 samples in turn, read
-// through a reader, gives `run`'s accumulators and counts.
+// through a reader, gives `run`'s accumulators and counts; counting the samples alone, it
+// gives the same accumulators by its fastest kernels.
 void expect_streamed(const fixed_filter& f, const std::vector<double>& x, const datapath_run& run,
                      unsigned threads) {
-  datapath_stream s = make_datapath_stream(f).value();
-  const std::size_t sizes[] = {1, 2, std::max<std::size_t>(f.coefficients.size(), 2) - 1, 37, 200};
-  std::vector<std::int64_t> got(x.size());
-  datapath_stream_counts total;
-  for (std::size_t at = 0, piece = 0; at < x.size(); ++piece) {
-    const std::size_t n = std::min(sizes[piece % std::size(sizes)], x.size() - at);
-    const double* from = x.data() + at;
-    const sample_source source{n, nullptr, [from](std::size_t first, std::size_t m, double* out) {
-                                 std::copy(from + first, from + first + m, out);
-                               }};
-    const result<datapath_stream_counts> c =
-        datapath_stream_filter(s, source, got.data() + at, threads);
-    ASSERT_TRUE(c.ok());
-    total.sample_overflows += c.value().sample_overflows;
-    total.accumulator_overflows += c.value().accumulator_overflows;
-    at += n;
+  for (const overflow_counting counting :
+       {overflow_counting::all, overflow_counting::samples_only}) {
+    datapath_stream s = make_datapath_stream(f, counting).value();
+    const std::size_t sizes[] = {1, 2, std::max<std::size_t>(f.coefficients.size(), 2) - 1, 37,
+                                 200};
+    std::vector<std::int64_t> got(x.size());
+    datapath_stream_counts total;
+    for (std::size_t at = 0, piece = 0; at < x.size(); ++piece) {
+      const std::size_t n = std::min(sizes[piece % std::size(sizes)], x.size() - at);
+      const double* from = x.data() + at;
+      const sample_source source{n, nullptr, [from](std::size_t first, std::size_t m, double* out) {
+                                   std::copy(from + first, from + first + m, out);
+                                 }};
+      const result<datapath_stream_counts> c =
+          datapath_stream_filter(s, source, got.data() + at, threads);
+      ASSERT_TRUE(c.ok());
+      total.sample_overflows += c.value().sample_overflows;
+      total.accumulator_overflows += c.value().accumulator_overflows;
+      total.output_overflows += c.value().output_overflows;
+      at += n;
+    }
+    EXPECT_EQ(got, f.path.output.bits != 0 ? run.output_words : run.accumulators);
+    EXPECT_EQ(total.output_overflows, run.output_overflows);
+    EXPECT_EQ(total.sample_overflows, run.sample_overflows);
+    EXPECT_EQ(total.accumulator_overflows,
+              counting == overflow_counting::all ? run.accumulator_overflows : 0);
   }
-  EXPECT_EQ(got, run.accumulators);
-  EXPECT_EQ(total.sample_overflows, run.sample_overflows);
-  EXPECT_EQ(total.accumulator_overflows, run.accumulator_overflows);
 }
 
 // run_datapath on `d` against the model, for each accumulator width in `widths`, and the
@@ -224,6 +233,36 @@ TEST(DatapathRunCorners, TheLargestSumsWrapAndSaturateAt64Bits) {
   for (std::size_t n = 1; n < x.size(); ++n) EXPECT_EQ(run.accumulators[n], INT64_MAX) << n;
 }
 
+// ---- The output stage: the stream's output words are the run's. ----
+
+TEST(DatapathStreamOutput, GivesTheRunsOutputWords) {
+  const std::vector<float> taps = mirrored_taps(45, 0.6, 12);
+  const std::vector<double> x = uniform_signal(900, 1.0, 13);
+  const output_stage stages[] = {
+      {12, 14, output_rounding::convergent, overflow_mode::saturate},  // clamps the largest
+      {12, 14, output_rounding::floor, overflow_mode::wrap},
+      {20, 22, output_rounding::nearest, overflow_mode::wrap},
+      {64, 40, output_rounding::toward_zero, overflow_mode::wrap},  // shifted left
+  };
+  std::size_t overflowed = 0;
+  for (const output_stage& stage : stages) {
+    for (const std::int32_t a : {24, 32, 64}) {
+      datapath d;
+      d.coefficient = word(16, largest_fitting_fraction(taps, 16, zero), zero, wrap);
+      d.sample = word(16, 15, zero, wrap);
+      d.accumulator_bits = a;
+      d.output = stage;
+      const fixed_filter f = make_fixed_filter(taps, d).value();
+      SCOPED_TRACE(datapath_words(f.path) + ", output " + std::to_string(stage.bits));
+      const datapath_run run = run_datapath(f, x, 2).value();
+      ASSERT_EQ(run.output_words.size(), x.size());
+      overflowed += run.output_overflows;
+      expect_streamed(f, x, run, 2);
+    }
+  }
+  EXPECT_GT(overflowed, 0U);  // some output words were clamped or wrapped
+}
+
 // ---- The seed datapath: the 32-bit engine's accumulators, on any thread count. ----
 
 TEST(DatapathRunSeed, GivesThe32BitEnginesAccumulators) {
@@ -311,63 +350,6 @@ TEST(QuantizeWord, RoundsAndFitsAsDocumented) {
     EXPECT_EQ(got.overflowed, c.overflowed) << c.v;
     EXPECT_TRUE(model == c.value && (overflows > 0) == c.overflowed) << c.v;  // the model too
   }
-}
-
-TEST(LargestFittingFraction, IsTheLargestThatFits) {
-  const std::tuple<std::vector<float>, std::int32_t, rounding_mode, std::int32_t> cases[] = {
-      {{0.5f, -0.25f}, 8, zero, 7},
-      {{1.0f}, 8, zero, 6},   // 128 does not fit
-      {{-1.0f}, 8, zero, 7},  // -128 does
-      {{0.999f}, 8, zero, 7},
-      {{0.999f}, 8, nearest, 6},  // 127.87 rounds to 128
-      {{-0.999f}, 8, floor_, 7},
-      {{0.0f, std::numeric_limits<float>::quiet_NaN()}, 8, zero, FRACTION_BITS_MAX},
-      {{}, 16, zero, FRACTION_BITS_MAX},
-      {{1e20f}, 8, zero, FRACTION_BITS_MIN},
-      {{0.75f, std::numeric_limits<float>::infinity()}, 32, zero, 31},
-  };
-  for (const auto& [taps, bits, rounding, want] : cases) {
-    EXPECT_EQ(largest_fitting_fraction(taps, bits, rounding), want) << bits;
-  }
-}
-
-TEST(AccumulatorBitsNeeded, HoldsTheLargestAndSmallestSums) {
-  const std::tuple<std::vector<std::int32_t>, std::int32_t, std::int32_t> cases[] = {
-      {{}, 16, 1},
-      {{0, 0, 0}, 32, 1},  // every sum is 0
-      {{1}, 8, 8},
-      {{-1}, 8, 9},  // -1 × -128 = +128
-      {{3, -1}, 8, 10},
-      {{INT32_MIN}, 32, 64},
-      {{INT32_MIN, INT32_MIN}, 32, 65},
-      {std::vector<std::int32_t>(300, INT32_MIN), 32, 72},
-  };
-  for (const auto& [c, sample_bits, want] : cases) {
-    EXPECT_EQ(accumulator_bits_needed(c, sample_bits), want) << c.size();
-  }
-}
-
-TEST(DatapathWords, NameWhatDiffers) {
-  datapath mixed;
-  mixed.coefficient = word(16, 17, nearest, sat);
-  mixed.sample = word(14, 13, nearest, sat);
-  mixed.accumulator_bits = 35;
-  datapath apart = mixed;
-  apart.sample = word(14, 13, floor_, wrap);
-  apart.accumulator_overflow = sat;
-  const std::pair<datapath, const char*> cases[] = {
-      {seed_datapath(15),
-       "coefficients 32 bits (15 fractional), samples 32 bits (15 fractional), accumulator 32 "
-       "bits, rounding toward zero, overflow wraps"},
-      {mixed,
-       "coefficients 16 bits (17 fractional), samples 14 bits (13 fractional), accumulator 35 "
-       "bits, rounding to nearest, coefficient and sample overflow saturates, accumulator wraps"},
-      {apart,
-       "coefficients 16 bits (17 fractional), samples 14 bits (13 fractional), accumulator 35 "
-       "bits, coefficient rounding to nearest, sample rounding floor, coefficient overflow "
-       "saturates, sample overflow wraps, accumulator saturates"},
-  };
-  for (const auto& [d, want] : cases) EXPECT_EQ(datapath_words(d), want);
 }
 
 }  // namespace

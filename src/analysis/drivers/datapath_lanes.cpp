@@ -1,0 +1,239 @@
+#include "datapath_lanes.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "vector_clones.h"
+#include "wide_kernel.h"
+
+namespace fixfir {
+
+namespace {
+
+__extension__ using int128 = __int128;
+
+using doubles8 [[gnu::vector_size(64)]] = double;
+using longs8 [[gnu::vector_size(64)]] = std::int64_t;
+using ulongs8 [[gnu::vector_size(64)]] = std::uint64_t;
+using ints8 [[gnu::vector_size(32)]] = std::int32_t;
+using uints8 [[gnu::vector_size(32)]] = std::uint32_t;
+
+}  // namespace
+
+// quantize_word on each of the n samples `x` into `out`; returns how many overflowed. The
+// samples go through vector lanes 256 at a time, on arithmetic alone (no lane comparisons,
+// which some instruction sets can only do one lane at a time):
+//  - v = x × 2^F is taken only where |v| ≤ 2^(W-1) - 1, checked on its bits (the bits of a
+//    magnitude, NaN's above infinity's, order as the magnitudes do). Every rounding of such a
+//    v fits the word; any other lane (a value at or beyond the word's edge, NaN, infinity) is
+//    zeroed before its conversion, and sends its run of 256 samples to quantize_word itself.
+//  - t = trunc(v) by the integer conversion; d = v - t is exact, and +0 when v is an integer.
+//  - floor: t - 1 where d < 0, read from d's sign bit.
+//  - to nearest, ties away from zero: t + 1 where d - 1/2 ≥ 0, t - 1 where -d - 1/2 ≥ 0, read
+//    from their sign bits (each difference is exact or keeps its sign, and is +0 at a tie).
+FIXFIR_KERNEL_CLONES std::size_t quantize_words(const double* x, std::size_t n,
+                                                const word_format& w, std::int32_t* out) noexcept {
+  constexpr std::size_t lanes = 8;
+  constexpr std::size_t run = 256;
+  const double power = std::ldexp(1.0, w.fraction_bits);
+  const auto limit = std::bit_cast<std::int64_t>(std::ldexp(1.0, w.bits - 1) - 1.0);
+  constexpr std::int64_t magnitude_bits = INT64_MAX;
+  const std::size_t vector_part = n / lanes * lanes;
+  std::size_t overflows = 0;
+  auto one_by_one = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      const word_value q = quantize_word(x[i], w);
+      // The sample word is at most 32 bits wide, so its value fits.
+      out[i] = static_cast<std::int32_t>(q.value);
+      overflows += q.overflowed ? 1 : 0;
+    }
+  };
+  for (std::size_t from = 0; from < vector_part; from += run) {
+    const std::size_t to = std::min(from + run, vector_part);
+    longs8 outside{};
+    for (std::size_t i = from; i < to; i += lanes) {
+      doubles8 v;
+      std::memcpy(&v, x + i, sizeof v);
+      v = v * power;
+      // All ones where |v| is beyond the limit (or NaN), else 0.
+      const longs8 beyond = (limit - (reinterpret_cast<longs8>(v) & magnitude_bits)) >> 63;
+      outside |= beyond;
+      v = reinterpret_cast<doubles8>(reinterpret_cast<longs8>(v) & ~beyond);
+      ints8 words = __builtin_convertvector(v, ints8);
+      const doubles8 d = v - __builtin_convertvector(words, doubles8);
+      // The sign bit of each lane of a difference, as 0 or 1.
+#define FIXFIR_SIGN_BITS(e) __builtin_convertvector(reinterpret_cast<ulongs8>(e) >> 63, ints8)
+      if (w.rounding == rounding_mode::floor) {
+        words -= FIXFIR_SIGN_BITS(d);
+      } else if (w.rounding == rounding_mode::nearest) {
+        words += FIXFIR_SIGN_BITS(-d - 0.5) - FIXFIR_SIGN_BITS(d - 0.5);
+      }
+#undef FIXFIR_SIGN_BITS
+      std::memcpy(out + i, &words, sizeof words);
+    }
+    bool fits = true;
+    for (std::size_t l = 0; l < lanes; ++l) fits = fits && outside[l] == 0;
+    if (!fits) one_by_one(from, to);
+  }
+  one_by_one(vector_part, n);
+  return overflows;
+}
+
+// A bound on the magnitudes of the n words `w`: the bitwise or of them, which is at least
+// the largest and less than twice it.
+FIXFIR_KERNEL_CLONES std::uint64_t magnitude_bound(const std::int32_t* w, std::size_t n) noexcept {
+  constexpr std::size_t lanes = 8;
+  uints8 any{};
+  std::size_t i = 0;
+  for (; i + lanes <= n; i += lanes) {
+    ints8 v;
+    std::memcpy(&v, w + i, sizeof v);
+    // |v| in unsigned lanes, which wrap: -2^31 becomes 2^31.
+    const auto sign = reinterpret_cast<uints8>(v >> 31);
+    any |= (reinterpret_cast<uints8>(v) ^ sign) - sign;
+  }
+  std::uint32_t bound = 0;
+  for (std::size_t l = 0; l < lanes; ++l) bound |= any[l];
+  for (; i < n; ++i) {
+    const std::int64_t v = w[i];
+    bound |= static_cast<std::uint32_t>(v < 0 ? -v : v);
+  }
+  return bound;
+}
+
+// out[k] = w[k] as doubles.
+FIXFIR_KERNEL_CLONES void widen_words(const std::int32_t* w, std::size_t n, double* out) noexcept {
+  for (std::size_t i = 0; i < n; ++i) out[i] = w[i];
+}
+
+// acc[k] = the low `bits` bits (8 to 32) of the 32-bit sum low[k], sign-extended: what a
+// wrapping accumulator of that width keeps of any sum whose low 32 bits those are.
+FIXFIR_KERNEL_CLONES void extend_low_bits(const std::uint32_t* low, std::size_t n,
+                                          std::int32_t bits, std::int64_t* acc) noexcept {
+  constexpr std::size_t lanes = 8;
+  const auto shift = static_cast<std::uint32_t>(32 - bits);
+  std::size_t k = 0;
+  for (; k + lanes <= n; k += lanes) {
+    uints8 v;
+    std::memcpy(&v, low + k, sizeof v);
+    // Up by the shift in unsigned lanes, back down in signed ones: the sign bit is copied.
+    const ints8 extended = reinterpret_cast<ints8>(v << shift) >> static_cast<std::int32_t>(shift);
+    const longs8 a = __builtin_convertvector(extended, longs8);
+    std::memcpy(acc + k, &a, sizeof a);
+  }
+  for (; k < n; ++k) acc[k] = static_cast<std::int32_t>(low[k] << shift) >> shift;
+}
+
+// The n exact sums `sums` (integers below 2^51 in magnitude) as accumulators of `bits` bits,
+// reduced as `reduce_accumulators` does; returns how many did not fit. Each converts exactly
+// by adding 1.5 × 2^52, which leaves the integer in the low bits of the sum's bits; a run of
+// 256 whose every value fits (v + 2^(bits-1) shifted down by `bits` is 0) needs no reduction.
+FIXFIR_KERNEL_CLONES std::size_t narrow_sums(const double* sums, std::size_t n, std::int32_t bits,
+                                             bool saturate, std::int64_t* acc) noexcept {
+  constexpr std::size_t lanes = 8;
+  constexpr std::size_t run = 256;
+  constexpr double magic = 0x1.8p52;
+  const auto magic_bits = std::bit_cast<std::int64_t>(magic);
+  // From 52 bits on every sum below 2^51 fits.
+  const bool checked = bits < 52;
+  const std::int64_t half = checked ? std::int64_t{1} << (bits - 1) : 0;
+  const std::size_t vector_part = n / lanes * lanes;
+  std::size_t overflows = 0;
+  for (std::size_t from = 0; from < vector_part; from += run) {
+    const std::size_t to = std::min(from + run, vector_part);
+    longs8 outside{};
+    for (std::size_t i = from; i < to; i += lanes) {
+      doubles8 d;
+      std::memcpy(&d, sums + i, sizeof d);
+      const longs8 v = reinterpret_cast<longs8>(d + magic) - magic_bits;
+      std::memcpy(acc + i, &v, sizeof v);
+      if (checked) outside |= (v + half) >> bits;
+    }
+    bool fits = true;
+    for (std::size_t l = 0; l < lanes; ++l) fits = fits && outside[l] == 0;
+    if (!fits) overflows += reduce_accumulators(acc + from, to - from, bits, saturate);
+  }
+  for (std::size_t i = vector_part; i < n; ++i) acc[i] = static_cast<std::int64_t>(sums[i]);
+  return overflows + reduce_accumulators(acc + vector_part, n - vector_part, bits, saturate);
+}
+
+// The exact sums whose `estimates` are within 2^29 of them and whose low 32 bits are `low`,
+// as accumulators of `bits` bits, wrapped or saturated as `reduce_accumulators` does; returns
+// how many did not fit. An estimate below 2^90 in magnitude is split exactly into 2^32 × hi +
+// rest (hi = trunc(e / 2^32); a power of two scales exactly, and the rest is below 2^32);
+// truncated, it is within 2^29 + 1 of the sum, and of the integers that near it exactly one
+// has those low bits.
+std::size_t rebuild_sums(const double* estimates, const std::uint32_t* low, std::size_t n,
+                         std::int32_t bits, bool saturate, std::int64_t* acc) noexcept {
+  const int128 lo = bits >= 64 ? int128{INT64_MIN} : -(int128{1} << (bits - 1));
+  const int128 hi = bits >= 64 ? int128{INT64_MAX} : (int128{1} << (bits - 1)) - 1;
+  std::size_t overflows = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double e = estimates[k];
+    const double high = std::trunc(e * 0x1p-32);
+    const int128 truncated = int128{static_cast<std::int64_t>(high)} * (int128{1} << 32) +
+                             static_cast<std::int64_t>(e - high * 0x1p32);
+    const auto offset = static_cast<std::int32_t>(low[k] - static_cast<std::uint32_t>(truncated));
+    const int128 sum = truncated + offset;
+    if (sum >= lo && sum <= hi) {
+      acc[k] = static_cast<std::int64_t>(sum);
+      continue;
+    }
+    ++overflows;
+    if (saturate) {
+      acc[k] = static_cast<std::int64_t>(sum < 0 ? lo : hi);
+    } else {
+      // The low `bits` bits, sign-extended.
+      const auto shift = 64 - bits;
+      acc[k] = static_cast<std::int64_t>(static_cast<std::uint64_t>(sum) << shift) >> shift;
+    }
+  }
+  return overflows;
+}
+
+// The low `bits` bits (8 to 64) of the sums whose `estimates` (below 2^82 in magnitude) are
+// within 2^29 of them and whose low 32 bits are `low`, sign-extended: rebuild_sums for a
+// wrapping accumulator, whose bits are those of the sum modulo 2^64. No overflow is counted.
+// An estimate (an integer) splits exactly into 2^32 × high + rest with rest in [0, 2^32), and
+// each part below 2^51 converts exactly by adding 1.5 × 2^52, which leaves it in the low bits;
+// so every lane stays in vector arithmetic.
+FIXFIR_KERNEL_CLONES void rebuild_wrapped(const double* estimates, const std::uint32_t* low,
+                                          std::size_t n, std::int32_t bits,
+                                          std::int64_t* acc) noexcept {
+  constexpr std::size_t lanes = 8;
+  constexpr double magic = 0x1.8p52;
+  const auto magic_bits = std::bit_cast<std::uint64_t>(magic);
+  const auto shift = static_cast<std::uint64_t>(64 - bits);
+  // The sum is the one integer within 2^29 of 2^32 × high + rest whose low 32 bits are low[k].
+  auto one = [&](double e, std::uint32_t l) {
+    const double high = std::floor(e * 0x1p-32);
+    const double rest = e - high * 0x1p32;
+    const std::uint64_t h = std::bit_cast<std::uint64_t>(high + magic) - magic_bits;
+    const std::uint64_t r = std::bit_cast<std::uint64_t>(rest + magic) - magic_bits;
+    const auto offset = static_cast<std::int32_t>(l - static_cast<std::uint32_t>(r));
+    const std::uint64_t sum = (h << 32) + r + static_cast<std::uint64_t>(std::int64_t{offset});
+    return static_cast<std::int64_t>(sum << shift) >> shift;
+  };
+  std::size_t k = 0;
+  for (; k + lanes <= n; k += lanes) {
+    doubles8 e;
+    uints8 l;
+    std::memcpy(&e, estimates + k, sizeof e);
+    std::memcpy(&l, low + k, sizeof l);
+    doubles8 high = e * 0x1p-32;
+    for (std::size_t i = 0; i < lanes; ++i) high[i] = std::floor(high[i]);
+    const doubles8 rest = e - high * 0x1p32;
+    const auto h = reinterpret_cast<ulongs8>(high + magic) - magic_bits;
+    const auto r = reinterpret_cast<ulongs8>(rest + magic) - magic_bits;
+    // low - r modulo 2^32, sign-extended: shifted up and back in 64-bit lanes.
+    const auto d = reinterpret_cast<longs8>((__builtin_convertvector(l, ulongs8) - r) << 32) >> 32;
+    const auto sum = (h << 32) + r + reinterpret_cast<ulongs8>(d);
+    const longs8 a = reinterpret_cast<longs8>(sum << shift) >> static_cast<std::int64_t>(shift);
+    std::memcpy(acc + k, &a, sizeof a);
+  }
+  for (; k < n; ++k) acc[k] = one(estimates[k], low[k]);
+}
+
+}  // namespace fixfir
