@@ -29,6 +29,7 @@
 #include <limits>
 #include <numbers>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "fixfir/coefficients/datapath.h"
@@ -149,7 +150,7 @@ void report(const std::vector<float>& taps, const fixfir::report_request& o) {
   }
   const std::string absent = fixfir::steady_absence(taps.size(), fixfir::SWEEP_SAMPLES);
   if (r.figures.steady_absent != absent) insane("the report's reason", r.figures.steady_absent);
-  const std::vector<std::string> lines = fixfir::precision_report_lines(r, o.precision);
+  const std::vector<std::string> lines = fixfir::precision_report_lines(r);
   check_steady_lines(lines, absent);
   if (!absent.empty()) {
     for (double v : r.sweeps.runs.at(0).steady)
@@ -158,7 +159,9 @@ void report(const std::vector<float>& taps, const fixfir::report_request& o) {
   // Nothing can wrap where every coefficient is 0, and the headroom says so.
   const bool silent = std::all_of(r.fixed.coefficients.begin(), r.fixed.coefficients.end(),
                                   [](std::int32_t c) { return c == 0; });
-  if (silent && (r.waveform.wraps != 0 || r.sweeps.runs.at(0).wraps != 0 || r.bound.can_wrap))
+  const auto* at = std::get_if<fixfir::precision_bounds>(&r.asked);
+  if (silent && (r.waveform.wraps != 0 || r.sweeps.runs.at(0).wraps != 0 ||
+                 (at != nullptr && at->bound.can_wrap)))
     insane("wraps without a coefficient", std::to_string(r.waveform.wraps));
   for (const std::string& line : lines) {
     if (contains(line, "headroom") && silent != contains(line, "unbounded"))
@@ -219,8 +222,8 @@ void scan(const std::vector<float>& taps, const fixfir::report_request& o) {
   for (const std::string& line : lines) {
     if (contains(line, "\n") || contains(line, "-nan")) insane("a malformed line", line);
   }
-  if (r.choice.precision >= 0) {
-    const fixfir::precision_row& row = r.rows.at(static_cast<std::size_t>(r.choice.precision));
+  if (r.choice.precision) {
+    const fixfir::precision_row& row = r.rows.at(static_cast<std::size_t>(*r.choice.precision));
     if (row.waveform_wraps != 0 || row.sweep_wraps != 0)
       insane("a wrapping choice", r.choice.reason);
   }

@@ -53,7 +53,7 @@ struct sweep_setup {
   run_window window;
   bool fits = false;
   double largest_tap = 0.0;
-  std::int32_t lower = -1;
+  std::optional<std::int32_t> lower;  // none when no precision is wrap-free
   fixed_filter lower_filter;
   std::vector<filter_run> run;  // one per filter, and last the lower precision's
   bool need_lower = false;
@@ -75,7 +75,7 @@ outcome prepare(const sweep_setup& w, filter_run& r, const fixed_filter& f, unsi
   // the exact kernels counts its own overflows.
   r.wrap_free = r.precision ? wrap_free(f) : kernel_for(f) == run_kernel::narrow;
   const std::int32_t p = f.path.precision;
-  r.judged = r.precision && !r.wrap_free && w.lower >= 0 && p > w.lower && p <= HIGHEST_PRECISION &&
+  r.judged = r.precision && !r.wrap_free && w.lower && p > *w.lower && p <= HIGHEST_PRECISION &&
              w.largest_tap * std::ldexp(1.0, p) < 2147483648.0;
   return sine_runner_init(r.runner, f, w.window.samples, threads);
 }
@@ -105,7 +105,7 @@ outcome prepare_runs(sweep_setup& w, const sweep_request& ask, std::size_t frequ
       if (w.run[k].judged) w.lower_source = k;
   }
   if (!w.need_lower) return success();
-  result<fixed_filter> made = make_fixed_filter(ask.taps, precision_datapath(w.lower));
+  result<fixed_filter> made = make_fixed_filter(ask.taps, precision_datapath(*w.lower));
   if (!made) return std::move(made).failure();
   w.lower_filter = std::move(made).value();
   filter_run& lower = w.run[runs];
@@ -139,8 +139,8 @@ void sweep_filter_at(sweep_setup& w, std::size_t k, unsigned worker, const sine_
   }
   const bool exact = r.runner.kernel == run_kernel::exact;
   wrap_verdict verdict = r.wrap_free || settled ? wrap_verdict::none : wrap_verdict::unknown;
-  if (r.judged && !settled)
-    verdict = verdict_from_lower(lower_peak, w.lower_sum, w.window.met, w.lower,
+  if (r.judged && !settled)  // a judged run has a lower precision
+    verdict = verdict_from_lower(lower_peak, w.lower_sum, w.window.met, *w.lower,
                                  r.filter->path.precision);
   const bool whole = w.peaks || exact || verdict == wrap_verdict::unknown;
   if (!whole && !w.fits) {  // nothing to fit, and the wraps are known
@@ -188,7 +188,7 @@ std::int64_t lower_peak_at(sweep_setup& w, unsigned worker, double frequency, si
   if (w.lower_source < runs) {
     // Judged runs are on the engine, which never fails.
     source = run_sine(w.run[w.lower_source].runner, worker, frequency).value();
-    const auto shift = static_cast<unsigned>(w.filters[w.lower_source].path.precision - w.lower);
+    const auto shift = static_cast<unsigned>(w.filters[w.lower_source].path.precision - *w.lower);
     return static_cast<std::int64_t>(
         run_peak(run_rescaled(lower.runner, worker, source, shift), w.window.samples));
   }
@@ -275,7 +275,7 @@ outcome sweep_filters(std::span<const fixed_filter> filters, const sweep_request
     for (float t : ask.taps)
       w.largest_tap = std::max(w.largest_tap, std::fabs(static_cast<double>(t)));
     w.lower = largest_wrap_free_precision(ask.taps);
-    out.wrap_free_limit = w.lower >= 0 ? std::optional(w.lower) : std::nullopt;
+    out.wrap_free_limit = w.lower;
     return sweep_with(w, ask, out);
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();

@@ -98,8 +98,8 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
   return b;
 }
 
-std::int32_t largest_wrap_free_precision(std::span<const float> taps) noexcept {
-  std::int32_t best = -1;
+std::optional<std::int32_t> largest_wrap_free_precision(std::span<const float> taps) noexcept {
+  std::optional<std::int32_t> best;
   for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) {
     if (wrap_bound_at(taps, p).wrap_free) best = p;
   }
