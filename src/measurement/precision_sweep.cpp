@@ -73,7 +73,7 @@ outcome prepare(const sweep_setup& w, filter_run& r, const fixed_filter& f, unsi
   r.silent = f.magnitude_sum == 0;
   // Off fixfir's precisions, a run on the engine cannot overflow (kernel_for), and one on
   // the exact kernels counts its own overflows.
-  r.wrap_free = r.precision ? wrap_free(f) : kernel_for(f) == run_kernel::narrow;
+  r.wrap_free = r.precision ? no_input_overflows(f) : kernel_for(f) == run_kernel::narrow;
   const std::int32_t p = f.path.precision;
   r.judged = r.precision && !r.wrap_free && w.lower && p > *w.lower && p <= HIGHEST_PRECISION &&
              w.largest_tap * std::ldexp(1.0, p) < 2147483648.0;

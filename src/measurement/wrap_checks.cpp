@@ -82,7 +82,7 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
   if (f && !f.value().coefficient_wrapped) {
     // Every coefficient is the tap's truncation itself: the filter's Σ |c| is the bound's.
     b.coefficient_sum = f.value().magnitude_sum;
-    b.wrap_free = wrap_free(f.value());
+    b.wrap_free = no_input_overflows(f.value());
     b.used_coefficient_sum = f.value().magnitude_sum;
     used_scale = f.value().path.scale;
   } else {
