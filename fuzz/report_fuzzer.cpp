@@ -258,7 +258,7 @@ void streamed_check(const fixfir::fixed_filter& f, const std::vector<double>& x,
   if (acc != run.accumulators || total.sample_overflows != run.sample_overflows ||
       total.accumulator_overflows != run.accumulator_overflows)
     insane("datapath stream in pieces", fixfir::datapath_words(f.path));
-  if (!fixfir::is_seed_datapath(f.path)) return;
+  if (!fixfir::is_precision_datapath_in_range(f.path)) return;
   fixfir::fir_stream seed;
   if (!fixfir::stream_init(seed, fixfir::engine_filter(f)).ok()) insane("stream", "out of memory");
   std::vector<std::int32_t> acc32(x.size());
@@ -332,7 +332,7 @@ void datapath_check(const std::vector<float>& taps, const input_bytes& in, unsig
   // The seed's datapath at the summary's precision, where it has one.
   const std::int32_t precision = static_cast<std::int32_t>(in.at(3) % 36) - 2;
   if (precision < 0 || precision > 30) return;
-  const auto seed = fixfir::make_fixed_filter(taps, fixfir::seed_datapath(precision));
+  const auto seed = fixfir::make_fixed_filter(taps, fixfir::precision_datapath(precision));
   if (!seed.ok()) insane("seed filter", seed.failure().message);
   const auto seed_run = fixfir::run_datapath(seed.value(), x, threads);
   if (!seed_run.ok()) insane("seed run", seed_run.failure().message);

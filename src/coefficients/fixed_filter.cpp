@@ -98,7 +98,7 @@ void change_sample_side(fixed_filter& f, const word_format& sample, std::int32_t
   f.path.sample = sample;
   f.path.accumulator_bits = accumulator_bits;
   f.path.accumulator_overflow = accumulator_overflow;
-  // A seed's precision and scale name the seed datapath only.
+  // A precision and scale name fixfir's precisions only.
   if (!is_precision_datapath(f.path)) {
     f.path.precision = 0;
     f.path.scale = 0;
@@ -124,7 +124,7 @@ std::uint64_t largest_unit_sample(const word_format& sample) noexcept {
 bool no_input_overflows(const fixed_filter& f) noexcept {
   if (f.coefficient_wrapped) return false;
   if (is_precision_datapath(f.path)) {
-    if (!is_seed_datapath(f.path)) return false;
+    if (!is_precision_datapath_in_range(f.path)) return false;
     // scale = 2^P, and wrap_free_sample is the 32-bit accumulator's bound.
     return static_cast<std::uint64_t>(f.path.scale) <= f.wrap_free_sample;
   }

@@ -38,10 +38,10 @@ constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 struct filter_run {
   const fixed_filter* filter = nullptr;
   sine_runner runner;
-  bool precision = false;  // fixfir's precision: its wraps are checked on the engine
-  bool wrap_free = false;  // no sum of a unit sine can overflow
-  bool judged = false;     // verdict_from_lower applies
-  bool silent = false;     // all coefficients 0
+  bool at_precision = false;  // fixfir's precision: its wraps are checked on the engine
+  bool wrap_free = false;     // no sum of a unit sine can overflow
+  bool judged = false;        // verdict_from_lower applies
+  bool silent = false;        // all coefficients 0
 };
 
 // What every frequency of one sweep shares. A run at the largest wrap-free precision
@@ -69,13 +69,13 @@ struct sweep_setup {
 
 outcome prepare(const sweep_setup& w, filter_run& r, const fixed_filter& f, unsigned threads) {
   r.filter = &f;
-  r.precision = is_precision_datapath(f.path);
+  r.at_precision = is_precision_datapath(f.path);
   r.silent = f.magnitude_sum == 0;
   // Off fixfir's precisions, a run on the engine cannot overflow (kernel_for), and one on
   // the exact kernels counts its own overflows.
-  r.wrap_free = r.precision ? no_input_overflows(f) : kernel_for(f) == run_kernel::narrow;
+  r.wrap_free = r.at_precision ? no_input_overflows(f) : kernel_for(f) == run_kernel::narrow;
   const std::int32_t p = f.path.precision;
-  r.judged = r.precision && !r.wrap_free && w.lower && p > *w.lower && p <= HIGHEST_PRECISION &&
+  r.judged = r.at_precision && !r.wrap_free && w.lower && p > *w.lower && p <= HIGHEST_PRECISION &&
              w.largest_tap * std::ldexp(1.0, p) < 2147483648.0;
   return sine_runner_init(r.runner, f, w.window.samples, threads);
 }
@@ -93,7 +93,6 @@ outcome prepare_runs(sweep_setup& w, const sweep_request& ask, std::size_t frequ
     if (outcome made = prepare(w, w.run[k], f, ask.threads); !made) return made;
     w.need_lower = w.need_lower || w.run[k].judged;
     swept_precision& r = out.runs[k];
-    r.precision = w.run[k].precision ? f.path.precision : f.path.coefficient.fraction_bits;
     r.peak.assign(frequencies, not_a_number);
     r.steady.resize(frequencies);
     r.wrapped.resize(frequencies);
@@ -251,7 +250,7 @@ outcome sweep_with(sweep_setup& w, const sweep_request& ask, precision_sweeps& o
   outcome swept = sweep_unit_sines(sweep, [&](const swept_sine& sine) {
     if (!w.failed) measure_filters(w, sine, bases[sine.worker], out);
   });
-  if (w.failed) return w.stopped ? stopped_run_error() : out_of_memory_error();
+  if (w.failed) return w.stopped ? interrupted_error() : out_of_memory_error();
   if (!swept) return swept;
   for (swept_precision& r : out.runs) {
     r.wraps = static_cast<std::int32_t>(std::count(r.wrapped.begin(), r.wrapped.end(), 1));

@@ -77,7 +77,7 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
   std::int32_t used_scale = 0;
   result<fixed_filter> f =
       precision >= FIXED_LOWEST_PRECISION && precision <= FIXED_HIGHEST_PRECISION
-          ? make_fixed_filter(taps, seed_datapath(precision))
+          ? make_fixed_filter(taps, precision_datapath(precision))
           : result<fixed_filter>(make_error(error_kind::bad_input, ""));
   if (f && !f.value().coefficient_wrapped) {
     // Every coefficient is the tap's truncation itself: the filter's Σ |c| is the bound's.

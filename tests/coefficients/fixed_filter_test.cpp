@@ -60,7 +60,7 @@ TEST_P(precision_filter, IsTheConsoleToolsQuantization) {
   EXPECT_EQ(
       no_input_overflows(f),
       in_range && overflows == 0 && static_cast<std::uint64_t>(scale) * sum <= ACCUMULATOR_LIMIT);
-  EXPECT_EQ(is_seed_datapath(f.path), in_range);
+  EXPECT_EQ(is_precision_datapath_in_range(f.path), in_range);
 }
 
 INSTANTIATE_TEST_SUITE_P(any_precision, precision_filter,
@@ -157,8 +157,8 @@ INSTANTIATE_TEST_SUITE_P(datapaths, InputOverflow, ::testing::ValuesIn(overflow_
                          [](const auto& p) { return std::string(p.param.name); });
 
 const datapath paths[] = {
-    seed_datapath(15),
-    seed_datapath(0),
+    precision_datapath(15),
+    precision_datapath(0),
     path_of(16, 15, 14, 13, 40, rounding_mode::nearest, overflow_mode::saturate),
     path_of(8, 9, 32, 31, 64, rounding_mode::floor, overflow_mode::wrap),
     path_of(2, -3, 2, 96, 8, rounding_mode::toward_zero, overflow_mode::saturate),
@@ -186,7 +186,8 @@ TEST(fixed_filter_figures, FollowAChangedSampleSide) {
       target.sample = to.sample;
       target.accumulator_bits = to.accumulator_bits;
       target.accumulator_overflow = to.accumulator_overflow;
-      if (is_seed_datapath(from) && !is_seed_datapath(target)) target.precision = target.scale = 0;
+      if (is_precision_datapath_in_range(from) && !is_precision_datapath_in_range(target))
+        target.precision = target.scale = 0;
       if (!is_precision_datapath(from) || is_precision_datapath(target)) {
         fixed_filter changed = make_fixed_filter(taps, from).value();
         change_sample_side(changed, to.sample, to.accumulator_bits, to.accumulator_overflow);

@@ -47,7 +47,7 @@ TEST_P(SeedDatapath, MeasuresWhatTheSeedReportMeasures) {
   report_request o = options_at(std::get<1>(GetParam()));
   precision_report seed;
   ASSERT_TRUE(run_precision_report(taps, o, seed));
-  o.path = seed_datapath(o.precision);
+  o.path = precision_datapath(o.precision);
   precision_report chosen;
   ASSERT_TRUE(run_precision_report(taps, o, chosen));
   EXPECT_EQ(response_lines(seed.bands.plan, seed.figures),
@@ -280,7 +280,7 @@ TEST_P(StoppedReport, IsInterruptedInEveryMeasurement) {
   const precision_targets none{std::numeric_limits<double>::quiet_NaN(),
                                std::numeric_limits<double>::quiet_NaN(),
                                std::numeric_limits<double>::quiet_NaN()};
-  datapath d = seed_datapath(15);
+  datapath d = precision_datapath(15);
   d.coefficient.bits = 16;
   d.coefficient.fraction_bits = 16;
   const std::function<outcome()> runs[] = {
