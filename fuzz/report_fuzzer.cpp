@@ -29,6 +29,7 @@
 #include <limits>
 #include <numbers>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "fixfir/coefficients/datapath.h"
@@ -149,7 +150,7 @@ void report(const std::vector<float>& taps, const fixfir::report_request& o) {
   }
   const std::string absent = fixfir::steady_absence(taps.size(), fixfir::SWEEP_SAMPLES);
   if (r.figures.steady_absent != absent) insane("the report's reason", r.figures.steady_absent);
-  const std::vector<std::string> lines = fixfir::precision_report_lines(r, o.precision);
+  const std::vector<std::string> lines = fixfir::precision_report_lines(r);
   check_steady_lines(lines, absent);
   if (!absent.empty()) {
     for (double v : r.sweeps.runs.at(0).steady)
@@ -158,7 +159,9 @@ void report(const std::vector<float>& taps, const fixfir::report_request& o) {
   // Nothing can wrap where every coefficient is 0, and the headroom says so.
   const bool silent = std::all_of(r.fixed.coefficients.begin(), r.fixed.coefficients.end(),
                                   [](std::int32_t c) { return c == 0; });
-  if (silent && (r.waveform.wraps != 0 || r.sweeps.runs.at(0).wraps != 0 || r.bound.can_wrap))
+  const auto* at = std::get_if<fixfir::precision_bounds>(&r.asked);
+  if (silent && (r.waveform.wraps != 0 || r.sweeps.runs.at(0).wraps != 0 ||
+                 (at != nullptr && at->bound.can_wrap)))
     insane("wraps without a coefficient", std::to_string(r.waveform.wraps));
   for (const std::string& line : lines) {
     if (contains(line, "headroom") && silent != contains(line, "unbounded"))
@@ -219,8 +222,8 @@ void scan(const std::vector<float>& taps, const fixfir::report_request& o) {
   for (const std::string& line : lines) {
     if (contains(line, "\n") || contains(line, "-nan")) insane("a malformed line", line);
   }
-  if (r.choice.precision >= 0) {
-    const fixfir::precision_row& row = r.rows.at(static_cast<std::size_t>(r.choice.precision));
+  if (r.choice.precision) {
+    const fixfir::precision_row& row = r.rows.at(static_cast<std::size_t>(*r.choice.precision));
     if (row.waveform_wraps != 0 || row.sweep_wraps != 0)
       insane("a wrapping choice", r.choice.reason);
   }
@@ -260,7 +263,7 @@ void streamed_check(const fixfir::fixed_filter& f, const std::vector<double>& x,
         total.accumulator_overflows != (all ? run.accumulator_overflows : 0))
       insane("datapath stream in pieces", fixfir::datapath_words(f.path));
   }
-  if (!fixfir::is_seed_datapath(f.path)) return;
+  if (!fixfir::is_precision_datapath_in_range(f.path)) return;
   fixfir::fir_stream seed;
   if (!fixfir::stream_init(seed, fixfir::engine_filter(f)).ok()) insane("stream", "out of memory");
   std::vector<std::int32_t> acc32(x.size());
@@ -334,7 +337,7 @@ void datapath_check(const std::vector<float>& taps, const input_bytes& in, unsig
   // The seed's datapath at the summary's precision, where it has one.
   const std::int32_t precision = static_cast<std::int32_t>(in.at(3) % 36) - 2;
   if (precision < 0 || precision > 30) return;
-  const auto seed = fixfir::make_fixed_filter(taps, fixfir::seed_datapath(precision));
+  const auto seed = fixfir::make_fixed_filter(taps, fixfir::precision_datapath(precision));
   if (!seed.ok()) insane("seed filter", seed.failure().message);
   const auto seed_run = fixfir::run_datapath(seed.value(), x, threads);
   if (!seed_run.ok()) insane("seed run", seed_run.failure().message);

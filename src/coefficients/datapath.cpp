@@ -73,36 +73,28 @@ void set_output_stage(datapath& d, std::span<const float> taps, const datapath_c
 
 }  // namespace
 
-datapath seed_datapath(std::int32_t precision) noexcept {
+datapath precision_datapath(std::int32_t precision) noexcept {
   datapath d;
   d.precision = precision;
-  d.scale = precision >= LOWEST_PRECISION && precision <= HIGHEST_PRECISION
-                ? std::int32_t{1} << precision
-                : 0;
+  d.scale = scale_for_precision(precision);
   d.coefficient.fraction_bits = precision;
   d.sample.fraction_bits = precision;
   return d;
 }
 
-bool is_seed_datapath(const datapath& d) noexcept {
-  const auto seed_word = [&](const word_format& w) {
+bool is_precision_datapath_in_range(const datapath& d) noexcept {
+  const auto precision_word = [&](const word_format& w) {
     return w.bits == 32 && w.fraction_bits == d.precision &&
            w.rounding == rounding_mode::toward_zero && w.overflow == overflow_mode::wrap;
   };
   return d.precision >= LOWEST_PRECISION && d.precision <= HIGHEST_PRECISION &&
-         d.scale == (std::int32_t{1} << d.precision) && seed_word(d.coefficient) &&
-         seed_word(d.sample) && d.accumulator_bits == 32 &&
+         d.scale == (std::int32_t{1} << d.precision) && precision_word(d.coefficient) &&
+         precision_word(d.sample) && d.accumulator_bits == 32 &&
          d.accumulator_overflow == overflow_mode::wrap && d.output.bits == 0;
 }
 
-datapath precision_datapath(std::int32_t precision) noexcept {
-  datapath d = seed_datapath(precision);
-  d.scale = scale_for_precision(precision);
-  return d;
-}
-
 bool is_precision_datapath(const datapath& d) noexcept {
-  if (is_seed_datapath(d)) return true;
+  if (is_precision_datapath_in_range(d)) return true;
   if (d.precision >= LOWEST_PRECISION && d.precision <= HIGHEST_PRECISION) return false;
   const datapath shape = precision_datapath(d.precision);
   const auto same_word = [](const word_format& a, const word_format& b) {
@@ -323,11 +315,11 @@ result<datapath> datapath_from_choices(std::span<const float> taps, const datapa
   d.accumulator_bits = c.accumulator_bits.value_or(d.accumulator_bits);
   d.accumulator_overflow = overflow;
   if (c.output_bits) set_output_stage(d, taps, c);
-  // Choices that restate the seed's datapath are that datapath, precision and scale set.
-  const datapath seed = seed_datapath(d.coefficient.fraction_bits);
-  d.precision = seed.precision;
-  d.scale = seed.scale;
-  if (is_seed_datapath(d)) return d;
+  // Choices that restate fixfir's precision are that datapath, precision and scale set.
+  const datapath at_precision = precision_datapath(d.coefficient.fraction_bits);
+  d.precision = at_precision.precision;
+  d.scale = at_precision.scale;
+  if (is_precision_datapath_in_range(d)) return d;
   d.precision = 0;
   d.scale = 0;
   return d;

@@ -1,5 +1,6 @@
 #include "fixfir/coefficients/fixed_filter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -97,7 +98,7 @@ void change_sample_side(fixed_filter& f, const word_format& sample, std::int32_t
   f.path.sample = sample;
   f.path.accumulator_bits = accumulator_bits;
   f.path.accumulator_overflow = accumulator_overflow;
-  // A seed's precision and scale name the seed datapath only.
+  // A precision and scale name fixfir's precisions only.
   if (!is_precision_datapath(f.path)) {
     f.path.precision = 0;
     f.path.scale = 0;
@@ -110,11 +111,26 @@ quantized_filter engine_filter(const fixed_filter& f) noexcept {
                           f.coefficients.data()};
 }
 
-bool wrap_free(const fixed_filter& f) noexcept {
-  if (is_precision_datapath(f.path) && !is_seed_datapath(f.path)) return false;
-  const std::int64_t scale = f.path.scale;
-  return !f.coefficient_wrapped &&
-         static_cast<std::uint64_t>(scale < 0 ? -scale : scale) <= f.wrap_free_sample;
+std::uint64_t largest_unit_sample(const word_format& sample) noexcept {
+  const word_value up = quantize_word(1.0, sample);
+  const word_value down = quantize_word(-1.0, sample);
+  if (up.overflowed || down.overflowed) return std::uint64_t{1} << (sample.bits - 1);
+  const auto magnitude = [](std::int64_t v) {
+    return v < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  };
+  return std::max(magnitude(up.value), magnitude(down.value));
+}
+
+bool no_input_overflows(const fixed_filter& f) noexcept {
+  if (f.coefficient_wrapped) return false;
+  if (is_precision_datapath(f.path)) {
+    if (!is_precision_datapath_in_range(f.path)) return false;
+    // scale = 2^P, and wrap_free_sample is the 32-bit accumulator's bound.
+    return static_cast<std::uint64_t>(f.path.scale) <= f.wrap_free_sample;
+  }
+  if (f.magnitude_sum == 0) return true;
+  const std::uint64_t limit = (std::uint64_t{1} << (f.path.accumulator_bits - 1)) - 1;
+  return largest_unit_sample(f.path.sample) <= limit / f.magnitude_sum;
 }
 
 }  // namespace fixfir

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "fixfir/drivers/frequency_sweep.h"
@@ -50,46 +51,49 @@ outcome make_report_filter(std::span<const float> taps, const datapath& path,
 }
 
 // The waveform test's signal and the unquantized filter's output on it.
-bool waveform_reference(std::span<const float> taps, const report_request& options,
-                        waveform_signal& signal, std::vector<double>& reference) {
+outcome waveform_reference(std::span<const float> taps, const report_request& options,
+                           waveform_signal& signal, std::vector<double>& reference) {
   result<waveform_signal> made = make_waveform_signal(options.tones, threads_for(options));
-  if (!made) return false;
+  if (!made) return std::move(made).failure();
   signal = std::move(made).value();
   result<std::vector<double>> run = run_double_model(taps, signal.input);
-  if (!run) return false;
+  if (!run) return std::move(run).failure();
   reference = std::move(run).value();
-  return true;
+  return success();
 }
 
-// The waveform test at one precision: its signal, the unquantized filter's output on it,
-// the fixed-point run and the error model. False when memory runs out or the run is
-// abandoned.
-bool measure_precision_waveform(std::span<const float> taps, const report_request& options,
-                                precision_report& out) noexcept {
+// The waveform test at fixfir's precision: its signal, the unquantized filter's output on
+// it, the fixed-point run, the error split and its prediction.
+outcome measure_precision_waveform(std::span<const float> taps, const report_request& options,
+                                   precision_report& out) noexcept {
   try {
-    if (!waveform_reference(taps, options, out.signal, out.reference)) return false;
+    if (outcome ready = waveform_reference(taps, options, out.signal, out.reference); !ready)
+      return ready;
     // The fixed-point run takes every core, as fixfir's waveform test does.
-    if (!measure_waveform(out.fixed, out.signal.input, out.reference, worker_count(),
-                          waveform_parts::split, out.waveform))
-      return false;
+    if (outcome run = measure_waveform(out.fixed, out.signal.input, out.reference, worker_count(),
+                                       waveform_parts::split, out.waveform);
+        !run)
+      return run;
     return predicted_error_spectrum(out.fixed.coefficients, out.fixed.coefficient_scale,
-                                    out.signal.input, SPECTRUM_SEGMENT, out.predicted_spectrum)
-        .ok();
+                                    out.signal.input, SPECTRUM_SEGMENT, out.predicted_spectrum);
   } catch (const std::bad_alloc&) {
-    return false;
+    return out_of_memory_error();
   }
 }
 
 // The sweep and the steady state of the report's filter, once its bands are set up: the
-// responses, the sweep over the run service and the steady states at the band extremes.
+// responses, the sweep over the run service and the steady states at the band extremes,
+// with where the accumulator and the samples overflowed (fixfir's precisions never
+// saturate, and their samples never overflow).
 outcome measure_sweep(std::span<const float> taps, const report_request& options,
                       precision_report& out) {
   const fixed_filter& f = out.fixed;
   const unsigned threads = threads_for(options);
-  if (!taps_figures(taps, out.bands, out.figures.taps)) return stopped_run_error();
-  if (!coefficient_figures(f.coefficients, f.coefficient_scale, out.bands.plan,
-                           out.coefficient_response, out.figures.coefficients))
-    return stopped_run_error();
+  if (outcome figures = taps_figures(taps, out.bands, out.figures.taps); !figures) return figures;
+  if (outcome figures = coefficient_figures(f.coefficients, f.coefficient_scale, out.bands.plan,
+                                            out.coefficient_response, out.figures.coefficients);
+      !figures)
+    return figures;
   sweep_request ask;
   ask.taps = taps;
   ask.step = options.sweep_step;
@@ -107,67 +111,63 @@ outcome measure_sweep(std::span<const float> taps, const report_request& options
   out.figures.sweep_wraps = measured_wraps(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_wraps = measured_wraps(out.sweeps, run, &out.extremes, out.bands.plan);
   out.figures.silent = silent_coefficients(f.coefficients);
-  out.wrap_free_limit = out.sweeps.wrap_free_limit;
-  return success();
-}
-
-// The report on a chosen datapath once its filter is made and its bands are set up: every
-// figure measured on the datapath.
-outcome measure_on_datapath(std::span<const float> taps, const report_request& options,
-                            precision_report& out) {
-  const fixed_filter& f = out.fixed;
-  const unsigned threads = threads_for(options);
-  if (outcome swept = measure_sweep(taps, options, out); !swept) return swept;
-  out.wrap_free_limit = -1;  // a precision's figure, not a datapath's
-  datapath_figures& d = out.on_path;
-  d.measured = true;
   out.figures.saturating = f.path.accumulator_overflow == overflow_mode::saturate;
   out.figures.samples_saturating = f.path.sample.overflow == overflow_mode::saturate;
-  d.tap_error = largest_tap_error(taps, f);
-  d.accumulator_bits_needed = f.accumulator_bits_needed;
-  const swept_precision& run = out.sweeps.runs[0];
-  d.sweep_sample_overflows = run.sample_overflows;
   out.figures.sweep_sample_overflows =
       measured_sample_overflows(out.sweeps, run, nullptr, out.bands.plan);
   out.figures.steady_sample_overflows =
       measured_sample_overflows(out.sweeps, run, &out.extremes, out.bands.plan);
-  if (!waveform_reference(taps, options, out.signal, out.reference)) return stopped_run_error();
-  return measure_waveform(f, out.signal.input, out.reference, threads, waveform_parts::budget,
-                          out.waveform, &d.budget);
+  return success();
 }
 
-// The report on a chosen datapath.
+// The report on a datapath the user described, once its filter is made and its bands are
+// set up: the sweep, then the waveform test's error three ways.
+outcome measure_described_datapath(std::span<const float> taps, const report_request& options,
+                                   precision_report& out) {
+  if (outcome swept = measure_sweep(taps, options, out); !swept) return swept;
+  if (outcome ready = waveform_reference(taps, options, out.signal, out.reference); !ready)
+    return ready;
+  datapath_budget& budget = out.asked.emplace<datapath_budget>();
+  return measure_waveform(out.fixed, out.signal.input, out.reference, threads_for(options),
+                          waveform_parts::budget, out.waveform, &budget);
+}
+
+// The report on a datapath the user described.
 outcome run_datapath_report(std::span<const float> taps, const report_request& options,
                             const datapath& path, precision_report& out) {
   if (outcome made = make_report_filter(taps, path, out); !made) return made;
+  out.tap_error = largest_tap_error(taps, out.fixed);
   if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
   try {
-    return measure_on_datapath(taps, options, out);
+    return measure_described_datapath(taps, options, out);
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
 }
 
-// One precision's row of the scan, from the sweep of every precision (`run` is its own).
-bool scan_row(std::span<const float> taps, const report_request& options, const band_plan& plan,
-              const precision_sweeps& sweeps, const swept_precision& run, const fixed_filter& fixed,
-              const waveform_signal& signal, std::span<const double> reference,
-              precision_row& row) {
-  row.precision = run.precision;
+// One precision's row of the scan, from the sweep of every precision (`run` is `fixed`'s).
+outcome scan_row(std::span<const float> taps, const report_request& options, const band_plan& plan,
+                 const precision_sweeps& sweeps, const swept_precision& run,
+                 const fixed_filter& fixed, const waveform_signal& signal,
+                 std::span<const double> reference, precision_row& row) {
+  row.precision = fixed.path.precision;
   dense_response response;
   band_figures_db coefficient;
-  if (!coefficient_figures(fixed.coefficients, fixed.coefficient_scale, plan, response,
-                           coefficient))
-    return false;
+  if (outcome figures = coefficient_figures(fixed.coefficients, fixed.coefficient_scale, plan,
+                                            response, coefficient);
+      !figures)
+    return figures;
   waveform_figures waveform;
-  if (!measure_waveform(fixed, signal.input, reference, worker_count(), waveform_parts::none,
-                        waveform))
-    return false;
+  if (outcome run_waveform = measure_waveform(fixed, signal.input, reference, worker_count(),
+                                              waveform_parts::none, waveform);
+      !run_waveform)
+    return run_waveform;
   steady_points extremes;
   band_figures_db steady;
-  if (!steady_figures(fixed, threads_for(options), response, plan, sweeps, run.steady, extremes,
-                      steady))
-    return false;
+  if (outcome figures = steady_figures(fixed, threads_for(options), response, plan, sweeps,
+                                       run.steady, extremes, steady);
+      !figures)
+    return figures;
   row.waveform_wraps = waveform.wraps;
   row.sweep_wraps = run.wraps;
   row.sweep_frequencies = static_cast<std::int32_t>(sweeps.frequency.size());
@@ -180,20 +180,20 @@ bool scan_row(std::span<const float> taps, const report_request& options, const 
   set_steady_wraps(row, measured_wraps(sweeps, run, &extremes, plan));
   row.steady = steady_state_reach(taps.size(), to_size(SWEEP_SAMPLES));
   row.silent = silent_coefficients(fixed.coefficients);
-  return true;
+  return success();
 }
 
-// The scan once its bands are set up. False when memory runs out or the run is abandoned.
-bool measure_scan(std::span<const float> taps, const report_request& options,
-                  const precision_targets& asked, scan_report& out) {
-  if (!taps_figures(taps, out.bands, out.taps_figures)) return false;
+// The scan once its bands are set up.
+outcome measure_scan(std::span<const float> taps, const report_request& options,
+                     const precision_targets& asked, scan_report& out) {
+  if (outcome figures = taps_figures(taps, out.bands, out.taps_figures); !figures) return figures;
   out.targets = targets_with_defaults(asked, out.taps_figures.worst_attenuation_db,
                                       out.taps_figures.ripple_db);
 
   std::vector<std::int32_t> precisions;
   for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) precisions.push_back(p);
   result<std::vector<fixed_filter>> filters = precision_filters(taps, precisions);
-  if (!filters) return false;
+  if (!filters) return std::move(filters).failure();
   sweep_request ask;
   ask.taps = taps;
   ask.step = options.sweep_step;
@@ -201,22 +201,23 @@ bool measure_scan(std::span<const float> taps, const report_request& options,
   ask.peaks = false;
   ask.progress = options.progress;
   precision_sweeps sweeps;
-  if (!sweep_filters(filters.value(), ask, sweeps)) return false;
+  if (outcome swept = sweep_filters(filters.value(), ask, sweeps); !swept) return swept;
   waveform_signal signal;
   std::vector<double> reference;
-  if (!waveform_reference(taps, options, signal, reference)) return false;
+  if (outcome ready = waveform_reference(taps, options, signal, reference); !ready) return ready;
   out.rows.clear();
   for (std::size_t k = 0; k < sweeps.runs.size(); ++k) {
     precision_row row;
-    if (!scan_row(taps, options, out.bands.plan, sweeps, sweeps.runs[k], filters.value()[k], signal,
-                  reference, row))
-      return false;
+    if (outcome made = scan_row(taps, options, out.bands.plan, sweeps, sweeps.runs[k],
+                                filters.value()[k], signal, reference, row);
+        !made)
+      return made;
     out.rows.push_back(row);
   }
   out.wrap_free_limit = sweeps.wrap_free_limit;
   out.steady_absent = steady_absence(taps.size(), to_size(SWEEP_SAMPLES));
   out.choice = recommend_precision(out.rows, out.targets);
-  return true;
+  return success();
 }
 
 }  // namespace
@@ -226,6 +227,7 @@ outcome run_precision_report(std::span<const float> taps, const report_request& 
   if (options.path) return run_datapath_report(taps, options, *options.path, out);
   if (outcome made = make_report_filter(taps, precision_datapath(options.precision), out); !made)
     return made;
+  out.tap_error = largest_tap_error(taps, out.fixed);
   // The waveform test needs neither the bands nor the sweep: it runs beside them, each on
   // its share of the threads (the sweep the larger), so that each one's serial stretches
   // overlap the other's parallel ones.
@@ -234,36 +236,41 @@ outcome run_precision_report(std::span<const float> taps, const report_request& 
   waveform_options.threads = std::max(1U, threads / 2);
   report_request sweep_options = options;
   sweep_options.threads = threads;
+  outcome waveform = success();
   outcome swept = success();
   const auto measure_swept = [&]() noexcept {
     try {
-      swept = measure_sweep(taps, sweep_options, out);
+      swept = setup_bands(taps, options.given, out.bands);
+      if (swept) swept = measure_sweep(taps, sweep_options, out);
     } catch (const std::bad_alloc&) {
       swept = out_of_memory_error();
     }
     return swept.ok();
   };
-  outcome bands = success();
-  const bool measured =
-      run_beside([&] { return measure_precision_waveform(taps, waveform_options, out); },
-                 [&] {
-                   return static_cast<bool>(bands = setup_bands(taps, options.given, out.bands)) &&
-                          measure_swept();
-                 });
-  if (!bands) return bands;
+  const bool measured = run_beside(
+      [&] { return (waveform = measure_precision_waveform(taps, waveform_options, out)).ok(); },
+      measure_swept);
+  // The sweep's own failure first (bad bands before all), then the waveform test's; a side
+  // that never ran, as its thread could not be started after the sweep failed, has none.
   if (!swept) return swept;
-  out.bound = wrap_bound_at(taps, options.precision);
-  return measured ? success() : stopped_run_error();
+  if (!waveform) return waveform;
+  if (!measured) return stopped_run_error();
+  precision_bounds& bounds = out.asked.emplace<precision_bounds>();
+  bounds.bound = wrap_bound_at(taps, options.precision);
+  bounds.wrap_free_limit = out.sweeps.wrap_free_limit;
+  return success();
 }
 
 precision_row report_row(const precision_report& r) {
   precision_row row;
   const swept_precision& run = r.sweeps.runs.at(0);
-  row.precision = r.bound.precision;
+  if (const auto* at = std::get_if<precision_bounds>(&r.asked)) {
+    row.precision = at->bound.precision;
+    row.wrap_free = at->bound.wrap_free;
+  }
   row.waveform_wraps = r.waveform.wraps;
   row.sweep_wraps = run.wraps;
   row.sweep_frequencies = static_cast<std::int32_t>(r.sweeps.frequency.size());
-  row.wrap_free = r.bound.wrap_free;
   row.snr_db = r.waveform.snr_db;
   row.coefficient_ripple_db = r.figures.coefficients.ripple_db;
   row.coefficient_attenuation_db = r.figures.coefficients.worst_attenuation_db;
@@ -284,11 +291,10 @@ outcome run_scan(std::span<const float> taps, const report_request& options,
                  const precision_targets& asked, scan_report& out) {
   if (outcome bands = setup_bands(taps, options.given, out.bands); !bands) return bands;
   try {
-    if (measure_scan(taps, options, asked, out)) return success();
+    return measure_scan(taps, options, asked, out);
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();
   }
-  return stopped_run_error();
 }
 
 }  // namespace fixfir

@@ -38,10 +38,10 @@ constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 struct filter_run {
   const fixed_filter* filter = nullptr;
   sine_runner runner;
-  bool precision = false;  // fixfir's precision: its wraps are checked on the engine
-  bool wrap_free = false;  // no sum of a unit sine can overflow
-  bool judged = false;     // verdict_from_lower applies
-  bool silent = false;     // all coefficients 0
+  bool at_precision = false;  // fixfir's precision: its wraps are checked on the engine
+  bool wrap_free = false;     // no sum of a unit sine can overflow
+  bool judged = false;        // verdict_from_lower applies
+  bool silent = false;        // all coefficients 0
 };
 
 // What every frequency of one sweep shares. A run at the largest wrap-free precision
@@ -53,7 +53,7 @@ struct sweep_setup {
   run_window window;
   bool fits = false;
   double largest_tap = 0.0;
-  std::int32_t lower = -1;
+  std::optional<std::int32_t> lower;  // none when no precision is wrap-free
   fixed_filter lower_filter;
   std::vector<filter_run> run;  // one per filter, and last the lower precision's
   bool need_lower = false;
@@ -69,13 +69,13 @@ struct sweep_setup {
 
 outcome prepare(const sweep_setup& w, filter_run& r, const fixed_filter& f, unsigned threads) {
   r.filter = &f;
-  r.precision = is_precision_datapath(f.path);
+  r.at_precision = is_precision_datapath(f.path);
   r.silent = f.magnitude_sum == 0;
   // Off fixfir's precisions, a run on the engine cannot overflow (kernel_for), and one on
   // the exact kernels counts its own overflows.
-  r.wrap_free = r.precision ? wrap_free(f) : kernel_for(f) == run_kernel::narrow;
+  r.wrap_free = r.at_precision ? no_input_overflows(f) : kernel_for(f) == run_kernel::narrow;
   const std::int32_t p = f.path.precision;
-  r.judged = r.precision && !r.wrap_free && w.lower >= 0 && p > w.lower && p <= HIGHEST_PRECISION &&
+  r.judged = r.at_precision && !r.wrap_free && w.lower && p > *w.lower && p <= HIGHEST_PRECISION &&
              w.largest_tap * std::ldexp(1.0, p) < 2147483648.0;
   return sine_runner_init(r.runner, f, w.window.samples, threads);
 }
@@ -93,7 +93,6 @@ outcome prepare_runs(sweep_setup& w, const sweep_request& ask, std::size_t frequ
     if (outcome made = prepare(w, w.run[k], f, ask.threads); !made) return made;
     w.need_lower = w.need_lower || w.run[k].judged;
     swept_precision& r = out.runs[k];
-    r.precision = w.run[k].precision ? f.path.precision : f.path.coefficient.fraction_bits;
     r.peak.assign(frequencies, not_a_number);
     r.steady.resize(frequencies);
     r.wrapped.resize(frequencies);
@@ -105,7 +104,7 @@ outcome prepare_runs(sweep_setup& w, const sweep_request& ask, std::size_t frequ
       if (w.run[k].judged) w.lower_source = k;
   }
   if (!w.need_lower) return success();
-  result<fixed_filter> made = make_fixed_filter(ask.taps, precision_datapath(w.lower));
+  result<fixed_filter> made = make_fixed_filter(ask.taps, precision_datapath(*w.lower));
   if (!made) return std::move(made).failure();
   w.lower_filter = std::move(made).value();
   filter_run& lower = w.run[runs];
@@ -139,8 +138,8 @@ void sweep_filter_at(sweep_setup& w, std::size_t k, unsigned worker, const sine_
   }
   const bool exact = r.runner.kernel == run_kernel::exact;
   wrap_verdict verdict = r.wrap_free || settled ? wrap_verdict::none : wrap_verdict::unknown;
-  if (r.judged && !settled)
-    verdict = verdict_from_lower(lower_peak, w.lower_sum, w.window.met, w.lower,
+  if (r.judged && !settled)  // a judged run has a lower precision
+    verdict = verdict_from_lower(lower_peak, w.lower_sum, w.window.met, *w.lower,
                                  r.filter->path.precision);
   const bool whole = w.peaks || exact || verdict == wrap_verdict::unknown;
   if (!whole && !w.fits) {  // nothing to fit, and the wraps are known
@@ -188,7 +187,7 @@ std::int64_t lower_peak_at(sweep_setup& w, unsigned worker, double frequency, si
   if (w.lower_source < runs) {
     // Judged runs are on the engine, which never fails.
     source = run_sine(w.run[w.lower_source].runner, worker, frequency).value();
-    const auto shift = static_cast<unsigned>(w.filters[w.lower_source].path.precision - w.lower);
+    const auto shift = static_cast<unsigned>(w.filters[w.lower_source].path.precision - *w.lower);
     return static_cast<std::int64_t>(
         run_peak(run_rescaled(lower.runner, worker, source, shift), w.window.samples));
   }
@@ -251,7 +250,7 @@ outcome sweep_with(sweep_setup& w, const sweep_request& ask, precision_sweeps& o
   outcome swept = sweep_unit_sines(sweep, [&](const swept_sine& sine) {
     if (!w.failed) measure_filters(w, sine, bases[sine.worker], out);
   });
-  if (w.failed) return w.stopped ? stopped_run_error() : out_of_memory_error();
+  if (w.failed) return w.stopped ? interrupted_error() : out_of_memory_error();
   if (!swept) return swept;
   for (swept_precision& r : out.runs) {
     r.wraps = static_cast<std::int32_t>(std::count(r.wrapped.begin(), r.wrapped.end(), 1));
@@ -275,7 +274,7 @@ outcome sweep_filters(std::span<const fixed_filter> filters, const sweep_request
     for (float t : ask.taps)
       w.largest_tap = std::max(w.largest_tap, std::fabs(static_cast<double>(t)));
     w.lower = largest_wrap_free_precision(ask.taps);
-    out.wrap_free_limit = w.lower >= 0 ? std::optional(w.lower) : std::nullopt;
+    out.wrap_free_limit = w.lower;
     return sweep_with(w, ask, out);
   } catch (const std::bad_alloc&) {
     return out_of_memory_error();

@@ -97,9 +97,8 @@ std::vector<std::string> scan_lines(const scan_report& r) {
     lines.push_back(std::string(silent_words) + ": " + silent);
   lines.push_back("largest precision free of wraps for any input: " +
                   (r.wrap_free_limit ? std::to_string(*r.wrap_free_limit) : std::string("none")));
-  lines.push_back("recommended precision: " + (r.choice.precision >= 0
-                                                   ? std::to_string(r.choice.precision)
-                                                   : std::string("none")));
+  lines.push_back("recommended precision: " +
+                  (r.choice.precision ? std::to_string(*r.choice.precision) : std::string("none")));
   lines.push_back("why: " + r.choice.reason);
   return lines;
 }

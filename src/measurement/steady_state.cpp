@@ -205,7 +205,7 @@ outcome steady_runs(const fixed_filter& f, unsigned threads, const run_window& w
       out.wrapped[sine.index] = run_wrapped(check) ? 1 : 0;
     }
   });
-  if (failed) return stopped ? stopped_run_error() : out_of_memory_error();
+  if (failed) return stopped ? interrupted_error() : out_of_memory_error();
   return swept;
 }
 

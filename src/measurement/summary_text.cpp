@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
 #include <limits>
-#include <new>
 #include <span>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "fixfir/common/analysis_constants.h"
@@ -215,9 +211,9 @@ std::string accumulator_overflow_label(const datapath& d) {
 
 namespace {
 
-std::vector<std::string> datapath_report_lines(const precision_report& r) {
+std::vector<std::string> datapath_report_lines(const precision_report& r,
+                                               const datapath_budget& b) {
   const datapath& d = r.fixed.path;
-  const datapath_figures& f = r.on_path;
   std::vector<std::string> lines = band_lines(r.bands.plan);
   for (std::string& line : response_lines(r.bands.plan, r.figures)) lines.push_back(line);
   const swept_precision& run = r.sweeps.runs[0];
@@ -225,11 +221,10 @@ std::vector<std::string> datapath_report_lines(const precision_report& r) {
   lines.push_back(accumulator_overflow_label(d) + " (sweep): " + std::to_string(run.wraps) +
                   " of " + std::to_string(swept) + " frequencies");
   lines.push_back("sample overflows (sweep): " +
-                  overflow_count_text(static_cast<std::size_t>(f.sweep_sample_overflows), swept,
+                  overflow_count_text(static_cast<std::size_t>(run.sample_overflows), swept,
                                       "frequencies", d.sample.overflow));
   lines.push_back("accumulator bits needed for no wrap with any input: " +
-                  std::to_string(f.accumulator_bits_needed));
-  const datapath_budget& b = f.budget;
+                  std::to_string(r.fixed.accumulator_bits_needed));
   lines.push_back("error from coefficient quantization (waveform test): " +
                   figure_text(figure_kind::level, b.coefficient_db) + " dB signal to error");
   lines.push_back("error from sample quantization (waveform test): " +
@@ -245,24 +240,22 @@ std::vector<std::string> datapath_report_lines(const precision_report& r) {
   return lines;
 }
 
-}  // namespace
-
-std::vector<std::string> precision_report_lines(const precision_report& r, std::int32_t precision) {
-  if (r.on_path.measured) return datapath_report_lines(r);
+std::vector<std::string> precision_lines(const precision_report& r, const precision_bounds& p) {
   std::vector<std::string> lines = band_lines(r.bands.plan);
   for (std::string& line : response_lines(r.bands.plan, r.figures)) lines.push_back(line);
   const swept_precision& run = r.sweeps.runs[0];
   lines.push_back("accumulator wraps (sweep): " + std::to_string(run.wraps) + " of " +
                   std::to_string(r.sweeps.frequency.size()) + " frequencies");
   lines.push_back("largest precision free of wraps for any input: " +
-                  (r.wrap_free_limit ? std::to_string(*r.wrap_free_limit) : std::string("none")));
+                  (p.wrap_free_limit ? std::to_string(*p.wrap_free_limit) : std::string("none")));
   // Of the coefficients the run uses: with all of them 0 (a scale of 0, or taps too large
   // or too small to quantize) the accumulator stays 0.
-  lines.push_back("headroom at precision " + std::to_string(precision) + ": " +
-                  (r.bound.used_coefficient_sum == 0
+  const wrap_bound& bound = p.bound;
+  lines.push_back("headroom at precision " + std::to_string(bound.precision) + ": " +
+                  (bound.used_coefficient_sum == 0
                        ? std::string("unbounded (every coefficient is 0; nothing can wrap)")
-                       : figure_text(figure_kind::level, r.bound.headroom_bits) + " bits" +
-                             (r.bound.can_wrap ? " (some input can wrap the accumulator)" : "")));
+                       : figure_text(figure_kind::level, bound.headroom_bits) + " bits" +
+                             (bound.can_wrap ? " (some input can wrap the accumulator)" : "")));
   const error_split& e = r.waveform.split;
   lines.push_back("error from coefficient quantization (waveform test): " +
                   figure_text(figure_kind::level, e.coefficient_db) + " dB signal to error");
@@ -271,6 +264,14 @@ std::vector<std::string> precision_report_lines(const precision_report& r, std::
                   figure_text(figure_kind::level, e.predicted_arithmetic_db) +
                   " dB predicted by the truncation model");
   return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> precision_report_lines(const precision_report& r) {
+  if (const auto* budget = std::get_if<datapath_budget>(&r.asked))
+    return datapath_report_lines(r, *budget);
+  return precision_lines(r, std::get<precision_bounds>(r.asked));
 }
 
 namespace {
@@ -328,56 +329,69 @@ std::string waveform_line(const frequency_settings& s, double rate) {
               : std::string("no tones, the input is silent"));
 }
 
+// The header's lines up to the hardware facts: at a precision, the taps and the precision;
+// on a datapath the user described, the datapath first.
+std::vector<std::string> header_lines(const precision_report& r, std::span<const float> taps,
+                                      const std::string& source) {
+  const bool described = std::holds_alternative<datapath_budget>(r.asked);
+  std::vector<std::string> lines;
+  if (described) lines.push_back("datapath: " + datapath_words(r.fixed.path));
+  lines.push_back("taps: " + std::to_string(taps.size()) +
+                  (source.empty() ? std::string() : " from " + source));
+  if (!described) {
+    lines.push_back("precision: " + std::to_string(r.fixed.path.precision) + " (scale " +
+                    std::to_string(r.fixed.path.scale) + ")");
+  }
+  return lines;
+}
+
+// The waveform test's overflow lines: at a precision, its accumulator wraps; on a datapath
+// the user described, its samples', accumulator's and output's overflows, as it overflows.
+void waveform_overflow_lines(const precision_report& r, std::vector<std::string>& lines) {
+  const std::size_t samples = r.signal.input.size();
+  const datapath& d = r.fixed.path;
+  const auto* b = std::get_if<datapath_budget>(&r.asked);
+  if (b == nullptr) {
+    lines.push_back("accumulator wraps (waveform test): " + std::to_string(r.waveform.wraps) +
+                    " of " + std::to_string(samples) + " samples");
+    return;
+  }
+  lines.push_back("sample overflows (waveform test): " +
+                  overflow_count_text(b->sample_overflows, samples, "samples", d.sample.overflow));
+  lines.push_back(accumulator_overflow_label(d) +
+                  " (waveform test): " + std::to_string(b->accumulator_overflows) + " of " +
+                  std::to_string(samples) + " samples");
+  if (d.output.bits != 0) {
+    lines.push_back("output overflows (waveform test): " + overflow_count_text(b->output_overflows,
+                                                                               samples, "samples",
+                                                                               d.output.overflow));
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> report_summary_lines(const precision_report& r, const report_request& o,
                                               std::span<const float> taps,
                                               const std::string& source) {
-  const std::size_t samples = r.signal.input.size();
-  // On a chosen datapath the header names it and counts what overflowed on it; at a
-  // precision, the 32-bit words, it gives the precision and the accumulator's wraps.
-  const bool on_path = r.on_path.measured;
-  const datapath& d = r.fixed.path;
-  const datapath_budget& b = r.on_path.budget;
-  std::vector<std::string> lines;
-  if (on_path) lines.push_back("datapath: " + datapath_words(d));
-  lines.push_back("taps: " + std::to_string(taps.size()) +
-                  (source.empty() ? std::string() : " from " + source));
-  if (!on_path) {
-    lines.push_back("precision: " + std::to_string(o.precision) + " (scale " +
-                    std::to_string(r.fixed.path.scale) + ")");
-  }
+  std::vector<std::string> lines = header_lines(r, taps, source);
   const double rate = r.bands.plan.sample_rate;
   for (std::string& line : hardware_fact_lines(hardware_facts_of(taps), taps.size(), rate))
     lines.push_back(std::move(line));
   lines.push_back("largest tap quantization error: " +
-                  figure_text(figure_kind::tap_error,
-                              on_path ? r.on_path.tap_error : largest_tap_error(taps, r.fixed)));
-  if (on_path) {
-    lines.push_back("coefficient overflows: " + overflow_count_text(r.fixed.coefficient_overflows,
-                                                                    taps.size(), "taps",
-                                                                    d.coefficient.overflow));
+                  figure_text(figure_kind::tap_error, r.tap_error));
+  if (std::holds_alternative<datapath_budget>(r.asked)) {
+    lines.push_back("coefficient overflows: " +
+                    overflow_count_text(r.fixed.coefficient_overflows, taps.size(), "taps",
+                                        r.fixed.path.coefficient.overflow));
   }
   lines.push_back(waveform_line(o.tones, rate));
-  if (on_path) {
-    lines.push_back("sample overflows (waveform test): " +
-                    overflow_count_text(b.sample_overflows, samples, "samples", d.sample.overflow));
-  }
-  lines.push_back(
-      (on_path ? accumulator_overflow_label(d) : std::string("accumulator wraps")) +
-      " (waveform test): " +
-      (on_path ? std::to_string(b.accumulator_overflows) : std::to_string(r.waveform.wraps)) +
-      " of " + std::to_string(samples) + " samples");
-  if (on_path && d.output.bits != 0) {
-    lines.push_back("output overflows (waveform test): " +
-                    overflow_count_text(b.output_overflows, samples, "samples", d.output.overflow));
-  }
+  waveform_overflow_lines(r, lines);
   lines.push_back(
       "output SNR (waveform test): " + figure_text(figure_kind::level, r.waveform.snr_db) + " dB");
   lines.push_back("sweep: " + std::to_string(r.sweeps.frequency.size()) + " frequencies from " +
                   grid_text(SWEEP_FIRST_FREQUENCY, rate) + " Hz in steps of " +
                   grid_text(o.sweep_step, rate) + " Hz");
-  for (std::string& line : precision_report_lines(r, o.precision)) lines.push_back(line);
+  for (std::string& line : precision_report_lines(r)) lines.push_back(line);
   return lines;
 }
 

@@ -77,12 +77,12 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
   std::int32_t used_scale = 0;
   result<fixed_filter> f =
       precision >= FIXED_LOWEST_PRECISION && precision <= FIXED_HIGHEST_PRECISION
-          ? make_fixed_filter(taps, seed_datapath(precision))
+          ? make_fixed_filter(taps, precision_datapath(precision))
           : result<fixed_filter>(make_error(error_kind::bad_input, ""));
   if (f && !f.value().coefficient_wrapped) {
     // Every coefficient is the tap's truncation itself: the filter's Σ |c| is the bound's.
     b.coefficient_sum = f.value().magnitude_sum;
-    b.wrap_free = wrap_free(f.value());
+    b.wrap_free = no_input_overflows(f.value());
     b.used_coefficient_sum = f.value().magnitude_sum;
     used_scale = f.value().path.scale;
   } else {
@@ -98,8 +98,8 @@ wrap_bound wrap_bound_at(std::span<const float> taps, std::int32_t precision) no
   return b;
 }
 
-std::int32_t largest_wrap_free_precision(std::span<const float> taps) noexcept {
-  std::int32_t best = -1;
+std::optional<std::int32_t> largest_wrap_free_precision(std::span<const float> taps) noexcept {
+  std::optional<std::int32_t> best;
   for (std::int32_t p = LOWEST_PRECISION; p <= HIGHEST_PRECISION; ++p) {
     if (wrap_bound_at(taps, p).wrap_free) best = p;
   }

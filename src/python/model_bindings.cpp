@@ -34,7 +34,7 @@ quantized_taps quantize_argument(py::handle taps, long long precision) {
   quantized_taps q;
   q.taps = taps_argument(taps);
   result<fixed_filter> made =
-      make_fixed_filter(q.taps, seed_datapath(precision_argument(precision)));
+      make_fixed_filter(q.taps, precision_datapath(precision_argument(precision)));
   if (!made) {
     if (made.failure().kind == error_kind::out_of_memory) throw std::bad_alloc();
     throw py::value_error(made.failure().message);

@@ -33,10 +33,6 @@ py::array_t<T> column(std::span<const candidate> front, bool whole, Field field)
 
 }  // namespace
 
-py::object none_if_negative(std::int32_t value) {
-  return value < 0 ? py::object(py::none()) : py::object(py::int_(value));
-}
-
 py::dict bound_dict(const wrap_bound& b) {
   py::dict d;
   d["precision"] = b.precision;

@@ -10,16 +10,13 @@
 
 #include "fixfir/measurement/bands.h"
 #include "fixfir/measurement/datapath_search.h"
-#include "fixfir/measurement/waveform_model.h"
 #include "fixfir/measurement/error_model.h"
 #include "fixfir/measurement/hardware_facts.h"
 #include "fixfir/measurement/recommendation.h"
+#include "fixfir/measurement/waveform_model.h"
 #include "fixfir/measurement/wrap_checks.h"
 
 namespace fixfir::python {
-
-/// An index or a precision, or None for a negative one (none found).
-[[nodiscard]] pybind11::object none_if_negative(std::int32_t value);
 
 /// The bound's precision, coefficient_sum, wrap_free, used_coefficient_sum, can_wrap and
 /// headroom_bits.

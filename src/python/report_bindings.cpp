@@ -9,6 +9,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "array_io.h"
@@ -77,19 +78,19 @@ void put_verdict(py::dict& d, const precision_report& r, const precision_targets
   lines.push_back(report_verdict_line(r, asked));
 }
 
-// What a report on a chosen datapath adds.
-void put_datapath(py::dict& d, const precision_report& r) {
+// What a report on a datapath the user described adds.
+void put_datapath(py::dict& d, const precision_report& r, const datapath_budget& b) {
   d["datapath"] = datapath_words(r.fixed.path);
-  d["tap_error"] = r.on_path.tap_error;
+  d["tap_error"] = r.tap_error;
   d["coefficient_overflows"] = r.fixed.coefficient_overflows;
-  d["sample_overflows"] = r.on_path.budget.sample_overflows;
-  d["sweep_sample_overflows"] = r.on_path.sweep_sample_overflows;
-  d["accumulator_bits_needed"] = r.on_path.accumulator_bits_needed;
-  d["error_budget"] = budget_dict(r.on_path.budget);
+  d["sample_overflows"] = b.sample_overflows;
+  d["sweep_sample_overflows"] = r.sweeps.runs.at(0).sample_overflows;
+  d["accumulator_bits_needed"] = r.fixed.accumulator_bits_needed;
+  d["error_budget"] = budget_dict(b);
   if (r.fixed.path.output.bits != 0) {  // measured at the output word
-    d["output_overflows"] = r.on_path.budget.output_overflows;
+    d["output_overflows"] = b.output_overflows;
     py::dict budget = d["error_budget"];
-    budget["output_db"] = r.on_path.budget.output_db;
+    budget["output_db"] = b.output_db;
   }
 }
 
@@ -133,16 +134,17 @@ py::dict report_dict(const precision_report& r, const report_request& o,
   d["waveform_wraps"] = r.waveform.wraps;
   d["snr_db"] = r.waveform.snr_db;
   d["error_split"] = split_dict(r.waveform.split);
-  d["wrap_free_limit"] = py::cast(r.wrap_free_limit);
-  // The bound is the 32-bit engine's at the precision; a chosen datapath has
-  // accumulator_bits_needed instead.
-  if (!r.on_path.measured) d["wrap_bound"] = bound_dict(r.bound);
+  // The bound is the 32-bit engine's at the precision; a datapath the user described has
+  // accumulator_bits_needed instead, and a wrap-free limit of -1, as it always had.
+  const auto* at = std::get_if<precision_bounds>(&r.asked);
+  d["wrap_free_limit"] = at != nullptr ? py::cast(at->wrap_free_limit) : py::int_(-1);
+  if (at != nullptr) d["wrap_bound"] = bound_dict(at->bound);
   std::vector<std::string> lines = report_summary_lines(r, o, taps, "");
   if (!std::isnan(asked.min_attenuation_db) || !std::isnan(asked.max_ripple_db) ||
       !std::isnan(asked.min_snr_db))
     put_verdict(d, r, asked, lines);
   d["lines"] = lines;
-  if (r.on_path.measured) put_datapath(d, r);
+  if (const auto* budget = std::get_if<datapath_budget>(&r.asked)) put_datapath(d, r, *budget);
   return d;
 }
 
@@ -264,7 +266,7 @@ py::dict scan(py::handle taps, const run_arguments& q) {
   // Without a steady state the attenuation and ripple targets apply to the coefficients.
   d["steady_measured"] = r.steady_absent.empty();
   d["steady_reason"] = r.steady_absent;
-  d["recommended"] = none_if_negative(r.choice.precision);
+  d["recommended"] = py::cast(r.choice.precision);
   d["reason"] = r.choice.reason;
   d["wrap_free_limit"] = py::cast(r.wrap_free_limit);
   d["lines"] = scan_lines(r);

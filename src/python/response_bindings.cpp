@@ -97,9 +97,7 @@ py::dict bound_at(py::handle taps, long long precision) {
 }
 
 std::optional<std::int32_t> wrap_free_limit(py::handle taps) {
-  const std::int32_t p = largest_wrap_free_precision(taps_argument(taps));
-  if (p < 0) return std::nullopt;
-  return p;
+  return largest_wrap_free_precision(taps_argument(taps));
 }
 
 }  // namespace fixfir::python

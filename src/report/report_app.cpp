@@ -12,6 +12,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "cell_cost.h"
@@ -121,8 +122,9 @@ int report(const report_options& options, std::FILE* out, std::FILE* err) {
   page_content page;
   const std::int32_t count = read.value().list.count;
   page.title = "fixfir-report: " + std::to_string(count) +
-               (r.on_path.measured ? " taps on " + datapath_words(r.fixed.path)
-                                   : " taps at precision " + std::to_string(options.precision));
+               (std::holds_alternative<precision_bounds>(r.asked)
+                    ? " taps at precision " + std::to_string(r.fixed.path.precision)
+                    : " taps on " + datapath_words(r.fixed.path));
   page.summary = lines;
   return said_status(err, draw_report_pictures(r, count, options, page, out, err));
 }
@@ -143,7 +145,7 @@ page_content scan_page(const scan_report& r, std::int32_t count,
                        page.summary.begin() + (at - lines.begin()) +
                            static_cast<std::ptrdiff_t>(page.scan_table.size()));
   }
-  if (r.choice.precision >= 0) page.recommended = std::to_string(r.choice.precision);
+  if (r.choice.precision) page.recommended = std::to_string(*r.choice.precision);
   page.choice = last;
   return page;
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "fixfir/measurement/error_model.h"
@@ -76,10 +77,10 @@ outcome page_without_pictures(page_content page, const std::string& dir, std::FI
   return put_out(out, page_line(dir));
 }
 
-// What a report on a chosen datapath runs on, in a few words for a title; "" for a report
-// at a precision.
+// What a report on a datapath the user described runs on, in a few words for a title; ""
+// for a report at a precision.
 std::string setting_of(const precision_report& r) {
-  if (!r.on_path.measured) return {};
+  if (std::holds_alternative<precision_bounds>(r.asked)) return {};
   const datapath& d = r.fixed.path;
   std::string words = std::to_string(d.coefficient.bits) + "-bit coefficients, " +
                       std::to_string(d.sample.bits) + "-bit samples, " +
@@ -89,15 +90,15 @@ std::string setting_of(const precision_report& r) {
 }
 
 bool saturating(const precision_report& r) {
-  return r.on_path.measured && r.fixed.path.accumulator_overflow == overflow_mode::saturate;
+  return r.fixed.path.accumulator_overflow == overflow_mode::saturate;
 }
 
-// response.png's chart of a report at `precision` of `taps` taps.
-plot_body response_chart(const precision_report& r, std::int32_t taps, std::int32_t precision) {
+// response.png's chart of a report of `taps` taps.
+plot_body response_chart(const precision_report& r, std::int32_t taps) {
   const swept_precision& run = r.sweeps.runs[0];
   response_plot rp;
   rp.taps = taps;
-  rp.precision = precision;
+  rp.precision = r.fixed.path.precision;
   rp.setting = setting_of(r);
   rp.saturating = saturating(r);
   rp.taps_response = &r.bands.response;
@@ -119,8 +120,8 @@ plot_body response_chart(const precision_report& r, std::int32_t taps, std::int3
   return response_body(rp);
 }
 
-// waves.png's chart of a report at `precision`.
-plot_body waves_chart(const precision_report& r, std::int32_t precision) {
+// waves.png's chart of a report; its least significant bit is the sample word's.
+plot_body waves_chart(const precision_report& r) {
   waves_plot wp{r.signal.time,
                 r.signal.input,
                 r.waveform.fixed_output,
@@ -129,7 +130,7 @@ plot_body waves_chart(const precision_report& r, std::int32_t precision) {
                 r.predicted_spectrum,
                 {},
                 r.waveform.wraps,
-                r.on_path.measured ? r.fixed.path.sample.fraction_bits : precision,
+                r.fixed.path.sample.fraction_bits,
                 setting_of(r),
                 saturating(r),
                 r.bands.plan.sample_rate};
@@ -200,11 +201,11 @@ outcome draw_report_pictures(const precision_report& r, std::int32_t taps,
                      {{"response", response_png_name,
                        "The four responses in dB with the bands shaded; below, the pass bands "
                        "zoomed in (response.png).",
-                       response_chart(r, taps, options.precision)},
+                       response_chart(r, taps)},
                       {"waves", waves_png_name,
                        "The first 20 ms of the waveform test, and the spectrum of the output "
                        "error beside its parts (waves.png).",
-                       waves_chart(r, options.precision)}},
+                       waves_chart(r)}},
                      page, options, out);
 }
 

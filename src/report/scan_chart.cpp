@@ -81,8 +81,8 @@ scan_levels scan_data(std::string& s, const scan_plot& p) {
 void append_precision_lines(std::string& s, const scan_plot& p) {
   // The two vertical lines carry their labels at the top, each on the side away from the
   // other line, so that neither line crosses the other's label.
-  const bool both = p.wrap_free_limit && p.recommended >= 0;
-  const bool recommended_left = !both || p.recommended <= *p.wrap_free_limit;
+  const bool both = p.wrap_free_limit && p.recommended;
+  const bool recommended_left = !both || *p.recommended <= *p.wrap_free_limit;
   if (p.wrap_free_limit) {
     const double x = *p.wrap_free_limit + 0.5;
     s += "set arrow 1 from " + number(x) + ",graph 0 to " + number(x) +
@@ -91,11 +91,11 @@ void append_precision_lines(std::string& s, const scan_plot& p) {
          "' at " + number(x) + ",graph 0.94 " +
          (recommended_left ? "left offset 0.5,0" : "right offset -0.5,0") + " tc rgb '#c05000'\n";
   }
-  if (p.recommended >= 0) {
-    s += "set arrow 2 from " + number(p.recommended) + ",graph 0 to " + number(p.recommended) +
+  if (p.recommended) {
+    const std::int32_t at = *p.recommended;
+    s += "set arrow 2 from " + number(at) + ",graph 0 to " + number(at) +
          ",graph 1 nohead lw 2 dt 2 lc rgb '#2ca02c'\n";
-    s += "set label 2 'recommended: " + std::to_string(p.recommended) + "' at " +
-         number(p.recommended) + ",graph 0.94 " +
+    s += "set label 2 'recommended: " + std::to_string(at) + "' at " + number(at) + ",graph 0.94 " +
          (recommended_left ? "right offset -0.5,0" : "left offset 0.5,0") + " tc rgb '#1a7a1a'\n";
   }
 }
@@ -170,7 +170,8 @@ plot_body scan_body(const scan_plot& p) {
        "noenhanced\n";
   // Fixed margins keep the precision axes one above the other; keys go below the plots.
   s += "set lmargin 11\nset rmargin 3\n";
-  s += "set grid\nset key below horizontal Left reverse height 1 noenhanced\nset xrange [-0.5:30.5]\n";
+  s += "set grid\nset key below horizontal Left reverse height 1 noenhanced\nset xrange "
+       "[-0.5:30.5]\n";
   s += "set xlabel 'precision (fractional bits)'\nset xtics 0,2,30\n";
   append_precision_lines(s, p);
   append_db_panel(s, p, l.db);

@@ -50,7 +50,7 @@ TEST_P(Choices, GiveTheDatapath) {
   EXPECT_EQ(d.value().coefficient.fraction_bits, c.fc);
   EXPECT_EQ(d.value().sample.bits, c.wx);
   EXPECT_EQ(d.value().sample.fraction_bits, c.fx);
-  EXPECT_EQ(is_seed_datapath(d.value()), c.seed);
+  EXPECT_EQ(is_precision_datapath_in_range(d.value()), c.seed);
   if (c.seed) {
     EXPECT_EQ(d.value().precision, c.fc);
   }
@@ -184,7 +184,7 @@ class Formats : public ::testing::TestWithParam<format_case> {};
 
 TEST_P(Formats, HoldTheWords) {
   const format_case& c = GetParam();
-  datapath d = seed_datapath(0);
+  datapath d = precision_datapath(0);
   d.precision = d.scale = 0;
   d.coefficient = c.word;
   const result<fixed_filter> f = make_fixed_filter(c.taps, d);

@@ -66,7 +66,7 @@ TEST(DatapathWords, NameWhatDiffers) {
   apart.sample = word(14, 13, floor_, wrap);
   apart.accumulator_overflow = sat;
   const std::pair<datapath, const char*> cases[] = {
-      {seed_datapath(15),
+      {precision_datapath(15),
        "coefficients 32 bits (15 fractional), samples 32 bits (15 fractional), accumulator 32 "
        "bits, rounding toward zero, overflow wraps"},
       {mixed,

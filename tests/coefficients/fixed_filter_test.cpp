@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "datapath_cases.h"
@@ -56,9 +57,10 @@ TEST_P(precision_filter, IsTheConsoleToolsQuantization) {
   EXPECT_EQ(f.magnitude_sum, sum);
   // Only 0 to 30 give a scale that bounds the samples: past them nothing is wrap-free.
   const bool in_range = p >= LOWEST_PRECISION && p <= HIGHEST_PRECISION;
-  EXPECT_EQ(wrap_free(f), in_range && overflows == 0 &&
-                              static_cast<std::uint64_t>(scale) * sum <= ACCUMULATOR_LIMIT);
-  EXPECT_EQ(is_seed_datapath(f.path), in_range);
+  EXPECT_EQ(
+      no_input_overflows(f),
+      in_range && overflows == 0 && static_cast<std::uint64_t>(scale) * sum <= ACCUMULATOR_LIMIT);
+  EXPECT_EQ(is_precision_datapath_in_range(f.path), in_range);
 }
 
 INSTANTIATE_TEST_SUITE_P(any_precision, precision_filter,
@@ -66,13 +68,97 @@ INSTANTIATE_TEST_SUITE_P(any_precision, precision_filter,
 
 TEST(precision_filter_small, IsWrapFreeWhenItsSumsFit) {
   const std::vector<float> small = {0.25f, -0.125f};  // Σ|c| · 2^P = 3/8 · 4^P
-  EXPECT_TRUE(wrap_free(make_fixed_filter(small, precision_datapath(15)).value()));
-  EXPECT_FALSE(wrap_free(make_fixed_filter(small, precision_datapath(17)).value()));
+  EXPECT_TRUE(no_input_overflows(make_fixed_filter(small, precision_datapath(15)).value()));
+  EXPECT_FALSE(no_input_overflows(make_fixed_filter(small, precision_datapath(17)).value()));
 }
 
+// Whether an input |x| ≤ 1 can overflow a datapath's sums, worked out by hand: the largest
+// sample |s| of ±1 on the sample word, times Σ|c|, against the accumulator's 2^(A-1) - 1.
+struct overflow_case {
+  const char* name;
+  std::vector<float> taps;
+  datapath path;
+  std::uint64_t largest_sample;
+  bool no_input_overflows;
+};
+
+const overflow_case overflow_cases[] = {
+    // c = 64, 64; 1.0 is 128 on 8 bits F 7, which wraps to -128: 128 × 128 = 2^14.
+    {"sums_fit_16_bits",
+     {0.5F, 0.5F},
+     path_of(8, 7, 8, 7, 16, rounding_mode::toward_zero, overflow_mode::wrap),
+     128,
+     true},
+    {"sums_pass_15_bits",
+     {0.5F, 0.5F},
+     path_of(8, 7, 8, 7, 15, rounding_mode::toward_zero, overflow_mode::wrap),
+     128,
+     false},
+    {"half_samples_pass_14_bits",
+     {0.5F, 0.5F},
+     path_of(8, 7, 8, 6, 14, rounding_mode::toward_zero, overflow_mode::wrap),
+     64,
+     false},
+    {"half_samples_fit_15_bits",
+     {0.5F, 0.5F},
+     path_of(8, 7, 8, 6, 15, rounding_mode::toward_zero, overflow_mode::wrap),
+     64,
+     true},
+    // F_x = -1: ±0.5 rounds away from zero to ±1, so 128 × 1 needs 9 bits.
+    {"nearest_rounds_half_up",
+     {0.5F, 0.5F},
+     path_of(8, 7, 8, -1, 9, rounding_mode::nearest, overflow_mode::wrap),
+     1,
+     true},
+    {"nearest_passes_8_bits",
+     {0.5F, 0.5F},
+     path_of(8, 7, 8, -1, 8, rounding_mode::nearest, overflow_mode::wrap),
+     1,
+     false},
+    // F_x = -2: ±0.25 truncates to 0, but floor takes -0.25 to -1.
+    {"truncated_samples_are_0",
+     {0.5F, 0.5F},
+     path_of(8, 7, 8, -2, 8, rounding_mode::toward_zero, overflow_mode::wrap),
+     0,
+     true},
+    {"floor_reaches_minus_1",
+     {0.5F, 0.5F},
+     path_of(8, 7, 8, -2, 8, rounding_mode::floor, overflow_mode::wrap),
+     1,
+     false},
+    // 1.0 saturates to c = 127 (not wrapped); -1.0 is -128: 127 × 128 = 16256 fits 15 bits.
+    {"saturated_coefficient",
+     {1.0F},
+     path_of(8, 7, 8, 7, 15, rounding_mode::toward_zero, overflow_mode::saturate),
+     128,
+     true},
+    // 1.0 wraps to c = -128: the taps' own bound is past it, whatever the accumulator.
+    {"wrapped_coefficient",
+     {1.0F},
+     path_of(8, 7, 8, 7, 64, rounding_mode::toward_zero, overflow_mode::wrap),
+     128,
+     false},
+    {"silent_coefficients",
+     {0.001F},
+     path_of(8, 7, 32, 31, 8, rounding_mode::toward_zero, overflow_mode::wrap),
+     std::uint64_t{1} << 31,
+     true},
+};
+
+class InputOverflow : public ::testing::TestWithParam<overflow_case> {};
+
+TEST_P(InputOverflow, IsTheLargestSampleTimesTheCoefficientSum) {
+  const overflow_case& c = GetParam();
+  EXPECT_EQ(largest_unit_sample(c.path.sample), c.largest_sample);
+  EXPECT_EQ(no_input_overflows(make_fixed_filter(c.taps, c.path).value()), c.no_input_overflows);
+}
+
+INSTANTIATE_TEST_SUITE_P(datapaths, InputOverflow, ::testing::ValuesIn(overflow_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 const datapath paths[] = {
-    seed_datapath(15),
-    seed_datapath(0),
+    precision_datapath(15),
+    precision_datapath(0),
     path_of(16, 15, 14, 13, 40, rounding_mode::nearest, overflow_mode::saturate),
     path_of(8, 9, 32, 31, 64, rounding_mode::floor, overflow_mode::wrap),
     path_of(2, -3, 2, 96, 8, rounding_mode::toward_zero, overflow_mode::saturate),
@@ -100,7 +186,8 @@ TEST(fixed_filter_figures, FollowAChangedSampleSide) {
       target.sample = to.sample;
       target.accumulator_bits = to.accumulator_bits;
       target.accumulator_overflow = to.accumulator_overflow;
-      if (is_seed_datapath(from) && !is_seed_datapath(target)) target.precision = target.scale = 0;
+      if (is_precision_datapath_in_range(from) && !is_precision_datapath_in_range(target))
+        target.precision = target.scale = 0;
       if (!is_precision_datapath(from) || is_precision_datapath(target)) {
         fixed_filter changed = make_fixed_filter(taps, from).value();
         change_sample_side(changed, to.sample, to.accumulator_bits, to.accumulator_overflow);

@@ -10,6 +10,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "design_fixtures.h"
@@ -46,7 +47,7 @@ TEST_P(SeedDatapath, MeasuresWhatTheSeedReportMeasures) {
   report_request o = options_at(std::get<1>(GetParam()));
   precision_report seed;
   ASSERT_TRUE(run_precision_report(taps, o, seed));
-  o.path = seed_datapath(o.precision);
+  o.path = precision_datapath(o.precision);
   precision_report chosen;
   ASSERT_TRUE(run_precision_report(taps, o, chosen));
   EXPECT_EQ(response_lines(seed.bands.plan, seed.figures),
@@ -55,7 +56,11 @@ TEST_P(SeedDatapath, MeasuresWhatTheSeedReportMeasures) {
   EXPECT_EQ(seed.sweeps.runs[0].wrapped, chosen.sweeps.runs[0].wrapped);
   EXPECT_EQ(seed.waveform.wraps, chosen.waveform.wraps);
   EXPECT_EQ(seed.waveform.fixed_output, chosen.waveform.fixed_output);
-  EXPECT_DOUBLE_EQ(seed.waveform.split.coefficient_db, chosen.on_path.budget.coefficient_db);
+  ASSERT_TRUE(std::holds_alternative<precision_bounds>(seed.asked));
+  ASSERT_TRUE(std::holds_alternative<datapath_budget>(chosen.asked));
+  EXPECT_DOUBLE_EQ(seed.waveform.split.coefficient_db,
+                   std::get<datapath_budget>(chosen.asked).coefficient_db);
+  EXPECT_EQ(seed.tap_error, chosen.tap_error);
   EXPECT_DOUBLE_EQ(seed.waveform.split.arithmetic_db, chosen.waveform.split.arithmetic_db);
 }
 
@@ -109,14 +114,15 @@ TEST_P(ChosenDatapath, SaysWhatOverflowedAndHow) {
   o.path = d;
   precision_report r;
   ASSERT_TRUE(run_precision_report(taps, o, r));
-  const datapath_figures& f = r.on_path;
-  EXPECT_EQ(f.sweep_sample_overflows > 0, c.samples_overflow);
-  EXPECT_EQ(r.sweeps.runs[0].wraps > 0 || f.budget.accumulator_overflows > 0,
+  ASSERT_TRUE(std::holds_alternative<datapath_budget>(r.asked));
+  const datapath_budget& budget = std::get<datapath_budget>(r.asked);
+  EXPECT_EQ(r.sweeps.runs[0].sample_overflows > 0, c.samples_overflow);
+  EXPECT_EQ(r.sweeps.runs[0].wraps > 0 || budget.accumulator_overflows > 0,
             c.accumulator_overflows);
-  EXPECT_EQ(std::isinf(f.budget.accumulator_db), f.budget.accumulator_overflows == 0);
-  EXPECT_EQ(f.accumulator_bits_needed,
+  EXPECT_EQ(std::isinf(budget.accumulator_db), budget.accumulator_overflows == 0);
+  EXPECT_EQ(r.fixed.accumulator_bits_needed,
             accumulator_bits_needed(r.fixed.coefficients, c.sample_bits));
-  const std::vector<std::string> lines = precision_report_lines(r, o.precision);
+  const std::vector<std::string> lines = precision_report_lines(r);
   EXPECT_TRUE(has_line(lines, c.says)) << c.says;
   EXPECT_TRUE(has_line(lines, "accumulator bits needed for no wrap with any input: "));
   // A steady-state or sweep figure measured where samples overflowed says at how many
@@ -166,8 +172,8 @@ bool report_meets(std::span<const float> taps, const datapath& d, const precisio
   const precision_report r = report_on(taps, d);
   return r.figures.steady.worst_attenuation_db >= t.min_attenuation_db &&
          r.figures.steady.ripple_db <= t.max_ripple_db && r.waveform.snr_db >= t.min_snr_db &&
-         r.on_path.budget.accumulator_overflows == 0 && r.sweeps.runs[0].wraps == 0 &&
-         r.fixed.coefficient_overflows == 0;
+         std::get<datapath_budget>(r.asked).accumulator_overflows == 0 &&
+         r.sweeps.runs[0].wraps == 0 && r.fixed.coefficient_overflows == 0;
 }
 
 // The choices an options line ("options: --coefficient-bits 16 ...") names.
@@ -274,7 +280,7 @@ TEST_P(StoppedReport, IsInterruptedInEveryMeasurement) {
   const precision_targets none{std::numeric_limits<double>::quiet_NaN(),
                                std::numeric_limits<double>::quiet_NaN(),
                                std::numeric_limits<double>::quiet_NaN()};
-  datapath d = seed_datapath(15);
+  datapath d = precision_datapath(15);
   d.coefficient.bits = 16;
   d.coefficient.fraction_bits = 16;
   const std::function<outcome()> runs[] = {

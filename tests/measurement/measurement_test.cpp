@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,7 @@ TEST(Verdict, TheSummaryJudgesAsTheScanDoes) {
 
 struct scan_case {
   const char* design;
-  std::int32_t recommended;  // with the default targets
+  std::optional<std::int32_t> recommended;  // with the default targets; none: no precision
 };
 
 class ScanDesign : public ::testing::TestWithParam<scan_case> {};
@@ -83,7 +84,7 @@ TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
   ASSERT_EQ(r.rows.size(), 31U);
   EXPECT_NEAR(r.targets.min_attenuation_db, r.taps_figures.worst_attenuation_db - 1.0, 1e-9);
   EXPECT_EQ(r.choice.precision, c.recommended) << r.choice.reason;
-  EXPECT_EQ(r.wrap_free_limit.value_or(-1), largest_wrap_free_precision(taps));
+  EXPECT_EQ(r.wrap_free_limit, largest_wrap_free_precision(taps));
   for (const precision_row& row : r.rows) {
     EXPECT_EQ(row.wrap_free, r.wrap_free_limit && row.precision <= *r.wrap_free_limit)
         << row.precision;
@@ -96,7 +97,7 @@ TEST_P(ScanDesign, RecommendsTheSmallestPrecisionThatKeepsTheDesign) {
   ASSERT_GE(lines.size(), 2U);
   EXPECT_EQ(lines[lines.size() - 2],
             "recommended precision: " +
-                (c.recommended >= 0 ? std::to_string(c.recommended) : std::string("none")));
+                (c.recommended ? std::to_string(*c.recommended) : std::string("none")));
   // The lowest precisions quantize every tap to 0: their cells read "silent", not nan, and a
   // line after the table names them.
   for (const std::string& line : lines) EXPECT_EQ(line.find("nan"), std::string::npos) << line;
@@ -195,10 +196,10 @@ TEST_P(LongFilterScan, SaysWhyAndJudgesTheCoefficients) {
   // The table's last row (precision 30): its fixed-point cells say why they are empty.
   EXPECT_NE(lines[37].find(steady_absence_word(c.reach)), std::string::npos) << lines[37];
   EXPECT_EQ(lines[37].find("nan"), std::string::npos) << lines[37];
-  ASSERT_GE(r.choice.precision, 0) << r.choice.reason;
-  const precision_row& chosen = r.rows[static_cast<std::size_t>(r.choice.precision)];
+  ASSERT_GT(r.choice.precision.value_or(0), 0) << r.choice.reason;
+  const precision_row& chosen = r.rows[static_cast<std::size_t>(*r.choice.precision)];
   EXPECT_GE(chosen.coefficient_attenuation_db, 40.0);
-  EXPECT_LT(r.rows[static_cast<std::size_t>(r.choice.precision - 1)].coefficient_attenuation_db,
+  EXPECT_LT(r.rows[static_cast<std::size_t>(*r.choice.precision - 1)].coefficient_attenuation_db,
             40.0);
   EXPECT_NE(r.choice.reason.find("of the quantized coefficients"), std::string::npos);
 }
@@ -209,8 +210,8 @@ INSTANTIATE_TEST_SUITE_P(TapCounts, LongFilterScan,
                          [](const auto& p) { return std::to_string(p.param.taps); });
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, ScanDesign,
-                         ::testing::Values(scan_case{"kaiser_lp_255", -1},
-                                           scan_case{"kaiser_bp_119", -1},
+                         ::testing::Values(scan_case{"kaiser_lp_255", std::nullopt},
+                                           scan_case{"kaiser_bp_119", std::nullopt},
                                            scan_case{"remez_lp_63", 14},
                                            scan_case{"remez_bp_95", 14},
                                            scan_case{"firls_bs_81", 13}),

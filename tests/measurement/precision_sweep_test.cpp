@@ -32,7 +32,7 @@ using testing::owned_filter;
 // coefficients.
 TEST(PrecisionSweeps, EachPrecisionIsItsOwnSweep) {
   const std::vector<float> taps = fixture_taps("remez_bp_95");
-  const std::int32_t limit = largest_wrap_free_precision(taps);
+  const std::int32_t limit = largest_wrap_free_precision(taps).value();
   const std::vector<std::int32_t> precisions = {limit - 4, limit, limit + 1, limit + 5};
   constexpr std::int32_t step = 211;
   const std::vector<fixed_filter> filters = precision_filters(taps, precisions).value();

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ struct recommend_case {
   const char* name;
   std::vector<precision_row> rows;
   precision_targets targets;
-  std::int32_t expected;
+  std::optional<std::int32_t> expected;  // none: no precision meets the targets
   const char* reason_part;
 };
 
@@ -75,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
             "wraps_exclude",
             {row(15, 50, 0.1, 60), row(16, 60, 0.1, 20, 5, 0), row(17, 60, 0.1, 10, 0, 3)},
             {55.0, 0.3, nan_value},
-            -1,
+            std::nullopt,
             "at 15, the highest without wraps: attenuation 50.00 dB < 55.00 dB"},
         // A figure measured where the accumulator wrapped says so where it is quoted.
         recommend_case{"wrapped_fit_is_named",
@@ -129,26 +130,26 @@ INSTANTIATE_TEST_SUITE_P(
         recommend_case{"everything_wraps",
                        {row(10, 60, 0.1, 40, 1, 0)},
                        {40.0, 0.3, nan_value},
-                       -1,
+                       std::nullopt,
                        "every precision wraps: try --explore"},
         // None: the targets that no precision without wraps reaches are named with the best
         // reached (a wrapped row's figures do not count), and --explore is suggested.
         recommend_case{"none_names_the_unreached_target",
                        {row(14, 52, 0.1, 70), row(15, 50, 0.1, 80), row(16, 60, 0.1, 90, 3, 0)},
                        {55.0, 0.3, 75.0},
-                       -1,
+                       std::nullopt,
                        "; no precision without wraps reaches attenuation >= 55.00 dB (at best "
                        "52.00 dB, at 14): try --explore"},
         recommend_case{"none_names_every_unreached_target",
                        {row(14, 52, 0.5, 70), row(15, 50, 0.4, 80)},
                        {55.0, 0.3, 75.0},
-                       -1,
+                       std::nullopt,
                        "reaches attenuation >= 55.00 dB (at best 52.00 dB, at 14), ripple <= "
                        "0.3000 dB (at best 0.4000 dB, at 15): try --explore"},
         recommend_case{"none_meets_them_together",
                        {row(14, 56, 0.1, 70), row(15, 50, 0.1, 80)},
                        {55.0, 0.3, 75.0},
-                       -1,
+                       std::nullopt,
                        "; each target is reached, but not together: try --explore"}),
     [](const auto& p) { return std::string(p.param.name); });
 

@@ -46,7 +46,7 @@ TEST_P(SteadyState, FitRecoversTheResponse) {
   const std::vector<double> y = run_double_model(taps, basis.sine).value();
   EXPECT_NEAR(fitted_amplitude(basis, y, first), ideal, 1e-12 + 1e-9 * ideal);
 
-  const std::int32_t p = largest_wrap_free_precision(taps);
+  const std::int32_t p = largest_wrap_free_precision(taps).value();
   const owned_filter f = testing::quantized(taps, p);
   const fixed_run run = run_fixed_model(f.fixed, basis.sine).value();
   ASSERT_EQ(run.wraps, 0);

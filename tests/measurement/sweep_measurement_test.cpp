@@ -136,8 +136,8 @@ struct sweep_case {
 };
 
 const sweep_case sweep_cases[] = {
-    {"seed_15", seed_datapath(15), 9, 0.4, 1000},
-    {"seed_30_wraps", seed_datapath(30), 7, 0.9, 1000},
+    {"seed_15", precision_datapath(15), 9, 0.4, 1000},
+    {"seed_30_wraps", precision_datapath(30), 7, 0.9, 1000},
     {"narrow_words_saturate",
      path_of(10, 9, 8, 7, 16, rounding_mode::nearest, overflow_mode::saturate), 11, 0.5, 3996},
     {"narrow_accumulator_wraps",
@@ -164,7 +164,7 @@ TEST_P(sweep_measurement, GivesTheModelsPeaksWrapsAndSteadyState) {
     ASSERT_EQ(out.frequency[i], frequency);
     const model_run m = run_model(f, unit_sine(frequency));
     // fixfir's precisions wrap modulo 2^32, where -2^31 has no magnitude and is no peak.
-    const bool seed = is_seed_datapath(f.path);
+    const bool seed = is_precision_datapath_in_range(f.path);
     i128 peak = 0;
     for (const i128 a : m.accumulator)
       if (!seed || a != -(i128{1} << 31)) peak = std::max(peak, a < 0 ? -a : a);
@@ -185,7 +185,7 @@ TEST_P(sweep_measurement, GivesTheModelsPeaksWrapsAndSteadyState) {
   EXPECT_EQ(run.wraps, wraps);
 
   // fixfir's precision made from the precision alone gives the same measurements.
-  if (!is_seed_datapath(c.path)) return;
+  if (!is_precision_datapath_in_range(c.path)) return;
   precision_sweeps by_precision;
   const std::int32_t precision[] = {c.path.precision};
   ASSERT_TRUE(sweep_filters(precision_filters(taps, precision).value(), {taps, c.step, 2, true, {}},

@@ -10,8 +10,8 @@
 // A-bit range (saturate): what a register with enough guard bits and a saturating output
 // stage gives. An accumulator value a stands for a ÷ 2^(F_c + F_x).
 //
-// The seed's datapath, `seed_datapath(P)`, is 32-bit words with P fractional bits, truncated
-// toward zero and wrapped, into a 32-bit accumulator that wraps: what fixfir models.
+// fixfir's precision P, `precision_datapath(P)`, is 32-bit words with P fractional bits,
+// truncated toward zero and wrapped, into a 32-bit accumulator that wraps: what fixfir models.
 
 #include <cstdint>
 #include <optional>
@@ -63,8 +63,8 @@ struct output_stage {
 
 /// The datapath a filter runs on.
 struct datapath {
-  /// The seed's precision and scale 2^precision; meaningful for a seed datapath only
-  /// (`is_seed_datapath`), 0 otherwise.
+  /// fixfir's precision P and the quantizer's scale at P (2^P from 0 to 30); meaningful on
+  /// fixfir's precisions only (`is_precision_datapath`), 0 otherwise.
   std::int32_t precision = 0;
   std::int32_t scale = 0;
   word_format coefficient;
@@ -94,21 +94,17 @@ inline constexpr std::int32_t ACCUMULATOR_BITS_MAX = 64;
 inline constexpr std::int32_t OUTPUT_BITS_MIN = 2;
 inline constexpr std::int32_t OUTPUT_BITS_MAX = 64;
 
-/// Today's datapath at `precision` (0 to 30): 32-bit words with `precision` fractional bits,
-/// toward zero, wrap, into a 32-bit wrapping accumulator.
-[[nodiscard]] datapath seed_datapath(std::int32_t precision) noexcept;
-
-/// Whether `d` is a seed datapath: 32-bit words of equal fractional bits (0 to 30), toward
-/// zero, wrap, a 32-bit wrapping accumulator, and `precision`/`scale` set to match.
-[[nodiscard]] bool is_seed_datapath(const datapath& d) noexcept;
-
-/// fixfir's precision `precision`, any value the dialogue reads: seed_datapath(P) for 0 to
-/// 30, and past those the same shape with the quantizer's scale (2^31 wraps to -2^31, the
-/// rest give 0), which make_fixed_filter takes as the dialogue's engine does.
+/// fixfir's precision `precision`, any value the dialogue reads: 32-bit words with
+/// `precision` fractional bits, toward zero, wrap, into a 32-bit wrapping accumulator, with
+/// the quantizer's scale (2^P from 0 to 30; past those 2^31 wraps to -2^31 and the rest give
+/// 0), which make_fixed_filter takes as the dialogue's engine does.
 [[nodiscard]] datapath precision_datapath(std::int32_t precision) noexcept;
 
-/// Whether `d` is fixfir's precision at any P: a seed datapath, or precision_datapath(P)
-/// for a P past 0 to 30.
+/// Whether `d` is fixfir's precision P from 0 to 30: 32-bit words of P fractional bits,
+/// toward zero, wrap, a 32-bit wrapping accumulator, and `precision`/`scale` set to match.
+[[nodiscard]] bool is_precision_datapath_in_range(const datapath& d) noexcept;
+
+/// Whether `d` is fixfir's precision at any P: precision_datapath(P) for some P.
 [[nodiscard]] bool is_precision_datapath(const datapath& d) noexcept;
 
 /// A datapath choice, as a refusal names it; each front end spells it its own way (an
@@ -219,7 +215,7 @@ struct word_value {
 
 /// A datapath as a user chooses it: each choice given or left to its default.
 struct datapath_choices {
-  std::optional<std::int32_t> precision;  ///< the seed's precision (0 to 30)
+  std::optional<std::int32_t> precision;  ///< fixfir's precision (0 to 30)
   std::optional<std::int32_t> coefficient_bits;
   std::optional<std::int32_t> coefficient_fraction_bits;
   std::optional<std::int32_t> sample_bits;
@@ -236,7 +232,7 @@ struct datapath_choices {
 /// Whether an output choice is given without `output_bits` (they mean nothing alone).
 [[nodiscard]] bool output_choices_without_stage(const datapath_choices& c) noexcept;
 
-/// Whether any choice beyond the seed's precision is given.
+/// Whether any choice beyond fixfir's precision is given.
 [[nodiscard]] bool datapath_options_given(const datapath_choices& c) noexcept;
 
 /// The first given choice beyond its limits (the precision 0 to 30, the others as
@@ -250,7 +246,7 @@ struct datapath_choices {
 /// `sample_bits` or 32 bits; its fraction `sample_fraction_bits`, else the precision when
 /// no sample width is given, else W - 1. Accumulator `accumulator_bits` or 32. Rounding
 /// and overflow as chosen, else toward zero and wrap. With nothing but a precision P this
-/// is seed_datapath(P), and any choices that come to a seed datapath give that datapath.
+/// is precision_datapath(P), and any choices that come to fixfir's precision give that datapath.
 /// bad_input, with datapath_fault_text's plain words, for a choice beyond its limits (a
 /// front end checks datapath_choices_fault first to name the choice its own way).
 [[nodiscard]] result<datapath> datapath_from_choices(std::span<const float> taps,

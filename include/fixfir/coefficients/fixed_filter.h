@@ -67,8 +67,16 @@ void change_sample_side(fixed_filter& f, const word_format& sample, std::int32_t
 /// The engine's view of `f`, borrowing its coefficients: valid while `f` lives unmoved-from.
 [[nodiscard]] quantized_filter engine_filter(const fixed_filter& f) noexcept;
 
-/// Whether no input with |x| ≤ 1 can wrap any sum: every sample is then at most the scale
-/// in magnitude, and no coefficient wrapped on conversion. False on a precision past 0 to 30.
-[[nodiscard]] bool wrap_free(const fixed_filter& f) noexcept;
+/// The largest |s| a sample word makes of an input |x| ≤ 1: the larger of its words for 1
+/// and -1 where neither overflows (rounding is monotonic, so no smaller |x| gives more),
+/// else 2^(bits - 1), which some x then wraps or clamps to.
+[[nodiscard]] std::uint64_t largest_unit_sample(const word_format& sample) noexcept;
+
+/// Whether no input with |x| ≤ 1 can overflow (wrap or saturate) any of `f`'s sums:
+/// Σ |c| × largest_unit_sample fits the accumulator, and no coefficient wrapped on
+/// conversion. On fixfir's precisions the samples are the quantizer's trunc(scale × x), at
+/// most the scale in magnitude, into the 32-bit accumulator; past 0 to 30, where the scale is
+/// not 2^P, no input is claimed safe (false).
+[[nodiscard]] bool no_input_overflows(const fixed_filter& f) noexcept;
 
 }  // namespace fixfir

@@ -5,16 +5,18 @@
 // across a library boundary. The engine's and the drivers' runs return an outcome that
 // tells memory running out from a stopped run (stopped_run_error, parallel_chunks.h),
 // except the chunk runners themselves (run_chunks_in_order, run_beside), whose callers make
-// the error. So do the measurement library's responses, spectra, band figures, error model,
-// least squares and band-edge fit. A `bool` an entry returns otherwise answers a question
-// (whether a run wrapped, whether sums can wrap, whether every coefficient is 0), except
-// for the sweeps, steady states and waveform runs (precision_sweep, datapath_sweep,
-// steady_state, steady_figures, waveform_model, datapath_waveform), whose false still means
-// out of memory or stopped. Other entries not yet on this convention: the dialogue's tap
-// reader and the file-writing drivers return a `status`; some checks return the text of
-// what is wrong ("" when nothing is: datapath_problem, band_list_problem,
-// search_axes_problem); the wrap-free limit is a std::optional, but
-// largest_wrap_free_precision and a recommendation's precision still give -1 for none.
+// the error. So does every entry of the measurement library that can fail, from its
+// responses, spectra, band figures, error model and least squares to its sweeps, steady
+// states, waveform runs, reports and scan: each carries its parts' error kind up, so a stopped
+// run says interrupted even when the check that stopped it would now say go on (but for the
+// waveform models, which throw on either and tell the two apart by asking again). A `bool` an
+// entry returns answers a question (whether a run wrapped, whether any input can overflow the
+// sums, whether every coefficient is 0). Other entries not yet on this convention: the
+// dialogue's tap reader and the file-writing drivers return a `status`; some checks return
+// the text of what is wrong ("" when nothing is: datapath_problem, band_list_problem,
+// search_axes_problem). "None" is a std::optional (the largest wrap-free precision, the
+// recommended precision), but for the datapath search's recommended index, -1 when no
+// datapath meets the targets.
 
 #include <cstdint>
 #include <string>

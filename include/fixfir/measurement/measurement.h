@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "fixfir/coefficients/fixed_filter.h"
@@ -30,45 +31,44 @@ struct report_request {
   band_plan given;       ///< bands named on the command line, if any
   unsigned threads = 0;  ///< worker threads; 0 for one per core
   std::function<void(std::size_t, std::size_t)> progress;  ///< told as the sweep goes
-  /// The datapath to measure on; unset: the seed's at `precision`, measured by the
-  /// 32-bit engine. Set, every figure is measured on it (a seed datapath too).
+  /// The datapath to measure on, as the user described it; unset: fixfir's precision
+  /// `precision` (precision_datapath). Either way the run service measures the filter on
+  /// its datapath; how it was asked for decides what the report adds (`asked`).
   std::optional<datapath> path;
 };
 
-/// What a report on a chosen datapath says besides a seed report's figures.
-struct datapath_figures {
-  bool measured = false;   ///< the report was made on a chosen datapath
-  double tap_error = 0.0;  ///< largest |tap − coefficient ÷ 2^F_c|
-  /// Accumulator bits that no input can overflow (accumulator_bits_needed).
-  std::int32_t accumulator_bits_needed = 0;
-  std::int32_t sweep_sample_overflows = 0;  ///< frequencies where some sample overflowed
-  datapath_budget budget;                   ///< the waveform test's error, three ways
+/// What a report asked for as fixfir's precision P says of the 32-bit accumulator.
+struct precision_bounds {
+  wrap_bound bound;                             ///< the worst case at P (`bound.precision`)
+  std::optional<std::int32_t> wrap_free_limit;  ///< none when no precision is wrap-free
 };
 
-/// Everything a report at one precision says and draws.
+/// Everything a report on one datapath says and draws.
 struct precision_report {
   band_setup bands;
-  fixed_filter fixed;  ///< the taps on the report's datapath, quantized once
+  fixed_filter fixed;      ///< the taps on the report's datapath, quantized once
+  double tap_error = 0.0;  ///< largest |tap − coefficient ÷ 2^F_c|
   dense_response coefficient_response;
   response_figures figures;
-  precision_sweeps sweeps;  ///< one run: the chosen precision
+  precision_sweeps sweeps;  ///< one run: the report's filter
   steady_points extremes;   ///< at the `band_extremes` of the coefficients
   waveform_signal signal;
   std::vector<double> reference;  ///< the unquantized filter on the waveform test
   waveform_figures waveform;
-  std::optional<std::int32_t> wrap_free_limit;  ///< none when no precision is wrap-free
-  wrap_bound bound;
-  std::vector<double> predicted_spectrum;  ///< per SPECTRUM_SEGMENT bin, for waves.png
-  datapath_figures on_path;                ///< with a chosen datapath only
+  std::vector<double> predicted_spectrum;  ///< per SPECTRUM_SEGMENT bin; at a precision only
+  /// How the datapath was asked for, and what that adds: at fixfir's precision P (the
+  /// request's `precision`), the accumulator's bounds at P and the error split with its
+  /// prediction (`waveform.split`); as a datapath of its own (the request's `path`), the
+  /// waveform test's error three ways and what overflowed.
+  std::variant<precision_bounds, datapath_budget> asked;
 };
 
-/// Measures `taps` at `options.precision`. Fails with bad_input when given bands (or the
-/// datapath) do not make sense, with out_of_memory when memory runs out, and with interrupted
-/// when the keep-going check (parallel_chunks.h) stops the run.
+/// Measures `taps` on `options.path`, or at `options.precision` when it has none. Fails with
+/// bad_input when given bands (or the datapath) do not make sense, with out_of_memory when
+/// memory runs out, and with interrupted when the keep-going check (parallel_chunks.h)
+/// stops the run.
 [[nodiscard]] outcome run_precision_report(std::span<const float> taps,
                                            const report_request& options, precision_report& out);
-
-/// The summary lines of a report after the sweep line: bands, the four responses, wraps,
 
 /// The report's figures as the scan's row of its precision (or datapath), judged as the
 /// scan judges one: the steady state's attenuation and ripple (the quantized coefficients'
@@ -98,7 +98,5 @@ struct scan_report {
 /// Fails as `run_precision_report` does.
 [[nodiscard]] outcome run_scan(std::span<const float> taps, const report_request& options,
                                const precision_targets& asked, scan_report& out);
-
-/// The scan's text: targets, bands, the table, the wrap-free limit, and last the
 
 }  // namespace fixfir

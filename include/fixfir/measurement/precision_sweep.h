@@ -16,14 +16,13 @@
 
 namespace fixfir {
 
-/// One filter's sweep: per swept frequency, fixfir's peak (the value of frequency.txt,
-/// start-up transient included), the steady-state amplitude fitted once the history is
-/// full (over the last STEADY_FIT_SAMPLES samples; NaN where the run has no steady state),
-/// whether the run overflowed its accumulator, and whether some sample of the sine
-/// overflowed its word (which fixfir's precisions never do).
+/// One filter's sweep, at the filter's place in the list swept: per swept frequency,
+/// fixfir's peak (the value of frequency.txt, start-up transient included), the
+/// steady-state amplitude fitted once the history is full (over the last STEADY_FIT_SAMPLES
+/// samples; NaN where the run has no steady state), whether the run overflowed its
+/// accumulator, and whether some sample of the sine overflowed its word (which fixfir's
+/// precisions never do).
 struct swept_precision {
-  /// The precision, or on another datapath the coefficients' fractional bits.
-  std::int32_t precision = 0;
   std::vector<double> peak;
   std::vector<double> steady;
   std::vector<std::uint8_t> wrapped;

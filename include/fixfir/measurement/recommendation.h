@@ -2,6 +2,7 @@
 // Which precision to choose: what was measured at each precision, the designer's
 // targets, and the smallest precision that meets them.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -79,7 +80,7 @@ struct target_miss {
 
 /// The choice and the one line that says why.
 struct recommendation {
-  std::int32_t precision = -1;  ///< -1: none
+  std::optional<std::int32_t> precision;  ///< none when no precision meets the targets
   std::string reason;
 };
 

@@ -36,15 +36,14 @@ inline constexpr const char* silent_words = "silent (every coefficient is 0)";
                                                       const response_figures& figures);
 
 /// The summary lines of a report after the sweep line: bands, the four responses, wraps,
-/// the wrap-free limit and headroom, and where the waveform test's error comes from. On a
-/// chosen datapath (`r.on_path.measured`), the datapath's own lines instead: sample
+/// and at a precision the wrap-free limit and headroom and where the waveform test's error
+/// comes from; on a datapath the user described, the datapath's own lines instead: sample
 /// overflows, the accumulator bits no input can overflow, and the error split three ways.
-[[nodiscard]] std::vector<std::string> precision_report_lines(const precision_report& r,
-                                                              std::int32_t precision);
+[[nodiscard]] std::vector<std::string> precision_report_lines(const precision_report& r);
 
 /// The whole summary of a report, as fixfir-report prints it: the taps ("taps: N from
-/// `source`", or "taps: N" when `source` is empty), the precision or on a chosen datapath
-/// the datapath and its coefficient overflows, the hardware facts of the taps
+/// `source`", or "taps: N" when `source` is empty), the precision or, on a datapath the user
+/// described, the datapath and its coefficient overflows, the hardware facts of the taps
 /// (hardware_fact_lines), the largest tap error, the waveform test with
 /// its wraps or overflows and SNR, the sweep, then precision_report_lines. `o` and `taps`
 /// are what `r` was measured with.

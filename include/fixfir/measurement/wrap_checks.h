@@ -4,6 +4,7 @@
 // (accumulator_wraps.h).
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "fixfir/coefficients/datapath.h"
@@ -36,8 +37,9 @@ struct wrap_bound {
 [[nodiscard]] wrap_bound wrap_bound_at(std::span<const float> taps,
                                        std::int32_t precision) noexcept;
 
-/// The largest precision from 0 to 30 at which no input can wrap, or -1 if none.
-[[nodiscard]] std::int32_t largest_wrap_free_precision(std::span<const float> taps) noexcept;
+/// The largest precision from 0 to 30 at which no input can wrap; none when there is none.
+[[nodiscard]] std::optional<std::int32_t> largest_wrap_free_precision(
+    std::span<const float> taps) noexcept;
 
 /// The samples a steady-state fit uses: the last `STEADY_FIT_SAMPLES` of a run, or all
 

@@ -95,7 +95,7 @@ struct waves_plot {
 struct scan_plot {
   std::span<const precision_row> rows;
   std::optional<std::int32_t> wrap_free_limit;
-  std::int32_t recommended = -1;
+  std::optional<std::int32_t> recommended;
   precision_targets targets;
 };
 

@@ -275,8 +275,8 @@ TEST(DatapathRunSeed, GivesThe32BitEnginesAccumulators) {
   for (const auto& [count, precision] : filters) {
     const std::vector<float> taps =
         count % 2 == 0 ? mirrored_taps(count, 0.6, 5) : random_taps(count, 0.6, 5);
-    const fixed_filter f = make_fixed_filter(taps, seed_datapath(precision)).value();
-    ASSERT_TRUE(is_seed_datapath(f.path));
+    const fixed_filter f = make_fixed_filter(taps, precision_datapath(precision)).value();
+    ASSERT_TRUE(is_precision_datapath_in_range(f.path));
     std::vector<std::int32_t> engine(x.size());
     ASSERT_TRUE(filter_signal(engine_filter(f), x.data(), x.size(), engine.data(), 2).ok());
     const datapath_run one = run_datapath(f, x, 1).value();
@@ -291,7 +291,7 @@ TEST(DatapathRunSeed, GivesThe32BitEnginesAccumulators) {
 }
 
 TEST(DatapathRunSeed, StopsWhenAsked) {
-  const fixed_filter f = make_fixed_filter(random_taps(31, 0.6, 1), seed_datapath(12)).value();
+  const fixed_filter f = make_fixed_filter(random_taps(31, 0.6, 1), precision_datapath(12)).value();
   const keep_going_check no = [] { return false; };
   const keep_going_guard guard(no);
   const std::vector<double> x = uniform_signal(10000, 1.0, 2);

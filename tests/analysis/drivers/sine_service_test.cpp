@@ -72,7 +72,7 @@ struct service_case {
 };
 
 const service_case service_cases[] = {
-    {"seed_wraps", seed_datapath(30), 7, 0.9, run_kernel::narrow},
+    {"seed_wraps", precision_datapath(30), 7, 0.9, run_kernel::narrow},
     {"small_sums", path_of(12, 10, 16, 14, 32, zero, sat), 9, 0.1, run_kernel::narrow},
     // The sums may need 32 bits, where the engine's -2^31 would stand for 2^31.
     {"sums_need_32_bits", path_of(16, 15, 16, 14, 40, zero, sat), 9, 0.9, run_kernel::exact},
