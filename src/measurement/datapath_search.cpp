@@ -81,12 +81,7 @@ void recommend(search_report& out) {
   for (std::size_t i = 0; i < out.front.size(); ++i) {
     const candidate& k = out.front[i];
     if (!k.meets) continue;
-    if (out.recommended < 0) {
-      out.recommended = static_cast<std::int32_t>(i);
-      continue;
-    }
-    const candidate& best = out.front[static_cast<std::size_t>(out.recommended)];
-    if (k.cost < best.cost) out.recommended = static_cast<std::int32_t>(i);
+    if (!out.recommended || k.cost < out.front[*out.recommended].cost) out.recommended = i;
   }
   std::size_t meeting = 0;
   for (const candidate& k : out.front) meeting += k.meets ? 1 : 0;
@@ -100,11 +95,11 @@ void recommend(search_report& out) {
     if (!std::isnan(k.ripple_db)) out.best_ripple_db = std::min(out.best_ripple_db, k.ripple_db);
     if (!std::isnan(k.snr_db)) out.best_snr_db = std::max(out.best_snr_db, k.snr_db);
   }
-  if (out.recommended < 0) {
+  if (!out.recommended) {
     out.why = "no datapath searched meets every target";
     return;
   }
-  const candidate& k = out.front[static_cast<std::size_t>(out.recommended)];
+  const candidate& k = out.front[*out.recommended];
   // Without a fixed-point steady state the attenuation and ripple are the coefficients'.
   const std::string judged =
       out.steady == steady_reach::measured
@@ -127,8 +122,8 @@ void recommend(search_report& out) {
 // meets is cheaper, takes its row's place with its own narrowest sample word, and is tried
 // in turn.
 outcome confirm_coefficient_word(search_context& c, const search_axes& axes, search_report& out) {
-  while (out.recommended >= 0) {
-    const candidate best = out.front[static_cast<std::size_t>(out.recommended)];
+  while (out.recommended) {
+    const candidate best = out.front[*out.recommended];
     const std::int32_t wc = best.path.coefficient.bits - 1;
     const rounding_mode r = best.path.coefficient.rounding;
     if (wc < SEARCH_BITS_MIN) return success();
@@ -151,7 +146,7 @@ outcome confirm_coefficient_word(search_context& c, const search_axes& axes, sea
     for (candidate& k : out.front) {
       if (k.path.coefficient.bits == wc && k.path.coefficient.rounding == r) k = row;
     }
-    out.recommended = -1;
+    out.recommended.reset();
     recommend(out);
   }
   return success();

@@ -140,8 +140,8 @@ std::vector<std::string> search_lines(const search_report& r) {
       "coef. bits  rounding     sample bits  acc. bits  atten. (dB)  ripple (dB)  SNR (dB)  "
       "cost");
   for (const candidate& k : r.front) lines.push_back(front_row(w, k, r.tap_count));
-  if (r.recommended >= 0) {
-    const datapath& best = r.front[static_cast<std::size_t>(r.recommended)].path;
+  if (r.recommended) {
+    const datapath& best = r.front[*r.recommended].path;
     lines.push_back("recommended datapath: " + recommended_words(best));
     lines.push_back("options: " + recommended_options(best));
     lines.push_back("why: " + r.why);

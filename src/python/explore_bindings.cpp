@@ -43,10 +43,8 @@ py::dict explore(py::handle taps, const run_arguments& q, const datapath_keyword
   put_bands(d, r.bands.plan);
   d["front"] = front_dict(r.front);
   d["targets"] = targets_dict(r.targets);
-  d["recommended"] =
-      r.recommended < 0
-          ? py::object(py::none())
-          : py::object(keywords_dict(r.front[static_cast<std::size_t>(r.recommended)].path));
+  d["recommended"] = !r.recommended ? py::object(py::none())
+                                    : py::object(keywords_dict(r.front[*r.recommended].path));
   d["why"] = r.why;
   // Without a steady state the attenuation and ripple are the coefficients'.
   d["steady_measured"] = r.steady_absent.empty();

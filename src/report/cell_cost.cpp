@@ -194,7 +194,7 @@ std::vector<std::string> recommend_by_cells(const cell_costs& costs, search_repo
     lines.push_back("  " + std::to_string(c.cells) +
                     " cells: " + recommended_words(r.front[c.front_index].path));
   }
-  r.recommended = static_cast<std::int32_t>(best->front_index);
+  r.recommended = best->front_index;
   r.why = "the fewest cells (" + std::to_string(best->cells) + ") of the " +
           std::to_string(costs.counts.size()) +
           " cheapest by the formula that meet every target, synthesized";

@@ -156,8 +156,8 @@ panel_counts panel_data(std::string& s, const explore_plot& p, const plane& a, r
     ++n.front;
   }
   s += "EOD\n$best" + tag + " << EOD\n";
-  if (p.recommended >= 0 && static_cast<std::size_t>(p.recommended) < p.front.size()) {
-    const candidate& k = p.front[static_cast<std::size_t>(p.recommended)];
+  if (p.recommended && *p.recommended < p.front.size()) {
+    const candidate& k = p.front[*p.recommended];
     if (k.path.coefficient.rounding == r) {
       s += cell(k, a) + "\n";
       n.best = true;
@@ -257,7 +257,7 @@ plot_body explore_body(const explore_plot& p) {
   for (std::size_t i = 0; i < roundings.size(); ++i)
     counts.push_back(panel_data(s, p, a, roundings[i], std::to_string(i)));
   std::string title = "Datapaths searched: red misses a target, blue meets every one";
-  title += p.recommended >= 0 ? "" : "; none meets every target";
+  title += p.recommended ? "" : "; none meets every target";
   s += "set multiplot layout 1," + std::to_string(roundings.size()) + " title '" + title +
        "' noenhanced\n";
   // The SVG terminal draws a point of a given size about half as large again as the PNG

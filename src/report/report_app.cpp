@@ -247,13 +247,13 @@ std::vector<std::string> explore_lines(const search_report& r, const run_taps& r
 // none (an earlier file of that name is not the answer).
 int export_recommended(const search_report& r, const report_options& options, std::FILE* out,
                        std::FILE* err) {
-  if (r.recommended < 0) {
+  if (!r.recommended) {
     return say_failure(
         err, make_error(error_kind::failed, "--export: nothing written to " + options.export_file +
                                                 ": no datapath meets the targets"));
   }
   report_options chosen = options;
-  chosen.datapath = choices_of(r.front[static_cast<std::size_t>(r.recommended)].path);
+  chosen.datapath = choices_of(r.front[*r.recommended].path);
   return export_run(chosen, out, err);
 }
 
@@ -295,12 +295,12 @@ int explore(const report_options& options, std::FILE* out, std::FILE* err) {
   const said shown = lines_picture_last(lines, last, draw, out, err);
   if (!shown.written) return shown.status;
   if (!options.vectors_dir.empty()) {
-    if (r.recommended < 0) {
+    if (!r.recommended) {
       return say_failure(err, make_error(error_kind::failed,
                                          "--vectors: nothing written to " + options.vectors_dir +
                                              ": no datapath meets the targets"));
     }
-    const datapath& best = r.front[static_cast<std::size_t>(r.recommended)].path;
+    const datapath& best = r.front[*r.recommended].path;
     if (const int written = write_run_vectors(options, taps_of(read.value()), best, out, err);
         written != 0)
       return written;

@@ -43,9 +43,7 @@ void add_front_table(std::string& s, const page_search& search) {
   s += "</tr></thead>\n<tbody>\n";
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const std::vector<std::string>& row = rows[i];
-    const bool chosen = search.recommended >= 0 &&
-                        i == static_cast<std::size_t>(search.recommended) &&
-                        is_whole_row(row, header.size());
+    const bool chosen = search.recommended == i && is_whole_row(row, header.size());
     s += chosen ? "<tr class=\"chosen\" title=\"recommended\">" : "<tr>";
     for (std::size_t c = 0; c < row.size(); ++c) {
       if (row.size() < header.size() && c + 1 == row.size()) {
@@ -70,7 +68,7 @@ void add_search_section(std::string& s, const page_search& search) {
   }
   if (search.front.empty()) return;
   s += "<h2>The front</h2>\n<p>" + html_escape(search.front_heading);
-  s += search.recommended >= 0 ? "; the recommendation is starred.</p>\n" : ".</p>\n";
+  s += search.recommended ? "; the recommendation is starred.</p>\n" : ".</p>\n";
   add_front_table(s, search);
 }
 

@@ -213,7 +213,7 @@ TEST_P(DatapathSearch, MeetsTheTargetsAndNoNarrowerWordDoes) {
   search_report r;
   ASSERT_TRUE(run_datapath_search(taps, o, asked, {}, cost_model::multiplier, r));
   const std::vector<std::string> lines = search_lines(r);
-  if (r.recommended < 0) {
+  if (!r.recommended) {
     // Nothing meets the targets: the lines say so and what each target reached.
     EXPECT_EQ(lines[lines.size() - 3], "recommended datapath: none");
     EXPECT_EQ(lines.back().rfind("best reached: stopband attenuation ", 0), 0U);
@@ -223,7 +223,7 @@ TEST_P(DatapathSearch, MeetsTheTargetsAndNoNarrowerWordDoes) {
     EXPECT_EQ(r.targets.min_snr_db, r.targets.min_attenuation_db);
     EXPECT_TRUE(r.snr_target_is_attenuation);
   }
-  const candidate& row = r.front[static_cast<std::size_t>(r.recommended)];
+  const candidate& row = r.front[*r.recommended];
   const datapath best = row.path;
   EXPECT_TRUE(report_meets(taps, best, r.targets));
   // The options line makes the very datapath, and the report on it gives the row's figures.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -699,7 +700,7 @@ struct explore_case {
   const char* name;
   std::vector<candidate> measured;
   std::vector<candidate> front;
-  std::int32_t recommended;
+  std::optional<std::size_t> recommended;
   std::vector<const char*> present;  // in the script
   std::vector<const char*> absent;
 };
@@ -758,20 +759,20 @@ INSTANTIATE_TEST_SUITE_P(
             "no_key_entry_without_a_mark",
             {explored(8, 10, 45.0, true)},
             {explored(8, 10, 45.0, true)},
-            -1,
+            std::nullopt,
             {"title 'meets every target", "title 'front:"},
             {"title 'misses", "title 'recommended'", "title 'coefficients alone", "not run"}},
         // Every word's coefficients alone miss: the "not run" row alone, no sample word.
         explore_case{"nothing_run",
                      {},
                      {explored(6, -1, 20.0, false), explored(7, -1, 30.0, false)},
-                     -1,
+                     std::nullopt,
                      {"set ytics (\"not run\" 3)", "title 'coefficients alone"},
                      {"title 'meets", "title 'misses", "$cells0 using", "title 'front:"}},
         explore_case{"a_ripple_miss_is_crossed",
                      {explored(8, 10, 45.0, false, 0.3)},
                      {explored(8, 10, 45.0, false, 0.3)},
-                     -1,
+                     std::nullopt,
                      {"\n8 10 -0.01 1\n", "title 'misses the ripple target or overflows'"},
                      {"title 'meets every target", "title 'front:"}},
         // The cost of each datapath on the front stands above its coefficient word.

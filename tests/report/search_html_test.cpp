@@ -2,6 +2,7 @@
 // recommended row starred, and every text escaped.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ struct search_case {
   const char* name;
   std::vector<std::string> targets;
   std::vector<std::string> front;
-  int recommended;
+  std::optional<std::size_t> recommended;
   std::vector<const char*> shown;   // each found on the page
   std::vector<const char*> absent;  // none found
 };
@@ -59,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
         search_case{"none_recommended",
                     {},
                     {header, missed, met},
-                    -1,
+                    std::nullopt,
                     {"<h2>The front</h2>"},
                     {"class=\"chosen\"", "starred", "<h2>Targets</h2>"}},
         // A recommendation that is no whole row (a text this page does not know) marks none.
@@ -68,13 +69,13 @@ INSTANTIATE_TEST_SUITE_P(
         search_case{"unknown_row_as_printed",
                     {},
                     {header, "13  to nearest  15 <b>"},
-                    -1,
+                    std::nullopt,
                     {"<pre>", "13  to nearest  15 &lt;b&gt;\n"},
                     {"<table class=\"scan front\">", "<b>"}},
         search_case{"text_escaped",
                     {"stopband attenuation: <&> \"it's\""},
                     {header, "         4  toward zero  none: <script>"},
-                    -1,
+                    std::nullopt,
                     {"<td>&lt;&amp;&gt; &quot;it&#39;s&quot;</td>", "none: &lt;script&gt;"},
                     {"none: <script>", "\"it's\""}},
         search_case{"no_search_no_section", {}, {}, -1, {}, {"Targets", "The front"}}),

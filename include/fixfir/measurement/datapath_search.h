@@ -83,8 +83,8 @@ struct search_report {
   /// Per coefficient word and rounding, the narrowest sample word that meets the targets
   /// (`meets`), or the best tried when none does.
   std::vector<candidate> front;
-  std::vector<candidate> measured;  ///< every candidate measured, for the picture
-  std::int32_t recommended = -1;    ///< index into `front`; -1: none meets the targets
+  std::vector<candidate> measured;         ///< every candidate measured, for the picture
+  std::optional<std::size_t> recommended;  ///< index into `front`; none: none meets the targets
   std::string why;
   /// Where nothing meets the targets: the best any measured candidate reached.
   double best_attenuation_db = 0.0;

@@ -108,7 +108,7 @@ struct scan_plot {
 struct explore_plot {
   std::span<const candidate> measured;
   std::span<const candidate> front;
-  std::int32_t recommended = -1;  ///< index into `front`
+  std::optional<std::size_t> recommended;  ///< index into `front`; none: none meets
   precision_targets targets;
 };
 

@@ -5,6 +5,7 @@
 // checked.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,11 +24,11 @@ struct page_figure {
 
 /// A datapath search on the page: its targets, and its front as the text prints it.
 struct page_search {
-  std::vector<std::string> targets;  ///< "label: value" lines, one a target
-  std::string front_heading;         ///< what the front is, in a sentence
-  std::vector<std::string> front;    ///< the front's text table, header first; may be empty
-  std::int32_t recommended = -1;     ///< the recommended row of `front` (0: the first after
-                                     ///< the header); -1: none
+  std::vector<std::string> targets;        ///< "label: value" lines, one a target
+  std::string front_heading;               ///< what the front is, in a sentence
+  std::vector<std::string> front;          ///< the front's text table, header first; may be empty
+  std::optional<std::size_t> recommended;  ///< the recommended row of `front` (0: the first
+                                           ///< after the header), if any
 };
 
 /// What a page shows, as plain text.
