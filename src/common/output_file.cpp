@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <new>
+#include <vector>
 
 namespace fixfir {
 
@@ -32,6 +33,16 @@ bool write_all(int fd, std::string_view text) noexcept {
     text.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+// Writes `text` whole to the new file `fd`, taking `mode` when given, syncs and closes it;
+// false with errno set to what failed first.
+bool fill_new_file(int fd, std::string_view text, const std::optional<mode_t>& mode) noexcept {
+  const bool ok = write_all(fd, text) && (!mode || fchmod(fd, *mode) == 0) && fsync(fd) == 0;
+  const int error = errno;
+  if (close(fd) != 0 && ok) return false;
+  errno = error;
+  return ok;
 }
 
 // The next number of a splitmix64 sequence.
@@ -119,12 +130,8 @@ outcome replace_file(const std::string& path, std::string_view text) {
   std::string temporary;
   const int fd = make_temporary_file(folder.fd, temporary);
   if (fd < 0) return failed_with(errno);
-  bool ok = write_all(fd, text) && (!mode || fchmod(fd, *mode) == 0) && fsync(fd) == 0;
+  bool ok = fill_new_file(fd, text, mode);
   int error = ok ? 0 : errno;
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
   if (ok && renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) != 0) {
     ok = false;
     error = errno;
@@ -132,6 +139,39 @@ outcome replace_file(const std::string& path, std::string_view text) {
   if (ok) return success();
   unlinkat(folder.fd, temporary.c_str(), 0);
   return failed_with(error);
+}
+
+outcome replace_files(const std::filesystem::path& folder, std::span<const named_text> files) {
+  const descriptor at(open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (at.fd < 0)
+    return fixfir::error{error_kind::cannot_write,
+                         "cannot write " + folder.string() + ": " + std::strerror(errno), errno};
+  std::vector<std::string> temporaries;
+  const auto fail = [&](const std::string& name, int code, const std::string& why) {
+    for (const std::string& t : temporaries) unlinkat(at.fd, t.c_str(), 0);
+    return fixfir::error{error_kind::cannot_write,
+                         "cannot write " + (folder / name).string() + ": " + why, code};
+  };
+  for (const named_text& f : files) {
+    std::optional<mode_t> mode;
+    errno = 0;
+    if (const std::string problem = replace_problem(at.fd, f.name, mode); !problem.empty())
+      return fail(f.name, errno, problem);
+    std::string temporary;
+    const int fd = make_temporary_file(at.fd, temporary);
+    if (fd < 0) return fail(f.name, errno, std::strerror(errno));
+    temporaries.push_back(temporary);
+    if (!fill_new_file(fd, f.text, mode)) return fail(f.name, errno, std::strerror(errno));
+  }
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    if (renameat(at.fd, temporaries[k].c_str(), at.fd, files[k].name.c_str()) != 0) {
+      const int error = errno;
+      // Those before are in place now; only the rest are removed.
+      temporaries.erase(temporaries.begin(), temporaries.begin() + static_cast<std::ptrdiff_t>(k));
+      return fail(files[k].name, error, std::strerror(error));
+    }
+  }
+  return success();
 }
 
 namespace {

@@ -1,15 +1,8 @@
 #include "fixfir/measurement/test_vectors.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <new>
-#include <optional>
 #include <system_error>
 
 #include "fixfir/common/output_file.h"
@@ -46,68 +39,6 @@ void append(std::vector<std::int64_t>& out, std::vector<stimulus>& kind, stimulu
   out.insert(out.end(), words.begin(), words.end());
   out.insert(out.end(), zeros, 0);
   kind.insert(kind.end(), words.size() + zeros, s);
-}
-
-// One file of a set: its name in the folder and its text.
-struct staged_file {
-  const char* name;
-  std::string text;
-};
-
-// Writes `text` whole to the new file `fd`, taking `mode` when given, syncs and closes it;
-// false with errno set.
-bool fill_new_file(int fd, std::string_view text, const std::optional<mode_t>& mode) {
-  bool ok = true;
-  while (ok && !text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;
-    ok = n > 0;
-    if (ok) text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  ok = ok && (!mode || fchmod(fd, *mode) == 0) && fsync(fd) == 0;
-  const int error = errno;
-  if (close(fd) != 0 && ok) return false;
-  errno = error;
-  return ok;
-}
-
-// Replaces the files of a set in `folder` together: each is written whole under a temporary
-// name first, and only when every one is written are they renamed into place, so that a
-// failure (a full disk, a folder or a link where a file should be) leaves the earlier set
-// as it was, not some files of the new one beside some of the old. Errors as replace_file's.
-outcome replace_files(const std::filesystem::path& folder, const std::vector<staged_file>& files) {
-  const int at = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (at < 0)
-    return fixfir::error{error_kind::cannot_write,
-                         "cannot write " + folder.string() + ": " + std::strerror(errno), errno};
-  std::vector<std::string> temporaries;
-  const auto fail = [&](const char* name, int code, const std::string& why) {
-    for (const std::string& t : temporaries) unlinkat(at, t.c_str(), 0);
-    close(at);
-    return fixfir::error{error_kind::cannot_write,
-                         "cannot write " + (folder / name).string() + ": " + why, code};
-  };
-  for (const staged_file& f : files) {
-    std::optional<mode_t> mode;
-    errno = 0;
-    if (const std::string problem = replace_problem(at, f.name, mode); !problem.empty())
-      return fail(f.name, errno, problem);
-    std::string temporary;
-    const int fd = make_temporary_file(at, temporary);
-    if (fd < 0) return fail(f.name, errno, std::strerror(errno));
-    temporaries.push_back(temporary);
-    if (!fill_new_file(fd, f.text, mode)) return fail(f.name, errno, std::strerror(errno));
-  }
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    if (renameat(at, temporaries[k].c_str(), at, files[k].name) != 0) {
-      const int error = errno;
-      temporaries.erase(temporaries.begin(), temporaries.begin() + static_cast<std::ptrdiff_t>(k));
-      return fail(files[k].name, error, std::strerror(error));
-    }
-  }
-  close(at);
-  return success();
 }
 
 }  // namespace
@@ -215,9 +146,9 @@ outcome write_test_vectors(const std::string& dir, const test_vectors& v, const 
   std::filesystem::create_directories(folder, e);
   if (e) return make_error(error_kind::cannot_write, "cannot make " + dir + ": " + e.message());
   const std::int32_t output_bits = d.output.bits != 0 ? d.output.bits : d.accumulator_bits;
-  const std::vector<staged_file> files = {{"input.mem", mem_text(v.input, d.sample.bits)},
-                                          {"expected.mem", mem_text(v.output, output_bits)},
-                                          {"vectors.csv", vectors_csv(v)}};
+  const named_text files[] = {{"input.mem", mem_text(v.input, d.sample.bits)},
+                              {"expected.mem", mem_text(v.output, output_bits)},
+                              {"vectors.csv", vectors_csv(v)}};
   return replace_files(folder, files);
 }
 

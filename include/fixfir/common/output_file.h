@@ -5,7 +5,9 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -68,6 +70,20 @@ void discard_output(output_file& out) noexcept;
 /// removed, the earlier one is left as it was, and the error (cannot_write) names `path`
 /// as given, with the system's words for what went wrong ("File too large").
 [[nodiscard]] outcome replace_file(const std::string& path, std::string_view text);
+
+/// One file of a set that replace_files writes: its name in the folder and its text.
+struct named_text {
+  std::string name;
+  std::string text;
+};
+
+/// Replaces the files of a set in `folder` together: each is written whole as replace_file
+/// writes one, under a temporary name, and only when every one is written are they renamed
+/// into place, so that a failure (a full disk, a folder or a link where a file should be)
+/// leaves the earlier set as it was, not some files of the new one beside some of the old.
+/// The error (cannot_write) names the folder, or the file as `folder / name`.
+[[nodiscard]] outcome replace_files(const std::filesystem::path& folder,
+                                    std::span<const named_text> files);
 
 /// Removes the new file of an open_output not yet closed, if there is one. Safe in a signal
 /// handler: a run ended by a signal leaves no temporary file behind.

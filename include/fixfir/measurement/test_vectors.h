@@ -62,8 +62,8 @@ struct test_vectors {
 /// "index,stimulus,input,accumulator,output" and a line per sample, the words in decimal.
 [[nodiscard]] std::string vectors_csv(const test_vectors& v);
 
-/// Writes DIR/input.mem, DIR/expected.mem and DIR/vectors.csv for `v` made on `d`, each
-/// atomically (replace_file), making `dir` (and its parents) when missing. bad_input when
+/// Writes DIR/input.mem, DIR/expected.mem and DIR/vectors.csv for `v` made on `d` as one
+/// set (replace_files), making `dir` (and its parents) when missing. bad_input when
 /// `dir` is there and is not a folder; cannot_write naming the file that failed.
 [[nodiscard]] outcome write_test_vectors(const std::string& dir, const test_vectors& v,
                                          const datapath& d);
