@@ -103,11 +103,6 @@ FIXFIR_KERNEL_CLONES std::uint64_t magnitude_bound(const std::int32_t* w, std::s
   return bound;
 }
 
-// out[k] = w[k] as doubles.
-FIXFIR_KERNEL_CLONES void widen_words(const std::int32_t* w, std::size_t n, double* out) noexcept {
-  for (std::size_t i = 0; i < n; ++i) out[i] = w[i];
-}
-
 // acc[k] = the low `bits` bits (8 to 32) of the 32-bit sum low[k], sign-extended: what a
 // wrapping accumulator of that width keeps of any sum whose low 32 bits those are.
 FIXFIR_KERNEL_CLONES void extend_low_bits(const std::uint32_t* low, std::size_t n,
@@ -159,12 +154,30 @@ FIXFIR_KERNEL_CLONES std::size_t narrow_sums(const double* sums, std::size_t n, 
   return overflows + reduce_accumulators(acc + vector_part, n - vector_part, bits, saturate);
 }
 
-// The exact sums whose `estimates` are within 2^29 of them and whose low 32 bits are `low`,
-// as accumulators of `bits` bits, wrapped or saturated as `reduce_accumulators` does; returns
-// how many did not fit. An estimate below 2^90 in magnitude is split exactly into 2^32 × hi +
-// rest (hi = trunc(e / 2^32); a power of two scales exactly, and the rest is below 2^32);
-// truncated, it is within 2^29 + 1 of the sum, and of the integers that near it exactly one
-// has those low bits.
+namespace {
+
+constexpr double magic = 0x1.8p52;
+constexpr int128 pow2_64 = int128{1} << 64;
+const auto magic_bits = std::bit_cast<std::uint64_t>(magic);
+
+// The sum S with low 32 bits `low` whose estimate `e` (below 2^82 in magnitude) is within
+// 2^29 of it, modulo 2^64. k = (S - low) / 2^32 is an integer; (e - low) / 2^32 rounds once
+// (the subtraction, by at most 2^-53 · 2^82 = 2^29) and so lies within (2^29 + 2^29) / 2^32
+// = 1/4 of it, below 2^51 in magnitude: adding 1.5 × 2^52 rounds it to k and leaves k in
+// the low bits of the sum's bits, as two's complement.
+inline std::uint64_t rebuilt_sum(double e, std::uint32_t low) noexcept {
+  const double t = (e - static_cast<double>(low)) * 0x1p-32;
+  const std::uint64_t k = std::bit_cast<std::uint64_t>(t + magic) - magic_bits;
+  return (k << 32) + low;
+}
+
+}  // namespace
+
+// The exact sums whose `estimates` (below 2^82) are within 2^29 of them and whose low 32
+// bits are `low`, as accumulators of `bits` bits, wrapped or saturated as
+// `reduce_accumulators` does; returns how many did not fit. The sum modulo 2^64 is
+// `rebuilt_sum`'s, and its high bits (from 2^64 up, a multiple of 2^64 within 2^63 of the
+// estimate) follow from the estimate.
 std::size_t rebuild_sums(const double* estimates, const std::uint32_t* low, std::size_t n,
                          std::int32_t bits, bool saturate, std::int64_t* acc) noexcept {
   const int128 lo = bits >= 64 ? int128{INT64_MIN} : -(int128{1} << (bits - 1));
@@ -172,11 +185,11 @@ std::size_t rebuild_sums(const double* estimates, const std::uint32_t* low, std:
   std::size_t overflows = 0;
   for (std::size_t k = 0; k < n; ++k) {
     const double e = estimates[k];
-    const double high = std::trunc(e * 0x1p-32);
-    const int128 truncated = int128{static_cast<std::int64_t>(high)} * (int128{1} << 32) +
-                             static_cast<std::int64_t>(e - high * 0x1p32);
-    const auto offset = static_cast<std::int32_t>(low[k] - static_cast<std::uint32_t>(truncated));
-    const int128 sum = truncated + offset;
+    const auto wrapped = static_cast<std::int64_t>(rebuilt_sum(e, low[k]));
+    // The whole sum: the wrapped value plus the multiple of 2^64 nearest to e - wrapped
+    // (both below 2^83, so the difference is within 2^31 of the multiple).
+    const double turns = std::nearbyint((e - static_cast<double>(wrapped)) * 0x1p-64);
+    const int128 sum = int128{wrapped} + int128{static_cast<std::int64_t>(turns)} * pow2_64;
     if (sum >= lo && sum <= hi) {
       acc[k] = static_cast<std::int64_t>(sum);
       continue;
@@ -194,46 +207,32 @@ std::size_t rebuild_sums(const double* estimates, const std::uint32_t* low, std:
 }
 
 // The low `bits` bits (8 to 64) of the sums whose `estimates` (below 2^82 in magnitude) are
-// within 2^29 of them and whose low 32 bits are `low`, sign-extended: rebuild_sums for a
-// wrapping accumulator, whose bits are those of the sum modulo 2^64. No overflow is counted.
-// An estimate (an integer) splits exactly into 2^32 × high + rest with rest in [0, 2^32), and
-// each part below 2^51 converts exactly by adding 1.5 × 2^52, which leaves it in the low bits;
-// so every lane stays in vector arithmetic.
+// within 2^29 of them and whose low 32 bits are `low`, sign-extended: `rebuilt_sum` in
+// vector lanes, for a wrapping accumulator. No overflow is counted.
 FIXFIR_KERNEL_CLONES void rebuild_wrapped(const double* estimates, const std::uint32_t* low,
                                           std::size_t n, std::int32_t bits,
                                           std::int64_t* acc) noexcept {
   constexpr std::size_t lanes = 8;
-  constexpr double magic = 0x1.8p52;
-  const auto magic_bits = std::bit_cast<std::uint64_t>(magic);
   const auto shift = static_cast<std::uint64_t>(64 - bits);
-  // The sum is the one integer within 2^29 of 2^32 × high + rest whose low 32 bits are low[k].
-  auto one = [&](double e, std::uint32_t l) {
-    const double high = std::floor(e * 0x1p-32);
-    const double rest = e - high * 0x1p32;
-    const std::uint64_t h = std::bit_cast<std::uint64_t>(high + magic) - magic_bits;
-    const std::uint64_t r = std::bit_cast<std::uint64_t>(rest + magic) - magic_bits;
-    const auto offset = static_cast<std::int32_t>(l - static_cast<std::uint32_t>(r));
-    const std::uint64_t sum = (h << 32) + r + static_cast<std::uint64_t>(std::int64_t{offset});
-    return static_cast<std::int64_t>(sum << shift) >> shift;
-  };
   std::size_t k = 0;
   for (; k + lanes <= n; k += lanes) {
     doubles8 e;
     uints8 l;
     std::memcpy(&e, estimates + k, sizeof e);
     std::memcpy(&l, low + k, sizeof l);
-    doubles8 high = e * 0x1p-32;
-    for (std::size_t i = 0; i < lanes; ++i) high[i] = std::floor(high[i]);
-    const doubles8 rest = e - high * 0x1p32;
-    const auto h = reinterpret_cast<ulongs8>(high + magic) - magic_bits;
-    const auto r = reinterpret_cast<ulongs8>(rest + magic) - magic_bits;
-    // low - r modulo 2^32, sign-extended: shifted up and back in 64-bit lanes.
-    const auto d = reinterpret_cast<longs8>((__builtin_convertvector(l, ulongs8) - r) << 32) >> 32;
-    const auto sum = (h << 32) + r + reinterpret_cast<ulongs8>(d);
+    const ulongs8 wide_low = __builtin_convertvector(l, ulongs8);
+    // low as a double: 1.5 × 2^52 with low in its bits, less 1.5 × 2^52 (exact).
+    const doubles8 real_low = reinterpret_cast<doubles8>(wide_low | magic_bits) - magic;
+    const doubles8 t = (e - real_low) * 0x1p-32;
+    const ulongs8 turns = reinterpret_cast<ulongs8>(t + magic) - magic_bits;
+    const ulongs8 sum = (turns << 32) + wide_low;
     const longs8 a = reinterpret_cast<longs8>(sum << shift) >> static_cast<std::int64_t>(shift);
     std::memcpy(acc + k, &a, sizeof a);
   }
-  for (; k < n; ++k) acc[k] = one(estimates[k], low[k]);
+  for (; k < n; ++k) {
+    acc[k] = static_cast<std::int64_t>(rebuilt_sum(estimates[k], low[k]) << shift) >>
+             static_cast<std::int64_t>(shift);
+  }
 }
 
 }  // namespace fixfir

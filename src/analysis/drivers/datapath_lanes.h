@@ -16,9 +16,6 @@ namespace fixfir {
 // A bound on the magnitudes of the n words `w`: at least the largest, less than twice it.
 [[nodiscard]] std::uint64_t magnitude_bound(const std::int32_t* w, std::size_t n) noexcept;
 
-// out[k] = w[k] as doubles.
-void widen_words(const std::int32_t* w, std::size_t n, double* out) noexcept;
-
 // acc[k] = the low `bits` bits (8 to 32) of low[k], sign-extended.
 void extend_low_bits(const std::uint32_t* low, std::size_t n, std::int32_t bits,
                      std::int64_t* acc) noexcept;
@@ -28,7 +25,7 @@ void extend_low_bits(const std::uint32_t* low, std::size_t n, std::int32_t bits,
 [[nodiscard]] std::size_t narrow_sums(const double* sums, std::size_t n, std::int32_t bits,
                                       bool saturate, std::int64_t* acc) noexcept;
 
-// The exact sums whose `estimates` (below 2^90 in magnitude) are within 2^29 of them and
+// The exact sums whose `estimates` (below 2^82 in magnitude) are within 2^29 of them and
 // whose low 32 bits are `low`, as accumulators of `bits` bits, wrapped or saturated; returns
 // how many did not fit.
 [[nodiscard]] std::size_t rebuild_sums(const double* estimates, const std::uint32_t* low,

@@ -41,7 +41,6 @@ result<datapath_stream> make_stream(const fixed_filter& f, std::size_t taps,
 
 // Each worker's buffers beside its window, and what it counted.
 struct worker_buffers {
-  double* real_window = nullptr;      // the window as doubles, behind the plan's pad
   double* real_sums = nullptr;        // a block of sums of the double kernel
   std::uint32_t* low_sums = nullptr;  // a block of sums modulo 2^32
   std::size_t accumulator_overflows = 0;
@@ -92,9 +91,7 @@ void filter_chunk(const datapath_stream& s, const stream_chunk<std::int32_t>& c,
   }
   if (largest < pow2(51)) {
     // Every product and partial sum is an integer a double holds exactly.
-    widen_words(c.window, held, b.real_window);
-    exact_real_convolve(s.real_reversed.data(), taps, b.real_window - c.first, c.first, outputs,
-                        b.real_sums);
+    exact_real_convolve(s.real_reversed.data(), taps, c.signal, c.first, outputs, b.real_sums);
     b.accumulator_overflows += narrow_sums(b.real_sums, c.count, bits, saturate, acc);
     return;
   }
@@ -105,9 +102,7 @@ void filter_chunk(const datapath_stream& s, const stream_chunk<std::int32_t>& c,
     // tap (a product and a sum; once where they are fused, and a mirrored pair's sum of two
     // words is exact), each time by at most 2^-53 of a product or partial sum below
     // `largest`: in all by less than (2 taps + 1) · 2^-53 · largest, below 2^29.
-    widen_words(c.window, held, b.real_window);
-    exact_real_convolve(s.real_reversed.data(), taps, b.real_window - c.first, c.first, outputs,
-                        b.real_sums);
+    exact_real_convolve(s.real_reversed.data(), taps, c.signal, c.first, outputs, b.real_sums);
     wrapping_convolve(reversed, taps, signal, c.first, outputs, b.low_sums);
     if (!saturate && !counted) {
       rebuild_wrapped(b.real_sums, b.low_sums, c.count, bits, acc);
@@ -152,7 +147,6 @@ result<datapath_stream_counts> datapath_stream_filter(datapath_stream& s, const 
   const stream_plan plan = plan_stream(taps, x.count, threads);
   std::vector<std::size_t> sample_overflows;
   std::vector<worker_buffers> buffers;
-  heap_array<double> real_windows;  // each worker's window as doubles, for the double kernel
   heap_array<double> real_sums;
   heap_array<std::uint32_t> low_sums;
   if (x.count > 0) {
@@ -162,13 +156,11 @@ result<datapath_stream_counts> datapath_stream_filter(datapath_stream& s, const 
     } catch (const std::bad_alloc&) {
       return out_of_memory_error();
     }
-    if (!allocate_zeroed(real_windows, plan.workers * plan.window_words()) ||
-        !allocate_zeroed(real_sums, plan.workers * plan.block) ||
+    if (!allocate_zeroed(real_sums, plan.workers * plan.block) ||
         !allocate_zeroed(low_sums, plan.workers * plan.block)) {
       return out_of_memory_error();
     }
     for (unsigned w = 0; w < plan.workers; ++w) {
-      buffers[w].real_window = real_windows.begin() + w * plan.window_words() + plan.pad;
       buffers[w].real_sums = real_sums.begin() + w * plan.block;
       buffers[w].low_sums = low_sums.begin() + w * plan.block;
     }

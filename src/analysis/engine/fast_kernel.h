@@ -47,6 +47,9 @@ enum class kernel_variant { plain, avx2, avx512 };
 struct kernel_table {
   void (*convolve)(const std::uint32_t*, std::size_t, const std::uint32_t*, std::size_t,
                    std::size_t, std::uint32_t*) noexcept;
+  /// `exact_real_convolve` (wide_kernel.h).
+  void (*convolve_real)(const double*, std::size_t, const std::int32_t*, std::size_t, std::size_t,
+                        double*) noexcept;
   void (*quantize)(double, const double*, std::uint32_t*, std::size_t) noexcept;
   std::int32_t (*peak)(const std::uint32_t*, std::size_t) noexcept;
   /// `count` 32-bit lane multiplies and nothing else, in independent chains: the floor

@@ -31,11 +31,13 @@ namespace fixfir {
 void wide_convolve(const std::int32_t* reversed, std::size_t taps, const std::int32_t* signal,
                    std::size_t first, std::size_t outputs, std::int64_t* acc) noexcept;
 
-/// The same sums on integer-valued doubles, for words whose sums stay below 2^53 in
-/// magnitude (Σ|c| · max|s| < 2^53), where every product and partial sum is exact in a
-/// double whatever the order: out[k] = Σ reversed[i] · signal[first + k + i], with the layout
-/// of `wrapping_convolve`. Mirrored taps take half the multiplies.
-void exact_real_convolve(const double* reversed, std::size_t taps, const double* signal,
+/// The same sums in doubles, over the 32-bit words `signal` (with the layout of
+/// `wrapping_convolve`): out[k] = Σ reversed[i] · signal[first + k + i], the coefficients
+/// `reversed` being integer-valued doubles. Every product and partial sum below 2^53 in
+/// magnitude is exact whatever the order, so the sums are exact where Σ|c| · max|s| < 2^53;
+/// beyond, each tap rounds at most twice, by 2^-53 of a value below Σ|c| · max|s|.
+/// Mirrored taps take half the multiplies.
+void exact_real_convolve(const double* reversed, std::size_t taps, const std::int32_t* signal,
                          std::size_t first, std::size_t outputs, double* out) noexcept;
 
 /// The same sums, exact in 128 bits, each reduced to `bits` bits (8 to 64) as

@@ -109,7 +109,8 @@ TEST_P(FilterSignalPrecision, MatchesTheReference) {
 INSTANTIATE_TEST_SUITE_P(Precisions, FilterSignalPrecision, ::testing::Range(0, 32));
 
 // The block convolution against `fir_step` on the real samples: quantize every sample,
-// then filter the signal in pieces that start at arbitrary blocks.
+// then filter the signal in pieces that start at arbitrary blocks. The double kernel runs
+// on the same layout.
 // Mirrored taps (odd and even counts) take the folded loop, the others the plain one.
 class Convolve : public ::testing::TestWithParam<std::tuple<std::int32_t, bool>> {};
 
@@ -145,6 +146,36 @@ TEST_P(Convolve, MatchesTheReferenceInPiecesFromRest) {
     for (std::size_t n = 0; n < outputs; ++n) {
       ASSERT_EQ(static_cast<std::int32_t>(acc[n]), expected[n])
           << "variant " << static_cast<int>(v) << " output " << n;
+    }
+  }
+
+  // The double kernel on the same layout, against sums taken one product at a time in
+  // 64 bits, on words small enough that every sum is exact in a double.
+  std::vector<double> real_reversed(taps);
+  std::vector<std::int32_t> words(signal.size() + CONVOLVE_BLOCK);
+  for (std::size_t i = 0; i < taps; ++i) {
+    real_reversed[i] = static_cast<std::int32_t>(reversed[i]) / 64;
+  }
+  for (std::size_t n = 0; n < signal.size(); ++n) {
+    words[n] = static_cast<std::int32_t>(signal[n]) / 4;
+  }
+  std::vector<std::int64_t> exact(outputs, 0);
+  for (std::size_t n = 0; n < outputs; ++n) {
+    for (std::size_t i = 0; i < taps; ++i) {
+      exact[n] += static_cast<std::int64_t>(real_reversed[i]) * words[n + i];
+    }
+    ASSERT_LT(std::abs(exact[n]), std::int64_t{1} << 53);
+  }
+  for (const kernel_variant v : variants()) {
+    std::vector<double> sums(outputs, -1.5);
+    const std::size_t pieces[] = {0, 2 * CONVOLVE_BLOCK, 3 * CONVOLVE_BLOCK, outputs};
+    for (std::size_t p = 0; p + 1 < std::size(pieces); ++p) {
+      kernels(v).convolve_real(real_reversed.data(), taps, words.data(), pieces[p],
+                               pieces[p + 1] - pieces[p], sums.data() + pieces[p]);
+    }
+    for (std::size_t n = 0; n < outputs; ++n) {
+      ASSERT_EQ(sums[n], static_cast<double>(exact[n]))
+          << "double kernel, variant " << static_cast<int>(v) << " output " << n;
     }
   }
 }
