@@ -20,6 +20,7 @@
 #include "fixfir/engine/fir_stream.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "interrupts.h"
+#include "output_pages.h"
 #include "python_bindings.h"
 #include "signal_view.h"
 
@@ -33,7 +34,7 @@ namespace {
 // out (a stopped run raises the signal handler's exception instead).
 template <class Run>
 py::array_t<std::int32_t> seed_accumulators(const signal_view& x, Run&& run) {
-  py::array_t<std::int32_t> out(static_cast<py::ssize_t>(x.source.count));
+  py::array_t<std::int32_t> out = output_array<std::int32_t>(x.source.count);
   std::int32_t* const acc = out.mutable_data();
   if (!interruptible([&] { return run(x.source, acc).ok(); })) throw std::bad_alloc();
   return out;
@@ -42,7 +43,7 @@ py::array_t<std::int32_t> seed_accumulators(const signal_view& x, Run&& run) {
 // The datapath's accumulators of `run(source, out)`.
 template <class Run>
 py::array_t<std::int64_t> datapath_accumulators(const signal_view& x, Run&& run) {
-  py::array_t<std::int64_t> out(static_cast<py::ssize_t>(x.source.count));
+  py::array_t<std::int64_t> out = output_array<std::int64_t>(x.source.count);
   std::int64_t* const acc = out.mutable_data();
   result<datapath_stream_counts> counts = out_of_memory_error();
   interruptible([&] {
