@@ -14,9 +14,9 @@ namespace fixfir {
 // vectors of its registers' width, and the best the processor has is chosen once. The
 // variants differ only in the instructions they use; the arithmetic is the same wrapping
 // arithmetic, so every variant gives the same result (the double kernel's sums are exact
-// below 2^53 in every variant, and beyond it within the same bound). Defining FIXFIR_PORTABLE_KERNELS
-// builds the plain variant alone, so that the tests can exercise it on a machine that
-// would otherwise pick a vector variant; other processors get the plain variant too.
+// below 2^53 in every variant, and beyond it within the same bound). Defining
+// FIXFIR_PORTABLE_KERNELS builds the plain variant alone, so that the tests can exercise it on a
+// machine that would otherwise pick a vector variant; other processors get the plain variant too.
 #if defined(__x86_64__) && !defined(FIXFIR_PORTABLE_KERNELS)
 #define FIXFIR_VECTOR_VARIANTS 1
 #endif
