@@ -8,7 +8,6 @@
 #include "fixfir/coefficients/datapath.h"
 #include "fixfir/common/checks.h"
 #include "fixfir/engine/parallel_chunks.h"
-#include "real_kernel.h"
 #include "wide_kernel.h"
 
 namespace fixfir {
@@ -75,11 +74,7 @@ bool accumulate(const fixed_filter& f, unsigned threads, std::size_t skip, const
   const bool exact53 =
       static_cast<uint128>(magnitude_sum) * l.peak < (static_cast<uint128>(1) << 53);
   std::vector<double> real_reversed;
-  std::vector<double> real_signal;
-  if (exact53) {
-    real_reversed.assign(l.reversed.begin(), l.reversed.end());
-    real_signal.assign(l.signal.begin(), l.signal.end());
-  }
+  if (exact53) real_reversed.assign(l.reversed.begin(), l.reversed.end());
   const std::int32_t bits = f.path.accumulator_bits;
   const bool saturate = f.path.accumulator_overflow == overflow_mode::saturate;
   const std::size_t chunks = (l.outputs - skip + per_chunk - 1) / per_chunk;
@@ -98,8 +93,8 @@ bool accumulate(const fixed_filter& f, unsigned threads, std::size_t skip, const
         if (exact53) {
           thread_local std::vector<double> sums;
           sums.resize(end - begin);
-          real_convolve(real_reversed.data(), l.taps, real_signal.data(), begin, end - begin,
-                        sums.data());
+          exact_real_convolve(real_reversed.data(), l.taps, l.signal.data(), begin, end - begin,
+                              sums.data());
           for (std::size_t k = 0; k < end - begin; ++k)
             acc[k] = static_cast<std::int64_t>(sums[k]);  // an exact integer below 2^53
           overflows[chunk] = reduce_accumulators(acc, used, bits, saturate);
