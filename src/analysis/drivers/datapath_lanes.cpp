@@ -40,6 +40,7 @@ FIXFIR_KERNEL_CLONES std::size_t quantize_words(const double* x, std::size_t n,
   const double power = std::ldexp(1.0, w.fraction_bits);
   const auto limit = std::bit_cast<std::int64_t>(std::ldexp(1.0, w.bits - 1) - 1.0);
   constexpr std::int64_t magnitude_bits = INT64_MAX;
+  const rounding_mode rounding = w.rounding;  // read once, not again after every store
   const std::size_t vector_part = n / lanes * lanes;
   std::size_t overflows = 0;
   auto one_by_one = [&](std::size_t from, std::size_t to) {
@@ -62,15 +63,17 @@ FIXFIR_KERNEL_CLONES std::size_t quantize_words(const double* x, std::size_t n,
       outside |= beyond;
       v = reinterpret_cast<doubles8>(reinterpret_cast<longs8>(v) & ~beyond);
       ints8 words = __builtin_convertvector(v, ints8);
-      const doubles8 d = v - __builtin_convertvector(words, doubles8);
-      // The sign bit of each lane of a difference, as 0 or 1.
+      if (rounding != rounding_mode::toward_zero) {
+        const doubles8 d = v - __builtin_convertvector(words, doubles8);
+        // The sign bit of each lane of a difference, as 0 or 1.
 #define FIXFIR_SIGN_BITS(e) __builtin_convertvector(reinterpret_cast<ulongs8>(e) >> 63, ints8)
-      if (w.rounding == rounding_mode::floor) {
-        words -= FIXFIR_SIGN_BITS(d);
-      } else if (w.rounding == rounding_mode::nearest) {
-        words += FIXFIR_SIGN_BITS(-d - 0.5) - FIXFIR_SIGN_BITS(d - 0.5);
-      }
+        if (rounding == rounding_mode::floor) {
+          words -= FIXFIR_SIGN_BITS(d);
+        } else {
+          words += FIXFIR_SIGN_BITS(-d - 0.5) - FIXFIR_SIGN_BITS(d - 0.5);
+        }
 #undef FIXFIR_SIGN_BITS
+      }
       std::memcpy(out + i, &words, sizeof words);
     }
     bool fits = true;
