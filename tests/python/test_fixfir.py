@@ -553,7 +553,7 @@ PARAMETER_KINDS = {
     "taps": ([0.5], ["0.5", True, [], [[0.5]]]),
     "x": ([0.5, -0.5], ["0.5", True, [[1.0]]]),
     "acc": ([1], [[0.5], "1"]),
-    "scale": (2.0, [True, "2", None]),
+    "scale": (2.0, [True, "2", None, 0, float("nan"), float("inf"), 1e-200, 1e200]),
     "path": ("c.h", [3, "keep.txt\x00.h", b"keep.txt\x00.h", "c.txt"]),
     # A word is shown quoted as repr quotes it: no line break or NUL reaches the message, and
     # a lone surrogate (UTF-8 cannot encode it) is a ValueError, not a failed conversion.
