@@ -493,6 +493,13 @@ BAD_ARGUMENTS = [
      r"^passbands: a band is \(low, high\) in hertz within 0 to 24000 with low below high"),
     (partial(fixfir.report, sample_rate=1e8), (ONE, 15, 312500, 312500, 3125000, 0), ValueError,
      "^sweep_step must be at least 6250, not 0$"),
+    # More tones than the measurements sum: refused at once rather than hours of sines.
+    (fixfir.report, (ONE, 15, 100, 100, 2**31 - 1), ValueError,
+     "^the waveform test would sum 21474836 tones, more than 32768: give a larger step"),
+    (fixfir.scan, (ONE, 1, 1, 32769), ValueError, "would sum 32769 tones"),
+    (partial(fixfir.explore, sample_rate=48000), (ONE, 3, 3, 300000), ValueError,
+     "would sum 100000 tones"),
+    (fixfir.vectors, (ONE, 15, -10**9, 3, 10**9), ValueError, "would sum 666666667 tones"),
     (fixfir.quantize, (ONE, True), TypeError, "^precision must be an integer, not bool$"),
     (fixfir.sweep, (ONE, 15.0, 10), TypeError, "^precision must be an integer, not float$"),
     (fixfir.waveform_test, (ONE, 15, 100, 2**64, 400), ValueError,
