@@ -37,15 +37,17 @@ double nan_max(double a, double b) noexcept {
   return a > b ? a : b;
 }
 
-// The models below throw std::bad_alloc when memory runs out or the run is abandoned; their
-// callers tell the two apart (stopped_run_error).
-fixed_run fixed_model_or_throw(const fixed_filter& f, std::span<const double> input) {
+// The models below return the engine's failure as it reported it (memory, or the run
+// abandoned), and throw std::bad_alloc when their own buffers cannot be had.
+result<fixed_run> fixed_model_or_throw(const fixed_filter& f, std::span<const double> input) {
   FIXFIR_EXPECTS(is_precision_datapath(f.path));
   const quantized_filter filter = engine_filter(f);
   fixed_run run;
   std::vector<std::int32_t> acc(input.size());
-  if (!filter_signal(filter, input.data(), input.size(), acc.data(), worker_count()).ok()) {
-    throw std::bad_alloc();
+  if (outcome filtered =
+          filter_signal(filter, input.data(), input.size(), acc.data(), worker_count());
+      !filtered) {
+    return std::move(filtered).failure();
   }
   const double scale = static_cast<double>(filter.scale);
   run.output.resize(input.size());
@@ -66,7 +68,8 @@ fixed_run fixed_model_or_throw(const fixed_filter& f, std::span<const double> in
   return run;
 }
 
-waveform_signal waveform_signal_or_throw(const frequency_settings& settings, unsigned threads) {
+result<waveform_signal> waveform_signal_or_throw(const frequency_settings& settings,
+                                                 unsigned threads) {
   waveform_signal signal;
   signal.time.resize(static_cast<std::size_t>(WAVEFORM_SAMPLES));
   signal.input.resize(static_cast<std::size_t>(WAVEFORM_SAMPLES));
@@ -76,9 +79,10 @@ waveform_signal waveform_signal_or_throw(const frequency_settings& settings, uns
     t = t + SAMPLE_INTERVAL;
   }
   // The waveform test's own inputs.
-  if (!exact_waveform_inputs(settings, signal.time.data(), signal.input.data(), signal.input.size(),
-                             std::max(threads, 1U))) {
-    throw std::bad_alloc();
+  if (outcome made = exact_waveform_inputs(settings, signal.time.data(), signal.input.data(),
+                                           signal.input.size(), std::max(threads, 1U));
+      !made) {
+    return std::move(made).failure();
   }
   return signal;
 }
@@ -94,7 +98,7 @@ result<fixed_run> run_fixed_model(const fixed_filter& f, std::span<const double>
   try {
     return fixed_model_or_throw(f, input);
   } catch (const std::bad_alloc&) {
-    return stopped_run_error();
+    return out_of_memory_error();
   }
 }
 
@@ -103,7 +107,7 @@ result<waveform_signal> make_waveform_signal(const frequency_settings& settings,
   try {
     return waveform_signal_or_throw(settings, threads);
   } catch (const std::bad_alloc&) {
-    return stopped_run_error();
+    return out_of_memory_error();
   }
 }
 
@@ -141,8 +145,10 @@ double mean_square_between(std::span<const double> a, std::span<const double> b)
 outcome measure_budget(const fixed_filter& f, std::span<const double> input,
                        std::span<const double> reference, unsigned threads, waveform_figures& out,
                        std::span<const double> accumulated, datapath_budget& budget) {
-  if (!run_coefficient_model(f.coefficients, f.coefficient_scale, input, out.coefficient_output))
-    return stopped_run_error();
+  if (outcome ran =
+          run_coefficient_model(f.coefficients, f.coefficient_scale, input, out.coefficient_output);
+      !ran)
+    return ran;
   fixed_filter exact = f;
   exact.path.accumulator_bits = 64;
   exact.path.accumulator_overflow = overflow_mode::saturate;
@@ -209,8 +215,9 @@ outcome measure_waveform(const fixed_filter& f, std::span<const double> input,
     }
     if (parts == waveform_parts::split) {
       const double scale = f.coefficient_scale;
-      if (!run_coefficient_model(f.coefficients, scale, input, out.coefficient_output))
-        return stopped_run_error();
+      if (outcome ran = run_coefficient_model(f.coefficients, scale, input, out.coefficient_output);
+          !ran)
+        return ran;
       out.split = split_error(reference, out.coefficient_output, out.fixed_output,
                               predicted_truncation_power(f.coefficients, scale, input));
     }

@@ -32,7 +32,24 @@ std::string quoted_list(const std::vector<std::string>& names) {
   return text;
 }
 
+// The UTF-8 bytes of the str `value`, or nothing for one that UTF-8 cannot encode (a lone
+// surrogate, as os.fsdecode makes of a file name's stray byte).
+std::optional<std::string> utf8_text(py::handle value) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+  if (data == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::error_already_set();
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+std::string repr_text(py::handle value) { return py::repr(value).cast<std::string>(); }
+
 }  // namespace
+
+std::string shown(const std::string& text) { return repr_text(python_text(text)); }
 
 py::str python_text(const std::string& text) {
   auto decoded = py::reinterpret_steal<py::str>(
@@ -63,7 +80,9 @@ bound_call bind_call(const signature& s, const py::args& args, const py::kwargs&
   for (std::size_t i = 0; i < args.size(); ++i)
     call.values[i] = py::reinterpret_borrow<py::object>(args[i]);
   for (const auto& [key, value] : kwargs) {
-    const std::string name = py::str(key).cast<std::string>();
+    const std::optional<std::string> text = utf8_text(key);
+    if (!text) type_error(f + "() got an unexpected keyword argument " + repr_text(key));
+    const std::string& name = *text;
     std::size_t i = 0;
     while (i < n && name != s.parameters[i].name) ++i;
     if (i == n) type_error(f + "() got an unexpected keyword argument '" + name + "'");
@@ -136,7 +155,12 @@ std::optional<std::string> optional_text(py::handle value, const char* name) {
   if (value.is_none()) return std::nullopt;
   if (!PyUnicode_Check(value.ptr()))
     type_error(std::string(name) + " must be a str, not " + type_name(value));
-  return value.cast<std::string>();
+  std::optional<std::string> text = utf8_text(value);
+  if (!text) {
+    raise_with(PyExc_ValueError,
+               std::string(name) + " must be text UTF-8 can encode, not " + repr_text(value));
+  }
+  return text;
 }
 
 std::optional<std::vector<std::pair<double, double>>> band_argument(py::handle value,

@@ -60,7 +60,8 @@ struct bound_call {
 /// anything else.
 [[nodiscard]] double real_argument(pybind11::handle value, const char* name);
 
-/// None as no value, a str as it is, anything else a TypeError naming `name`.
+/// None as no value, a str as it is (a ValueError naming `name` for one holding a lone
+/// surrogate), anything else a TypeError naming `name`.
 [[nodiscard]] std::optional<std::string> optional_text(pybind11::handle value, const char* name);
 
 /// None as no bands, else a sequence of (low, high) pairs of real numbers; a TypeError
@@ -74,6 +75,10 @@ struct bound_call {
 
 /// `text` as a Python str, the bytes that are not UTF-8 (a file name's) as \xNN escapes.
 [[nodiscard]] pybind11::str python_text(const std::string& text);
+
+/// `text` quoted as Python's repr quotes it, so that a line break or a NUL byte in it shows
+/// as its escape rather than breaking or ending the message it goes in.
+[[nodiscard]] std::string shown(const std::string& text);
 
 /// Raises `type` with `message` as its text, the bytes that are not UTF-8 (a file name's)
 /// shown as \xNN escapes.

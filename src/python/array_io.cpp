@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fixfir/coefficients/tap_file.h"
+#include "fixfir/drivers/run_counts.h"
 
 namespace py = pybind11;
 
@@ -105,6 +106,14 @@ std::int32_t int32_value(long long value, const char* name) {
     throw py::value_error(std::string(name) + " must fit 32 bits, not " + std::to_string(value));
   }
   return static_cast<std::int32_t>(value);
+}
+
+void check_tone_count(const frequency_settings& tones) {
+  if (const std::int32_t n = tone_count(tones); n > MOST_MEASURED_TONES) {
+    throw py::value_error("the waveform test would sum " + std::to_string(n) +
+                          " tones, more than " + std::to_string(MOST_MEASURED_TONES) +
+                          ": give a larger step or a narrower initial to ending");
+  }
 }
 
 std::int32_t precision_argument(long long precision) {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "fixfir/common/records.h"
+
 namespace fixfir::python {
 
 /// A one-dimensional numpy view of `obj` (lists and tuples are converted) whose dtype kind
@@ -31,6 +33,9 @@ std::vector<std::int32_t> int32_argument(pybind11::handle x, const char* name);
 
 /// `value` as a 32-bit integer, or a ValueError naming `name`.
 std::int32_t int32_value(long long value, const char* name);
+
+/// A ValueError when the waveform test of `tones` would sum more than MOST_MEASURED_TONES.
+void check_tone_count(const frequency_settings& tones);
 
 /// `precision` checked to be in 0..30, the range that gives a usable scale.
 std::int32_t precision_argument(long long precision);

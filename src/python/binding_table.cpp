@@ -92,7 +92,8 @@ const binding functions[] = {
        return filter(taps_of(a), argument(a, "x"), precision_of(a), datapath_arguments(a));
      }},
     {{"output", {{"acc"}, {"scale"}}, 2},
-     "Accumulators in real units: acc ÷ scale² as float64.",
+     "Accumulators in real units: acc ÷ scale² as float64 (a ValueError for a scale whose "
+     "square is 0 or not finite).",
      [](const bound_call& a) -> py::object {
        return output(argument(a, "acc"), real_argument(argument(a, "scale"), "scale"));
      }},

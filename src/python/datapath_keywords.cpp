@@ -61,16 +61,16 @@ void set_output_choices(const datapath_keywords& k, datapath_choices& c) {
   if (k.output_rounding) {
     c.output_rounding = output_rounding_from_option(*k.output_rounding);
     if (!c.output_rounding) {
-      throw py::value_error(
-          "output_rounding must be 'zero', 'nearest', 'floor' or 'convergent', not '" +
-          *k.output_rounding + "'");
+      raise_with(PyExc_ValueError,
+                 "output_rounding must be 'zero', 'nearest', 'floor' or 'convergent', not " +
+                     shown(*k.output_rounding));
     }
   }
   if (k.output_overflow) {
     c.output_overflow = overflow_from_option(*k.output_overflow);
     if (!c.output_overflow)
-      throw py::value_error("output_overflow must be 'wrap' or 'saturate', not '" +
-                            *k.output_overflow + "'");
+      raise_with(PyExc_ValueError,
+                 "output_overflow must be 'wrap' or 'saturate', not " + shown(*k.output_overflow));
   }
   if (output_choices_without_stage(c)) {
     const char* name = k.output_precision  ? "output_precision"
@@ -124,15 +124,16 @@ datapath_choices choices_argument(std::optional<long long> precision, const data
   if (k.rounding) {
     c.rounding = rounding_from_option(*k.rounding);
     if (!c.rounding) {
-      throw py::value_error(std::string(keyword_name(datapath_keyword::rounding)) +
-                            " must be 'zero', 'nearest' or 'floor', not '" + *k.rounding + "'");
+      raise_with(PyExc_ValueError, std::string(keyword_name(datapath_keyword::rounding)) +
+                                       " must be 'zero', 'nearest' or 'floor', not " +
+                                       shown(*k.rounding));
     }
   }
   if (k.overflow) {
     c.overflow = overflow_from_option(*k.overflow);
     if (!c.overflow) {
-      throw py::value_error(std::string(keyword_name(datapath_keyword::overflow)) +
-                            " must be 'wrap' or 'saturate', not '" + *k.overflow + "'");
+      raise_with(PyExc_ValueError, std::string(keyword_name(datapath_keyword::overflow)) +
+                                       " must be 'wrap' or 'saturate', not " + shown(*k.overflow));
     }
   }
   set_output_choices(k, c);

@@ -25,7 +25,7 @@ py::dict explore(py::handle taps, const run_arguments& q, const datapath_keyword
   if (cost == "cells")
     throw py::value_error("cost 'cells' needs synthesis: use fixfir-report --explore --cost cells");
   if (cost != "multiplier" && cost != "bits")
-    throw py::value_error("cost must be 'multiplier' or 'bits', not '" + cost + "'");
+    raise_with(PyExc_ValueError, "cost must be 'multiplier' or 'bits', not " + shown(cost));
   if (c.rounding == rounding_mode::floor)
     throw py::value_error(std::string(keyword_name(datapath_keyword::rounding)) +
                           " must be 'zero' or 'nearest' for explore, not 'floor'");

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,12 @@ py::tuple quantize(py::handle taps, long long precision, const datapath_keywords
 
 py::array_t<double> output(py::handle acc, double scale) {
   const std::vector<std::int32_t> a = int32_argument(acc, "acc");
+  // A scale whose square is 0, infinite or NaN would give infinities or NaN for every word.
+  if (const double square = scale * scale; !std::isfinite(square) || square == 0.0) {
+    raise_with(PyExc_ValueError,
+               "scale must be a number whose square is finite and not 0 (as 2^precision), not " +
+                   py::repr(py::float_(scale)).cast<std::string>());
+  }
   py::array_t<double> out(static_cast<py::ssize_t>(a.size()));
   double* y = out.mutable_data();
   for (std::size_t i = 0; i < a.size(); ++i) y[i] = fir_output(scale, a[i]);

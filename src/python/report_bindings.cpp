@@ -179,6 +179,7 @@ void put_frequencies(const run_arguments& q, report_request& o) {
                                  grid_argument(q.tones_hz[2], rate, "ending")};
   }
   if (o.tones.frequency_step == 0) throw py::value_error("step must not be 0");
+  check_tone_count(o.tones);
   if (rate == DEFAULT_SAMPLE_RATE)
     o.sweep_step = int32_value(q.sweep_step.value_or(q.step), "sweep_step");
   else

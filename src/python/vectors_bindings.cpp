@@ -20,6 +20,7 @@ py::dict vectors(py::handle taps, std::optional<long long> precision, long long 
   const frequency_settings settings{int32_value(initial, "initial"), int32_value(step, "step"),
                                     int32_value(ending, "ending")};
   if (settings.frequency_step == 0) throw py::value_error("step must not be 0");
+  check_tone_count(settings);
   const datapath_choices c = choices_argument(precision, k);
   if (!precision && !datapath_options_given(c))
     throw py::value_error("vectors needs precision or the datapath keywords");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fixfir/coefficients/coefficient_export.h"
+#include "fixfir/drivers/run_counts.h"
 #include "option_parsing.h"
 
 namespace fixfir {
@@ -115,6 +116,11 @@ outcome check_bands(const band_plan& bands) {
 outcome check_steps(parse_state& s) {
   report_options& options = s.options;
   if (options.frequencies.frequency_step == 0) return refusal("--step must not be 0");
+  if (const std::int32_t tones = tone_count(options.frequencies); tones > MOST_MEASURED_TONES) {
+    return refusal("the waveform test would sum " + std::to_string(tones) + " tones, more than " +
+                   std::to_string(MOST_MEASURED_TONES) +
+                   ": give a larger --step or a narrower --initial to --ending");
+  }
   if (!s.sweep_step_given) options.sweep_step = options.frequencies.frequency_step;
   if (options.sweep_step < 1) {
     const double rate = options.bands.sample_rate;

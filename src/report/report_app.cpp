@@ -260,14 +260,7 @@ int export_recommended(const search_report& r, const report_options& options, st
 // --explore: the search's targets and front, then the recommendation and why; with
 // --export, the recommended datapath's coefficient words in FILE.
 int explore(const report_options& options, std::FILE* out, std::FILE* err) {
-  // A file the words cannot be written as is refused before any work, as --export alone
-  // refuses it: status 1, and nothing searched, drawn or written.
-  if (!options.export_file.empty()) {
-    if (const result<export_format> format = export_format_for(options.export_file); !format) {
-      return say_failure(err,
-                         make_error(error_kind::failed, "--export: " + format.failure().message));
-    }
-  }
+  // A file of no known kind was refused with the other options (status 2), before any work.
   if (const int refused = refuse_vectors_folder(options, err); refused != 0) return refused;
   const result<run_taps> read = read_run_taps(options, err);
   if (!read) return say_failure(err, read.failure());

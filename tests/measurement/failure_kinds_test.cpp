@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "fixfir/coefficients/datapath.h"
+#include "fixfir/coefficients/fixed_filter.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/amplitude_integrals.h"
 #include "fixfir/measurement/bands.h"
@@ -20,6 +22,7 @@
 #include "fixfir/measurement/measurement.h"
 #include "fixfir/measurement/response_figures.h"
 #include "fixfir/measurement/spectrum.h"
+#include "fixfir/measurement/waveform_model.h"
 
 namespace fixfir {
 namespace {
@@ -130,6 +133,17 @@ const failure_row rows[] = {
      [] { return kind_of(report_at(std::nullopt)); }},
     {"DatapathReportStoppedOnce", check::stop_once, error_kind::interrupted,
      [] { return kind_of(report_at(narrow_words())); }},
+    // The waveform model passes on the engine's own kind rather than guessing it afresh.
+    {"WaveformSignal", check::stop, error_kind::interrupted,
+     [] {
+       return kind_of(make_waveform_signal({100, 50, 4000}, 2));
+     }},
+    {"FixedModel", check::stop, error_kind::interrupted,
+     [] {
+       const result<fixed_filter> f = make_fixed_filter(taps, precision_datapath(12));
+       EXPECT_TRUE(f.ok());
+       return kind_of(run_fixed_model(f.value(), std::vector<double>(200'000, 0.5)));
+     }},
     {"Scan", check::stop, error_kind::interrupted, [] { return kind_of(scan()); }},
     {"ScanStoppedOnce", check::stop_once, error_kind::interrupted, [] { return kind_of(scan()); }},
 };

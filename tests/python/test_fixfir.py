@@ -513,6 +513,13 @@ BAD_ARGUMENTS = [
      r"^passbands: a band is \(low, high\) in hertz within 0 to 24000 with low below high"),
     (partial(fixfir.report, sample_rate=1e8), (ONE, 15, 312500, 312500, 3125000, 0), ValueError,
      "^sweep_step must be at least 6250, not 0$"),
+    # More tones than the measurements sum: refused at once rather than hours of sines.
+    (fixfir.report, (ONE, 15, 100, 100, 2**31 - 1), ValueError,
+     "^the waveform test would sum 21474836 tones, more than 32768: give a larger step"),
+    (fixfir.scan, (ONE, 1, 1, 32769), ValueError, "would sum 32769 tones"),
+    (partial(fixfir.explore, sample_rate=48000), (ONE, 3, 3, 300000), ValueError,
+     "would sum 100000 tones"),
+    (fixfir.vectors, (ONE, 15, -10**9, 3, 10**9), ValueError, "would sum 666666667 tones"),
     (fixfir.quantize, (ONE, True), TypeError, "^precision must be an integer, not bool$"),
     (fixfir.sweep, (ONE, 15.0, 10), TypeError, "^precision must be an integer, not float$"),
     (fixfir.waveform_test, (ONE, 15, 100, 2**64, 400), ValueError,
@@ -573,13 +580,12 @@ PARAMETER_KINDS = {
     "taps": ([0.5], ["0.5", True, [], [[0.5]]]),
     "x": ([0.5, -0.5], ["0.5", True, [[1.0]]]),
     "acc": ([1], [[0.5], "1"]),
-    "scale": (2.0, [True, "2", None]),
+    "scale": (2.0, [True, "2", None, 0, float("nan"), float("inf"), 1e-200, 1e200]),
     "path": ("c.h", [3, "keep.txt\x00.h", b"keep.txt\x00.h", "c.txt"]),
-    "rounding": (None, [3, True, b"zero", "up"]),
-    "overflow": (None, [3, True, "clip"]),
-    "cost": (None, [3, True, "area"]),
-    "output_rounding": (None, [3, True, "even"]),
-    "output_overflow": (None, [3, True, "clip"]),
+    # A word is shown quoted as repr quotes it: no line break or NUL reaches the message, and
+    # a lone surrogate (UTF-8 cannot encode it) is a ValueError, not a failed conversion.
+    **{name: (None, [3, True, b"zero", "up", "zero\n", "wrap\x00", "\ud800"])
+       for name in ("rounding", "overflow", "cost", "output_rounding", "output_overflow")},
     "sample_rate": (None, [True, "48000", 0, -48000, float("nan"), float("inf"), 1e300]),
     "passbands": (None, ["0:100", [3], [(0, "1")], [(None, 5)], [(0, True)]]),
     "stopbands": (None, ["0:100", [(9000, 8000)]]),
@@ -659,14 +665,17 @@ def test_every_argument_is_refused_by_name(tmp_path, name):
     with pytest.raises(TypeError) as raised:
         function(**base, precison=15)
     assert str(raised.value) == "%s() got an unexpected keyword argument 'precison'" % name
+    with pytest.raises(TypeError, match=r"unexpected keyword argument '\\ud800'$"):
+        function(**base, **{"\ud800": 15})
     wrong = [(p, v) for p in parameters for v in PARAMETER_KINDS[p.name][1]
              + ([None] if p.default is inspect.Parameter.empty else [])]
     for p, value in wrong:
         with pytest.raises((TypeError, ValueError)) as raised:
             function(**{**base, p.name: value})
         message = str(raised.value)
-        assert p.name in message and "\n" not in message and "array(" not in message, (
+        assert p.name in message and not {"\n", "\x00"} & set(message), (
             "%s(%s=%r): %s" % (name, p.name, value, message))
+        assert "array(" not in message
     assert list(tmp_path.iterdir()) == []  # nothing written by a refused export
 
 

@@ -140,6 +140,16 @@ INSTANTIATE_TEST_SUITE_P(
         option_case{{BASE, "--step", "0"}, "--step must not be 0"},
         option_case{{BASE, "--step", "-50"}, "give --sweep-step"},
         option_case{{BASE, "--step", "50", "--sweep-step", "0"}, "at least 1"},
+        // A test of more tones than the measurements sum is refused before hours of sines.
+        option_case{{"--precision", "15", "--initial", "-1000000000", "--step", "3", "--ending",
+                     "1000000000"},
+                    "the waveform test would sum 666666667 tones, more than 32768: give a larger "
+                    "--step"},
+        option_case{{"--scan", "--initial", "1", "--step", "1", "--ending", "32769"},
+                    "would sum 32769 tones"},
+        option_case{{"--sample-rate", "48000", "--precision", "15", "--initial", "3", "--step", "3",
+                     "--ending", "300000"},
+                    "would sum 100000 tones"},
         option_case{{BASE, "--step", "50", "--frobnicate"}, "unknown option '--frobnicate'"},
         option_case{{BASE, "--step", "50", "extra"}, "unexpected argument 'extra'"},
         option_case{{BASE, "--step", "50", "--dir="}, "--dir needs a folder"},
@@ -418,6 +428,11 @@ TEST(Options, AcceptBothFormsAndDefaultTheSweepStep) {
   EXPECT_EQ(o.frequencies.frequency_step, -100);
   EXPECT_EQ(o.sweep_step, 10);
   EXPECT_EQ(o.dir, ".");
+  // The most tones the measurements sum, descending.
+  const std::vector<const char*> most_tones{"--precision",  "15", "--initial", "32768",
+                                            "--step",       "-1", "--ending",  "1",
+                                            "--sweep-step", "10"};
+  ASSERT_EQ(parse_args(most_tones, o, message), parsed::run) << message;
 
   // A scan needs no precision; bands repeat and targets take decimals.
   std::vector<const char*> scan{"--scan",    "--initial",  "100",          "--step",

@@ -12,6 +12,7 @@
 #include "fixfir/common/checks.h"
 #include "fixfir/drivers/accumulator_wraps.h"
 #include "fixfir/engine/parallel_chunks.h"
+#include "unit_sine_lanes.h"
 
 namespace fixfir {
 

@@ -7,6 +7,7 @@
 #include "fixfir/common/checks.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "guarded_sine.h"
+#include "unit_sine_lanes.h"
 
 namespace fixfir {
 

@@ -10,6 +10,7 @@
 
 #include "fast_test_support.h"
 #include "fixfir/engine/parallel_chunks.h"
+#include "unit_sine_lanes.h"
 
 namespace fixfir {
 namespace {
