@@ -9,12 +9,14 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fixfir/common/checks.h"
+#include "fixfir/drivers/integer_filter.h"
 #include "fixfir/engine/parallel_chunks.h"
 #include "fixfir/measurement/spectrum.h"
 
@@ -38,6 +40,46 @@ double mean_square_difference(std::span<const double> a, std::span<const double>
   double sum = 0.0;
   for (std::size_t i = 0; i < n; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
   return n == 0 ? not_a_number : sum / static_cast<double>(n);
+}
+
+// The truncation model's sums as integers: for each sample n, the signed sum
+// Σ c[j] · sign(x[n - j]) and Σ c[j]² over the taps whose sample is not 0. Where 1 / scale
+// is a power of two, each term the model adds tap by tap, c · q · (∓q / 2) or (c · q)², is
+// that integer term times q² / 2 or q², and where every partial sum stays below 2^53 in
+// those units the sum tap by tap is exact: the same double as the integer sum scaled, in
+// whatever order the integers were added. Empty when that does not hold, or memory runs out.
+struct truncation_sums {
+  std::vector<double> signed_sum;
+  std::vector<double> square_sum;
+};
+
+std::optional<truncation_sums> exact_truncation_sums(std::span<const std::int32_t> coefficients,
+                                                     double scale, std::span<const double> input,
+                                                     bool squares) {
+  int exponent = 0;
+  if (!(scale > 0.0) || std::frexp(scale, &exponent) != 0.5) return std::nullopt;
+  if (!integer_filter_exact(coefficients, 1)) return std::nullopt;
+  std::vector<std::int32_t> squared;
+  if (squares) {
+    for (const std::int32_t c : coefficients) {
+      // c² below 2^31 keeps the integer filter's coefficients 32-bit words.
+      if (std::llabs(c) > 46340) return std::nullopt;
+      squared.push_back(c * c);
+    }
+    if (!integer_filter_exact(squared, 1)) return std::nullopt;
+  }
+  std::vector<std::int32_t> sign(input.size());
+  std::vector<std::int32_t> nonzero(squares ? input.size() : 0);
+  for (std::size_t n = 0; n < input.size(); ++n) {
+    // As the loops below read a sample: 0 adds nothing, and anything not above 0 (NaN too)
+    // counts as negative.
+    sign[n] = input[n] == 0.0 ? 0 : input[n] > 0.0 ? 1 : -1;
+    if (squares) nonzero[n] = input[n] != 0.0 ? 1 : 0;
+  }
+  truncation_sums sums;
+  if (!integer_filter(coefficients, sign, sums.signed_sum)) return std::nullopt;
+  if (squares && !integer_filter(squared, nonzero, sums.square_sum)) return std::nullopt;
+  return sums;
 }
 
 }  // namespace
@@ -66,6 +108,16 @@ double predicted_truncation_power(std::span<const std::int32_t> coefficients, do
   if (input.empty()) return not_a_number;
   const double q = 1.0 / scale;
   double total = 0.0;
+  if (!keep_going()) return not_a_number;
+  if (const auto sums = exact_truncation_sums(coefficients, scale, input, true)) {
+    for (std::size_t n = 0; n < input.size(); ++n) {
+      // -K · (q² / 2), with K negated first so that no sum gives -0.
+      const double mean = -sums->signed_sum[n] * (q * q / 2.0) + 0.0;
+      const double variance = sums->square_sum[n] * (q * q);
+      total += mean * mean + variance * q * q / 12.0;
+    }
+    return total / static_cast<double>(input.size());
+  }
   for (std::size_t n = 0; n < input.size(); ++n) {
     if (n % polled_samples == 0 && !keep_going()) return not_a_number;
     const std::size_t met = std::min(coefficients.size(), n + 1);
@@ -89,17 +141,25 @@ result<double> truncation_model(std::span<const std::int32_t> coefficients, doub
     const double q = 1.0 / scale;
     mean.assign(input.size(), 0.0);
     std::size_t nonzero = 0;
-    for (std::size_t n = 0; n < input.size(); ++n) {
-      if (n % polled_samples == 0 && !keep_going()) return interrupted_error();
-      if (input[n] != 0.0) ++nonzero;
-      const std::size_t met = std::min(coefficients.size(), n + 1);
-      double m = 0.0;
-      for (std::size_t j = 0; j < met; ++j) {
-        const double x = input[n - j];
-        if (x == 0.0) continue;
-        m += static_cast<double>(coefficients[j]) * q * (x > 0.0 ? -q / 2.0 : q / 2.0);
+    if (!keep_going()) return interrupted_error();
+    if (const auto sums = exact_truncation_sums(coefficients, scale, input, false)) {
+      for (std::size_t n = 0; n < input.size(); ++n) {
+        nonzero += input[n] != 0.0 ? 1 : 0;
+        mean[n] = -sums->signed_sum[n] * (q * q / 2.0) + 0.0;
       }
-      mean[n] = m;
+    } else {
+      for (std::size_t n = 0; n < input.size(); ++n) {
+        if (n % polled_samples == 0 && !keep_going()) return interrupted_error();
+        if (input[n] != 0.0) ++nonzero;
+        const std::size_t met = std::min(coefficients.size(), n + 1);
+        double m = 0.0;
+        for (std::size_t j = 0; j < met; ++j) {
+          const double x = input[n - j];
+          if (x == 0.0) continue;
+          m += static_cast<double>(coefficients[j]) * q * (x > 0.0 ? -q / 2.0 : q / 2.0);
+        }
+        mean[n] = m;
+      }
     }
     if (input.empty()) return 0.0;
     return q * q / 12.0 * static_cast<double>(nonzero) / static_cast<double>(input.size());
