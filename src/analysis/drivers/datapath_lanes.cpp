@@ -20,6 +20,18 @@ using ulongs8 [[gnu::vector_size(64)]] = std::uint64_t;
 using ints8 [[gnu::vector_size(32)]] = std::int32_t;
 using uints8 [[gnu::vector_size(32)]] = std::uint32_t;
 
+// Adding 1.5 × 2^52 to a double below 2^51 in magnitude rounds it to an integer and leaves
+// that integer, as two's complement, in the low bits of the sum's bits less these.
+constexpr double magic = 0x1.8p52;
+constexpr std::uint64_t magic_bits = std::bit_cast<std::uint64_t>(magic);
+
+// Whether no lane of a run's flags is set: every value of the run took the vector path.
+inline bool none_flagged(const longs8& flags) noexcept {
+  bool none = true;
+  for (std::size_t l = 0; l < 8; ++l) none = none && flags[l] == 0;
+  return none;
+}
+
 }  // namespace
 
 // quantize_word on each of the n samples `x` into `out`; returns how many overflowed. The
@@ -76,9 +88,7 @@ FIXFIR_KERNEL_CLONES std::size_t quantize_words(const double* x, std::size_t n,
       }
       std::memcpy(out + i, &words, sizeof words);
     }
-    bool fits = true;
-    for (std::size_t l = 0; l < lanes; ++l) fits = fits && outside[l] == 0;
-    if (!fits) one_by_one(from, to);
+    if (!none_flagged(outside)) one_by_one(from, to);
   }
   one_by_one(vector_part, n);
   return overflows;
@@ -132,8 +142,6 @@ FIXFIR_KERNEL_CLONES std::size_t narrow_sums(const double* sums, std::size_t n, 
                                              bool saturate, std::int64_t* acc) noexcept {
   constexpr std::size_t lanes = 8;
   constexpr std::size_t run = 256;
-  constexpr double magic = 0x1.8p52;
-  const auto magic_bits = std::bit_cast<std::int64_t>(magic);
   // From 52 bits on every sum below 2^51 fits.
   const bool checked = bits < 52;
   const std::int64_t half = checked ? std::int64_t{1} << (bits - 1) : 0;
@@ -145,13 +153,13 @@ FIXFIR_KERNEL_CLONES std::size_t narrow_sums(const double* sums, std::size_t n, 
     for (std::size_t i = from; i < to; i += lanes) {
       doubles8 d;
       std::memcpy(&d, sums + i, sizeof d);
-      const longs8 v = reinterpret_cast<longs8>(d + magic) - magic_bits;
+      const auto v = reinterpret_cast<longs8>(reinterpret_cast<ulongs8>(d + magic) - magic_bits);
       std::memcpy(acc + i, &v, sizeof v);
       if (checked) outside |= (v + half) >> bits;
     }
-    bool fits = true;
-    for (std::size_t l = 0; l < lanes; ++l) fits = fits && outside[l] == 0;
-    if (!fits) overflows += reduce_accumulators(acc + from, to - from, bits, saturate);
+    if (!none_flagged(outside)) {
+      overflows += reduce_accumulators(acc + from, to - from, bits, saturate);
+    }
   }
   for (std::size_t i = vector_part; i < n; ++i) acc[i] = static_cast<std::int64_t>(sums[i]);
   return overflows + reduce_accumulators(acc + vector_part, n - vector_part, bits, saturate);
@@ -159,9 +167,7 @@ FIXFIR_KERNEL_CLONES std::size_t narrow_sums(const double* sums, std::size_t n, 
 
 namespace {
 
-constexpr double magic = 0x1.8p52;
 constexpr int128 pow2_64 = int128{1} << 64;
-const auto magic_bits = std::bit_cast<std::uint64_t>(magic);
 
 // The sum S with low 32 bits `low` whose estimate `e` (below 2^82 in magnitude) is within
 // 2^29 of it, modulo 2^64. k = (S - low) / 2^32 is an integer; (e - low) / 2^32 rounds once
