@@ -82,6 +82,13 @@ std::optional<truncation_sums> exact_truncation_sums(std::span<const std::int32_
   return sums;
 }
 
+// The model's mean error from the signed integer sum K: -K · q² / 2, exact. K is negated
+// first, so that a sum of 0 gives +0 as the tap-by-tap sum from +0 does, not -0.
+double exact_mean(double signed_sum, double q) noexcept {
+  const double negated = signed_sum == 0.0 ? 0.0 : -signed_sum;
+  return negated * (q * q / 2.0);
+}
+
 }  // namespace
 
 outcome run_coefficient_model(std::span<const std::int32_t> coefficients, double scale,
@@ -111,8 +118,7 @@ double predicted_truncation_power(std::span<const std::int32_t> coefficients, do
   if (!keep_going()) return not_a_number;
   if (const auto sums = exact_truncation_sums(coefficients, scale, input, true)) {
     for (std::size_t n = 0; n < input.size(); ++n) {
-      // -K · (q² / 2), with K negated first so that no sum gives -0.
-      const double mean = -sums->signed_sum[n] * (q * q / 2.0) + 0.0;
+      const double mean = exact_mean(sums->signed_sum[n], q);
       const double variance = sums->square_sum[n] * (q * q);
       total += mean * mean + variance * q * q / 12.0;
     }
@@ -145,7 +151,7 @@ result<double> truncation_model(std::span<const std::int32_t> coefficients, doub
     if (const auto sums = exact_truncation_sums(coefficients, scale, input, false)) {
       for (std::size_t n = 0; n < input.size(); ++n) {
         nonzero += input[n] != 0.0 ? 1 : 0;
-        mean[n] = -sums->signed_sum[n] * (q * q / 2.0) + 0.0;
+        mean[n] = exact_mean(sums->signed_sum[n], q);
       }
     } else {
       for (std::size_t n = 0; n < input.size(); ++n) {
